@@ -1,0 +1,16 @@
+// Drawing: video curves, bar graphs, tolerance windows, numeric displays and
+// the raw strip chart.
+#pragma once
+
+extern unsigned short tVal, curposA, curposB;
+extern double arrayNORM[500];
+
+void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresholds,
+                     const double *x);
+void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresholds,
+                     const double *x);
+void PlotVIDEOBarGraph();
+void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB);
+void PlotRAWGraph();
+int Copy1D(const double *input, int n, double *output);
+int Shift(const double *input, int n, int shifts, double *output);

@@ -1,0 +1,18 @@
+// Data recorder: the recorder pop-up and the record file.
+#pragma once
+
+extern char szDate[24];
+extern char szTime[12];
+
+void CalcRecTime();
+
+#define KVEX_DECLARE_REC_CC(name)                                                         \
+    int name(int panel, int control, int event, void *callbackData, int eventData1,     \
+             int eventData2);
+KVEX_DECLARE_REC_CC(CC_TOGGBTN_Recorder)
+KVEX_DECLARE_REC_CC(CC_NEDITRecTime)
+KVEX_DECLARE_REC_CC(CC_NEDITRecSamples)
+KVEX_DECLARE_REC_CC(CC_RecordFileNameBtn)
+KVEX_DECLARE_REC_CC(CC_BTNStartRecord)
+KVEX_DECLARE_REC_CC(CC_BTNStopRecord)
+#undef KVEX_DECLARE_REC_CC

@@ -1,0 +1,87 @@
+// Sensor link: the 36-byte frames, the receive notification, the line check,
+// the port opening and start-up handshake, the parameter block and its mapping
+// to the controls, sensor identification and parameter transfer.
+#pragma once
+
+#include <cstdint>
+
+// ---------------------------------------------------------------- line state
+extern int com;                  // serial port number
+extern unsigned char szWriteBuf[1024];
+extern unsigned char szReadBuf[1024];
+extern unsigned short pp[16];    // payload of the request built / reply decoded
+extern int rx_flag;              // a 36-byte reply has been taken in
+extern int graph_flag;           // the last reply had the raw-values shape
+extern int nBytesW, nBytesR;
+extern char szStatus[72];
+extern const double TIMEOUT;     // seconds
+extern const int eventMask;      // 0x8006
+
+// ---------------------------------------------------------------- parameter block
+// 34 consecutive 16-bit words: header, command, sub-argument, frame 0 (15),
+// frame 1 words 0-10, one unused word, the 32-bit scale factor and the 32-bit
+// setpoint value, each low half first.
+extern unsigned short parameter[34];
+enum {
+    PW_HEADER = 0,
+    PW_COMMAND = 1,
+    PW_SUBARG = 2,
+    PW_FRAME0 = 3,
+    PW_THD_A = 4,
+    PW_TEACH_A = 5,
+    PW_TOLUP = 8,
+    PW_TOLLO = 9,
+    PW_HWMODE = 11,
+    PW_EVALMODE = 12,
+    PW_ANAMODE = 14,
+    PW_FRAME1 = 18,
+    PW_THD_B = 19,
+    PW_TEACH_B = 20,
+    PW_SCALE_LO = 30,
+    PW_SCALE_HI = 31,
+    PW_SETPOINT_LO = 32,
+    PW_SETPOINT_HI = 33,
+};
+uint32_t ScaleFactor();      // words 30-31
+uint32_t SetpointValue();    // words 32-33
+
+// ---------------------------------------------------------------- sensor identity
+extern unsigned short ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel,
+    ccdsubpixel, ccdpixB, ccdpixE, softversion, refdistance, adcmax;
+extern unsigned short YMAXADC;   // video full scale, 256 or 1024
+extern double xArray8[128];      // x positions of the video points
+extern char szVersion[72];
+
+// ---------------------------------------------------------------- raw values
+extern unsigned short Aval, Bval, Mvalue;
+extern int umValue;
+extern unsigned short tolup, tollo, edcntA, edcntB, peakwA, peakwB, anaMax, anaMin, raw13,
+    raw14, raw15;
+
+// ---------------------------------------------------------------- frames
+void FillTxBuf(unsigned short command, unsigned short subArgument, const unsigned short *words);
+int GetRxBuf();
+void RX_Receive_Function(int port, int eventBits, void *callbackData);
+int WaitRxFull();
+int CheckComLine(int port);
+void InitRS232(int port);
+// Copies szStatus into StatusLine.
+void ShowStatus();
+// Copies text into szStatus (cut to fit) and shows it.
+void ShowStatusText(const char *text);
+const char *ComErrorText(int code);
+
+// ---------------------------------------------------------------- identification
+int GetHARDWAREInfo();
+int GetVERSIONInfo();
+
+// ---------------------------------------------------------------- parameter words
+void CopyVarsToPP(unsigned short frame);
+void CopyPPtoVars(unsigned short frame);
+void CopyPPtoRAWVars();
+void GetPanelValues();
+void SetPanelValues();
+
+// ---------------------------------------------------------------- transfer
+void PushGET(unsigned short source, unsigned short frame);
+void ResetMaxMin();

@@ -1,0 +1,61 @@
+// Main module: start-up, shutdown, the panels and the operator's callbacks.
+// Owns the panel handles and the global state that several subsystems share.
+#pragma once
+
+#include "kvex_ids.h"
+
+// Panel handles, valid from start-up to shutdown.
+extern int pHandle, pPara1, pPara2, pCalib, panelPopUp;
+
+extern int target;     // memory target of send and get: 1 RAM, 2 EEPROM, 3 file
+extern int stop_flag;  // 0 while a run, video or recording loop runs
+
+extern const int MAXPOINT;  // points of a video curve and of a threshold array
+extern unsigned short yaxisMAX;
+extern unsigned short thdArrayA[128], thdArrayB[128];
+
+extern char szSoftName[72];
+extern char szSoftVersion[72];
+extern char proj_dir[260];
+extern char recfile_name[260];
+extern char file_name[260];
+
+extern const char *const kPanelFile;  // "K-VEX-RB-ZD-VedudU300.uir"
+
+// Registers every callback that the panel file may name.
+void RegisterKVexCallbacks();
+
+int WinMain(void *instance, void *previousInstance, char *commandLine, int showMode);
+void InitVars();
+void InitGUI();
+
+// Control and panel callbacks, found by name through the panel file.
+int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2);
+int CC_POPUP(int panel, int event, void *callbackData, int eventData1, int eventData2);
+
+#define KVEX_DECLARE_CC(name)                                                             \
+    int name(int panel, int control, int event, void *callbackData, int eventData1,     \
+             int eventData2);
+KVEX_DECLARE_CC(CC_BTNRun)
+KVEX_DECLARE_CC(CC_BTNVideo)
+KVEX_DECLARE_CC(CC_BTNStop)
+KVEX_DECLARE_CC(CC_DropDCom)
+KVEX_DECLARE_CC(CC_SLIDEVideoTHD_A)
+KVEX_DECLARE_CC(CC_SLIDEVideoTHD_B)
+KVEX_DECLARE_CC(CC_NEDITeachA)
+KVEX_DECLARE_CC(CC_NEDITeachB)
+KVEX_DECLARE_CC(CC_DropEvalMode)
+KVEX_DECLARE_CC(CC_DROPHardwareMode)
+KVEX_DECLARE_CC(CC_TOGGBTN_Para1)
+KVEX_DECLARE_CC(CC_TOGGBTN_Para2)
+KVEX_DECLARE_CC(CC_TOGGBTN_Calib)
+KVEX_DECLARE_CC(CC_TOGBTN_Zoom)
+KVEX_DECLARE_CC(CC_NEDITTolLeff)
+KVEX_DECLARE_CC(CC_BTNSend)
+KVEX_DECLARE_CC(CC_BTNGet)
+KVEX_DECLARE_CC(CC_ButtonReset)
+KVEX_DECLARE_CC(CC_ButtonTeach)
+KVEX_DECLARE_CC(CC_RBTRam)
+KVEX_DECLARE_CC(CC_RBTEeprom)
+KVEX_DECLARE_CC(CC_RBTFile)
+#undef KVEX_DECLARE_CC
