@@ -1,1 +1,80 @@
-int main() { return 0; }
+// Process entry: starts the run-time, reads the options and hands over to
+// WinMain. With --simulate the simulated sensor serves port 1 from inside
+// this process.
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "kvex_main.h"
+#include "rs232.h"
+#include "sensor_sim.h"
+#include "ui.h"
+
+namespace {
+
+constexpr const char *kUsage =
+    "Usage: kvex [options]\n"
+    "Front-end of the K-VEX line-scan laser position sensor on an RS-232 line.\n\n"
+    "  --simulate       talk to the built-in simulated sensor (it becomes port 1)\n"
+    "  --port DEVICE    make DEVICE (e.g. /dev/ttyUSB0 or /dev/pts/3) port 1\n"
+    "  --help           show this text and exit\n"
+    "  --version        show the version and exit\n";
+
+struct Options {
+    bool simulate = false;
+    std::string port;
+};
+
+// Returns -1 to go on, otherwise the exit code.
+int ParseOptions(int argc, char **argv, Options &opt) {
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!std::strcmp(a, "--version")) {
+            std::printf("K-VEX-RB-ZD-Vedoz Version 3.00b\n");
+            return 0;
+        }
+        if (!std::strcmp(a, "--simulate")) {
+            opt.simulate = true;
+        } else if (!std::strcmp(a, "--port") && i + 1 < argc) {
+            opt.port = argv[++i];
+        } else {
+            std::fprintf(stderr, "kvex: unknown option '%s'\n\n%s", a, kUsage);
+            return 2;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options opt;
+    const int done = ParseOptions(argc, argv, opt);
+    if (done >= 0) return done;
+
+    if (InitRunTime(argc, argv) < 0) return -1;
+
+    std::unique_ptr<kvexsim::SensorSim> sim;
+    if (opt.simulate) {
+        sim = std::make_unique<kvexsim::SensorSim>();
+        if (!sim->start()) {
+            std::fprintf(stderr, "kvex: the simulated sensor could not open a pseudo-terminal\n");
+            return -1;
+        }
+        SetComPortDevice(1, sim->devicePath().c_str());
+    } else if (!opt.port.empty()) {
+        SetComPortDevice(1, opt.port.c_str());
+    }
+
+    const int code = WinMain(nullptr, nullptr, nullptr, 1);
+    if (sim) sim->stop();
+    CloseRunTime();
+    return code;
+}

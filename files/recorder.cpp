@@ -8,3 +8,11 @@ char szTime[12];
 void CalcRecTime() {}
 void SendParaToFile() {}
 int ReadParaFromFile() { return 0; }
+
+// The recorder's controls act once the recorder lands.
+int CC_TOGGBTN_Recorder(int, int, int, void *, int, int) { return 0; }
+int CC_NEDITRecTime(int, int, int, void *, int, int) { return 0; }
+int CC_NEDITRecSamples(int, int, int, void *, int, int) { return 0; }
+int CC_RecordFileNameBtn(int, int, int, void *, int, int) { return 0; }
+int CC_BTNStartRecord(int, int, int, void *, int, int) { return 0; }
+int CC_BTNStopRecord(int, int, int, void *, int, int) { return 0; }

@@ -63,12 +63,22 @@ void FillTxBuf(unsigned short command, unsigned short subArgument, const unsigne
 int GetRxBuf();
 void RX_Receive_Function(int port, int eventBits, void *callbackData);
 int WaitRxFull();
+// Builds a request frame and writes its 36 bytes; the result goes to nBytesW.
+int WriteFrame(int port, unsigned short command, unsigned short subArgument,
+               const unsigned short *words);
+// Installs the receive notification with RX_Receive_Function.
+void InstallRxNotification(int port);
 int CheckComLine(int port);
 void InitRS232(int port);
-// Copies szStatus into StatusLine.
+// Shows szStatus in StatusLine.
 void ShowStatus();
-// Copies text into szStatus (cut to fit) and shows it.
+// Copies text into szStatus, cut to fit.
+void SetStatus(const char *text);
+// Copies text into szStatus and shows it.
 void ShowStatusText(const char *text);
+// Shows a passing text in StatusLine; szStatus keeps what it holds.
+void ShowText(const char *text);
+// The operator's text for a negative result of OpenComConfig.
 const char *ComErrorText(int code);
 
 // ---------------------------------------------------------------- identification

@@ -1,3 +1,175 @@
+// Main module: start-up, shutdown and the two panel callbacks.
 #include "kvex_main.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "com232.h"
+#include "gui.h"
+#include "logo.h"
+#include "rs232.h"
+#include "recorder.h"
+#include "ui.h"
+
 int pHandle, pPara1, pPara2, pCalib, panelPopUp;
-int WinMain(void *, void *, char *, int) { return 0; }
+int target = 1;
+int stop_flag = 1;
+
+const int MAXPOINT = 128;
+unsigned short yaxisMAX = 2048;
+unsigned short thdArrayA[128], thdArrayB[128];
+
+char szSoftName[72];
+char szSoftVersion[72];
+char proj_dir[260];
+char recfile_name[260];
+char file_name[260];
+
+const char *const kPanelFile = "K-VEX-RB-ZD-VedudU300.uir";
+
+namespace {
+
+// Start values of the parameter words; words without a control keep them.
+constexpr unsigned short kParameterStart[34] = {
+    85,   1,   0,                                                  // header, command, sub-arg
+    500,  50,  512, 1, 2048, 50, 50, 1, 1, 1, 1, 0, 1, 1, 0,       // frame 0
+    500,  50,  512, 1, 2048, 0,  0,  0, 0, 0, 0,                   // frame 1 words 0-10
+    0,                                                             // unused
+    4096, 0,                                                       // scale factor
+    37000 & 0xFFFF, 0,                                             // setpoint value
+};
+
+void CopyText(char *dst, std::size_t size, const char *src) {
+    std::snprintf(dst, size, "%s", src);
+}
+
+}  // namespace
+
+// The threshold line of a video curve: percent of the video full scale.
+void FillThresholdArray(unsigned short *levels, unsigned short percent) {
+    const int level = static_cast<int>(percent) * static_cast<int>(YMAXADC) / 100;
+    for (int i = 0; i < MAXPOINT; ++i) levels[i] = static_cast<unsigned short>(level);
+}
+
+// Lists the known ports by number and device, so the operator sees what each
+// number stands for.
+void FillComPortRing() {
+    ClearListCtrl(pHandle, PANEL_DropDCom);
+    const int count = GetComPortCount();
+    for (int n = 1; n <= count; ++n) {
+        char device[200] = "";
+        GetComPortDevice(n, device, sizeof device);
+        char label[260];
+        std::snprintf(label, sizeof label, "%d: %s", n, device);
+        InsertListItem(pHandle, PANEL_DropDCom, -1, label, n);
+    }
+    if (count < com) {
+        // Keep the current number choosable even when no device stands behind it.
+        char label[32];
+        std::snprintf(label, sizeof label, "%d: (none)", com);
+        InsertListItem(pHandle, PANEL_DropDCom, -1, label, com);
+    }
+    SetCtrlVal(pHandle, PANEL_DropDCom, com);
+}
+
+void InitVars() {
+    std::memcpy(parameter, kParameterStart, sizeof parameter);
+
+    com = 1;
+    target = 1;
+    ccdmaxpixel = 1024;
+    ccdsubpixel = 2048;
+    ccdvirtpixel = 4096;
+    yaxisMAX = 2048;
+    rx_flag = 0;
+    graph_flag = 0;
+    stop_flag = 1;
+
+    ShowStatusText("InitVars");
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
+
+    MakePathname(proj_dir, "KVexRecord.dat", recfile_name);
+    ReplaceTextBoxLine(panelPopUp, POPUP_RecordFileName, 0, recfile_name);
+    CalcRecTime();
+
+    CopyText(szSoftVersion, sizeof szSoftVersion, "Version 3.00b");
+    CopyText(szSoftName, sizeof szSoftName, "K-VEX-RB-ZD-Vedoz");
+    ShowLogo(2);
+
+    GetPanelValues();
+
+    DeleteGraphPlot(pHandle, PANEL_GraphBarA, -1, VAL_IMMEDIATE_DRAW);
+    DeleteGraphPlot(pHandle, PANEL_GraphBarB, -1, VAL_IMMEDIATE_DRAW);
+    SetGraphCursor(pHandle, PANEL_GraphBarA, 1, 0.0, 1.0);
+    SetGraphCursor(pHandle, PANEL_GraphBarB, 1, 0.0, 1.0);
+    SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
+    SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
+    PlotTOLWindow(parameter[PW_EVALMODE], 0, 0);
+
+    FillThresholdArray(thdArrayA, parameter[PW_THD_A]);
+    FillThresholdArray(thdArrayB, parameter[PW_THD_B]);
+}
+
+// The tolerance edits mean nothing to the sensor in hardware modes 1 and 3.
+void DimToleranceEdits() {
+    short mode = 0;
+    GetCtrlVal(pPara1, PARA1_DROPHardwareMode, &mode);
+    const int dim = (mode == 1 || mode == 3) ? 1 : 0;
+    SetCtrlAttribute(pPara1, PARA1_Para1Edit4, ATTR_DIMMED, dim);
+    SetCtrlAttribute(pPara1, PARA1_Para1Edit3, ATTR_DIMMED, dim);
+}
+
+void InitGUI() {
+    for (int panel : {pPara1, pPara2, pCalib}) {
+        SetPanelAttribute(panel, ATTR_LEFT, 8);
+        SetPanelAttribute(panel, ATTR_TOP, 98);
+    }
+    DimToleranceEdits();
+    FillComPortRing();
+}
+
+int WinMain(void *, void *, char *, int) {
+    if (InitRunTime(0, nullptr) < 0) return -1;
+    RegisterKVexCallbacks();
+
+    // Each panel must load; a missing one ends the program before anything runs.
+    if ((pHandle = LoadPanel(0, kPanelFile, PANEL)) < 0) return -1;
+    if ((pPara1 = LoadPanel(pHandle, kPanelFile, PARA1)) < 0) return -1;
+    if ((pPara2 = LoadPanel(pHandle, kPanelFile, PARA2)) < 0) return -1;
+    if ((pCalib = LoadPanel(pHandle, kPanelFile, CALIB)) < 0) return -1;
+    if ((panelPopUp = LoadPanel(0, kPanelFile, POPUP)) < 0) return -1;
+
+    GetProjectDir(proj_dir);
+    InitVars();
+    InitRS232(com);
+    InitGUI();
+    DisplayPanel(pHandle);
+    DisplayPanel(pPara1);
+
+    RunUserInterface();
+
+    CloseCom(com);
+    DiscardPanel(pPara1);
+    DiscardPanel(pPara2);
+    DiscardPanel(pCalib);
+    DiscardPanel(panelPopUp);
+    DiscardPanel(pHandle);
+    return 0;
+}
+
+int CC_PANEL(int, int event, void *, int, int) {
+    if (event != EVENT_CLOSE) return 0;
+    stop_flag = 1;
+    CloseCom(com);
+    QuitUserInterface(0);
+    return 0;
+}
+
+int CC_POPUP(int, int event, void *, int, int) {
+    if (event != EVENT_CLOSE) return 0;
+    stop_flag = 1;
+    HidePanel(panelPopUp);
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
+    return 0;
+}

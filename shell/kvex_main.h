@@ -25,6 +25,13 @@ extern const char *const kPanelFile;  // "K-VEX-RB-ZD-VedudU300.uir"
 // Registers every callback that the panel file may name.
 void RegisterKVexCallbacks();
 
+// Fills the 128 levels of a threshold line from a percentage of YMAXADC.
+void FillThresholdArray(unsigned short *levels, unsigned short percent);
+// Dims the tolerance edits in hardware modes 1 and 3, undims them otherwise.
+void DimToleranceEdits();
+// Lists the known ports by number and device in DropDCom and selects com.
+void FillComPortRing();
+
 int WinMain(void *instance, void *previousInstance, char *commandLine, int showMode);
 void InitVars();
 void InitGUI();

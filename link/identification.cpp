@@ -1,0 +1,149 @@
+// Sensor identification: hardware information and firmware text.
+#include <cstdio>
+#include <cstring>
+
+#include "com232.h"
+#include "kvex_main.h"
+#include "rs232.h"
+#include "ui.h"
+
+unsigned short ccdtype, ccdmaxpixel = 1024, ccdresolution, pcbtype, ccdvirtpixel = 4096,
+                        ccdsubpixel = 2048, ccdpixB, ccdpixE, softversion, refdistance, adcmax;
+unsigned short YMAXADC = 256;
+double xArray8[128];
+char szVersion[72];
+
+namespace {
+
+unsigned short ReplyWord(int byte) {
+    return static_cast<unsigned short>(szReadBuf[byte] << 8 | szReadBuf[byte + 1]);
+}
+
+void DecodeHardwareFields() {
+    ccdtype = ReplyWord(4);
+    ccdmaxpixel = ReplyWord(6);
+    ccdresolution = ReplyWord(8);
+    pcbtype = ReplyWord(10);
+    ccdvirtpixel = ReplyWord(12);
+    ccdsubpixel = ReplyWord(14);
+    ccdpixB = ReplyWord(16);
+    ccdpixE = ReplyWord(18);
+    softversion = ReplyWord(20);
+    refdistance = ReplyWord(22);
+    adcmax = ReplyWord(24);
+}
+
+// The x positions of the 128 video points. A count the table does not know
+// falls back to 2048 virtual pixels at step 16.
+void FillVideoXPositions() {
+    static const unsigned short kKnownCounts[] = {256,  512,  768,  1024, 1280,
+                                                  1536, 2048, 2560, 4096, 8192};
+    int step = 16;
+    bool known = false;
+    for (unsigned short n : kKnownCounts)
+        if (ccdvirtpixel == n) known = true;
+    if (known)
+        step = ccdvirtpixel / 128;
+    else
+        ccdvirtpixel = 2048;
+    for (int i = 0; i < 128; ++i) xArray8[i] = static_cast<double>(i) * step;
+}
+
+void WriteSensorInfo(const char *line0, const char *line1, const char *line2) {
+    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 0, line0);
+    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 1, line1);
+    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 2, line2);
+}
+
+constexpr const char *kNoInfo = "CCD-SENSOR: No Info Avialable!";
+constexpr const char *kBlankLine = "                                ";  // 32 spaces
+
+void ShowSensorInfo() {
+    if (ccdtype != 20) {
+        WriteSensorInfo(kNoInfo, kBlankLine, kBlankLine);
+        YMAXADC = 256;
+        return;
+    }
+    // The texts are Latin-1: 0xB5 is the micro sign.
+    if (refdistance == 37)
+        WriteSensorInfo("1024-pixel; 7.8\xB5m pixel-pitch;", "4096-subpixel; resolution=1\xB5m",
+                        "working-range=37mm +/- 2.0mm");
+    else if (refdistance == 80)
+        WriteSensorInfo("1024-pixel; 7.8\xB5m pixel-pitch;", "4096-subpixel; resolution=5\xB5m",
+                        "working-range=80mm +/- 10mm");
+    else
+        WriteSensorInfo(kNoInfo, kBlankLine, kBlankLine);
+    YMAXADC = (adcmax == 1024) ? 1024 : 256;
+}
+
+// A firmware text fills szStatus up to its first zero byte; a text without
+// one is cut to what the buffer holds.
+void TakeFirmwareText(int pcb) {
+    if (pcb == 0) {
+        int words[36] = {};
+        for (int i = 0; i < 36; ++i) words[i] = ReplyWord(2 * i);
+        Fmt(szVersion, "%72c<%36i", words);
+        SetStatus(szVersion);
+        return;
+    }
+    char text[73];
+    std::memcpy(text, szReadBuf, 72);
+    text[72] = '\0';
+    SetStatus(text);
+}
+
+}  // namespace
+
+int GetHARDWAREInfo() {
+    parameter[PW_COMMAND] = 10;
+    parameter[PW_SUBARG] = 0;
+    FillTxBuf(10, 0, pp);
+    FlushOutQ(com);
+    FlushInQ(com);
+    rx_flag = 0;
+    nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
+    if (!WaitRxFull()) return 0;
+
+    DecodeHardwareFields();
+    if (ReplyWord(2) != 10) return 0;
+
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
+    FillVideoXPositions();
+    ShowSensorInfo();
+    return 1;
+}
+
+int GetVERSIONInfo() {
+    // The 72 raw bytes must not be taken by the frame notification.
+    InstallComCallback(com, 0, 36, 0x55, nullptr, nullptr);
+    FlushInQ(com);
+    FlushOutQ(com);
+    parameter[PW_COMMAND] = 7;
+    parameter[PW_SUBARG] = 0;
+    FillTxBuf(7, 0, pp);
+    nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
+    ShowText("Waiting for firmware info ...");
+
+    const double t0 = Timer();
+    int n = 0;
+    for (;;) {
+        n = GetInQLen(com);
+        if (n >= 72) break;
+        if (Timer() - t0 > TIMEOUT) {
+            SetStatus("Timeout - reading firmware info!");
+            break;
+        }
+    }
+    szVersion[0] = '\0';
+    const int count = n < 0 ? 0 : (n > 1024 ? 1024 : n);
+    nBytesR = ComRd(com, reinterpret_cast<char *>(szReadBuf), count);
+    if (nBytesR == 72) TakeFirmwareText(pcbtype);
+
+    InstallRxNotification(com);
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    ShowStatus();
+    return n;
+}

@@ -1,0 +1,39 @@
+// Every callback that the panel file may name, under that name.
+#include "kvex_main.h"
+#include "recorder.h"
+#include "ui.h"
+
+void RegisterKVexCallbacks() {
+    RegisterPanelCallback("CC_PANEL", CC_PANEL);
+    RegisterPanelCallback("CC_POPUP", CC_POPUP);
+#define KVEX_REGISTER(name) RegisterCtrlCallback(#name, name);
+    KVEX_REGISTER(CC_BTNRun)
+    KVEX_REGISTER(CC_BTNVideo)
+    KVEX_REGISTER(CC_BTNStop)
+    KVEX_REGISTER(CC_DropDCom)
+    KVEX_REGISTER(CC_SLIDEVideoTHD_A)
+    KVEX_REGISTER(CC_SLIDEVideoTHD_B)
+    KVEX_REGISTER(CC_NEDITeachA)
+    KVEX_REGISTER(CC_NEDITeachB)
+    KVEX_REGISTER(CC_DropEvalMode)
+    KVEX_REGISTER(CC_DROPHardwareMode)
+    KVEX_REGISTER(CC_TOGGBTN_Para1)
+    KVEX_REGISTER(CC_TOGGBTN_Para2)
+    KVEX_REGISTER(CC_TOGGBTN_Calib)
+    KVEX_REGISTER(CC_TOGBTN_Zoom)
+    KVEX_REGISTER(CC_NEDITTolLeff)
+    KVEX_REGISTER(CC_BTNSend)
+    KVEX_REGISTER(CC_BTNGet)
+    KVEX_REGISTER(CC_ButtonReset)
+    KVEX_REGISTER(CC_ButtonTeach)
+    KVEX_REGISTER(CC_RBTRam)
+    KVEX_REGISTER(CC_RBTEeprom)
+    KVEX_REGISTER(CC_RBTFile)
+    KVEX_REGISTER(CC_TOGGBTN_Recorder)
+    KVEX_REGISTER(CC_NEDITRecTime)
+    KVEX_REGISTER(CC_NEDITRecSamples)
+    KVEX_REGISTER(CC_RecordFileNameBtn)
+    KVEX_REGISTER(CC_BTNStartRecord)
+    KVEX_REGISTER(CC_BTNStopRecord)
+#undef KVEX_REGISTER
+}

@@ -1,0 +1,166 @@
+// The operator's mode, port, threshold, teach and sub-panel controls.
+#include <initializer_list>
+
+#include "com232.h"
+#include "gui.h"
+#include "kvex_main.h"
+#include "modes.h"
+#include "rs232.h"
+#include "ui.h"
+
+int CC_BTNRun(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) PushRUN();
+    return 0;
+}
+
+int CC_BTNVideo(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
+    SetCtrlVal(pHandle, PANEL_RBTRam, 1);
+    target = 1;
+    SetCtrlVal(pHandle, PANEL_RBTEeprom, 0);
+    SetCtrlVal(pHandle, PANEL_RBTFile, 0);
+    PushVIDEO();
+    return 0;
+}
+
+// Acts on the press, so a stop reaches a running loop even while the button
+// is still held.
+int CC_BTNStop(int, int, int event, void *, int, int) {
+    if (event != EVENT_LEFT_CLICK) return 0;
+    stop_flag = 1;
+    for (int id : {PANEL_CmdButton11, PANEL_CmdButton13, PANEL_CmdButton4, PANEL_CmdButton3})
+        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, 0);
+    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 0);
+    Delay(0.1);
+    return 0;
+}
+
+int CC_DropDCom(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    stop_flag = 1;
+    CloseCom(com);
+    GetCtrlVal(pHandle, PANEL_DropDCom, &com);
+    ShowText("Init COM-Port ...");
+    InitRS232(com);
+    return 0;
+}
+
+int CC_SLIDEVideoTHD_A(int, int, int event, void *, int, int) {
+    if (event != EVENT_VAL_CHANGED) return 0;
+    unsigned short percent = 0;
+    GetCtrlVal(pPara2, PARA2_SLIDEVideoTHD_A, &percent);
+    FillThresholdArray(thdArrayA, percent);
+    PlotVIDEOCurveA(adcbufA, thdArrayA, xArray8);
+    return 0;
+}
+
+int CC_SLIDEVideoTHD_B(int, int, int event, void *, int, int) {
+    if (event != EVENT_VAL_CHANGED) return 0;
+    unsigned short percent = 0;
+    GetCtrlVal(pPara2, PARA2_SLIDEVideoTHD_B, &percent);
+    FillThresholdArray(thdArrayB, percent);
+    PlotVIDEOCurveB(adcbufB, thdArrayB, xArray8);
+    return 0;
+}
+
+int CC_NEDITeachA(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    unsigned short v = 0;
+    GetCtrlVal(pHandle, PANEL_NEDITeachA, &v);
+    SetGraphCursor(pHandle, PANEL_GraphBarA, 2, v, 1.0);
+    return 0;
+}
+
+int CC_NEDITeachB(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    unsigned short v = 0;
+    GetCtrlVal(pHandle, PANEL_NEDITeachB, &v);
+    SetGraphCursor(pHandle, PANEL_GraphBarB, 2, v, 1.0);
+    return 0;
+}
+
+namespace {
+
+void SetTeachCursorMarkers(int style) {
+    SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE, style);
+    SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE, style);
+}
+
+}  // namespace
+
+int CC_DropEvalMode(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    unsigned short mode = 0;
+    GetCtrlVal(pPara1, PARA1_DropEvalMode, &mode);
+    // Which teach values the mode uses decides which edits stay live.
+    int dimA = 0, dimB = 1;
+    bool markers = false;
+    unsigned short yMax = ccdvirtpixel;
+    switch (mode) {
+        case 0: dimA = 1, dimB = 0, markers = true; break;
+        case 1: dimA = 0, dimB = 1, markers = true; break;
+        case 2: dimA = 0, dimB = 0, markers = true, yMax = 2 * ccdvirtpixel; break;
+        case 3: dimA = 1, dimB = 1, yMax = 2 * ccdvirtpixel; break;
+        case 4: dimA = 0, dimB = 0, yMax = 2 * ccdvirtpixel; break;
+        default: break;
+    }
+    SetCtrlAttribute(pHandle, PANEL_NEDITeachA, ATTR_DIMMED, dimA);
+    SetCtrlAttribute(pHandle, PANEL_NEDITeachB, ATTR_DIMMED, dimB);
+    if (markers) SetTeachCursorMarkers(VAL_NO_POINT);
+    yaxisMAX = yMax;
+    return 0;
+}
+
+int CC_DROPHardwareMode(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) DimToleranceEdits();
+    return 0;
+}
+
+namespace {
+
+struct SubPanelToggle {
+    int toggle;
+    int *panel;
+};
+const SubPanelToggle kSubPanels[] = {
+    {PANEL_TOGGBTN_Para1, &pPara1},
+    {PANEL_TOGGBTN_Para2, &pPara2},
+    {PANEL_TOGGBTN_Calib, &pCalib},
+};
+
+// The mouse-down clears the other toggles; the commit shows the toggle's own
+// sub-panel, whatever the toggle's state, so exactly one sub-panel is shown.
+int SwitchSubPanel(int toggle, int event) {
+    if (event == EVENT_LEFT_CLICK) {
+        for (const auto &s : kSubPanels)
+            if (s.toggle != toggle) SetCtrlVal(pHandle, s.toggle, 0);
+    } else if (event == EVENT_COMMIT) {
+        int own = 0;
+        for (const auto &s : kSubPanels) {
+            if (s.toggle != toggle)
+                HidePanel(*s.panel);
+            else
+                own = *s.panel;
+        }
+        DisplayPanel(own);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int CC_TOGGBTN_Para1(int, int, int event, void *, int, int) {
+    return SwitchSubPanel(PANEL_TOGGBTN_Para1, event);
+}
+int CC_TOGGBTN_Para2(int, int, int event, void *, int, int) {
+    return SwitchSubPanel(PANEL_TOGGBTN_Para2, event);
+}
+int CC_TOGGBTN_Calib(int, int, int event, void *, int, int) {
+    return SwitchSubPanel(PANEL_TOGGBTN_Calib, event);
+}
+
+// The strip chart reads the zoom toggle itself each time it draws.
+int CC_TOGBTN_Zoom(int, int, int, void *, int, int) { return 0; }
+
+int CC_NEDITTolLeff(int, int, int, void *, int, int) { return 0; }
