@@ -1,13 +1,288 @@
+// Drawing: video curves, bar graphs with cursors, peak bars and tolerance
+// windows, the numeric displays, and the raw strip chart.
 #include "gui.h"
+
+#include <initializer_list>
+
+#include "com232.h"
+#include "kvex_main.h"
+#include "ui.h"
 
 unsigned short tVal, curposA, curposB;
 double arrayNORM[500];
 
-// Drawing arrives with the drawing work; until then these draw nothing.
-void PlotVIDEOCurveA(const unsigned short *, const unsigned short *, const double *) {}
-void PlotVIDEOCurveB(const unsigned short *, const unsigned short *, const double *) {}
-void PlotVIDEOBarGraph() {}
-void PlotTOLWindow(unsigned short, unsigned short, unsigned short) {}
-void PlotRAWGraph() {}
-int Copy1D(const double *, int, double *) { return -20003; }
-int Shift(const double *, int, int, double *) { return -20003; }
+namespace {
+
+constexpr int kRed = 0xFF0000;
+constexpr int kDarkGreen = 0x008000;
+constexpr int kGreen = 0x00FF00;
+constexpr int kBlack = 0x000000;
+
+constexpr int kHistory = 500;  // 100 samples of five traces
+constexpr int kTraces = 5;
+
+void PlotVideoCurve(int graph, const unsigned short *samples, const unsigned short *thresholds,
+                    const double *x) {
+    DeleteGraphPlot(pHandle, graph, -1, VAL_IMMEDIATE_DRAW);
+    PlotXY(pHandle, graph, x, samples, MAXPOINT, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER,
+           VAL_CONNECTED_POINTS, VAL_SOLID_SQUARE, VAL_SOLID, 1, kRed);
+    PlotXY(pHandle, graph, x, thresholds, MAXPOINT, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER,
+           VAL_CONNECTED_POINTS, VAL_SOLID_SQUARE, VAL_SOLID, 1, kDarkGreen);
+}
+
+// The setpoint that the evaluation mode compares with; another mode keeps
+// the last one.
+void UpdateSetpoint(unsigned short mode) {
+    const unsigned short n = ccdvirtpixel;
+    const unsigned short tA = parameter[PW_TEACH_A], tB = parameter[PW_TEACH_B];
+    switch (mode) {
+        case 0: tVal = tB; break;
+        case 1: tVal = tA; break;
+        case 2: tVal = static_cast<unsigned short>(2 * n - (tA + tB)); break;
+        case 3:
+        case 4: tVal = n; break;
+        default: break;
+    }
+}
+
+unsigned short LimitToLine(unsigned short pos) {
+    if (pos < 1) return 1;
+    if (pos > ccdvirtpixel) return ccdvirtpixel;
+    return pos;
+}
+
+void ShowRawValues() {
+    SetCtrlVal(pHandle, PANEL_Display16, static_cast<unsigned int>(Bval));
+    SetCtrlVal(pHandle, PANEL_Display17, static_cast<unsigned int>(Aval));
+    SetCtrlVal(pHandle, PANEL_Display15, static_cast<unsigned int>(Mvalue));
+    SetCtrlVal(pHandle, PANEL_NEDITeachA, static_cast<unsigned int>(parameter[PW_TEACH_A]));
+    SetCtrlVal(pHandle, PANEL_NEDITeachB, static_cast<unsigned int>(parameter[PW_TEACH_B]));
+    SetCtrlVal(pHandle, PANEL_Display36, static_cast<unsigned int>(anaMax));
+    SetCtrlVal(pHandle, PANEL_Display33, static_cast<unsigned int>(anaMin));
+}
+
+// Both limits are plain integers: nothing wraps, and a lower limit below zero
+// cannot be undershot.
+void ShowToleranceState() {
+    const int m = Mvalue;
+    const bool out = m > tVal + tolup || m < tVal - tollo;
+    SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, out ? kRed : kDarkGreen);
+    SetCtrlVal(pHandle, PANEL_Display14, umValue / 1000.0);
+    const double s = ScaleFactor();
+    SetCtrlVal(pHandle, PANEL_Display35, s * tolup / 16384000.0);
+    SetCtrlVal(pHandle, PANEL_Display34, s * tollo / 16384000.0);
+}
+
+void DrawPeakBar(int graph, unsigned short pos, unsigned short width) {
+    const int half = width / 2;
+    PlotRectangle(pHandle, graph, pos - half, 0.25, pos + half, 1.0, kRed, kRed);
+}
+
+// Modes 3 and 4 show how far the measured value lies from N: above it on the
+// A graph, below it on the B graph.
+void ShowDeviation() {
+    const int n = ccdvirtpixel;
+    if (Mvalue > n) {
+        SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
+        SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE,
+                           VAL_SOLID_CIRCLE);
+        if (Mvalue > 2 * n - 1) Mvalue = static_cast<unsigned short>(2 * n);
+        SetGraphCursor(pHandle, PANEL_GraphBarA, 2, Mvalue - n, 0.75);
+    } else if (Mvalue < n) {
+        SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
+        SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE,
+                           VAL_SOLID_CIRCLE);
+        SetGraphCursor(pHandle, PANEL_GraphBarB, 2, n - Mvalue, 0.75);
+    } else {
+        SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
+        SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
+    }
+}
+
+// A window edge never leaves the line: lo below 0 becomes 1, hi beyond N - 1
+// becomes N.
+void DrawWindow(int graph, int lo, int hi) {
+    const int n = ccdvirtpixel;
+    if (lo < 0) lo = 1;
+    if (hi > n - 1) hi = n;
+    PlotRectangle(pHandle, graph, lo, 0.0, hi, 0.35, kGreen, kGreen);
+}
+
+// The analog trace by analog mode; a mode the sensor does not define draws 0.
+double AnalogValue() {
+    switch (parameter[PW_ANAMODE]) {
+        case 0: return Mvalue;
+        case 1:
+        case 3: return anaMax;
+        case 2:
+        case 4: return anaMin == yaxisMAX - 1 ? 1 : anaMin;
+        default: return 0;
+    }
+}
+
+struct ZoomWindow {
+    int low, high;
+};
+
+// A narrow tolerance band gets a fixed margin; a wide one twice itself. The
+// window always takes in the measured value.
+ZoomWindow ZoomAroundSetpoint() {
+    const int t = tVal, m = Mvalue;
+    ZoomWindow z;
+    if (tollo < 20 || tolup < 20) {
+        z = {t - 20, t + 20};
+        if (m > z.high) z.high = m + 40;
+        if (m < z.low) z.low = m - 40;
+    } else {
+        z = {t - 2 * tollo, t + 2 * tolup};
+        if (m > z.high) z.high = m + 100;
+        if (m < z.low) z.low = m - 100;
+    }
+    if (z.high > yaxisMAX - 1) z.high = yaxisMAX - 1;
+    if (z.low < 1) z.low = 1;
+    return z;
+}
+
+void SetStripChartLook() {
+    for (int t = 1; t <= 3; ++t)
+        SetTraceAttribute(pHandle, PANEL_StripChartRaw, t, ATTR_TRACE_VISIBLE, 1);
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_POINTS_PER_SCREEN, 101);
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_SCROLL_MODE, 1);
+}
+
+void SetStripChartTraces() {
+    static const int kColours[kTraces] = {kDarkGreen, kDarkGreen, kBlack, kRed, kRed};
+    for (int t = 1; t <= kTraces; ++t)
+        SetTraceAttribute(pHandle, PANEL_StripChartRaw, t, ATTR_TRACE_COLOR, kColours[t - 1]);
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NUM_TRACES, kTraces);
+}
+
+}  // namespace
+
+void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresholds,
+                     const double *x) {
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_RIGHT_YAXIS, VAL_MANUAL, 0.0, YMAXADC);
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, YMAXADC);
+    PlotVideoCurve(PANEL_GraphVideoA, samples, thresholds, x);
+}
+
+void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresholds,
+                     const double *x) {
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, YMAXADC);
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_RIGHT_YAXIS, VAL_MANUAL, 0.0, YMAXADC);
+    PlotVideoCurve(PANEL_GraphVideoB, samples, thresholds, x);
+}
+
+void PlotVIDEOBarGraph() {
+    ShowRawValues();
+    UpdateSetpoint(parameter[PW_EVALMODE]);
+    ShowToleranceState();
+
+    curposA = LimitToLine(Aval);
+    curposB = LimitToLine(Bval);
+    for (int graph : {PANEL_GraphBarA, PANEL_GraphBarB})
+        SetAxisScalingMode(pHandle, graph, VAL_XAXIS, VAL_MANUAL, 0.0, ccdvirtpixel);
+    DeleteGraphPlot(pHandle, PANEL_GraphBarA, -1, VAL_DELAYED_DRAW);
+    DeleteGraphPlot(pHandle, PANEL_GraphBarB, -1, VAL_DELAYED_DRAW);
+
+    SetGraphCursor(pHandle, PANEL_GraphBarA, 1, curposA, 0.75);
+    SetGraphCursor(pHandle, PANEL_GraphBarB, 1, curposB, 0.75);
+    SetGraphCursor(pHandle, PANEL_GraphBarA, 2, curposA, 0.75);
+    SetGraphCursor(pHandle, PANEL_GraphBarB, 2, curposB, 0.75);
+
+    DrawPeakBar(PANEL_GraphBarA, Aval, peakwA);
+    DrawPeakBar(PANEL_GraphBarB, Bval, peakwB);
+
+    const unsigned short mode = parameter[PW_EVALMODE];
+    if (mode == 3 || mode == 4) ShowDeviation();
+    PlotTOLWindow(mode, curposA, curposB);
+}
+
+void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB) {
+    const int tA = parameter[PW_TEACH_A], tB = parameter[PW_TEACH_B];
+    const int up = tolup, lo = tollo;
+    switch (mode) {
+        case 0: DrawWindow(PANEL_GraphBarB, tB - lo, tB + up); break;
+        case 1: DrawWindow(PANEL_GraphBarA, tA - lo, tA + up); break;
+        case 2:
+            if (edcntA > 0 && edcntB > 0) {
+                // Both windows move with the target so that their centres keep
+                // the distance of the teach values.
+                const int h = ((tA + tB) - (posA + posB)) / 2;
+                DrawWindow(PANEL_GraphBarA, posA + h - lo / 2, posA + h + up / 2);
+                DrawWindow(PANEL_GraphBarB, posB + h - lo / 2, posB + h + up / 2);
+            } else {
+                DrawWindow(PANEL_GraphBarA, tA - lo / 2, tA + up / 2);
+                DrawWindow(PANEL_GraphBarB, tB - lo / 2, tB + up / 2);
+            }
+            break;
+        case 3:
+        case 4:
+            PlotRectangle(pHandle, PANEL_GraphBarA, 1.0, 0.0, up, 0.35, kGreen, kGreen);
+            PlotRectangle(pHandle, PANEL_GraphBarB, 1.0, 0.0, lo, 0.35, kGreen, kGreen);
+            break;
+        default: break;
+    }
+}
+
+void PlotRAWGraph() {
+    const double analog = AnalogValue();
+    const unsigned short mode = parameter[PW_EVALMODE];
+    UpdateSetpoint(mode);
+    if (mode == 2) {
+        // A zero tolerance would leave no band in mode 2; the word itself
+        // becomes 1 and goes to the sensor with the next transfer.
+        if (parameter[PW_TOLUP] == 0) parameter[PW_TOLUP] = 1;
+        if (parameter[PW_TOLLO] == 0) parameter[PW_TOLLO] = 1;
+    }
+    Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
+
+    int upper = tVal + tolup;
+    int lower = tVal - tollo;
+    const ZoomWindow zoom = ZoomAroundSetpoint();
+    if (upper > yaxisMAX - 1) upper = yaxisMAX - 1;
+    if (lower < 1) lower = 1;
+
+    double *newest = arrayNORM + kHistory - kTraces;
+    newest[0] = upper;
+    newest[1] = lower;
+    newest[2] = tVal;
+    newest[3] = Mvalue;
+    newest[4] = analog;
+
+    SetStripChartLook();
+    int zoomOn = 0;
+    GetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, &zoomOn);
+    if (zoomOn)
+        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, zoom.low,
+                           zoom.high);
+    else
+        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0,
+                           yaxisMAX);
+    SetStripChartTraces();
+    PlotStripChart(pHandle, PANEL_StripChartRaw, arrayNORM, kHistory, 0, 0, VAL_DOUBLE);
+}
+
+int Copy1D(const double *input, int n, double *output) {
+    if (n < 1) return -20003;
+    for (int i = 0; i < n; ++i) output[i] = input[i];
+    return 0;
+}
+
+// output[i] = input[i - shifts], zero where that falls outside; the copy runs
+// in the direction that lets input and output be the same array.
+int Shift(const double *input, int n, int shifts, double *output) {
+    if (n < 1) return -20003;
+    const long long magnitude = shifts < 0 ? -static_cast<long long>(shifts) : shifts;
+    if (magnitude >= n) return -20102;
+    if (shifts == 0) return Copy1D(input, n, output);
+    if (shifts > 0) {
+        for (int i = n - 1; i >= shifts; --i) output[i] = input[i - shifts];
+        for (int i = 0; i < shifts; ++i) output[i] = 0.0;
+    } else {
+        const int k = -shifts;
+        for (int i = 0; i <= n - 1 - k; ++i) output[i] = input[i + k];
+        for (int i = n - k; i < n; ++i) output[i] = 0.0;
+    }
+    return 0;
+}
