@@ -129,16 +129,28 @@ void InitGUI() {
     FillComPortRing();
 }
 
-int WinMain(void *, void *, char *, int) {
-    if (InitRunTime(0, nullptr) < 0) return -1;
+// Each panel must load; a missing one ends the program before anything runs.
+int LoadKVexPanels() {
     RegisterKVexCallbacks();
-
-    // Each panel must load; a missing one ends the program before anything runs.
     if ((pHandle = LoadPanel(0, kPanelFile, PANEL)) < 0) return -1;
     if ((pPara1 = LoadPanel(pHandle, kPanelFile, PARA1)) < 0) return -1;
     if ((pPara2 = LoadPanel(pHandle, kPanelFile, PARA2)) < 0) return -1;
     if ((pCalib = LoadPanel(pHandle, kPanelFile, CALIB)) < 0) return -1;
     if ((panelPopUp = LoadPanel(0, kPanelFile, POPUP)) < 0) return -1;
+    return 0;
+}
+
+void DiscardKVexPanels() {
+    DiscardPanel(pPara1);
+    DiscardPanel(pPara2);
+    DiscardPanel(pCalib);
+    DiscardPanel(panelPopUp);
+    DiscardPanel(pHandle);
+}
+
+int WinMain(void *, void *, char *, int) {
+    if (InitRunTime(0, nullptr) < 0) return -1;
+    if (LoadKVexPanels() < 0) return -1;
 
     GetProjectDir(proj_dir);
     InitVars();
@@ -150,11 +162,7 @@ int WinMain(void *, void *, char *, int) {
     RunUserInterface();
 
     CloseCom(com);
-    DiscardPanel(pPara1);
-    DiscardPanel(pPara2);
-    DiscardPanel(pCalib);
-    DiscardPanel(panelPopUp);
-    DiscardPanel(pHandle);
+    DiscardKVexPanels();
     return 0;
 }
 

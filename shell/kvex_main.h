@@ -32,6 +32,11 @@ void DimToleranceEdits();
 // Lists the known ports by number and device in DropDCom and selects com.
 void FillComPortRing();
 
+// Loads the five panels in their order; -1 as soon as one fails.
+int LoadKVexPanels();
+// Discards the five panels, the main panel last.
+void DiscardKVexPanels();
+
 int WinMain(void *instance, void *previousInstance, char *commandLine, int showMode);
 void InitVars();
 void InitGUI();

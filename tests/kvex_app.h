@@ -1,0 +1,94 @@
+// Test harness: the front-end started as WinMain starts it, but without
+// entering the event loop, against a simulated sensor on a real
+// pseudo-terminal. Tests then drive callbacks and read controls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "com232.h"
+#include "kvex_main.h"
+#include "rs232.h"
+#include "sensor_sim.h"
+#include "ui.h"
+
+namespace kvextest {
+
+// A sensor that answers at once and whose target stands still.
+inline kvexsim::SimConfig FastSensor() {
+    kvexsim::SimConfig cfg;
+    cfg.paced = false;
+    cfg.motion = false;
+    cfg.latencySeconds = 0.0;
+    return cfg;
+}
+
+class KVexApp {
+public:
+    explicit KVexApp(kvexsim::SimConfig cfg = FastSensor()) : sensor_(cfg) {}
+    ~KVexApp() { Stop(); }
+
+    // Loads the panels and sets the start values; with handshake the port is
+    // opened and the sensor asked as at start-up.
+    bool Start(bool handshake = true) {
+        if (!sensor_.start()) return false;
+        ClearComPortDevices();
+        SetComPortDevice(1, sensor_.devicePath().c_str());
+        if (LoadKVexPanels() < 0) return false;
+        loaded_ = true;
+        GetProjectDir(proj_dir);
+        InitVars();
+        if (handshake) InitRS232(com);
+        InitGUI();
+        DisplayPanel(pHandle);
+        DisplayPanel(pPara1);
+        return true;
+    }
+
+    void Stop() {
+        stop_flag = 1;
+        CloseCom(com);
+        if (loaded_) DiscardKVexPanels();
+        loaded_ = false;
+        sensor_.stop();
+    }
+
+    kvexsim::SensorSim &sensor() { return sensor_; }
+
+    static std::string Status() {
+        char text[300] = "";
+        GetCtrlVal(pHandle, PANEL_StatusLine, text, sizeof text);
+        return text;
+    }
+
+    // Processes events for a while, as the event loop would.
+    static void Pump(double seconds) {
+        const double t0 = Timer();
+        while (Timer() - t0 < seconds) ProcessSystemEvents();
+    }
+
+    static unsigned short U16(int panel, int control) {
+        unsigned short v = 0;
+        GetCtrlVal(panel, control, &v);
+        return v;
+    }
+
+    static int Attr(int panel, int control, int attribute) {
+        int v = -1;
+        GetCtrlAttribute(panel, control, attribute, &v);
+        return v;
+    }
+
+    static void Commit(int (*callback)(int, int, int, void *, int, int), int panel,
+                       int control) {
+        callback(panel, control, EVENT_COMMIT, nullptr, 0, 0);
+    }
+
+private:
+    kvexsim::SensorSim sensor_;
+    bool loaded_ = false;
+};
+
+}  // namespace kvextest
