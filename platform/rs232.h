@@ -6,15 +6,24 @@
 #include <cstddef>
 
 // Error codes of the port operations. Each failure of OpenComConfig maps to one
-// of them; the sensor link turns them into the operator's texts.
+// of them; the sensor link turns them into the operator's texts:
+//   number below 1, above the port count, or naming no device   kComInvalidPortNumber
+//   the device does not exist (any more)                        kComNoSerialPortFound
+//   busy (open elsewhere, locked) or not permitted              kComCannotOpenPort
+//   exists but takes no line settings (a file, /dev/null)       kComNotASerialPort
+//   baud rate, parity, data or stop bits, queue size out of range  kComInvalidParameter
+//   anything else                                               kComUnknownSystemError
+// The other operations answer kComInvalidPortNumber for a number outside
+// 1..kComMaxPorts, kComPortNotOpen for a closed port and kComIoError once the
+// device has gone away while open (adapter pulled, far end closed).
 enum {
     kComUnknownSystemError = -1,
-    kComInvalidPortNumber = -2,   // no device has that number
+    kComInvalidPortNumber = -2,  // no device has that number
     kComPortNotOpen = -3,
     kComIoError = -4,
-    kComNotASerialPort = -5,      // the device exists but is no serial line
-    kComNoSerialPortFound = -6,   // the device named for the number is gone
-    kComCannotOpenPort = -7,      // busy, or not permitted
+    kComNotASerialPort = -5,     // the device exists but is no serial line
+    kComNoSerialPortFound = -6,  // the device named for the number is gone
+    kComCannotOpenPort = -7,     // busy, or not permitted
     kComInvalidParameter = -13,
     kComTimeout = -99,
 };
@@ -27,6 +36,8 @@ enum {
     COM_EV_RECEIVE = 0x8000,  // the input queue holds at least the notify count
 };
 
+enum { kComMaxPorts = 255 };
+
 using ComCallbackPtr = void (*)(int port, int eventMask, void *callbackData);
 
 // Port table. Devices given here come first, in the order given (number 1 is
@@ -37,28 +48,36 @@ void ClearComPortDevices();
 int GetComPortCount();
 int GetComPortDevice(int number, char *device, std::size_t size);
 
-// Opens the port. deviceName "" means the device of the port number. Input
-// bytes beyond inputQueueSize are dropped. Asserts DTR once the port is open.
+// Opens the port. deviceName "" means the device of the port number; another
+// name opens that device under the number. Input bytes beyond inputQueueSize
+// (0 or less: 4096) are dropped. Asserts DTR once the port is open; no flow
+// control. Opening an open number closes it first and opens it afresh.
 // Returns 0, or one of the negative codes above.
 int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);  // closing a closed port returns 0 and does nothing
+// Time-out of ComRd; 1.5 s until it is set.
 int SetComTime(int port, double timeoutSeconds);
 int SetCTSMode(int port, int mode);
 // callback nullptr or eventMask 0 switches the notification off. With bit
 // COM_EV_RECEIVE the callback runs, during event processing, once the input
 // queue has reached notifyCount bytes; it runs again only after the queue has
-// fallen below the count and reached it anew.
+// fallen below the count and reached it anew. Installing a callback arms it
+// afresh: if the queue already holds the count, it runs at the next event
+// processing. COM_EV_RXFLAG and COM_EV_TXEMPTY are delivered the same way.
+// The callback never runs inside a port operation.
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void *callbackData);
 // Queues count bytes and hands them to the device at once. Returns the number
 // of bytes queued, or a negative code.
 int ComWrt(int port, const char *buffer, int count);
-// Reads up to count bytes, waiting at most the port's time-out for them.
-// Returns the number of bytes read, or a negative code.
+// Reads up to count bytes, waiting at most the port's time-out for them
+// without processing events. Returns the number of bytes read (fewer after a
+// time-out), or a negative code.
 int ComRd(int port, char *buffer, int count);
 // Bytes waiting in the input queue; also takes in what the device holds, so it
 // grows even when the caller does not process events.
 int GetInQLen(int port);
+// Discards the input queue and what the device still holds.
 int FlushInQ(int port);
 int FlushOutQ(int port);

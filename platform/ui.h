@@ -1,7 +1,7 @@
 // The user-interface run-time that the system's modules call: panels from the
 // panel resource file, controls with typed values, graphs, strip charts, the
 // event loop, timing, dates, file dialogs and array files. Nothing of Qt shows
-// through this header; the implementation lives in ui.cpp.
+// through this header; the implementation lives in the ui_*.cpp files.
 #pragma once
 
 #include <cstddef>
@@ -56,22 +56,36 @@ enum {
     ATTR_FRAME_COLOR = 7,
     ATTR_TEXT_COLOR = 8,
     ATTR_TEXT_BGCOLOR = 9,
-    ATTR_TEXT_FONT = 10,        // string
+    ATTR_TEXT_FONT = 10,  // string
     ATTR_TEXT_POINT_SIZE = 11,
-    ATTR_LABEL_TEXT = 12,       // string
-    ATTR_DATA_TYPE = 13,        // read only
+    ATTR_LABEL_TEXT = 12,  // string
+    ATTR_DATA_TYPE = 13,   // read only
     // strip charts
-    ATTR_SCROLL_MODE = 1088,
-    ATTR_NUM_TRACES = 1170,
-    ATTR_POINTS_PER_SCREEN = 1171,
+    ATTR_SCROLL_MODE = 1088,        // stored and reported; every mode scrolls continuously
+    ATTR_NUM_TRACES = 1170,         // 1 to 16; a change clears the chart
+    ATTR_POINTS_PER_SCREEN = 1171,  // 2 to 10000; a change clears the chart
     // strip-chart traces (SetTraceAttribute)
     ATTR_TRACE_COLOR = 1230,
-    ATTR_TRACE_VISIBLE = 1234,
+    ATTR_TRACE_VISIBLE = 1234,  // 1 shown (the start state), 0 hidden
     // graph cursors (SetCursorAttribute)
     ATTR_CURSOR_POINT_STYLE = 1300,
     ATTR_CURSOR_COLOR = 1301,
 };
 
+// Negative results of the panel, control and graph operations.
+enum {
+    UIE_NOT_INITIALISED = -1,
+    UIE_BAD_PANEL = -4,      // no panel with that handle
+    UIE_BAD_CONTROL = -5,    // no control with that id on the panel
+    UIE_BAD_ATTRIBUTE = -6,  // attribute unknown, read only, or not for this kind
+    UIE_BAD_VALUE = -7,      // value outside what the control or operation accepts
+    UIE_BAD_KIND = -8,       // operation not for this kind of control
+    UIE_BAD_ARGUMENT = -9,   // null pointer, bad count, type or index
+    UIE_FILE = -10,          // file missing, unreadable or not writable
+    UIE_TOO_LONG = -11,      // text does not fit the buffer
+};
+
+// Panel attributes: left, top, width, height, visible.
 int GetPanelAttribute(int panel, int attribute, int *value);
 int SetPanelAttribute(int panel, int attribute, int value);
 
@@ -79,8 +93,8 @@ int SetPanelAttribute(int panel, int attribute, int value);
 // Data types of control values and of arrays handed to the layer.
 enum {
     VAL_CHAR = 0,
-    VAL_INTEGER = 1,                 // 32-bit signed
-    VAL_SHORT_INTEGER = 2,           // 16-bit signed
+    VAL_INTEGER = 1,        // 32-bit signed
+    VAL_SHORT_INTEGER = 2,  // 16-bit signed
     VAL_FLOAT = 3,
     VAL_DOUBLE = 4,
     VAL_STRING = 5,
@@ -120,6 +134,10 @@ enum { CTRL_TEXT_MSG = 1 };
 int NewCtrl(int panel, int kind, const char *label, int top, int left);
 
 // ---------------------------------------------------------------- text boxes
+// Lines are counted from 0. Replacing a line beyond the end first adds empty
+// lines up to it. ResetTextBox (and SetCtrlVal) make the text the whole
+// content, one line per '\n'; "" leaves no line. GetCtrlVal gives all lines
+// joined by '\n'.
 int ReplaceTextBoxLine(int panel, int control, int line, const char *text);
 int ResetTextBox(int panel, int control, const char *text);
 int GetTextBoxLine(int panel, int control, int line, char *text, std::size_t size);
@@ -139,19 +157,19 @@ enum {
     VAL_SOLID_CIRCLE = 13,
     VAL_NO_POINT = 24,
 };
+// Fill colour of PlotRectangle that leaves the inside empty.
+enum { VAL_TRANSPARENT = 0x1000000 };
 
 // Returns a plot handle > 0 that stays valid until the plot is deleted.
-int PlotXY(int panel, int control, const void *x, const void *y, int count, int xType,
-           int yType, int plotStyle, int pointStyle, int lineStyle, int pointFrequency,
-           int color);
-int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2,
-                  int color, int fillColor);
+int PlotXY(int panel, int control, const void *x, const void *y, int count, int xType, int yType,
+           int plotStyle, int pointStyle, int lineStyle, int pointFrequency, int color);
+int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2, int color,
+                  int fillColor);
 // plotHandle -1 deletes every plot of the graph.
 int DeleteGraphPlot(int panel, int control, int plotHandle, int refresh);
 int GetNumGraphPlots(int panel, int control, int *count);
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
-int GetAxisScalingMode(int panel, int control, int axis, int *mode, double *min,
-                       double *max);
+int GetAxisScalingMode(int panel, int control, int axis, int *mode, double *min, double *max);
 int SetGraphCursor(int panel, int control, int cursor, double x, double y);
 int GetGraphCursor(int panel, int control, int cursor, double *x, double *y);
 int SetCursorAttribute(int panel, int control, int cursor, int attribute, int value);
@@ -160,8 +178,8 @@ int GetCursorAttribute(int panel, int control, int cursor, int attribute, int *v
 // ---------------------------------------------------------------- strip charts
 // count values of dataType, read as points for each trace in turn (interleaved
 // in trace order), starting at 'start' and skipping 'skip' values after each.
-int PlotStripChart(int panel, int control, const void *data, int count, int start,
-                   int skip, int dataType);
+int PlotStripChart(int panel, int control, const void *data, int count, int start, int skip,
+                   int dataType);
 int ClearStripChart(int panel, int control);
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
 int GetTraceAttribute(int panel, int control, int trace, int attribute, int *value);
@@ -176,10 +194,10 @@ int DisplayImageFile(int panel, int control, const char *file);
 int SavePanelImage(int panel, const char *file);
 
 // ---------------------------------------------------------------- timing, dates
-double Timer();            // monotonic seconds since an arbitrary origin
+double Timer();              // monotonic seconds since an arbitrary origin
 void Delay(double seconds);  // waits without running any callback
-const char *DateStr();     // "MM-DD-YYYY"
-const char *TimeStr();     // "HH:MM:SS"
+const char *DateStr();       // "MM-DD-YYYY"
+const char *TimeStr();       // "HH:MM:SS"
 
 // ---------------------------------------------------------------- files
 int GetProjectDir(char *dir);  // the program's directory, at most 260 bytes
@@ -196,27 +214,51 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileSpec,
                     int allowMakeDirectory, char *path);
 
 // Array files. Layout and file type as the callers use them.
+// dataOrder: how the groups lie in the array: one after the other, or
+// interleaved (element i of every group, then element i + 1, ...).
 enum { VAL_GROUPS_TOGETHER = 0, VAL_DATA_MULTIPLEXED = 1 };
+// fileLayout: a group is one column of the file (one row per element) or one
+// row of the file.
 enum { VAL_GROUPS_AS_COLUMNS = 0, VAL_GROUPS_AS_ROWS = 1 };
-enum { VAL_SEP_BY_COMMA = 0, VAL_SEP_BY_TAB = 1 };
-enum { VAL_CONST_WIDTH = 0, VAL_VARIABLE_WIDTH = 1 };
+// separator: what stands between the values of one row. With VAL_CONST_WIDTH
+// nothing does, so fieldWidth must be at least 1.
+enum { VAL_CONST_WIDTH = 0, VAL_SEP_BY_COMMA = 1, VAL_SEP_BY_TAB = 2 };
+// fieldWidth: each value is right-aligned in a field of that many characters
+// (a longer number is written whole); VAL_VARIABLE_WIDTH writes no padding.
+enum { VAL_VARIABLE_WIDTH = 0 };
 enum { VAL_ASCII = 0, VAL_BINARY = 1 };
 enum { VAL_TRUNCATE = 0, VAL_APPEND = 1 };
-// Writes numElements values as numGroups groups; in a text file each row ends
-// with CR LF. Returns 0, or a negative code when the file cannot be written.
-int ArrayToFile(const char *file, const void *array, int dataType, int numElements,
-                int numGroups, int dataOrder, int fileLayout, int separator, int fieldWidth,
-                int fileType, int fileAction);
-// Reads numElements values; returns 0, or a negative code when the file cannot
-// be read or holds fewer readable numbers than asked for.
+// Writes numElements values as numGroups groups and closes the file, so the
+// bytes are on disk when it returns. A text file holds decimal numbers, each
+// row ending with CR LF. A binary file holds the array's bytes as they are in
+// memory (with VAL_CHAR or VAL_UNSIGNED_CHAR: numElements raw bytes).
+// Examples: 30 values in one column of width 10:
+//   ArrayToFile(f, a, VAL_UNSIGNED_INTEGER, 30, 1, VAL_GROUPS_TOGETHER,
+//               VAL_GROUPS_AS_COLUMNS, VAL_CONST_WIDTH, 10, VAL_ASCII, VAL_TRUNCATE)
+// one appended line of six tab-separated numbers:
+//   ArrayToFile(f, a, VAL_INTEGER, 6, 1, VAL_GROUPS_TOGETHER, VAL_GROUPS_AS_ROWS,
+//               VAL_SEP_BY_TAB, VAL_VARIABLE_WIDTH, VAL_ASCII, VAL_APPEND)
+// Returns 0, or a negative code for bad arguments or a file that cannot be
+// written.
+int ArrayToFile(const char *file, const void *array, int dataType, int numElements, int numGroups,
+                int dataOrder, int fileLayout, int separator, int fieldWidth, int fileType,
+                int fileAction);
+// Reads numElements values. A text file holds numbers separated by white space
+// or commas, read in file order as the layout arranges them; integers are read
+// as 64-bit numbers and converted as C converts them (70000 into an unsigned
+// short gives 4464). Returns 0, or a negative code when the file cannot be
+// read, or holds fewer numbers than asked for, or something that is not a
+// number before enough were read; the array is then left as it was.
 int FileToArray(const char *file, void *array, int dataType, int numElements, int numGroups,
                 int dataOrder, int fileLayout, int fileType);
 
 // ---------------------------------------------------------------- text
 // Formatted copy into target. Supports the forms the system uses:
-//   "%<n>c<%<m>i": m integers, each giving two characters (high byte, low byte),
-//                  at most n characters, stopping at the first zero byte.
+//   "%<n>c<%<m>i": m integers (an int array), each giving two characters (high
+//                  byte, low byte), stopping at the first zero byte; target
+//                  holds n bytes: at most n - 1 characters and the terminator.
 //   "%s<%s" and "%s<%i" / "%s<%d": plain copy and decimal text.
+//   "%<n>s<%s", "%<n>s<%i": the same into a target of n bytes, cut to fit.
 // Returns the number of characters written, or a negative value for an
 // unknown format.
 int Fmt(char *target, const char *format, ...);

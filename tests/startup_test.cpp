@@ -32,11 +32,19 @@ QWidget *MainWindow() {
     return nullptr;
 }
 
-// Closes the main window from the event loop, as the operator's close box does.
+// Closes the main window from the event loop, as the operator's close box
+// does, once it is shown and the given time has passed.
 void CloseMainWindowAfter(int ms) {
-    QTimer::singleShot(ms, [] {
-        if (QWidget *w = MainWindow()) w->close();
+    auto *timer = new QTimer;
+    const double due = Timer() + ms / 1000.0;
+    QObject::connect(timer, &QTimer::timeout, [timer, due] {
+        QWidget *w = MainWindow();
+        if (!w || Timer() < due) return;
+        timer->stop();
+        timer->deleteLater();
+        w->close();
     });
+    timer->start(50);
 }
 
 QString PanelFileSource() {
@@ -163,7 +171,15 @@ TEST(Shutdown, ClosingTheMainPanelDuringRunModeStopsTheLoopFirst) {
     ASSERT_TRUE(sensor.start());
     ClearComPortDevices();
     SetComPortDevice(1, sensor.devicePath().c_str());
-    QTimer::singleShot(200, [] { KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun); });
+    // The run starts from the event loop, as the operator's click would.
+    auto *start = new QTimer;
+    QObject::connect(start, &QTimer::timeout, [start] {
+        if (!MainWindow()) return;
+        start->stop();
+        start->deleteLater();
+        KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+    });
+    start->start(50);
     CloseMainWindowAfter(900);
     EXPECT_EQ(0, WinMain(nullptr, nullptr, nullptr, 1));
     EXPECT_GT(sensor.commandCount(8), 3) << "run mode was running when the panel closed";

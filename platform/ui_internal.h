@@ -1,0 +1,240 @@
+// Shared state of the user-interface run-time on Qt: the panel and control
+// tables and the helpers the ui_*.cpp files use among themselves. Only the
+// run-time's own sources include this header.
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QFrame>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui.h"
+
+class QLabel;
+class QCustomPlot;
+class QCPGraph;
+class QCPItemRect;
+class QCPItemStraightLine;
+class QCPItemTracer;
+
+namespace kvexui {
+
+enum class Kind {
+    CommandButton,
+    ToggleButton,
+    RadioButton,
+    Ring,
+    Numeric,
+    NumericDisplay,
+    Slider,
+    TextMsg,
+    TextBox,
+    Graph,
+    StripChart,
+    Picture,
+    Decoration,
+};
+
+struct RingItem {
+    QString label;
+    int value = 0;
+};
+
+// One control as the panel file describes it, checked and complete.
+struct ControlSpec {
+    int id = 0;
+    QString name;
+    Kind kind = Kind::TextMsg;
+    int left = 0, top = 0, width = -1, height = -1;  // -1: size to the content
+    QString label;
+    int dataType = VAL_INTEGER;
+    bool hasMin = false, hasMax = false;
+    double min = 0, max = 0;
+    bool hasDefault = false, defaultIsText = false;
+    double defaultNumber = 0;
+    QByteArray defaultText;
+    int precision = -1;
+    QString callback;
+    bool visible = true, dimmed = false;
+    std::vector<RingItem> items;
+    int lines = 0;
+    int color = -1, textColor = -1, textBgColor = -1, pointSize = 0;
+    double xMin = 0, xMax = 100, yMin = 0, yMax = 100;
+    QString xLabel, yLabel;
+    bool rightYAxis = false;
+    int cursors = 0, traces = 1, pointsPerScreen = 101;
+};
+
+struct PanelSpec {
+    int resourceId = 0;
+    QString name, title, callback;
+    int left = 0, top = 0, width = 0, height = 0;
+    int backgroundColor = -1;
+    std::vector<ControlSpec> controls;
+};
+
+// Reads the panel with that resource id from the file: 0, or the negative
+// codes of LoadPanel (-1 unreadable, -2 damaged, -3 no such panel).
+int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &spec);
+
+// ---------------------------------------------------------------- graphs
+struct PlotEntry {
+    int handle = 0;
+    QCPGraph *graph = nullptr;    // a PlotXY curve, or
+    QCPItemRect *rect = nullptr;  // a PlotRectangle
+};
+
+struct GraphCursor {
+    QCPItemStraightLine *line = nullptr;
+    QCPItemTracer *marker = nullptr;
+    double x = 0, y = 0;
+    int pointStyle = VAL_SOLID_CIRCLE;
+    int color = 0;
+};
+
+struct GraphState {
+    std::vector<PlotEntry> plots;  // live plots, oldest first
+    int nextHandle = 1;
+    // Deleted curves and rectangles wait here to be used again, so that the
+    // delete-and-redraw of every measurement cycle allocates nothing.
+    std::vector<QCPGraph *> spareGraphs;
+    std::vector<QCPItemRect *> spareRects;
+    std::vector<GraphCursor> cursors;
+    int scaling[3] = {VAL_MANUAL, VAL_MANUAL, VAL_MANUAL};
+};
+
+struct StripState {
+    std::vector<QCPGraph *> traces;
+    std::vector<int> colors;
+    std::vector<int> shown;
+    int pointsPerScreen = 101;
+    int scrollMode = 1;
+    // The last pointsPerScreen points of every trace, as a ring: point p of
+    // trace t is ring[t * pointsPerScreen + (head + p) % pointsPerScreen].
+    std::vector<double> ring;
+    int head = 0, count = 0;
+    long long total = 0;  // points appended since the last clear
+    int yScaling = VAL_MANUAL;
+};
+
+// ---------------------------------------------------------------- controls
+struct Control {
+    int panel = 0;
+    int id = 0;
+    Kind kind = Kind::TextMsg;
+    QString name;
+    int dataType = VAL_INTEGER;
+    bool hasMin = false, hasMax = false;
+    double min = 0, max = 0;
+    int precision = 2;
+    CtrlCallbackPtr callback = nullptr;
+
+    QWidget *widget = nullptr;     // the control itself
+    QLabel *caption = nullptr;     // its label, in a line above it
+    QLabel *valueLabel = nullptr;  // sliders: the value, at the right of the label line
+    QCustomPlot *plot = nullptr;   // graphs and strip charts
+
+    double number = 0;  // numeric value, already in the control's data type
+    std::string text;   // string value, the bytes the program gave
+    QString label;
+    std::vector<RingItem> items;
+    int ringIndex = -1;
+    std::vector<std::string> lines;  // text boxes, the bytes the program gave
+    bool editedSinceCommit = false;
+    bool sizeToText = false;  // text messages without a size in the file
+
+    int frameColor = 0, textColor = 0, textBgColor = 0;
+    bool textBgSet = false;  // the file or the program chose the background
+    std::string fontName;
+    int pointSize = 0;
+
+    std::unique_ptr<GraphState> graph;
+    std::unique_ptr<StripState> strip;
+
+    ~Control();
+};
+
+// A panel's window, or its frame inside the parent panel. The close box asks
+// the panel callback; the window stays as it is.
+class PanelWidget : public QFrame {
+  public:
+    PanelWidget(int handle, QWidget *parent);
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
+
+  private:
+    int handle_;
+};
+
+struct Panel {
+    int handle = 0;
+    int parent = 0;
+    QString name;
+    PanelWidget *widget = nullptr;
+    PanelCallbackPtr callback = nullptr;
+    std::vector<std::unique_ptr<Control>> controls;
+    std::vector<Control *> byId;  // index: control id
+};
+
+// ---------------------------------------------------------------- tables
+bool RunTimeReady();
+Panel *FindPanel(int handle);
+Control *FindControl(int panel, int control);
+// Both report the error code in 'code' when they return nullptr.
+Control *FindControl(int panel, int control, int &code);
+void DiscardAllPanels();
+
+// ---------------------------------------------------------------- callbacks
+CtrlCallbackPtr LookupCtrlCallback(const QString &name);
+PanelCallbackPtr LookupPanelCallback(const QString &name);
+// Calls the control's callback, if it has one, as (panel, control, event,
+// nullptr, 0, 0).
+void FireControl(int panel, int control, int event);
+void FirePanel(int panel, int event);
+// True while a callback runs: widgets are then deleted later, not at once.
+bool InCallback();
+
+// ---------------------------------------------------------------- widgets
+// Builds the control's widgets on the panel and wires their events.
+void BuildControl(Panel &panel, Control &c, const ControlSpec &spec);
+// Puts number/text/lines of the control into its widget, without events.
+void ShowValue(Control &c);
+void ApplyTextColors(Control &c);
+void ApplyFont(Control &c);
+void PlaceCaption(Control &c);
+
+// Graphs and strip charts (ui_graphs.cpp).
+QWidget *BuildGraph(Control &c, const ControlSpec &spec, QWidget *parent);
+QWidget *BuildStripChart(Control &c, const ControlSpec &spec, QWidget *parent);
+int SetStripChartAttribute(Control &c, int attribute, int value);
+int GetStripChartAttribute(const Control &c, int attribute, int *value);
+// Draws a graph or strip chart now, not at the next event processing.
+void ReplotNow(Control &c);
+
+// ---------------------------------------------------------------- values
+// Take a value into the control as SetCtrlVal does, and show it.
+int PutInteger(Control &c, long long value);
+int PutReal(Control &c, double value);
+int PutText(Control &c, const char *text);
+QString FormatNumber(const Control &c);  // the number as the control shows it
+
+bool IsIntegerType(int type);
+// C conversions into a data type: integers wrap, doubles are cut toward zero.
+double ConvertInteger(int type, long long value);
+double ConvertDouble(int type, double value);
+long long CutToInt64(double value);
+// Reads element i of an array of that data type as a double.
+double ReadArrayValue(const void *data, int type, long long i);
+int DataTypeSize(int type);  // bytes of one element, or 0 for no array type
+
+QString DecodeText(const char *text);  // UTF-8, or Latin-1 when not UTF-8
+QString ResolveProgramFile(const char *file);
+QColor ToQColor(int rgb);
+int FromQColor(const QColor &color);
+
+}  // namespace kvexui

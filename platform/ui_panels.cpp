@@ -1,0 +1,290 @@
+// Panels: the handle table, loading from the panel file, showing, hiding and
+// discarding, panel attributes, controls made at run time, and rendering a
+// panel into an image.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <cstdio>
+
+#include "ui_internal.h"
+#include "ui_qt.h"
+
+namespace kvexui {
+namespace {
+
+// Index: panel handle. Handles are never used twice, so a callback or a
+// queued event that still names a discarded panel finds nothing.
+std::vector<std::unique_ptr<Panel>> &Panels() {
+    static std::vector<std::unique_ptr<Panel>> table(1);
+    return table;
+}
+
+void ReportUnknownCallback(const QString &callback, const char *what, const QString &name) {
+    std::fprintf(stderr, "kvex: unknown callback %s for %s %s\n", qPrintable(callback), what,
+                 qPrintable(name));
+}
+
+void SetupWindow(Panel &p, const PanelSpec &spec, Panel *parent) {
+    PanelWidget *w = p.widget;
+    w->setObjectName(spec.name);
+    w->setAccessibleName(spec.title.isEmpty() ? spec.name : spec.title);
+    if (parent) {
+        w->setFrameShape(QFrame::StyledPanel);
+        w->setFrameShadow(QFrame::Raised);
+        w->setGeometry(spec.left, spec.top, spec.width, spec.height);
+    } else {
+        w->setWindowTitle(spec.title);
+        w->setFixedSize(spec.width, spec.height);
+        w->move(spec.left, spec.top);
+    }
+    if (spec.backgroundColor >= 0) {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, ToQColor(spec.backgroundColor));
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+    }
+    w->hide();
+}
+
+void AddControl(Panel &p, const ControlSpec &spec) {
+    auto c = std::make_unique<Control>();
+    c->panel = p.handle;
+    c->id = spec.id;
+    if (!spec.callback.isEmpty()) {
+        c->callback = LookupCtrlCallback(spec.callback);
+        if (!c->callback) ReportUnknownCallback(spec.callback, "control", spec.name);
+    }
+    if (static_cast<std::size_t>(spec.id) >= p.byId.size()) p.byId.resize(spec.id + 1, nullptr);
+    p.byId[spec.id] = c.get();
+    BuildControl(p, *c, spec);
+    p.controls.push_back(std::move(c));
+}
+
+int CreatePanel(const PanelSpec &spec, Panel *parent) {
+    auto &panels = Panels();
+    auto p = std::make_unique<Panel>();
+    p->handle = static_cast<int>(panels.size());
+    p->parent = parent ? parent->handle : 0;
+    p->name = spec.name;
+    p->widget = new PanelWidget(p->handle, parent ? parent->widget : nullptr);
+    SetupWindow(*p, spec, parent);
+    if (!spec.callback.isEmpty()) {
+        p->callback = LookupPanelCallback(spec.callback);
+        if (!p->callback) ReportUnknownCallback(spec.callback, "panel", spec.name);
+    }
+    Panel &ref = *p;
+    panels.push_back(std::move(p));
+    for (const ControlSpec &c : spec.controls) AddControl(ref, c);
+    return ref.handle;
+}
+
+// A grab paints what the graphs hold now, so their queued redraws go first.
+void ReplotPanelNow(const Panel &p) {
+    for (const auto &c : p.controls)
+        if (c->plot) ReplotNow(*c);
+    for (const auto &child : Panels())
+        if (child && child->parent == p.handle) ReplotPanelNow(*child);
+}
+
+}  // namespace
+
+PanelWidget::PanelWidget(int handle, QWidget *parent) : QFrame(parent), handle_(handle) {}
+
+void PanelWidget::closeEvent(QCloseEvent *event) {
+    event->ignore();
+    FirePanel(handle_, EVENT_CLOSE);
+}
+
+Control::~Control() = default;
+
+Panel *FindPanel(int handle) {
+    auto &panels = Panels();
+    if (handle <= 0 || static_cast<std::size_t>(handle) >= panels.size()) return nullptr;
+    return panels[handle].get();
+}
+
+Control *FindControl(int panel, int control) {
+    Panel *p = FindPanel(panel);
+    if (!p || control < 0 || static_cast<std::size_t>(control) >= p->byId.size()) return nullptr;
+    return p->byId[control];
+}
+
+Control *FindControl(int panel, int control, int &code) {
+    if (!RunTimeReady()) {
+        code = UIE_NOT_INITIALISED;
+        return nullptr;
+    }
+    Control *c = FindControl(panel, control);
+    if (!c) code = FindPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    return c;
+}
+
+void DiscardAllPanels() {
+    auto &panels = Panels();
+    for (std::size_t h = 1; h < panels.size(); ++h)
+        if (panels[h]) DiscardPanel(static_cast<int>(h));
+}
+
+}  // namespace kvexui
+
+using namespace kvexui;
+
+int LoadPanel(int parentPanel, const char *file, int resourceId) {
+    if (!RunTimeReady()) return UIE_NOT_INITIALISED;
+    if (!file || !*file) return -1;
+    PanelSpec spec;
+    const int read = ReadPanelSpec(ResolveProgramFile(file), resourceId, spec);
+    if (read < 0) return read;
+    Panel *parent = nullptr;
+    if (parentPanel != 0 && !(parent = FindPanel(parentPanel))) return -4;
+    return CreatePanel(spec, parent);
+}
+
+int DisplayPanel(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    p->widget->show();
+    if (p->parent != 0) {
+        p->widget->raise();  // over the other sub-panels at the same place
+    } else if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        p->widget->raise();
+        p->widget->activateWindow();
+    }
+    return 0;
+}
+
+int HidePanel(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    p->widget->hide();
+    return 0;
+}
+
+int DiscardPanel(int panel) {
+    auto &panels = Panels();
+    if (!FindPanel(panel)) return UIE_BAD_PANEL;
+    for (std::size_t h = 1; h < panels.size(); ++h)
+        if (panels[h] && panels[h]->parent == panel) DiscardPanel(static_cast<int>(h));
+    std::unique_ptr<Panel> gone = std::move(panels[panel]);
+    // A callback of this panel may be running under us: its widgets must
+    // outlive it, so they go once the event loop takes over again.
+    if (InCallback()) {
+        gone->widget->hide();
+        gone->widget->deleteLater();
+    } else {
+        delete gone->widget;
+    }
+    return 0;
+}
+
+int GetPanelAttribute(int panel, int attribute, int *value) {
+    const Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    if (!value) return UIE_BAD_ARGUMENT;
+    const QWidget *w = p->widget;
+    switch (attribute) {
+        case ATTR_LEFT:
+            *value = w->x();
+            return 0;
+        case ATTR_TOP:
+            *value = w->y();
+            return 0;
+        case ATTR_WIDTH:
+            *value = w->width();
+            return 0;
+        case ATTR_HEIGHT:
+            *value = w->height();
+            return 0;
+        case ATTR_VISIBLE:
+            *value = w->isHidden() ? 0 : 1;
+            return 0;
+        case ATTR_DIMMED:
+            *value = w->isEnabled() ? 0 : 1;
+            return 0;
+        default:
+            return UIE_BAD_ATTRIBUTE;
+    }
+}
+
+int SetPanelAttribute(int panel, int attribute, int value) {
+    Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    QWidget *w = p->widget;
+    const bool topLevel = p->parent == 0;
+    switch (attribute) {
+        case ATTR_LEFT:
+            w->move(value, w->y());
+            return 0;
+        case ATTR_TOP:
+            w->move(w->x(), value);
+            return 0;
+        case ATTR_WIDTH:
+        case ATTR_HEIGHT: {
+            if (value < 1 || value > 10000) return UIE_BAD_VALUE;
+            const QSize s =
+                attribute == ATTR_WIDTH ? QSize(value, w->height()) : QSize(w->width(), value);
+            if (topLevel)
+                w->setFixedSize(s);
+            else
+                w->resize(s);
+            return 0;
+        }
+        case ATTR_VISIBLE:
+            return value ? DisplayPanel(panel) : HidePanel(panel);
+        case ATTR_DIMMED:
+            w->setEnabled(!value);
+            return 0;
+        default:
+            return UIE_BAD_ATTRIBUTE;
+    }
+}
+
+int NewCtrl(int panel, int kind, const char *label, int top, int left) {
+    Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    if (kind != CTRL_TEXT_MSG) return UIE_BAD_KIND;
+    ControlSpec spec;
+    spec.id = static_cast<int>(std::max<std::size_t>(p->byId.size(), 1));
+    spec.name = QStringLiteral("Ctrl%1").arg(spec.id);
+    spec.kind = Kind::TextMsg;
+    spec.dataType = VAL_STRING;
+    spec.left = left;
+    spec.top = top;
+    spec.label = DecodeText(label ? label : "");
+    spec.hasDefault = spec.defaultIsText = true;
+    spec.defaultText = QByteArray(label ? label : "");
+    AddControl(*p, spec);
+    return spec.id;
+}
+
+int SavePanelImage(int panel, const char *file) {
+    Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    if (!file || !*file) return UIE_BAD_ARGUMENT;
+    p->widget->ensurePolished();
+    ReplotPanelNow(*p);
+    const QPixmap image = p->widget->grab();
+    return image.save(QString::fromLocal8Bit(file), "PNG") ? 0 : UIE_FILE;
+}
+
+// ---------------------------------------------------------------- test access
+QWidget *UiPanelWidget(int panel) {
+    const Panel *p = FindPanel(panel);
+    return p ? p->widget : nullptr;
+}
+
+QWidget *UiControlWidget(int panel, int control) {
+    const Control *c = FindControl(panel, control);
+    return c ? c->widget : nullptr;
+}
+
+QCustomPlot *UiControlPlot(int panel, int control) {
+    const Control *c = FindControl(panel, control);
+    return c ? c->plot : nullptr;
+}
+
+QLabel *UiControlCaption(int panel, int control) {
+    const Control *c = FindControl(panel, control);
+    return c ? c->caption : nullptr;
+}

@@ -1,0 +1,191 @@
+// The run-time's life cycle, event loop, callback registry, timing and dates.
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "ui_internal.h"
+
+namespace kvexui {
+namespace {
+
+QApplication *app = nullptr;
+QTimer *wakeTimer = nullptr;  // bounds the wait of ProcessSystemEvents
+int callbackDepth = 0;
+int runDepth = 0;          // RunUserInterface calls in progress
+bool quitPending = false;  // QuitUserInterface came while no loop ran
+int quitCode = 0;
+
+std::unordered_map<std::string, CtrlCallbackPtr> &CtrlCallbacks() {
+    static std::unordered_map<std::string, CtrlCallbackPtr> table;
+    return table;
+}
+
+std::unordered_map<std::string, PanelCallbackPtr> &PanelCallbacks() {
+    static std::unordered_map<std::string, PanelCallbackPtr> table;
+    return table;
+}
+
+// QApplication ends the process when its platform plugin cannot start, so the
+// cases that cannot work are refused first: a desktop platform with nothing to
+// show windows on.
+bool WindowSystemReachable(int argc, char **argv) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (int i = 1; i < argc; ++i)
+        if (argv && argv[i] && std::strcmp(argv[i], "-platform") == 0) return true;
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 &&
+        std::strncmp(platform, "wayland", 7) != 0)
+        return true;  // offscreen, minimal, vnc, eglfs, linuxfb, ...
+    const char *display = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (display && *display) || (wayland && *wayland);
+#else
+    (void)argc;
+    (void)argv;
+    return true;
+#endif
+}
+
+QElapsedTimer &Clock() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock;
+}
+
+}  // namespace
+
+bool RunTimeReady() { return app != nullptr; }
+
+CtrlCallbackPtr LookupCtrlCallback(const QString &name) {
+    const auto it = CtrlCallbacks().find(name.toStdString());
+    return it == CtrlCallbacks().end() ? nullptr : it->second;
+}
+
+PanelCallbackPtr LookupPanelCallback(const QString &name) {
+    const auto it = PanelCallbacks().find(name.toStdString());
+    return it == PanelCallbacks().end() ? nullptr : it->second;
+}
+
+void FireControl(int panel, int control, int event) {
+    const Control *c = FindControl(panel, control);
+    if (!c || !c->callback) return;
+    const CtrlCallbackPtr fn = c->callback;  // c may be gone once fn returns
+    ++callbackDepth;
+    fn(panel, control, event, nullptr, 0, 0);
+    --callbackDepth;
+}
+
+void FirePanel(int panel, int event) {
+    const Panel *p = FindPanel(panel);
+    if (!p || !p->callback) return;
+    const PanelCallbackPtr fn = p->callback;
+    ++callbackDepth;
+    fn(panel, event, nullptr, 0, 0);
+    --callbackDepth;
+}
+
+bool InCallback() { return callbackDepth > 0; }
+
+}  // namespace kvexui
+
+using namespace kvexui;
+
+void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn) {
+    if (name) CtrlCallbacks()[name] = fn;
+}
+
+void RegisterPanelCallback(const char *name, PanelCallbackPtr fn) {
+    if (name) PanelCallbacks()[name] = fn;
+}
+
+int InitRunTime(int argc, char **argv) {
+    if (app) return 0;
+    if (!WindowSystemReachable(argc, argv)) return -1;
+    // QApplication keeps references to both for its whole life.
+    static int appArgc = 0;
+    static char *fallbackArgv[] = {const_cast<char *>("kvex"), nullptr};
+    appArgc = (argc > 0 && argv) ? argc : 1;
+    app = new QApplication(appArgc, (argc > 0 && argv) ? argv : fallbackArgv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    wakeTimer = new QTimer(app);
+    wakeTimer->setSingleShot(true);
+    wakeTimer->setTimerType(Qt::PreciseTimer);
+    Clock();
+    return 0;
+}
+
+void CloseRunTime() {
+    if (!app) return;
+    DiscardAllPanels();
+    delete app;
+    app = nullptr;
+    wakeTimer = nullptr;
+}
+
+int RunUserInterface() {
+    if (!app) return UIE_NOT_INITIALISED;
+    if (quitPending) {
+        quitPending = false;
+        return quitCode;
+    }
+    ++runDepth;
+    const int code = QApplication::exec();
+    --runDepth;
+    quitPending = false;
+    return code;
+}
+
+int QuitUserInterface(int code) {
+    if (!app) return UIE_NOT_INITIALISED;
+    quitCode = code;
+    if (runDepth == 0) quitPending = true;
+    QApplication::exit(code);
+    return 0;
+}
+
+int ProcessSystemEvents() {
+    if (!app) return UIE_NOT_INITIALISED;
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) return UIE_NOT_INITIALISED;
+    if (dispatcher->processEvents(QEventLoop::AllEvents)) return 0;
+    // Nothing was pending: sleep until the next event, a millisecond at most.
+    wakeTimer->start(1);
+    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    wakeTimer->stop();
+    return 0;
+}
+
+double Timer() { return static_cast<double>(Clock().nsecsElapsed()) / 1e9; }
+
+void Delay(double seconds) {
+    if (!(seconds > 0)) return;
+    if (seconds > 86400) seconds = 86400;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+const char *DateStr() {
+    static char text[11];
+    const QByteArray s = QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy")).toLatin1();
+    std::snprintf(text, sizeof text, "%s", s.constData());
+    return text;
+}
+
+const char *TimeStr() {
+    static char text[9];
+    const QByteArray s = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    std::snprintf(text, sizeof text, "%s", s.constData());
+    return text;
+}

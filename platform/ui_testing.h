@@ -1,0 +1,26 @@
+// Test seams of the user-interface run-time. Tests answer the file dialog
+// through a script instead of a person; the program never calls these.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// What FileSelectPopup was asked to show.
+struct FileSelectRequest {
+    std::string directory;    // the default directory
+    std::string defaultName;  // the default file name
+    std::string filter;       // e.g. "*.cfg"
+    std::string title;
+    int buttonLabel = 0;  // VAL_OK_BUTTON, VAL_SAVE_BUTTON, VAL_LOAD_BUTTON, ...
+    bool restrictExtension = false;
+    bool save = false;  // a save dialog (asks before replacing a file)
+};
+
+// Returns false for a cancelled dialog, or true with the path the person
+// entered (absolute, or relative to the default directory). The layer then
+// treats the answer as it treats the real dialog's: it appends the filter's
+// extension where that is required and reports an existing or a new file.
+using FileSelectScript = std::function<bool(const FileSelectRequest &, std::string &path)>;
+
+// An empty script brings back the real dialog.
+void SetFileSelectScript(FileSelectScript script);

@@ -1,0 +1,440 @@
+// The Qt widget behind each kind of control, the events it sends to the
+// control's callback, and how a value, colours and fonts reach the widget.
+// Standard widgets are used throughout, so that screen readers and GUI test
+// tools see each control's name, text and value.
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSpinBox>
+#include <algorithm>
+#include <climits>
+
+#include "ui_internal.h"
+
+namespace kvexui {
+namespace {
+
+constexpr int kCaptionHeight = 16;
+constexpr double kUnboundedReal = 1e12;    // edit range of a float/double without limits
+const char *const kAppFontName = "NIApp";  // the callers' name for the program's own font
+
+// Sends left click when the mouse button goes down on an enabled widget, before
+// the widget itself reacts to the press.
+class PressFilter : public QObject {
+  public:
+    PressFilter(int panel, int control, QWidget *widget)
+        : QObject(widget), panel_(panel), control_(control) {
+        widget->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        const QEvent::Type t = event->type();
+        if ((t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick) &&
+            static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton &&
+            static_cast<QWidget *>(watched)->isEnabled())
+            FireControl(panel_, control_, EVENT_LEFT_CLICK);
+        return false;
+    }
+
+  private:
+    int panel_, control_;
+};
+
+double TypeLow(int type) {
+    switch (type) {
+        case VAL_CHAR:
+            return SCHAR_MIN;
+        case VAL_SHORT_INTEGER:
+            return SHRT_MIN;
+        case VAL_INTEGER:
+            return INT_MIN;
+        case VAL_FLOAT:
+        case VAL_DOUBLE:
+            return -kUnboundedReal;
+        default:
+            return 0;
+    }
+}
+
+double TypeHigh(int type) {
+    switch (type) {
+        case VAL_CHAR:
+            return SCHAR_MAX;
+        case VAL_UNSIGNED_CHAR:
+            return UCHAR_MAX;
+        case VAL_SHORT_INTEGER:
+            return SHRT_MAX;
+        case VAL_UNSIGNED_SHORT_INTEGER:
+            return USHRT_MAX;
+        case VAL_INTEGER:
+            return INT_MAX;
+        case VAL_UNSIGNED_INTEGER:
+            return UINT_MAX;
+        default:
+            return kUnboundedReal;
+    }
+}
+
+double Low(const Control &c) {
+    return c.hasMin ? std::max(c.min, TypeLow(c.dataType)) : TypeLow(c.dataType);
+}
+
+double High(const Control &c) {
+    return c.hasMax ? std::min(c.max, TypeHigh(c.dataType)) : TypeHigh(c.dataType);
+}
+
+int ClampToInt(double v) {
+    return static_cast<int>(
+        std::clamp(v, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX)));
+}
+
+// A QSpinBox holds an int; larger unsigned numbers and reals need the double one.
+bool NeedsDoubleSpin(const Control &c) {
+    return !IsIntegerType(c.dataType) || High(c) > INT_MAX || Low(c) < INT_MIN;
+}
+
+void OnToggled(int panel, int control, bool on) {
+    Control *c = FindControl(panel, control);
+    if (!c) return;
+    c->number = on ? 1 : 0;
+    FireControl(panel, control, EVENT_VAL_CHANGED);
+    FireControl(panel, control, EVENT_COMMIT);
+}
+
+void OnRingChosen(int panel, int control, int index) {
+    Control *c = FindControl(panel, control);
+    if (!c || index == c->ringIndex || index < 0 ||
+        static_cast<std::size_t>(index) >= c->items.size())
+        return;
+    c->ringIndex = index;
+    c->number = ConvertInteger(c->dataType, c->items[index].value);
+    FireControl(panel, control, EVENT_VAL_CHANGED);
+    FireControl(panel, control, EVENT_COMMIT);
+}
+
+void OnNumberEdited(int panel, int control, double value) {
+    Control *c = FindControl(panel, control);
+    if (!c) return;
+    // Enter makes the spin box report its value again, changed or not.
+    const double n = ConvertDouble(c->dataType, value);
+    if (n == c->number) return;
+    c->number = n;
+    c->editedSinceCommit = true;
+    FireControl(panel, control, EVENT_VAL_CHANGED);
+}
+
+void OnEditFinished(int panel, int control) {
+    Control *c = FindControl(panel, control);
+    if (!c || !c->editedSinceCommit) return;
+    c->editedSinceCommit = false;
+    FireControl(panel, control, EVENT_COMMIT);
+}
+
+void OnSliderMoved(int panel, int control, QSlider *slider, int value) {
+    Control *c = FindControl(panel, control);
+    if (!c) return;
+    c->number = ConvertInteger(c->dataType, value);
+    if (c->valueLabel) c->valueLabel->setText(FormatNumber(*c));
+    FireControl(panel, control, EVENT_VAL_CHANGED);
+    // A drag commits on release; a click on the groove or a key commits at once.
+    if (!slider->isSliderDown()) FireControl(panel, control, EVENT_COMMIT);
+}
+
+QWidget *MakeCommandButton(const Control &c, QWidget *parent) {
+    auto *b = new QPushButton(c.label, parent);
+    b->setAutoDefault(false);
+    const int p = c.panel, id = c.id;
+    QObject::connect(b, &QPushButton::pressed, b,
+                     [p, id] { FireControl(p, id, EVENT_LEFT_CLICK); });
+    QObject::connect(b, &QPushButton::clicked, b, [p, id] { FireControl(p, id, EVENT_COMMIT); });
+    return b;
+}
+
+QWidget *MakeTwoStateButton(const Control &c, QWidget *parent) {
+    QAbstractButton *b = nullptr;
+    if (c.kind == Kind::RadioButton) {
+        auto *r = new QRadioButton(c.label, parent);
+        r->setAutoExclusive(false);  // the program decides which one is on
+        b = r;
+    } else {
+        auto *t = new QPushButton(c.label, parent);
+        t->setAutoDefault(false);
+        t->setCheckable(true);
+        b = t;
+    }
+    const int p = c.panel, id = c.id;
+    new PressFilter(p, id, b);
+    QObject::connect(b, &QAbstractButton::clicked, b, [p, id](bool on) { OnToggled(p, id, on); });
+    return b;
+}
+
+QWidget *MakeRing(const Control &c, QWidget *parent) {
+    auto *box = new QComboBox(parent);
+    for (const RingItem &item : c.items) box->addItem(item.label, item.value);
+    const int p = c.panel, id = c.id;
+    QObject::connect(box, &QComboBox::activated, box,
+                     [p, id](int index) { OnRingChosen(p, id, index); });
+    return box;
+}
+
+QWidget *MakeNumeric(const Control &c, QWidget *parent) {
+    const int p = c.panel, id = c.id;
+    QAbstractSpinBox *edit = nullptr;
+    if (NeedsDoubleSpin(c)) {
+        auto *s = new QDoubleSpinBox(parent);
+        s->setDecimals(IsIntegerType(c.dataType) ? 0 : c.precision);
+        s->setRange(Low(c), High(c));
+        QObject::connect(s, &QDoubleSpinBox::valueChanged, s,
+                         [p, id](double v) { OnNumberEdited(p, id, v); });
+        edit = s;
+    } else {
+        auto *s = new QSpinBox(parent);
+        s->setRange(ClampToInt(Low(c)), ClampToInt(High(c)));
+        QObject::connect(s, &QSpinBox::valueChanged, s,
+                         [p, id](int v) { OnNumberEdited(p, id, v); });
+        edit = s;
+    }
+    edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QObject::connect(edit, &QAbstractSpinBox::editingFinished, edit,
+                     [p, id] { OnEditFinished(p, id); });
+    return edit;
+}
+
+QWidget *MakeNumericDisplay(QWidget *parent) {
+    auto *e = new QLineEdit(parent);
+    e->setReadOnly(true);
+    e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    e->setFocusPolicy(Qt::NoFocus);
+    return e;
+}
+
+QWidget *MakeSlider(Control &c, const ControlSpec &spec, QWidget *parent) {
+    const Qt::Orientation o = spec.width >= spec.height ? Qt::Horizontal : Qt::Vertical;
+    auto *s = new QSlider(o, parent);
+    s->setRange(ClampToInt(Low(c)), ClampToInt(High(c)));
+    c.valueLabel = new QLabel(parent);
+    c.valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const int p = c.panel, id = c.id;
+    QObject::connect(s, &QSlider::valueChanged, s,
+                     [p, id, s](int v) { OnSliderMoved(p, id, s, v); });
+    QObject::connect(s, &QSlider::sliderReleased, s, [p, id] { FireControl(p, id, EVENT_COMMIT); });
+    return s;
+}
+
+QWidget *MakeTextBox(QWidget *parent) {
+    auto *t = new QPlainTextEdit(parent);
+    t->setReadOnly(true);
+    t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long lines wrap instead
+    return t;
+}
+
+QWidget *MakeDecoration(QWidget *parent) {
+    auto *f = new QFrame(parent);
+    f->setFrameShape(QFrame::Panel);
+    f->setFrameShadow(QFrame::Raised);
+    f->setAutoFillBackground(true);
+    return f;
+}
+
+QWidget *MakeWidget(Control &c, const ControlSpec &spec, QWidget *parent) {
+    switch (c.kind) {
+        case Kind::CommandButton:
+            return MakeCommandButton(c, parent);
+        case Kind::ToggleButton:
+        case Kind::RadioButton:
+            return MakeTwoStateButton(c, parent);
+        case Kind::Ring:
+            return MakeRing(c, parent);
+        case Kind::Numeric:
+            return MakeNumeric(c, parent);
+        case Kind::NumericDisplay:
+            return MakeNumericDisplay(parent);
+        case Kind::Slider:
+            return MakeSlider(c, spec, parent);
+        case Kind::TextBox:
+            return MakeTextBox(parent);
+        case Kind::Graph:
+            return BuildGraph(c, spec, parent);
+        case Kind::StripChart:
+            return BuildStripChart(c, spec, parent);
+        case Kind::Decoration:
+            return MakeDecoration(parent);
+        case Kind::Picture:
+        case Kind::TextMsg:
+            break;
+    }
+    auto *label = new QLabel(parent);
+    label->setAlignment(c.kind == Kind::Picture ? Qt::AlignLeft | Qt::AlignTop
+                                                : Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+// Kinds whose label is a line of text above them; buttons carry theirs.
+bool HasCaptionLine(Kind kind) {
+    switch (kind) {
+        case Kind::Ring:
+        case Kind::Numeric:
+        case Kind::NumericDisplay:
+        case Kind::Slider:
+        case Kind::TextBox:
+        case Kind::Graph:
+        case Kind::StripChart:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void TakeSpec(Control &c, const ControlSpec &spec) {
+    c.kind = spec.kind;
+    c.name = spec.name;
+    c.dataType = spec.dataType;
+    c.hasMin = spec.hasMin;
+    c.hasMax = spec.hasMax;
+    c.min = spec.min;
+    c.max = spec.max;
+    c.precision = spec.precision >= 0 ? spec.precision : 2;
+    c.label = spec.label;
+    c.items = spec.items;
+    c.sizeToText = spec.width < 0 || spec.height < 0;
+    c.fontName = kAppFontName;
+}
+
+void SetStartValue(Control &c, const ControlSpec &spec) {
+    if (c.kind == Kind::TextMsg && !spec.hasDefault) {
+        PutText(c, spec.label.toUtf8().constData());
+    } else if (spec.hasDefault && spec.defaultIsText) {
+        PutText(c, spec.defaultText.constData());
+    } else if (c.kind == Kind::Ring && !c.items.empty()) {
+        c.ringIndex = 0;
+        c.number = ConvertInteger(c.dataType, c.items[0].value);
+        if (spec.hasDefault) PutReal(c, spec.defaultNumber);
+    } else if (c.dataType != VAL_STRING && c.kind != Kind::CommandButton) {
+        PutReal(c, spec.hasDefault ? spec.defaultNumber : 0.0);
+    }
+    ShowValue(c);
+}
+
+void TakeLooks(Control &c, const ControlSpec &spec) {
+    const QPalette &pal = c.widget->palette();
+    c.textColor =
+        spec.textColor >= 0 ? spec.textColor : FromQColor(pal.color(c.widget->foregroundRole()));
+    c.textBgColor = spec.textBgColor >= 0 ? spec.textBgColor
+                                          : FromQColor(pal.color(c.widget->backgroundRole()));
+    c.textBgSet = spec.textBgColor >= 0;
+    c.frameColor = spec.color >= 0 ? spec.color : c.textBgColor;
+    if (spec.textColor >= 0 || spec.textBgColor >= 0 || c.kind == Kind::Decoration)
+        ApplyTextColors(c);
+    c.pointSize = spec.pointSize > 0 ? spec.pointSize : c.widget->font().pointSize();
+    if (spec.pointSize > 0) ApplyFont(c);
+}
+
+}  // namespace
+
+void BuildControl(Panel &panel, Control &c, const ControlSpec &spec) {
+    TakeSpec(c, spec);
+    QWidget *parent = panel.widget;
+    c.widget = MakeWidget(c, spec, parent);
+    c.widget->setObjectName(spec.name);
+    c.widget->setAccessibleName(spec.label.isEmpty() ? spec.name : spec.label);
+    if (HasCaptionLine(c.kind) && !spec.label.isEmpty()) c.caption = new QLabel(spec.label, parent);
+    if (c.sizeToText)
+        c.widget->move(spec.left, spec.top);
+    else
+        c.widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
+    PlaceCaption(c);
+    TakeLooks(c, spec);
+    SetStartValue(c, spec);
+    // Decorations are backgrounds: whatever else the panel holds stays visible.
+    if (c.kind == Kind::Decoration) c.widget->lower();
+    for (QWidget *w :
+         {c.widget, static_cast<QWidget *>(c.caption), static_cast<QWidget *>(c.valueLabel)}) {
+        if (!w) continue;
+        w->setVisible(spec.visible);
+        w->setEnabled(!spec.dimmed);
+    }
+}
+
+void PlaceCaption(Control &c) {
+    const QRect r = c.widget->geometry();
+    const QRect line(r.left(), r.top() - kCaptionHeight, r.width(), kCaptionHeight);
+    if (c.caption) c.caption->setGeometry(line);
+    if (c.valueLabel) c.valueLabel->setGeometry(line);
+}
+
+void ShowValue(Control &c) {
+    QWidget *w = c.widget;
+    const QSignalBlocker block(w);
+    switch (c.kind) {
+        case Kind::ToggleButton:
+        case Kind::RadioButton:
+            static_cast<QAbstractButton *>(w)->setChecked(c.number != 0);
+            break;
+        case Kind::Ring:
+            static_cast<QComboBox *>(w)->setCurrentIndex(c.ringIndex);
+            break;
+        case Kind::Numeric:
+            if (auto *d = qobject_cast<QDoubleSpinBox *>(w))
+                d->setValue(c.number);
+            else
+                static_cast<QSpinBox *>(w)->setValue(ClampToInt(c.number));
+            break;
+        case Kind::NumericDisplay:
+            static_cast<QLineEdit *>(w)->setText(FormatNumber(c));
+            break;
+        case Kind::Slider:
+            static_cast<QSlider *>(w)->setValue(ClampToInt(c.number));
+            c.valueLabel->setText(FormatNumber(c));
+            break;
+        case Kind::TextMsg:
+            static_cast<QLabel *>(w)->setText(DecodeText(c.text.c_str()));
+            if (c.sizeToText) w->adjustSize();
+            break;
+        case Kind::TextBox: {
+            QStringList lines;
+            for (const std::string &line : c.lines) lines.append(DecodeText(line.c_str()));
+            static_cast<QPlainTextEdit *>(w)->setPlainText(lines.join(QLatin1Char('\n')));
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void ApplyTextColors(Control &c) {
+    QWidget *w = c.widget;
+    QPalette pal = w->palette();
+    const QColor fg = ToQColor(c.textColor);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        pal.setColor(role, fg);
+    // The style's own background stays until a colour is chosen for it.
+    if (c.textBgSet || c.kind == Kind::Decoration) {
+        const QColor bg = ToQColor(c.kind == Kind::Decoration ? c.frameColor : c.textBgColor);
+        for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            pal.setColor(role, bg);
+        // Labels paint no background of their own unless told to.
+        if (qobject_cast<QLabel *>(w) || qobject_cast<QRadioButton *>(w))
+            w->setAutoFillBackground(true);
+    }
+    w->setPalette(pal);
+}
+
+void ApplyFont(Control &c) {
+    QFont font = QApplication::font();
+    if (!c.fontName.empty() && c.fontName != kAppFontName)
+        font.setFamily(QString::fromStdString(c.fontName));
+    if (c.pointSize > 0) font.setPointSize(c.pointSize);
+    c.widget->setFont(font);
+    if (c.sizeToText) c.widget->adjustSize();
+}
+
+}  // namespace kvexui
