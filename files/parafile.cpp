@@ -25,7 +25,7 @@ void SendParaToFile() {
 
     char text[72];
     if (ArrayToFile(file_name, values, VAL_UNSIGNED_INTEGER, kValues, 1, VAL_GROUPS_TOGETHER,
-                    VAL_GROUPS_AS_COLUMNS, VAL_SEP_BY_TAB, 10, VAL_ASCII, VAL_TRUNCATE) < 0)
+                    VAL_GROUPS_AS_COLUMNS, VAL_CONST_WIDTH, 10, VAL_ASCII, VAL_TRUNCATE) < 0)
         FormatFileMessage(text, sizeof text, "Cannot write parameter file ", file_name);
     else
         FormatFileMessage(text, sizeof text, "Parameters saved: ", file_name);
