@@ -1,0 +1,329 @@
+// The data recorder and the parameter file against the simulated sensor, the
+// files checked byte for byte.
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "recorder.h"
+#include "kvex_app.h"
+#include "ui_testing.h"
+
+using kvextest::KVexApp;
+
+namespace {
+
+std::string ReadBytes(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteBytes(const std::string &path, const std::string &bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+}
+
+// Lines without their CR LF; fails the test on a bare LF.
+std::vector<std::string> CrLfLines(const std::string &bytes) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t end = bytes.find("\r\n", start);
+        EXPECT_NE(std::string::npos, end) << "every line ends with CR LF";
+        if (end == std::string::npos) break;
+        const std::string line = bytes.substr(start, end - start);
+        EXPECT_EQ(std::string::npos, line.find('\n'));
+        lines.push_back(line);
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string TempPath(const char *name) {
+    const std::string dir = std::string(KVEX_TEST_OUTPUT) + "/recorder";
+    mkdir(dir.c_str(), 0755);
+    return dir + "/" + name;
+}
+
+// The dialog answers with this path, or cancels when it is empty.
+void AnswerDialogWith(const std::string &path) {
+    SetFileSelectScript([path](const FileSelectRequest &, std::string &answer) {
+        answer = path;
+        return !path.empty();
+    });
+}
+
+void UseRecordFile(const std::string &path) {
+    std::snprintf(recfile_name, sizeof recfile_name, "%s", path.c_str());
+    std::remove(path.c_str());
+}
+
+void SetRecorder(int samples, int interval) {
+    SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, samples);
+    SetCtrlVal(panelPopUp, POPUP_NEDITRecTime, interval);
+}
+
+void StartRecording() { KVexApp::Commit(CC_BTNStartRecord, panelPopUp, POPUP_BTNStartRecord); }
+
+std::string Log() {
+    char text[600] = "";
+    GetCtrlVal(panelPopUp, POPUP_RecorderLog, text, sizeof text);
+    return text;
+}
+
+class Recorder : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(app.Start()); }
+    void TearDown() override { SetFileSelectScript(nullptr); }
+    KVexApp app;
+};
+
+}  // namespace
+
+TEST_F(Recorder, TwentySamplesAtIntervalZeroMatchTheFormatByteForByte) {
+    const std::string path = TempPath("twenty.dat");
+    UseRecordFile(path);
+    SetRecorder(20, 0);
+    StartRecording();
+
+    const std::string bytes = ReadBytes(path);
+    const auto lines = CrLfLines(bytes);
+    ASSERT_EQ(22u, lines.size());
+    // MM-DD-YYYY HH:MM:SS, two spaces, the label, the interval.
+    const std::string &h1 = lines[0];
+    ASSERT_EQ(19u + 41u + 1u, h1.size());
+    for (int i : {0, 1, 3, 4, 6, 7, 8, 9, 11, 12, 14, 15, 17, 18})
+        EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(h1[i]))) << "at " << i;
+    EXPECT_EQ('-', h1[2]);
+    EXPECT_EQ('-', h1[5]);
+    EXPECT_EQ(' ', h1[10]);
+    EXPECT_EQ(':', h1[13]);
+    EXPECT_EQ(':', h1[16]);
+    EXPECT_EQ("  K-VEX-RECORDER-FILE: Time-Interval[s]: 0", h1.substr(19));
+    EXPECT_EQ(std::string("SETPOINT-VALUE [") + '\xB5' + "m]: 37000", lines[1]);
+
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        std::istringstream row(lines[i]);
+        long v[6];
+        for (long &x : v) ASSERT_TRUE(row >> x) << lines[i];
+        EXPECT_EQ(5, std::count(lines[i].begin(), lines[i].end(), '\t'));
+        EXPECT_NE('\t', lines[i].back());
+    }
+    // The last line holds what the displays show.
+    std::istringstream last(lines.back());
+    long a, b, m, um, ea, eb;
+    last >> a >> b >> m >> um >> ea >> eb;
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display17), a);
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display16), b);
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display15), m);
+    double mm = 0;
+    GetCtrlVal(pHandle, PANEL_Display14, &mm);
+    EXPECT_DOUBLE_EQ(um / 1000.0, mm);
+    EXPECT_EQ(20, KVexApp::U16(panelPopUp, POPUP_RecCounter));
+    EXPECT_EQ("DATA-RECORDER", Log());
+    EXPECT_EQ(0, KVexApp::Attr(pHandle, PANEL_CmdButton13, ATTR_DIMMED));
+    EXPECT_EQ(1, KVexApp::Attr(pHandle, PANEL_CmdButton11, ATTR_DIMMED))
+        << "only the stop buttons undim Video and Get";
+}
+
+TEST_F(Recorder, ZeroSamplesWritesTheHeaderOnly) {
+    const std::string path = TempPath("header.dat");
+    UseRecordFile(path);
+    SetRecorder(0, 0);
+    StartRecording();
+    EXPECT_EQ(2u, CrLfLines(ReadBytes(path)).size());
+}
+
+TEST_F(Recorder, IntervalOneSpacesLinesByWholeTimerSeconds) {
+    const std::string path = TempPath("interval.dat");
+    UseRecordFile(path);
+    SetRecorder(3, 1);
+    std::vector<long> seconds;
+    QTimer poll;
+    unsigned short seen = 0;
+    auto look = [&] {
+        const unsigned short n = KVexApp::U16(panelPopUp, POPUP_RecCounter);
+        if (n != seen) seconds.push_back(static_cast<long>(std::floor(Timer())));
+        seen = n;
+    };
+    QObject::connect(&poll, &QTimer::timeout, look);
+    poll.start(1);
+    StartRecording();
+    look();  // the last sample ends the recording in the pass that writes it
+    ASSERT_EQ(3u, seconds.size());
+    for (std::size_t i = 1; i < seconds.size(); ++i) EXPECT_GE(seconds[i] - seconds[i - 1], 1);
+    EXPECT_EQ(5u, CrLfLines(ReadBytes(path)).size());
+}
+
+TEST_F(Recorder, EachStopEndsTheRecordingWithTheLinesSoFarOnDisk) {
+    const struct {
+        const char *name;
+        void (*stop)();
+    } stops[] = {
+        {"stop_record.dat",
+         [] { KVexApp::Commit(CC_BTNStopRecord, panelPopUp, POPUP_BTNStopRecord); }},
+        {"stop_main.dat",
+         [] { CC_BTNStop(pHandle, PANEL_BTNStop, EVENT_LEFT_CLICK, nullptr, 0, 0); }},
+        {"close_popup.dat", [] { CC_POPUP(panelPopUp, EVENT_CLOSE, nullptr, 0, 0); }},
+    };
+    for (const auto &s : stops) {
+        const std::string path = TempPath(s.name);
+        UseRecordFile(path);
+        SetRecorder(60000, 0);
+        unsigned short written = 0;
+        QTimer::singleShot(400, [&] {
+            written = KVexApp::U16(panelPopUp, POPUP_RecCounter);
+            s.stop();
+        });
+        const double t0 = Timer();
+        StartRecording();
+        EXPECT_LT(Timer() - t0, 3.0) << s.name;
+        const auto lines = CrLfLines(ReadBytes(path));
+        EXPECT_GE(lines.size(), 2u + written) << s.name;
+        EXPECT_EQ(lines.size() - 2, KVexApp::U16(panelPopUp, POPUP_RecCounter)) << s.name;
+    }
+}
+
+TEST_F(Recorder, AFileThatCannotBeWrittenIsReportedAndNothingRuns) {
+    UseRecordFile("/nonexistent-folder/KVexRecord.dat");
+    SetRecorder(10, 0);
+    app.sensor().clearRequests();
+    StartRecording();
+    EXPECT_NE(std::string::npos, app.Status().find("/nonexistent-folder/KVexRecord.dat"));
+    EXPECT_NE(std::string::npos, Log().find("Cannot write record file"));
+    EXPECT_EQ(0, app.sensor().commandCount(8)) << "no recording without a file";
+    EXPECT_EQ(1, stop_flag);
+}
+
+TEST_F(Recorder, ChoosingAnExistingFileKeepsItUntilARecordingStarts) {
+    const std::string path = TempPath("existing.dat");
+    WriteBytes(path, "precious\r\n");
+    AnswerDialogWith(path);
+    KVexApp::Commit(CC_RecordFileNameBtn, panelPopUp, POPUP_RecordFileNameBtn);
+    EXPECT_EQ(path, recfile_name);
+    EXPECT_EQ("precious\r\n", ReadBytes(path));
+    char shown[300] = "";
+    GetCtrlVal(panelPopUp, POPUP_RecordFileName, shown, sizeof shown);
+    EXPECT_EQ(path, shown);
+
+    AnswerDialogWith("");
+    KVexApp::Commit(CC_RecordFileNameBtn, panelPopUp, POPUP_RecordFileNameBtn);
+    EXPECT_EQ(path, recfile_name) << "a cancelled dialog changes nothing";
+}
+
+TEST_F(Recorder, PlannedDurationSplitsIntervalTimesSamples) {
+    SetRecorder(65535, 65535);
+    SetCtrlVal(panelPopUp, POPUP_RecCounter, 9);
+    KVexApp::Commit(CC_NEDITRecTime, panelPopUp, POPUP_NEDITRecTime);
+    // 65535 * 65535 s = 49708 d 18 h 3 min 45 s
+    unsigned int days = 0;
+    GetCtrlVal(panelPopUp, POPUP_RecDays, &days);
+    EXPECT_EQ(49708u, days);
+    EXPECT_EQ(18, KVexApp::U16(panelPopUp, POPUP_RecHours));
+    EXPECT_EQ(3, KVexApp::U16(panelPopUp, POPUP_RecMinutes));
+    EXPECT_EQ(45, KVexApp::U16(panelPopUp, POPUP_RecSeconds));
+    EXPECT_EQ(0, KVexApp::U16(panelPopUp, POPUP_RecCounter));
+}
+
+TEST_F(Recorder, RecorderToggleShowsAndHidesThePopUp) {
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 1);
+    CC_TOGGBTN_Recorder(pHandle, PANEL_TOGGBTN_Recorder, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    int visible = 0;
+    GetPanelAttribute(panelPopUp, ATTR_VISIBLE, &visible);
+    EXPECT_EQ(1, visible);
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
+    CC_TOGGBTN_Recorder(pHandle, PANEL_TOGGBTN_Recorder, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    GetPanelAttribute(panelPopUp, ATTR_VISIBLE, &visible);
+    EXPECT_EQ(0, visible);
+}
+
+// ---------------------------------------------------------------- parameter file
+
+TEST_F(Recorder, ParameterFileRoundTripsThirtyWordsInItsLayout) {
+    const std::string path = TempPath("KVEXpara.cfg");
+    std::remove(path.c_str());
+    target = 3;
+    SetCtrlVal(pHandle, PANEL_NEDITeachA, 1234);
+    SetCtrlVal(pCalib, CALIB_CalibEdit9, 4.5);
+    AnswerDialogWith(path);
+    KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+
+    const std::string bytes = ReadBytes(path);
+    const auto lines = CrLfLines(bytes);
+    ASSERT_EQ(30u, lines.size());
+    for (const auto &l : lines) EXPECT_EQ(10u, l.size()) << "[" << l << "]";
+    EXPECT_EQ("      1234", lines[2]);
+    EXPECT_EQ("      8192", lines[26]);
+    EXPECT_EQ("         1", lines[27]);
+    unsigned short saved[34];
+    std::memcpy(saved, parameter, sizeof saved);
+
+    // Changed on screen, then loaded back: the file's words return and
+    // nothing goes to the sensor.
+    SetCtrlVal(pHandle, PANEL_NEDITeachA, 99);
+    GetPanelValues();
+    app.sensor().clearRequests();
+    KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+    EXPECT_EQ(1234, KVexApp::U16(pHandle, PANEL_NEDITeachA));
+    for (int w = 3; w < 34; ++w) {
+        if (w == 29) continue;  // carries nothing
+        EXPECT_EQ(saved[w], parameter[w]) << "word " << w;
+    }
+    KVexApp::Pump(0.2);
+    EXPECT_EQ(0u, app.sensor().requestCount());
+
+    // A following send to RAM carries exactly the loaded words.
+    target = 1;
+    KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+    ASSERT_TRUE(app.sensor().waitForRequests(2, 1.0));
+    EXPECT_EQ(1234, app.sensor().ram(0)[2]);
+    EXPECT_EQ(8192, app.sensor().ram(1)[11]);
+}
+
+TEST_F(Recorder, HandWrittenParameterFilesAreReadLeniently) {
+    const std::string path = TempPath("hand.cfg");
+    std::string text = "500 50\t777\n";  // other spacing, LF only
+    for (int i = 3; i < 28; ++i) text += "1\r\n";
+    text += "70000\r\n5\r\n";  // 70000 is taken modulo 65536
+    WriteBytes(path, text);
+    AnswerDialogWith(path);
+    target = 3;
+    KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+    EXPECT_EQ(777, parameter[PW_TEACH_A]);
+    EXPECT_EQ(70000 - 65536, parameter[32]);
+    EXPECT_EQ(5, parameter[33]);
+}
+
+TEST_F(Recorder, UnreadableParameterFilesLeaveTheWordsAndSaySo) {
+    target = 3;
+    GetPanelValues();
+    unsigned short before[34];
+    std::memcpy(before, parameter, sizeof before);
+    const std::string few = TempPath("few.cfg"), letters = TempPath("letters.cfg");
+    WriteBytes(few, "1\r\n2\r\n3\r\n");
+    WriteBytes(letters, "1\r\n2\r\nabc\r\n4\r\n");
+    for (const std::string &path : {few, letters, TempPath("missing.cfg")}) {
+        AnswerDialogWith(path);
+        KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+        EXPECT_EQ(0, std::memcmp(before, parameter, sizeof before)) << path;
+        EXPECT_NE(std::string::npos, app.Status().find(".cfg")) << app.Status();
+    }
+    AnswerDialogWith("");
+    KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+    EXPECT_EQ(0, std::memcmp(before, parameter, sizeof before));
+}
+
+TEST_F(Recorder, AParameterFileThatCannotBeWrittenIsReported) {
+    target = 3;
+    AnswerDialogWith("/nonexistent-folder/KVEXpara.cfg");
+    KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+    EXPECT_NE(std::string::npos, app.Status().find("Cannot write parameter file"));
+}
