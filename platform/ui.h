@@ -32,7 +32,9 @@ int InitRunTime(int argc, char **argv);
 void CloseRunTime();
 
 int RunUserInterface();           // returns the code given to QuitUserInterface
-int QuitUserInterface(int code);  // ends RunUserInterface once callbacks unwind
+// Ends RunUserInterface once the callbacks under it have returned. Called while
+// no RunUserInterface runs, it makes the next one return at once.
+int QuitUserInterface(int code);
 // Runs what is pending and returns; with nothing pending it waits at most
 // about a millisecond for the next event, so polling loops never spin a core.
 int ProcessSystemEvents();
@@ -56,10 +58,10 @@ enum {
     ATTR_FRAME_COLOR = 7,
     ATTR_TEXT_COLOR = 8,
     ATTR_TEXT_BGCOLOR = 9,
-    ATTR_TEXT_FONT = 10,  // string
-    ATTR_TEXT_POINT_SIZE = 11,
-    ATTR_LABEL_TEXT = 12,  // string
-    ATTR_DATA_TYPE = 13,   // read only
+    ATTR_TEXT_FONT = 10,        // string
+    ATTR_TEXT_POINT_SIZE = 11,  // text height in pixels, like all panel measures
+    ATTR_LABEL_TEXT = 12,       // string
+    ATTR_DATA_TYPE = 13,        // read only
     // strip charts
     ATTR_SCROLL_MODE = 1088,        // stored and reported; every mode scrolls continuously
     ATTR_NUM_TRACES = 1170,         // 1 to 16; a change clears the chart

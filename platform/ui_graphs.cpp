@@ -194,8 +194,23 @@ void StyleGraph(QCPGraph *graph, int plotStyle, int pointStyle, int lineStyle, i
     graph->setScatterSkip(pointFrequency > 1 ? pointFrequency - 1 : 0);
 }
 
+QCPAxis *AxisOf(QCustomPlot *plot, int axis) {
+    switch (axis) {
+        case VAL_XAXIS:
+            return plot->xAxis;
+        case VAL_LEFT_YAXIS:
+            return plot->yAxis;
+        case VAL_RIGHT_YAXIS:
+            return plot->yAxis2;
+        default:
+            return nullptr;
+    }
+}
+
 int AddPlot(Control &c, QCPGraph *graph, QCPItemRect *rect) {
     GraphState &g = *c.graph;
+    for (int axis = VAL_XAXIS; axis <= VAL_RIGHT_YAXIS; ++axis)
+        if (g.scaling[axis] == VAL_AUTOSCALE) AxisOf(c.plot, axis)->rescale(true);
     const int handle = g.nextHandle++;
     if (g.nextHandle <= 0) g.nextHandle = 1;
     g.plots.push_back(PlotEntry{handle, graph, rect});
@@ -210,19 +225,6 @@ void Retire(GraphState &g, const PlotEntry &e) {
     } else {
         e.rect->setVisible(false);
         g.spareRects.push_back(e.rect);
-    }
-}
-
-QCPAxis *AxisOf(QCustomPlot *plot, int axis) {
-    switch (axis) {
-        case VAL_XAXIS:
-            return plot->xAxis;
-        case VAL_LEFT_YAXIS:
-            return plot->yAxis;
-        case VAL_RIGHT_YAXIS:
-            return plot->yAxis2;
-        default:
-            return nullptr;
     }
 }
 

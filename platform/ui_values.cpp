@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QStringDecoder>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -334,7 +335,7 @@ void TakeLooks(Control &c, const ControlSpec &spec) {
     c.frameColor = spec.color >= 0 ? spec.color : c.textBgColor;
     if (spec.textColor >= 0 || spec.textBgColor >= 0 || c.kind == Kind::Decoration)
         ApplyTextColors(c);
-    c.pointSize = spec.pointSize > 0 ? spec.pointSize : c.widget->font().pointSize();
+    c.pointSize = spec.pointSize > 0 ? spec.pointSize : QFontInfo(c.widget->font()).pixelSize();
     if (spec.pointSize > 0) ApplyFont(c);
 }
 
@@ -432,7 +433,9 @@ void ApplyFont(Control &c) {
     QFont font = QApplication::font();
     if (!c.fontName.empty() && c.fontName != kAppFontName)
         font.setFamily(QString::fromStdString(c.fontName));
-    if (c.pointSize > 0) font.setPointSize(c.pointSize);
+    // Text sizes count pixels, like every other measure of the panel layout:
+    // texts then keep their place beside the controls on any screen.
+    if (c.pointSize > 0) font.setPixelSize(c.pointSize);
     c.widget->setFont(font);
     if (c.sizeToText) c.widget->adjustSize();
 }

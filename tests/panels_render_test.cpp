@@ -3,8 +3,15 @@
 // into PNG files under the build tree, where anyone can look at them.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRect>
 #include <cstring>
 #include <string>
@@ -185,6 +192,36 @@ TEST_F(PanelsRender, RecorderPopUpRenders) {
     EXPECT_GE(SavePanelImage(popup_, path.c_str()), 0);
     expectPanelPicture(QImage(QString::fromStdString(path)), popup_, "recorder_popup.png");
     HidePanel(popup_);
+}
+
+TEST_F(PanelsRender, LabelsFitTheirControls) {
+    // A caption above an edit, display, ring, slider, box or graph is as wide
+    // as its control; a button's text has the button minus its margins, a
+    // radio button's text the width beside its indicator. Cut labels hide
+    // units and channel names from the operator.
+    QFile f(QCoreApplication::applicationDirPath() + "/" + kPanelFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
+    const QFontMetrics fm(QApplication::font());
+    const QStringList captioned = {"ring",     "numeric", "numeric_display", "slider",
+                                   "text_box", "graph",   "strip_chart"};
+    int checked = 0;
+    for (const auto &pv : root["panels"].toArray())
+        for (const auto &cv : pv.toObject()["controls"].toArray()) {
+            const QJsonObject c = cv.toObject();
+            const QString kind = c["kind"].toString(), label = c["label"].toString();
+            int room = -1;
+            if (captioned.contains(kind)) room = c["width"].toInt();
+            // A slider shows its value at the right end of the caption line.
+            if (kind == "slider") room -= fm.horizontalAdvance(QStringLiteral(" 255"));
+            if (kind == "command_button" || kind == "toggle_button") room = c["width"].toInt() - 16;
+            if (kind == "radio_button") room = c["width"].toInt() - 24;
+            if (room < 0 || label.isEmpty()) continue;
+            ++checked;
+            EXPECT_LE(fm.horizontalAdvance(label), room)
+                << c["name"].toString().toStdString() << ": \"" << label.toStdString() << '"';
+        }
+    EXPECT_GT(checked, 60);
 }
 
 }  // namespace

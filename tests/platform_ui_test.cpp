@@ -559,7 +559,7 @@ TEST_F(UiTest, TextMessagesMadeAtRunTimeTakeFontColoursAndText) {
     auto *label = Widget<QLabel>(id);
     EXPECT_EQ(label->pos(), QPoint(300, 32));
     EXPECT_EQ(label->text(), QStringLiteral("K-VEX-RB-ZD-Vedoz"));
-    EXPECT_EQ(label->font().pointSize(), 18);
+    EXPECT_EQ(label->font().pixelSize(), 18);
     EXPECT_EQ(label->font().family(), QApplication::font().family());
     EXPECT_GE(label->width(), label->sizeHint().width());
     char font[32];

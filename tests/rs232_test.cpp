@@ -400,7 +400,8 @@ TEST_F(Rs232Test, AVanishedLineGivesCodesAndNoCrash) {
     EXPECT_EQ(FlushInQ(1), 0);
     pumpFor(0.05);
     EXPECT_EQ(CloseCom(1), 0);
-    EXPECT_LT(openPort(1), 0);
+    // Reopening is not checked: a test running beside this one may already
+    // have been given the pseudo-terminal number that vanished.
 }
 
 // ------------------------------------------------------------ with the simulated sensor
