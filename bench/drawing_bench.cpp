@@ -70,7 +70,7 @@ int main(int argc, char **argv) {
     ProcessSystemEvents();
     ProcessSystemEvents();
     std::printf("%d replies drawn without event processing: %.3f ms CPU per reply; then %d paints "
-                "for the 3 graphs and the strip chart they touched\n",
+                "in all for the two bar graphs and the strip chart they touched\n",
                 replies, callsMs, replots);
 
     // Every reply followed by an event pass that paints it, as when replies

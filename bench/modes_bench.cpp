@@ -42,6 +42,10 @@ struct Result {
 // Runs one mode for the given time; the loop ends through stop_flag as the
 // operator's stop button would end it.
 Result Measure(kvexsim::SensorSim &sensor, void (*mode)(), int command, double seconds) {
+    // A reply to the last request of the mode before may still be under way;
+    // an operator's next click comes later than that.
+    const double settle = Timer();
+    while (Timer() - settle < 0.2) ProcessSystemEvents();
     sensor.clearRequests();
     QTimer::singleShot(static_cast<int>(seconds * 1000), [] { stop_flag = 1; });
     const double cpu0 = ThreadCpuSeconds(), t0 = Timer();

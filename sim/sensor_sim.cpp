@@ -142,7 +142,10 @@ void SensorSim::handle(const Frame &frame, double t) {
     }
     changed_.notify_all();
     if (reply.empty()) return;
-    if (!pause((paced ? latency : 0.0) + late)) return;
+    // The front-end hands its 36 bytes to the pseudo-terminal at once; on a
+    // real line the last of them arrives 36 byte times after the first.
+    const double arrival = static_cast<double>(kFrameBytes) * kByteSeconds;
+    if (!pause((paced ? arrival + latency : 0.0) + late)) return;
     {
         std::lock_guard lock(mutex_);
         ++replies_;
