@@ -52,6 +52,16 @@ int ParseOptions(int argc, char **argv, Options &opt) {
     return -1;
 }
 
+// The demo target rests on the sensor's factory teach values and swings in
+// and out of its tolerances, so run mode shows both colours of the display.
+kvexsim::SimConfig DemoSensor() {
+    kvexsim::SimConfig cfg;
+    cfg.restA = 2000.0 / 4096.0;
+    cfg.restB = 2100.0 / 4096.0;
+    cfg.swing = 0.02;
+    return cfg;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -63,7 +73,7 @@ int main(int argc, char **argv) {
 
     std::unique_ptr<kvexsim::SensorSim> sim;
     if (opt.simulate) {
-        sim = std::make_unique<kvexsim::SensorSim>();
+        sim = std::make_unique<kvexsim::SensorSim>(DemoSensor());
         if (!sim->start()) {
             std::fprintf(stderr, "kvex: the simulated sensor could not open a pseudo-terminal\n");
             return -1;

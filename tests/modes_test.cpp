@@ -290,3 +290,26 @@ TEST(MainPanel, ChoosingAPortDuringVideoModeStopsItAndReopensTheLink) {
     EXPECT_EQ(1, stop_flag);
     EXPECT_EQ(2, app.sensor().commandCount(5)) << "the link was checked again";
 }
+
+// The demo as the operator sees it: a moving target in run mode and the CCD
+// signal in video mode, over a line paced like the real one.
+TEST(Demo, RendersRunModeAndVideoModeOfTheMovingTarget) {
+    KVexApp app{kvexsim::SimConfig{}};
+    ASSERT_TRUE(app.Start());
+    QTimer::singleShot(2500, [] {
+        SavePanelImage(pHandle, (std::string(KVEX_TEST_OUTPUT) + "/demo_run.png").c_str());
+        stop_flag = 1;
+    });
+    KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+    double trace[200];
+    const int n = GetStripChartTrace(pHandle, PANEL_StripChartRaw, 4, trace, 200);
+    ASSERT_GT(n, 20);
+    EXPECT_NE(trace[n - 1], trace[n - 20]) << "the target moves";
+
+    QTimer::singleShot(1500, [] {
+        SavePanelImage(pHandle, (std::string(KVEX_TEST_OUTPUT) + "/demo_video.png").c_str());
+        stop_flag = 1;
+    });
+    KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
+    EXPECT_EQ("Data[64] block received!", app.Status());
+}
