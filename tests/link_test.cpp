@@ -1,5 +1,8 @@
 // The sensor link over a real pseudo-terminal: port opening, line check and
 // start-up handshake, receive notification, against the simulated sensor.
+#include <QCoreApplication>
+#include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -149,4 +152,31 @@ TEST(PortRing, ListsEveryPortByNumberAndDevice) {
     GetNumListItems(pHandle, PANEL_DropDCom, &items);
     EXPECT_EQ(GetComPortCount(), items);
     EXPECT_EQ(1, KVexApp::U16(pHandle, PANEL_DropDCom));
+}
+
+// Another program plays the sensor: the front-end opens the device it prints.
+TEST(SensorProgram, ServesTheHandshakeOnThePrintedDevice) {
+    QProcess sim;
+    sim.start(QCoreApplication::applicationDirPath() + "/kvex-sensor-sim", {"--fast"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    QString device;
+    for (int i = 0; i < 50 && device.isEmpty(); ++i) {
+        sim.waitForReadyRead(100);
+        const QString out = QString::fromUtf8(sim.readAllStandardOutput());
+        const int at = out.indexOf("/dev/");
+        if (at >= 0) device = out.mid(at).section(QRegularExpression("\\s"), 0, 0);
+    }
+    ASSERT_FALSE(device.isEmpty());
+
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));
+    ClearComPortDevices();
+    SetComPortDevice(1, device.toUtf8().constData());
+    com = 1;
+    InitRS232(com);
+    EXPECT_NE(std::string::npos, app.Status().find("firmware")) << app.Status();
+    EXPECT_EQ(2000, parameter[PW_TEACH_A]) << "the sensor's own teach value arrived";
+    CloseCom(com);
+    sim.terminate();
+    EXPECT_TRUE(sim.waitForFinished(5000));
 }

@@ -288,6 +288,28 @@ TEST_F(Recorder, ParameterFileRoundTripsThirtyWordsInItsLayout) {
     EXPECT_EQ(8192, app.sensor().ram(1)[11]);
 }
 
+TEST_F(Recorder, DialogsAskWithTheirTitlesNamesAndFilters) {
+    std::vector<FileSelectRequest> asked;
+    SetFileSelectScript([&](const FileSelectRequest &r, std::string &) {
+        asked.push_back(r);
+        return false;
+    });
+    KVexApp::Commit(CC_RecordFileNameBtn, panelPopUp, POPUP_RecordFileNameBtn);
+    target = 3;
+    KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+    KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+    ASSERT_EQ(3u, asked.size());
+    EXPECT_EQ("K-VEX-Series Recorder-File:", asked[0].title);
+    EXPECT_EQ("KVEXrecord.dat", asked[0].defaultName);
+    EXPECT_EQ("*.dat", asked[0].filter);
+    EXPECT_EQ("K-VEX-RB-Series Parameter File", asked[1].title);
+    EXPECT_EQ("K-VEX-RB-Series-Parameter-File", asked[2].title);
+    EXPECT_EQ(VAL_LOAD_BUTTON, asked[2].buttonLabel);
+    for (const auto &r : asked) EXPECT_EQ(std::string(proj_dir), r.directory);
+    EXPECT_EQ("KVEXpara.cfg", asked[2].defaultName);
+    EXPECT_EQ("*.cfg", asked[1].filter);
+}
+
 TEST_F(Recorder, HandWrittenParameterFilesAreReadLeniently) {
     const std::string path = TempPath("hand.cfg");
     std::string text = "500 50\t777\n";  // other spacing, LF only

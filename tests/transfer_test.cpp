@@ -1,5 +1,7 @@
 // Parameter words, identification, transfer, reset and teach against the
 // simulated sensor, and the mapping of the words onto the controls.
+#include <QPlainTextEdit>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +9,7 @@
 #include <string>
 
 #include "kvex_app.h"
+#include "ui_qt.h"
 
 using kvextest::KVexApp;
 
@@ -50,6 +53,9 @@ TEST(Identification, StartUpShowsTheSensorsWordsInfoLinesAndFirmware) {
     EXPECT_EQ("1024-pixel; 7.8\xB5m pixel-pitch;", InfoLine(0));
     EXPECT_EQ("4096-subpixel; resolution=1\xB5m", InfoLine(1));
     EXPECT_EQ("working-range=37mm +/- 2.0mm", InfoLine(2));
+    auto *box = qobject_cast<QPlainTextEdit *>(UiControlWidget(pCalib, CALIB_SensorInfoBox));
+    ASSERT_NE(nullptr, box);
+    EXPECT_TRUE(box->toPlainText().contains(QString::fromUtf8("7.8\u00B5m"))) << "the micro sign on screen";
     EXPECT_EQ(4096, ccdvirtpixel);
     EXPECT_EQ(0.0, xArray8[0]);
     EXPECT_EQ(32.0, xArray8[1]);
@@ -223,7 +229,14 @@ TEST(Transfer, RadioButtonsKeepExactlyOneTargetAndFallBackToRam) {
 TEST(Teach, NewTeachValuesComeBackFromTheSensorAndMoveTheCursors) {
     KVexApp app;
     ASSERT_TRUE(app.Start());
+    kvexsim::Faults late;
+    late.lateSeconds = 0.3;
+    late.onlyCommand = 6;
+    app.sensor().setFaults(late);
+    std::string whileWaiting;
+    QTimer::singleShot(100, [&] { whileWaiting = KVexApp::Status(); });
     KVexApp::Commit(CC_ButtonTeach, pHandle, PANEL_ButtonTeach);
+    EXPECT_EQ("New setpoint value teached!", whileWaiting) << "shown before any answer";
     const unsigned short a = app.sensor().teachA(), b = app.sensor().teachB();
     EXPECT_EQ(a, KVexApp::U16(pHandle, PANEL_NEDITeachA));
     EXPECT_EQ(b, KVexApp::U16(pHandle, PANEL_NEDITeachB));
