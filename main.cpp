@@ -2,7 +2,6 @@
 // WinMain. With --simulate the simulated sensor serves port 1 from inside
 // this process.
 #include <QCoreApplication>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>

@@ -36,12 +36,21 @@ void UpdateSetpoint(unsigned short mode) {
     const unsigned short n = ccdvirtpixel;
     const unsigned short tA = parameter[PW_TEACH_A], tB = parameter[PW_TEACH_B];
     switch (mode) {
-        case 0: tVal = tB; break;
-        case 1: tVal = tA; break;
-        case 2: tVal = static_cast<unsigned short>(2 * n - (tA + tB)); break;
+        case 0:
+            tVal = tB;
+            break;
+        case 1:
+            tVal = tA;
+            break;
+        case 2:
+            tVal = static_cast<unsigned short>(2 * n - (tA + tB));
+            break;
         case 3:
-        case 4: tVal = n; break;
-        default: break;
+        case 4:
+            tVal = n;
+            break;
+        default:
+            break;
     }
 }
 
@@ -84,14 +93,12 @@ void ShowDeviation() {
     const int n = ccdvirtpixel;
     if (Mvalue > n) {
         SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
-        SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE,
-                           VAL_SOLID_CIRCLE);
+        SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE, VAL_SOLID_CIRCLE);
         if (Mvalue > 2 * n - 1) Mvalue = static_cast<unsigned short>(2 * n);
         SetGraphCursor(pHandle, PANEL_GraphBarA, 2, Mvalue - n, 0.75);
     } else if (Mvalue < n) {
         SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
-        SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE,
-                           VAL_SOLID_CIRCLE);
+        SetCursorAttribute(pHandle, PANEL_GraphBarB, 2, ATTR_CURSOR_POINT_STYLE, VAL_SOLID_CIRCLE);
         SetGraphCursor(pHandle, PANEL_GraphBarB, 2, n - Mvalue, 0.75);
     } else {
         SetCursorAttribute(pHandle, PANEL_GraphBarA, 2, ATTR_CURSOR_POINT_STYLE, VAL_NO_POINT);
@@ -111,12 +118,16 @@ void DrawWindow(int graph, int lo, int hi) {
 // The analog trace by analog mode; a mode the sensor does not define draws 0.
 double AnalogValue() {
     switch (parameter[PW_ANAMODE]) {
-        case 0: return Mvalue;
+        case 0:
+            return Mvalue;
         case 1:
-        case 3: return anaMax;
+        case 3:
+            return anaMax;
         case 2:
-        case 4: return anaMin == yaxisMAX - 1 ? 1 : anaMin;
-        default: return 0;
+        case 4:
+            return anaMin == yaxisMAX - 1 ? 1 : anaMin;
+        default:
+            return 0;
     }
 }
 
@@ -202,8 +213,12 @@ void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB
     const int tA = parameter[PW_TEACH_A], tB = parameter[PW_TEACH_B];
     const int up = tolup, lo = tollo;
     switch (mode) {
-        case 0: DrawWindow(PANEL_GraphBarB, tB - lo, tB + up); break;
-        case 1: DrawWindow(PANEL_GraphBarA, tA - lo, tA + up); break;
+        case 0:
+            DrawWindow(PANEL_GraphBarB, tB - lo, tB + up);
+            break;
+        case 1:
+            DrawWindow(PANEL_GraphBarA, tA - lo, tA + up);
+            break;
         case 2:
             if (edcntA > 0 && edcntB > 0) {
                 // Both windows move with the target so that their centres keep
@@ -221,7 +236,8 @@ void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB
             PlotRectangle(pHandle, PANEL_GraphBarA, 1.0, 0.0, up, 0.35, kGreen, kGreen);
             PlotRectangle(pHandle, PANEL_GraphBarB, 1.0, 0.0, lo, 0.35, kGreen, kGreen);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -257,8 +273,7 @@ void PlotRAWGraph() {
         SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, zoom.low,
                            zoom.high);
     else
-        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0,
-                           yaxisMAX);
+        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, yaxisMAX);
     SetStripChartTraces();
     PlotStripChart(pHandle, PANEL_StripChartRaw, arrayNORM, kHistory, 0, 0, VAL_DOUBLE);
 }

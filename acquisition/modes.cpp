@@ -46,11 +46,16 @@ void DrawRawReply() {
 
 const char *BlockWaitingText(int offset) {
     switch (offset) {
-        case 0: return "Waiting for Data[64] Block 0 ...";
-        case 64: return "Waiting for Data[64] Block 1 ...";
-        case 128: return "Waiting for Data[64] Block 2 ...";
-        case 192: return "Waiting for Data[64] Block 3 ...";
-        default: return "Waiting for Data[64] Block x ...";
+        case 0:
+            return "Waiting for Data[64] Block 0 ...";
+        case 64:
+            return "Waiting for Data[64] Block 1 ...";
+        case 128:
+            return "Waiting for Data[64] Block 2 ...";
+        case 192:
+            return "Waiting for Data[64] Block 3 ...";
+        default:
+            return "Waiting for Data[64] Block x ...";
     }
 }
 
@@ -190,8 +195,8 @@ void PushVIDEO() {
             CopyPPtoRAWVars();
             SetVideoNotification(false);
             FlushBoth();
-            const bool all = ReadData64(0, 1) && ReadData64(64, 1) && ReadData64(0, 0) &&
-                             ReadData64(64, 0);
+            const bool all =
+                ReadData64(0, 1) && ReadData64(64, 1) && ReadData64(0, 0) && ReadData64(64, 0);
             SetVideoNotification(true);
             if (all) {
                 SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0,

@@ -3,11 +3,10 @@
 // paint per graph.
 //
 //   build/release/bin/drawing_bench [replies, default 3000]
-#include <QApplication>
 #include <qcustomplot.h>
-
 #include <sys/resource.h>
 
+#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
@@ -35,8 +34,9 @@ void CountReplots() {
 // A target that moves a little with every reply.
 void NextReply(int i) {
     const unsigned short a = static_cast<unsigned short>(2000 + (i * 37) % 200);
-    const unsigned short words[16] = {a, static_cast<unsigned short>(a + 60), a, 0, 37000, 40,
-                                      60, 1, 1, 9, 11, 2300, 1900, 0, 0, 0};
+    const unsigned short words[16] = {
+        a, static_cast<unsigned short>(a + 60), a, 0, 37000, 40, 60, 1, 1, 9, 11, 2300, 1900, 0, 0,
+        0};
     for (int k = 0; k < 16; ++k) pp[k] = words[k];
     CopyPPtoRAWVars();
 }
@@ -51,11 +51,7 @@ void Draw() {
 int main(int argc, char **argv) {
     const int replies = argc > 1 ? std::atoi(argv[1]) : 3000;
     if (InitRunTime(argc, argv) < 0 || LoadKVexPanels() < 0) return 1;
-    GetProjectDir(proj_dir);
-    InitVars();
-    InitGUI();
-    DisplayPanel(pHandle);
-    DisplayPanel(pPara1);
+    StartKVex(false);
     CountReplots();
     ProcessSystemEvents();
 
@@ -69,9 +65,10 @@ int main(int argc, char **argv) {
     replots = 0;
     ProcessSystemEvents();
     ProcessSystemEvents();
-    std::printf("%d replies drawn without event processing: %.3f ms CPU per reply; then %d paints "
-                "in all for the two bar graphs and the strip chart they touched\n",
-                replies, callsMs, replots);
+    std::printf(
+        "%d replies drawn without event processing: %.3f ms CPU per reply; then %d paints "
+        "in all for the two bar graphs and the strip chart they touched\n",
+        replies, callsMs, replots);
 
     // Every reply followed by an event pass that paints it, as when replies
     // come slower than frames.
@@ -84,9 +81,10 @@ int main(int argc, char **argv) {
         ProcessSystemEvents();
     }
     const double paintedMs = 1000.0 * (CpuSeconds() - cpu0) / painted;
-    std::printf("%d replies each drawn and painted: %.3f ms CPU per reply (%d paints); at the "
-                "line's 26.7 replies/s that is %.1f %% of one core\n",
-                painted, paintedMs, replots, paintedMs * 26.67 / 10.0);
+    std::printf(
+        "%d replies each drawn and painted: %.3f ms CPU per reply (%d paints); at the "
+        "line's 26.7 replies/s that is %.1f %% of one core\n",
+        painted, paintedMs, replots, paintedMs * 26.67 / 10.0);
     DiscardKVexPanels();
     return 0;
 }

@@ -4,11 +4,10 @@
 // sensor runs on a thread of its own).
 //
 //   build/release/bin/modes_bench [seconds per measurement, default 5]
-#include <QApplication>
-#include <QTimer>
-
 #include <sys/resource.h>
 
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -57,9 +56,9 @@ Result Measure(kvexsim::SensorSim &sensor, void (*mode)(), int command, double s
 
 void Report(const char *name, const Result &r, double lineLimit, bool paced) {
     if (paced)
-        std::printf("%-11s paced:    %7.2f /s = %5.1f %% of the line's %.2f /s; CPU %4.1f %% of one core\n",
-                    name, r.perSecond, 100.0 * r.perSecond / lineLimit, lineLimit,
-                    100.0 * r.cpuShare);
+        std::printf(
+            "%-11s paced:    %7.2f /s = %5.1f %% of the line's %.2f /s; CPU %4.1f %% of one core\n",
+            name, r.perSecond, 100.0 * r.perSecond / lineLimit, lineLimit, 100.0 * r.cpuShare);
     else
         std::printf("%-11s unpaced:  %7.1f /s; CPU %5.3f ms per exchange (%4.1f %% of one core)\n",
                     name, r.perSecond, r.cpuPerExchangeMs, 100.0 * r.cpuShare);
@@ -74,12 +73,7 @@ int main(int argc, char **argv) {
     if (!sensor.start()) return 1;
     SetComPortDevice(1, sensor.devicePath().c_str());
     if (LoadKVexPanels() < 0) return 1;
-    GetProjectDir(proj_dir);
-    InitVars();
-    InitRS232(com);
-    InitGUI();
-    DisplayPanel(pHandle);
-    DisplayPanel(pPara1);
+    StartKVex(true);
 
     const double runLimit = kBaud / 10.0 / kRunBytes;
     const double videoLimit = kBaud / 10.0 / kVideoBytes;

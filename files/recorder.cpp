@@ -203,9 +203,9 @@ int CC_NEDITRecSamples(int, int, int event, void *, int, int) {
 int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char path[260] = "";
-    const int chosen = FileSelectPopup(proj_dir, "KVEXrecord.dat", "*.dat",
-                                       "K-VEX-Series Recorder-File:", VAL_OK_BUTTON, 0, 1, 1, 1,
-                                       path);
+    const int chosen =
+        FileSelectPopup(proj_dir, "KVEXrecord.dat", "*.dat",
+                        "K-VEX-Series Recorder-File:", VAL_OK_BUTTON, 0, 1, 1, 1, path);
     if (chosen != 1 && chosen != 2) return 0;
     std::memcpy(recfile_name, path, sizeof recfile_name);
     recfile_name[sizeof recfile_name - 1] = '\0';
@@ -238,11 +238,6 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
 }
 
 int CC_BTNStopRecord(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
-    stop_flag = 1;
-    for (int id : {PANEL_CmdButton11, PANEL_CmdButton13, PANEL_CmdButton4, PANEL_CmdButton3})
-        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, 0);
-    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 0);
-    Delay(0.1);
+    if (event == EVENT_COMMIT) RequestStop();
     return 0;
 }

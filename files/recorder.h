@@ -6,9 +6,8 @@ extern char szTime[12];
 
 void CalcRecTime();
 
-#define KVEX_DECLARE_REC_CC(name)                                                         \
-    int name(int panel, int control, int event, void *callbackData, int eventData1,     \
-             int eventData2);
+#define KVEX_DECLARE_REC_CC(name) \
+    int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 KVEX_DECLARE_REC_CC(CC_TOGGBTN_Recorder)
 KVEX_DECLARE_REC_CC(CC_NEDITRecTime)
 KVEX_DECLARE_REC_CC(CC_NEDITRecSamples)

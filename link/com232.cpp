@@ -49,15 +49,24 @@ void ShowText(const char *text) { SetCtrlVal(pHandle, PANEL_StatusLine, text); }
 
 const char *ComErrorText(int code) {
     switch (code) {
-        case -1: return "Unknown system error";
-        case -2: return "Invalid port number";
-        case -3: return "Port is not open";
-        case -4: return "Unknown I/0 error";
-        case -6: return "No serial port found";
-        case -7: return "Cannot open port";
-        case -13: return "Invalid parameter";
-        case -99: return "Timeout";
-        default: return "RS-232 error!";
+        case -1:
+            return "Unknown system error";
+        case -2:
+            return "Invalid port number";
+        case -3:
+            return "Port is not open";
+        case -4:
+            return "Unknown I/0 error";
+        case -6:
+            return "No serial port found";
+        case -7:
+            return "Cannot open port";
+        case -13:
+            return "Invalid parameter";
+        case -99:
+            return "Timeout";
+        default:
+            return "RS-232 error!";
     }
 }
 
@@ -105,7 +114,7 @@ int WaitRxFull() {
 }
 
 int WriteFrame(int port, unsigned short command, unsigned short subArgument,
-              const unsigned short *words) {
+               const unsigned short *words) {
     FillTxBuf(command, subArgument, words);
     nBytesW = ComWrt(port, reinterpret_cast<const char *>(szWriteBuf), kFrameBytes);
     return nBytesW;

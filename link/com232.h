@@ -6,16 +6,16 @@
 #include <cstdint>
 
 // ---------------------------------------------------------------- line state
-extern int com;                  // serial port number
+extern int com;  // serial port number
 extern unsigned char szWriteBuf[1024];
 extern unsigned char szReadBuf[1024];
-extern unsigned short pp[16];    // payload of the request built / reply decoded
-extern int rx_flag;              // a 36-byte reply has been taken in
-extern int graph_flag;           // the last reply had the raw-values shape
+extern unsigned short pp[16];  // payload of the request built / reply decoded
+extern int rx_flag;            // a 36-byte reply has been taken in
+extern int graph_flag;         // the last reply had the raw-values shape
 extern int nBytesW, nBytesR;
 extern char szStatus[72];
-extern const double TIMEOUT;     // seconds
-extern const int eventMask;      // 0x8006
+extern const double TIMEOUT;  // seconds
+extern const int eventMask;   // 0x8006
 
 // ---------------------------------------------------------------- parameter block
 // 34 consecutive 16-bit words: header, command, sub-argument, frame 0 (15),
@@ -42,21 +42,21 @@ enum {
     PW_SETPOINT_LO = 32,
     PW_SETPOINT_HI = 33,
 };
-uint32_t ScaleFactor();      // words 30-31
-uint32_t SetpointValue();    // words 32-33
+uint32_t ScaleFactor();    // words 30-31
+uint32_t SetpointValue();  // words 32-33
 
 // ---------------------------------------------------------------- sensor identity
-extern unsigned short ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel,
-    ccdsubpixel, ccdpixB, ccdpixE, softversion, refdistance, adcmax;
-extern unsigned short YMAXADC;   // video full scale, 256 or 1024
-extern double xArray8[128];      // x positions of the video points
+extern unsigned short ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel, ccdsubpixel,
+    ccdpixB, ccdpixE, softversion, refdistance, adcmax;
+extern unsigned short YMAXADC;  // video full scale, 256 or 1024
+extern double xArray8[128];     // x positions of the video points
 extern char szVersion[72];
 
 // ---------------------------------------------------------------- raw values
 extern unsigned short Aval, Bval, Mvalue;
 extern int umValue;
-extern unsigned short tolup, tollo, edcntA, edcntB, peakwA, peakwB, anaMax, anaMin, raw13,
-    raw14, raw15;
+extern unsigned short tolup, tollo, edcntA, edcntB, peakwA, peakwB, anaMax, anaMin, raw13, raw14,
+    raw15;
 
 // ---------------------------------------------------------------- frames
 void FillTxBuf(unsigned short command, unsigned short subArgument, const unsigned short *words);

@@ -12,8 +12,7 @@ unsigned short parameter[34] = {0x0055, 1};
 
 unsigned short Aval, Bval, Mvalue;
 int umValue;
-unsigned short tolup, tollo, edcntA, edcntB, peakwA, peakwB, anaMax, anaMin, raw13, raw14,
-    raw15;
+unsigned short tolup, tollo, edcntA, edcntB, peakwA, peakwB, anaMax, anaMin, raw13, raw14, raw15;
 
 uint32_t ScaleFactor() {
     return parameter[PW_SCALE_LO] | static_cast<uint32_t>(parameter[PW_SCALE_HI]) << 16;
@@ -40,15 +39,15 @@ struct WordControl {
 
 // The order in which the controls are read into their words.
 const WordControl kWordControls[] = {
-    {&pHandle, PANEL_NEDITeachA, 5},   {&pHandle, PANEL_NEDITeachB, 20},
-    {&pPara1, PARA1_Para1Edit4, 8},    {&pPara1, PARA1_Para1Edit3, 9},
-    {&pPara1, PARA1_Para1Edit15, 15},  {&pPara1, PARA1_DropEvalMode, 12},
-    {&pPara1, PARA1_Para1Edit17, 16},  {&pPara1, PARA1_DROPHardwareMode, 11},
-    {&pPara1, PARA1_Para1Edit5, 14},   {&pPara1, PARA1_Para1Edit18, 13},
-    {&pPara2, PARA2_Para2Edit13, 3},   {&pPara2, PARA2_Para2Edit4, 18},
-    {&pPara2, PARA2_Para2Edit14, 10},  {&pPara2, PARA2_SLIDEVideoTHD_A, 4},
+    {&pHandle, PANEL_NEDITeachA, 5},      {&pHandle, PANEL_NEDITeachB, 20},
+    {&pPara1, PARA1_Para1Edit4, 8},       {&pPara1, PARA1_Para1Edit3, 9},
+    {&pPara1, PARA1_Para1Edit15, 15},     {&pPara1, PARA1_DropEvalMode, 12},
+    {&pPara1, PARA1_Para1Edit17, 16},     {&pPara1, PARA1_DROPHardwareMode, 11},
+    {&pPara1, PARA1_Para1Edit5, 14},      {&pPara1, PARA1_Para1Edit18, 13},
+    {&pPara2, PARA2_Para2Edit13, 3},      {&pPara2, PARA2_Para2Edit4, 18},
+    {&pPara2, PARA2_Para2Edit14, 10},     {&pPara2, PARA2_SLIDEVideoTHD_A, 4},
     {&pPara2, PARA2_SLIDEVideoTHD_B, 19}, {&pPara2, PARA2_Para2Edit15, 6},
-    {&pPara2, PARA2_Para2Edit16, 7},   {&pPara2, PARA2_Para2Edit17, 21},
+    {&pPara2, PARA2_Para2Edit16, 7},      {&pPara2, PARA2_Para2Edit17, 21},
     {&pPara2, PARA2_Para2Edit18, 22},
 };
 
@@ -68,16 +67,15 @@ uint32_t ScaleFromDisplay(float v) {
 
 struct Limit {
     int word;
-    unsigned short bound;   // 0: the bound is ccdvirtpixel
-    int replacement;        // -1: ccdvirtpixel, -2: ccdvirtpixel / 2
+    unsigned short bound;  // 0: the bound is ccdvirtpixel
+    int replacement;       // -1: ccdvirtpixel, -2: ccdvirtpixel / 2
 };
 
 // Applied in this order, each only when the word is above its bound.
 const Limit kLimits[] = {
-    {3, 1000, 500}, {18, 1000, 500}, {4, 255, 128}, {19, 255, 128},
-    {15, 1, 1},     {12, 4, 0},      {16, 2048, 2048}, {11, 4, 1},
-    {14, 4, 0},     {13, 1, 1},      {10, 1, 0},
-    {5, 0, -2},     {20, 0, -2},     {8, 0, -1},    {9, 0, -1},
+    {3, 1000, 500}, {18, 1000, 500},  {4, 255, 128}, {19, 255, 128}, {15, 1, 1},
+    {12, 4, 0},     {16, 2048, 2048}, {11, 4, 1},    {14, 4, 0},     {13, 1, 1},
+    {10, 1, 0},     {5, 0, -2},       {20, 0, -2},   {8, 0, -1},     {9, 0, -1},
 };
 
 void ApplyLimits() {
@@ -99,14 +97,22 @@ void ApplyEvaluationMode() {
     const unsigned short n = ccdvirtpixel;
     int dimA = 0, dimB = 0;
     switch (parameter[PW_EVALMODE]) {
-        case 0: tVal = tB, dimA = 1, yaxisMAX = n; break;
-        case 1: tVal = tA, dimB = 1, yaxisMAX = n; break;
+        case 0:
+            tVal = tB, dimA = 1, yaxisMAX = n;
+            break;
+        case 1:
+            tVal = tA, dimB = 1, yaxisMAX = n;
+            break;
         case 2:
             tVal = static_cast<unsigned short>(2 * n - (tA + tB));
             yaxisMAX = static_cast<unsigned short>(2 * n);
             break;
-        case 3: tVal = n, dimA = dimB = 1, yaxisMAX = static_cast<unsigned short>(2 * n); break;
-        default: tVal = n, yaxisMAX = static_cast<unsigned short>(2 * n); break;
+        case 3:
+            tVal = n, dimA = dimB = 1, yaxisMAX = static_cast<unsigned short>(2 * n);
+            break;
+        default:
+            tVal = n, yaxisMAX = static_cast<unsigned short>(2 * n);
+            break;
     }
     SetCtrlAttribute(pHandle, PANEL_NEDITeachA, ATTR_DIMMED, dimA);
     SetCtrlAttribute(pHandle, PANEL_NEDITeachB, ATTR_DIMMED, dimB);

@@ -31,7 +31,7 @@ void RegisterPanelCallback(const char *name, PanelCallbackPtr fn);
 int InitRunTime(int argc, char **argv);
 void CloseRunTime();
 
-int RunUserInterface();           // returns the code given to QuitUserInterface
+int RunUserInterface();  // returns the code given to QuitUserInterface
 // Ends RunUserInterface once the callbacks under it have returned. Called while
 // no RunUserInterface runs, it makes the next one return at once.
 int QuitUserInterface(int code);

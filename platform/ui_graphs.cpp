@@ -87,9 +87,9 @@ void PlaceCursor(GraphCursor &cur) {
     cur.marker->position->setCoords(cur.x, cur.y);
 }
 
-void SetupLooks(QCustomPlot *plot, const ControlSpec &spec) {
-    plot->setObjectName(spec.name);
-    plot->setAccessibleName(spec.label.isEmpty() ? spec.name : spec.label);
+void SetupLooks(QCustomPlot *plot, const ControlSpec &desc) {
+    plot->setObjectName(desc.name);
+    plot->setAccessibleName(desc.label.isEmpty() ? desc.name : desc.label);
     plot->setBackground(Qt::white);
     QFont small = QApplication::font();
     small.setPointSize(std::max(6, small.pointSize() - 2));
@@ -97,17 +97,17 @@ void SetupLooks(QCustomPlot *plot, const ControlSpec &spec) {
         axis->setTickLabelFont(small);
         axis->setLabelFont(small);
     }
-    plot->xAxis->setRange(spec.xMin, spec.xMax);
-    plot->yAxis->setRange(spec.yMin, spec.yMax);
-    plot->yAxis2->setRange(spec.yMin, spec.yMax);
-    plot->yAxis2->setVisible(spec.rightYAxis);
-    plot->xAxis->setLabel(spec.xLabel);
-    plot->yAxis->setLabel(spec.yLabel);
+    plot->xAxis->setRange(desc.xMin, desc.xMax);
+    plot->yAxis->setRange(desc.yMin, desc.yMax);
+    plot->yAxis2->setRange(desc.yMin, desc.yMax);
+    plot->yAxis2->setVisible(desc.rightYAxis);
+    plot->xAxis->setLabel(desc.xLabel);
+    plot->yAxis->setLabel(desc.yLabel);
 }
 
-void AddCursors(QCustomPlot *plot, GraphState &g, const ControlSpec &spec) {
+void AddCursors(QCustomPlot *plot, GraphState &g, const ControlSpec &desc) {
     plot->addLayer(kCursorLayer, plot->layer(QStringLiteral("main")), QCustomPlot::limAbove);
-    for (int i = 0; i < spec.cursors; ++i) {
+    for (int i = 0; i < desc.cursors; ++i) {
         GraphCursor cur;
         cur.line = new QCPItemStraightLine(plot);
         cur.marker = new QCPItemTracer(plot);
@@ -115,8 +115,8 @@ void AddCursors(QCustomPlot *plot, GraphState &g, const ControlSpec &spec) {
         cur.marker->setLayer(kCursorLayer);
         cur.marker->setSize(8);
         cur.color = kCursorColors[i % 4];
-        cur.x = spec.xMin;
-        cur.y = spec.yMin;
+        cur.x = desc.xMin;
+        cur.y = desc.yMin;
         StyleMarker(cur);
         PlaceCursor(cur);
         g.cursors.push_back(cur);
@@ -303,22 +303,22 @@ void SyncTraces(Control &c) {
 }  // namespace
 
 // ---------------------------------------------------------------- building
-QWidget *BuildGraph(Control &c, const ControlSpec &spec, QWidget *parent) {
+QWidget *BuildGraph(Control &c, const ControlSpec &desc, QWidget *parent) {
     auto *plot = new PlotWidget(parent);
     c.plot = plot;
     c.graph = std::make_unique<GraphState>();
-    SetupLooks(plot, spec);
-    AddCursors(plot, *c.graph, spec);
+    SetupLooks(plot, desc);
+    AddCursors(plot, *c.graph, desc);
     return plot;
 }
 
-QWidget *BuildStripChart(Control &c, const ControlSpec &spec, QWidget *parent) {
+QWidget *BuildStripChart(Control &c, const ControlSpec &desc, QWidget *parent) {
     auto *plot = new PlotWidget(parent);
     c.plot = plot;
     c.strip = std::make_unique<StripState>();
-    c.strip->pointsPerScreen = spec.pointsPerScreen;
-    SetupLooks(plot, spec);
-    SetTraceCount(c, spec.traces);
+    c.strip->pointsPerScreen = desc.pointsPerScreen;
+    SetupLooks(plot, desc);
+    SetTraceCount(c, desc.traces);
     SyncTraces(c);
     return plot;
 }

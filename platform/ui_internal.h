@@ -79,7 +79,11 @@ struct PanelSpec {
 
 // Reads the panel with that resource id from the file: 0, or the negative
 // codes of LoadPanel (-1 unreadable, -2 damaged, -3 no such panel).
-int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &spec);
+int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &desc);
+
+// Geometry, visibility and dimming, which panels and controls share; false
+// for any other attribute.
+bool GetWidgetAttribute(const QWidget &w, int attribute, int &value);
 
 // ---------------------------------------------------------------- graphs
 struct PlotEntry {
@@ -201,7 +205,7 @@ bool InCallback();
 
 // ---------------------------------------------------------------- widgets
 // Builds the control's widgets on the panel and wires their events.
-void BuildControl(Panel &panel, Control &c, const ControlSpec &spec);
+void BuildControl(Panel &panel, Control &c, const ControlSpec &desc);
 // Puts number/text/lines of the control into its widget, without events.
 void ShowValue(Control &c);
 void ApplyTextColors(Control &c);
@@ -209,8 +213,8 @@ void ApplyFont(Control &c);
 void PlaceCaption(Control &c);
 
 // Graphs and strip charts (ui_graphs.cpp).
-QWidget *BuildGraph(Control &c, const ControlSpec &spec, QWidget *parent);
-QWidget *BuildStripChart(Control &c, const ControlSpec &spec, QWidget *parent);
+QWidget *BuildGraph(Control &c, const ControlSpec &desc, QWidget *parent);
+QWidget *BuildStripChart(Control &c, const ControlSpec &desc, QWidget *parent);
 int SetStripChartAttribute(Control &c, int attribute, int value);
 int GetStripChartAttribute(const Control &c, int attribute, int *value);
 // Draws a graph or strip chart now, not at the next event processing.

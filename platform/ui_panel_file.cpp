@@ -277,7 +277,7 @@ bool EntryId(const QJsonValue &entry, int &id) {
 
 }  // namespace
 
-int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &spec) {
+int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &desc) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return -1;
     // A panel file is a few hundred kilobytes at most; anything far larger is
@@ -297,7 +297,7 @@ int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &spec) {
     for (const QJsonValue &entry : panels.toArray()) {
         int id = 0;
         if (!EntryId(entry, id)) return -2;
-        if (id == resourceId) return ParsePanel(entry.toObject(), spec) ? 0 : -2;
+        if (id == resourceId) return ParsePanel(entry.toObject(), desc) ? 0 : -2;
     }
     return -3;
 }

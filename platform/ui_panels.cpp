@@ -25,57 +25,57 @@ void ReportUnknownCallback(const QString &callback, const char *what, const QStr
                  qPrintable(name));
 }
 
-void SetupWindow(Panel &p, const PanelSpec &spec, Panel *parent) {
+void SetupWindow(Panel &p, const PanelSpec &desc, Panel *parent) {
     PanelWidget *w = p.widget;
-    w->setObjectName(spec.name);
-    w->setAccessibleName(spec.title.isEmpty() ? spec.name : spec.title);
+    w->setObjectName(desc.name);
+    w->setAccessibleName(desc.title.isEmpty() ? desc.name : desc.title);
     if (parent) {
         w->setFrameShape(QFrame::StyledPanel);
         w->setFrameShadow(QFrame::Raised);
-        w->setGeometry(spec.left, spec.top, spec.width, spec.height);
+        w->setGeometry(desc.left, desc.top, desc.width, desc.height);
     } else {
-        w->setWindowTitle(spec.title);
-        w->setFixedSize(spec.width, spec.height);
-        w->move(spec.left, spec.top);
+        w->setWindowTitle(desc.title);
+        w->setFixedSize(desc.width, desc.height);
+        w->move(desc.left, desc.top);
     }
-    if (spec.backgroundColor >= 0) {
+    if (desc.backgroundColor >= 0) {
         QPalette pal = w->palette();
-        pal.setColor(QPalette::Window, ToQColor(spec.backgroundColor));
+        pal.setColor(QPalette::Window, ToQColor(desc.backgroundColor));
         w->setPalette(pal);
         w->setAutoFillBackground(true);
     }
     w->hide();
 }
 
-void AddControl(Panel &p, const ControlSpec &spec) {
+void AddControl(Panel &p, const ControlSpec &desc) {
     auto c = std::make_unique<Control>();
     c->panel = p.handle;
-    c->id = spec.id;
-    if (!spec.callback.isEmpty()) {
-        c->callback = LookupCtrlCallback(spec.callback);
-        if (!c->callback) ReportUnknownCallback(spec.callback, "control", spec.name);
+    c->id = desc.id;
+    if (!desc.callback.isEmpty()) {
+        c->callback = LookupCtrlCallback(desc.callback);
+        if (!c->callback) ReportUnknownCallback(desc.callback, "control", desc.name);
     }
-    if (static_cast<std::size_t>(spec.id) >= p.byId.size()) p.byId.resize(spec.id + 1, nullptr);
-    p.byId[spec.id] = c.get();
-    BuildControl(p, *c, spec);
+    if (static_cast<std::size_t>(desc.id) >= p.byId.size()) p.byId.resize(desc.id + 1, nullptr);
+    p.byId[desc.id] = c.get();
+    BuildControl(p, *c, desc);
     p.controls.push_back(std::move(c));
 }
 
-int CreatePanel(const PanelSpec &spec, Panel *parent) {
+int CreatePanel(const PanelSpec &desc, Panel *parent) {
     auto &panels = Panels();
     auto p = std::make_unique<Panel>();
     p->handle = static_cast<int>(panels.size());
     p->parent = parent ? parent->handle : 0;
-    p->name = spec.name;
+    p->name = desc.name;
     p->widget = new PanelWidget(p->handle, parent ? parent->widget : nullptr);
-    SetupWindow(*p, spec, parent);
-    if (!spec.callback.isEmpty()) {
-        p->callback = LookupPanelCallback(spec.callback);
-        if (!p->callback) ReportUnknownCallback(spec.callback, "panel", spec.name);
+    SetupWindow(*p, desc, parent);
+    if (!desc.callback.isEmpty()) {
+        p->callback = LookupPanelCallback(desc.callback);
+        if (!p->callback) ReportUnknownCallback(desc.callback, "panel", desc.name);
     }
     Panel &ref = *p;
     panels.push_back(std::move(p));
-    for (const ControlSpec &c : spec.controls) AddControl(ref, c);
+    for (const ControlSpec &c : desc.controls) AddControl(ref, c);
     return ref.handle;
 }
 
@@ -133,12 +133,12 @@ using namespace kvexui;
 int LoadPanel(int parentPanel, const char *file, int resourceId) {
     if (!RunTimeReady()) return UIE_NOT_INITIALISED;
     if (!file || !*file) return -1;
-    PanelSpec spec;
-    const int read = ReadPanelSpec(ResolveProgramFile(file), resourceId, spec);
+    PanelSpec desc;
+    const int read = ReadPanelSpec(ResolveProgramFile(file), resourceId, desc);
     if (read < 0) return read;
     Panel *parent = nullptr;
     if (parentPanel != 0 && !(parent = FindPanel(parentPanel))) return -4;
-    return CreatePanel(spec, parent);
+    return CreatePanel(desc, parent);
 }
 
 int DisplayPanel(int panel) {
@@ -183,28 +183,7 @@ int GetPanelAttribute(int panel, int attribute, int *value) {
     if (!p) return UIE_BAD_PANEL;
     if (!value) return UIE_BAD_ARGUMENT;
     const QWidget *w = p->widget;
-    switch (attribute) {
-        case ATTR_LEFT:
-            *value = w->x();
-            return 0;
-        case ATTR_TOP:
-            *value = w->y();
-            return 0;
-        case ATTR_WIDTH:
-            *value = w->width();
-            return 0;
-        case ATTR_HEIGHT:
-            *value = w->height();
-            return 0;
-        case ATTR_VISIBLE:
-            *value = w->isHidden() ? 0 : 1;
-            return 0;
-        case ATTR_DIMMED:
-            *value = w->isEnabled() ? 0 : 1;
-            return 0;
-        default:
-            return UIE_BAD_ATTRIBUTE;
-    }
+    return GetWidgetAttribute(*w, attribute, *value) ? 0 : UIE_BAD_ATTRIBUTE;
 }
 
 int SetPanelAttribute(int panel, int attribute, int value) {
@@ -244,18 +223,18 @@ int NewCtrl(int panel, int kind, const char *label, int top, int left) {
     Panel *p = FindPanel(panel);
     if (!p) return UIE_BAD_PANEL;
     if (kind != CTRL_TEXT_MSG) return UIE_BAD_KIND;
-    ControlSpec spec;
-    spec.id = static_cast<int>(std::max<std::size_t>(p->byId.size(), 1));
-    spec.name = QStringLiteral("Ctrl%1").arg(spec.id);
-    spec.kind = Kind::TextMsg;
-    spec.dataType = VAL_STRING;
-    spec.left = left;
-    spec.top = top;
-    spec.label = DecodeText(label ? label : "");
-    spec.hasDefault = spec.defaultIsText = true;
-    spec.defaultText = QByteArray(label ? label : "");
-    AddControl(*p, spec);
-    return spec.id;
+    ControlSpec desc;
+    desc.id = static_cast<int>(std::max<std::size_t>(p->byId.size(), 1));
+    desc.name = QStringLiteral("Ctrl%1").arg(desc.id);
+    desc.kind = Kind::TextMsg;
+    desc.dataType = VAL_STRING;
+    desc.left = left;
+    desc.top = top;
+    desc.label = DecodeText(label ? label : "");
+    desc.hasDefault = desc.defaultIsText = true;
+    desc.defaultText = QByteArray(label ? label : "");
+    AddControl(*p, desc);
+    return desc.id;
 }
 
 int SavePanelImage(int panel, const char *file) {

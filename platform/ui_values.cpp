@@ -439,31 +439,39 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
     }
 }
 
+bool kvexui::GetWidgetAttribute(const QWidget &w, int attribute, int &value) {
+    switch (attribute) {
+        case ATTR_LEFT:
+            value = w.x();
+            return true;
+        case ATTR_TOP:
+            value = w.y();
+            return true;
+        case ATTR_WIDTH:
+            value = w.width();
+            return true;
+        case ATTR_HEIGHT:
+            value = w.height();
+            return true;
+        case ATTR_VISIBLE:
+            value = w.isHidden() ? 0 : 1;
+            return true;
+        case ATTR_DIMMED:
+            value = w.isEnabled() ? 0 : 1;
+            return true;
+        default:
+            return false;
+    }
+}
+
 int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
     int code = 0;
     const Control *c = FindControl(panel, control, code);
     if (!c) return code;
     if (!value) return UIE_BAD_ARGUMENT;
     const QWidget *w = c->widget;
+    if (GetWidgetAttribute(*w, attribute, *value)) return 0;
     switch (attribute) {
-        case ATTR_LEFT:
-            *value = w->x();
-            return 0;
-        case ATTR_TOP:
-            *value = w->y();
-            return 0;
-        case ATTR_WIDTH:
-            *value = w->width();
-            return 0;
-        case ATTR_HEIGHT:
-            *value = w->height();
-            return 0;
-        case ATTR_VISIBLE:
-            *value = w->isHidden() ? 0 : 1;
-            return 0;
-        case ATTR_DIMMED:
-            *value = w->isEnabled() ? 0 : 1;
-            return 0;
         case ATTR_FRAME_COLOR:
             *value = c->frameColor;
             return 0;

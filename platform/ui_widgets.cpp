@@ -218,8 +218,8 @@ QWidget *MakeNumericDisplay(QWidget *parent) {
     return e;
 }
 
-QWidget *MakeSlider(Control &c, const ControlSpec &spec, QWidget *parent) {
-    const Qt::Orientation o = spec.width >= spec.height ? Qt::Horizontal : Qt::Vertical;
+QWidget *MakeSlider(Control &c, const ControlSpec &desc, QWidget *parent) {
+    const Qt::Orientation o = desc.width >= desc.height ? Qt::Horizontal : Qt::Vertical;
     auto *s = new QSlider(o, parent);
     s->setRange(ClampToInt(Low(c)), ClampToInt(High(c)));
     c.valueLabel = new QLabel(parent);
@@ -246,7 +246,7 @@ QWidget *MakeDecoration(QWidget *parent) {
     return f;
 }
 
-QWidget *MakeWidget(Control &c, const ControlSpec &spec, QWidget *parent) {
+QWidget *MakeWidget(Control &c, const ControlSpec &desc, QWidget *parent) {
     switch (c.kind) {
         case Kind::CommandButton:
             return MakeCommandButton(c, parent);
@@ -260,13 +260,13 @@ QWidget *MakeWidget(Control &c, const ControlSpec &spec, QWidget *parent) {
         case Kind::NumericDisplay:
             return MakeNumericDisplay(parent);
         case Kind::Slider:
-            return MakeSlider(c, spec, parent);
+            return MakeSlider(c, desc, parent);
         case Kind::TextBox:
             return MakeTextBox(parent);
         case Kind::Graph:
-            return BuildGraph(c, spec, parent);
+            return BuildGraph(c, desc, parent);
         case Kind::StripChart:
-            return BuildStripChart(c, spec, parent);
+            return BuildStripChart(c, desc, parent);
         case Kind::Decoration:
             return MakeDecoration(parent);
         case Kind::Picture:
@@ -295,73 +295,73 @@ bool HasCaptionLine(Kind kind) {
     }
 }
 
-void TakeSpec(Control &c, const ControlSpec &spec) {
-    c.kind = spec.kind;
-    c.name = spec.name;
-    c.dataType = spec.dataType;
-    c.hasMin = spec.hasMin;
-    c.hasMax = spec.hasMax;
-    c.min = spec.min;
-    c.max = spec.max;
-    c.precision = spec.precision >= 0 ? spec.precision : 2;
-    c.label = spec.label;
-    c.items = spec.items;
-    c.sizeToText = spec.width < 0 || spec.height < 0;
+void TakeSpec(Control &c, const ControlSpec &desc) {
+    c.kind = desc.kind;
+    c.name = desc.name;
+    c.dataType = desc.dataType;
+    c.hasMin = desc.hasMin;
+    c.hasMax = desc.hasMax;
+    c.min = desc.min;
+    c.max = desc.max;
+    c.precision = desc.precision >= 0 ? desc.precision : 2;
+    c.label = desc.label;
+    c.items = desc.items;
+    c.sizeToText = desc.width < 0 || desc.height < 0;
     c.fontName = kAppFontName;
 }
 
-void SetStartValue(Control &c, const ControlSpec &spec) {
-    if (c.kind == Kind::TextMsg && !spec.hasDefault) {
-        PutText(c, spec.label.toUtf8().constData());
-    } else if (spec.hasDefault && spec.defaultIsText) {
-        PutText(c, spec.defaultText.constData());
+void SetStartValue(Control &c, const ControlSpec &desc) {
+    if (c.kind == Kind::TextMsg && !desc.hasDefault) {
+        PutText(c, desc.label.toUtf8().constData());
+    } else if (desc.hasDefault && desc.defaultIsText) {
+        PutText(c, desc.defaultText.constData());
     } else if (c.kind == Kind::Ring && !c.items.empty()) {
         c.ringIndex = 0;
         c.number = ConvertInteger(c.dataType, c.items[0].value);
-        if (spec.hasDefault) PutReal(c, spec.defaultNumber);
+        if (desc.hasDefault) PutReal(c, desc.defaultNumber);
     } else if (c.dataType != VAL_STRING && c.kind != Kind::CommandButton) {
-        PutReal(c, spec.hasDefault ? spec.defaultNumber : 0.0);
+        PutReal(c, desc.hasDefault ? desc.defaultNumber : 0.0);
     }
     ShowValue(c);
 }
 
-void TakeLooks(Control &c, const ControlSpec &spec) {
+void TakeLooks(Control &c, const ControlSpec &desc) {
     const QPalette &pal = c.widget->palette();
     c.textColor =
-        spec.textColor >= 0 ? spec.textColor : FromQColor(pal.color(c.widget->foregroundRole()));
-    c.textBgColor = spec.textBgColor >= 0 ? spec.textBgColor
+        desc.textColor >= 0 ? desc.textColor : FromQColor(pal.color(c.widget->foregroundRole()));
+    c.textBgColor = desc.textBgColor >= 0 ? desc.textBgColor
                                           : FromQColor(pal.color(c.widget->backgroundRole()));
-    c.textBgSet = spec.textBgColor >= 0;
-    c.frameColor = spec.color >= 0 ? spec.color : c.textBgColor;
-    if (spec.textColor >= 0 || spec.textBgColor >= 0 || c.kind == Kind::Decoration)
+    c.textBgSet = desc.textBgColor >= 0;
+    c.frameColor = desc.color >= 0 ? desc.color : c.textBgColor;
+    if (desc.textColor >= 0 || desc.textBgColor >= 0 || c.kind == Kind::Decoration)
         ApplyTextColors(c);
-    c.pointSize = spec.pointSize > 0 ? spec.pointSize : QFontInfo(c.widget->font()).pixelSize();
-    if (spec.pointSize > 0) ApplyFont(c);
+    c.pointSize = desc.pointSize > 0 ? desc.pointSize : QFontInfo(c.widget->font()).pixelSize();
+    if (desc.pointSize > 0) ApplyFont(c);
 }
 
 }  // namespace
 
-void BuildControl(Panel &panel, Control &c, const ControlSpec &spec) {
-    TakeSpec(c, spec);
+void BuildControl(Panel &panel, Control &c, const ControlSpec &desc) {
+    TakeSpec(c, desc);
     QWidget *parent = panel.widget;
-    c.widget = MakeWidget(c, spec, parent);
-    c.widget->setObjectName(spec.name);
-    c.widget->setAccessibleName(spec.label.isEmpty() ? spec.name : spec.label);
-    if (HasCaptionLine(c.kind) && !spec.label.isEmpty()) c.caption = new QLabel(spec.label, parent);
+    c.widget = MakeWidget(c, desc, parent);
+    c.widget->setObjectName(desc.name);
+    c.widget->setAccessibleName(desc.label.isEmpty() ? desc.name : desc.label);
+    if (HasCaptionLine(c.kind) && !desc.label.isEmpty()) c.caption = new QLabel(desc.label, parent);
     if (c.sizeToText)
-        c.widget->move(spec.left, spec.top);
+        c.widget->move(desc.left, desc.top);
     else
-        c.widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
+        c.widget->setGeometry(desc.left, desc.top, desc.width, desc.height);
     PlaceCaption(c);
-    TakeLooks(c, spec);
-    SetStartValue(c, spec);
+    TakeLooks(c, desc);
+    SetStartValue(c, desc);
     // Decorations are backgrounds: whatever else the panel holds stays visible.
     if (c.kind == Kind::Decoration) c.widget->lower();
     for (QWidget *w :
          {c.widget, static_cast<QWidget *>(c.caption), static_cast<QWidget *>(c.valueLabel)}) {
         if (!w) continue;
-        w->setVisible(spec.visible);
-        w->setEnabled(!spec.dimmed);
+        w->setVisible(desc.visible);
+        w->setEnabled(!desc.dimmed);
     }
 }
 

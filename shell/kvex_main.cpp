@@ -8,8 +8,8 @@
 #include "com232.h"
 #include "gui.h"
 #include "logo.h"
-#include "rs232.h"
 #include "recorder.h"
+#include "rs232.h"
 #include "ui.h"
 
 int pHandle, pPara1, pPara2, pCalib, panelPopUp;
@@ -32,17 +32,43 @@ namespace {
 
 // Start values of the parameter words; words without a control keep them.
 constexpr unsigned short kParameterStart[34] = {
-    85,   1,   0,                                                  // header, command, sub-arg
-    500,  50,  512, 1, 2048, 50, 50, 1, 1, 1, 1, 0, 1, 1, 0,       // frame 0
-    500,  50,  512, 1, 2048, 0,  0,  0, 0, 0, 0,                   // frame 1 words 0-10
-    0,                                                             // unused
-    4096, 0,                                                       // scale factor
-    37000 & 0xFFFF, 0,                                             // setpoint value
+    85,
+    1,
+    0,  // header, command, sub-arg
+    500,
+    50,
+    512,
+    1,
+    2048,
+    50,
+    50,
+    1,
+    1,
+    1,
+    1,
+    0,
+    1,
+    1,
+    0,  // frame 0
+    500,
+    50,
+    512,
+    1,
+    2048,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,  // frame 1 words 0-10
+    0,  // unused
+    4096,
+    0,  // scale factor
+    37000 & 0xFFFF,
+    0,  // setpoint value
 };
 
-void CopyText(char *dst, std::size_t size, const char *src) {
-    std::snprintf(dst, size, "%s", src);
-}
+void CopyText(char *dst, std::size_t size, const char *src) { std::snprintf(dst, size, "%s", src); }
 
 }  // namespace
 
@@ -148,17 +174,20 @@ void DiscardKVexPanels() {
     DiscardPanel(pHandle);
 }
 
+void StartKVex(bool openPort) {
+    GetProjectDir(proj_dir);
+    InitVars();
+    if (openPort) InitRS232(com);
+    InitGUI();
+    DisplayPanel(pHandle);
+    DisplayPanel(pPara1);
+}
+
 int WinMain(void *, void *, char *, int) {
     if (InitRunTime(0, nullptr) < 0) return -1;
     if (LoadKVexPanels() < 0) return -1;
 
-    GetProjectDir(proj_dir);
-    InitVars();
-    InitRS232(com);
-    InitGUI();
-    DisplayPanel(pHandle);
-    DisplayPanel(pPara1);
-
+    StartKVex(true);
     RunUserInterface();
 
     CloseCom(com);

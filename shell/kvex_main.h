@@ -32,6 +32,13 @@ void DimToleranceEdits();
 // Lists the known ports by number and device in DropDCom and selects com.
 void FillComPortRing();
 
+// The stop buttons' request: ends a running loop at its next pass, undims
+// the command buttons and waits 0.1 s.
+void RequestStop();
+// Start-up once the panels are loaded: start values, the link (unless
+// openPort is false), the sub-panels' place, then the main panel and pPara1.
+void StartKVex(bool openPort);
+
 // Loads the five panels in their order; -1 as soon as one fails.
 int LoadKVexPanels();
 // Discards the five panels, the main panel last.
@@ -45,9 +52,8 @@ void InitGUI();
 int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2);
 int CC_POPUP(int panel, int event, void *callbackData, int eventData1, int eventData2);
 
-#define KVEX_DECLARE_CC(name)                                                             \
-    int name(int panel, int control, int event, void *callbackData, int eventData1,     \
-             int eventData2);
+#define KVEX_DECLARE_CC(name) \
+    int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 KVEX_DECLARE_CC(CC_BTNRun)
 KVEX_DECLARE_CC(CC_BTNVideo)
 KVEX_DECLARE_CC(CC_BTNStop)

@@ -26,13 +26,16 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
 
 // Acts on the press, so a stop reaches a running loop even while the button
 // is still held.
-int CC_BTNStop(int, int, int event, void *, int, int) {
-    if (event != EVENT_LEFT_CLICK) return 0;
+void RequestStop() {
     stop_flag = 1;
     for (int id : {PANEL_CmdButton11, PANEL_CmdButton13, PANEL_CmdButton4, PANEL_CmdButton3})
         SetCtrlAttribute(pHandle, id, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 0);
     Delay(0.1);
+}
+
+int CC_BTNStop(int, int, int event, void *, int, int) {
+    if (event == EVENT_LEFT_CLICK) RequestStop();
     return 0;
 }
 
@@ -98,12 +101,23 @@ int CC_DropEvalMode(int, int, int event, void *, int, int) {
     bool markers = false;
     unsigned short yMax = ccdvirtpixel;
     switch (mode) {
-        case 0: dimA = 1, dimB = 0, markers = true; break;
-        case 1: dimA = 0, dimB = 1, markers = true; break;
-        case 2: dimA = 0, dimB = 0, markers = true, yMax = 2 * ccdvirtpixel; break;
-        case 3: dimA = 1, dimB = 1, yMax = 2 * ccdvirtpixel; break;
-        case 4: dimA = 0, dimB = 0, yMax = 2 * ccdvirtpixel; break;
-        default: break;
+        case 0:
+            dimA = 1, dimB = 0, markers = true;
+            break;
+        case 1:
+            dimA = 0, dimB = 1, markers = true;
+            break;
+        case 2:
+            dimA = 0, dimB = 0, markers = true, yMax = 2 * ccdvirtpixel;
+            break;
+        case 3:
+            dimA = 1, dimB = 1, yMax = 2 * ccdvirtpixel;
+            break;
+        case 4:
+            dimA = 0, dimB = 0, yMax = 2 * ccdvirtpixel;
+            break;
+        default:
+            break;
     }
     SetCtrlAttribute(pHandle, PANEL_NEDITeachA, ATTR_DIMMED, dimA);
     SetCtrlAttribute(pHandle, PANEL_NEDITeachB, ATTR_DIMMED, dimB);

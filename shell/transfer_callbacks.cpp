@@ -119,12 +119,8 @@ int SelectTarget(int control, int event) {
 
 }  // namespace
 
-int CC_RBTRam(int, int, int event, void *, int, int) {
-    return SelectTarget(PANEL_RBTRam, event);
-}
+int CC_RBTRam(int, int, int event, void *, int, int) { return SelectTarget(PANEL_RBTRam, event); }
 int CC_RBTEeprom(int, int, int event, void *, int, int) {
     return SelectTarget(PANEL_RBTEeprom, event);
 }
-int CC_RBTFile(int, int, int event, void *, int, int) {
-    return SelectTarget(PANEL_RBTFile, event);
-}
+int CC_RBTFile(int, int, int event, void *, int, int) { return SelectTarget(PANEL_RBTFile, event); }

@@ -55,9 +55,22 @@ struct Reply {
 
 // A raw-values reply drawn as run mode draws it.
 void Draw(const Reply &r) {
-    const unsigned short words[16] = {r.a,   r.b,   r.m,   static_cast<unsigned short>(r.um >> 16),
-                                      static_cast<unsigned short>(r.um & 0xFFFF), r.up, r.lo,
-                                      r.edA, r.edB, r.pwA, r.pwB, r.max, r.min, 0, 0, 0};
+    const unsigned short words[16] = {r.a,
+                                      r.b,
+                                      r.m,
+                                      static_cast<unsigned short>(r.um >> 16),
+                                      static_cast<unsigned short>(r.um & 0xFFFF),
+                                      r.up,
+                                      r.lo,
+                                      r.edA,
+                                      r.edB,
+                                      r.pwA,
+                                      r.pwB,
+                                      r.max,
+                                      r.min,
+                                      0,
+                                      0,
+                                      0};
     for (int i = 0; i < 16; ++i) pp[i] = words[i];
     CopyPPtoRAWVars();
     PlotVIDEOBarGraph();
@@ -85,7 +98,7 @@ double NewestOfTrace(int trace) {
 }
 
 class Drawing : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(app.Start(false));
         std::fill(std::begin(arrayNORM), std::end(arrayNORM), 0.0);
@@ -368,9 +381,7 @@ TEST_F(Drawing, VideoCurvesDrawSamplesAndThresholdOverTheFullScale) {
 // Pictures an operator can look at: where the target is, where the window is,
 // and whether the value is in tolerance.
 TEST_F(Drawing, RendersBarGraphsOfEachModeAndTheStripChart) {
-    const struct {
-        unsigned short mode, m;
-    } cases[] = {{0, 2130}, {1, 1990}, {2, 4000}, {3, 4400}};
+    const struct { unsigned short mode, m; } cases[] = {{0, 2130}, {1, 1990}, {2, 4000}, {3, 4400}};
     for (const auto &c : cases) {
         Mode(c.mode, 2000, 2100);
         Reply r;

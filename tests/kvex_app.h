@@ -25,8 +25,20 @@ inline kvexsim::SimConfig FastSensor() {
     return cfg;
 }
 
+inline kvexsim::SimConfig SensorWith(const kvexsim::Faults &faults) {
+    kvexsim::SimConfig cfg = FastSensor();
+    cfg.faults = faults;
+    return cfg;
+}
+
+inline kvexsim::SimConfig SensorWith(const kvexsim::HardwareInfo &hardware) {
+    kvexsim::SimConfig cfg = FastSensor();
+    cfg.hardware = hardware;
+    return cfg;
+}
+
 class KVexApp {
-public:
+  public:
     explicit KVexApp(kvexsim::SimConfig cfg = FastSensor()) : sensor_(cfg) {}
     ~KVexApp() { Stop(); }
 
@@ -38,12 +50,7 @@ public:
         SetComPortDevice(1, sensor_.devicePath().c_str());
         if (LoadKVexPanels() < 0) return false;
         loaded_ = true;
-        GetProjectDir(proj_dir);
-        InitVars();
-        if (handshake) InitRS232(com);
-        InitGUI();
-        DisplayPanel(pHandle);
-        DisplayPanel(pPara1);
+        StartKVex(handshake);
         return true;
     }
 
@@ -81,12 +88,11 @@ public:
         return v;
     }
 
-    static void Commit(int (*callback)(int, int, int, void *, int, int), int panel,
-                       int control) {
+    static void Commit(int (*callback)(int, int, int, void *, int, int), int panel, int control) {
         callback(panel, control, EVENT_COMMIT, nullptr, 0, 0);
     }
 
-private:
+  private:
     kvexsim::SensorSim sensor_;
     bool loaded_ = false;
 };

@@ -1,25 +1,16 @@
 // The sensor link over a real pseudo-terminal: port opening, line check and
 // start-up handshake, receive notification, against the simulated sensor.
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QRegularExpression>
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "kvex_app.h"
 
 using kvextest::KVexApp;
-
-namespace {
-
-kvexsim::SimConfig SensorWith(const kvexsim::Faults &faults) {
-    kvexsim::SimConfig cfg = kvextest::FastSensor();
-    cfg.faults = faults;
-    return cfg;
-}
-
-}  // namespace
+using kvextest::SensorWith;
 
 TEST(Handshake, AsksLineHardwareBothRamFramesAndFirmwareWithPausesBetween) {
     KVexApp app;

@@ -1,11 +1,12 @@
 // The brand head of the main panel.
+#include "logo.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "kvex_app.h"
-#include "logo.h"
 
 using kvextest::KVexApp;
 

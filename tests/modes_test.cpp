@@ -1,26 +1,22 @@
 // Run mode, video mode and the main-panel controls against the simulated
 // sensor over a real pseudo-terminal.
+#include "modes.h"
+
+#include <gtest/gtest.h>
+
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "gui.h"
 #include "kvex_app.h"
-#include "modes.h"
 #include "ui_qt.h"
 
 using kvextest::KVexApp;
+using kvextest::SensorWith;
 
 namespace {
-
-kvexsim::SimConfig SensorWith(const kvexsim::Faults &faults) {
-    kvexsim::SimConfig cfg = kvextest::FastSensor();
-    cfg.faults = faults;
-    return cfg;
-}
 
 // Presses the stop button the way the operator does, after a while.
 void PressStopAfter(int ms) {
@@ -49,8 +45,8 @@ TEST(RunMode, OneRequestInFlightEachCarryingFrameZeroUntilStopped) {
     for (const auto &r : requests) EXPECT_EQ(8, r.command());
     // After the first, every request carries parameter frame 0.
     for (int i = 0; i < 15; ++i)
-        EXPECT_EQ(parameter[PW_FRAME0 + i], requests[2].bytes[6 + 2 * i] << 8 |
-                                                requests[2].bytes[7 + 2 * i]);
+        EXPECT_EQ(parameter[PW_FRAME0 + i],
+                  requests[2].bytes[6 + 2 * i] << 8 | requests[2].bytes[7 + 2 * i]);
     EXPECT_EQ(1, dimmedWhileRunning);
     EXPECT_EQ(0, Dimmed(pHandle, PANEL_BTNRun));
     EXPECT_EQ(1, stop_flag);

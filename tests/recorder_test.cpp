@@ -1,9 +1,11 @@
 // The data recorder and the parameter file against the simulated sensor, the
 // files checked byte for byte.
-#include <QTimer>
+#include "recorder.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "recorder.h"
 #include "kvex_app.h"
 #include "ui_testing.h"
 
@@ -80,7 +81,7 @@ std::string Log() {
 }
 
 class Recorder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(app.Start()); }
     void TearDown() override { SetFileSelectScript(nullptr); }
     KVexApp app;

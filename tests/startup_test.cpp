@@ -1,5 +1,11 @@
 // Start-up and shutdown: the program as a whole, in-process through WinMain
 // and as its own process with damaged panel files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -11,13 +17,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "kvex_app.h"

@@ -1,9 +1,9 @@
 // Parameter words, identification, transfer, reset and teach against the
 // simulated sensor, and the mapping of the words onto the controls.
-#include <QPlainTextEdit>
-#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <QPlainTextEdit>
+#include <QTimer>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -12,20 +12,9 @@
 #include "ui_qt.h"
 
 using kvextest::KVexApp;
+using kvextest::SensorWith;
 
 namespace {
-
-kvexsim::SimConfig SensorWith(const kvexsim::Faults &faults) {
-    kvexsim::SimConfig cfg = kvextest::FastSensor();
-    cfg.faults = faults;
-    return cfg;
-}
-
-kvexsim::SimConfig SensorWith(const kvexsim::HardwareInfo &hw) {
-    kvexsim::SimConfig cfg = kvextest::FastSensor();
-    cfg.hardware = hw;
-    return cfg;
-}
 
 std::string InfoLine(int line) {
     char text[100] = "";
@@ -55,7 +44,8 @@ TEST(Identification, StartUpShowsTheSensorsWordsInfoLinesAndFirmware) {
     EXPECT_EQ("working-range=37mm +/- 2.0mm", InfoLine(2));
     auto *box = qobject_cast<QPlainTextEdit *>(UiControlWidget(pCalib, CALIB_SensorInfoBox));
     ASSERT_NE(nullptr, box);
-    EXPECT_TRUE(box->toPlainText().contains(QString::fromUtf8("7.8\u00B5m"))) << "the micro sign on screen";
+    EXPECT_TRUE(box->toPlainText().contains(QString::fromUtf8("7.8\u00B5m")))
+        << "the micro sign on screen";
     EXPECT_EQ(4096, ccdvirtpixel);
     EXPECT_EQ(0.0, xArray8[0]);
     EXPECT_EQ(32.0, xArray8[1]);
