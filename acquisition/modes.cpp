@@ -17,31 +17,12 @@ namespace {
 
 constexpr int kBlockBytes = 128;
 
-void FlushBoth() {
-    FlushInQ(com);
-    FlushOutQ(com);
-}
-
 void SetVisible(int control, int visible) {
     SetCtrlAttribute(pHandle, control, ATTR_VISIBLE, visible);
 }
 
 void DimCommandButtons(std::initializer_list<int> buttons, int dimmed) {
     for (int id : buttons) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
-}
-
-// The next run-mode request carries the current parameter frame 0.
-void SendRawRequest() {
-    FlushBoth();
-    CopyVarsToPP(0);
-    FillTxBuf(8, 0, pp);
-    rx_flag = 0;
-}
-
-void DrawRawReply() {
-    CopyPPtoRAWVars();
-    PlotVIDEOBarGraph();
-    PlotRAWGraph();
 }
 
 const char *BlockWaitingText(int offset) {
@@ -95,8 +76,29 @@ void SetVideoNotification(bool on) {
 
 }  // namespace
 
+void ShowRunModeGraphs() {
+    SetVisible(PANEL_StripChartRaw, 1);
+    SetVisible(PANEL_GraphBarA, 1);
+    SetVisible(PANEL_GraphBarB, 1);
+    SetVisible(PANEL_GraphVideoA, 0);
+    SetVisible(PANEL_GraphVideoB, 0);
+}
+
+void PrepareRawRequest() {
+    FlushQueues();
+    CopyVarsToPP(0);
+    FillTxBuf(8, 0, pp);
+    rx_flag = 0;
+}
+
+void DrawRawReply() {
+    CopyPPtoRAWVars();
+    PlotVIDEOBarGraph();
+    PlotRAWGraph();
+}
+
 int PushGETRAW() {
-    FlushBoth();
+    FlushQueues();
     parameter[PW_COMMAND] = 8;
     parameter[PW_SUBARG] = 0;
     if (WriteFrame(com, parameter[PW_COMMAND], parameter[PW_SUBARG], pp) == 36)
@@ -115,11 +117,7 @@ int PushGETRAW() {
 }
 
 void PushRUN() {
-    SetVisible(PANEL_StripChartRaw, 1);
-    SetVisible(PANEL_GraphBarA, 1);
-    SetVisible(PANEL_GraphBarB, 1);
-    SetVisible(PANEL_GraphVideoA, 0);
-    SetVisible(PANEL_GraphVideoB, 0);
+    ShowRunModeGraphs();
     SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
     DimCommandButtons({PANEL_CmdButton13}, 1);
 
@@ -130,10 +128,10 @@ void PushRUN() {
         if (graph_flag == 1) {
             DrawRawReply();
             graph_flag = 0;
-            FlushBoth();
+            FlushQueues();
         }
         if (rx_flag == 1) {
-            SendRawRequest();
+            PrepareRawRequest();
             sent = Timer();
             nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
         }
@@ -146,7 +144,7 @@ void PushRUN() {
     } while (stop_flag == 0);
 
     rx_flag = graph_flag = 0;
-    FlushBoth();
+    FlushQueues();
     DimCommandButtons({PANEL_CmdButton13}, 0);
 }
 
@@ -194,7 +192,7 @@ void PushVIDEO() {
         } else {
             CopyPPtoRAWVars();
             SetVideoNotification(false);
-            FlushBoth();
+            FlushQueues();
             const bool all =
                 ReadData64(0, 1) && ReadData64(64, 1) && ReadData64(0, 0) && ReadData64(64, 0);
             SetVideoNotification(true);

@@ -4,6 +4,14 @@
 extern unsigned short adcbufA[128], adcbufB[128];
 extern double databuf[128];
 
+// Shared with the recorder, which runs the same exchange.
+// Strip chart and bar graphs shown, video graphs hidden.
+void ShowRunModeGraphs();
+// The next raw-values request in szWriteBuf, carrying parameter frame 0.
+void PrepareRawRequest();
+// A raw-values reply into the raw values, the bar graphs and the strip chart.
+void DrawRawReply();
+
 void PushRUN();
 int PushGETRAW();
 void PushVIDEO();

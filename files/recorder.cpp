@@ -9,8 +9,8 @@
 
 #include "com232.h"
 #include "file_messages.h"
-#include "gui.h"
 #include "kvex_main.h"
+#include "modes.h"
 #include "rs232.h"
 #include "ui.h"
 
@@ -90,28 +90,16 @@ void ReportFileFailure() {
     SetRecorderLog(log, kWhite, kRed);
 }
 
-void SendRecorderRequest() {
-    FlushInQ(com);
-    FlushOutQ(com);
-    CopyVarsToPP(0);
-    FillTxBuf(8, 0, pp);
-    rx_flag = 0;
-}
-
 void EndRecording() {
     rx_flag = graph_flag = 0;
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues();
     SetCtrlAttribute(pHandle, PANEL_CmdButton13, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 0);
     SetRecorderLog("DATA-RECORDER", kBlack, kLightGrey);
 }
 
 void PrepareScreen() {
-    for (int id : {PANEL_StripChartRaw, PANEL_GraphBarA, PANEL_GraphBarB})
-        SetCtrlAttribute(pHandle, id, ATTR_VISIBLE, 1);
-    for (int id : {PANEL_GraphVideoA, PANEL_GraphVideoB})
-        SetCtrlAttribute(pHandle, id, ATTR_VISIBLE, 0);
+    ShowRunModeGraphs();
     for (int id : {PANEL_CmdButton13, PANEL_CmdButton11, PANEL_CmdButton4})
         SetCtrlAttribute(pHandle, id, ATTR_DIMMED, 1);
     SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
@@ -129,9 +117,7 @@ bool RecordLoop(RecordFile &file, unsigned short samples, unsigned short interva
     do {
         const unsigned short elapsed = WholeSeconds(Timer() - reference);
         if (graph_flag == 1) {
-            CopyPPtoRAWVars();
-            PlotVIDEOBarGraph();
-            PlotRAWGraph();
+            DrawRawReply();
             if (elapsed >= interval) {
                 ++counter;
                 if (!WriteSample(file)) return false;
@@ -139,11 +125,10 @@ bool RecordLoop(RecordFile &file, unsigned short samples, unsigned short interva
                 reference = WholeSeconds(Timer());
             }
             graph_flag = 0;
-            FlushInQ(com);
-            FlushOutQ(com);
+            FlushQueues();
         }
         if (rx_flag == 1) {
-            SendRecorderRequest();
+            PrepareRawRequest();
             lastSent = Timer();
             nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
         }
@@ -224,7 +209,7 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     RecordFile file;
     bool ok = file.Create(recfile_name) && WriteHeader(file, interval, SetpointValue());
     if (ok) {
-        SendRecorderRequest();
+        PrepareRawRequest();
         parameter[PW_COMMAND] = 8;
         nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
         if (nBytesW == 36) ShowText("Line Ok!");

@@ -97,6 +97,11 @@ void RX_Receive_Function(int, int eventBits, void *) {
     FlushInQ(com);
 }
 
+void FlushQueues() {
+    FlushInQ(com);
+    FlushOutQ(com);
+}
+
 void InstallRxNotification(int port) {
     InstallComCallback(port, eventMask, kNotifyCount, kEventChar, RX_Receive_Function, nullptr);
 }

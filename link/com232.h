@@ -66,6 +66,8 @@ int WaitRxFull();
 // Builds a request frame and writes its 36 bytes; the result goes to nBytesW.
 int WriteFrame(int port, unsigned short command, unsigned short subArgument,
                const unsigned short *words);
+// Discards what waits in the input queue of com, then its output queue.
+void FlushQueues();
 // Installs the receive notification with RX_Receive_Function.
 void InstallRxNotification(int port);
 int CheckComLine(int port);

@@ -10,8 +10,7 @@ void PushGET(unsigned short source, unsigned short frame) {
         const unsigned short command = (source == 1) ? 2 : 4;
         parameter[PW_COMMAND] = command;
         CopyVarsToPP(frame);
-        FlushInQ(com);
-        FlushOutQ(com);
+        FlushQueues();
         if (WriteFrame(com, command, frame, pp) == 36) ShowText("Waiting for parameter-frame ...");
         rx_flag = 0;
 
@@ -41,8 +40,7 @@ void PushGET(unsigned short source, unsigned short frame) {
 
 void ResetMaxMin() {
     parameter[PW_COMMAND] = 11;
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues();
     rx_flag = 0;
     WriteFrame(com, 11, 0, pp);
     ShowText("Reset Max/Min values...");

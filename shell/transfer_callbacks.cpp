@@ -20,8 +20,7 @@ namespace {
 void SendFrame(unsigned short command, unsigned short frame, const char *doneText) {
     parameter[PW_SUBARG] = frame;
     CopyVarsToPP(frame);
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues();
     rx_flag = 0;
     FillTxBuf(command, frame, pp);
     nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
@@ -57,8 +56,7 @@ int CC_ButtonReset(int, int, int event, void *, int, int) {
 int CC_ButtonTeach(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     parameter[PW_COMMAND] = 6;
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues();
     GetPanelValues();
     CopyVarsToPP(0);
     FillTxBuf(6, 0, pp);
