@@ -169,6 +169,20 @@ TEST(VideoMode, AMissingBlockSkipsTheCycleButNotTheMode) {
     EXPECT_EQ(2, app.sensor().commandCount(9)) << "one block per failed cycle";
 }
 
+TEST(VideoMode, BlocksWithBytesToSpareAreDroppedWhole) {
+    kvexsim::Faults f;
+    f.extraBytes = 10;
+    f.onlyCommand = 9;
+    KVexApp app(SensorWith(f));
+    ASSERT_TRUE(app.Start());
+    std::fill(std::begin(adcbufA), std::end(adcbufA), 7);
+    QTimer::singleShot(600, [] { stop_flag = 1; });
+    KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
+    for (unsigned short v : adcbufA) ASSERT_EQ(7, v) << "nothing of a 138-byte block is stored";
+    EXPECT_GT(app.sensor().commandCount(8), 2) << "each cycle fails its first block and goes on";
+    EXPECT_EQ(app.sensor().commandCount(8), app.sensor().commandCount(9));
+}
+
 TEST(MainPanel, StopWhileIdleUndimsTheButtonsAndWaits) {
     KVexApp app;
     ASSERT_TRUE(app.Start(false));
