@@ -17,6 +17,7 @@ constexpr int kRed = 0xFF0000;
 constexpr int kDarkGreen = 0x008000;
 constexpr int kGreen = 0x00FF00;
 constexpr int kBlack = 0x000000;
+constexpr int kGrey = 0x808080;
 
 constexpr int kHistory = 500;  // 100 samples of five traces
 constexpr int kTraces = 5;
@@ -81,6 +82,12 @@ void ShowToleranceState() {
     SetCtrlVal(pHandle, PANEL_Display35, s * tolup / 16384000.0);
     SetCtrlVal(pHandle, PANEL_Display34, s * tollo / 16384000.0);
 }
+
+}  // namespace
+
+void ShowDisplaysStale() { SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey); }
+
+namespace {
 
 void DrawPeakBar(int graph, unsigned short pos, unsigned short width) {
     const int half = width / 2;

@@ -12,5 +12,8 @@ void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresh
 void PlotVIDEOBarGraph();
 void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB);
 void PlotRAWGraph();
+// The measured value's verdict colour turns grey once nothing live stands
+// behind it (mode ended without a reply, line lost); the next reply colours it.
+void ShowDisplaysStale();
 int Copy1D(const double *input, int n, double *output);
 int Shift(const double *input, int n, int shifts, double *output);

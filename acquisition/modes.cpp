@@ -5,6 +5,8 @@
 #include <initializer_list>
 
 #include "com232.h"
+#include "exchange.h"
+#include "frame.h"
 #include "gui.h"
 #include "kvex_main.h"
 #include "rs232.h"
@@ -14,8 +16,6 @@ unsigned short adcbufA[128], adcbufB[128];
 double databuf[128];
 
 namespace {
-
-constexpr int kBlockBytes = 128;
 
 void SetVisible(int control, int visible) {
     SetCtrlAttribute(pHandle, control, ATTR_VISIBLE, visible);
@@ -40,24 +40,10 @@ const char *BlockWaitingText(int offset) {
     }
 }
 
-// Bytes 34-35 keep what the last frame left there; the sensor ignores them.
-void BuildBlockRequest(int offset, int channel) {
-    auto put = [](int byte, unsigned short w) {
-        szWriteBuf[byte] = static_cast<unsigned char>(w >> 8);
-        szWriteBuf[byte + 1] = static_cast<unsigned char>(w & 0xFF);
-    };
-    put(0, parameter[PW_HEADER]);
-    put(2, 9);
-    put(4, static_cast<unsigned short>(offset));
-    put(6, static_cast<unsigned short>(channel));
-    for (int byte = 8; byte < 34; ++byte) szWriteBuf[byte] = 0;
-}
-
 void StoreBlock(int offset, int channel) {
     if (offset < 0 || offset > 64) return;  // each buffer holds 128 samples
     for (int i = 0; i < 64; ++i) {
-        const unsigned short w =
-            static_cast<unsigned short>(szReadBuf[2 * i] << 8 | szReadBuf[2 * i + 1]);
+        const unsigned short w = FrameWord(szReadBuf + 2 * i);
         if (channel == 1)
             adcbufA[offset + i] = w;
         else if (channel == 0)
@@ -65,13 +51,6 @@ void StoreBlock(int offset, int channel) {
         else if (channel == 2)
             databuf[offset + i] = w;
     }
-}
-
-void SetVideoNotification(bool on) {
-    if (on)
-        InstallRxNotification(com);
-    else
-        InstallComCallback(com, eventMask, 36, 0x55, nullptr, nullptr);
 }
 
 }  // namespace
@@ -84,11 +63,10 @@ void ShowRunModeGraphs() {
     SetVisible(PANEL_GraphVideoB, 0);
 }
 
-void PrepareRawRequest() {
+int SendRawRequest() {
     FlushQueues();
     CopyVarsToPP(0);
-    FillTxBuf(8, 0, pp);
-    rx_flag = 0;
+    return SendRequest(com, CMD_RAW_VALUES, 0, pp);
 }
 
 void DrawRawReply() {
@@ -99,27 +77,26 @@ void DrawRawReply() {
 
 int PushGETRAW() {
     FlushQueues();
-    parameter[PW_COMMAND] = 8;
+    parameter[PW_COMMAND] = CMD_RAW_VALUES;
     parameter[PW_SUBARG] = 0;
-    if (WriteFrame(com, parameter[PW_COMMAND], parameter[PW_SUBARG], pp) == 36)
+    if (SendRequest(com, parameter[PW_COMMAND], parameter[PW_SUBARG], pp) == FRAME_BYTES)
         ShowText("Line Ok!");
     graph_flag = 0;
-    const double t0 = Timer();
-    for (;;) {
-        if (graph_flag == 1) return 1;
-        ProcessSystemEvents();
-        if (Timer() - t0 > TIMEOUT) {
-            ShowText("Timeout RS232-Line!");
-            stop_flag = 1;
-            return 0;
-        }
-    }
+    // The receiver takes nothing but a raw-values reply here.
+    const int result = AwaitReply(TIMEOUT);
+    if (result == EXCHANGE_OK) return 1;
+    if (result == EXCHANGE_TIMEOUT) ShowText("Timeout RS232-Line!");
+    stop_flag = 1;
+    ShowDisplaysStale();
+    return 0;
 }
 
 void PushRUN() {
+    if (!BeginLinkOperation()) return;
     ShowRunModeGraphs();
     SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
     DimCommandButtons({PANEL_CmdButton13}, 1);
+    BeginMeasuringLoop();
 
     stop_flag = graph_flag = rx_flag = 0;
     double sent = Timer();
@@ -131,13 +108,13 @@ void PushRUN() {
             FlushQueues();
         }
         if (rx_flag == 1) {
-            PrepareRawRequest();
+            SendRawRequest();
             sent = Timer();
-            nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
         }
         if (Timer() - sent > 2 * TIMEOUT) {
             ShowText("Timeout RS232-Line!");
             stop_flag = 1;
+            ShowDisplaysStale();
             break;
         }
         ProcessSystemEvents();
@@ -146,31 +123,30 @@ void PushRUN() {
     rx_flag = graph_flag = 0;
     FlushQueues();
     DimCommandButtons({PANEL_CmdButton13}, 0);
+    EndMeasuringLoop();
+    EndLinkOperation();
 }
 
 int ReadData64(int offset, int channel) {
-    parameter[PW_COMMAND] = 9;
+    parameter[PW_COMMAND] = CMD_DATA_BLOCK;
     FlushOutQ(com);
-    FlushInQ(com);
-    BuildBlockRequest(offset, channel);
-    nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
+    FlushInput(com);
+    // Bytes 34-35 keep what the last frame left there; the sensor ignores them.
+    EncodeBlockRequest(szWriteBuf, parameter[PW_HEADER], static_cast<unsigned short>(offset),
+                       static_cast<unsigned short>(channel));
+    SendBuiltRequest(com);
     ShowText(BlockWaitingText(offset));
 
-    const double t0 = Timer();
-    int waiting = 0;
-    for (;;) {
-        ProcessSystemEvents();
-        waiting = GetInQLen(com);
-        if (Timer() - t0 > TIMEOUT) {
-            SetStatus("Timeout-RS-232 while reading 64 data-words!");
-            break;
-        }
-        if (waiting >= kBlockBytes) break;
-    }
-    const int count = waiting < 0 ? 0 : (waiting > 1024 ? 1024 : waiting);
+    bool timedOut = false;
+    const int waiting = AwaitBytes(com, BLOCK_BYTES, TIMEOUT, true, &timedOut);
+    if (waiting < 0) return 0;  // the line is lost; its text stays
+    if (timedOut) SetStatus("Timeout-RS-232 while reading 64 data-words!");
+    // A block with bytes to spare is read whole and dropped: which 128 of
+    // them are the samples cannot be told.
+    const int count = waiting > 1024 ? 1024 : waiting;
     nBytesR = ComRd(com, reinterpret_cast<char *>(szReadBuf), count);
     int result = 0;
-    if (nBytesR == kBlockBytes) {
+    if (nBytesR == BLOCK_BYTES) {
         SetStatus("Data[64] block received!");
         StoreBlock(offset, channel);
         result = 1;
@@ -180,10 +156,12 @@ int ReadData64(int offset, int channel) {
 }
 
 void PushVIDEO() {
+    if (!BeginLinkOperation()) return;
     SetVisible(PANEL_StripChartRaw, 0);
     SetVisible(PANEL_GraphVideoA, 1);
     SetVisible(PANEL_GraphVideoB, 1);
     DimCommandButtons({PANEL_CmdButton13, PANEL_CmdButton11, PANEL_CmdButton4}, 1);
+    BeginMeasuringLoop();
 
     stop_flag = 0;
     do {
@@ -191,11 +169,11 @@ void PushVIDEO() {
             stop_flag = 1;
         } else {
             CopyPPtoRAWVars();
-            SetVideoNotification(false);
+            RemoveRxNotification(com);
             FlushQueues();
             const bool all =
                 ReadData64(0, 1) && ReadData64(64, 1) && ReadData64(0, 0) && ReadData64(64, 0);
-            SetVideoNotification(true);
+            InstallRxNotification(com);
             if (all) {
                 SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0,
                                    ccdvirtpixel);
@@ -210,7 +188,9 @@ void PushVIDEO() {
     } while (stop_flag == 0);
 
     DimCommandButtons({PANEL_CmdButton13, PANEL_CmdButton11, PANEL_CmdButton4}, 0);
-    SetVideoNotification(true);
+    InstallRxNotification(com);
     FlushOutQ(com);
-    FlushInQ(com);
+    FlushInput(com);
+    EndMeasuringLoop();
+    EndLinkOperation();
 }

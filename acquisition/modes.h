@@ -7,8 +7,9 @@ extern double databuf[128];
 // Shared with the recorder, which runs the same exchange.
 // Strip chart and bar graphs shown, video graphs hidden.
 void ShowRunModeGraphs();
-// The next raw-values request in szWriteBuf, carrying parameter frame 0.
-void PrepareRawRequest();
+// Flushes both queues and sends the next raw-values request, carrying
+// parameter frame 0; returns the bytes written.
+int SendRawRequest();
 // A raw-values reply into the raw values, the bar graphs and the strip chart.
 void DrawRawReply();
 

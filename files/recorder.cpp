@@ -8,7 +8,10 @@
 #include <initializer_list>
 
 #include "com232.h"
+#include "exchange.h"
 #include "file_messages.h"
+#include "frame.h"
+#include "gui.h"
 #include "kvex_main.h"
 #include "modes.h"
 #include "rs232.h"
@@ -128,13 +131,13 @@ bool RecordLoop(RecordFile &file, unsigned short samples, unsigned short interva
             FlushQueues();
         }
         if (rx_flag == 1) {
-            PrepareRawRequest();
+            SendRawRequest();
             lastSent = Timer();
-            nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
         }
         if (Timer() - lastSent > TIMEOUT) {
             ShowText("Timeout RS232-Line!");
             stop_flag = 1;
+            ShowDisplaysStale();
             break;
         }
         if (counter >= samples) stop_flag = 1;
@@ -199,8 +202,9 @@ int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
 }
 
 int CC_BTNStartRecord(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
+    if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     PrepareScreen();
+    BeginMeasuringLoop();
     unsigned short samples = 0, interval = 0;
     GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
     GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
@@ -209,15 +213,15 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     RecordFile file;
     bool ok = file.Create(recfile_name) && WriteHeader(file, interval, SetpointValue());
     if (ok) {
-        PrepareRawRequest();
-        parameter[PW_COMMAND] = 8;
-        nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
-        if (nBytesW == 36) ShowText("Line Ok!");
+        parameter[PW_COMMAND] = CMD_RAW_VALUES;
+        if (SendRawRequest() == FRAME_BYTES) ShowText("Line Ok!");
         ok = RecordLoop(file, samples, interval);
     }
     file.Close();
     stop_flag = 1;
     EndRecording();
+    EndMeasuringLoop();
+    EndLinkOperation();
     if (!ok) ReportFileFailure();
     return 0;
 }

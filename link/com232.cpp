@@ -3,8 +3,10 @@
 #include "com232.h"
 
 #include <cstdio>
+#include <initializer_list>
 
-#include "kvex_main.h"
+#include "exchange.h"
+#include "frame.h"
 #include "rs232.h"
 #include "ui.h"
 
@@ -20,32 +22,42 @@ const int eventMask = 0x8006;
 
 namespace {
 
-constexpr int kFrameBytes = 36;
-constexpr int kNotifyCount = 36;
 constexpr int kEventChar = 0x55;
-constexpr unsigned short kSyncWord = 0x00AA;
 
-void PutWord(unsigned char *at, unsigned short w) {
-    at[0] = static_cast<unsigned char>(w >> 8);
-    at[1] = static_cast<unsigned char>(w & 0xFF);
+void (*g_statusSink)(const char *) = nullptr;
+bool g_notificationOn = false;
+int g_notifyCount = FRAME_BYTES;
+
+// Start-up failures, so that the last text of the start-up still names them.
+char g_startupFailure[72];
+
+void NoteStartupFailure() {
+    if (g_startupFailure[0] == '\0')
+        std::snprintf(g_startupFailure, sizeof g_startupFailure, "%s", szStatus);
 }
 
-unsigned short WordAt(const unsigned char *at) {
-    return static_cast<unsigned short>(at[0] << 8 | at[1]);
+void Notify(int port) {
+    InstallComCallback(port, eventMask, g_notifyCount, kEventChar, RX_Receive_Function, nullptr);
 }
 
 }  // namespace
 
+void SetStatusSink(void (*sink)(const char *text)) { g_statusSink = sink; }
+
 void SetStatus(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }
 
-void ShowStatus() { SetCtrlVal(pHandle, PANEL_StatusLine, szStatus); }
+void ShowStatus() {
+    if (g_statusSink) g_statusSink(szStatus);
+}
 
 void ShowStatusText(const char *text) {
     SetStatus(text);
     ShowStatus();
 }
 
-void ShowText(const char *text) { SetCtrlVal(pHandle, PANEL_StatusLine, text); }
+void ShowText(const char *text) {
+    if (g_statusSink) g_statusSink(text);
+}
 
 const char *ComErrorText(int code) {
     switch (code) {
@@ -71,84 +83,70 @@ const char *ComErrorText(int code) {
 }
 
 void FillTxBuf(unsigned short command, unsigned short subArgument, const unsigned short *words) {
-    PutWord(szWriteBuf, 0x0055);
-    PutWord(szWriteBuf + 2, command);
-    PutWord(szWriteBuf + 4, subArgument);
-    for (int i = 0; i < 15; ++i) PutWord(szWriteBuf + 6 + 2 * i, words[i]);
+    EncodeRequest(szWriteBuf, command, subArgument, words);
 }
 
-// A raw-values reply carries 16 words from byte 4; every other reply 15 words
-// from byte 6, and pp[15] keeps its value.
-int GetRxBuf() {
-    if (WordAt(szReadBuf + 2) == 8) {
-        for (int i = 0; i < 16; ++i) pp[i] = WordAt(szReadBuf + 4 + 2 * i);
-        return 1;
-    }
-    for (int i = 0; i < 15; ++i) pp[i] = WordAt(szReadBuf + 6 + 2 * i);
-    return 0;
-}
+int GetRxBuf() { return DecodeReply(szReadBuf, pp); }
 
 void RX_Receive_Function(int, int eventBits, void *) {
-    if (!(eventBits & COM_EV_RECEIVE)) return;
-    ComRd(com, reinterpret_cast<char *>(szReadBuf), kFrameBytes);
-    graph_flag = GetRxBuf();
-    rx_flag = 1;
-    // Whatever came after the 36 bytes belongs to no request of ours.
-    FlushInQ(com);
+    if (eventBits & COM_EV_LINE_LOST) ReportLineLost();
+    if (eventBits & COM_EV_RECEIVE) TakeInReply(com);
 }
 
 void FlushQueues() {
-    FlushInQ(com);
+    FlushInput(com);
     FlushOutQ(com);
 }
 
 void InstallRxNotification(int port) {
-    InstallComCallback(port, eventMask, kNotifyCount, kEventChar, RX_Receive_Function, nullptr);
+    g_notificationOn = true;
+    g_notifyCount = FRAME_BYTES;
+    Notify(port);
+}
+
+void RemoveRxNotification(int port) {
+    g_notificationOn = false;
+    InstallComCallback(port, 0, FRAME_BYTES, kEventChar, nullptr, nullptr);
+}
+
+void SetRxNotifyCount(int port, int count) {
+    if (!g_notificationOn || count == g_notifyCount) return;
+    g_notifyCount = count;
+    Notify(port);
 }
 
 int WaitRxFull() {
-    const double t0 = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        if (Timer() - t0 > TIMEOUT) {
-            SetStatus("Timeout-RS-232...");
-            return 0;
-        }
-        if (rx_flag) return 1;
-    }
+    const int result = AwaitReply(TIMEOUT);
+    if (result == EXCHANGE_TIMEOUT) SetStatus("Timeout-RS-232...");
+    return result == EXCHANGE_OK ? 1 : 0;
 }
 
-int WriteFrame(int port, unsigned short command, unsigned short subArgument,
-               const unsigned short *words) {
-    FillTxBuf(command, subArgument, words);
-    nBytesW = ComWrt(port, reinterpret_cast<const char *>(szWriteBuf), kFrameBytes);
-    return nBytesW;
-}
-
+// A reply with another sync word is never taken; bytes that came without
+// making a reply tell that case from a silent line.
 int CheckComLine(int port) {
-    parameter[PW_COMMAND] = 5;
+    parameter[PW_COMMAND] = CMD_LINE_CHECK;
     parameter[PW_SUBARG] = 0;
     CopyVarsToPP(0);
     FlushOutQ(port);
-    FlushInQ(port);
-    rx_flag = 0;
-    WriteFrame(port, 5, 0, pp);
+    FlushInput(port);
+    const long before = ReceivedBytes();
+    SendRequest(port, CMD_LINE_CHECK, 0, pp);
 
     int result = 0;
     if (WaitRxFull()) {
-        pp[0] = WordAt(szReadBuf);
-        if (pp[0] == kSyncWord) {
-            SetStatus("Echo Check - Line Ok!");
-            result = 1;
-        } else {
-            SetStatus("read error - not sync byte 0xAA!");
-        }
+        pp[0] = FrameWord(szReadBuf);
+        SetStatus("Echo Check - Line Ok!");
+        result = 1;
+    } else if (!line_lost && ReceivedBytes() > before) {
+        SetStatus("read error - not sync byte 0xAA!");
     }
     ShowStatus();
     return result;
 }
 
 void InitRS232(int port) {
+    ResetReceiver();
+    g_startupFailure[0] = '\0';
     const int opened = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (opened < 0) {
         ShowStatusText(ComErrorText(opened));
@@ -165,12 +163,22 @@ void InitRS232(int port) {
         return;
     }
     Delay(0.1);
-    if (GetHARDWAREInfo() == 0) SetStatus("Error reading HARDWARE-info!");
+    if (GetHARDWAREInfo() == 0) {
+        SetStatus("Error reading HARDWARE-info!");
+        NoteStartupFailure();
+    }
+    for (unsigned short frame : {0, 1}) {
+        if (line_lost) return;
+        Delay(0.1);
+        PushGET(1, frame);
+        if (rx_flag == 0) NoteStartupFailure();
+    }
+    if (line_lost) return;
     Delay(0.1);
-    PushGET(1, 0);
-    Delay(0.1);
-    PushGET(1, 1);
-    Delay(0.1);
-    if (GetVERSIONInfo() < 72) SetStatus("Error reading firmware-info!");
+    if (GetVERSIONInfo() < 72) {
+        SetStatus("Error reading firmware-info!");
+        NoteStartupFailure();
+    }
+    if (g_startupFailure[0] != '\0') SetStatus(g_startupFailure);
     ShowStatus();
 }

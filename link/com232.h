@@ -63,15 +63,19 @@ void FillTxBuf(unsigned short command, unsigned short subArgument, const unsigne
 int GetRxBuf();
 void RX_Receive_Function(int port, int eventBits, void *callbackData);
 int WaitRxFull();
-// Builds a request frame and writes its 36 bytes; the result goes to nBytesW.
-int WriteFrame(int port, unsigned short command, unsigned short subArgument,
-               const unsigned short *words);
 // Discards what waits in the input queue of com, then its output queue.
 void FlushQueues();
 // Installs the receive notification with RX_Receive_Function.
 void InstallRxNotification(int port);
+// Switches the notification off, so that raw replies stay in the queue.
+void RemoveRxNotification(int port);
+// Lets the notification fire at count queued bytes, if it is on.
+void SetRxNotifyCount(int port, int count);
 int CheckComLine(int port);
 void InitRS232(int port);
+// Where the link's texts go: the shell's status line. Until it is set they
+// are only kept in szStatus.
+void SetStatusSink(void (*sink)(const char *text));
 // Shows szStatus in StatusLine.
 void ShowStatus();
 // Copies text into szStatus, cut to fit.

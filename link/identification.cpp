@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "com232.h"
+#include "exchange.h"
+#include "frame.h"
 #include "kvex_main.h"
 #include "rs232.h"
 #include "ui.h"
@@ -15,9 +17,7 @@ char szVersion[72];
 
 namespace {
 
-unsigned short ReplyWord(int byte) {
-    return static_cast<unsigned short>(szReadBuf[byte] << 8 | szReadBuf[byte + 1]);
-}
+unsigned short ReplyWord(int byte) { return FrameWord(szReadBuf + byte); }
 
 void DecodeHardwareFields() {
     ccdtype = ReplyWord(4);
@@ -95,20 +95,20 @@ void TakeFirmwareText(int pcb) {
 }  // namespace
 
 int GetHARDWAREInfo() {
-    parameter[PW_COMMAND] = 10;
+    parameter[PW_COMMAND] = CMD_HARDWARE;
     parameter[PW_SUBARG] = 0;
-    FillTxBuf(10, 0, pp);
     FlushOutQ(com);
-    FlushInQ(com);
-    rx_flag = 0;
-    nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
+    FlushInput(com);
+    SendRequest(com, CMD_HARDWARE, 0, pp);
     if (!WaitRxFull()) return 0;
 
     DecodeHardwareFields();
-    if (ReplyWord(2) != 10) return 0;
+    if (FrameWord(szReadBuf + 2) != CMD_HARDWARE) return 0;
 
-    SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
-    SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
+    // A line of 0 or 1 pixels would give an empty or turned-round axis.
+    const double axisEnd = ccdvirtpixel >= 2 ? ccdvirtpixel : 2048.0;
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
     FillVideoXPositions();
     ShowSensorInfo();
     return 1;
@@ -116,34 +116,26 @@ int GetHARDWAREInfo() {
 
 int GetVERSIONInfo() {
     // The 72 raw bytes must not be taken by the frame notification.
-    InstallComCallback(com, 0, 36, 0x55, nullptr, nullptr);
-    FlushInQ(com);
+    RemoveRxNotification(com);
+    FlushInput(com);
     FlushOutQ(com);
-    parameter[PW_COMMAND] = 7;
+    parameter[PW_COMMAND] = CMD_FIRMWARE;
     parameter[PW_SUBARG] = 0;
-    FillTxBuf(7, 0, pp);
-    nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
+    SendRequest(com, CMD_FIRMWARE, 0, pp);
     ShowText("Waiting for firmware info ...");
 
-    const double t0 = Timer();
-    int n = 0;
-    for (;;) {
-        n = GetInQLen(com);
-        if (n >= 72) break;
-        if (Timer() - t0 > TIMEOUT) {
-            SetStatus("Timeout - reading firmware info!");
-            break;
-        }
-    }
+    bool timedOut = false;
+    int n = AwaitBytes(com, FIRMWARE_BYTES, TIMEOUT, false, &timedOut);
+    if (timedOut) SetStatus("Timeout - reading firmware info!");
     szVersion[0] = '\0';
     const int count = n < 0 ? 0 : (n > 1024 ? 1024 : n);
     nBytesR = ComRd(com, reinterpret_cast<char *>(szReadBuf), count);
-    if (nBytesR == 72) TakeFirmwareText(pcbtype);
+    if (nBytesR == FIRMWARE_BYTES) TakeFirmwareText(pcbtype);
 
     InstallRxNotification(com);
-    FlushInQ(com);
+    FlushInput(com);
     FlushOutQ(com);
     rx_flag = 0;
     ShowStatus();
-    return n;
+    return n < 0 ? 0 : n;
 }

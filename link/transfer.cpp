@@ -1,5 +1,7 @@
 // Parameter reads, max/min reset.
 #include "com232.h"
+#include "exchange.h"
+#include "frame.h"
 #include "gui.h"
 #include "kvex_main.h"
 #include "rs232.h"
@@ -7,28 +9,19 @@
 
 void PushGET(unsigned short source, unsigned short frame) {
     if (source != 3) {
-        const unsigned short command = (source == 1) ? 2 : 4;
+        const unsigned short command = (source == 1) ? CMD_READ_RAM : CMD_READ_EEPROM;
         parameter[PW_COMMAND] = command;
         CopyVarsToPP(frame);
         FlushQueues();
-        if (WriteFrame(com, command, frame, pp) == 36) ShowText("Waiting for parameter-frame ...");
-        rx_flag = 0;
-
-        const double t0 = Timer();
-        for (;;) {
-            ProcessSystemEvents();
-            if (rx_flag == 1) {
-                GetRxBuf();
-                CopyPPtoVars(frame);
-                SetStatus("Parameter-frame received! - Line Ok!");
-                break;
-            }
-            if (Timer() - t0 > TIMEOUT) {
-                SetStatus("Timeout-RS-232...");
-                break;
-            }
+        if (SendRequest(com, command, frame, pp) == FRAME_BYTES)
+            ShowText("Waiting for parameter-frame ...");
+        // Only a reply to this very request reaches the frame's words.
+        if (WaitRxFull()) {
+            CopyPPtoVars(frame);
+            SetStatus("Parameter-frame received! - Line Ok!");
         }
     }
+    if (line_lost) return;  // the text of the lost line stays
     ShowStatus();
     if (frame == 1) {
         SetPanelValues();
@@ -39,19 +32,11 @@ void PushGET(unsigned short source, unsigned short frame) {
 }
 
 void ResetMaxMin() {
-    parameter[PW_COMMAND] = 11;
+    parameter[PW_COMMAND] = CMD_RESET_MAXMIN;
     FlushQueues();
-    rx_flag = 0;
-    WriteFrame(com, 11, 0, pp);
+    SendRequest(com, CMD_RESET_MAXMIN, 0, pp);
     ShowText("Reset Max/Min values...");
-
-    const double t0 = Timer();
-    double elapsed = 0.0;
-    do {
-        if (rx_flag == 1) break;
-        ProcessSystemEvents();
-        elapsed = Timer() - t0;
-    } while (elapsed < TIMEOUT);
-    SetStatus(elapsed > TIMEOUT ? "Timeout-RS-232..." : "Reset Max/Min OK!");
+    if (AwaitReply(TIMEOUT) == EXCHANGE_LINE_LOST) return;
+    SetStatus(rx_flag ? "Reset Max/Min OK!" : "Timeout-RS-232...");
     ShowStatus();
 }

@@ -92,7 +92,7 @@ void rearm(Port &p) {
 }
 
 int dueEvents(Port &p) {
-    int bits = p.pending & p.mask;
+    int bits = p.pending & (p.mask | COM_EV_LINE_LOST);
     p.pending = 0;
     if (p.mask & COM_EV_RECEIVE) {
         if (p.input.size() < p.notifyCount) {
@@ -162,6 +162,8 @@ void onError(int port, QSerialPort::SerialPortError error) {
     Port &p = g_ports[port];
     if (p.lost || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)) return;
     p.lost = true;
+    p.pending |= COM_EV_LINE_LOST;
+    postCheck(port);
     const unsigned generation = p.generation;
     QMetaObject::invokeMethod(
         context(),
@@ -314,8 +316,9 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     p->notifyCount = std::max(1, notifyCount);
     p->eventChar = eventCharacter >= 0 && eventCharacter <= 0xFF ? eventCharacter : -1;
     p->armed = true;
-    p->pending = 0;
-    if (on && (p->mask & COM_EV_RECEIVE) && p->input.size() >= p->notifyCount) postCheck(port);
+    p->pending = p->lost ? COM_EV_LINE_LOST : 0;  // a lost device is told to every new callback
+    if (on && (p->lost || ((p->mask & COM_EV_RECEIVE) && p->input.size() >= p->notifyCount)))
+        postCheck(port);
     return 0;
 }
 
@@ -363,6 +366,13 @@ int GetInQLen(int port) {
     if (!p) return code;
     pollDevice(port);
     return static_cast<int>(p->input.size());
+}
+
+int ComLineLost(int port) {
+    int code = 0;
+    Port *p = openPort(port, &code);
+    if (!p) return code;
+    return p->lost ? 1 : 0;
 }
 
 int FlushInQ(int port) {

@@ -31,9 +31,10 @@ enum {
 // Receive notification event bits.
 enum {
     COM_EV_RXCHAR = 0x0001,
-    COM_EV_RXFLAG = 0x0002,   // the event character arrived
-    COM_EV_TXEMPTY = 0x0004,  // the output queue became empty
-    COM_EV_RECEIVE = 0x8000,  // the input queue holds at least the notify count
+    COM_EV_RXFLAG = 0x0002,     // the event character arrived
+    COM_EV_TXEMPTY = 0x0004,    // the output queue became empty
+    COM_EV_LINE_LOST = 0x0100,  // the device went away; given to any installed callback
+    COM_EV_RECEIVE = 0x8000,    // the input queue holds at least the notify count
 };
 
 enum { kComMaxPorts = 255 };
@@ -78,6 +79,9 @@ int ComRd(int port, char *buffer, int count);
 // Bytes waiting in the input queue; also takes in what the device holds, so it
 // grows even when the caller does not process events.
 int GetInQLen(int port);
+// 1 once the device of the open port has gone away, 0 while it is there, or a
+// negative code for a port that is not open.
+int ComLineLost(int port);
 // Discards the input queue and what the device still holds.
 int FlushInQ(int port);
 int FlushOutQ(int port);

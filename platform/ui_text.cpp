@@ -24,13 +24,16 @@ const char *ReadField(const char *p, long &size, char &conversion) {
     return *p ? p + 1 : nullptr;
 }
 
-// Each word gives its high byte, then its low byte, until a zero byte.
+// A word below 256 is one character; a larger one gives its high byte, then
+// its low byte. A zero byte ends the text.
 int WordsToChars(char *target, long size, const int *words, long count) {
     long n = 0;
     for (long i = 0; i < count; ++i) {
-        const char bytes[2] = {static_cast<char>((words[i] >> 8) & 0xFF),
-                               static_cast<char>(words[i] & 0xFF)};
-        for (char b : bytes) {
+        const int w = words[i] & 0xFFFF;
+        const char pair[2] = {static_cast<char>(w >> 8), static_cast<char>(w & 0xFF)};
+        const char *first = w < 256 ? pair + 1 : pair;
+        for (const char *p = first; p != pair + 2; ++p) {
+            const char b = *p;
             if (b == '\0' || n >= size - 1) {
                 target[n] = '\0';
                 return static_cast<int>(n);

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "com232.h"
+#include "exchange.h"
 #include "gui.h"
 #include "logo.h"
 #include "recorder.h"
@@ -174,10 +175,32 @@ void DiscardKVexPanels() {
     DiscardPanel(pHandle);
 }
 
+namespace {
+
+void ShowOnStatusLine(const char *text) { SetCtrlVal(pHandle, PANEL_StatusLine, text); }
+
+}  // namespace
+
+void OnLineLost() {
+    stop_flag = 1;
+    char device[40] = "";
+    GetComPortDevice(com, device, sizeof device);
+    char text[120];
+    std::snprintf(text, sizeof text, "Line lost on COM %d (%s) - choose the port again!", com,
+                  device);
+    ShowStatusText(text);  // kept in szStatus, so later repeats show it again
+    ShowDisplaysStale();
+}
+
 void StartKVex(bool openPort) {
+    SetStatusSink(ShowOnStatusLine);
+    SetLineLostHandler(OnLineLost);
     GetProjectDir(proj_dir);
     InitVars();
-    if (openPort) InitRS232(com);
+    if (openPort && BeginLinkOperation()) {
+        InitRS232(com);
+        EndLinkOperation();
+    }
     InitGUI();
     DisplayPanel(pHandle);
     DisplayPanel(pPara1);

@@ -33,8 +33,14 @@ void DimToleranceEdits();
 void FillComPortRing();
 
 // The stop buttons' request: ends a running loop at its next pass, undims
-// the command buttons and waits 0.1 s.
+// the command buttons (once the loop has ended, if one runs) and waits 0.1 s.
 void RequestStop();
+// A run, video or recording loop starts or has ended. While one runs the
+// commands that would start an exchange of their own are dimmed.
+void BeginMeasuringLoop();
+void EndMeasuringLoop();
+// Stops any loop, says which port was lost and greys the live displays.
+void OnLineLost();
 // Start-up once the panels are loaded: start values, the link (unless
 // openPort is false), the sub-panels' place, then the main panel and pPara1.
 void StartKVex(bool openPort);

@@ -2,6 +2,7 @@
 #include <initializer_list>
 
 #include "com232.h"
+#include "exchange.h"
 #include "gui.h"
 #include "kvex_main.h"
 #include "modes.h"
@@ -14,7 +15,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
 }
 
 int CC_BTNVideo(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
+    if (event != EVENT_COMMIT || LinkBusy()) return 0;
     SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
     SetCtrlVal(pHandle, PANEL_RBTRam, 1);
     target = 1;
@@ -24,13 +25,48 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
     return 0;
 }
 
-// Acts on the press, so a stop reaches a running loop even while the button
-// is still held.
-void RequestStop() {
-    stop_flag = 1;
+namespace {
+
+int loopRunning = 0;
+bool undimAfterLoop = false;
+
+void UndimAfterStop() {
     for (int id : {PANEL_CmdButton11, PANEL_CmdButton13, PANEL_CmdButton4, PANEL_CmdButton3})
         SetCtrlAttribute(pHandle, id, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 0);
+}
+
+// Commands that would start an exchange of their own.
+void DimLinkCommands(int dimmed) {
+    for (int id :
+         {PANEL_CmdButton4, PANEL_CmdButton3, PANEL_ButtonTeach, PANEL_ButtonReset, PANEL_DropDCom})
+        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
+}
+
+}  // namespace
+
+void BeginMeasuringLoop() {
+    loopRunning = 1;
+    undimAfterLoop = false;
+    DimLinkCommands(1);
+}
+
+void EndMeasuringLoop() {
+    loopRunning = 0;
+    DimLinkCommands(0);
+    if (undimAfterLoop) UndimAfterStop();
+    undimAfterLoop = false;
+}
+
+// Acts on the press, so a stop reaches a running loop even while the button
+// is still held. A loop still has its last exchange on the line: its buttons
+// come back when it has ended, not before.
+void RequestStop() {
+    stop_flag = 1;
+    if (loopRunning)
+        undimAfterLoop = true;
+    else
+        UndimAfterStop();
     Delay(0.1);
 }
 
@@ -41,11 +77,16 @@ int CC_BTNStop(int, int, int event, void *, int, int) {
 
 int CC_DropDCom(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
+    if (!BeginLinkOperation()) {
+        SetCtrlVal(pHandle, PANEL_DropDCom, com);  // the port in use stays shown
+        return 0;
+    }
     stop_flag = 1;
     CloseCom(com);
     GetCtrlVal(pHandle, PANEL_DropDCom, &com);
     ShowText("Init COM-Port ...");
     InitRS232(com);
+    EndLinkOperation();
     return 0;
 }
 

@@ -1,88 +1,131 @@
 // Send, get, reset, teach and the memory-target radio buttons.
+#include <cstdio>
+#include <initializer_list>
+
 #include "com232.h"
+#include "exchange.h"
+#include "frame.h"
 #include "kvex_main.h"
 #include "parafile.h"
 #include "rs232.h"
 #include "ui.h"
 
 int CC_BTNGet(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
+    if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     if (target == 3) ReadParaFromFile();
     PushGET(static_cast<unsigned short>(target), 0);
     Delay(0.1);
     PushGET(static_cast<unsigned short>(target), 1);
+    EndLinkOperation();
     return 0;
 }
 
 namespace {
 
 // Writes one frame to the sensor; no answer is awaited.
-void SendFrame(unsigned short command, unsigned short frame, const char *doneText) {
+int SendFrame(unsigned short command, unsigned short frame, const char *doneText) {
     parameter[PW_SUBARG] = frame;
     CopyVarsToPP(frame);
     FlushQueues();
-    rx_flag = 0;
-    FillTxBuf(command, frame, pp);
-    nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
-    if (nBytesW == 36) ShowText(doneText);
+    SendRequest(com, command, frame, pp);
+    if (nBytesW == FRAME_BYTES && doneText) ShowText(doneText);
+    return nBytesW;
+}
+
+// Reads both frames back from the memory just written, without touching the
+// parameter words, and counts the words that differ from what was sent.
+// Returns -1 when a frame did not come back.
+int CountDifferingWords(unsigned short readCommand) {
+    int differ = 0;
+    for (unsigned short frame : {0, 1}) {
+        if (frame == 1) Delay(0.1);
+        unsigned short sent[FRAME_WORDS];
+        CopyVarsToPP(frame);
+        for (int i = 0; i < FRAME_WORDS; ++i) sent[i] = pp[i];
+        FlushQueues();
+        SendRequest(com, readCommand, frame, pp);
+        if (!WaitRxFull()) return -1;
+        for (int i = 0; i < FRAME_WORDS; ++i) differ += pp[i] != sent[i];
+    }
+    return differ;
+}
+
+void SendToSensor() {
+    parameter[PW_HEADER] = FRAME_HEADER;
+    const bool eeprom = target == 2;
+    const unsigned short command = eeprom ? CMD_WRITE_EEPROM : CMD_WRITE_RAM;
+    parameter[PW_COMMAND] = command;
+    GetPanelValues();
+    SendFrame(command, 0, "Sending Para-Frame 1 ...");
+    Delay(0.1);
+    if (SendFrame(command, 1, nullptr) != FRAME_BYTES) return;
+
+    // The sensor says nothing to a write: only reading the words back shows
+    // that they arrived.
+    Delay(0.1);
+    ShowText("Checking the parameters sent ...");
+    const int differ = CountDifferingWords(eeprom ? CMD_READ_EEPROM : CMD_READ_RAM);
+    const char *memory = eeprom ? "EEPROM" : "RAM";
+    char text[72];
+    if (line_lost) return;
+    if (differ == 0) {
+        ShowStatusText("Line Ok!");
+        return;
+    }
+    if (differ < 0)
+        std::snprintf(text, sizeof text, "Send to %s not confirmed: no read-back!", memory);
+    else
+        std::snprintf(text, sizeof text, "Send to %s failed: %d of 30 words differ!", memory,
+                      differ);
+    ShowStatusText(text);
 }
 
 }  // namespace
 
 int CC_BTNSend(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
+    if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     ShowText("Transmit...");
     if (target == 3) {
         if (FileSelectPopup(proj_dir, "KVEXpara.cfg", "*.cfg", "K-VEX-RB-Series Parameter File",
                             VAL_OK_BUTTON, 0, 1, 1, 1, file_name) > 0)
             SendParaToFile();
-        return 0;
+    } else {
+        SendToSensor();
     }
-    parameter[PW_HEADER] = 0x0055;
-    const unsigned short command = (target == 2) ? 3 : 1;
-    parameter[PW_COMMAND] = command;
-    GetPanelValues();
-    SendFrame(command, 0, "Sending Para-Frame 1 ...");
-    Delay(0.1);
-    SendFrame(command, 1, "Line Ok!");
+    EndLinkOperation();
     return 0;
 }
 
 int CC_ButtonReset(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT) ResetMaxMin();
+    if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
+    ResetMaxMin();
+    EndLinkOperation();
     return 0;
 }
 
 int CC_ButtonTeach(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
-    parameter[PW_COMMAND] = 6;
+    if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
+    parameter[PW_COMMAND] = CMD_TEACH;
     FlushQueues();
     GetPanelValues();
     CopyVarsToPP(0);
-    FillTxBuf(6, 0, pp);
-    nBytesW = ComWrt(com, reinterpret_cast<const char *>(szWriteBuf), 36);
+    SendRequest(com, CMD_TEACH, 0, pp);
     ShowText("New setpoint value teached!");
 
-    rx_flag = 0;
-    const double t0 = Timer();
-    for (;;) {
-        if (rx_flag == 1) {
-            // The sensor took the edge positions: read them back from RAM.
-            PushGET(1, 0);
-            Delay(0.1);
-            PushGET(1, 1);
-            Delay(0.1);
-            break;
-        }
-        if (Timer() - t0 > TIMEOUT) {
-            ShowText("Timeout RS232-Line!");
-            stop_flag = 1;
-            break;
-        }
-        ProcessSystemEvents();
+    const int result = AwaitReply(TIMEOUT);
+    if (result == EXCHANGE_OK) {
+        // The sensor took the edge positions: read them back from RAM.
+        PushGET(1, 0);
+        Delay(0.1);
+        PushGET(1, 1);
+        Delay(0.1);
+    } else if (result == EXCHANGE_TIMEOUT) {
+        ShowText("Timeout RS232-Line!");
+        stop_flag = 1;
     }
     SetGraphCursor(pHandle, PANEL_GraphBarA, 1, parameter[PW_TEACH_A], 0.75);
     SetGraphCursor(pHandle, PANEL_GraphBarB, 1, parameter[PW_TEACH_B], 0.75);
+    EndLinkOperation();
     return 0;
 }
 

@@ -111,10 +111,10 @@ std::vector<std::uint8_t> SensorModel::answer(const Frame &request, double t) {
     const int frame = sub == 0 ? 0 : 1;
     switch (command) {
         case kWriteRam:
-            storeFrame(ram_[frame], request);
+            if (!faults_.ignoreWrites) storeFrame(ram_[frame], request);
             return {};
         case kWriteEeprom:
-            storeFrame(eeprom_[frame], request);
+            if (!faults_.ignoreWrites) storeFrame(eeprom_[frame], request);
             return {};
         case kReadRam:
             return paramReply(command, ram_[frame], sub);
@@ -298,6 +298,12 @@ Reply SensorModel::shape(std::uint16_t command, std::vector<std::uint8_t> bytes)
     if (faults_.extraBytes > 0)
         bytes.insert(bytes.end(), std::min<std::size_t>(faults_.extraBytes, kMaxReplyBytes),
                      kExtraByte);
+    if (faults_.leadingBytes > 0) {
+        std::uniform_int_distribution<int> value(0, 255);
+        std::vector<std::uint8_t> lead(std::min<std::size_t>(faults_.leadingBytes, kMaxReplyBytes));
+        for (auto &b : lead) b = static_cast<std::uint8_t>(value(garbageRng_));
+        bytes.insert(bytes.begin(), lead.begin(), lead.end());
+    }
     if (faults_.garbage) {
         std::uniform_int_distribution<int> count(3, 8), value(0, 255);
         reply.trailing.resize(count(garbageRng_));

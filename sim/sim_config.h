@@ -55,13 +55,15 @@ struct HardwareInfo {
 // Faults injected into the replies. Each can be switched while the sensor
 // runs (SensorSim::setFaults).
 struct Faults {
-    bool silent = false;       // the sensor takes requests in but never answers
-    bool wrongSync = false;    // frames start with kWrongSync instead of 00 AA
-    int replyCommand = 0;      // > 0: frames carry this code instead of the request's
-    int shortReply = 0;        // > 0: every reply is cut to this many bytes
-    int extraBytes = 0;        // > 0: every reply is followed at once by this many bytes
-    bool garbage = false;      // a few random bytes follow each reply after a pause
-    double lateSeconds = 0.0;  // delay before each reply
+    bool silent = false;        // the sensor takes requests in but never answers
+    bool wrongSync = false;     // frames start with kWrongSync instead of 00 AA
+    int replyCommand = 0;       // > 0: frames carry this code instead of the request's
+    int shortReply = 0;         // > 0: every reply is cut to this many bytes
+    int extraBytes = 0;         // > 0: every reply is followed at once by this many bytes
+    int leadingBytes = 0;       // > 0: this many random bytes go out before every reply
+    bool ignoreWrites = false;  // parameter frames sent to RAM or EEPROM are not stored
+    bool garbage = false;       // a few random bytes follow each reply after a pause
+    double lateSeconds = 0.0;   // delay before each reply
     int firmwareLength = static_cast<int>(kFirmwareBytes);  // bytes of the command-7 reply
     int onlyCommand = 0;  // > 0: the faults above touch only replies to this code
 

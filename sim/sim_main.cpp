@@ -27,6 +27,7 @@ const char kUsage[] =
     "  --short-reply        replies are cut to 20 bytes\n"
     "  --long-reply         10 extra bytes follow every reply\n"
     "  --garbage            a few random bytes follow every reply\n"
+    "  --leading N          N random bytes go out before every reply\n"
     "  --late SECONDS       wait before every reply\n"
     "  --only-command N     the faults above touch only replies to command N\n"
     "  --firmware-length N  the firmware reply has N bytes instead of 72\n"
@@ -104,6 +105,8 @@ bool applyNumber(const std::string &opt, const char *value, kvexsim::SimConfig &
         cfg.faults.onlyCommand = static_cast<int>(v);
     else if (opt == "--firmware-length")
         cfg.faults.firmwareLength = static_cast<int>(v);
+    else if (opt == "--leading")
+        cfg.faults.leadingBytes = static_cast<int>(v);
     else
         return false;
     return true;
@@ -111,8 +114,9 @@ bool applyNumber(const std::string &opt, const char *value, kvexsim::SimConfig &
 
 bool takesValue(const std::string &opt) {
     static const char *const kWithValue[] = {
-        "--late",         "--firmware", "--board-type", "--ccd-type",     "--virtual-pixels",
-        "--ref-distance", "--adc-max",  "--reply-code", "--only-command", "--firmware-length"};
+        "--late",           "--firmware",        "--board-type", "--ccd-type",
+        "--virtual-pixels", "--ref-distance",    "--adc-max",    "--reply-code",
+        "--only-command",   "--firmware-length", "--leading"};
     for (const char *o : kWithValue)
         if (opt == o) return true;
     return false;

@@ -89,26 +89,24 @@ TEST(RunMode, SensorFallingSilentEndsTheModeThreeSecondsAfterTheLastRequest) {
     EXPECT_EQ("Timeout RS232-Line!", app.Status());
 }
 
-TEST(RunMode, RepliesOfAnotherShapeKeepTheLoopAliveWithoutDrawing) {
+// A frame that answers another command is no measurement: nothing is drawn
+// and the mode ends by its own time-out, as with a silent sensor.
+TEST(RunMode, RepliesToAnotherCommandAreNeverDrawn) {
     KVexApp app;
     ASSERT_TRUE(app.Start());
-    int countWhenFaulty = 0;
-    // Once running, the sensor answers every request with another command.
     QTimer::singleShot(200, [&] {
         kvexsim::Faults f;
         f.replyCommand = 5;
         app.sensor().setFaults(f);
     });
-    // By now the last reply of the right shape has been drawn.
-    QTimer::singleShot(350, [&] {
-        SetCtrlVal(pHandle, PANEL_Display15, 4242);
-        countWhenFaulty = app.sensor().commandCount(8);
-    });
-    QTimer::singleShot(700, [] { stop_flag = 1; });
+    QTimer::singleShot(350, [&] { SetCtrlVal(pHandle, PANEL_Display15, 4242); });
+    const double t0 = Timer();
     KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
-    EXPECT_GT(app.sensor().commandCount(8), countWhenFaulty + 3);
+    EXPECT_LT(Timer() - t0, 4.5);
     EXPECT_EQ(4242, KVexApp::U16(pHandle, PANEL_Display15));
-    EXPECT_NE("Timeout RS232-Line!", app.Status());
+    EXPECT_EQ("Timeout RS232-Line!", app.Status());
+    EXPECT_EQ(0x808080, KVexApp::Attr(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR))
+        << "the last verdict is no longer live";
 }
 
 TEST(VideoMode, FetchesFourBlocksPerCycleAndDrawsTheSignal) {
@@ -287,17 +285,31 @@ TEST(MainPanel, SubPanelTogglesClearOnPressAndSwitchOnCommit) {
     EXPECT_EQ(1, KVexApp::U16(pHandle, PANEL_TOGGBTN_Calib));
 }
 
-TEST(MainPanel, ChoosingAPortDuringVideoModeStopsItAndReopensTheLink) {
+// While video mode runs, nothing may start an exchange of its own: the
+// commands are dimmed and refused, the stop button brings them back only
+// when the last cycle is off the line, and then the port can be chosen again.
+TEST(MainPanel, CommandsWaitUntilTheVideoLoopHasEnded) {
     KVexApp app;
     ASSERT_TRUE(app.Start());
-    QTimer::singleShot(500, [] {
-        SetCtrlVal(pHandle, PANEL_DropDCom, 1);
+    const int commands[] = {PANEL_BTNGet, PANEL_BTNSend, PANEL_ButtonTeach, PANEL_ButtonReset,
+                            PANEL_DropDCom};
+    int dimmedWhileRunning = 0, dimmedAfterStop = 0;
+    QTimer::singleShot(500, [&] {
+        for (int id : commands) dimmedWhileRunning += Dimmed(pHandle, id);
+        KVexApp::Commit(CC_ButtonTeach, pHandle, PANEL_ButtonTeach);
+        KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
         KVexApp::Commit(CC_DropDCom, pHandle, PANEL_DropDCom);
+        CC_BTNStop(pHandle, PANEL_BTNStop, EVENT_LEFT_CLICK, nullptr, 0, 0);
+        for (int id : commands) dimmedAfterStop += Dimmed(pHandle, id);
     });
-    const double t0 = Timer();
     KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
-    EXPECT_LT(Timer() - t0, 5.0);
-    EXPECT_EQ(1, stop_flag);
+    EXPECT_EQ(5, dimmedWhileRunning);
+    EXPECT_EQ(5, dimmedAfterStop) << "the last cycle was still on the line";
+    for (int id : commands) EXPECT_EQ(0, Dimmed(pHandle, id)) << id;
+    EXPECT_EQ(0, app.sensor().commandCount(6)) << "the teach was refused, not lost mid-cycle";
+    EXPECT_EQ(1, app.sensor().commandCount(5)) << "the port stayed open";
+
+    KVexApp::Commit(CC_DropDCom, pHandle, PANEL_DropDCom);
     EXPECT_EQ(2, app.sensor().commandCount(5)) << "the link was checked again";
 }
 
