@@ -5,6 +5,8 @@
 // check runs the callback while the program processes events.
 #include "rs232.h"
 
+#include <poll.h>
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
@@ -154,6 +156,12 @@ void onWritten(int port) {
     }
 }
 
+bool hungUp(QSerialPort &serial) {
+    pollfd fd{static_cast<int>(serial.handle()), POLLIN, 0};
+    if (fd.fd < 0 || ::poll(&fd, 1, 0) < 0) return true;
+    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 // A device that reports a read or resource error has gone (adapter pulled,
 // far end of a pseudo-terminal closed). The port stays known under its number
 // so that every operation answers with a code until it is closed; the device
@@ -161,6 +169,12 @@ void onWritten(int port) {
 void onError(int port, QSerialPort::SerialPortError error) {
     Port &p = g_ports[port];
     if (p.lost || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)) return;
+    // Qt also reports a read error when the bytes it was told of have just
+    // been flushed away; only a hung-up line is a lost one.
+    if (error == QSerialPort::ReadError && !hungUp(*p.serial)) {
+        p.serial->clearError();
+        return;
+    }
     p.lost = true;
     p.pending |= COM_EV_LINE_LOST;
     postCheck(port);

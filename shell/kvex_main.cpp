@@ -28,6 +28,7 @@ char recfile_name[260];
 char file_name[260];
 
 const char *const kPanelFile = "K-VEX-RB-ZD-VedudU300.uir";
+bool portRingShowsLoss = false;
 
 namespace {
 
@@ -83,6 +84,7 @@ void FillThresholdArray(unsigned short *levels, unsigned short percent) {
 // number stands for.
 void FillComPortRing() {
     ClearListCtrl(pHandle, PANEL_DropDCom);
+    portRingShowsLoss = false;
     const int count = GetComPortCount();
     for (int n = 1; n <= count; ++n) {
         char device[200] = "";
@@ -181,6 +183,15 @@ void ShowOnStatusLine(const char *text) { SetCtrlVal(pHandle, PANEL_StatusLine, 
 
 }  // namespace
 
+// The ring commits only on a new choice: with the lost port no longer
+// selected, choosing it again reopens it.
+void ShowPortLostInRing() {
+    FillComPortRing();
+    InsertListItem(pHandle, PANEL_DropDCom, 0, "Line lost - choose a port", 0);
+    SetCtrlVal(pHandle, PANEL_DropDCom, 0);
+    portRingShowsLoss = true;
+}
+
 void OnLineLost() {
     stop_flag = 1;
     char device[40] = "";
@@ -190,6 +201,7 @@ void OnLineLost() {
                   device);
     ShowStatusText(text);  // kept in szStatus, so later repeats show it again
     ShowDisplaysStale();
+    ShowPortLostInRing();
 }
 
 void StartKVex(bool openPort) {

@@ -31,6 +31,8 @@ void FillThresholdArray(unsigned short *levels, unsigned short percent);
 void DimToleranceEdits();
 // Lists the known ports by number and device in DropDCom and selects com.
 void FillComPortRing();
+// The ring holds an entry that tells of a lost line (value 0) and shows it.
+extern bool portRingShowsLoss;
 
 // The stop buttons' request: ends a running loop at its next pass, undims
 // the command buttons (once the loop has ended, if one runs) and waits 0.1 s.

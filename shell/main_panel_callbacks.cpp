@@ -81,9 +81,16 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
         SetCtrlVal(pHandle, PANEL_DropDCom, com);  // the port in use stays shown
         return 0;
     }
+    int chosen = 0;
+    GetCtrlVal(pHandle, PANEL_DropDCom, &chosen);
+    if (chosen < 1) {  // the entry that tells of a lost line
+        EndLinkOperation();
+        return 0;
+    }
     stop_flag = 1;
     CloseCom(com);
-    GetCtrlVal(pHandle, PANEL_DropDCom, &com);
+    com = chosen;
+    if (portRingShowsLoss) FillComPortRing();
     ShowText("Init COM-Port ...");
     InitRS232(com);
     EndLinkOperation();

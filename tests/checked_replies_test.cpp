@@ -48,7 +48,9 @@ TEST(CheckedReplies, StrayBytesAroundRepliesAreSkipped) {
     trailing.extraBytes = 4;
     leading.leadingBytes = 5;
     garbage.garbage = true;
+    int round = 0;
     for (const auto &f : {trailing, leading, garbage}) {
+        SCOPED_TRACE(++round);
         KVexApp app(SensorWith(f));
         ASSERT_TRUE(app.Start());
         EXPECT_TRUE(SameFrames(app)) << "start-up";
@@ -156,9 +158,12 @@ TEST(CheckedReplies, AVanishedDeviceIsSaidAndPickingThePortAgainRecovers) {
     EXPECT_NE(std::string::npos, app.Status().find("Line lost on COM 1")) << app.Status();
     EXPECT_NE(std::string::npos, app.Status().find(device)) << app.Status();
 
+    EXPECT_EQ(0, KVexApp::U16(pHandle, PANEL_DropDCom)) << "the lost port is no longer chosen";
+
     app.sensor().stop();
     ASSERT_TRUE(app.sensor().start());
     SetComPortDevice(1, app.sensor().devicePath().c_str());
+    SetCtrlVal(pHandle, PANEL_DropDCom, 1);
     KVexApp::Commit(CC_DropDCom, pHandle, PANEL_DropDCom);
     EXPECT_EQ(0, line_lost);
     EXPECT_TRUE(SameFrames(app)) << app.Status();
