@@ -19,12 +19,12 @@ int nBytesW, nBytesR;
 char szStatus[72];
 const double TIMEOUT = 1.5;
 const int eventMask = 0x8006;
+LinkDisplay link_display;
 
 namespace {
 
 constexpr int kEventChar = 0x55;
 
-void (*g_statusSink)(const char *) = nullptr;
 bool g_notificationOn = false;
 int g_notifyCount = FRAME_BYTES;
 
@@ -42,12 +42,10 @@ void Notify(int port) {
 
 }  // namespace
 
-void SetStatusSink(void (*sink)(const char *text)) { g_statusSink = sink; }
-
 void SetStatus(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }
 
 void ShowStatus() {
-    if (g_statusSink) g_statusSink(szStatus);
+    if (link_display.status) link_display.status(szStatus);
 }
 
 void ShowStatusText(const char *text) {
@@ -56,7 +54,7 @@ void ShowStatusText(const char *text) {
 }
 
 void ShowText(const char *text) {
-    if (g_statusSink) g_statusSink(text);
+    if (link_display.status) link_display.status(text);
 }
 
 const char *ComErrorText(int code) {

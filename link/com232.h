@@ -44,6 +44,9 @@ enum {
 };
 uint32_t ScaleFactor();    // words 30-31
 uint32_t SetpointValue();  // words 32-33
+void SetWord32(int lowWord, uint32_t value);
+// Words beyond what the sensor can mean are put back to safe values.
+void LimitParameterWords();
 
 // ---------------------------------------------------------------- sensor identity
 extern unsigned short ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel, ccdsubpixel,
@@ -73,9 +76,18 @@ void RemoveRxNotification(int port);
 void SetRxNotifyCount(int port, int count);
 int CheckComLine(int port);
 void InitRS232(int port);
-// Where the link's texts go: the shell's status line. Until it is set they
-// are only kept in szStatus.
-void SetStatusSink(void (*sink)(const char *text));
+// What the link has to show goes through the shell, which fills this in at
+// start-up; an entry left empty shows nothing.
+struct LinkDisplay {
+    void (*status)(const char *text);  // a text for the status line
+    void (*lineLost)();                // the device of the open port went away
+    void (*parameterSet)();            // frame 1 of a get is in (or timed out)
+    // A valid hardware reply: the video graphs' x axis ends at axisEnd, and
+    // the three lines of sensor information.
+    void (*sensorIdentified)(double axisEnd, const char *line0, const char *line1,
+                             const char *line2);
+};
+extern LinkDisplay link_display;
 // Shows szStatus in StatusLine.
 void ShowStatus();
 // Copies text into szStatus, cut to fit.
@@ -95,8 +107,6 @@ int GetVERSIONInfo();
 void CopyVarsToPP(unsigned short frame);
 void CopyPPtoVars(unsigned short frame);
 void CopyPPtoRAWVars();
-void GetPanelValues();
-void SetPanelValues();
 
 // ---------------------------------------------------------------- transfer
 void PushGET(unsigned short source, unsigned short frame);

@@ -36,7 +36,6 @@ long g_discarded = 0;
 long g_received = 0;
 double g_lastLateByte = 0.0;  // when bytes of a given-up raw reply last came
 int g_operations = 0;
-void (*g_lostHandler)() = nullptr;
 
 void Drop(int count) {
     if (count <= 0) return;
@@ -242,7 +241,5 @@ bool LinkBusy() { return g_operations > 0; }
 void ReportLineLost() {
     if (line_lost) return;
     line_lost = 1;
-    if (g_lostHandler) g_lostHandler();
+    if (link_display.lineLost) link_display.lineLost();
 }
-
-void SetLineLostHandler(void (*handler)()) { g_lostHandler = handler; }

@@ -49,6 +49,5 @@ bool LinkBusy();
 
 // The device went away: set once per opening of the port.
 extern int line_lost;
-// Called once when the device of the open port goes away.
+// Called once when the device of the open port goes away; tells the shell.
 void ReportLineLost();
-void SetLineLostHandler(void (*handler)());

@@ -5,7 +5,6 @@
 #include "com232.h"
 #include "exchange.h"
 #include "frame.h"
-#include "kvex_main.h"
 #include "rs232.h"
 #include "ui.h"
 
@@ -49,31 +48,22 @@ void FillVideoXPositions() {
     for (int i = 0; i < 128; ++i) xArray8[i] = static_cast<double>(i) * step;
 }
 
-void WriteSensorInfo(const char *line0, const char *line1, const char *line2) {
-    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 0, line0);
-    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 1, line1);
-    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 2, line2);
-}
-
 constexpr const char *kNoInfo = "CCD-SENSOR: No Info Avialable!";
 constexpr const char *kBlankLine = "                                ";  // 32 spaces
 
-void ShowSensorInfo() {
-    if (ccdtype != 20) {
-        WriteSensorInfo(kNoInfo, kBlankLine, kBlankLine);
-        YMAXADC = 256;
-        return;
-    }
-    // The texts are Latin-1: 0xB5 is the micro sign.
-    if (refdistance == 37)
-        WriteSensorInfo("1024-pixel; 7.8\xB5m pixel-pitch;", "4096-subpixel; resolution=1\xB5m",
-                        "working-range=37mm +/- 2.0mm");
-    else if (refdistance == 80)
-        WriteSensorInfo("1024-pixel; 7.8\xB5m pixel-pitch;", "4096-subpixel; resolution=5\xB5m",
-                        "working-range=80mm +/- 10mm");
-    else
-        WriteSensorInfo(kNoInfo, kBlankLine, kBlankLine);
-    YMAXADC = (adcmax == 1024) ? 1024 : 256;
+struct InfoLines {
+    const char *line[3];
+};
+
+// The texts are Latin-1: 0xB5 is the micro sign.
+InfoLines SensorInfoLines() {
+    if (ccdtype == 20 && refdistance == 37)
+        return {{"1024-pixel; 7.8\xB5m pixel-pitch;", "4096-subpixel; resolution=1\xB5m",
+                 "working-range=37mm +/- 2.0mm"}};
+    if (ccdtype == 20 && refdistance == 80)
+        return {{"1024-pixel; 7.8\xB5m pixel-pitch;", "4096-subpixel; resolution=5\xB5m",
+                 "working-range=80mm +/- 10mm"}};
+    return {{kNoInfo, kBlankLine, kBlankLine}};
 }
 
 // A firmware text fills szStatus up to its first zero byte; a text without
@@ -107,10 +97,11 @@ int GetHARDWAREInfo() {
 
     // A line of 0 or 1 pixels would give an empty or turned-round axis.
     const double axisEnd = ccdvirtpixel >= 2 ? ccdvirtpixel : 2048.0;
-    SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
-    SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
     FillVideoXPositions();
-    ShowSensorInfo();
+    const InfoLines info = SensorInfoLines();
+    if (link_display.sensorIdentified)
+        link_display.sensorIdentified(axisEnd, info.line[0], info.line[1], info.line[2]);
+    YMAXADC = (ccdtype == 20 && adcmax == 1024) ? 1024 : 256;
     return 1;
 }
 

@@ -2,10 +2,7 @@
 #include "com232.h"
 #include "exchange.h"
 #include "frame.h"
-#include "gui.h"
-#include "kvex_main.h"
 #include "rs232.h"
-#include "ui.h"
 
 void PushGET(unsigned short source, unsigned short frame) {
     if (source != 3) {
@@ -23,12 +20,7 @@ void PushGET(unsigned short source, unsigned short frame) {
     }
     if (line_lost) return;  // the text of the lost line stays
     ShowStatus();
-    if (frame == 1) {
-        SetPanelValues();
-        unsigned short mode = 0;
-        GetCtrlVal(pPara1, PARA1_DropEvalMode, &mode);
-        PlotTOLWindow(mode, parameter[PW_TEACH_A], parameter[PW_TEACH_B]);
-    }
+    if (frame == 1 && link_display.parameterSet) link_display.parameterSet();
 }
 
 void ResetMaxMin() {

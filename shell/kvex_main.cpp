@@ -181,6 +181,21 @@ namespace {
 
 void ShowOnStatusLine(const char *text) { SetCtrlVal(pHandle, PANEL_StatusLine, text); }
 
+void ShowParameterSet() {
+    SetPanelValues();
+    unsigned short mode = 0;
+    GetCtrlVal(pPara1, PARA1_DropEvalMode, &mode);
+    PlotTOLWindow(mode, parameter[PW_TEACH_A], parameter[PW_TEACH_B]);
+}
+
+void ShowSensorIdentity(double axisEnd, const char *line0, const char *line1, const char *line2) {
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
+    SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
+    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 0, line0);
+    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 1, line1);
+    ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 2, line2);
+}
+
 }  // namespace
 
 // The ring commits only on a new choice: with the lost port no longer
@@ -205,8 +220,7 @@ void OnLineLost() {
 }
 
 void StartKVex(bool openPort) {
-    SetStatusSink(ShowOnStatusLine);
-    SetLineLostHandler(OnLineLost);
+    link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
     GetProjectDir(proj_dir);
     InitVars();
     if (openPort && BeginLinkOperation()) {

@@ -29,6 +29,10 @@ void RegisterKVexCallbacks();
 void FillThresholdArray(unsigned short *levels, unsigned short percent);
 // Dims the tolerance edits in hardware modes 1 and 3, undims them otherwise.
 void DimToleranceEdits();
+// The parameter words from the panels' controls, and back onto them.
+void GetPanelValues();
+void SetPanelValues();
+
 // Lists the known ports by number and device in DropDCom and selects com.
 void FillComPortRing();
 // The ring holds an entry that tells of a lost line (value 0) and shows it.

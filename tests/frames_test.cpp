@@ -4,8 +4,11 @@
 
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "com232.h"
+#include "frame.h"
+#include "ui.h"
 
 namespace {
 
@@ -161,4 +164,74 @@ TEST(Status, TextsAreCutToTheBufferAndAlwaysTerminated) {
     EXPECT_EQ(71u, std::strlen(szStatus));
     SetStatus("Echo Check - Line Ok!");
     EXPECT_STREQ("Echo Check - Line Ok!", szStatus);
+}
+
+// ------------------------------------------------------------ finding a reply in a stream
+
+namespace {
+
+std::vector<unsigned char> Reply(unsigned short sync, unsigned short command, unsigned short seed) {
+    std::vector<unsigned char> f(36);
+    PutFrameWord(f.data(), sync);
+    PutFrameWord(f.data() + 2, command);
+    for (int i = 0; i < 16; ++i)
+        PutFrameWord(f.data() + 4 + 2 * i, static_cast<unsigned short>(seed + 3 * i));
+    return f;
+}
+
+}  // namespace
+
+TEST(FindReply, OnlyAWholeReplyWithSyncWordAndTheAwaitedCommandCounts) {
+    const auto good = Reply(FRAME_SYNC, CMD_READ_RAM, 100);
+    int keep = -1;
+    EXPECT_EQ(0, FindReply(good.data(), 36, CMD_READ_RAM, &keep));
+    EXPECT_EQ(-1, FindReply(good.data(), 36, CMD_RAW_VALUES, &keep)) << "another command";
+    EXPECT_EQ(36, keep) << "none of it can start the awaited reply";
+    const auto badSync = Reply(0x00AB, CMD_READ_RAM, 100);
+    EXPECT_EQ(-1, FindReply(badSync.data(), 36, CMD_READ_RAM, &keep));
+
+    // A torn reply waits for its rest; bytes before it may go.
+    std::vector<unsigned char> torn = {0x12, 0x00, 0xAA, 0x00, 0x02, 0x00};
+    EXPECT_EQ(-1, FindReply(torn.data(), static_cast<int>(torn.size()), CMD_READ_RAM, &keep));
+    EXPECT_EQ(1, keep);
+    // A lone 00 at the end may still open one.
+    std::vector<unsigned char> tail = {0x55, 0x55, 0x00};
+    EXPECT_EQ(-1, FindReply(tail.data(), 3, CMD_READ_RAM, &keep));
+    EXPECT_EQ(2, keep);
+}
+
+// Garbage of any length, with false starts in it, before a reply: the reply is
+// found where it begins and decodes to its own words.
+TEST(FindReply, AReplyAfterGarbageIsFoundAndDecodesToItsWords) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 500; ++round) {
+        std::vector<unsigned char> stream(rng() % 80);
+        for (auto &b : stream) b = static_cast<unsigned char>(rng());
+        if (round % 4 == 0 && stream.size() > 4)
+            stream[stream.size() - 2] = 0x00, stream.back() = 0xAA;
+        const auto wrong = Reply(0x00AA, CMD_HARDWARE, 7);
+        if (round % 5 == 0) stream.insert(stream.end(), wrong.begin(), wrong.end());
+        const std::size_t at = stream.size();
+        const auto reply = Reply(FRAME_SYNC, CMD_RAW_VALUES, static_cast<unsigned short>(round));
+        stream.insert(stream.end(), reply.begin(), reply.end());
+        for (int i = 0; i < 5; ++i) stream.push_back(static_cast<unsigned char>(rng()));
+
+        int keep = -1;
+        const int found =
+            FindReply(stream.data(), static_cast<int>(stream.size()), CMD_RAW_VALUES, &keep);
+        ASSERT_EQ(static_cast<int>(at), found) << "round " << round;
+        unsigned short words[16] = {};
+        EXPECT_EQ(1, DecodeReply(stream.data() + found, words));
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(round + 3 * i, words[i]);
+    }
+}
+
+TEST(FirmwareText, BoardTypeZeroTakesOneCharacterPerSmallWordAndTwoPerLargeOne) {
+    const int oneEach[] = {'K', '-', 'V', 0, 'x'};
+    char text[72];
+    Fmt(text, "%72c<%36i", oneEach);
+    EXPECT_STREQ("K-V", text);
+    const int pairs[] = {('F' << 8) | 'W', ('1' << 8) | '.', '2', 0};
+    Fmt(text, "%72c<%36i", pairs);
+    EXPECT_STREQ("FW1.2", text);
 }
