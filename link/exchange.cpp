@@ -1,6 +1,12 @@
 // The receiver keeps what came off the line since the last request and looks
 // in it for the one reply that is awaited; the port's notification and the
 // waits only ever call TakeInReply.
+//
+// A request whose wait ended in silence leaves a debt: its reply may still
+// come. Until it came or can no longer come, no request that its reply could
+// be taken for is sent: not one with the same command, and no raw request
+// at all, since raw bytes fit any raw reply. The sensor answers in order, so
+// the reply to any later request settles every debt before it.
 #include "exchange.h"
 
 #include <cstring>
@@ -18,13 +24,13 @@ namespace {
 // Three byte times at 19200 baud: a reply still on the line has sent its
 // next byte by then.
 constexpr double kQuietGap = 0.0016;
+constexpr int kCommands = 16;  // the codes a debt is kept for
 
 // The request whose reply the receiver looks for.
 struct Awaited {
     unsigned short command = 0;
-    int bytes = 0;         // reply size; 0 when none is awaited
-    bool answered = true;  // its reply came (or none was due)
-    bool givenUp = false;  // its wait ended without it: the reply would come late
+    int bytes = 0;         // reply size
+    bool waiting = false;  // its reply has neither come nor been given up
     double sentAt = 0.0;
     long receivedBefore = 0;  // bytes taken in before it was sent
 };
@@ -34,12 +40,32 @@ unsigned char g_rx[1024];
 int g_rxLen = 0;
 long g_discarded = 0;
 long g_received = 0;
-double g_lastLateByte = 0.0;  // when bytes of a given-up raw reply last came
+double g_frameOwedUntil[kCommands];  // a frame reply to that command may still come
+double g_rawOwedUntil = 0.0;         // raw bytes may still come
+double g_rawLastByte = 0.0;          // when bytes last came while raw bytes were owed
 int g_operations = 0;
 
+void ClearDebts() {
+    for (double &until : g_frameOwedUntil) until = 0.0;
+    g_rawOwedUntil = g_rawLastByte = 0.0;
+}
+
+// Late replies among the bytes about to be dropped settle their debts.
+void SettleDebts(int count) {
+    const double now = Timer();
+    if (g_rawOwedUntil > now && count > 0) g_rawLastByte = now;
+    for (int c = 1; c < kCommands; ++c) {
+        if (g_frameOwedUntil[c] <= now) continue;
+        int keep = 0;
+        if (FindReply(g_rx, count, static_cast<unsigned short>(c), &keep) >= 0)
+            g_frameOwedUntil[c] = 0.0;
+    }
+}
+
 void Drop(int count) {
-    if (count <= 0) return;
     if (count > g_rxLen) count = g_rxLen;
+    if (count <= 0) return;
+    SettleDebts(count);
     std::memmove(g_rx, g_rx + count, static_cast<std::size_t>(g_rxLen - count));
     g_rxLen -= count;
     g_discarded += count;
@@ -47,13 +73,23 @@ void Drop(int count) {
 
 void DropAll() { Drop(g_rxLen); }
 
-bool AwaitsFrame() { return !g_awaited.answered && g_awaited.bytes == FRAME_BYTES; }
+// The wait for the awaited reply ended without it.
+void GiveUp(bool silent) {
+    if (!g_awaited.waiting) return;
+    g_awaited.waiting = false;
+    if (!silent) return;
+    const double until = g_awaited.sentAt + LATE_REPLY_WINDOW;
+    if (g_awaited.bytes != FRAME_BYTES) {
+        g_rawOwedUntil = until;
+        g_rawLastByte = 0.0;
+    } else if (g_awaited.command < kCommands) {
+        g_frameOwedUntil[g_awaited.command] = until;
+    }
+}
 
-// A reply to the waiting request goes to szReadBuf and pp; a reply that
-// comes after its wait ended only settles the debt.
+// The awaited reply goes to szReadBuf and pp; everything else is dropped.
 void MatchReply(int port) {
-    if (!AwaitsFrame()) {
-        if (!g_awaited.answered && g_rxLen > 0) g_lastLateByte = Timer();
+    if (!g_awaited.waiting || g_awaited.bytes != FRAME_BYTES) {
         DropAll();
         return;
     }
@@ -62,66 +98,61 @@ void MatchReply(int port) {
     if (at < 0) {
         Drop(keep);
         // Wake up again only when the rest of a started frame can be there.
-        SetRxNotifyCount(port, g_rxLen > 0 ? FRAME_BYTES - g_rxLen : FRAME_BYTES);
+        SetRxNotifyCount(port, FRAME_BYTES - g_rxLen);
         return;
     }
     Drop(at);
-    g_awaited.answered = true;
-    if (!g_awaited.givenUp) {
-        std::memcpy(szReadBuf, g_rx, FRAME_BYTES);
-        graph_flag = GetRxBuf();
-        rx_flag = 1;
-    }
+    g_awaited.waiting = false;
+    ClearDebts();
+    std::memcpy(szReadBuf, g_rx, FRAME_BYTES);
+    graph_flag = GetRxBuf();
+    rx_flag = 1;
     g_rxLen -= FRAME_BYTES;
+    std::memmove(g_rx, g_rx + FRAME_BYTES, static_cast<std::size_t>(g_rxLen));
     DropAll();  // whatever follows belongs to no request of ours
     FlushInQ(port);
     SetRxNotifyCount(port, FRAME_BYTES);
 }
 
-// Raw bytes fit any raw reply, and a frame of the same command fits its
-// request; a frame request after a raw one needs no wait, since the receiver
-// skips whatever is no frame.
-bool Conflicts(unsigned short command, int bytes) {
-    if (bytes == 0 || g_awaited.answered) return false;
-    if (bytes != FRAME_BYTES) return true;
-    return g_awaited.bytes == FRAME_BYTES && g_awaited.command == command;
+bool LateReplyPossible(unsigned short command, int bytes) {
+    const double now = Timer();
+    if (bytes == FRAME_BYTES) return command < kCommands && g_frameOwedUntil[command] > now;
+    if (bytes == 0) return false;
+    // Raw bytes came and stopped: that was the late raw reply.
+    const bool rawSettled = g_rawLastByte > 0.0 && now - g_rawLastByte > kQuietGap;
+    if (g_rawOwedUntil > now && !rawSettled) return true;
+    for (int c = 1; c < kCommands; ++c)
+        if (g_frameOwedUntil[c] > now) return true;
+    return false;
 }
 
-bool LateReplyStillPossible() {
-    if (g_awaited.answered) return false;
-    if (Timer() - g_awaited.sentAt > LATE_REPLY_WINDOW) return false;
-    // Bytes of a raw reply came and stopped: that was it.
-    return !(g_awaited.bytes != FRAME_BYTES && g_lastLateByte > g_awaited.sentAt &&
-             Timer() - g_lastLateByte > kQuietGap);
-}
-
-// An unanswered request of the same kind may still be answered; waiting it
-// out keeps that reply from being taken for the answer to the next one.
-void WaitOutLateReply(int port, unsigned short command, int bytes) {
-    if (!Conflicts(command, bytes)) return;
-    g_awaited.givenUp = true;
-    while (LateReplyStillPossible() && !line_lost) {
+void WaitOutLateReplies(int port, unsigned short command, int bytes) {
+    if (!LateReplyPossible(command, bytes)) return;
+    while (LateReplyPossible(command, bytes) && !line_lost) {
         ProcessSystemEvents();
         TakeInReply(port);
     }
-    g_awaited.answered = true;
-    DropAll();
+    if (bytes == FRAME_BYTES && command < kCommands) g_frameOwedUntil[command] = 0.0;
+    if (bytes != FRAME_BYTES) g_rawOwedUntil = 0.0;
     FlushInQ(port);
 }
 
 void Arm(int port, unsigned short command) {
+    GiveUp(true);
     const int bytes = ReplyBytes(command);
-    WaitOutLateReply(port, command, bytes);
+    WaitOutLateReplies(port, command, bytes);
     DropAll();
+    SetRxNotifyCount(port, FRAME_BYTES);
     g_awaited = Awaited{};
     g_awaited.command = command;
     g_awaited.bytes = bytes;
-    g_awaited.answered = bytes == 0;
+    g_awaited.waiting = bytes > 0;
     g_awaited.receivedBefore = g_received;
     rx_flag = 0;
 }
 
 int Write(int port) {
+    g_awaited.sentAt = Timer();
     nBytesW = ComWrt(port, reinterpret_cast<const char *>(szWriteBuf), FRAME_BYTES);
     if (nBytesW < 0 && ComLineLost(port) > 0) ReportLineLost();
     return nBytesW;
@@ -133,14 +164,11 @@ int SendRequest(int port, unsigned short command, unsigned short subArgument,
                 const unsigned short *words) {
     Arm(port, command);
     EncodeRequest(szWriteBuf, command, subArgument, words);
-    g_awaited.sentAt = Timer();
     return Write(port);
 }
 
 int SendBuiltRequest(int port) {
-    const unsigned short command = FrameWord(szWriteBuf + 2);
-    Arm(port, command);
-    g_awaited.sentAt = Timer();
+    Arm(port, FrameWord(szWriteBuf + 2));
     return Write(port);
 }
 
@@ -153,10 +181,7 @@ int AwaitReply(double timeoutSeconds) {
         if (Timer() - t0 > timeoutSeconds) {
             // A sensor that answered with something else owes nothing; only
             // a silent one may still be on its way.
-            if (g_received > g_awaited.receivedBefore)
-                g_awaited.answered = true;
-            else
-                g_awaited.givenUp = true;
+            GiveUp(g_received == g_awaited.receivedBefore);
             return EXCHANGE_TIMEOUT;
         }
     }
@@ -186,10 +211,12 @@ int AwaitBytes(int port, int count, double timeoutSeconds, bool processEvents, b
             break;
         }
     }
-    if (waiting >= count)
-        g_awaited.answered = true;
-    else
-        g_awaited.givenUp = true;
+    if (waiting >= count) {
+        g_awaited.waiting = false;
+        ClearDebts();
+    } else {
+        GiveUp(true);
+    }
     return waiting;
 }
 
@@ -218,6 +245,7 @@ void ResetReceiver() {
     g_rxLen = 0;
     g_discarded = 0;
     g_received = 0;
+    ClearDebts();
     line_lost = 0;
 }
 
@@ -233,7 +261,7 @@ bool BeginLinkOperation() {
 // A reply still on its way when the operation ends answers nothing.
 void EndLinkOperation() {
     if (g_operations > 0) --g_operations;
-    if (!g_awaited.answered) g_awaited.givenUp = true;
+    GiveUp(true);
 }
 
 bool LinkBusy() { return g_operations > 0; }

@@ -146,6 +146,22 @@ TEST(CheckedReplies, LongVideoBlocksAreDroppedWholeAndVideoRecovers) {
     EXPECT_EQ("Data[64] block received!", app.Status());
 }
 
+// Video blocks that come 2 s late arrive while the next cycle waits: they
+// are never stored as that cycle's blocks.
+TEST(CheckedReplies, LateVideoBlocksAreNeverStoredAsLaterOnes) {
+    kvexsim::Faults late;
+    late.lateSeconds = 2.0;
+    late.onlyCommand = 9;
+    KVexApp app(SensorWith(late));
+    ASSERT_TRUE(app.Start());
+    std::fill(std::begin(adcbufA), std::end(adcbufA), 0xFFFF);
+    QTimer::singleShot(4500, [] { stop_flag = 1; });
+    KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
+    EXPECT_TRUE(std::all_of(std::begin(adcbufA), std::end(adcbufA),
+                            [](unsigned short v) { return v == 0xFFFF; }));
+    EXPECT_GE(app.sensor().commandCount(9), 2) << "the next cycle asked again";
+}
+
 // The device goes away: idle, the operator is told at once; in run mode the
 // loop ends, the verdict turns grey and the commands come back. Choosing the
 // port again once the sensor is back restores the link.
