@@ -21,9 +21,9 @@ int line_lost;
 
 namespace {
 
-// Three byte times at 19200 baud: a reply still on the line has sent its
-// next byte by then.
-constexpr double kQuietGap = 0.0016;
+// Between two and three byte times at 19200 baud: a reply still on the line
+// has sent its next byte by then.
+constexpr double kQuietGap = 0.0012;
 constexpr int kCommands = 16;  // the codes a debt is kept for
 
 // The request whose reply the receiver looks for.
@@ -205,7 +205,14 @@ int AwaitBytes(int port, int count, double timeoutSeconds, bool processEvents, b
             last = waiting;
             lastChange = now;
         }
-        if (waiting >= count && now - lastChange > kQuietGap) break;
+        if (waiting >= count) {
+            // The quiet gap is short: it is slept out exactly, not in ticks
+            // of the event processing.
+            if (now - lastChange > kQuietGap) break;
+            Delay(kQuietGap - (now - lastChange) + 1e-4);
+            if (GetInQLen(port) == waiting) break;
+            continue;  // more came: the reply is longer, see where it ends
+        }
         if (now - t0 > timeoutSeconds) {
             *timedOut = true;
             break;

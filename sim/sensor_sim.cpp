@@ -12,9 +12,9 @@ namespace {
 // A 19200-baud line with 8 data bits, no parity and one stop bit carries ten
 // bits per byte.
 constexpr double kByteSeconds = 10.0 / 19200.0;
-// Bytes handed to the line at a time: two byte times apart, close enough to
-// a real line that a pause of three byte times means the sender stopped.
-constexpr std::size_t kPaceChunk = 2;
+// Bytes go to the line one at a time, as a UART shifts them out, so that a
+// pause of two byte times means the sender stopped.
+constexpr std::size_t kPaceChunk = 1;
 constexpr double kGarbagePause = 0.003;  // between a reply and its garbage
 constexpr int kPollMs = 20;
 constexpr std::size_t kReadChunk = 512;
