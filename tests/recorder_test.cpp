@@ -3,10 +3,12 @@
 #include "recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <QTimer>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -47,6 +49,25 @@ std::vector<std::string> CrLfLines(const std::string &bytes) {
     }
     return lines;
 }
+
+// A disk that is full after this many bytes of any one file: writes beyond
+// fail (EFBIG) instead of raising a signal.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit small = saved_;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+  private:
+    rlimit saved_{};
+};
 
 std::string TempPath(const char *name) {
     const std::string dir = std::string(KVEX_TEST_OUTPUT) + "/recorder";
@@ -315,14 +336,57 @@ TEST_F(Recorder, HandWrittenParameterFilesAreReadLeniently) {
     const std::string path = TempPath("hand.cfg");
     std::string text = "500 50\t777\n";  // other spacing, LF only
     for (int i = 3; i < 28; ++i) text += "1\r\n";
-    text += "70000\r\n5\r\n";  // 70000 is taken modulo 65536
+    text += "65535,00005\r\n";
     WriteBytes(path, text);
     AnswerDialogWith(path);
     target = 3;
     KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
     EXPECT_EQ(777, parameter[PW_TEACH_A]);
-    EXPECT_EQ(70000 - 65536, parameter[32]);
+    EXPECT_EQ(65535, parameter[32]);
     EXPECT_EQ(5, parameter[33]);
+}
+
+// What does not fit a word is never made to fit: nothing is loaded, and the
+// status line names the file, the line and the value.
+TEST_F(Recorder, ParameterFilesWithValuesThatFitNoWordAreRefused) {
+    target = 3;
+    GetPanelValues();
+    unsigned short before[34];
+    std::memcpy(before, parameter, sizeof before);
+    std::string good;
+    for (int i = 0; i < 30; ++i) good += "       100\r\n";
+    const auto withLine7 = [&](const std::string &value) {
+        std::string t = good;
+        t.replace(6 * 12, 10, value);
+        return t;
+    };
+    const struct {
+        std::string content;
+        const char *shown;
+    } cases[] = {
+        {withLine7("     99999"), "line 7: 99999 not 0..65535"},
+        {withLine7("        -1"), "line 7: -1 not"},
+        {withLine7("       NaN"), "line 7: NaN not"},
+        {withLine7("1e40000000"), "line 7: 1e40000000 not"},
+        {withLine7(std::string(10, '9')), "line 7: 9999999999 not"},
+        {good + "1\r\n", "more than 30"},
+        {std::string("\x7f"
+                     "ELF\0\0",
+                     6) +
+             good,
+         "not a text file"},
+        {std::string(5000, ' ') + good, "too large"},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        const std::string path = TempPath(("bad" + std::to_string(++n) + ".cfg").c_str());
+        WriteBytes(path, c.content);
+        AnswerDialogWith(path);
+        KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+        EXPECT_EQ(0, std::memcmp(before, parameter, sizeof before)) << c.shown;
+        EXPECT_NE(std::string::npos, app.Status().find(c.shown)) << app.Status();
+        EXPECT_NE(std::string::npos, app.Status().find(".cfg")) << app.Status();
+    }
 }
 
 TEST_F(Recorder, UnreadableParameterFilesLeaveTheWordsAndSaySo) {
@@ -342,6 +406,26 @@ TEST_F(Recorder, UnreadableParameterFilesLeaveTheWordsAndSaySo) {
     AnswerDialogWith("");
     KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
     EXPECT_EQ(0, std::memcmp(before, parameter, sizeof before));
+}
+
+// A save that the disk cuts short leaves the last good file whole.
+TEST_F(Recorder, AnInterruptedSaveKeepsTheLastGoodFile) {
+    target = 3;
+    const std::string path = TempPath("keep.cfg");
+    AnswerDialogWith(path);
+    KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+    const std::string good = ReadBytes(path);
+    ASSERT_EQ(360u, good.size());
+
+    SetCtrlVal(pHandle, PANEL_NEDITeachA, 4321);
+    {
+        FileSizeLimit disk(100);
+        KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+    }
+    EXPECT_NE(std::string::npos, app.Status().find("Cannot write parameter file")) << app.Status();
+    EXPECT_EQ(good, ReadBytes(path));
+    struct stat st {};
+    EXPECT_NE(0, stat((path + ".tmp").c_str(), &st)) << "no half-written copy stays behind";
 }
 
 TEST_F(Recorder, AParameterFileThatCannotBeWrittenIsReported) {
