@@ -2,6 +2,9 @@
 // the record file, each line on disk before the next request goes out.
 #include "recorder.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,28 +28,73 @@ namespace {
 constexpr int kWhite = 0xFFFFFF, kRed = 0xFF0000, kBlack = 0x000000, kLightGrey = 0xE0E0E0;
 
 // The record file stays open while recording; every line is flushed to the
-// system at once, so a crash loses no written sample.
+// system at once, so a crash loses no written sample. A write that fails is
+// cut back to the last whole line, and after every line the file must still
+// be the one at its path: a deleted or renamed file, or a vanished folder,
+// would take every later sample into nowhere.
 struct RecordFile {
     std::FILE *f = nullptr;
+    const char *path = nullptr;
+    long lineEnd = 0;  // bytes up to the end of the last whole line
+    dev_t device = 0;
+    ino_t inode = 0;
 
-    bool Create(const char *path) {
-        RT_DeleteFile(path);
-        f = std::fopen(path, "wb");
-        return f != nullptr;
+    bool Create(const char *name) {
+        path = name;
+        f = std::fopen(name, "wb");
+        struct stat st {};
+        if (!f || fstat(fileno(f), &st) != 0) return false;
+        device = st.st_dev;
+        inode = st.st_ino;
+        return true;
     }
     bool Write(const char *bytes, std::size_t n) {
-        return f && std::fwrite(bytes, 1, n, f) == n && std::fflush(f) == 0;
+        if (f && std::fwrite(bytes, 1, n, f) == n && std::fflush(f) == 0) return true;
+        CutToLastLine();
+        return false;
     }
     bool WriteLine(const char *text) {
         char line[160];
         const int n = std::snprintf(line, sizeof line, "%s\r\n", text);
-        return n > 0 && static_cast<std::size_t>(n) < sizeof line && Write(line, n);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof line || !Write(line, n)) return false;
+        lineEnd = std::ftell(f);
+        return true;
+    }
+    void CutToLastLine() {
+        if (!f) return;
+        std::clearerr(f);
+        if (ftruncate(fileno(f), lineEnd) == 0) std::fseek(f, lineEnd, SEEK_SET);
+    }
+    bool StillThere() const {
+        struct stat open {
+        }, named{};
+        return f && fstat(fileno(f), &open) == 0 && open.st_nlink > 0 && stat(path, &named) == 0 &&
+               named.st_dev == device && named.st_ino == inode;
     }
     void Close() {
         if (f) std::fclose(f);
         f = nullptr;
     }
 };
+
+enum class FileFault { None, Write, Gone };
+
+// What the program last put into the Record file box: anything else there
+// was typed by the operator.
+char g_shownPath[260];
+// The operator agreed in the dialog to replace the file at recfile_name.
+bool g_replaceConfirmed = false;
+// The file of the running recording; empty when none runs.
+char g_recordingPath[260];
+
+void CopyPath(char *to, const char *from) { std::snprintf(to, 260, "%s", from); }
+
+void ShowRecordPath(const char *path, bool forNextRecording) {
+    ResetTextBox(panelPopUp, POPUP_RecordFileName, path);
+    if (forNextRecording)
+        ReplaceTextBoxLine(panelPopUp, POPUP_RecordFileName, 1, "(used by the next recording)");
+    CopyPath(g_shownPath, path);
+}
 
 unsigned short WholeSeconds(double t) {
     return static_cast<unsigned short>(static_cast<uint64_t>(t < 0 ? 0 : t) & 0xFFFF);
@@ -84,13 +132,20 @@ bool WriteSample(RecordFile &file) {
     return file.WriteLine(line);
 }
 
-void ReportFileFailure() {
-    char text[400];
-    FormatFileMessage(text, sizeof text, "Cannot write record file ", recfile_name);
+void ReportFileText(const char *text) {
     ShowText(text);
     char log[420];
     std::snprintf(log, sizeof log, "DATA-RECORDER\n%s", text);
     SetRecorderLog(log, kWhite, kRed);
+}
+
+void ReportFileFault(FileFault fault, const char *path) {
+    char text[400];
+    FormatFileMessage(text, sizeof text,
+                      fault == FileFault::Gone ? "Record file gone, recording stopped: "
+                                               : "Cannot write record file ",
+                      path);
+    ReportFileText(text);
 }
 
 void EndRecording() {
@@ -110,8 +165,8 @@ void PrepareScreen() {
 }
 
 // Runs until the sample count is reached, a reply is missing or a stop comes.
-// Returns false when the file refused a line.
-bool RecordLoop(RecordFile &file, unsigned short samples, unsigned short interval) {
+// Returns what went wrong with the file, if anything did.
+FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short interval) {
     double lastSent = Timer();
     unsigned short reference = WholeSeconds(Timer());
     unsigned short counter = 0;
@@ -123,7 +178,8 @@ bool RecordLoop(RecordFile &file, unsigned short samples, unsigned short interva
             DrawRawReply();
             if (elapsed >= interval) {
                 ++counter;
-                if (!WriteSample(file)) return false;
+                if (!WriteSample(file)) return FileFault::Write;
+                if (!file.StillThere()) return FileFault::Gone;
                 SetCtrlVal(panelPopUp, POPUP_RecCounter, static_cast<unsigned int>(counter));
                 reference = WholeSeconds(Timer());
             }
@@ -143,10 +199,98 @@ bool RecordLoop(RecordFile &file, unsigned short samples, unsigned short interva
         if (counter >= samples) stop_flag = 1;
         ProcessSystemEvents();
     } while (stop_flag == 0);
+    return FileFault::None;
+}
+
+// "KVexRecord.dat" becomes "KVexRecord-2.dat", "-3", ... whichever is free.
+bool NextFreeName(const char *path, char *out) {
+    const char *slash = std::strrchr(path, '/');
+    const char *dot = std::strrchr(path, '.');
+    const std::size_t end = (dot && (!slash || dot > slash)) ? dot - path : std::strlen(path);
+    // "KVexRecord-2" counts on from "KVexRecord", not to "KVexRecord-2-2".
+    std::size_t stem = end;
+    while (stem > 0 && path[stem - 1] >= '0' && path[stem - 1] <= '9') --stem;
+    if (stem < end && stem > 1 && path[stem - 1] == '-')
+        --stem;
+    else
+        stem = end;
+    struct stat st {};
+    for (int n = 2; n < 1000; ++n) {
+        const int len =
+            std::snprintf(out, 260, "%.*s-%d%s", static_cast<int>(stem), path, n, path + end);
+        if (len >= 260) return false;
+        if (stat(out, &st) != 0) return true;
+    }
+    return false;
+}
+
+// Why a path cannot take a recording, or nullptr.
+const char *UnusableReason(const char *path) {
+    if (path[0] == '\0') return "no file name";
+    struct stat st {};
+    if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
+    char folder[260];
+    CopyPath(folder, path);
+    char *slash = std::strrchr(folder, '/');
+    if (slash == folder)
+        slash[1] = '\0';
+    else if (slash)
+        *slash = '\0';
+    else
+        CopyPath(folder, ".");
+    if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return "no such folder";
+    if (access(folder, W_OK) != 0) return "folder not writable";
+    return nullptr;
+}
+
+// The file this recording goes to: a path typed into the box wins over the
+// one chosen before; an existing file is replaced only when the operator said
+// so in the dialog, else the next free name is taken. False, with the reason
+// shown, when no usable path is there.
+bool ChooseRecordPath(char *path) {
+    char typed[260] = "";
+    GetTextBoxLine(panelPopUp, POPUP_RecordFileName, 0, typed, sizeof typed);
+    const bool wasTyped = std::strcmp(typed, g_shownPath) != 0;
+    if (wasTyped) {
+        if (typed[0] != '\0' && typed[0] != '/')
+            MakePathname(proj_dir, typed, path);
+        else
+            CopyPath(path, typed);
+    } else {
+        CopyPath(path, recfile_name);
+    }
+    if (const char *why = UnusableReason(path)) {
+        char prefix[80];
+        std::snprintf(prefix, sizeof prefix, "Cannot write record file (%s) ", why);
+        char text[400];
+        FormatFileMessage(text, sizeof text, prefix, path);
+        ReportFileText(text);
+        return false;
+    }
+    struct stat st {};
+    const bool confirmed = g_replaceConfirmed && !wasTyped;
+    if (stat(path, &st) == 0 && st.st_size > 0 && !confirmed) {
+        char free[260];
+        if (!NextFreeName(path, free)) {
+            ReportFileText("Cannot write record file: no free name beside the existing one");
+            return false;
+        }
+        CopyPath(path, free);
+    }
+    CopyPath(recfile_name, path);
+    g_replaceConfirmed = false;  // what is recorded now is not to be replaced unasked
     return true;
 }
 
 }  // namespace
+
+void InitRecordFile() {
+    char folder[260];
+    CopyPath(folder, proj_dir);
+    if (access(folder, W_OK) != 0 && GetDocumentsDir(folder) != 0) CopyPath(folder, proj_dir);
+    MakePathname(folder, "KVexRecord.dat", recfile_name);
+    ShowRecordPath(recfile_name, false);
+}
 
 void CalcRecTime() {
     unsigned short interval = 0, samples = 0;
@@ -187,7 +331,8 @@ int CC_NEDITRecSamples(int, int, int event, void *, int, int) {
 }
 
 // An existing file is kept until a recording starts: the dialog has asked
-// before it is replaced, and nothing is lost if no recording follows.
+// before it is replaced, and nothing is lost if no recording follows. A name
+// chosen during a recording is for the next one.
 int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char path[260] = "";
@@ -195,34 +340,41 @@ int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
         FileSelectPopup(proj_dir, "KVEXrecord.dat", "*.dat",
                         "K-VEX-Series Recorder-File:", VAL_OK_BUTTON, 0, 1, 1, 1, path);
     if (chosen != 1 && chosen != 2) return 0;
-    std::memcpy(recfile_name, path, sizeof recfile_name);
-    recfile_name[sizeof recfile_name - 1] = '\0';
-    ResetTextBox(panelPopUp, POPUP_RecordFileName, recfile_name);
+    CopyPath(recfile_name, path);
+    g_replaceConfirmed = chosen == 1;
+    ShowRecordPath(recfile_name, g_recordingPath[0] != '\0');
     return 0;
 }
 
 int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
+    if (!ChooseRecordPath(g_recordingPath)) {
+        g_recordingPath[0] = '\0';
+        EndLinkOperation();
+        return 0;
+    }
     PrepareScreen();
     BeginMeasuringLoop();
     unsigned short samples = 0, interval = 0;
     GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
     GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
-    ResetTextBox(panelPopUp, POPUP_RecordFileName, recfile_name);
+    ShowRecordPath(g_recordingPath, false);
 
     RecordFile file;
-    bool ok = file.Create(recfile_name) && WriteHeader(file, interval, SetpointValue());
-    if (ok) {
+    FileFault fault = FileFault::Write;
+    if (file.Create(g_recordingPath) && WriteHeader(file, interval, SetpointValue())) {
         parameter[PW_COMMAND] = CMD_RAW_VALUES;
         if (SendRawRequest() == FRAME_BYTES) ShowText("Line Ok!");
-        ok = RecordLoop(file, samples, interval);
+        fault = RecordLoop(file, samples, interval);
     }
     file.Close();
     stop_flag = 1;
     EndRecording();
     EndMeasuringLoop();
     EndLinkOperation();
-    if (!ok) ReportFileFailure();
+    if (fault != FileFault::None) ReportFileFault(fault, g_recordingPath);
+    g_recordingPath[0] = '\0';
+    ShowRecordPath(recfile_name, false);
     return 0;
 }
 

@@ -5,6 +5,9 @@ extern char szDate[24];
 extern char szTime[12];
 
 void CalcRecTime();
+// The record file at start-up: "KVexRecord.dat" in the program's folder, or in
+// the user's documents folder when the program's folder cannot be written.
+void InitRecordFile();
 
 #define KVEX_DECLARE_REC_CC(name) \
     int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -203,6 +203,8 @@ const char *TimeStr();       // "HH:MM:SS"
 
 // ---------------------------------------------------------------- files
 int GetProjectDir(char *dir);  // the program's directory, at most 260 bytes
+// The user's documents folder (made if it does not exist), at most 260 bytes.
+int GetDocumentsDir(char *dir);
 int MakePathname(const char *dir, const char *file, char *path);  // path: 260 bytes
 int RT_DeleteFile(const char *path);
 

@@ -2,6 +2,7 @@
 // dialog and the array files (numbers as text rows, or raw bytes).
 #include <QApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <cctype>
@@ -214,6 +215,14 @@ int GetProjectDir(char *dir) {
     if (!RunTimeReady()) return UIE_NOT_INITIALISED;
     const QString path = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     return CopyPath(path.toLocal8Bit().toStdString(), dir);
+}
+
+int GetDocumentsDir(char *dir) {
+    if (!dir) return UIE_BAD_ARGUMENT;
+    dir[0] = '\0';
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (path.isEmpty() || !QDir().mkpath(path)) return UIE_FILE;
+    return CopyPath(QDir::toNativeSeparators(path).toLocal8Bit().toStdString(), dir);
 }
 
 int MakePathname(const char *dir, const char *file, char *path) {

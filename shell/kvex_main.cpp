@@ -118,8 +118,7 @@ void InitVars() {
     ShowStatusText("InitVars");
     SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
 
-    MakePathname(proj_dir, "KVexRecord.dat", recfile_name);
-    ReplaceTextBoxLine(panelPopUp, POPUP_RecordFileName, 0, recfile_name);
+    InitRecordFile();
     CalcRecTime();
 
     CopyText(szSoftVersion, sizeof szSoftVersion, "Version 3.00b");

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -433,4 +434,123 @@ TEST_F(Recorder, AParameterFileThatCannotBeWrittenIsReported) {
     AnswerDialogWith("/nonexistent-folder/KVEXpara.cfg");
     KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
     EXPECT_NE(std::string::npos, app.Status().find("Cannot write parameter file"));
+}
+
+// ------------------------------------------------------------ files the operator can trust
+
+namespace {
+
+std::string BoxLine(int line) {
+    char text[300] = "";
+    GetTextBoxLine(panelPopUp, POPUP_RecordFileName, line, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+// Deleted, renamed, or its folder gone: the recording stops at the next
+// sample and says so, instead of "recording" into nowhere.
+TEST_F(Recorder, ARecordingWhoseFileVanishesStopsAndSaysSo) {
+    const std::string dir = TempPath("vanishing");
+    mkdir(dir.c_str(), 0755);
+    const std::string path = dir + "/rec.dat";
+    const std::function<void()> vanish[] = {
+        [&] { std::remove(path.c_str()); },
+        [&] { std::rename(path.c_str(), (path + ".old").c_str()); },
+        [&] {
+            std::remove(path.c_str());
+            rmdir(dir.c_str());
+        },
+    };
+    for (const auto &v : vanish) {
+        mkdir(dir.c_str(), 0755);
+        UseRecordFile(path);
+        SetRecorder(60000, 0);
+        QTimer::singleShot(300, v);
+        const double t0 = Timer();
+        StartRecording();
+        EXPECT_LT(Timer() - t0, 1.5);
+        EXPECT_NE(std::string::npos, Log().find("Record file gone")) << Log();
+        EXPECT_NE(std::string::npos, app.Status().find("rec.dat")) << app.Status();
+        std::remove((path + ".old").c_str());
+    }
+}
+
+// A disk that fills up: the file ends with the last whole line, and the
+// counter shows just the lines on disk.
+TEST_F(Recorder, AFullDiskLeavesNoTornLine) {
+    const std::string path = TempPath("full.dat");
+    UseRecordFile(path);
+    SetRecorder(500, 0);
+    {
+        FileSizeLimit disk(150);
+        StartRecording();
+    }
+    const std::string bytes = ReadBytes(path);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ("\r\n", bytes.substr(bytes.size() - 2));
+    const auto lines = CrLfLines(bytes);
+    EXPECT_EQ(lines.size() - 2, KVexApp::U16(panelPopUp, POPUP_RecCounter));
+    EXPECT_NE(std::string::npos, Log().find("Cannot write record file")) << Log();
+}
+
+// What the operator types into the box is the file used; a path that cannot
+// take a recording is refused before anything goes to the sensor.
+TEST_F(Recorder, ATypedPathIsUsedAndABadOneRefusedBeforeAnyRequest) {
+    const std::string typed = TempPath("typed.dat");
+    std::remove(typed.c_str());
+    SetCtrlVal(panelPopUp, POPUP_RecordFileName, typed.c_str());
+    SetRecorder(3, 0);
+    StartRecording();
+    EXPECT_EQ(5u, CrLfLines(ReadBytes(typed)).size());
+    EXPECT_EQ(typed, recfile_name);
+
+    app.sensor().clearRequests();
+    for (const std::string &bad : {std::string("/nonexistent-folder/x.dat"), TempPath("")}) {
+        SetCtrlVal(panelPopUp, POPUP_RecordFileName, bad.c_str());
+        StartRecording();
+        EXPECT_NE(std::string::npos, Log().find("Cannot write record file (")) << Log();
+        EXPECT_EQ(0, app.sensor().commandCount(8));
+    }
+}
+
+// An existing recording is never replaced unasked: the next free name is
+// taken and shown. A name chosen while recording is for the next recording.
+TEST_F(Recorder, NothingIsReplacedUnaskedAndANewNameWaitsForTheNextRecording) {
+    const std::string path = TempPath("keep.dat");
+    const std::string second = TempPath("keep-2.dat"), later = TempPath("later.dat");
+    for (const auto &p : {second, later}) std::remove(p.c_str());
+    UseRecordFile(path);
+    WriteBytes(path, "precious\r\n");
+    SetRecorder(2, 0);
+    StartRecording();
+    EXPECT_EQ("precious\r\n", ReadBytes(path));
+    EXPECT_EQ(4u, CrLfLines(ReadBytes(second)).size());
+    EXPECT_EQ(second, BoxLine(0));
+
+    SetRecorder(60000, 0);
+    std::string shownDuring;
+    QTimer::singleShot(300, [&] {
+        AnswerDialogWith(later);
+        KVexApp::Commit(CC_RecordFileNameBtn, panelPopUp, POPUP_RecordFileNameBtn);
+        shownDuring = BoxLine(1);
+        QTimer::singleShot(300, [] { stop_flag = 1; });
+    });
+    StartRecording();
+    EXPECT_EQ("(used by the next recording)", shownDuring);
+    EXPECT_GT(CrLfLines(ReadBytes(TempPath("keep-3.dat"))).size(), 4u) << "samples stayed on";
+    struct stat st {};
+    EXPECT_NE(0, stat(later.c_str(), &st));
+    EXPECT_EQ(later, BoxLine(0));
+    EXPECT_EQ("", BoxLine(1));
+    std::remove(TempPath("keep-3.dat").c_str());
+}
+
+TEST_F(Recorder, AProgramFolderThatCannotBeWrittenSendsRecordingsToTheDocuments) {
+    std::snprintf(proj_dir, sizeof proj_dir, "/nonexistent-program-folder");
+    InitRecordFile();
+    char documents[260] = "";
+    ASSERT_EQ(0, GetDocumentsDir(documents));
+    EXPECT_EQ(std::string(documents) + "/KVexRecord.dat", recfile_name);
+    EXPECT_EQ(recfile_name, BoxLine(0));
 }
