@@ -44,6 +44,11 @@ int ProcessSystemEvents();
 // Returns a handle > 0, or a negative code: -1 file missing or unreadable,
 // -2 damaged file, -3 no panel with that resource id, -4 bad parent handle.
 int LoadPanel(int parentPanel, const char *file, int resourceId);
+// Why the last LoadPanel failed, as one line of text (empty after a success).
+const char *GetPanelFileError();
+// The kind of a control as the panel file names it ("ring", "text_msg", ...),
+// or nullptr when the panel has no such control.
+const char *GetCtrlKind(int panel, int control);
 int DisplayPanel(int panel);
 int HidePanel(int panel);
 int DiscardPanel(int panel);

@@ -80,6 +80,10 @@ struct PanelSpec {
 // Reads the panel with that resource id from the file: 0, or the negative
 // codes of LoadPanel (-1 unreadable, -2 damaged, -3 no such panel).
 int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &desc);
+// Why the last ReadPanelSpec failed: file, panel, control and what is wrong.
+const QString &PanelFileError();
+// The name of a kind as the panel file writes it.
+const char *KindText(Kind kind);
 
 // Geometry, visibility and dimming, which panels and controls share; false
 // for any other attribute.

@@ -59,9 +59,12 @@ class Fields {
     explicit Fields(const QJsonObject &o) : o_(o) {}
     bool ok = true;
 
+    QString bad;  // the first key that failed
+
     bool has(const char *key) const { return o_.contains(QLatin1String(key)); }
 
     int integer(const char *key, int def, double lo, double hi, bool required = false) {
+        current_ = key;
         const QJsonValue v = o_.value(QLatin1String(key));
         if (v.isUndefined()) return required ? fail(def) : def;
         const double d = v.toDouble(std::nan(""));
@@ -70,6 +73,7 @@ class Fields {
     }
 
     double number(const char *key, double def) {
+        current_ = key;
         const QJsonValue v = o_.value(QLatin1String(key));
         if (v.isUndefined()) return def;
         if (!v.isDouble() || !std::isfinite(v.toDouble())) return fail(def);
@@ -77,6 +81,7 @@ class Fields {
     }
 
     QString string(const char *key, bool required = false) {
+        current_ = key;
         const QJsonValue v = o_.value(QLatin1String(key));
         if (v.isUndefined()) return required ? fail(QString()) : QString();
         if (!v.isString()) return fail(QString());
@@ -84,6 +89,7 @@ class Fields {
     }
 
     bool boolean(const char *key, bool def) {
+        current_ = key;
         const QJsonValue v = o_.value(QLatin1String(key));
         if (v.isUndefined()) return def;
         if (!v.isBool()) return fail(def);
@@ -92,6 +98,7 @@ class Fields {
 
     // "0xRRGGBB", "#RRGGBB" or a number; -1 when absent.
     int color(const char *key) {
+        current_ = key;
         const QJsonValue v = o_.value(QLatin1String(key));
         if (v.isUndefined()) return -1;
         if (v.isDouble()) return integer(key, -1, 0, 0xFFFFFF);
@@ -111,10 +118,12 @@ class Fields {
   private:
     template <class T>
     T fail(T def) {
+        if (ok) bad = QLatin1String(current_);
         ok = false;
         return def;
     }
     const QJsonObject &o_;
+    const char *current_ = "";
 };
 
 bool ParseKind(const QString &name, ControlSpec &c) {
@@ -224,14 +233,38 @@ bool ParsePlotFields(Fields &f, ControlSpec &c) {
     return f.ok && c.xMin < c.xMax && c.yMin < c.yMax;
 }
 
+QString g_error;  // why the last read failed
+
+bool Refuse(const QString &why) {
+    g_error = why;
+    return false;
+}
+
+QString Missing(const Fields &f, const char *otherwise) {
+    return f.bad.isEmpty() ? QLatin1String(otherwise)
+                           : QStringLiteral("bad or missing \"%1\"").arg(f.bad);
+}
+
+bool ParseControlFields(const QJsonObject &o, ControlSpec &c);
+
 bool ParseControl(const QJsonValue &value, ControlSpec &c) {
-    if (!value.isObject()) return false;
-    const QJsonObject o = value.toObject();
+    if (!value.isObject()) return Refuse(QStringLiteral("a control that is no object"));
+    if (ParseControlFields(value.toObject(), c)) return true;
+    g_error = QStringLiteral("control \"%1\" (id %2): %3").arg(c.name).arg(c.id).arg(g_error);
+    return false;
+}
+
+bool ParseControlFields(const QJsonObject &o, ControlSpec &c) {
     Fields f(o);
     c.id = f.integer("id", 0, 1, kMaxControlId, true);
     c.name = f.string("name", true);
-    if (!f.ok || c.name.isEmpty() || !ParseKind(f.string("kind", true), c)) return false;
-    if (!ParseGeometry(f, c) || !ParseValueFields(f, c) || !ParsePlotFields(f, c)) return false;
+    if (!f.ok || c.name.isEmpty()) return Refuse(Missing(f, "no name"));
+    const QString kind = f.string("kind", true);
+    if (!ParseKind(kind, c)) return Refuse(QStringLiteral("unknown kind \"%1\"").arg(kind));
+    if (!ParseGeometry(f, c)) return Refuse(Missing(f, "bad size"));
+    if (!ParseValueFields(f, c))
+        return Refuse(Missing(f, "data type, range or default do not fit its kind"));
+    if (!ParsePlotFields(f, c)) return Refuse(Missing(f, "empty axis range"));
     c.label = f.string("label");
     c.callback = f.string("callback");
     c.visible = f.boolean("visible", true);
@@ -241,7 +274,9 @@ bool ParseControl(const QJsonValue &value, ControlSpec &c) {
     c.textColor = f.color("textColor");
     c.textBgColor = f.color("textBgColor");
     c.pointSize = f.integer("pointSize", 0, 1, 200);
-    return f.ok && ParseItems(o.value(QLatin1String("items")), c);
+    if (!f.ok) return Refuse(Missing(f, "damaged"));
+    return ParseItems(o.value(QLatin1String("items")), c) ||
+           Refuse(QStringLiteral("damaged items"));
 }
 
 bool ParsePanel(const QJsonObject &o, PanelSpec &p) {
@@ -256,11 +291,13 @@ bool ParsePanel(const QJsonObject &o, PanelSpec &p) {
     p.height = f.integer("height", 0, 1, kMaxCoordinate, true);
     p.backgroundColor = f.color("backgroundColor");
     const QJsonValue controls = o.value(QLatin1String("controls"));
-    if (!f.ok || !controls.isArray()) return false;
+    if (!f.ok || !controls.isArray()) return Refuse(Missing(f, "no \"controls\" list"));
     std::set<int> ids;
     for (const QJsonValue &v : controls.toArray()) {
         ControlSpec c;
-        if (!ParseControl(v, c) || !ids.insert(c.id).second) return false;
+        if (!ParseControl(v, c)) return false;
+        if (!ids.insert(c.id).second)
+            return Refuse(QStringLiteral("control id %1 given twice").arg(c.id));
         p.controls.push_back(std::move(c));
     }
     return true;
@@ -278,28 +315,45 @@ bool EntryId(const QJsonValue &entry, int &id) {
 }  // namespace
 
 int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &desc) {
+    g_error.clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return -1;
+    if (!file.open(QIODevice::ReadOnly)) return Refuse(QStringLiteral("cannot be opened")), -1;
     // A panel file is a few hundred kilobytes at most; anything far larger is
     // not one (and a device file would never end).
     const QByteArray bytes = file.read(kMaxFileBytes + 1);
-    if (bytes.size() > kMaxFileBytes) return -2;
+    if (bytes.size() > kMaxFileBytes)
+        return Refuse(QStringLiteral("larger than %1 bytes").arg(kMaxFileBytes)), -2;
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) return -2;
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return Refuse(QStringLiteral("no JSON object (%1 at byte %2)")
+                          .arg(error.errorString())
+                          .arg(error.offset)),
+               -2;
     const QJsonObject root = doc.object();
     Fields f(root);
     const QString format = f.string("format");
     f.integer("version", 1, 1, 1);
     const QJsonValue panels = root.value(QLatin1String("panels"));
     if (!f.ok || (!format.isEmpty() && format != QLatin1String("kvex-panels")) || !panels.isArray())
-        return -2;
+        return Refuse(Missing(f, "no \"panels\" list of format kvex-panels")), -2;
     for (const QJsonValue &entry : panels.toArray()) {
         int id = 0;
-        if (!EntryId(entry, id)) return -2;
-        if (id == resourceId) return ParsePanel(entry.toObject(), desc) ? 0 : -2;
+        if (!EntryId(entry, id)) return Refuse(QStringLiteral("a panel without resource id")), -2;
+        if (id != resourceId) continue;
+        if (ParsePanel(entry.toObject(), desc)) return 0;
+        g_error = QStringLiteral("panel %1: %2").arg(resourceId).arg(g_error);
+        return -2;
     }
-    return -3;
+    return Refuse(QStringLiteral("no panel %1").arg(resourceId)), -3;
+}
+
+const QString &PanelFileError() { return g_error; }
+
+const char *KindText(Kind kind) {
+    for (const KindName &k : kKinds)
+        if (k.kind == kind) return k.name;
+    return "";
 }
 
 }  // namespace kvexui

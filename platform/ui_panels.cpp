@@ -141,6 +141,17 @@ int LoadPanel(int parentPanel, const char *file, int resourceId) {
     return CreatePanel(desc, parent);
 }
 
+const char *GetPanelFileError() {
+    static QByteArray text;
+    text = PanelFileError().toUtf8();
+    return text.constData();
+}
+
+const char *GetCtrlKind(int panel, int control) {
+    const Control *c = FindControl(panel, control);
+    return c ? KindText(c->kind) : nullptr;
+}
+
 int DisplayPanel(int panel) {
     Panel *p = FindPanel(panel);
     if (!p) return UIE_BAD_PANEL;

@@ -10,81 +10,81 @@
     X(PARA2, 4)        \
     X(POPUP, 5)
 
-// X(panel constant, control name, control id)
-#define KVEX_CONTROLS(X)           \
-    X(PANEL, DropDCom, 2)          \
-    X(PANEL, CmdButton3, 3)        \
-    X(PANEL, CmdButton4, 4)        \
-    X(PANEL, RBTFile, 8)           \
-    X(PANEL, RBTEeprom, 9)         \
-    X(PANEL, RBTRam, 10)           \
-    X(PANEL, CmdButton11, 11)      \
-    X(PANEL, CmdButton13, 13)      \
-    X(PANEL, Display14, 14)        \
-    X(PANEL, Display15, 15)        \
-    X(PANEL, Display16, 16)        \
-    X(PANEL, Display17, 17)        \
-    X(PANEL, LogoFrame, 18)        \
-    X(PANEL, NEDITeachB, 19)       \
-    X(PANEL, NEDITeachA, 20)       \
-    X(PANEL, StatusLine, 21)       \
-    X(PANEL, GraphVideoB, 22)      \
-    X(PANEL, GraphVideoA, 23)      \
-    X(PANEL, GraphBarB, 24)        \
-    X(PANEL, GraphBarA, 25)        \
-    X(PANEL, StripChartRaw, 26)    \
-    X(PANEL, LogoPicture, 27)      \
-    X(PANEL, TOGGBTN_Recorder, 28) \
-    X(PANEL, TOGBTN_Zoom, 29)      \
-    X(PANEL, TOGGBTN_Calib, 30)    \
-    X(PANEL, TOGGBTN_Para2, 31)    \
-    X(PANEL, TOGGBTN_Para1, 32)    \
-    X(PANEL, Display33, 33)        \
-    X(PANEL, Display34, 34)        \
-    X(PANEL, Display35, 35)        \
-    X(PANEL, Display36, 36)        \
-    X(PANEL, BTNStop, 37)          \
-    X(PANEL, ButtonReset, 38)      \
-    X(PANEL, ButtonTeach, 39)      \
-    X(PANEL, NEDITTolLeff, 40)     \
-    X(PARA1, Para1Edit3, 3)        \
-    X(PARA1, Para1Edit4, 4)        \
-    X(PARA1, Para1Edit5, 5)        \
-    X(PARA1, DropEvalMode, 6)      \
-    X(PARA1, Para1Edit15, 15)      \
-    X(PARA1, DROPHardwareMode, 16) \
-    X(PARA1, Para1Edit17, 17)      \
-    X(PARA1, Para1Edit18, 18)      \
-    X(PARA2, SLIDEVideoTHD_B, 3)   \
-    X(PARA2, Para2Edit4, 4)        \
-    X(PARA2, SLIDEVideoTHD_A, 9)   \
-    X(PARA2, Para2Edit13, 13)      \
-    X(PARA2, Para2Edit14, 14)      \
-    X(PARA2, Para2Edit15, 15)      \
-    X(PARA2, Para2Edit16, 16)      \
-    X(PARA2, Para2Edit17, 17)      \
-    X(PARA2, Para2Edit18, 18)      \
-    X(CALIB, SensorInfoBox, 7)     \
-    X(CALIB, CalibEdit8, 8)        \
-    X(CALIB, CalibEdit9, 9)        \
-    X(POPUP, RecordFileName, 2)    \
-    X(POPUP, RecorderLog, 3)       \
-    X(POPUP, NEDITRecSamples, 4)   \
-    X(POPUP, NEDITRecTime, 5)      \
-    X(POPUP, RecSeconds, 6)        \
-    X(POPUP, RecMinutes, 7)        \
-    X(POPUP, RecHours, 8)          \
-    X(POPUP, RecDays, 9)           \
-    X(POPUP, RecCounter, 10)       \
-    X(POPUP, RecButton13, 13)      \
-    X(POPUP, BTNStopRecord, 14)    \
-    X(POPUP, RecordFileNameBtn, 15)
+// X(panel constant, control name, control id, kind as the panel file names it)
+#define KVEX_CONTROLS(X)                          \
+    X(PANEL, DropDCom, 2, ring)                   \
+    X(PANEL, CmdButton3, 3, command_button)       \
+    X(PANEL, CmdButton4, 4, command_button)       \
+    X(PANEL, RBTFile, 8, radio_button)            \
+    X(PANEL, RBTEeprom, 9, radio_button)          \
+    X(PANEL, RBTRam, 10, radio_button)            \
+    X(PANEL, CmdButton11, 11, command_button)     \
+    X(PANEL, CmdButton13, 13, command_button)     \
+    X(PANEL, Display14, 14, numeric_display)      \
+    X(PANEL, Display15, 15, numeric_display)      \
+    X(PANEL, Display16, 16, numeric_display)      \
+    X(PANEL, Display17, 17, numeric_display)      \
+    X(PANEL, LogoFrame, 18, decoration)           \
+    X(PANEL, NEDITeachB, 19, numeric)             \
+    X(PANEL, NEDITeachA, 20, numeric)             \
+    X(PANEL, StatusLine, 21, text_msg)            \
+    X(PANEL, GraphVideoB, 22, graph)              \
+    X(PANEL, GraphVideoA, 23, graph)              \
+    X(PANEL, GraphBarB, 24, graph)                \
+    X(PANEL, GraphBarA, 25, graph)                \
+    X(PANEL, StripChartRaw, 26, strip_chart)      \
+    X(PANEL, LogoPicture, 27, picture)            \
+    X(PANEL, TOGGBTN_Recorder, 28, toggle_button) \
+    X(PANEL, TOGBTN_Zoom, 29, toggle_button)      \
+    X(PANEL, TOGGBTN_Calib, 30, toggle_button)    \
+    X(PANEL, TOGGBTN_Para2, 31, toggle_button)    \
+    X(PANEL, TOGGBTN_Para1, 32, toggle_button)    \
+    X(PANEL, Display33, 33, numeric_display)      \
+    X(PANEL, Display34, 34, numeric_display)      \
+    X(PANEL, Display35, 35, numeric_display)      \
+    X(PANEL, Display36, 36, numeric_display)      \
+    X(PANEL, BTNStop, 37, command_button)         \
+    X(PANEL, ButtonReset, 38, command_button)     \
+    X(PANEL, ButtonTeach, 39, command_button)     \
+    X(PANEL, NEDITTolLeff, 40, numeric)           \
+    X(PARA1, Para1Edit3, 3, numeric)              \
+    X(PARA1, Para1Edit4, 4, numeric)              \
+    X(PARA1, Para1Edit5, 5, numeric)              \
+    X(PARA1, DropEvalMode, 6, ring)               \
+    X(PARA1, Para1Edit15, 15, numeric)            \
+    X(PARA1, DROPHardwareMode, 16, ring)          \
+    X(PARA1, Para1Edit17, 17, numeric)            \
+    X(PARA1, Para1Edit18, 18, numeric)            \
+    X(PARA2, SLIDEVideoTHD_B, 3, slider)          \
+    X(PARA2, Para2Edit4, 4, numeric)              \
+    X(PARA2, SLIDEVideoTHD_A, 9, slider)          \
+    X(PARA2, Para2Edit13, 13, numeric)            \
+    X(PARA2, Para2Edit14, 14, numeric)            \
+    X(PARA2, Para2Edit15, 15, numeric)            \
+    X(PARA2, Para2Edit16, 16, numeric)            \
+    X(PARA2, Para2Edit17, 17, numeric)            \
+    X(PARA2, Para2Edit18, 18, numeric)            \
+    X(CALIB, SensorInfoBox, 7, text_box)          \
+    X(CALIB, CalibEdit8, 8, numeric)              \
+    X(CALIB, CalibEdit9, 9, numeric)              \
+    X(POPUP, RecordFileName, 2, text_box)         \
+    X(POPUP, RecorderLog, 3, text_box)            \
+    X(POPUP, NEDITRecSamples, 4, numeric)         \
+    X(POPUP, NEDITRecTime, 5, numeric)            \
+    X(POPUP, RecSeconds, 6, numeric_display)      \
+    X(POPUP, RecMinutes, 7, numeric_display)      \
+    X(POPUP, RecHours, 8, numeric_display)        \
+    X(POPUP, RecDays, 9, numeric_display)         \
+    X(POPUP, RecCounter, 10, numeric_display)     \
+    X(POPUP, RecButton13, 13, command_button)     \
+    X(POPUP, BTNStopRecord, 14, command_button)   \
+    X(POPUP, RecordFileNameBtn, 15, command_button)
 
 #define KVEX_PANEL_ENUM(panel, id) panel = id,
 enum KVexPanelResource { KVEX_PANELS(KVEX_PANEL_ENUM) };
 #undef KVEX_PANEL_ENUM
 
-#define KVEX_CONTROL_ENUM(panel, name, id) panel##_##name = id,
+#define KVEX_CONTROL_ENUM(panel, name, id, kind) panel##_##name = id,
 enum KVexControlId { KVEX_CONTROLS(KVEX_CONTROL_ENUM) };
 #undef KVEX_CONTROL_ENUM
 

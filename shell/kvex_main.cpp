@@ -157,15 +157,78 @@ void InitGUI() {
     FillComPortRing();
 }
 
-// Each panel must load; a missing one ends the program before anything runs.
-int LoadKVexPanels() {
-    RegisterKVexCallbacks();
-    if ((pHandle = LoadPanel(0, kPanelFile, PANEL)) < 0) return -1;
-    if ((pPara1 = LoadPanel(pHandle, kPanelFile, PARA1)) < 0) return -1;
-    if ((pPara2 = LoadPanel(pHandle, kPanelFile, PARA2)) < 0) return -1;
-    if ((pCalib = LoadPanel(pHandle, kPanelFile, CALIB)) < 0) return -1;
-    if ((panelPopUp = LoadPanel(0, kPanelFile, POPUP)) < 0) return -1;
+namespace {
+
+// One line on standard error: the operator of a program that will not start
+// learns which file, which panel and what is wrong.
+int RefusePanelFile(const char *file, const char *panel, int resourceId, const char *what) {
+    std::fprintf(stderr, "kvex: panel file %s, panel %s (%d): %s\n", file, panel, resourceId, what);
+    return -1;
+}
+
+int *PanelHandle(int resourceId) {
+    switch (resourceId) {
+        case PANEL:
+            return &pHandle;
+        case PARA1:
+            return &pPara1;
+        case PARA2:
+            return &pPara2;
+        case CALIB:
+            return &pCalib;
+        default:
+            return &panelPopUp;
+    }
+}
+
+// Every control the program uses is there and of the kind it expects, so
+// that no text or value goes nowhere.
+int CheckRequiredControls(const char *file) {
+    struct Required {
+        int panel;
+        const char *panelName;
+        int id;
+        const char *name;
+        const char *kind;
+    };
+#define KVEX_REQUIRED(panel, name, id, kind) {panel, #panel, id, #name, #kind},
+    static const Required kRequired[] = {KVEX_CONTROLS(KVEX_REQUIRED)};
+#undef KVEX_REQUIRED
+    for (const Required &r : kRequired) {
+        const char *kind = GetCtrlKind(*PanelHandle(r.panel), r.id);
+        if (kind && std::strcmp(kind, r.kind) == 0) continue;
+        char what[160];
+        if (!kind)
+            std::snprintf(what, sizeof what, "control %s (id %d) is missing", r.name, r.id);
+        else
+            std::snprintf(what, sizeof what, "control %s (id %d) is a %s, not a %s", r.name, r.id,
+                          kind, r.kind);
+        return RefusePanelFile(file, r.panelName, r.panel, what);
+    }
     return 0;
+}
+
+}  // namespace
+
+// Each panel must load with every control the program uses; otherwise the
+// program ends before anything runs, saying why on standard error.
+int LoadKVexPanels(const char *file) {
+    RegisterKVexCallbacks();
+    struct Load {
+        int resourceId;
+        const char *name;
+        bool child;
+    };
+    static const Load kLoads[] = {
+        {PANEL, "PANEL", false}, {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
+        {CALIB, "CALIB", true},  {POPUP, "POPUP", false},
+    };
+    for (const Load &l : kLoads) {
+        int &handle = *PanelHandle(l.resourceId);
+        handle = LoadPanel(l.child ? pHandle : 0, file, l.resourceId);
+        if (handle < 0) return RefusePanelFile(file, l.name, l.resourceId, GetPanelFileError());
+    }
+    return CheckRequiredControls(file);
 }
 
 void DiscardKVexPanels() {

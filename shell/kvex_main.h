@@ -51,8 +51,10 @@ void OnLineLost();
 // openPort is false), the sub-panels' place, then the main panel and pPara1.
 void StartKVex(bool openPort);
 
-// Loads the five panels in their order; -1 as soon as one fails.
-int LoadKVexPanels();
+// Loads the five panels in their order and checks that every control the
+// program uses is there; -1, with the reason on standard error, as soon as
+// something is wrong.
+int LoadKVexPanels(const char *file = kPanelFile);
 // Discards the five panels, the main panel last.
 void DiscardKVexPanels();
 

@@ -115,7 +115,7 @@ TEST_F(PanelFile, ControlsAreExactlyThoseTheCodeNames) {
     // Per panel: the (name, id) pairs of the file and of the header agree, and
     // neither an id nor a name occurs twice.
     std::map<std::string, std::multiset<std::pair<std::string, int>>> expected, found;
-#define KVEX_EXPECT_CONTROL(panel, name, id) expected[#panel].insert({#name, id});
+#define KVEX_EXPECT_CONTROL(panel, name, id, kind) expected[#panel].insert({#name, id});
     KVEX_CONTROLS(KVEX_EXPECT_CONTROL)
 #undef KVEX_EXPECT_CONTROL
     for (const auto &pv : panels()) {

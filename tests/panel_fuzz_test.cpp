@@ -1,6 +1,7 @@
 // Damaged panel files of every kind: loading answers with a handle or a
 // negative code, and never reads outside what it was given (the sanitizers of
-// the test build watch).
+// the test build watch). The program's own start-up either refuses a damaged
+// file with one line saying why, or has every control it needs.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "com232.h"
+#include "kvex_main.h"
 #include "ui.h"
 
 namespace {
@@ -72,5 +75,49 @@ TEST(PanelFileFuzz, DamagedFilesLoadOrFailButNeverCrash) {
         }
     }
     EXPECT_GT(loaded, 0);
+    EXPECT_GT(refused, 0);
+}
+
+namespace {
+
+void ForgetPanels() {
+    DiscardKVexPanels();
+    pHandle = pPara1 = pPara2 = pCalib = panelPopUp = 0;
+}
+
+}  // namespace
+
+TEST(PanelFileFuzz, StartUpRefusesWithOneLineOrHasEveryControlItNeeds) {
+    const QByteArray original = RealPanelFile();
+    ASSERT_FALSE(original.isEmpty());
+    const std::string path = std::string(KVEX_TEST_OUTPUT) + "/fuzz-startup.uir";
+    std::mt19937 rng(7122026);
+    int started = 0, refused = 0;
+    for (int round = 0; round < 200; ++round) {
+        QFile f(QString::fromStdString(path));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(Damage(original, rng));
+        f.close();
+        testing::internal::CaptureStderr();
+        const int result = LoadKVexPanels(path.c_str());
+        const std::string said = testing::internal::GetCapturedStderr();
+        if (result < 0) {
+            ++refused;
+            EXPECT_EQ(0u, said.find("kvex: panel file ")) << said;
+            EXPECT_EQ(said.size() - 1, said.find('\n')) << "one line: " << said;
+        } else {
+            ++started;
+            EXPECT_EQ("", said);
+            StartKVex(false);
+            // Texts reach the status line, so nothing the operator must
+            // learn goes nowhere.
+            ShowStatusText("fuzz round");
+            char shown[80] = "";
+            EXPECT_EQ(0, GetCtrlVal(pHandle, PANEL_StatusLine, shown, sizeof shown));
+            EXPECT_STREQ("fuzz round", shown);
+        }
+        ForgetPanels();
+    }
+    EXPECT_GT(started, 0);
     EXPECT_GT(refused, 0);
 }

@@ -67,6 +67,8 @@ struct ProgramCopy {
         }
     }
 
+    QString errors;  // what the last run wrote to standard error
+
     int Run(const QStringList &args) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -77,9 +79,32 @@ struct ProgramCopy {
             p.kill();
             return -1000;
         }
+        errors = QString::fromUtf8(p.readAllStandardError());
         return p.exitCode();
     }
 };
+
+// The panel file with one control of the main panel changed by edit, or
+// taken out when edit returns false.
+QByteArray PanelFileWithControl(const char *name, bool (*edit)(QJsonObject &)) {
+    QFile f(PanelFileSource());
+    f.open(QIODevice::ReadOnly);
+    QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
+    QJsonArray panels;
+    for (const auto &pv : root["panels"].toArray()) {
+        QJsonObject p = pv.toObject();
+        QJsonArray controls;
+        for (const auto &cv : p["controls"].toArray()) {
+            QJsonObject c = cv.toObject();
+            if (c["name"].toString() == QLatin1String(name) && !edit(c)) continue;
+            controls.append(c);
+        }
+        p["controls"] = controls;
+        panels.append(p);
+    }
+    root["panels"] = panels;
+    return QJsonDocument(root).toJson();
+}
 
 QByteArray PanelFileWithout(int resourceId) {
     QFile f(PanelFileSource());
@@ -198,20 +223,44 @@ TEST(Shutdown, ClosingThePopUpStopsARunningLoopAndClearsItsToggle) {
     EXPECT_EQ(0, visible);
 }
 
-TEST(BrokenPanelFile, MissingOrIncompleteFileEndsWithMinusOneBeforeAnythingIsSent) {
+// Whatever is wrong with the panel file, the program ends with -1 before it
+// opens the port, and one line on standard error says which file, which
+// panel and what.
+TEST(BrokenPanelFile, EndsWithMinusOneAndOneLineSayingWhy) {
     Listener line;
     const QStringList args = {"--port", QString::fromStdString(line.slave)};
-    {
-        ProgramCopy noFile{QByteArray()};
-        EXPECT_EQ(255, noFile.Run(args));
-    }
-    {
-        ProgramCopy withoutFour(PanelFileWithout(4));
-        EXPECT_EQ(255, withoutFour.Run(args));
-    }
-    {
-        ProgramCopy damaged(QByteArray("{\"format\": \"kvex-panels\", \"panels\": [ {\"resour"));
-        EXPECT_EQ(255, damaged.Run(args));
+    const struct {
+        QByteArray file;
+        const char *said;
+    } cases[] = {
+        {QByteArray(), "cannot be opened"},
+        {PanelFileWithout(4), "PARA2 (4): no panel 4"},
+        {QByteArray("{\"format\": \"kvex-panels\", \"panels\": [ {\"resour"), "no JSON object"},
+        {PanelFileWithControl("StatusLine", [](QJsonObject &) { return false; }),
+         "PANEL (2): control StatusLine (id 21) is missing"},
+        {PanelFileWithControl("StatusLine",
+                              [](QJsonObject &c) {
+                                  c["kind"] = "picture";
+                                  return true;
+                              }),
+         "control StatusLine (id 21) is a picture, not a text_msg"},
+        {PanelFileWithControl("DropDCom",
+                              [](QJsonObject &c) {
+                                  c["top"] = "high";
+                                  return true;
+                              }),
+         "control \"DropDCom\" (id 2): bad or missing \"top\""},
+    };
+    for (const auto &c : cases) {
+        ProgramCopy copy(c.file);
+        EXPECT_EQ(255, copy.Run(args)) << c.said;
+        QStringList said;  // Qt may add warnings of its own
+        for (const QString &l : copy.errors.split('\n'))
+            if (l.startsWith("kvex: ")) said << l;
+        ASSERT_EQ(1, said.size()) << copy.errors.toStdString();
+        EXPECT_TRUE(said[0].startsWith("kvex: panel file K-VEX-RB-ZD-VedudU300.uir, panel "))
+            << said[0].toStdString();
+        EXPECT_TRUE(said[0].contains(QLatin1String(c.said))) << said[0].toStdString();
     }
     EXPECT_FALSE(line.Heard()) << "no panel, no port: the line stays quiet";
 }
