@@ -60,6 +60,7 @@ struct ControlSpec {
     int precision = -1;
     QString callback;
     bool visible = true, dimmed = false;
+    bool editable = false;  // text boxes: the operator may type into it
     std::vector<RingItem> items;
     int lines = 0;
     int color = -1, textColor = -1, textBgColor = -1, pointSize = 0;
@@ -241,6 +242,8 @@ double ReadArrayValue(const void *data, int type, long long i);
 int DataTypeSize(int type);  // bytes of one element, or 0 for no array type
 
 QString DecodeText(const char *text);  // UTF-8, or Latin-1 when not UTF-8
+// What the operator typed into an editable text box becomes its lines.
+void TakeTypedText(Control &c, const QString &text);
 QString ResolveProgramFile(const char *file);
 QColor ToQColor(int rgb);
 int FromQColor(const QColor &color);

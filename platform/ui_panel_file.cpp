@@ -269,6 +269,7 @@ bool ParseControlFields(const QJsonObject &o, ControlSpec &c) {
     c.callback = f.string("callback");
     c.visible = f.boolean("visible", true);
     c.dimmed = f.boolean("dimmed", false);
+    c.editable = f.boolean("editable", false);
     c.lines = f.integer("lines", 0, 0, 10000);
     c.color = f.color("color");
     c.textColor = f.color("textColor");

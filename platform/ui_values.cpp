@@ -334,6 +334,10 @@ int PutText(Control &c, const char *text) {
     return 0;
 }
 
+void TakeTypedText(Control &c, const QString &text) {
+    if (c.kind == Kind::TextBox) c.lines = SplitLines(text.toUtf8().constData());
+}
+
 }  // namespace kvexui
 
 using namespace kvexui;

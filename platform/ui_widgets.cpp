@@ -231,9 +231,17 @@ QWidget *MakeSlider(Control &c, const ControlSpec &desc, QWidget *parent) {
     return s;
 }
 
-QWidget *MakeTextBox(QWidget *parent) {
+QWidget *MakeTextBox(const Control &c, const ControlSpec &desc, QWidget *parent) {
     auto *t = new QPlainTextEdit(parent);
-    t->setReadOnly(true);
+    t->setReadOnly(!desc.editable);
+    if (desc.editable) {
+        // The program's own writes come with signals blocked: what arrives
+        // here is the operator's typing.
+        const int p = c.panel, id = c.id;
+        QObject::connect(t, &QPlainTextEdit::textChanged, t, [p, id, t] {
+            if (Control *typed = FindControl(p, id)) TakeTypedText(*typed, t->toPlainText());
+        });
+    }
     t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long lines wrap instead
     return t;
 }
@@ -262,7 +270,7 @@ QWidget *MakeWidget(Control &c, const ControlSpec &desc, QWidget *parent) {
         case Kind::Slider:
             return MakeSlider(c, desc, parent);
         case Kind::TextBox:
-            return MakeTextBox(parent);
+            return MakeTextBox(c, desc, parent);
         case Kind::Graph:
             return BuildGraph(c, desc, parent);
         case Kind::StripChart:

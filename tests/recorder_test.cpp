@@ -6,6 +6,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <QPlainTextEdit>
+#include <QTest>
 #include <QTimer>
 #include <cmath>
 #include <csignal>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "kvex_app.h"
+#include "ui_qt.h"
 #include "ui_testing.h"
 
 using kvextest::KVexApp;
@@ -499,7 +502,12 @@ TEST_F(Recorder, AFullDiskLeavesNoTornLine) {
 TEST_F(Recorder, ATypedPathIsUsedAndABadOneRefusedBeforeAnyRequest) {
     const std::string typed = TempPath("typed.dat");
     std::remove(typed.c_str());
-    SetCtrlVal(panelPopUp, POPUP_RecordFileName, typed.c_str());
+    // Typed as the operator types: into the box, replacing what it showed.
+    DisplayPanel(panelPopUp);
+    auto *box = qobject_cast<QPlainTextEdit *>(UiControlWidget(panelPopUp, POPUP_RecordFileName));
+    ASSERT_NE(nullptr, box);
+    box->selectAll();
+    QTest::keyClicks(box, QString::fromStdString(typed));
     SetRecorder(3, 0);
     StartRecording();
     EXPECT_EQ(5u, CrLfLines(ReadBytes(typed)).size());
