@@ -161,8 +161,12 @@ namespace {
 
 // One line on standard error: the operator of a program that will not start
 // learns which file, which panel and what is wrong.
+char panelFileRefusal[400];
+
 int RefusePanelFile(const char *file, const char *panel, int resourceId, const char *what) {
-    std::fprintf(stderr, "kvex: panel file %s, panel %s (%d): %s\n", file, panel, resourceId, what);
+    std::snprintf(panelFileRefusal, sizeof panelFileRefusal,
+                  "kvex: panel file %s, panel %s (%d): %s", file, panel, resourceId, what);
+    std::fprintf(stderr, "%s\n", panelFileRefusal);
     return -1;
 }
 
@@ -213,6 +217,7 @@ int CheckRequiredControls(const char *file) {
 // Each panel must load with every control the program uses; otherwise the
 // program ends before anything runs, saying why on standard error.
 int LoadKVexPanels(const char *file) {
+    panelFileRefusal[0] = '\0';
     RegisterKVexCallbacks();
     struct Load {
         int resourceId;
@@ -230,6 +235,8 @@ int LoadKVexPanels(const char *file) {
     }
     return CheckRequiredControls(file);
 }
+
+const char *PanelFileRefusal() { return panelFileRefusal; }
 
 void DiscardKVexPanels() {
     DiscardPanel(pPara1);

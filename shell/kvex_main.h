@@ -55,6 +55,8 @@ void StartKVex(bool openPort);
 // program uses is there; -1, with the reason on standard error, as soon as
 // something is wrong.
 int LoadKVexPanels(const char *file = kPanelFile);
+// The line that the last refused panel file gave, or "".
+const char *PanelFileRefusal();
 // Discards the five panels, the main panel last.
 void DiscardKVexPanels();
 
