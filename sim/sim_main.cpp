@@ -28,6 +28,7 @@ const char kUsage[] =
     "  --long-reply         10 extra bytes follow every reply\n"
     "  --garbage            a few random bytes follow every reply\n"
     "  --leading N          N random bytes go out before every reply\n"
+    "  --ignore-writes      parameter frames sent to RAM or EEPROM are not stored\n"
     "  --late SECONDS       wait before every reply\n"
     "  --only-command N     the faults above touch only replies to command N\n"
     "  --firmware-length N  the firmware reply has N bytes instead of 72\n"
@@ -79,6 +80,8 @@ bool applyFlag(const std::string &opt, kvexsim::SimConfig &cfg) {
         f.extraBytes = kLongReplyExtra;
     else if (opt == "--garbage")
         f.garbage = true;
+    else if (opt == "--ignore-writes")
+        f.ignoreWrites = true;
     else
         return false;
     return true;
