@@ -166,6 +166,9 @@ char panelFileRefusal[400];
 int RefusePanelFile(const char *file, const char *panel, int resourceId, const char *what) {
     std::snprintf(panelFileRefusal, sizeof panelFileRefusal,
                   "kvex: panel file %s, panel %s (%d): %s", file, panel, resourceId, what);
+    // Names and kinds quoted from the file may hold line breaks of their own.
+    for (char *c = panelFileRefusal; *c; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
     std::fprintf(stderr, "%s\n", panelFileRefusal);
     return -1;
 }

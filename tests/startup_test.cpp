@@ -244,6 +244,13 @@ TEST(BrokenPanelFile, EndsWithMinusOneAndOneLineSayingWhy) {
                                   return true;
                               }),
          "control StatusLine (id 21) is a picture, not a text_msg"},
+        // Found by the panel-file fuzzer: a line break in the file's own text.
+        {PanelFileWithControl("TOGBTN_Zoom",
+                              [](QJsonObject &c) {
+                                  c["kind"] = "toggle\nbutton";
+                                  return true;
+                              }),
+         "unknown kind \"toggle?button\""},
         {PanelFileWithControl("DropDCom",
                               [](QJsonObject &c) {
                                   c["top"] = "high";
