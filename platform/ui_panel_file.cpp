@@ -342,9 +342,7 @@ int ReadPanelSpec(const QString &path, int resourceId, PanelSpec &desc) {
         int id = 0;
         if (!EntryId(entry, id)) return Refuse(QStringLiteral("a panel without resource id")), -2;
         if (id != resourceId) continue;
-        if (ParsePanel(entry.toObject(), desc)) return 0;
-        g_error = QStringLiteral("panel %1: %2").arg(resourceId).arg(g_error);
-        return -2;
+        return ParsePanel(entry.toObject(), desc) ? 0 : -2;
     }
     return Refuse(QStringLiteral("no panel %1").arg(resourceId)), -3;
 }
