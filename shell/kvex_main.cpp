@@ -33,42 +33,16 @@ bool portRingShowsLoss = false;
 namespace {
 
 // Start values of the parameter words; words without a control keep them.
+// clang-format off
 constexpr unsigned short kParameterStart[34] = {
-    85,
-    1,
-    0,  // header, command, sub-arg
-    500,
-    50,
-    512,
-    1,
-    2048,
-    50,
-    50,
-    1,
-    1,
-    1,
-    1,
-    0,
-    1,
-    1,
-    0,  // frame 0
-    500,
-    50,
-    512,
-    1,
-    2048,
-    0,
-    0,
-    0,
-    0,
-    0,
-    0,  // frame 1 words 0-10
-    0,  // unused
-    4096,
-    0,  // scale factor
-    37000 & 0xFFFF,
-    0,  // setpoint value
+    85,   1,   0,                                             // header, command, sub-arg
+    500,  50,  512, 1, 2048, 50, 50, 1, 1, 1, 1, 0, 1, 1, 0,  // frame 0
+    500,  50,  512, 1, 2048, 0,  0,  0, 0, 0, 0,              // frame 1 words 0-10
+    0,                                                        // unused
+    4096, 0,                                                  // scale factor
+    37000 & 0xFFFF, 0,                                        // setpoint value
 };
+// clang-format on
 
 void CopyText(char *dst, std::size_t size, const char *src) { std::snprintf(dst, size, "%s", src); }
 
@@ -173,21 +147,6 @@ int RefusePanelFile(const char *file, const char *panel, int resourceId, const c
     return -1;
 }
 
-int *PanelHandle(int resourceId) {
-    switch (resourceId) {
-        case PANEL:
-            return &pHandle;
-        case PARA1:
-            return &pPara1;
-        case PARA2:
-            return &pPara2;
-        case CALIB:
-            return &pCalib;
-        default:
-            return &panelPopUp;
-    }
-}
-
 // Every control the program uses is there and of the kind it expects, so
 // that no text or value goes nowhere.
 int CheckRequiredControls(const char *file) {
@@ -240,6 +199,21 @@ int LoadKVexPanels(const char *file) {
 }
 
 const char *PanelFileRefusal() { return panelFileRefusal; }
+
+int *PanelHandle(int resourceId) {
+    switch (resourceId) {
+        case PANEL:
+            return &pHandle;
+        case PARA1:
+            return &pPara1;
+        case PARA2:
+            return &pPara2;
+        case CALIB:
+            return &pCalib;
+        default:
+            return &panelPopUp;
+    }
+}
 
 void DiscardKVexPanels() {
     DiscardPanel(pPara1);

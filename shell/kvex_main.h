@@ -57,6 +57,8 @@ void StartKVex(bool openPort);
 int LoadKVexPanels(const char *file = kPanelFile);
 // The line that the last refused panel file gave, or "".
 const char *PanelFileRefusal();
+// Where the handle of the panel with this resource id is kept.
+int *PanelHandle(int resourceId);
 // Discards the five panels, the main panel last.
 void DiscardKVexPanels();
 

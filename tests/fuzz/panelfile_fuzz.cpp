@@ -20,23 +20,8 @@ void Check(bool ok) {
     if (!ok) __builtin_trap();
 }
 
-int HandleOf(int resourceId) {
-    switch (resourceId) {
-        case PANEL:
-            return pHandle;
-        case PARA1:
-            return pPara1;
-        case PARA2:
-            return pPara2;
-        case CALIB:
-            return pCalib;
-        default:
-            return panelPopUp;
-    }
-}
-
 void CheckControl(int panel, int id, const char *kind) {
-    const char *found = GetCtrlKind(HandleOf(panel), id);
+    const char *found = GetCtrlKind(*PanelHandle(panel), id);
     Check(found != nullptr && std::strcmp(found, kind) == 0);
 }
 
