@@ -19,12 +19,14 @@ constexpr const char *kUsage =
     "Front-end of the K-VEX line-scan laser position sensor on an RS-232 line.\n\n"
     "  --simulate       talk to the built-in simulated sensor (it becomes port 1)\n"
     "  --port DEVICE    make DEVICE (e.g. /dev/ttyUSB0 or /dev/pts/3) port 1\n"
+    "  --start MODE     start run mode (run) or video mode (video) once the window is up\n"
     "  --help           show this text and exit\n"
     "  --version        show the version and exit\n";
 
 struct Options {
     bool simulate = false;
     std::string port;
+    int start = START_NONE;
 };
 
 // Returns -1 to go on, otherwise the exit code.
@@ -43,6 +45,9 @@ int ParseOptions(int argc, char **argv, Options &opt) {
             opt.simulate = true;
         } else if (!std::strcmp(a, "--port") && i + 1 < argc) {
             opt.port = argv[++i];
+        } else if (!std::strcmp(a, "--start") && i + 1 < argc &&
+                   (!std::strcmp(argv[i + 1], "run") || !std::strcmp(argv[i + 1], "video"))) {
+            opt.start = !std::strcmp(argv[++i], "run") ? START_RUN : START_VIDEO;
         } else {
             std::fprintf(stderr, "kvex: unknown option '%s'\n\n%s", a, kUsage);
             return 2;
@@ -82,6 +87,7 @@ int main(int argc, char **argv) {
         SetComPortDevice(1, opt.port.c_str());
     }
 
+    startMode = opt.start;
     const int code = WinMain(nullptr, nullptr, nullptr, 1);
     if (sim) sim->stop();
     CloseRunTime();

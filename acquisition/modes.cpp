@@ -69,10 +69,14 @@ int SendRawRequest() {
     return SendRequest(com, CMD_RAW_VALUES, 0, pp);
 }
 
-void DrawRawReply() {
-    CopyPPtoRAWVars();
+void DrawRawValues() {
     PlotVIDEOBarGraph();
     PlotRAWGraph();
+}
+
+void DrawRawReply() {
+    CopyPPtoRAWVars();
+    DrawRawValues();
 }
 
 int PushGETRAW() {
@@ -102,14 +106,21 @@ void PushRUN() {
     double sent = Timer();
     PushGETRAW();
     do {
-        if (graph_flag == 1) {
+        if (rx_flag == 1) {
+            // The reply's values leave pp before the next request fills it;
+            // the request goes out at once, and the drawing is done while
+            // the sensor answers. One flush serves both steps.
+            const bool draw = graph_flag == 1;
+            if (draw) CopyPPtoRAWVars();
+            graph_flag = 0;
+            SendRawRequest();
+            sent = Timer();
+            if (draw) DrawRawValues();
+            if (line_lost) ShowDisplaysStale();  // the request found no line: nothing is live now
+        } else if (graph_flag == 1) {
             DrawRawReply();
             graph_flag = 0;
             FlushQueues();
-        }
-        if (rx_flag == 1) {
-            SendRawRequest();
-            sent = Timer();
         }
         if (Timer() - sent > 2 * TIMEOUT) {
             ShowText("Timeout RS232-Line!");
@@ -117,7 +128,7 @@ void PushRUN() {
             ShowDisplaysStale();
             break;
         }
-        ProcessSystemEvents();
+        ProcessSystemEventsUntil(sent + 2 * TIMEOUT + 0.001);
     } while (stop_flag == 0);
 
     rx_flag = graph_flag = 0;

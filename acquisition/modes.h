@@ -12,6 +12,9 @@ void ShowRunModeGraphs();
 int SendRawRequest();
 // A raw-values reply into the raw values, the bar graphs and the strip chart.
 void DrawRawReply();
+// The raw values already taken from the reply onto the bar graphs and the
+// strip chart.
+void DrawRawValues();
 
 void PushRUN();
 int PushGETRAW();

@@ -197,7 +197,7 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
             break;
         }
         if (counter >= samples) stop_flag = 1;
-        ProcessSystemEvents();
+        ProcessSystemEventsUntil(lastSent + TIMEOUT + 0.001);
     } while (stop_flag == 0);
     return FileFault::None;
 }

@@ -183,7 +183,7 @@ int SendBuiltRequest(int port) {
 int AwaitReply(double timeoutSeconds) {
     const double t0 = Timer();
     for (;;) {
-        ProcessSystemEvents();
+        ProcessSystemEventsUntil(t0 + timeoutSeconds + 0.001);
         if (rx_flag) return EXCHANGE_OK;
         if (line_lost) return EXCHANGE_LINE_LOST;
         if (Timer() - t0 > timeoutSeconds) {
@@ -200,8 +200,14 @@ int AwaitBytes(int port, int count, double timeoutSeconds, bool processEvents, b
     int waiting = 0, last = -1;
     double lastChange = t0;
     *timedOut = false;
+    // The port wakes the event processing when the count is in, not at
+    // every byte of it.
+    if (processEvents) SetComWakeCount(port, count);
     for (;;) {
-        if (processEvents) ProcessSystemEvents();
+        if (processEvents)
+            ProcessSystemEventsUntil(t0 + timeoutSeconds + 0.001);
+        else
+            Delay(kQuietGap / 4);
         if (ComLineLost(port) > 0) {
             ReportLineLost();
             return EXCHANGE_LINE_LOST;
@@ -226,6 +232,7 @@ int AwaitBytes(int port, int count, double timeoutSeconds, bool processEvents, b
             break;
         }
     }
+    if (processEvents) SetComWakeCount(port, 0);
     if (waiting >= count) {
         g_awaited.waiting = false;
         ClearDebts();

@@ -1,17 +1,32 @@
-// The RS-232 port operations on Qt SerialPort. Each open port keeps its own
-// input queue, filled from the device whenever Qt reports bytes and whenever a
-// caller asks for the queue length or reads. The receive notification never
-// runs inside a port operation: taking bytes in only posts a check, and the
-// check runs the callback while the program processes events.
+// The RS-232 port operations on the device's own descriptor. Each open port
+// keeps its own input queue, filled from the device when the descriptor
+// wakes the program and whenever a caller asks for the queue length or reads.
+// The receive notification never runs inside a port operation: taking bytes
+// in only posts a check, and the check runs the callback while the program
+// processes events.
+//
+// The program is woken by a port only when there is something to do. While
+// a count notification is armed and part of the count is in, the descriptor
+// is not watched at all (a watched terminal wakes its reader at every byte,
+// whatever VMIN says): a timer wakes the program when the rest can be there,
+// reckoned from the line's byte time, so a frame costs two wake-ups, its
+// first bytes and its end. A far end that stops short is noticed the same
+// way, and the port then waits for its next byte.
 #include "rs232.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/timerfd.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QPointer>
-#include <QSerialPort>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -28,32 +43,43 @@ constexpr int kMaxQueueSize = 1 << 20;
 constexpr double kDefaultTimeout = 1.5;  // seconds, until SetComTime
 constexpr int kWriteWaitMs = 50;         // how long a write may wait for the device
 constexpr int kReadSliceMs = 20;         // a blocking read checks the line this often
-constexpr int kMaxBaudRate = 4000000;
+// How much later than its line time the rest of a frame is looked for: a
+// little for the far end's clock and the scheduler, not so much that the
+// next request waits for it.
+constexpr double kRestSlackSeconds = 0.0001;
+constexpr double kRestSlackShare = 0.002;
 
 struct Port {
-    QPointer<QSerialPort> serial;
+    int fd = -1;
+    QPointer<QSocketNotifier> reader;
+    int restFd = -1;  // timer: the rest of a frame can be there now
+    bool restArmed = false;
+    QPointer<QSocketNotifier> restTimer;
     QByteArray input;
     int inputLimit = kDefaultQueueSize;
     int outputLimit = kDefaultQueueSize;
     double timeout = kDefaultTimeout;
+    double byteSeconds = 10.0 / 19200.0;
     // receive notification
     int mask = 0;
     int notifyCount = 1;
     int eventChar = -1;
     ComCallbackPtr callback = nullptr;
     void *callbackData = nullptr;
+    int wakeCount = 0;         // wake at this queue length also without a callback
     bool armed = true;         // the notify count may fire once it is reached
     int pending = 0;           // character, flag and empty-output events not yet delivered
     bool checkPosted = false;  // a notification check waits in the event queue
     bool inCallback = false;
-    bool lost = false;  // the device went away while open
+    bool stalled = false;  // the deadline passed: wait for the next byte, not for a time
+    bool lost = false;     // the device went away while open
     unsigned generation = 0;
 };
 
 Port g_ports[kMaxPorts + 1];
 
-// Owner of the ports and target of the posted checks; it lives as long as the
-// application object.
+// Owner of the notifiers and target of the posted checks; it lives as long as
+// the application object.
 QObject *context() {
     static QPointer<QObject> ctx;
     if (!ctx) ctx = new QObject(QCoreApplication::instance());
@@ -69,12 +95,14 @@ Port *openPort(int port, int *code) {
         return nullptr;
     }
     Port &p = g_ports[port];
-    if (!p.serial) {
+    if (p.fd < 0 && !p.lost) {
         *code = kComPortNotOpen;
         return nullptr;
     }
     return &p;
 }
+
+bool usable(const Port &p) { return p.fd >= 0 && !p.lost; }
 
 // ------------------------------------------------------------ notification
 
@@ -107,13 +135,57 @@ int dueEvents(Port &p) {
     return bits;
 }
 
+// ------------------------------------------------------------ waking up
+
+// The queue length at which the program has something to do, 0 for none:
+// the armed notify count, or the count a waiting caller asked for.
+int wakeTarget(const Port &p) {
+    if (!p.callback || p.mask == 0) return p.wakeCount;
+    if (p.mask & COM_EV_RXCHAR) return 1;
+    if ((p.mask & COM_EV_RECEIVE) && p.armed) return p.notifyCount;
+    if (p.mask & COM_EV_RXFLAG) return 1;
+    return p.wakeCount;
+}
+
+void setRestTimer(Port &p, double seconds) {
+    if (p.restFd < 0 || (seconds <= 0 && !p.restArmed)) return;
+    p.restArmed = seconds > 0;
+    itimerspec due{};
+    if (seconds > 0) {
+        const long long ns = static_cast<long long>(seconds * 1e9) + 1;
+        due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000LL);
+        due.it_value.tv_nsec = static_cast<long>(ns % 1000000000LL);
+    }
+    ::timerfd_settime(p.restFd, 0, &due, nullptr);
+    if (p.restTimer) p.restTimer->setEnabled(seconds > 0);
+}
+
+// Watches the descriptor for the next byte, or sets the timer for the rest
+// of the wake target, or does neither.
+void updateWake(Port &p) {
+    if (!usable(p) || !p.reader) return;
+    const int target = wakeTarget(p);
+    const int queued = static_cast<int>(p.input.size());
+    if (target <= 0 || queued >= target || queued == 0 || p.stalled) {
+        setRestTimer(p, 0);
+        p.reader->setEnabled(target > 0);
+        return;
+    }
+    p.reader->setEnabled(false);
+    const double line = (target - queued) * p.byteSeconds;
+    setRestTimer(p, line * (1.0 + kRestSlackShare) + kRestSlackSeconds);
+}
+
 void runCheck(int port, unsigned generation) {
     Port &p = g_ports[port];
     if (p.generation != generation) return;  // closed or reopened since
     p.checkPosted = false;
-    if (!p.serial || !p.callback || p.mask == 0 || p.inCallback) return;
+    if (!p.callback || p.mask == 0 || p.inCallback) return;
     const int bits = dueEvents(p);
-    if (bits == 0) return;
+    if (bits == 0) {
+        updateWake(p);
+        return;
+    }
     const ComCallbackPtr callback = p.callback;
     void *data = p.callbackData;
     p.inCallback = true;
@@ -121,117 +193,183 @@ void runCheck(int port, unsigned generation) {
     if (p.generation != generation) return;  // the callback closed or reopened the port
     p.inCallback = false;
     rearm(p);
-    if (p.pending != 0 || (p.armed && p.input.size() >= p.notifyCount)) postCheck(port);
+    if (p.pending != 0 || (p.armed && p.input.size() >= p.notifyCount))
+        postCheck(port);
+    else
+        updateWake(p);
 }
 
 // ------------------------------------------------------------ taking bytes in
 
-// Moves what Qt holds into the port's queue; bytes beyond its size are lost.
-void takeIn(int port) {
-    Port &p = g_ports[port];
-    if (!p.serial) return;
-    const QByteArray bytes = p.serial->readAll();
-    if (bytes.isEmpty()) return;
-    const qsizetype room = p.inputLimit - p.input.size();
-    if (room > 0) p.input.append(bytes.constData(), std::min(room, bytes.size()));
-    p.pending |= COM_EV_RXCHAR;
-    if (p.eventChar >= 0 && bytes.contains(static_cast<char>(p.eventChar)))
-        p.pending |= COM_EV_RXFLAG;
-    postCheck(port);
+bool hungUp(int fd) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (fd < 0 || ::poll(&pfd, 1, 0) < 0) return true;
+    return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-// Asks the device for what has arrived, without waiting and without running
-// any callback.
-void pollDevice(int port) {
-    Port &p = g_ports[port];
-    if (!p.lost && p.serial->isOpen()) p.serial->waitForReadyRead(0);
-    takeIn(port);
-}
-
-void onWritten(int port) {
-    Port &p = g_ports[port];
-    if (p.serial && p.serial->bytesToWrite() == 0) {
-        p.pending |= COM_EV_TXEMPTY;
-        postCheck(port);
+// The device has gone (adapter pulled, far end of a pseudo-terminal closed).
+// The port stays known under its number so that every operation answers with
+// a code until it is closed; the descriptor is let go at once.
+void releaseDescriptors(Port &p) {
+    for (QSocketNotifier *n : {p.reader.data(), p.restTimer.data()}) {
+        if (!n) continue;
+        n->setEnabled(false);
+        n->deleteLater();  // it may be the one whose signal runs now
+    }
+    for (int *fd : {&p.fd, &p.restFd}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
     }
 }
 
-bool hungUp(QSerialPort &serial) {
-    pollfd fd{static_cast<int>(serial.handle()), POLLIN, 0};
-    if (fd.fd < 0 || ::poll(&fd, 1, 0) < 0) return true;
-    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
-// A device that reports a read or resource error has gone (adapter pulled,
-// far end of a pseudo-terminal closed). The port stays known under its number
-// so that every operation answers with a code until it is closed; the device
-// itself is let go at the next event processing, not inside Qt's own signal.
-void onError(int port, QSerialPort::SerialPortError error) {
+void markLost(int port) {
     Port &p = g_ports[port];
-    if (p.lost || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)) return;
-    // Qt also reports a read error when the bytes it was told of have just
-    // been flushed away; only a hung-up line is a lost one.
-    if (error == QSerialPort::ReadError && !hungUp(*p.serial)) {
-        p.serial->clearError();
-        return;
-    }
+    if (p.lost) return;
     p.lost = true;
+    releaseDescriptors(p);
     p.pending |= COM_EV_LINE_LOST;
     postCheck(port);
-    const unsigned generation = p.generation;
-    QMetaObject::invokeMethod(
-        context(),
-        [port, generation] {
-            Port &q = g_ports[port];
-            if (q.generation == generation && q.serial) q.serial->close();
-        },
-        Qt::QueuedConnection);
+}
+
+// Moves what the device holds into the port's queue; bytes beyond its size
+// are lost. Returns the number of bytes read from the device.
+int takeIn(int port) {
+    Port &p = g_ports[port];
+    if (!usable(p)) return 0;
+    int total = 0;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(p.fd, buffer, sizeof buffer);
+        if (n > 0) {
+            total += static_cast<int>(n);
+            const qsizetype room = p.inputLimit - p.input.size();
+            if (room > 0) p.input.append(buffer, std::min<qsizetype>(room, n));
+            if (p.eventChar >= 0 && std::memchr(buffer, p.eventChar, static_cast<std::size_t>(n)))
+                p.pending |= COM_EV_RXFLAG;
+            if (n < static_cast<ssize_t>(sizeof buffer)) break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if ((n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) && hungUp(p.fd)) markLost(port);
+        break;
+    }
+    if (total > 0) {
+        p.pending |= COM_EV_RXCHAR;
+        p.stalled = false;
+    }
+    return total;
+}
+
+// After bytes came in: a notification that is due is posted, otherwise the
+// next wake-up is set.
+void afterIntake(int port) {
+    Port &p = g_ports[port];
+    const bool due = p.callback && p.mask != 0 &&
+                     ((p.pending & (p.mask | COM_EV_LINE_LOST)) ||
+                      ((p.mask & COM_EV_RECEIVE) && p.armed && p.input.size() >= p.notifyCount));
+    if (due)
+        postCheck(port);
+    else
+        updateWake(p);
+}
+
+void onReadable(int port) {
+    takeIn(port);
+    afterIntake(port);
+}
+
+void onRestDue(int port) {
+    Port &p = g_ports[port];
+    std::uint64_t expirations = 0;
+    if (::read(p.restFd, &expirations, sizeof expirations) < 0) {
+        // nothing to clear: it was set anew meanwhile
+    }
+    if (takeIn(port) == 0) p.stalled = true;
+    afterIntake(port);
 }
 
 // ------------------------------------------------------------ opening
 
 bool validSettings(long baudRate, int parity, int dataBits, int stopBits, int inputQueueSize,
                    int outputQueueSize) {
-    return baudRate > 0 && baudRate <= kMaxBaudRate && parity >= 0 && parity <= 4 &&
-           dataBits >= 5 && dataBits <= 8 && (stopBits == 1 || stopBits == 2) &&
-           inputQueueSize <= kMaxQueueSize && outputQueueSize <= kMaxQueueSize;
+    return baudRate > 0 && parity >= 0 && parity <= 4 && dataBits >= 5 && dataBits <= 8 &&
+           (stopBits == 1 || stopBits == 2) && inputQueueSize <= kMaxQueueSize &&
+           outputQueueSize <= kMaxQueueSize;
 }
 
-QSerialPort::Parity toParity(int parity) {
-    static const QSerialPort::Parity kParity[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                                  QSerialPort::EvenParity, QSerialPort::MarkParity,
-                                                  QSerialPort::SpaceParity};
-    return kParity[parity];
+speed_t speedFor(long baudRate) {
+    static const struct {
+        long rate;
+        speed_t speed;
+    } kSpeeds[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const auto &s : kSpeeds)
+        if (s.rate == baudRate) return s.speed;
+    return B0;
 }
 
-bool configure(QSerialPort &serial, long baudRate, int parity, int dataBits, int stopBits) {
-    return serial.setBaudRate(static_cast<qint32>(baudRate)) &&
-           serial.setDataBits(static_cast<QSerialPort::DataBits>(dataBits)) &&
-           serial.setParity(toParity(parity)) &&
-           serial.setStopBits(stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
-           serial.setFlowControl(QSerialPort::NoFlowControl);
+// Raw 8-bit line without echo, modem control or flow control; a read returns
+// what is there.
+bool configure(int fd, speed_t speed, int parity, int dataBits, int stopBits) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return false;
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    static const tcflag_t kSize[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= CLOCAL | CREAD | kSize[dataBits - 5];
+    if (parity == 1) tio.c_cflag |= PARENB | PARODD;
+    if (parity == 2) tio.c_cflag |= PARENB;
+    if (parity == 3) tio.c_cflag |= PARENB | CMSPAR | PARODD;  // mark
+    if (parity == 4) tio.c_cflag |= PARENB | CMSPAR;           // space
+    if (stopBits == 2) tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;  // a read returns what is there
+    tio.c_cc[VTIME] = 0;
+    return ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0 &&
+           ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-int openErrorCode(QSerialPort::SerialPortError error, const std::string &device) {
+int openErrorCode(int error) {
     switch (error) {
-        case QSerialPort::DeviceNotFoundError:
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
             return kComNoSerialPortFound;
-        case QSerialPort::PermissionError:
-        case QSerialPort::OpenError:
+        case EACCES:
+        case EPERM:
+        case EBUSY:
+        case EWOULDBLOCK:
             return kComCannotOpenPort;
-        case QSerialPort::UnsupportedOperationError:
+        case EISDIR:
+        case ENOTTY:
+        case EINVAL:
             return kComNotASerialPort;  // a file or device without line settings
         default:
-            return QFileInfo(QString::fromStdString(device)).isDir() ? kComNotASerialPort
-                                                                     : kComUnknownSystemError;
+            return kComUnknownSystemError;
     }
 }
 
-void connectPort(int port, QSerialPort *serial) {
-    QObject::connect(serial, &QSerialPort::readyRead, serial, [port] { takeIn(port); });
-    QObject::connect(serial, &QSerialPort::bytesWritten, serial, [port] { onWritten(port); });
-    QObject::connect(serial, &QSerialPort::errorOccurred, serial,
-                     [port](QSerialPort::SerialPortError e) { onError(port, e); });
+// Opens the device for this program alone: other programs that lock it, and
+// a second opening by this one, are refused.
+int openDevice(const std::string &device, int *fd) {
+    *fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (*fd < 0) return openErrorCode(errno);
+    const bool terminal = ::isatty(*fd) != 0;
+    if (!terminal || ::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(*fd);
+        *fd = -1;
+        return openErrorCode(terminal ? EBUSY : ENOTTY);
+    }
+    ::ioctl(*fd, TIOCEXCL);
+    return 0;
 }
 
 // Starts the port afresh; the generation tells posted checks of an earlier
@@ -242,12 +380,46 @@ void resetPort(Port &p) {
     p.generation = generation;
 }
 
-// Hands what is queued for output to the device now, so that it leaves even
-// when the caller does not process events.
-void push(Port &p) {
-    if (p.lost || !p.serial->isOpen()) return;
-    p.serial->flush();
-    if (p.serial->bytesToWrite() > 0) p.serial->waitForBytesWritten(kWriteWaitMs);
+bool watch(int port) {
+    Port &p = g_ports[port];
+    p.restFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (p.restFd < 0) return false;
+    p.reader = new QSocketNotifier(p.fd, QSocketNotifier::Read, context());
+    QObject::connect(p.reader, &QSocketNotifier::activated, p.reader, [port] { onReadable(port); });
+    p.restTimer = new QSocketNotifier(p.restFd, QSocketNotifier::Read, context());
+    QObject::connect(p.restTimer, &QSocketNotifier::activated, p.restTimer,
+                     [port] { onRestDue(port); });
+    // Nothing to wake for until a notification is installed.
+    p.reader->setEnabled(false);
+    p.restTimer->setEnabled(false);
+    return true;
+}
+
+// Hands bytes to the device now, waiting a little for room, so that they
+// leave even when the caller does not process events.
+int push(int port, const char *buffer, int count) {
+    Port &p = g_ports[port];
+    int written = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteWaitMs);
+    while (written < count && usable(p)) {
+        const ssize_t n =
+            ::write(p.fd, buffer + written, static_cast<std::size_t>(count - written));
+        if (n > 0) {
+            written += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (hungUp(p.fd)) markLost(port);
+            break;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) break;
+        pollfd pfd{p.fd, POLLOUT, 0};
+        ::poll(&pfd, 1, static_cast<int>(left));
+    }
+    return written;
 }
 
 }  // namespace
@@ -255,46 +427,46 @@ void push(Port &p) {
 int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize) {
     if (!validNumber(port)) return kComInvalidPortNumber;
-    if (!validSettings(baudRate, parity, dataBits, stopBits, inputQueueSize, outputQueueSize))
+    if (!validSettings(baudRate, parity, dataBits, stopBits, inputQueueSize, outputQueueSize) ||
+        speedFor(baudRate) == B0)
         return kComInvalidParameter;
     const std::string device =
         deviceName != nullptr && *deviceName != '\0' ? deviceName : rs232::deviceForNumber(port);
     if (device.empty()) return kComInvalidPortNumber;
     CloseCom(port);
 
-    auto *serial = new QSerialPort(context());
-    serial->setPortName(QString::fromStdString(device));
-    if (!serial->open(QIODevice::ReadWrite)) {
-        const int code = openErrorCode(serial->error(), device);
-        delete serial;
-        return code;
-    }
-    if (!configure(*serial, baudRate, parity, dataBits, stopBits)) {
-        serial->close();
-        delete serial;
+    int fd = -1;
+    if (const int code = openDevice(device, &fd); code != 0) return code;
+    if (!configure(fd, speedFor(baudRate), parity, dataBits, stopBits)) {
+        ::close(fd);
         return kComNotASerialPort;
     }
     // Some USB adapters send nothing until DTR is set. A pseudo-terminal has
     // no modem lines and refuses; that is no reason to fail.
-    serial->setDataTerminalReady(true);
-    serial->clearError();
+    int dtr = TIOCM_DTR;
+    ::ioctl(fd, TIOCMBIS, &dtr);
+    ::tcflush(fd, TCIOFLUSH);
 
     Port &p = g_ports[port];
     resetPort(p);
-    p.serial = serial;
+    p.fd = fd;
     p.inputLimit = inputQueueSize > 0 ? inputQueueSize : kDefaultQueueSize;
     p.outputLimit = outputQueueSize > 0 ? outputQueueSize : kDefaultQueueSize;
-    connectPort(port, serial);
+    p.byteSeconds = (1.0 + dataBits + (parity != 0 ? 1 : 0) + stopBits) / baudRate;
+    if (!watch(port)) {
+        CloseCom(port);
+        return kComUnknownSystemError;
+    }
     return 0;
 }
 
 int CloseCom(int port) {
     if (!validNumber(port)) return kComInvalidPortNumber;
     Port &p = g_ports[port];
-    if (QSerialPort *serial = p.serial) {
-        serial->close();
-        delete serial;
-    }
+    delete p.reader.data();
+    delete p.restTimer.data();
+    for (int fd : {p.fd, p.restFd})
+        if (fd >= 0) ::close(fd);
     resetPort(p);
     return 0;
 }
@@ -312,9 +484,14 @@ int SetCTSMode(int port, int mode) {
     int code = 0;
     Port *p = openPort(port, &code);
     if (!p) return code;
-    if (p->lost) return kComIoError;
-    const auto flow = mode != 0 ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl;
-    return p->serial->setFlowControl(flow) ? 0 : kComIoError;
+    if (!usable(*p)) return kComIoError;
+    termios tio{};
+    if (::tcgetattr(p->fd, &tio) != 0) return kComIoError;
+    if (mode != 0)
+        tio.c_cflag |= CRTSCTS;
+    else
+        tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    return ::tcsetattr(p->fd, TCSANOW, &tio) == 0 ? 0 : kComIoError;
 }
 
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
@@ -333,6 +510,19 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     p->pending = p->lost ? COM_EV_LINE_LOST : 0;  // a lost device is told to every new callback
     if (on && (p->lost || ((p->mask & COM_EV_RECEIVE) && p->input.size() >= p->notifyCount)))
         postCheck(port);
+    else
+        updateWake(*p);
+    return 0;
+}
+
+int SetComWakeCount(int port, int count) {
+    int code = 0;
+    Port *p = openPort(port, &code);
+    if (!p) return code;
+    if (count < 0) return kComInvalidParameter;
+    p->wakeCount = count;
+    p->stalled = false;
+    updateWake(*p);
     return 0;
 }
 
@@ -341,15 +531,15 @@ int ComWrt(int port, const char *buffer, int count) {
     Port *p = openPort(port, &code);
     if (!p) return code;
     if (buffer == nullptr || count < 0) return kComInvalidParameter;
-    if (p->lost) return kComIoError;
+    if (!usable(*p)) return kComIoError;
     if (count == 0) return 0;
-    if (p->serial->bytesToWrite() + count > p->outputLimit) push(*p);
-    const qint64 room = p->outputLimit - p->serial->bytesToWrite();
-    if (room <= 0) return 0;
-    const qint64 written = p->serial->write(buffer, std::min<qint64>(count, room));
-    if (written < 0) return kComIoError;
-    push(*p);
-    return p->lost ? kComIoError : static_cast<int>(written);
+    const int written = push(port, buffer, std::min(count, p->outputLimit));
+    if (!usable(*p)) return kComIoError;
+    if (written > 0) {
+        p->pending |= COM_EV_TXEMPTY;
+        if (p->mask & COM_EV_TXEMPTY) postCheck(port);
+    }
+    return written;
 }
 
 int ComRd(int port, char *buffer, int count) {
@@ -357,20 +547,22 @@ int ComRd(int port, char *buffer, int count) {
     Port *p = openPort(port, &code);
     if (!p) return code;
     if (buffer == nullptr || count < 0) return kComInvalidParameter;
-    pollDevice(port);
+    takeIn(port);
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(p->timeout));
-    while (p->input.size() < count && !p->lost && p->serial->isOpen()) {
+    while (p->input.size() < count && usable(*p)) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
-        p->serial->waitForReadyRead(static_cast<int>(std::min<long long>(left, kReadSliceMs)));
+        pollfd pfd{p->fd, POLLIN, 0};
+        ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, kReadSliceMs)));
         takeIn(port);
     }
     const int n = static_cast<int>(std::min<qsizetype>(count, p->input.size()));
     if (n > 0) std::memcpy(buffer, p->input.constData(), static_cast<std::size_t>(n));
     p->input.remove(0, n);
     rearm(*p);
+    afterIntake(port);
     return n;
 }
 
@@ -378,7 +570,7 @@ int GetInQLen(int port) {
     int code = 0;
     Port *p = openPort(port, &code);
     if (!p) return code;
-    pollDevice(port);
+    if (takeIn(port) > 0) afterIntake(port);
     return static_cast<int>(p->input.size());
 }
 
@@ -394,8 +586,10 @@ int FlushInQ(int port) {
     Port *p = openPort(port, &code);
     if (!p) return code;
     p->input.clear();
-    if (!p->lost && p->serial->isOpen()) p->serial->clear(QSerialPort::Input);
+    if (usable(*p)) ::tcflush(p->fd, TCIFLUSH);
     rearm(*p);
+    p->stalled = false;
+    updateWake(*p);
     return 0;
 }
 
@@ -403,6 +597,6 @@ int FlushOutQ(int port) {
     int code = 0;
     Port *p = openPort(port, &code);
     if (!p) return code;
-    if (!p->lost && p->serial->isOpen()) p->serial->clear(QSerialPort::Output);
+    if (usable(*p)) ::tcflush(p->fd, TCOFLUSH);
     return 0;
 }

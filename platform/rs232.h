@@ -51,9 +51,9 @@ int GetComPortDevice(int number, char *device, std::size_t size);
 
 // Opens the port. deviceName "" means the device of the port number; another
 // name opens that device under the number. Input bytes beyond inputQueueSize
-// (0 or less: 4096) are dropped. Asserts DTR once the port is open; no flow
-// control. Opening an open number closes it first and opens it afresh.
-// Returns 0, or one of the negative codes above.
+// (0 or less: 4096) are dropped. Only standard baud rates. Asserts DTR once
+// the port is open; no flow control. The device is locked (flock) while open. Opening an open
+// number closes it first and opens it afresh. Returns 0, or one of the negative codes above.
 int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);  // closing a closed port returns 0 and does nothing
@@ -67,8 +67,15 @@ int SetCTSMode(int port, int mode);
 // afresh: if the queue already holds the count, it runs at the next event
 // processing. COM_EV_RXFLAG and COM_EV_TXEMPTY are delivered the same way.
 // The callback never runs inside a port operation.
+// While a count is armed and part of it is in, the port wakes the program
+// only once the rest can be there (or the rest's line time has passed): an
+// event-character event comes with the bytes it arrived among.
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void *callbackData);
+// Wakes the event processing (without any callback) once the input queue
+// holds count bytes, for a caller that waits for them while processing
+// events; 0 (the default) switches it off.
+int SetComWakeCount(int port, int count);
 // Queues count bytes and hands them to the device at once. Returns the number
 // of bytes queued, or a negative code.
 int ComWrt(int port, const char *buffer, int count);

@@ -38,6 +38,13 @@ int QuitUserInterface(int code);
 // Runs what is pending and returns; with nothing pending it waits at most
 // about a millisecond for the next event, so polling loops never spin a core.
 int ProcessSystemEvents();
+// The same for a loop that waits on something with a time-out: with nothing
+// pending it sleeps until the next event (a reply, input, a timer) or until
+// deadline (on the Timer() clock), whichever comes first, and then returns.
+int ProcessSystemEventsUntil(double deadline);
+// Runs fn(data) once, from the event loop, after what is pending now.
+using DeferredCallbackPtr = void (*)(void *data);
+int PostDeferredCall(DeferredCallbackPtr fn, void *data);
 
 // ---------------------------------------------------------------- panels
 // file: a bare name is looked up in the program's directory.

@@ -6,8 +6,10 @@
 #include <qcustomplot.h>
 
 #include <QApplication>
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "ui_internal.h"
 
@@ -19,29 +21,88 @@ constexpr int kCursorColors[] = {0x000000, 0x0000FF, 0x800080, 0x008080};
 constexpr int kTraceColors[] = {0x008000, 0x008000, 0x000000, 0xFF0000,
                                 0xFF0000, 0x0000FF, 0x808000, 0x800080};
 
-// A plot that is not on screen is redrawn when it shows up, not before.
+// A change only marks the plot: the window draws its marked plots right
+// before it paints, so that all changes of all plots since the last frame
+// cost one render each and one paint of the window. A plot that is not on
+// screen is drawn when it shows up, not before.
+class PlotWidget;
+std::vector<QPointer<PlotWidget>> g_marked;
+
+// The plot's one paint buffer, opaque: cleared to the plot's white instead
+// of to transparent, so that showing it is a copy, not a blend of every pixel.
+class OpaqueBuffer : public QCPAbstractPaintBuffer {
+  public:
+    OpaqueBuffer(const QSize &size, double devicePixelRatio)
+        : QCPAbstractPaintBuffer(size, devicePixelRatio) {
+        OpaqueBuffer::reallocateBuffer();
+    }
+
+    QCPPainter *startPainting() override {
+        auto *painter = new QCPPainter(&image_);
+        painter->setRenderHint(QPainter::Antialiasing);
+        return painter;
+    }
+
+    void draw(QCPPainter *painter) const override {
+        if (painter && painter->isActive()) painter->drawImage(0, 0, image_);
+    }
+
+    void clear(const QColor &) override { image_.fill(Qt::white); }
+
+  protected:
+    void reallocateBuffer() override {
+        setInvalidated();
+        image_ = QImage(mSize * mDevicePixelRatio, QImage::Format_RGB32);
+        image_.setDevicePixelRatio(mDevicePixelRatio);
+    }
+
+  private:
+    QImage image_;
+};
+
 class PlotWidget : public QCustomPlot {
   public:
-    using QCustomPlot::QCustomPlot;
+    explicit PlotWidget(QWidget *parent) : QCustomPlot(parent) {
+        // It covers every pixel it owns: what lies beneath is never painted
+        // for it.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        // Every layer draws into the one buffer, which is then opaque.
+        for (int i = 0; i < layerCount(); ++i) layer(i)->setMode(QCPLayer::lmLogical);
+        mPaintBuffers.clear();
+        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(
+            new OpaqueBuffer(viewport().size(), devicePixelRatioF())));
+    }
 
     void requestReplot() {
-        if (isVisible())
-            replot(rpQueuedReplot);
-        else
-            stale_ = true;
+        if (!marked_) g_marked.push_back(this);
+        marked_ = true;
+        if (isVisible()) update();
+    }
+
+    void drawIfMarked() {
+        if (!marked_ || !isVisible()) return;
+        marked_ = false;
+        replot(rpQueuedRefresh);
     }
 
   protected:
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
-        if (stale_) {
-            stale_ = false;
-            replot(rpQueuedReplot);
+        if (marked_) update();
+    }
+
+    // A paint that the window did not prepare (a grab, an expose) still
+    // shows the latest data.
+    void paintEvent(QPaintEvent *event) override {
+        if (marked_) {
+            marked_ = false;
+            replot(rpQueuedRefresh);
         }
+        QCustomPlot::paintEvent(event);
     }
 
   private:
-    bool stale_ = false;
+    bool marked_ = false;
 };
 
 void RequestReplot(Control &c) { static_cast<PlotWidget *>(c.plot)->requestReplot(); }
@@ -107,6 +168,7 @@ void SetupLooks(QCustomPlot *plot, const ControlSpec &desc) {
 
 void AddCursors(QCustomPlot *plot, GraphState &g, const ControlSpec &desc) {
     plot->addLayer(kCursorLayer, plot->layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    plot->layer(kCursorLayer)->setMode(QCPLayer::lmLogical);
     for (int i = 0; i < desc.cursors; ++i) {
         GraphCursor cur;
         cur.line = new QCPItemStraightLine(plot);
@@ -325,6 +387,18 @@ QWidget *BuildStripChart(Control &c, const ControlSpec &desc, QWidget *parent) {
 
 void ReplotNow(Control &c) {
     if (c.plot) c.plot->replot(QCustomPlot::rpImmediateRefresh);
+}
+
+void DrawMarkedPlots(const QWidget *window) {
+    std::vector<QPointer<PlotWidget>> later;
+    for (const QPointer<PlotWidget> &plot : g_marked) {
+        if (!plot) continue;
+        if (plot->window() == window && plot->isVisible())
+            plot->drawIfMarked();
+        else
+            later.push_back(plot);  // another window's, or hidden: drawn when shown
+    }
+    g_marked.swap(later);
 }
 
 int SetStripChartAttribute(Control &c, int attribute, int value) {

@@ -8,6 +8,8 @@
 #include <QFrame>
 #include <QString>
 #include <QStringList>
+
+class QTimer;
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,9 +177,14 @@ class PanelWidget : public QFrame {
 
   protected:
     void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
 
   private:
+    bool FrameDue();
+
     int handle_;
+    qint64 lastFrameNs_ = 0;
+    QTimer *frameTimer_ = nullptr;
 };
 
 struct Panel {
@@ -224,6 +231,8 @@ int SetStripChartAttribute(Control &c, int attribute, int value);
 int GetStripChartAttribute(const Control &c, int attribute, int *value);
 // Draws a graph or strip chart now, not at the next event processing.
 void ReplotNow(Control &c);
+// Renders the plots of this window that changed since its last paint.
+void DrawMarkedPlots(const QWidget *window);
 
 // ---------------------------------------------------------------- values
 // Take a value into the control as SetCtrlVal does, and show it.

@@ -3,8 +3,12 @@
 // panel into an image.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #include "ui_internal.h"
@@ -94,6 +98,44 @@ PanelWidget::PanelWidget(int handle, QWidget *parent) : QFrame(parent), handle_(
 void PanelWidget::closeEvent(QCloseEvent *event) {
     event->ignore();
     FirePanel(handle_, EVENT_CLOSE);
+}
+
+// A window paints at most once per frame of its screen: a paint asked for
+// sooner waits for the frame, and gathers whatever changes come meanwhile.
+bool PanelWidget::event(QEvent *event) {
+    if (event->type() == QEvent::UpdateRequest && isWindow()) {
+        if (!FrameDue()) return true;
+        DrawMarkedPlots(this);
+    }
+    return QFrame::event(event);
+}
+
+bool PanelWidget::FrameDue() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    const QScreen *s = screen();
+    const double hz = std::clamp(s && s->refreshRate() > 0 ? s->refreshRate() : 60.0, 24.0, 120.0);
+    const qint64 frameNs = static_cast<qint64>(1e9 / hz);
+    const qint64 now = clock.nsecsElapsed();
+    const qint64 wait = lastFrameNs_ + frameNs - now;
+    if (lastFrameNs_ == 0 || wait <= 0) {
+        lastFrameNs_ = now;
+        return true;
+    }
+    if (!frameTimer_) {
+        frameTimer_ = new QTimer(this);
+        frameTimer_->setSingleShot(true);
+        frameTimer_->setTimerType(Qt::PreciseTimer);
+        connect(frameTimer_, &QTimer::timeout, this, [this] {
+            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest),
+                                        Qt::LowEventPriority);
+        });
+    }
+    if (!frameTimer_->isActive()) frameTimer_->start(static_cast<int>((wait + 999999) / 1000000));
+    return false;
 }
 
 Control::~Control() = default;

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -156,15 +157,36 @@ int QuitUserInterface(int code) {
     return 0;
 }
 
-int ProcessSystemEvents() {
+int ProcessSystemEvents() { return ProcessSystemEventsUntil(Timer() + 0.001); }
+
+int ProcessSystemEventsUntil(double deadline) {
     if (!app) return UIE_NOT_INITIALISED;
     QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher) return UIE_NOT_INITIALISED;
     if (dispatcher->processEvents(QEventLoop::AllEvents)) return 0;
-    // Nothing was pending: sleep until the next event, a millisecond at most.
-    wakeTimer->start(1);
+    // Nothing was pending: sleep until the next event or the deadline. Qt's
+    // timers count whole milliseconds, so the wake-up is rounded up and the
+    // caller, which compares with its own deadline, never wakes early twice.
+    const double left = deadline - Timer();
+    if (!(left > 0)) return 0;
+    const double ms = std::ceil(std::min(left, 86400.0) * 1000.0);
+    wakeTimer->start(std::chrono::milliseconds(static_cast<long long>(ms)));
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wakeTimer->stop();
+    return 0;
+}
+
+int PostDeferredCall(DeferredCallbackPtr fn, void *data) {
+    if (!app) return UIE_NOT_INITIALISED;
+    if (!fn) return UIE_BAD_VALUE;
+    QMetaObject::invokeMethod(
+        app,
+        [fn, data] {
+            ++callbackDepth;
+            fn(data);
+            --callbackDepth;
+        },
+        Qt::QueuedConnection);
     return 0;
 }
 

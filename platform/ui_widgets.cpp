@@ -397,9 +397,13 @@ void ShowValue(Control &c) {
             else
                 static_cast<QSpinBox *>(w)->setValue(ClampToInt(c.number));
             break;
-        case Kind::NumericDisplay:
-            static_cast<QLineEdit *>(w)->setText(FormatNumber(c));
+        case Kind::NumericDisplay: {
+            // A display that shows the same value again costs nothing.
+            auto *edit = static_cast<QLineEdit *>(w);
+            const QString text = FormatNumber(c);
+            if (edit->text() != text) edit->setText(text);
             break;
+        }
         case Kind::Slider:
             static_cast<QSlider *>(w)->setValue(ClampToInt(c.number));
             c.valueLabel->setText(FormatNumber(c));
@@ -434,7 +438,7 @@ void ApplyTextColors(Control &c) {
         if (qobject_cast<QLabel *>(w) || qobject_cast<QRadioButton *>(w))
             w->setAutoFillBackground(true);
     }
-    w->setPalette(pal);
+    if (pal != w->palette()) w->setPalette(pal);
 }
 
 void ApplyFont(Control &c) {

@@ -16,6 +16,7 @@
 int pHandle, pPara1, pPara2, pCalib, panelPopUp;
 int target = 1;
 int stop_flag = 1;
+int startMode = START_NONE;
 
 const int MAXPOINT = 128;
 unsigned short yaxisMAX = 2048;
@@ -278,11 +279,23 @@ void StartKVex(bool openPort) {
     DisplayPanel(pPara1);
 }
 
+namespace {
+
+void PressStartButton(void *) {
+    if (startMode == START_RUN)
+        CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
+    else if (startMode == START_VIDEO)
+        CC_BTNVideo(pHandle, PANEL_BTNVideo, EVENT_COMMIT, nullptr, 0, 0);
+}
+
+}  // namespace
+
 int WinMain(void *, void *, char *, int) {
     if (InitRunTime(0, nullptr) < 0) return -1;
     if (LoadKVexPanels() < 0) return -1;
 
     StartKVex(true);
+    if (startMode != START_NONE) PostDeferredCall(PressStartButton, nullptr);
     RunUserInterface();
 
     CloseCom(com);

@@ -10,6 +10,11 @@ extern int pHandle, pPara1, pPara2, pCalib, panelPopUp;
 extern int target;     // memory target of send and get: 1 RAM, 2 EEPROM, 3 file
 extern int stop_flag;  // 0 while a run, video or recording loop runs
 
+// The mode that starts by itself once the window is up, as if its button had
+// been pressed (demos, kiosks, benchmarks).
+enum StartMode { START_NONE, START_RUN, START_VIDEO };
+extern int startMode;
+
 extern const int MAXPOINT;  // points of a video curve and of a threshold array
 extern unsigned short yaxisMAX;
 extern unsigned short thdArrayA[128], thdArrayB[128];

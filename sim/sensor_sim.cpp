@@ -146,24 +146,27 @@ void SensorSim::handle(const Frame &frame, double t) {
     if (reply.empty()) return;
     // The front-end hands its 36 bytes to the pseudo-terminal at once; on a
     // real line the last of them arrives 36 byte times after the first.
+    // The reply's times count from the request's, so that no wake-up of this
+    // thread comes late twice.
     const double arrival = static_cast<double>(kFrameBytes) * kByteSeconds;
-    if (!pause((paced ? arrival + latency : 0.0) + late)) return;
+    const Clock::time_point start =
+        started_ + toDuration(t + (paced ? arrival + latency : 0.0) + late);
+    if (!pauseUntil(start)) return;
     {
         std::lock_guard lock(mutex_);
         ++replies_;
     }
-    send(reply.bytes, paced);
-    if (!reply.trailing.empty() && pause(kGarbagePause)) send(reply.trailing, paced);
+    send(reply.bytes, paced, start);
+    if (!reply.trailing.empty() && pause(kGarbagePause)) send(reply.trailing, paced, Clock::now());
 }
 
-void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced) {
+void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0) {
     if (!paced) {
         line_.writeAll(bytes.data(), bytes.size());
         return;
     }
     // Each chunk is handed over when its last byte would have been shifted
     // out completely, so the reply is whole no sooner than the line allows.
-    const Clock::time_point t0 = Clock::now();
     for (std::size_t i = 0; i < bytes.size(); i += kPaceChunk) {
         const std::size_t k = std::min(kPaceChunk, bytes.size() - i);
         if (!pauseUntil(t0 + toDuration(static_cast<double>(i + k) * kByteSeconds))) return;

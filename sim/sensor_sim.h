@@ -91,7 +91,8 @@ class SensorSim {
     bool waitForLine();
     void readLine();
     void handle(const Frame &frame, double t);
-    void send(const std::vector<std::uint8_t> &bytes, bool paced);
+    // Paced, the bytes leave as from a line that starts shifting at t0.
+    void send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0);
     bool pauseUntil(Clock::time_point due);
     bool pause(double seconds);
     void wake();

@@ -30,6 +30,7 @@ const char kUsage[] =
     "  --leading N          N random bytes go out before every reply\n"
     "  --ignore-writes      parameter frames sent to RAM or EEPROM are not stored\n"
     "  --late SECONDS       wait before every reply\n"
+    "  --latency SECONDS    the sensor's processing time before it answers (0.0015)\n"
     "  --only-command N     the faults above touch only replies to command N\n"
     "  --firmware-length N  the firmware reply has N bytes instead of 72\n"
     "  --firmware TEXT      the firmware text\n"
@@ -38,7 +39,10 @@ const char kUsage[] =
     "  --virtual-pixels N   length of the measuring line\n"
     "  --ref-distance N     reference distance in mm\n"
     "  --adc-max N          ADC full scale (256 or 1024)\n"
-    "  --help               this text\n";
+    "  --help               this text\n"
+    "\n"
+    "SIGUSR1 prints the requests received so far, by command code, on one line:\n"
+    "  requests: total N cmd0 N cmd1 N ... cmd15 N\n";
 
 constexpr int kShortReplyBytes = 20;
 constexpr int kLongReplyExtra = 10;
@@ -117,9 +121,9 @@ bool applyNumber(const std::string &opt, const char *value, kvexsim::SimConfig &
 
 bool takesValue(const std::string &opt) {
     static const char *const kWithValue[] = {
-        "--late",           "--firmware",        "--board-type", "--ccd-type",
-        "--virtual-pixels", "--ref-distance",    "--adc-max",    "--reply-code",
-        "--only-command",   "--firmware-length", "--leading"};
+        "--late",       "--latency",        "--firmware",        "--board-type",
+        "--ccd-type",   "--virtual-pixels", "--ref-distance",    "--adc-max",
+        "--reply-code", "--only-command",   "--firmware-length", "--leading"};
     for (const char *o : kWithValue)
         if (opt == o) return true;
     return false;
@@ -142,6 +146,8 @@ int parseArgs(int argc, char **argv, kvexsim::SimConfig &cfg) {
         bool ok = true;
         if (opt == "--late")
             ok = parseSeconds(value, cfg.faults.lateSeconds);
+        else if (opt == "--latency")
+            ok = parseSeconds(value, cfg.latencySeconds);
         else if (opt == "--firmware")
             cfg.firmware = value ? value : "";
         else
@@ -152,6 +158,14 @@ int parseArgs(int argc, char **argv, kvexsim::SimConfig &cfg) {
         }
     }
     return 0;
+}
+
+// What a benchmark reads to learn the rates that the sensor saw.
+void printRequests(const kvexsim::SensorSim &sim) {
+    std::printf("requests: total %zu", sim.requestCount());
+    for (std::uint16_t c = 0; c < 16; ++c) std::printf(" cmd%u %d", c, sim.commandCount(c));
+    std::printf("\n");
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -166,6 +180,7 @@ int main(int argc, char **argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     kvexsim::SensorSim sim(cfg);
@@ -178,7 +193,7 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
 
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) printRequests(sim);
     sim.stop();
     std::printf("kvex-sensor-sim: stopped after %zu requests\n", sim.requestCount());
     return 0;

@@ -3,6 +3,7 @@
 // strip charts, the event loop, files, dialogs and text formatting.
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,8 +90,20 @@ double CpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+void Pump(double seconds) {
+    const double t0 = Timer();
+    while (Timer() - t0 < seconds) ProcessSystemEventsUntil(t0 + seconds);
+}
+
 void Settle() {
     for (int i = 0; i < 20; ++i) ProcessSystemEvents();
+}
+
+// Times this thread went to sleep and was woken since it started.
+long ThreadWakeUps() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_nvcsw;
 }
 
 enum {
@@ -795,6 +808,54 @@ TEST_F(UiTest, StripChartReadsFromStartWithSkipsInAnyType) {
 
 // ---------------------------------------------------------------- image
 
+// Changes to plots are drawn together when the window paints, at most once
+// per frame, and what is on screen is always the latest change.
+TEST_F(UiTest, PlotChangesArePaintedOncePerFrameAndTheLatestIsShown) {
+    Show();
+    QCustomPlot *plot = UiControlPlot(panel, kGraphVideo);
+    ASSERT_NE(plot, nullptr);
+    int replots = 0;
+    QObject::connect(plot, &QCustomPlot::afterReplot, [&] { ++replots; });
+    double x[2] = {0, 4000};
+    const auto plotLevel = [&](double level) {
+        double y[2] = {level, level};
+        DeleteGraphPlot(panel, kGraphVideo, -1, VAL_DELAYED_DRAW);
+        PlotXY(panel, kGraphVideo, x, y, 2, VAL_DOUBLE, VAL_DOUBLE, 5, 10, 0, 1, 0xFF0000);
+    };
+
+    for (int i = 0; i < 200; ++i) plotLevel(i);
+    EXPECT_EQ(replots, 0) << "nothing is drawn before the event processing";
+    Pump(0.1);
+    EXPECT_EQ(replots, 1);
+    ASSERT_GT(plot->graphCount(), 0);
+    EXPECT_DOUBLE_EQ(plot->graph(plot->graphCount() - 1)->data()->at(0)->value, 199.0);
+
+    // Changes as fast as the loop can make them: painted at the frame rate
+    // at most, and painted all along, not only at the end.
+    replots = 0;
+    const double t0 = Timer();
+    int changes = 0;
+    while (Timer() - t0 < 0.5) {
+        plotLevel(++changes);
+        ProcessSystemEvents();
+    }
+    Pump(0.1);
+    EXPECT_GT(changes, 100);
+    EXPECT_LE(replots, 0.5 * 120 + 2) << changes << " changes";
+    EXPECT_GE(replots, 5) << changes << " changes";
+    EXPECT_DOUBLE_EQ(plot->graph(plot->graphCount() - 1)->data()->at(0)->value, changes);
+
+    // A hidden panel draws nothing until it is shown again.
+    HidePanel(panel);
+    replots = 0;
+    plotLevel(-1);
+    Pump(0.1);
+    EXPECT_EQ(replots, 0);
+    DisplayPanel(panel);
+    Pump(0.1);
+    EXPECT_EQ(replots, 1);
+}
+
 TEST_F(UiTest, PanelRendersToPngWithGraphsStripChartAndSubPanel) {
     const int sub = LoadPanel(panel, kFixture.c_str(), 11);
     Show();
@@ -869,6 +930,34 @@ TEST(UiEventLoop, ProcessingWaitsInsteadOfSpinningAndStillRunsEventsPromptly) {
     while (!ran && Timer() - t0 < 1.0) ProcessSystemEvents();
     EXPECT_TRUE(ran);
     EXPECT_LT(Timer() - t0, 0.05);
+}
+
+// A loop that waits with a deadline sleeps until something happens or the
+// deadline comes, and is not woken in between.
+TEST(UiEventLoop, WaitsWithADeadlineSleepThroughAndEndAtTheFirstEvent) {
+    Settle();
+    long wakeUps = ThreadWakeUps();
+    double t0 = Timer();
+    while (Timer() - t0 < 0.3) ProcessSystemEventsUntil(t0 + 0.3);
+    EXPECT_LT(Timer() - t0, 0.35);
+    EXPECT_LE(ThreadWakeUps() - wakeUps, 4) << "a 1-ms tick would wake it 300 times";
+
+    static int deferredRuns = 0;
+    deferredRuns = 0;
+    PostDeferredCall([](void *data) { *static_cast<int *>(data) += 1; }, &deferredRuns);
+    EXPECT_EQ(deferredRuns, 0) << "a deferred call waits for the event loop";
+    t0 = Timer();
+    ProcessSystemEventsUntil(t0 + 5.0);
+    EXPECT_EQ(deferredRuns, 1);
+    EXPECT_LT(Timer() - t0, 0.5);
+    EXPECT_EQ(PostDeferredCall(nullptr, nullptr), UIE_BAD_VALUE);
+
+    bool ran = false;
+    QTimer::singleShot(30, qApp, [&] { ran = true; });
+    t0 = Timer();
+    while (!ran && Timer() - t0 < 5.0) ProcessSystemEventsUntil(t0 + 5.0);
+    EXPECT_TRUE(ran);
+    EXPECT_LT(Timer() - t0, 0.5);
 }
 
 TEST(UiEventLoop, DelayRunsNothingAndQuitEndsTheLoopWithItsCode) {

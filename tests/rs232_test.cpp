@@ -4,6 +4,7 @@
 #include "rs232.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "pty_line.h"
 #include "sensor_sim.h"
 #include "sim_support.h"
+#include "ui.h"
 
 using namespace simtest;
 
@@ -373,6 +375,74 @@ TEST_F(Rs232Test, EventCharacterAndEmptyOutputAreReported) {
     ASSERT_EQ(ComWrt(1, reinterpret_cast<const char *>(frame.data()), 36), 36);
     ASSERT_TRUE(pumpUntil([&] { return (rec.allBits & COM_EV_TXEMPTY) != 0; }, 1.0));
     EXPECT_EQ(received(36), frame);
+}
+
+// ------------------------------------------------------------ waking the program
+
+// Times this thread went to sleep and was woken since it started.
+long threadWakeUps() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_nvcsw;
+}
+
+// The far end sends as a 19200-baud line does: a byte each 0.52 ms.
+std::thread sendPaced(kvexsim::PtyLine &peer, Bytes bytes) {
+    return std::thread([&peer, bytes] {
+        const auto t0 = Clock::now();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            std::this_thread::sleep_until(t0 + std::chrono::microseconds(521 * (i + 1)));
+            peer.writeAll(&bytes[i], 1);
+        }
+    });
+}
+
+TEST_F(Rs232Test, APacedFrameWakesTheProgramAFewTimesNotOncePerByte) {
+    ASSERT_EQ(openPort(1), 0);
+    Recorder rec;
+    rec.readOnReceive = 36;
+    ASSERT_EQ(InstallComCallback(1, 0x8006, 36, 0x55, recordEvent, &rec), 0);
+    const auto waitFor = [](auto done) {
+        const long before = threadWakeUps();
+        const double t0 = Timer();
+        while (!done() && Timer() - t0 < 3.0) ProcessSystemEventsUntil(t0 + 3.0);
+        return threadWakeUps() - before;
+    };
+
+    std::thread far = sendPaced(peer, pattern(36, 0x10));
+    const long wakeUps = waitFor([&] { return rec.calls > 0; });
+    far.join();
+    EXPECT_EQ(rec.got, pattern(36, 0x10));
+    EXPECT_LE(wakeUps, 8) << "one wake-up per byte would be 36";
+
+    // A frame that stops short is still taken in: its event character is
+    // reported, and the next bytes complete the count.
+    rec = Recorder{};
+    rec.readOnReceive = 36;
+    Bytes part = pattern(20, 0x10);
+    part[10] = 0x55;
+    far = sendPaced(peer, part);
+    waitFor([&] { return (rec.allBits & COM_EV_RXFLAG) != 0; });
+    far.join();
+    EXPECT_TRUE(rec.allBits & COM_EV_RXFLAG);
+    EXPECT_FALSE(rec.allBits & COM_EV_RECEIVE);
+    far = sendPaced(peer, pattern(16, 0x30));
+    waitFor([&] { return (rec.allBits & COM_EV_RECEIVE) != 0; });
+    far.join();
+    ASSERT_EQ(rec.got.size(), 36u);
+    EXPECT_EQ(Bytes(rec.got.begin() + 20, rec.got.end()), pattern(16, 0x30));
+
+    // Without a callback, a caller that waits for a count while processing
+    // events is woken once it is in.
+    ASSERT_EQ(InstallComCallback(1, 0, 36, 0x55, nullptr, nullptr), 0);
+    ASSERT_EQ(SetComWakeCount(1, 128), 0);
+    far = sendPaced(peer, pattern(128));
+    const long blockWakeUps = waitFor([] { return GetInQLen(1) >= 128; });
+    far.join();
+    EXPECT_EQ(GetInQLen(1), 128);
+    EXPECT_LE(blockWakeUps, 8);
+    EXPECT_EQ(SetComWakeCount(1, -1), kComInvalidParameter);
+    EXPECT_EQ(SetComWakeCount(3, 1), kComPortNotOpen);
 }
 
 // ------------------------------------------------------------ a line that goes away

@@ -64,7 +64,10 @@ int ProcessSystemEvents() {
     return 0;
 }
 
+int ProcessSystemEventsUntil(double) { return ProcessSystemEvents(); }
+
 int OpenComConfig(int, const char *, long, int, int, int, int, int) { return 0; }
+int SetComWakeCount(int, int) { return 0; }
 int SetComTime(int, double) { return 0; }
 int SetCTSMode(int, int) { return 0; }
 int ComLineLost(int) { return 0; }

@@ -1,0 +1,315 @@
+// The whole front-end as an operator runs it: its window (under Xvfb, or
+// offscreen where Xvfb is missing) and the simulated sensor as a process of
+// its own on a pseudo-terminal. CPU time and wake-ups (voluntary plus
+// involuntary context switches of all its threads) come from /proc; rates
+// come from the requests the sensor saw. Each scenario runs several times and
+// the medians are compared with the goals.
+//
+//   build/release/bin/process_bench [seconds per run, default 20] [runs, default 3]
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A 36-byte request and a 36-byte reply of 10 bits each per exchange; a video
+// cycle adds four 36-byte block requests and four 128-byte blocks.
+constexpr double kRunLimit = 19200.0 / 10.0 / 72.0;
+constexpr double kVideoLimit = 19200.0 / 10.0 / (72.0 + 4 * (36.0 + 128.0));
+constexpr int kRawCommand = 8;  // one per run-mode exchange and per video cycle
+constexpr double kWarmUp = 4.0;
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // its standard output, where it is read
+};
+
+std::string g_bin;
+std::string g_display;  // ":N", or "" for offscreen
+
+std::string BinDir() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    path[n] = '\0';
+    std::string s(path);
+    return s.substr(0, s.rfind('/'));
+}
+
+// Starts argv[0] with the given extra environment. With capture its standard
+// output comes back through a pipe; otherwise it goes nowhere.
+Child Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
+            bool capture) {
+    int fds[2] = {-1, -1};
+    if (capture && pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(capture ? fds[1] : null, 1);
+        dup2(null, 2);
+        for (const std::string &e : env) putenv(const_cast<char *>(e.c_str()));
+        std::vector<char *> argv;
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    if (capture) close(fds[1]);
+    return {pid, capture ? fds[0] : -1};
+}
+
+std::string ReadLine(int fd, double timeoutSeconds) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(static_cast<int>(timeoutSeconds * 1000));
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char c = 0;
+        if (read(fd, &c, 1) != 1) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    return line;
+}
+
+void Stop(Child &c) {
+    if (c.pid <= 0) return;
+    kill(c.pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (waitpid(c.pid, nullptr, WNOHANG) == c.pid) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (i == 49) {
+            kill(c.pid, SIGKILL);
+            waitpid(c.pid, nullptr, 0);
+        }
+    }
+    if (c.out >= 0) close(c.out);
+    c = {};
+}
+
+bool Alive(pid_t pid) { return kill(pid, 0) == 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+
+// Xvfb on a free display number, or none: the front-end then runs offscreen.
+Child StartXvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24",
+               "-nolisten", "tcp", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    const std::string number = ReadLine(fds[0], 10.0);
+    close(fds[0]);
+    if (number.empty()) {
+        waitpid(pid, nullptr, 0);
+        return {};
+    }
+    g_display = ":" + number;
+    return {pid, -1};
+}
+
+struct Sample {
+    double wall = 0;
+    double cpu = 0;    // seconds of all threads
+    long wakeups = 0;  // context switches of all threads
+    long raw = 0;      // raw-values requests the sensor saw
+};
+
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = s.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(s.substr(close + 2));
+    std::string f;
+    long utime = 0, stime = 0;
+    for (int i = 0; fields >> f; ++i) {
+        if (i == 11) utime = std::atol(f.c_str());
+        if (i == 12) {
+            stime = std::atol(f.c_str());
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long ContextSwitches(pid_t pid) {
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    long total = 0;
+    DIR *d = opendir(dir.c_str());
+    if (!d) return 0;
+    while (dirent *e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(dir + "/" + e->d_name + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::atol(line.substr(line.find(':') + 1).c_str());
+    }
+    closedir(d);
+    return total;
+}
+
+long RawRequests(Child &sim) {
+    kill(sim.pid, SIGUSR1);
+    const std::string line = ReadLine(sim.out, 5.0);
+    const std::string key = " cmd" + std::to_string(kRawCommand) + " ";
+    const auto at = line.find(key);
+    return at == std::string::npos ? -1 : std::atol(line.c_str() + at + key.size());
+}
+
+Sample Take(pid_t frontEnd, Child &sim) {
+    Sample s;
+    s.wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    s.cpu = CpuSeconds(frontEnd);
+    s.wakeups = ContextSwitches(frontEnd);
+    s.raw = RawRequests(sim);
+    return s;
+}
+
+struct Figures {
+    double rate = 0;     // raw requests per second
+    double cpu = 0;      // share of one core
+    double wakeups = 0;  // per second
+    bool ok = false;
+};
+
+// One run: a sensor, a front-end in the given mode ("" for idle), measured
+// after the start-up has settled.
+Figures RunOnce(bool paced, const char *mode, double seconds) {
+    Figures f;
+    // The sensor answers without a processing time of its own, so that the
+    // line is the only limit besides the front-end.
+    std::vector<std::string> simArgs = {g_bin + "/kvex-sensor-sim", "--latency", "0"};
+    if (!paced) simArgs.push_back("--fast");
+    Child sim = Spawn(simArgs, {}, true);
+    const std::string serving = ReadLine(sim.out, 5.0);
+    const auto on = serving.find(" on ");
+    if (sim.pid <= 0 || on == std::string::npos) {
+        std::fprintf(stderr, "process_bench: the simulated sensor did not start\n");
+        Stop(sim);
+        return f;
+    }
+    std::vector<std::string> args = {g_bin + "/kvex", "--port", serving.substr(on + 4)};
+    if (*mode) {
+        args.push_back("--start");
+        args.push_back(mode);
+    }
+    std::vector<std::string> env;
+    if (g_display.empty())
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+    else
+        env.push_back("DISPLAY=" + g_display);
+    Child front = Spawn(args, env, false);
+    std::this_thread::sleep_for(std::chrono::duration<double>(kWarmUp));
+    const Sample a = Take(front.pid, sim);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const Sample b = Take(front.pid, sim);
+    f.ok = Alive(front.pid) && a.raw >= 0 && b.raw >= 0;
+    const double wall = b.wall - a.wall;
+    f.rate = static_cast<double>(b.raw - a.raw) / wall;
+    f.cpu = (b.cpu - a.cpu) / wall;
+    f.wakeups = static_cast<double>(b.wakeups - a.wakeups) / wall;
+    Stop(front);
+    Stop(sim);
+    if (!f.ok) std::fprintf(stderr, "process_bench: the front-end ended or the sensor was mute\n");
+    return f;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+Figures Medians(bool paced, const char *mode, double seconds, int runs) {
+    std::vector<double> rate, cpu, wake;
+    Figures m;
+    m.ok = true;
+    for (int i = 0; i < runs; ++i) {
+        const Figures f = RunOnce(paced, mode, seconds);
+        m.ok = m.ok && f.ok;
+        rate.push_back(f.rate);
+        cpu.push_back(f.cpu);
+        wake.push_back(f.wakeups);
+    }
+    m.rate = Median(rate);
+    m.cpu = Median(cpu);
+    m.wakeups = Median(wake);
+    return m;
+}
+
+// One goal: the measured figure against its target, as a ratio.
+void Goal(const char *what, double measured, double target, bool atLeast, const char *unit) {
+    const double ratio = target > 0 ? measured / target : (measured > 0 ? 1e9 : 0);
+    const bool met = atLeast ? measured >= target : measured <= target;
+    std::printf("  %-44s %10.2f %-12s target %s %8.2f  ratio %6.3f  %s\n", what, measured, unit,
+                atLeast ? ">=" : "<=", target, ratio, met ? "met" : "MISSED");
+}
+
+void Describe(const char *name, const Figures &f) {
+    std::printf("%-22s %9.2f /s  CPU %5.2f %% of one core  %8.1f wake-ups/s%s\n", name, f.rate,
+                100.0 * f.cpu, f.wakeups, f.ok ? "" : "  (a run failed)");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 20.0;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    g_bin = BinDir();
+    signal(SIGPIPE, SIG_IGN);
+    Child xvfb = StartXvfb();
+    std::printf("front-end window: %s; %d runs of %.0f s each, medians\n",
+                g_display.empty() ? "offscreen (no Xvfb)" : ("Xvfb " + g_display).c_str(), runs,
+                seconds);
+    std::fflush(stdout);
+
+    const Figures run = Medians(true, "run", seconds, runs);
+    Describe("run mode, paced", run);
+    const Figures video = Medians(true, "video", seconds, runs);
+    Describe("video mode, paced", video);
+    const Figures fast = Medians(false, "run", seconds, runs);
+    Describe("run mode, unpaced", fast);
+    const Figures idle = Medians(true, "", seconds, runs);
+    Describe("idle, sensor attached", idle);
+
+    std::printf("\ngoals (measured / target):\n");
+    Goal("run mode, paced: exchanges/s", run.rate, 0.99 * kRunLimit, true, "/s");
+    Goal("run mode, paced: CPU of one core", 100.0 * run.cpu, 3.0, false, "%");
+    Goal("run mode, paced: wake-ups per exchange", run.rate > 0 ? run.wakeups / run.rate : 1e9, 3.0,
+         false, "");
+    Goal("video mode, paced: cycles/s", video.rate, 0.98 * kVideoLimit, true, "/s");
+    Goal("video mode, paced: CPU of one core", 100.0 * video.cpu, 3.0, false, "%");
+    Goal("run mode, unpaced: exchanges/s", fast.rate, 2000.0, true, "/s");
+    Goal("idle: CPU of one core", 100.0 * idle.cpu, 0.1, false, "%");
+    Goal("idle: wake-ups/s", idle.wakeups, 1.0, false, "/s");
+    Stop(xvfb);
+    return run.ok && video.ok && fast.ok && idle.ok ? 0 : 1;
+}
