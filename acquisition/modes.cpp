@@ -195,7 +195,9 @@ void PushVIDEO() {
                 PlotVIDEOBarGraph();
             }
         }
-        ProcessSystemEvents();
+        // The cycle's events, the paint of its curves among them, are
+        // processed in the wait for the next raw reply, while its request is
+        // on the line, not in a pause of the line between two cycles.
     } while (stop_flag == 0);
 
     DimCommandButtons({PANEL_CmdButton13, PANEL_CmdButton11, PANEL_CmdButton4}, 0);

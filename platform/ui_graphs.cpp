@@ -92,13 +92,17 @@ class PlotWidget : public QCustomPlot {
     }
 
     // A paint that the window did not prepare (a grab, an expose) still
-    // shows the latest data.
-    void paintEvent(QPaintEvent *event) override {
+    // shows the latest data. The opaque buffer is all there is to show: no
+    // background is filled beneath it.
+    void paintEvent(QPaintEvent *) override {
         if (marked_) {
             marked_ = false;
             replot(rpQueuedRefresh);
         }
-        QCustomPlot::paintEvent(event);
+        QCPPainter painter(this);
+        if (!painter.isActive()) return;
+        for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
+            buffer->draw(&painter);
     }
 
   private:
