@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QFrame>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -46,6 +47,12 @@ struct RingItem {
     int value = 0;
 };
 
+// Share of a resized panel's extra width and height by which a control moves
+// (x, y) and grows (width, height); all 0 keeps it where the file puts it.
+struct Stretch {
+    double x = 0, y = 0, width = 0, height = 0;
+};
+
 // One control as the panel file describes it, checked and complete.
 struct ControlSpec {
     int id = 0;
@@ -69,7 +76,13 @@ struct ControlSpec {
     double xMin = 0, xMax = 100, yMin = 0, yMax = 100;
     QString xLabel, yLabel;
     bool rightYAxis = false;
+    bool yTickLabels = true;  // graphs: numbers on the y axes
     int cursors = 0, traces = 1, pointsPerScreen = 101;
+    QString tooltip, dimmedTooltip;  // the latter says why the control is dimmed
+    QString shortcut;                // key sequence in portable text, "F5", "Ctrl+G"
+    QString group;                   // radio buttons: the choice they belong to
+    int tabIndex = -1;               // -1: the layout decides the tab order
+    Stretch stretch;
 };
 
 struct PanelSpec {
@@ -77,6 +90,7 @@ struct PanelSpec {
     QString name, title, callback;
     int left = 0, top = 0, width = 0, height = 0;
     int backgroundColor = -1;
+    bool resizable = false;  // top-level panels: the operator may resize the window
     std::vector<ControlSpec> controls;
 };
 
@@ -166,6 +180,11 @@ struct Control {
     std::unique_ptr<GraphState> graph;
     std::unique_ptr<StripState> strip;
 
+    QRect home;  // where the panel file puts the widget, before any resize
+    Stretch stretch;
+    QString tooltip, dimmedTooltip, shortcut, group;
+    int tabIndex = -1;
+
     ~Control();
 };
 
@@ -192,6 +211,11 @@ struct Panel {
     int parent = 0;
     QString name;
     PanelWidget *widget = nullptr;
+    // What the controls sit on: the widget itself for a sub-panel; in a
+    // window, a canvas in a scroll area, so that a screen too small for the
+    // panel shows scroll bars instead of cutting controls off.
+    QWidget *canvas = nullptr;
+    QSize homeSize;  // the size the panel file gives; the canvas never gets smaller
     PanelCallbackPtr callback = nullptr;
     std::vector<std::unique_ptr<Control>> controls;
     std::vector<Control *> byId;  // index: control id
@@ -223,6 +247,18 @@ void ShowValue(Control &c);
 void ApplyTextColors(Control &c);
 void ApplyFont(Control &c);
 void PlaceCaption(Control &c);
+
+// Accessibility, keys, tooltips and tab order (ui_access.cpp).
+void InstallAccessibility();
+// What a click on the button does: left click, the state change, commit.
+void ActivateControl(Control &c);
+// Adds the control's shortcut, key handling and tooltip.
+void SetupHelp(Control &c);
+void UpdateToolTip(Control &c);  // after the control's dimming changed
+// The tab chain of the window that holds this panel, in layout order.
+void OrderTabChain(int panel);
+// Moves and grows the controls of the panel for its canvas' current size.
+void StretchControls(Panel &p);
 
 // Graphs and strip charts (ui_graphs.cpp).
 QWidget *BuildGraph(Control &c, const ControlSpec &desc, QWidget *parent);

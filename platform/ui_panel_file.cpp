@@ -6,8 +6,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QKeySequence>
 #include <cmath>
 #include <set>
+#include <utility>
 
 #include "ui_internal.h"
 
@@ -219,6 +221,32 @@ bool ParseValueFields(Fields &f, ControlSpec &c) {
     return f.ok && ParseDefault(f.object().value(QLatin1String("default")), c);
 }
 
+bool ParseStretch(const QJsonValue &value, Stretch &s) {
+    if (value.isUndefined()) return true;
+    if (!value.isObject()) return false;
+    const QJsonObject o = value.toObject();
+    Fields f(o);
+    for (auto [key, share] : {std::pair{"x", &s.x}, std::pair{"y", &s.y},
+                              std::pair{"width", &s.width}, std::pair{"height", &s.height}}) {
+        *share = f.number(key, 0);
+        if (*share < 0 || *share > 1) return false;
+    }
+    return f.ok;
+}
+
+// Tooltips, keys and the tab order: what the screen does not show at once.
+bool ParseHelpFields(Fields &f, ControlSpec &c) {
+    c.tooltip = f.string("tooltip");
+    c.dimmedTooltip = f.string("dimmedTooltip");
+    c.shortcut = f.string("shortcut");
+    c.group = f.string("group");
+    c.tabIndex = f.integer("tabIndex", -1, 0, kMaxControlId);
+    if (!f.ok) return false;
+    // A key text Qt cannot read would silently give no key at all.
+    return c.shortcut.isEmpty() ||
+           !QKeySequence::fromString(c.shortcut, QKeySequence::PortableText).isEmpty();
+}
+
 bool ParsePlotFields(Fields &f, ControlSpec &c) {
     c.xMin = f.number("xMin", c.xMin);
     c.xMax = f.number("xMax", c.xMax);
@@ -227,6 +255,7 @@ bool ParsePlotFields(Fields &f, ControlSpec &c) {
     c.xLabel = f.string("xLabel");
     c.yLabel = f.string("yLabel");
     c.rightYAxis = f.boolean("rightYAxis", false);
+    c.yTickLabels = f.boolean("yTickLabels", true);
     c.cursors = f.integer("cursors", 0, 0, 8);
     c.traces = f.integer("traces", 1, 1, 16);
     c.pointsPerScreen = f.integer("pointsPerScreen", 101, 2, 10000);
@@ -276,6 +305,9 @@ bool ParseControlFields(const QJsonObject &o, ControlSpec &c) {
     c.textBgColor = f.color("textBgColor");
     c.pointSize = f.integer("pointSize", 0, 1, 200);
     if (!f.ok) return Refuse(Missing(f, "damaged"));
+    if (!ParseHelpFields(f, c)) return Refuse(Missing(f, "unknown key in \"shortcut\""));
+    if (!ParseStretch(o.value(QLatin1String("stretch")), c.stretch))
+        return Refuse(QStringLiteral("\"stretch\" needs shares from 0 to 1"));
     return ParseItems(o.value(QLatin1String("items")), c) ||
            Refuse(QStringLiteral("damaged items"));
 }
@@ -291,6 +323,7 @@ bool ParsePanel(const QJsonObject &o, PanelSpec &p) {
     p.width = f.integer("width", 0, 1, kMaxCoordinate, true);
     p.height = f.integer("height", 0, 1, kMaxCoordinate, true);
     p.backgroundColor = f.color("backgroundColor");
+    p.resizable = f.boolean("resizable", false);
     const QJsonValue controls = o.value(QLatin1String("controls"));
     if (!f.ok || !controls.isArray()) return Refuse(Missing(f, "no \"controls\" list"));
     std::set<int> ids;
