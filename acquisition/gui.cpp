@@ -10,6 +10,7 @@
 
 unsigned short tVal, curposA, curposB;
 double arrayNORM[500];
+int historySamples;
 
 namespace {
 
@@ -73,10 +74,21 @@ void ShowRawValues() {
 
 // Both limits are plain integers: nothing wraps, and a lower limit below zero
 // cannot be undershot.
+void ShowVerdict(const char *text, int color) {
+    SetCtrlAttribute(pHandle, PANEL_ToleranceVerdict, ATTR_TEXT_COLOR, color);
+    SetCtrlVal(pHandle, PANEL_ToleranceVerdict, text);
+}
+
 void ShowToleranceState() {
     const int m = Mvalue;
-    const bool out = m > tVal + tolup || m < tVal - tollo;
+    const bool above = m > tVal + tolup, below = m < tVal - tollo;
+    const bool out = above || below;
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, out ? kRed : kDarkGreen);
+    // The colour alone says nothing to a screen reader or a colour-blind eye.
+    ShowVerdict(above   ? "above tolerance"
+                : below ? "below tolerance"
+                        : "in tolerance",
+                out ? kRed : kDarkGreen);
     SetCtrlVal(pHandle, PANEL_Display14, umValue / 1000.0);
     const double s = ScaleFactor();
     SetCtrlVal(pHandle, PANEL_Display35, s * tolup / 16384000.0);
@@ -85,7 +97,10 @@ void ShowToleranceState() {
 
 }  // namespace
 
-void ShowDisplaysStale() { SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey); }
+void ShowDisplaysStale() {
+    SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey);
+    ShowVerdict("no live value", kGrey);
+}
 
 namespace {
 
@@ -283,6 +298,8 @@ void PlotRAWGraph() {
         SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, yaxisMAX);
     SetStripChartTraces();
     PlotStripChart(pHandle, PANEL_StripChartRaw, arrayNORM, kHistory, 0, 0, VAL_DOUBLE);
+    // The whole history is drawn again each time; its x axis counts samples.
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, ++historySamples);
 }
 
 int Copy1D(const double *input, int n, double *output) {

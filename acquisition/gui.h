@@ -4,6 +4,8 @@
 
 extern unsigned short tVal, curposA, curposB;
 extern double arrayNORM[500];
+// Samples drawn into the history since the mode started: its x axis.
+extern int historySamples;
 
 void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x);

@@ -56,6 +56,7 @@ void StoreBlock(int offset, int channel) {
 }  // namespace
 
 void ShowRunModeGraphs() {
+    historySamples = 0;
     SetVisible(PANEL_StripChartRaw, 1);
     SetVisible(PANEL_GraphBarA, 1);
     SetVisible(PANEL_GraphBarB, 1);

@@ -78,6 +78,9 @@ enum {
     ATTR_SCROLL_MODE = 1088,        // stored and reported; every mode scrolls continuously
     ATTR_NUM_TRACES = 1170,         // 1 to 16; a change clears the chart
     ATTR_POINTS_PER_SCREEN = 1171,  // 2 to 10000; a change clears the chart
+    // The number the x axis gives the newest point; the others count back from
+    // it. Until it is set, points are numbered from the last clear.
+    ATTR_NEWEST_POINT_NUMBER = 1172,
     // strip-chart traces (SetTraceAttribute)
     ATTR_TRACE_COLOR = 1230,
     ATTR_TRACE_VISIBLE = 1234,  // 1 shown (the start state), 0 hidden

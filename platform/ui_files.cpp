@@ -2,9 +2,9 @@
 // dialog and the array files (numbers as text rows, or raw bytes).
 #include <QApplication>
 #include <QDir>
-#include <QStandardPaths>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <cctype>
 #include <cerrno>
 #include <charconv>

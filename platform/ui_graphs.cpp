@@ -168,6 +168,11 @@ void SetupLooks(QCustomPlot *plot, const ControlSpec &desc) {
     plot->yAxis2->setVisible(desc.rightYAxis);
     plot->xAxis->setLabel(desc.xLabel);
     plot->yAxis->setLabel(desc.yLabel);
+    // A bar graph's height carries no measure: numbers there would only puzzle.
+    for (QCPAxis *axis : {plot->yAxis, plot->yAxis2}) {
+        axis->setTicks(desc.yTickLabels);
+        axis->grid()->setVisible(desc.yTickLabels);
+    }
 }
 
 void AddCursors(QCustomPlot *plot, GraphState &g, const ControlSpec &desc) {
@@ -321,6 +326,7 @@ void ResetStrip(Control &c) {
     s.ring.assign(s.traces.size() * static_cast<std::size_t>(s.pointsPerScreen), 0.0);
     s.head = s.count = 0;
     s.total = 0;
+    s.numberShift = 0;
     for (QCPGraph *graph : s.traces) graph->data()->clear();
 }
 
@@ -345,7 +351,7 @@ void SetTraceCount(Control &c, int traces) {
 // Copies the ring of every trace into its curve, oldest point first.
 void SyncTraces(Control &c) {
     StripState &s = *c.strip;
-    const long long firstKey = s.total - s.count;
+    const long long firstKey = s.total - s.count + s.numberShift;
     for (std::size_t t = 0; t < s.traces.size(); ++t) {
         QSharedPointer<QCPGraphDataContainer> data = s.traces[t]->data();
         const double *ring = s.ring.data() + t * s.pointsPerScreen;
@@ -362,7 +368,8 @@ void SyncTraces(Control &c) {
             it->value = ring[(s.head + p) % s.pointsPerScreen];
         }
     }
-    const double right = static_cast<double>(std::max<long long>(s.total, s.pointsPerScreen));
+    const double right =
+        static_cast<double>(std::max<long long>(s.total, s.pointsPerScreen) + s.numberShift);
     c.plot->xAxis->setRange(right - s.pointsPerScreen, right - 1);
 }
 
@@ -422,6 +429,10 @@ int SetStripChartAttribute(Control &c, int attribute, int value) {
             s.pointsPerScreen = value;
             ResetStrip(c);
             break;
+        case ATTR_NEWEST_POINT_NUMBER:
+            if (s.numberShift == value - (s.total - 1)) return 0;
+            s.numberShift = value - (s.total - 1);
+            break;
         default:
             return UIE_BAD_ATTRIBUTE;
     }
@@ -441,6 +452,9 @@ int GetStripChartAttribute(const Control &c, int attribute, int *value) {
             return 0;
         case ATTR_POINTS_PER_SCREEN:
             *value = c.strip->pointsPerScreen;
+            return 0;
+        case ATTR_NEWEST_POINT_NUMBER:
+            *value = static_cast<int>(c.strip->total - 1 + c.strip->numberShift);
             return 0;
         default:
             return UIE_BAD_ATTRIBUTE;

@@ -53,6 +53,14 @@ struct Stretch {
     double x = 0, y = 0, width = 0, height = 0;
 };
 
+// What the screen does not show at once: tooltips, key, choice group, tab place.
+struct Help {
+    QString tooltip, dimmedTooltip;  // the latter says why the control is dimmed
+    QString shortcut;                // key sequence in portable text, "F5", "Ctrl+G"
+    QString group;                   // radio buttons: the choice they belong to
+    int tabIndex = -1;               // -1: the layout decides the tab order
+};
+
 // One control as the panel file describes it, checked and complete.
 struct ControlSpec {
     int id = 0;
@@ -78,10 +86,7 @@ struct ControlSpec {
     bool rightYAxis = false;
     bool yTickLabels = true;  // graphs: numbers on the y axes
     int cursors = 0, traces = 1, pointsPerScreen = 101;
-    QString tooltip, dimmedTooltip;  // the latter says why the control is dimmed
-    QString shortcut;                // key sequence in portable text, "F5", "Ctrl+G"
-    QString group;                   // radio buttons: the choice they belong to
-    int tabIndex = -1;               // -1: the layout decides the tab order
+    Help help;
     Stretch stretch;
 };
 
@@ -142,7 +147,8 @@ struct StripState {
     // trace t is ring[t * pointsPerScreen + (head + p) % pointsPerScreen].
     std::vector<double> ring;
     int head = 0, count = 0;
-    long long total = 0;  // points appended since the last clear
+    long long total = 0;        // points appended since the last clear
+    long long numberShift = 0;  // x of a point = its place since the clear + this
     int yScaling = VAL_MANUAL;
 };
 
@@ -182,8 +188,7 @@ struct Control {
 
     QRect home;  // where the panel file puts the widget, before any resize
     Stretch stretch;
-    QString tooltip, dimmedTooltip, shortcut, group;
-    int tabIndex = -1;
+    Help help;
 
     ~Control();
 };
@@ -216,6 +221,7 @@ struct Panel {
     // panel shows scroll bars instead of cutting controls off.
     QWidget *canvas = nullptr;
     QSize homeSize;  // the size the panel file gives; the canvas never gets smaller
+    bool shownOnce = false;
     PanelCallbackPtr callback = nullptr;
     std::vector<std::unique_ptr<Control>> controls;
     std::vector<Control *> byId;  // index: control id
@@ -228,6 +234,7 @@ Control *FindControl(int panel, int control);
 // Both report the error code in 'code' when they return nullptr.
 Control *FindControl(int panel, int control, int &code);
 void DiscardAllPanels();
+std::vector<Panel *> ChildPanels(int handle);  // the sub-panels loaded into this one
 
 // ---------------------------------------------------------------- callbacks
 CtrlCallbackPtr LookupCtrlCallback(const QString &name);
@@ -245,6 +252,8 @@ void BuildControl(Panel &panel, Control &c, const ControlSpec &desc);
 // Puts number/text/lines of the control into its widget, without events.
 void ShowValue(Control &c);
 void ApplyTextColors(Control &c);
+// Accessible name from the label; text messages are read by their text.
+void NameForScreenReaders(Control &c);
 void ApplyFont(Control &c);
 void PlaceCaption(Control &c);
 
@@ -255,6 +264,8 @@ void ActivateControl(Control &c);
 // Adds the control's shortcut, key handling and tooltip.
 void SetupHelp(Control &c);
 void UpdateToolTip(Control &c);  // after the control's dimming changed
+// Lets the screen reader's view of this panel leave out hidden controls.
+void MarkPanelWidget(QWidget *w, int panel);
 // The tab chain of the window that holds this panel, in layout order.
 void OrderTabChain(int panel);
 // Moves and grows the controls of the panel for its canvas' current size.

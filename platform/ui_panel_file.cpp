@@ -235,16 +235,16 @@ bool ParseStretch(const QJsonValue &value, Stretch &s) {
 }
 
 // Tooltips, keys and the tab order: what the screen does not show at once.
-bool ParseHelpFields(Fields &f, ControlSpec &c) {
-    c.tooltip = f.string("tooltip");
-    c.dimmedTooltip = f.string("dimmedTooltip");
-    c.shortcut = f.string("shortcut");
-    c.group = f.string("group");
-    c.tabIndex = f.integer("tabIndex", -1, 0, kMaxControlId);
+bool ParseHelpFields(Fields &f, Help &h) {
+    h.tooltip = f.string("tooltip");
+    h.dimmedTooltip = f.string("dimmedTooltip");
+    h.shortcut = f.string("shortcut");
+    h.group = f.string("group");
+    h.tabIndex = f.integer("tabIndex", -1, 0, kMaxControlId);
     if (!f.ok) return false;
     // A key text Qt cannot read would silently give no key at all.
-    return c.shortcut.isEmpty() ||
-           !QKeySequence::fromString(c.shortcut, QKeySequence::PortableText).isEmpty();
+    return h.shortcut.isEmpty() ||
+           !QKeySequence::fromString(h.shortcut, QKeySequence::PortableText).isEmpty();
 }
 
 bool ParsePlotFields(Fields &f, ControlSpec &c) {
@@ -305,7 +305,7 @@ bool ParseControlFields(const QJsonObject &o, ControlSpec &c) {
     c.textBgColor = f.color("textBgColor");
     c.pointSize = f.integer("pointSize", 0, 1, 200);
     if (!f.ok) return Refuse(Missing(f, "damaged"));
-    if (!ParseHelpFields(f, c)) return Refuse(Missing(f, "unknown key in \"shortcut\""));
+    if (!ParseHelpFields(f, c.help)) return Refuse(Missing(f, "unknown key in \"shortcut\""));
     if (!ParseStretch(o.value(QLatin1String("stretch")), c.stretch))
         return Refuse(QStringLiteral("\"stretch\" needs shares from 0 to 1"));
     return ParseItems(o.value(QLatin1String("items")), c) ||

@@ -7,7 +7,9 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 
@@ -29,24 +31,74 @@ void ReportUnknownCallback(const QString &callback, const char *what, const QStr
                  qPrintable(name));
 }
 
+// The controls' surface inside a window: it grows with the window (the
+// controls with a stretch in the panel file follow) and never shrinks below
+// the panel's size, so a smaller window scrolls.
+class PanelCanvas : public QWidget {
+  public:
+    PanelCanvas(int handle, QWidget *parent) : QWidget(parent), handle_(handle) {
+        MarkPanelWidget(this, handle);
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent *event) override {
+        QWidget::resizeEvent(event);
+        if (Panel *p = FindPanel(handle_)) StretchControls(*p);
+    }
+
+  private:
+    int handle_;
+};
+
+constexpr QSize kSmallestWindow(320, 240);
+
+// The window at its panel-file size, or the screen's free area where that is
+// smaller; the rest is reached by scrolling.
+void FitToScreen(QWidget *w, QSize wanted) {
+    const QScreen *s = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (s) wanted = wanted.boundedTo(s->availableGeometry().size());
+    w->resize(wanted.expandedTo(w->minimumSize()));
+}
+
+void MakeCanvas(Panel &p, const PanelSpec &desc) {
+    PanelWidget *w = p.widget;
+    auto *scroll = new QScrollArea(w);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto *canvas = new PanelCanvas(p.handle, nullptr);
+    canvas->setMinimumSize(p.homeSize);
+    scroll->setWidget(canvas);
+    auto *layout = new QVBoxLayout(w);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+    p.canvas = canvas;
+    w->setMinimumSize(p.homeSize.boundedTo(kSmallestWindow));
+    if (!desc.resizable) w->setMaximumSize(p.homeSize);
+    FitToScreen(w, p.homeSize);
+}
+
 void SetupWindow(Panel &p, const PanelSpec &desc, Panel *parent) {
     PanelWidget *w = p.widget;
     w->setObjectName(desc.name);
     w->setAccessibleName(desc.title.isEmpty() ? desc.name : desc.title);
+    p.homeSize = QSize(desc.width, desc.height);
     if (parent) {
         w->setFrameShape(QFrame::StyledPanel);
         w->setFrameShadow(QFrame::Raised);
         w->setGeometry(desc.left, desc.top, desc.width, desc.height);
+        p.canvas = w;
     } else {
         w->setWindowTitle(desc.title);
-        w->setFixedSize(desc.width, desc.height);
+        MakeCanvas(p, desc);
         w->move(desc.left, desc.top);
     }
     if (desc.backgroundColor >= 0) {
-        QPalette pal = w->palette();
-        pal.setColor(QPalette::Window, ToQColor(desc.backgroundColor));
-        w->setPalette(pal);
-        w->setAutoFillBackground(true);
+        for (QWidget *surface : {static_cast<QWidget *>(w), p.canvas}) {
+            QPalette pal = surface->palette();
+            pal.setColor(QPalette::Window, ToQColor(desc.backgroundColor));
+            surface->setPalette(pal);
+            surface->setAutoFillBackground(true);
+        }
     }
     w->hide();
 }
@@ -71,7 +123,8 @@ int CreatePanel(const PanelSpec &desc, Panel *parent) {
     p->handle = static_cast<int>(panels.size());
     p->parent = parent ? parent->handle : 0;
     p->name = desc.name;
-    p->widget = new PanelWidget(p->handle, parent ? parent->widget : nullptr);
+    InstallAccessibility();
+    p->widget = new PanelWidget(p->handle, parent ? parent->canvas : nullptr);
     SetupWindow(*p, desc, parent);
     if (!desc.callback.isEmpty()) {
         p->callback = LookupPanelCallback(desc.callback);
@@ -80,6 +133,7 @@ int CreatePanel(const PanelSpec &desc, Panel *parent) {
     Panel &ref = *p;
     panels.push_back(std::move(p));
     for (const ControlSpec &c : desc.controls) AddControl(ref, c);
+    OrderTabChain(ref.handle);
     return ref.handle;
 }
 
@@ -93,7 +147,9 @@ void ReplotPanelNow(const Panel &p) {
 
 }  // namespace
 
-PanelWidget::PanelWidget(int handle, QWidget *parent) : QFrame(parent), handle_(handle) {}
+PanelWidget::PanelWidget(int handle, QWidget *parent) : QFrame(parent), handle_(handle) {
+    MarkPanelWidget(this, handle);
+}
 
 void PanelWidget::closeEvent(QCloseEvent *event) {
     event->ignore();
@@ -162,6 +218,28 @@ Control *FindControl(int panel, int control, int &code) {
     return c;
 }
 
+std::vector<Panel *> ChildPanels(int handle) {
+    std::vector<Panel *> children;
+    for (const auto &p : Panels())
+        if (p && p->parent == handle && handle != 0) children.push_back(p.get());
+    return children;
+}
+
+void StretchControls(Panel &p) {
+    const int dx = std::max(0, p.canvas->width() - p.homeSize.width());
+    const int dy = std::max(0, p.canvas->height() - p.homeSize.height());
+    for (const auto &c : p.controls) {
+        const Stretch &s = c->stretch;
+        if (s.x == 0 && s.y == 0 && s.width == 0 && s.height == 0) continue;
+        QRect r = c->home;
+        r.translate(static_cast<int>(dx * s.x), static_cast<int>(dy * s.y));
+        r.setSize(r.size() +
+                  QSize(static_cast<int>(dx * s.width), static_cast<int>(dy * s.height)));
+        c->widget->setGeometry(r);
+        PlaceCaption(*c);
+    }
+}
+
 void DiscardAllPanels() {
     auto &panels = Panels();
     for (std::size_t h = 1; h < panels.size(); ++h)
@@ -197,6 +275,11 @@ const char *GetCtrlKind(int panel, int control) {
 int DisplayPanel(int panel) {
     Panel *p = FindPanel(panel);
     if (!p) return UIE_BAD_PANEL;
+    if (p->parent == 0 && !p->shownOnce) {
+        // The window opens on the screen it will be on, never larger than it.
+        p->shownOnce = true;
+        FitToScreen(p->widget, p->homeSize);
+    }
     p->widget->show();
     if (p->parent != 0) {
         p->widget->raise();  // over the other sub-panels at the same place
@@ -254,12 +337,20 @@ int SetPanelAttribute(int panel, int attribute, int value) {
         case ATTR_WIDTH:
         case ATTR_HEIGHT: {
             if (value < 1 || value > 10000) return UIE_BAD_VALUE;
+            const QSize base = topLevel ? p->homeSize : w->size();
             const QSize s =
-                attribute == ATTR_WIDTH ? QSize(value, w->height()) : QSize(w->width(), value);
-            if (topLevel)
-                w->setFixedSize(s);
-            else
+                attribute == ATTR_WIDTH ? QSize(value, base.height()) : QSize(base.width(), value);
+            if (topLevel) {
+                // The program's size becomes the panel's own: the window shows
+                // it, scrolling where the screen is smaller.
+                p->homeSize = s;
+                p->canvas->setMinimumSize(s);
+                w->setMinimumSize(s.boundedTo(kSmallestWindow));
+                if (w->maximumWidth() < QWIDGETSIZE_MAX) w->setMaximumSize(s);
+                FitToScreen(w, s);
+            } else {
                 w->resize(s);
+            }
             return 0;
         }
         case ATTR_VISIBLE:
@@ -296,7 +387,8 @@ int SavePanelImage(int panel, const char *file) {
     if (!file || !*file) return UIE_BAD_ARGUMENT;
     p->widget->ensurePolished();
     ReplotPanelNow(*p);
-    const QPixmap image = p->widget->grab();
+    // The whole panel, also where the window is too small to show all of it.
+    const QPixmap image = p->canvas->grab();
     return image.save(QString::fromLocal8Bit(file), "PNG") ? 0 : UIE_FILE;
 }
 

@@ -170,6 +170,7 @@ int SetGeometry(Control &c, int attribute, int value) {
             break;
     }
     c.widget->setGeometry(r);
+    c.home = r;  // where the program puts it is its place from now on
     PlaceCaption(c);
     return 0;
 }
@@ -184,7 +185,7 @@ int SetColor(Control &c, int &field, int value) {
 
 int SetLabel(Control &c, const char *value) {
     c.label = DecodeText(value);
-    c.widget->setAccessibleName(c.label.isEmpty() ? c.name : c.label);
+    NameForScreenReaders(c);
     if (auto *b = qobject_cast<QAbstractButton *>(c.widget))
         b->setText(c.label);
     else if (c.caption)
@@ -404,6 +405,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         case ATTR_DIMMED:
             ForEachWidget(
                 *c, [](QWidget *w, int v) { w->setEnabled(v == 0); }, value);
+            UpdateToolTip(*c);
             return 0;
         case ATTR_FRAME_COLOR:
             return SetColor(*c, c->frameColor, value);
@@ -420,6 +422,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         case ATTR_SCROLL_MODE:
         case ATTR_NUM_TRACES:
         case ATTR_POINTS_PER_SCREEN:
+        case ATTR_NEWEST_POINT_NUMBER:
             return SetStripChartAttribute(*c, attribute, value);
         default:
             return UIE_BAD_ATTRIBUTE;
@@ -494,6 +497,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
         case ATTR_SCROLL_MODE:
         case ATTR_NUM_TRACES:
         case ATTR_POINTS_PER_SCREEN:
+        case ATTR_NEWEST_POINT_NUMBER:
             return GetStripChartAttribute(*c, attribute, value);
         default:
             return UIE_BAD_ATTRIBUTE;

@@ -2,6 +2,7 @@
 // control's callback, and how a value, colours and fonts reach the widget.
 // Standard widgets are used throughout, so that screen readers and GUI test
 // tools see each control's name, text and value.
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -316,6 +317,8 @@ void TakeSpec(Control &c, const ControlSpec &desc) {
     c.items = desc.items;
     c.sizeToText = desc.width < 0 || desc.height < 0;
     c.fontName = kAppFontName;
+    c.stretch = desc.stretch;
+    c.help = desc.help;
 }
 
 void SetStartValue(Control &c, const ControlSpec &desc) {
@@ -351,11 +354,14 @@ void TakeLooks(Control &c, const ControlSpec &desc) {
 
 void BuildControl(Panel &panel, Control &c, const ControlSpec &desc) {
     TakeSpec(c, desc);
-    QWidget *parent = panel.widget;
+    QWidget *parent = panel.canvas;
     c.widget = MakeWidget(c, desc, parent);
     c.widget->setObjectName(desc.name);
-    c.widget->setAccessibleName(desc.label.isEmpty() ? desc.name : desc.label);
-    if (HasCaptionLine(c.kind) && !desc.label.isEmpty()) c.caption = new QLabel(desc.label, parent);
+    if (HasCaptionLine(c.kind) && !desc.label.isEmpty()) {
+        c.caption = new QLabel(desc.label, parent);
+        c.caption->setBuddy(c.widget);  // screen readers name the control by it
+    }
+    NameForScreenReaders(c);
     if (c.sizeToText)
         c.widget->move(desc.left, desc.top);
     else
@@ -371,6 +377,18 @@ void BuildControl(Panel &panel, Control &c, const ControlSpec &desc) {
         w->setVisible(desc.visible);
         w->setEnabled(!desc.dimmed);
     }
+    c.home = c.widget->geometry();
+    SetupHelp(c);
+}
+
+void NameForScreenReaders(Control &c) {
+    // A text message is read by its text, which changes (the status line);
+    // a name would hide it. Everything else is named by its label.
+    if (c.kind == Kind::TextMsg) {
+        c.widget->setAccessibleName(QString());
+        return;
+    }
+    c.widget->setAccessibleName(c.label.isEmpty() ? c.name : c.label);
 }
 
 void PlaceCaption(Control &c) {
@@ -408,10 +426,17 @@ void ShowValue(Control &c) {
             static_cast<QSlider *>(w)->setValue(ClampToInt(c.number));
             c.valueLabel->setText(FormatNumber(c));
             break;
-        case Kind::TextMsg:
-            static_cast<QLabel *>(w)->setText(DecodeText(c.text.c_str()));
+        case Kind::TextMsg: {
+            auto *label = static_cast<QLabel *>(w);
+            const QString text = DecodeText(c.text.c_str());
+            if (label->text() == text) break;
+            label->setText(text);
+            // QLabel tells nobody; a screen reader should hear the new status.
+            QAccessibleEvent changed(label, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&changed);
             if (c.sizeToText) w->adjustSize();
             break;
+        }
         case Kind::TextBox: {
             QStringList lines;
             for (const std::string &line : c.lines) lines.append(DecodeText(line.c_str()));

@@ -1,0 +1,261 @@
+// The program as a screen reader, the keyboard and a resized window meet it:
+// read through Qt's accessibility interface, driven by its actions and keys.
+#include <gtest/gtest.h>
+#include <qcustomplot.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "gui.h"
+#include "kvex_app.h"
+#include "kvex_ids.h"
+#include "modes.h"
+#include "ui_qt.h"
+
+using kvextest::KVexApp;
+
+namespace {
+
+QAccessibleInterface *Access(int panel, int control) {
+    return QAccessible::queryAccessibleInterface(UiControlWidget(panel, control));
+}
+
+QString Name(int panel, int control) { return Access(panel, control)->text(QAccessible::Name); }
+
+// The controls of the main window in the order Tab visits them, by name.
+QStringList TabOrder() {
+    QWidget *window = UiPanelWidget(pHandle);
+    QStringList order;
+    QWidget *w = window;
+    for (int guard = 0; guard < 1000; ++guard) {
+        w = w->nextInFocusChain();
+        if (w == window) break;
+        QWidget *control = w->parentWidget() && qobject_cast<QAbstractSpinBox *>(w->parentWidget())
+                               ? w->parentWidget()
+                               : w;
+        if (!control->isVisible() || !(control->focusPolicy() & Qt::TabFocus)) continue;
+        if (!control->property("kvexControl").isValid()) continue;
+        if (!order.contains(control->objectName())) order << control->objectName();
+    }
+    return order;
+}
+
+void ShowMeasuredValue(unsigned short value) {
+    parameter[PW_EVALMODE] = 1;  // setpoint A: the value is compared with teach A
+    parameter[PW_TEACH_A] = 2000;
+    tolup = tollo = 50;
+    Mvalue = value;
+    PlotVIDEOBarGraph();
+}
+
+class Operator : public testing::Test {
+  protected:
+    void SetUp() override {
+        QAccessible::setActive(true);
+        ASSERT_TRUE(app.Start(true));
+        DisplayPanel(pHandle);
+        DisplayPanel(pPara1);
+    }
+    void TearDown() override {
+        HidePanel(panelPopUp);
+        HidePanel(pHandle);
+    }
+    KVexApp app;
+};
+
+}  // namespace
+
+TEST_F(Operator, ScreenReaderReadsStatusDisplaysBrandAndVerdict) {
+    // The status line is read by its text, which follows the program.
+    ShowStatusText("Sensor answers");
+    EXPECT_EQ(Name(pHandle, PANEL_StatusLine), QStringLiteral("Sensor answers"));
+    ShowStatusText("Line Ok!");
+    EXPECT_EQ(Name(pHandle, PANEL_StatusLine), QStringLiteral("Line Ok!"));
+
+    // A display is named by its label and its value is what it shows.
+    SetCtrlVal(pHandle, PANEL_Display17, 1234u);
+    EXPECT_EQ(Name(pHandle, PANEL_Display17), QStringLiteral("Position A"));
+    EXPECT_EQ(Access(pHandle, PANEL_Display17)->text(QAccessible::Value), QStringLiteral("1234"));
+
+    // The brand lines made at start-up read as their texts, not as ids.
+    QStringList texts;
+    QAccessibleInterface *canvas = Access(pHandle, PANEL_StatusLine)->parent();
+    for (int i = 0; i < canvas->childCount(); ++i)
+        if (canvas->child(i)->role() == QAccessible::StaticText)
+            texts << canvas->child(i)->text(QAccessible::Name);
+    EXPECT_TRUE(texts.contains(QStringLiteral("K-VEX-RB-ZD-Vedoz")))
+        << texts.join(" | ").toStdString();
+    for (const QString &t : texts)
+        EXPECT_FALSE(t.startsWith(QStringLiteral("Ctrl"))) << t.toStdString();
+
+    // The verdict follows the tolerance in words, beside the colour.
+    const std::pair<unsigned short, const char *> cases[] = {
+        {2000, "in tolerance"}, {2051, "above tolerance"}, {1949, "below tolerance"}};
+    for (const auto &[value, verdict] : cases) {
+        ShowMeasuredValue(value);
+        EXPECT_EQ(Name(pHandle, PANEL_ToleranceVerdict), QString::fromLatin1(verdict)) << value;
+    }
+    ShowDisplaysStale();
+    EXPECT_EQ(Name(pHandle, PANEL_ToleranceVerdict), QStringLiteral("no live value"));
+}
+
+TEST_F(Operator, TreeGivesRolesGroupsLabelsAndOnlyWhatIsShown) {
+    QAccessibleInterface *ram = Access(pHandle, PANEL_RBTRam);
+    EXPECT_EQ(ram->role(), QAccessible::RadioButton);
+    EXPECT_TRUE(ram->state().checkable);
+    EXPECT_TRUE(ram->text(QAccessible::Description).startsWith(QStringLiteral("Memory, 1 of 3")));
+    EXPECT_EQ(Access(pHandle, PANEL_TOGGBTN_Recorder)->role(), QAccessible::Button);
+
+    // The port ring is labelled by its caption, whatever port it shows.
+    QAccessibleInterface *ring = Access(pHandle, PANEL_DropDCom);
+    EXPECT_EQ(ring->text(QAccessible::Name), QStringLiteral("COM port"));
+    const auto labels = ring->relations(QAccessible::Label);
+    ASSERT_FALSE(labels.isEmpty());
+    EXPECT_EQ(labels.first().first->text(QAccessible::Name), QStringLiteral("COM port"));
+
+    // Hidden controls are not among the panel's children; shown ones are.
+    QAccessibleInterface *canvas = ram->parent();
+    auto listed = [canvas](int control) {
+        return canvas->indexOfChild(Access(pHandle, control)) >= 0;
+    };
+    EXPECT_TRUE(listed(PANEL_StripChartRaw));
+    EXPECT_FALSE(listed(PANEL_NEDITTolLeff));
+    EXPECT_FALSE(listed(PANEL_GraphVideoA));
+    for (int i = 0; i < canvas->childCount(); ++i)
+        EXPECT_FALSE(canvas->child(i)->state().invisible)
+            << canvas->child(i)->text(QAccessible::Name).toStdString();
+}
+
+TEST_F(Operator, ActionsKeysAndEnterDoWhatAClickDoes) {
+    // Toggle through the accessibility interface: the recorder appears.
+    QAccessibleInterface *recorder = Access(pHandle, PANEL_TOGGBTN_Recorder);
+    recorder->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_TOGGBTN_Recorder), 1);
+    EXPECT_TRUE(UiPanelWidget(panelPopUp)->isVisible());
+
+    // Press on a sub-panel button shows its panel; a command button's press
+    // reaches its callback too.
+    Access(pHandle, PANEL_TOGGBTN_Para2)
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(UiPanelWidget(pPara2)->isVisible());
+    stop_flag = 0;
+    Access(pHandle, PANEL_BTNStop)
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(stop_flag, 1);
+
+    // Keys: Esc stops, Ctrl+R toggles the recorder back, Enter on a
+    // focused button is a click.
+    QWidget *window = UiPanelWidget(pHandle);
+    QApplication::setActiveWindow(window);
+    stop_flag = 0;
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_EQ(stop_flag, 1);
+    QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_TOGGBTN_Recorder), 0);
+    QWidget *calib = UiControlWidget(pHandle, PANEL_TOGGBTN_Calib);
+    calib->setFocus();
+    QTest::keyClick(calib, Qt::Key_Return);
+    EXPECT_TRUE(UiPanelWidget(pCalib)->isVisible());
+    // A dimmed button's key does nothing.
+    SetCtrlAttribute(pHandle, PANEL_BTNStop, ATTR_DIMMED, 1);
+    stop_flag = 0;
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_EQ(stop_flag, 0);
+    SetCtrlAttribute(pHandle, PANEL_BTNStop, ATTR_DIMMED, 0);
+}
+
+TEST_F(Operator, TabFollowsTheLayoutAndTooltipsExplain) {
+    const QStringList order = TabOrder();
+    const QStringList expected = {
+        "Para1Edit3",    "Para1Edit4",       "DropEvalMode",  "DROPHardwareMode", "Para1Edit5",
+        "Para1Edit17",   "Para1Edit15",      "Para1Edit18",   "CmdButton13",      "CmdButton11",
+        "BTNStop",       "TOGGBTN_Recorder", "TOGBTN_Zoom",   "NEDITeachA",       "NEDITeachB",
+        "TOGGBTN_Para1", "TOGGBTN_Para2",    "TOGGBTN_Calib", "RBTRam",           "RBTEeprom",
+        "RBTFile",       "CmdButton4",       "CmdButton3",    "ButtonTeach",      "ButtonReset",
+        "DropDCom"};
+    EXPECT_EQ(order, expected) << order.join(' ').toStdString();
+
+    auto tip = [](int panel, int control) {
+        return UiControlWidget(panel, control)->toolTip().toStdString();
+    };
+    EXPECT_NE(tip(pHandle, PANEL_CmdButton13).find("F5"), std::string::npos);
+    EXPECT_NE(tip(pPara1, PARA1_Para1Edit17).find("Range 0 to 2048"), std::string::npos);
+    // Hardware mode 1 dims the tolerance edits, and their tooltips say why.
+    SetCtrlVal(pPara1, PARA1_DROPHardwareMode, 1);
+    DimToleranceEdits();
+    EXPECT_NE(tip(pPara1, PARA1_Para1Edit3).find("hardware modes 1 and 3"), std::string::npos);
+    SetCtrlVal(pPara1, PARA1_DROPHardwareMode, 0);
+    DimToleranceEdits();
+    EXPECT_EQ(tip(pPara1, PARA1_Para1Edit3).find("hardware modes 1 and 3"), std::string::npos);
+    // Every control that can be used or read has a tooltip.
+    for (int id = 1; id < PANEL_ToleranceVerdict; ++id) {
+        QWidget *w = UiControlWidget(pHandle, id);
+        if (!w || !w->isVisible() || w->property("kvexControl").isNull()) continue;
+        if (qobject_cast<QFrame *>(w) && !qobject_cast<QLabel *>(w) && w->toolTip().isEmpty() &&
+            std::string(GetCtrlKind(pHandle, id)) == "decoration")
+            continue;
+        if (std::string(GetCtrlKind(pHandle, id)) == "picture") continue;
+        EXPECT_FALSE(w->toolTip().isEmpty()) << w->objectName().toStdString();
+    }
+}
+
+TEST_F(Operator, WindowFitsTheScreenAndChartsTakeTheSpace) {
+    QWidget *window = UiPanelWidget(pHandle);
+    auto *scroll = window->findChild<QScrollArea *>();
+    ASSERT_NE(scroll, nullptr);
+    // The offscreen screen is 800 x 600: the window keeps to it and scrolls.
+    const QSize screen = window->screen()->availableGeometry().size();
+    EXPECT_LE(window->width(), screen.width());
+    EXPECT_LE(window->height(), screen.height());
+    QApplication::processEvents();
+    EXPECT_TRUE(scroll->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+    window->resize(800, 600);
+    KVexApp::Pump(0.1);  // a frame passes: the plots are drawn
+    window->grab().save(QStringLiteral(KVEX_TEST_OUTPUT "/main_800x600.png"));
+
+    // On a large screen the history and the bar graphs grow, the displays move
+    // right with the window's edge, and nothing scrolls.
+    window->resize(1920, 1080);
+    QApplication::processEvents();
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    const QRect history = UiControlWidget(pHandle, PANEL_StripChartRaw)->geometry();
+    EXPECT_EQ(history.width(), 744 + 1920 - 1180);
+    EXPECT_EQ(history.height(), 296 + 1080 - 760);
+    EXPECT_EQ(UiControlWidget(pHandle, PANEL_Display14)->geometry().right(), 1920 - 1180 + 1167);
+    EXPECT_EQ(UiControlWidget(pHandle, PANEL_StatusLine)->geometry().top(), 726 + 1080 - 760);
+    const QRect videoA = UiControlWidget(pHandle, PANEL_GraphVideoA)->geometry();
+    const QRect videoB = UiControlWidget(pHandle, PANEL_GraphVideoB)->geometry();
+    EXPECT_LT(videoA.right(), videoB.left());
+    ShowMeasuredValue(2000);
+    KVexApp::Pump(0.1);
+    window->grab().save(QStringLiteral(KVEX_TEST_OUTPUT "/main_1920x1080.png"));
+}
+
+TEST_F(Operator, ChartsNameTheirAxesAndCountSamplesFromTheModeStart) {
+    QCustomPlot *history = UiControlPlot(pHandle, PANEL_StripChartRaw);
+    EXPECT_EQ(history->xAxis->label(), QStringLiteral("Sample"));
+    EXPECT_FALSE(history->yAxis->label().isEmpty());
+    EXPECT_FALSE(UiControlPlot(pHandle, PANEL_GraphBarA)->yAxis->ticks());
+    EXPECT_EQ(UiControlPlot(pHandle, PANEL_GraphBarA)->xAxis->label(), QStringLiteral("Pixel"));
+
+    ShowRunModeGraphs();
+    for (int i = 0; i < 150; ++i) PlotRAWGraph();
+    // 101 points on screen, the newest the 150th sample since the mode started.
+    EXPECT_DOUBLE_EQ(history->xAxis->range().upper, 150.0);
+    EXPECT_DOUBLE_EQ(history->xAxis->range().lower, 50.0);
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER), 150);
+    ShowRunModeGraphs();  // a new mode counts from 1 again
+    PlotRAWGraph();
+    EXPECT_DOUBLE_EQ(history->xAxis->range().upper, 1.0);
+}
