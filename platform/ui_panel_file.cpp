@@ -242,9 +242,12 @@ bool ParseHelpFields(Fields &f, Help &h) {
     h.group = f.string("group");
     h.tabIndex = f.integer("tabIndex", -1, 0, kMaxControlId);
     if (!f.ok) return false;
+    if (h.shortcut.isEmpty()) return true;
     // A key text Qt cannot read would silently give no key at all.
-    return h.shortcut.isEmpty() ||
-           !QKeySequence::fromString(h.shortcut, QKeySequence::PortableText).isEmpty();
+    const QKeySequence keys = QKeySequence::fromString(h.shortcut, QKeySequence::PortableText);
+    for (int i = 0; i < keys.count(); ++i)
+        if (keys[i].key() == Qt::Key_unknown) return false;
+    return !keys.isEmpty();
 }
 
 bool ParsePlotFields(Fields &f, ControlSpec &c) {
