@@ -56,8 +56,18 @@ constexpr QSize kSmallestWindow(320, 240);
 // smaller; the rest is reached by scrolling.
 void FitToScreen(QWidget *w, QSize wanted) {
     const QScreen *s = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
-    if (s) wanted = wanted.boundedTo(s->availableGeometry().size());
-    w->resize(wanted.expandedTo(w->minimumSize()));
+    if (!s) return;
+    const QRect free = s->availableGeometry();
+    // The window's frame (known once it is shown) must fit as well.
+    const QSize frame = w->frameGeometry().size() - w->size();
+    w->resize(wanted.boundedTo(free.size() - frame).expandedTo(w->minimumSize()));
+    // Where the panel file's place would push it over the edge, it moves in.
+    const QSize outer = w->size() + frame;
+    const int x =
+        std::clamp(w->x(), free.left(), std::max(free.left(), free.right() + 1 - outer.width()));
+    const int y =
+        std::clamp(w->y(), free.top(), std::max(free.top(), free.bottom() + 1 - outer.height()));
+    w->move(x, y);
 }
 
 void MakeCanvas(Panel &p, const PanelSpec &desc) {
@@ -275,12 +285,12 @@ const char *GetCtrlKind(int panel, int control) {
 int DisplayPanel(int panel) {
     Panel *p = FindPanel(panel);
     if (!p) return UIE_BAD_PANEL;
+    p->widget->show();
     if (p->parent == 0 && !p->shownOnce) {
-        // The window opens on the screen it will be on, never larger than it.
+        // The window stays on the screen it opens on, never larger than it.
         p->shownOnce = true;
         FitToScreen(p->widget, p->homeSize);
     }
-    p->widget->show();
     if (p->parent != 0) {
         p->widget->raise();  // over the other sub-panels at the same place
     } else if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
