@@ -3,10 +3,12 @@
 // this process.
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "kvex_cli.h"
 #include "kvex_main.h"
 #include "rs232.h"
 #include "sensor_sim.h"
@@ -21,7 +23,11 @@ constexpr const char *kUsage =
     "  --port DEVICE    make DEVICE (e.g. /dev/ttyUSB0 or /dev/pts/3) port 1\n"
     "  --start MODE     start run mode (run) or video mode (video) once the window is up\n"
     "  --help           show this text and exit\n"
-    "  --version        show the version and exit\n";
+    "  --version        show the version and exit\n\n"
+    "Without a window (kvex info --help tells more):\n"
+    "  kvex info --port DEVICE\n"
+    "  kvex params get|put --port DEVICE --memory ram|eeprom FILE\n"
+    "  kvex record --port DEVICE --samples N --interval S [--csv] FILE\n";
 
 struct Options {
     bool simulate = false;
@@ -69,6 +75,13 @@ kvexsim::SimConfig DemoSensor() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc > 1 && IsKVexVerb(argv[1])) {
+        // Unattended: no window is needed, and none may be there to use.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const int code = RunKVexVerb(argc, argv);
+        CloseRunTime();
+        return code;
+    }
     Options opt;
     const int done = ParseOptions(argc, argv, opt);
     if (done >= 0) return done;

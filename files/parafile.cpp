@@ -56,8 +56,11 @@ int ReadParaFromFile() {
     if (FileSelectPopup(proj_dir, "KVEXpara.cfg", "*.cfg", "K-VEX-RB-Series-Parameter-File",
                         VAL_LOAD_BUTTON, 0, 1, 1, 1, path) <= 0)
         return 0;
-    std::memcpy(file_name, path, sizeof file_name);
-    file_name[sizeof file_name - 1] = '\0';
+    return ReadParaFromPath(path);
+}
+
+int ReadParaFromPath(const char *path) {
+    std::snprintf(file_name, sizeof file_name, "%s", path);
 
     static char text[PARAFILE_MAX_BYTES + 1];
     const long n = ReadBounded(file_name, text, sizeof text);

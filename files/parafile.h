@@ -8,6 +8,9 @@ constexpr std::size_t PARAFILE_MAX_BYTES = 4096;
 
 void SendParaToFile();
 int ReadParaFromFile();
+// The same without the dialog: 1 with the words taken, 0 with the reason in
+// szStatus.
+int ReadParaFromPath(const char *path);
 
 // The 30 words of a parameter file's text: numbers separated by white space
 // or commas, each a whole number from 0 to 65535. Returns 1 with the words

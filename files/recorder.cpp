@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 
 #include "com232.h"
@@ -22,6 +23,7 @@
 
 char szDate[24];
 char szTime[12];
+void (*recordProgress)(unsigned done, unsigned wanted) = nullptr;
 
 namespace {
 
@@ -86,6 +88,10 @@ char g_shownPath[260];
 bool g_replaceConfirmed = false;
 // The file of the running recording; empty when none runs.
 char g_recordingPath[260];
+// The running recording's format: 0 the tab-separated lines that other
+// programs read, 1 CSV with a header row and a timestamp per sample.
+int g_csv = 0;
+RecordingOutcome g_outcome;
 
 void CopyPath(char *to, const char *from) { std::snprintf(to, 260, "%s", from); }
 
@@ -106,7 +112,29 @@ void SetRecorderLog(const char *text, int textColour, int background) {
     SetCtrlAttribute(panelPopUp, POPUP_RecorderLog, ATTR_TEXT_BGCOLOR, background);
 }
 
+// "2026-12-08T06:00:44.123+01:00": local time, milliseconds and the offset.
+void IsoTimestamp(char *out, std::size_t size) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char date[32], zone[8];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
+    std::snprintf(out, size, "%s.%03ld%.3s:%.2s", date, now.tv_nsec / 1000000, zone, zone + 3);
+}
+
+bool WriteCsvHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
+    char first[96];
+    std::snprintf(first, sizeof first, "# K-VEX recorder, interval %u s, setpoint %u \xC2\xB5m",
+                  static_cast<unsigned>(interval), static_cast<unsigned>(setpoint));
+    return file.WriteLine(first) && file.WriteLine(
+                                        "sample,time,A [pixel],B [pixel],measured value [units],"
+                                        "measured value [\xC2\xB5m],edges A,edges B");
+}
+
 bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
+    if (g_csv) return WriteCsvHeader(file, interval, setpoint);
     std::snprintf(szDate, sizeof szDate, "%s", DateStr());
     std::snprintf(szTime, sizeof szTime, "%s", TimeStr());
     std::strncat(szDate, " ", sizeof szDate - std::strlen(szDate) - 1);
@@ -124,8 +152,17 @@ bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
     return ok && file.WriteLine(number);
 }
 
-bool WriteSample(RecordFile &file) {
+bool WriteSample(RecordFile &file, unsigned short number) {
     char line[96];
+    if (g_csv) {
+        char time[40];
+        IsoTimestamp(time, sizeof time);
+        std::snprintf(line, sizeof line, "%u,%s,%u,%u,%u,%d,%u,%u", static_cast<unsigned>(number),
+                      time, static_cast<unsigned>(Aval), static_cast<unsigned>(Bval),
+                      static_cast<unsigned>(Mvalue), umValue, static_cast<unsigned>(edcntA),
+                      static_cast<unsigned>(edcntB));
+        return file.WriteLine(line);
+    }
     std::snprintf(line, sizeof line, "%u\t%u\t%u\t%d\t%u\t%u", static_cast<unsigned>(Aval),
                   static_cast<unsigned>(Bval), static_cast<unsigned>(Mvalue), umValue,
                   static_cast<unsigned>(edcntA), static_cast<unsigned>(edcntB));
@@ -178,9 +215,11 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
             DrawRawReply();
             if (elapsed >= interval) {
                 ++counter;
-                if (!WriteSample(file)) return FileFault::Write;
+                if (!WriteSample(file, counter)) return FileFault::Write;
                 if (!file.StillThere()) return FileFault::Gone;
                 SetCtrlVal(panelPopUp, POPUP_RecCounter, static_cast<unsigned int>(counter));
+                g_outcome.samples = counter;
+                if (recordProgress) recordProgress(counter, samples);
                 reference = WholeSeconds(Timer());
             }
             graph_flag = 0;
@@ -346,18 +385,24 @@ int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
     return 0;
 }
 
+const RecordingOutcome &LastRecording() { return g_outcome; }
+
 int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
+    g_outcome = RecordingOutcome{};
     if (!ChooseRecordPath(g_recordingPath)) {
         g_recordingPath[0] = '\0';
         EndLinkOperation();
         return 0;
     }
+    g_outcome.started = true;
+    CopyPath(g_outcome.path, g_recordingPath);
     PrepareScreen();
     BeginMeasuringLoop();
     unsigned short samples = 0, interval = 0;
     GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
     GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
+    GetCtrlVal(panelPopUp, POPUP_RecFormat, &g_csv);
     ShowRecordPath(g_recordingPath, false);
 
     RecordFile file;
@@ -372,6 +417,7 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     EndRecording();
     EndMeasuringLoop();
     EndLinkOperation();
+    g_outcome.fileFault = fault != FileFault::None;
     if (fault != FileFault::None) ReportFileFault(fault, g_recordingPath);
     g_recordingPath[0] = '\0';
     ShowRecordPath(recfile_name, false);

@@ -5,6 +5,17 @@ extern char szDate[24];
 extern char szTime[12];
 
 void CalcRecTime();
+
+// How the last recording went, for callers that started it unattended.
+struct RecordingOutcome {
+    bool started = false;    // a usable file was found and the recording ran
+    bool fileFault = false;  // the file could not be written or went away
+    unsigned samples = 0;    // samples written
+    char path[260] = "";     // the file they went to
+};
+const RecordingOutcome &LastRecording();
+// Called after every sample written, when set (progress of unattended runs).
+extern void (*recordProgress)(unsigned done, unsigned wanted);
 // The record file at start-up: "KVexRecord.dat" in the program's folder, or in
 // the user's documents folder when the program's folder cannot be written.
 void InitRecordFile();

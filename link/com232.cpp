@@ -30,6 +30,7 @@ int g_notifyCount = FRAME_BYTES;
 
 // Start-up failures, so that the last text of the start-up still names them.
 char g_startupFailure[72];
+bool g_linkReady = false;
 
 void NoteStartupFailure() {
     if (g_startupFailure[0] == '\0')
@@ -145,6 +146,7 @@ int CheckComLine(int port) {
 void InitRS232(int port) {
     ResetReceiver();
     g_startupFailure[0] = '\0';
+    g_linkReady = false;
     const int opened = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (opened < 0) {
         ShowStatusText(ComErrorText(opened));
@@ -178,5 +180,8 @@ void InitRS232(int port) {
         NoteStartupFailure();
     }
     if (g_startupFailure[0] != '\0') SetStatus(g_startupFailure);
+    g_linkReady = g_startupFailure[0] == '\0';
     ShowStatus();
 }
+
+bool LinkReady() { return g_linkReady && !line_lost; }

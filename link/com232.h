@@ -76,6 +76,9 @@ void RemoveRxNotification(int port);
 void SetRxNotifyCount(int port, int count);
 int CheckComLine(int port);
 void InitRS232(int port);
+// The last InitRS232 opened the port, and the sensor answered every question
+// of the start-up; the line has not been lost since.
+bool LinkReady();
 // What the link has to show goes through the shell, which fills this in at
 // start-up; an entry left empty shows nothing.
 struct LinkDisplay {

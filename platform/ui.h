@@ -24,6 +24,11 @@ using PanelCallbackPtr = int (*)(int panel, int event, void *callbackData, int e
 // not registered is reported on standard error and the control gets none.
 void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn);
 void RegisterPanelCallback(const char *name, PanelCallbackPtr fn);
+// LoadPanel reports a callback name that nobody registered on standard error
+// ("unknown callback NAME for control NAME") and leaves the control without
+// one; a program that would rather refuse such a file takes the report here
+// instead (nullptr: back to standard error).
+void SetUnknownCallbackHandler(void (*handler)(const char *report));
 
 // ---------------------------------------------------------------- run-time
 // Creates the application object. Returns 0, or a negative value when the

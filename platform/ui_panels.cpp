@@ -26,9 +26,15 @@ std::vector<std::unique_ptr<Panel>> &Panels() {
     return table;
 }
 
+void (*g_unknownCallbackHandler)(const char *) = nullptr;
+
 void ReportUnknownCallback(const QString &callback, const char *what, const QString &name) {
-    std::fprintf(stderr, "kvex: unknown callback %s for %s %s\n", qPrintable(callback), what,
-                 qPrintable(name));
+    const QByteArray report =
+        QStringLiteral("unknown callback %1 for %2 %3").arg(callback, what, name).toUtf8();
+    if (g_unknownCallbackHandler)
+        g_unknownCallbackHandler(report.constData());
+    else
+        std::fprintf(stderr, "kvex: %s\n", report.constData());
 }
 
 // The controls' surface inside a window: it grows with the window (the
@@ -259,6 +265,10 @@ void DiscardAllPanels() {
 }  // namespace kvexui
 
 using namespace kvexui;
+
+void SetUnknownCallbackHandler(void (*handler)(const char *report)) {
+    g_unknownCallbackHandler = handler;
+}
 
 int LoadPanel(int parentPanel, const char *file, int resourceId) {
     if (!RunTimeReady()) return UIE_NOT_INITIALISED;

@@ -137,6 +137,13 @@ namespace {
 // One line on standard error: the operator of a program that will not start
 // learns which file, which panel and what is wrong.
 char panelFileRefusal[400];
+// The first callback name of the file that the program does not have.
+char unknownCallback[200];
+
+void NoteUnknownCallback(const char *report) {
+    if (unknownCallback[0] == '\0')
+        std::snprintf(unknownCallback, sizeof unknownCallback, "%s", report);
+}
 
 int RefusePanelFile(const char *file, const char *panel, int resourceId, const char *what) {
     std::snprintf(panelFileRefusal, sizeof panelFileRefusal,
@@ -191,11 +198,24 @@ int LoadKVexPanels(const char *file) {
         {PANEL, "PANEL", false}, {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
         {CALIB, "CALIB", true},  {POPUP, "POPUP", false},
     };
+    // A control whose callback the program lacks would do nothing when used:
+    // such a file is refused like one that lacks the control.
+    SetUnknownCallbackHandler(NoteUnknownCallback);
     for (const Load &l : kLoads) {
         int &handle = *PanelHandle(l.resourceId);
+        unknownCallback[0] = '\0';
         handle = LoadPanel(l.child ? pHandle : 0, file, l.resourceId);
-        if (handle < 0) return RefusePanelFile(file, l.name, l.resourceId, GetPanelFileError());
+        if (handle > 0 && unknownCallback[0] != '\0') {
+            DiscardPanel(handle);
+            handle = -2;
+        }
+        if (handle < 0) {
+            SetUnknownCallbackHandler(nullptr);
+            return RefusePanelFile(file, l.name, l.resourceId,
+                                   unknownCallback[0] ? unknownCallback : GetPanelFileError());
+        }
     }
+    SetUnknownCallbackHandler(nullptr);
     return CheckRequiredControls(file);
 }
 

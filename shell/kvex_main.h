@@ -34,6 +34,10 @@ void RegisterKVexCallbacks();
 void FillThresholdArray(unsigned short *levels, unsigned short percent);
 // Dims the tolerance edits in hardware modes 1 and 3, undims them otherwise.
 void DimToleranceEdits();
+// Writes the panels' parameter words to the target memory (RAM or EEPROM) and
+// reads them back: 0 when the sensor holds them, the number of differing
+// words, or -1 when nothing came back; the status line says which.
+int SendToSensor();
 // The parameter words from the panels' controls, and back onto them.
 void GetPanelValues();
 void SetPanelValues();

@@ -50,7 +50,9 @@ int CountDifferingWords(unsigned short readCommand) {
     return differ;
 }
 
-void SendToSensor() {
+}  // namespace
+
+int SendToSensor() {
     parameter[PW_HEADER] = FRAME_HEADER;
     const bool eeprom = target == 2;
     const unsigned short command = eeprom ? CMD_WRITE_EEPROM : CMD_WRITE_RAM;
@@ -58,7 +60,7 @@ void SendToSensor() {
     GetPanelValues();
     SendFrame(command, 0, "Sending Para-Frame 1 ...");
     Delay(0.1);
-    if (SendFrame(command, 1, nullptr) != FRAME_BYTES) return;
+    if (SendFrame(command, 1, nullptr) != FRAME_BYTES) return -1;
 
     // The sensor says nothing to a write: only reading the words back shows
     // that they arrived.
@@ -67,10 +69,10 @@ void SendToSensor() {
     const int differ = CountDifferingWords(eeprom ? CMD_READ_EEPROM : CMD_READ_RAM);
     const char *memory = eeprom ? "EEPROM" : "RAM";
     char text[72];
-    if (line_lost) return;
+    if (line_lost) return -1;
     if (differ == 0) {
         ShowStatusText("Line Ok!");
-        return;
+        return 0;
     }
     if (differ < 0)
         std::snprintf(text, sizeof text, "Send to %s not confirmed: no read-back!", memory);
@@ -78,9 +80,8 @@ void SendToSensor() {
         std::snprintf(text, sizeof text, "Send to %s failed: %d of 30 words differ!", memory,
                       differ);
     ShowStatusText(text);
+    return differ < 0 ? -1 : differ;
 }
-
-}  // namespace
 
 int CC_BTNSend(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;

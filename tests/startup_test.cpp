@@ -257,6 +257,13 @@ TEST(BrokenPanelFile, EndsWithMinusOneAndOneLineSayingWhy) {
                                   return true;
                               }),
          "control \"DropDCom\" (id 2): bad or missing \"top\""},
+        // Found by the start-up fuzzer: Teach B would do nothing when used.
+        {PanelFileWithControl("NEDITeachB",
+                              [](QJsonObject &c) {
+                                  c["callback"] = "CC_NEDITeach";
+                                  return true;
+                              }),
+         "PANEL (2): unknown callback CC_NEDITeach for control NEDITeachB"},
     };
     for (const auto &c : cases) {
         ProgramCopy copy(c.file);

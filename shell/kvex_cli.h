@@ -1,0 +1,16 @@
+// Verbs for unattended work: kvex info, kvex params get|put, kvex record.
+#pragma once
+
+enum CliExit {
+    CLI_PANEL_FILE = 1,     // the panel file beside the program is unusable
+    CLI_BAD_ARGUMENTS = 2,  // the words do not make a verb (usage on standard error)
+    CLI_NO_SENSOR = 3,      // the port cannot be opened or the sensor does not answer
+    CLI_FILE = 4,           // the file cannot be read or written
+    CLI_NOT_CONFIRMED = 5,  // the sensor did not send or confirm what was asked
+};
+
+// True when the first word names a verb rather than an option.
+bool IsKVexVerb(const char *word);
+// Runs the verb of argv[1] with the rest as its arguments: the exit code. The
+// run-time must not be started yet; the caller chooses the offscreen platform.
+int RunKVexVerb(int argc, char **argv);
