@@ -100,6 +100,7 @@ int main(int argc, char **argv) {
         SetComPortDevice(1, opt.port.c_str());
     }
 
+    portFromCommandLine = opt.simulate || !opt.port.empty();
     startMode = opt.start;
     const int code = WinMain(nullptr, nullptr, nullptr, 1);
     if (sim) sim->stop();

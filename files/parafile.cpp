@@ -46,14 +46,16 @@ void SendParaToFile() {
     char text[72];
     FormatFileMessage(text, sizeof text,
                       saved ? "Parameters saved: " : "Cannot write parameter file ", file_name);
+    if (saved) RememberFolder("parameters/folder", file_name);
     ShowStatusText(text);
 }
 
 // A file that cannot be read leaves the parameter words as they were; the
 // reason stays in szStatus, which the get operation shows next.
 int ReadParaFromFile() {
-    char path[260] = "";
-    if (FileSelectPopup(proj_dir, "KVEXpara.cfg", "*.cfg", "K-VEX-RB-Series-Parameter-File",
+    char path[260] = "", folder[260];
+    RememberedFolder("parameters/folder", folder);
+    if (FileSelectPopup(folder, "KVEXpara.cfg", "*.cfg", "K-VEX-RB-Series-Parameter-File",
                         VAL_LOAD_BUTTON, 0, 1, 1, 1, path) <= 0)
         return 0;
     return ReadParaFromPath(path);
@@ -82,5 +84,6 @@ int ReadParaFromPath(const char *path) {
     for (int i = 0; i < 15; ++i) pp[i] = words[15 + i];
     CopyPPtoVars(1);
     FormatFileMessage(szStatus, sizeof szStatus, "Parameters loaded: ", file_name);
+    RememberFolder("parameters/folder", file_name);
     return 1;
 }

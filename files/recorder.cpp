@@ -325,7 +325,8 @@ bool ChooseRecordPath(char *path) {
 
 void InitRecordFile() {
     char folder[260];
-    CopyPath(folder, proj_dir);
+    RememberedFolder("recorder/folder", folder);
+    if (access(folder, W_OK) != 0) CopyPath(folder, proj_dir);
     if (access(folder, W_OK) != 0 && GetDocumentsDir(folder) != 0) CopyPath(folder, proj_dir);
     MakePathname(folder, "KVexRecord.dat", recfile_name);
     ShowRecordPath(recfile_name, false);
@@ -360,12 +361,16 @@ int CC_TOGGBTN_Recorder(int, int, int event, void *, int, int) {
 }
 
 int CC_NEDITRecTime(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT) CalcRecTime();
+    if (event != EVENT_COMMIT) return 0;
+    CalcRecTime();
+    RememberRecorderSettings();
     return 0;
 }
 
 int CC_NEDITRecSamples(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT) CalcRecTime();
+    if (event != EVENT_COMMIT) return 0;
+    CalcRecTime();
+    RememberRecorderSettings();
     return 0;
 }
 
@@ -375,8 +380,10 @@ int CC_NEDITRecSamples(int, int, int event, void *, int, int) {
 int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char path[260] = "";
+    char folder[260];
+    RememberedFolder("recorder/folder", folder);
     const int chosen =
-        FileSelectPopup(proj_dir, "KVEXrecord.dat", "*.dat",
+        FileSelectPopup(folder, "KVEXrecord.dat", "*.dat",
                         "K-VEX-Series Recorder-File:", VAL_OK_BUTTON, 0, 1, 1, 1, path);
     if (chosen != 1 && chosen != 2) return 0;
     CopyPath(recfile_name, path);
@@ -397,6 +404,8 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     }
     g_outcome.started = true;
     CopyPath(g_outcome.path, g_recordingPath);
+    RememberFolder("recorder/folder", g_recordingPath);
+    RememberRecorderSettings();
     PrepareScreen();
     BeginMeasuringLoop();
     unsigned short samples = 0, interval = 0;

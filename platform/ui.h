@@ -51,6 +51,20 @@ int ProcessSystemEventsUntil(double deadline);
 using DeferredCallbackPtr = void (*)(void *data);
 int PostDeferredCall(DeferredCallbackPtr fn, void *data);
 
+// ---------------------------------------------------------------- settings
+// What the program remembers between runs, by key ("port/device"): in the
+// platform's usual place, or in the file that the environment variable
+// KVEX_SETTINGS names. Each change is written at once.
+int GetSettingText(const char *key, char *value, int size);  // 1 found, 0 none or too long
+int GetSettingNumber(const char *key, int fallback);
+void SetSettingText(const char *key, const char *value);
+void SetSettingNumber(const char *key, int value);
+// A window's place and size, under the panel's name; restoring returns 1
+// when a remembered geometry was applied.
+int RememberPanelGeometry(int panel);
+int RestorePanelGeometry(int panel);
+void ForgetSettings();  // everything remembered goes: the next start is a first one
+
 // ---------------------------------------------------------------- panels
 // file: a bare name is looked up in the program's directory.
 // Returns a handle > 0, or a negative code: -1 file missing or unreadable,

@@ -236,6 +236,7 @@ int RunKVexVerb(int argc, char **argv) {
     const int refused = ReadWords(argc, argv, v);
     if (refused >= 0) return refused;
     if (InitRunTime(0, nullptr) < 0) return CLI_PANEL_FILE;
+    portFromCommandLine = unattended = true;
     int code = StartLink(v);
     if (code == 0) {
         if (v.name == "info")

@@ -290,8 +290,10 @@ void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
     GetProjectDir(proj_dir);
     InitVars();
+    RestoreRememberedSettings();
     if (openPort && BeginLinkOperation()) {
         InitRS232(com);
+        if (LinkReady()) RememberPort();
         EndLinkOperation();
     }
     InitGUI();
@@ -325,6 +327,7 @@ int WinMain(void *, void *, char *, int) {
 
 int CC_PANEL(int, int event, void *, int, int) {
     if (event != EVENT_CLOSE) return 0;
+    RememberPanelGeometry(pHandle);
     stop_flag = 1;
     CloseCom(com);
     QuitUserInterface(0);

@@ -42,6 +42,23 @@ int SendToSensor();
 void GetPanelValues();
 void SetPanelValues();
 
+// ---------------------------------------------------------------- remembered
+// The port was given on the command line (--port, --simulate): it wins over
+// the one remembered.
+extern bool portFromCommandLine;
+// A command-line verb runs: what it sets is not the operator's choice and is
+// not remembered.
+extern bool unattended;
+// Port, memory target, recorder settings, zoom and window place as the last
+// run left them; called once the panels hold their start values.
+void RestoreRememberedSettings();
+void RememberPort();  // the device of com, for the next start
+void RememberRecorderSettings();
+// The folder of path under key; and the remembered one (260 bytes), or the
+// program's folder when none is.
+void RememberFolder(const char *key, const char *path);
+void RememberedFolder(const char *key, char *dir);
+
 // Lists the known ports by number and device in DropDCom and selects com.
 void FillComPortRing();
 // The ring holds an entry that tells of a lost line (value 0) and shows it.

@@ -93,6 +93,7 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
     if (portRingShowsLoss) FillComPortRing();
     ShowText("Init COM-Port ...");
     InitRS232(com);
+    RememberPort();  // the operator's choice, whether or not a sensor answers yet
     EndLinkOperation();
     return 0;
 }
@@ -223,6 +224,12 @@ int CC_TOGGBTN_Calib(int, int, int event, void *, int, int) {
 }
 
 // The strip chart reads the zoom toggle itself each time it draws.
-int CC_TOGBTN_Zoom(int, int, int, void *, int, int) { return 0; }
+int CC_TOGBTN_Zoom(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    int on = 0;
+    GetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, &on);
+    SetSettingNumber("chart/zoom", on);
+    return 0;
+}
 
 int CC_NEDITTolLeff(int, int, int, void *, int, int) { return 0; }

@@ -87,7 +87,9 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     ShowText("Transmit...");
     if (target == 3) {
-        if (FileSelectPopup(proj_dir, "KVEXpara.cfg", "*.cfg", "K-VEX-RB-Series Parameter File",
+        char folder[260];
+        RememberedFolder("parameters/folder", folder);
+        if (FileSelectPopup(folder, "KVEXpara.cfg", "*.cfg", "K-VEX-RB-Series Parameter File",
                             VAL_OK_BUTTON, 0, 1, 1, 1, file_name) > 0)
             SendParaToFile();
     } else {
@@ -152,6 +154,7 @@ int SelectTarget(int control, int event) {
             SetCtrlVal(pHandle, t.control, t.control == control ? 1 : 0);
             if (t.control == control) target = t.target;
         }
+        SetSettingNumber("transfer/memory", target);
     } else {
         target = 1;
         SetCtrlVal(pHandle, PANEL_RBTRam, 1);

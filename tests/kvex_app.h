@@ -44,7 +44,9 @@ class KVexApp {
 
     // Loads the panels and sets the start values; with handshake the port is
     // opened and the sensor asked as at start-up.
-    bool Start(bool handshake = true) {
+    // Unless remembering is asked for, every start is a first one.
+    bool Start(bool handshake = true, bool remembering = false) {
+        if (!remembering) ForgetSettings();
         if (!sensor_.start()) return false;
         ClearComPortDevices();
         SetComPortDevice(1, sensor_.devicePath().c_str());

@@ -1,0 +1,98 @@
+// What the operator set last time comes back at the next start: the port (by
+// device path), the memory target, the recorder's folder, sample count and
+// interval, the chart zoom, the main window's place and the parameter-file
+// folder.
+#include <cstdio>
+#include <cstring>
+
+#include "com232.h"
+#include "kvex_main.h"
+#include "recorder.h"
+#include "rs232.h"
+#include "ui.h"
+
+bool portFromCommandLine = false;
+bool unattended = false;
+
+namespace {
+
+// The number of the remembered device in today's port table, or 0.
+int RememberedPortNumber() {
+    char device[260] = "";
+    if (!GetSettingText("port/device", device, sizeof device) || device[0] == '\0') return 0;
+    const int count = GetComPortCount();
+    for (int n = 1; n <= count; ++n) {
+        char known[260] = "";
+        if (GetComPortDevice(n, known, sizeof known) == 0 && std::strcmp(known, device) == 0)
+            return n;
+    }
+    return 0;
+}
+
+void RestoreTarget() {
+    const int remembered = GetSettingNumber("transfer/memory", 1);
+    if (remembered < 1 || remembered > 3) return;
+    target = remembered;
+    SetCtrlVal(pHandle, PANEL_RBTRam, target == 1 ? 1 : 0);
+    SetCtrlVal(pHandle, PANEL_RBTEeprom, target == 2 ? 1 : 0);
+    SetCtrlVal(pHandle, PANEL_RBTFile, target == 3 ? 1 : 0);
+}
+
+void RestoreRecorder() {
+    const int samples = GetSettingNumber("recorder/samples", -1);
+    const int interval = GetSettingNumber("recorder/interval", -1);
+    if (samples >= 0 && samples <= 65535)
+        SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, static_cast<unsigned short>(samples));
+    if (interval >= 0 && interval <= 65535)
+        SetCtrlVal(panelPopUp, POPUP_NEDITRecTime, static_cast<unsigned short>(interval));
+    const int format = GetSettingNumber("recorder/format", 0);
+    SetCtrlVal(panelPopUp, POPUP_RecFormat, format == 1 ? 1 : 0);
+    CalcRecTime();
+}
+
+}  // namespace
+
+void RestoreRememberedSettings() {
+    if (!portFromCommandLine) {
+        // The port used last, found by its device; else the first one.
+        const int n = RememberedPortNumber();
+        com = n > 0 ? n : 1;
+    }
+    RestoreTarget();
+    RestoreRecorder();
+    SetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, GetSettingNumber("chart/zoom", 0) ? 1 : 0);
+    RestorePanelGeometry(pHandle);
+}
+
+void RememberPort() {
+    if (unattended) return;
+    char device[260] = "";
+    if (GetComPortDevice(com, device, sizeof device) == 0 && device[0] != '\0')
+        SetSettingText("port/device", device);
+}
+
+void RememberRecorderSettings() {
+    if (unattended) return;
+    unsigned short samples = 0, interval = 0;
+    int format = 0;
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
+    GetCtrlVal(panelPopUp, POPUP_RecFormat, &format);
+    SetSettingNumber("recorder/samples", samples);
+    SetSettingNumber("recorder/interval", interval);
+    SetSettingNumber("recorder/format", format);
+}
+
+void RememberFolder(const char *key, const char *path) {
+    if (unattended) return;
+    char folder[260];
+    std::snprintf(folder, sizeof folder, "%s", path);
+    char *slash = std::strrchr(folder, '/');
+    if (!slash) return;
+    slash[slash == folder ? 1 : 0] = '\0';
+    SetSettingText(key, folder);
+}
+
+void RememberedFolder(const char *key, char *dir) {
+    if (!GetSettingText(key, dir, 260) || dir[0] == '\0') std::snprintf(dir, 260, "%s", proj_dir);
+}
