@@ -48,6 +48,9 @@ void ClearComPortDevices();
 // Number of ports known; fills device (at most size bytes) for number n.
 int GetComPortCount();
 int GetComPortDevice(int number, char *device, std::size_t size);
+// What the system says of the device behind the number: adapter name, maker
+// and serial number where it gives them ("" for a pseudo-terminal).
+int GetComPortDescription(int number, char *text, std::size_t size);
 
 // Opens the port. deviceName "" means the device of the port number; another
 // name opens that device under the number. Input bytes beyond inputQueueSize

@@ -3,6 +3,7 @@
 #include "rs232_ports.h"
 
 #include <QSerialPortInfo>
+#include <QStringList>
 #include <QtGlobal>
 #include <algorithm>
 #include <cctype>
@@ -131,5 +132,27 @@ int GetComPortDevice(int number, char *device, std::size_t size) {
     const std::size_t n = std::min(name.size(), size - 1);
     std::memcpy(device, name.data(), n);
     device[n] = '\0';
+    return 0;
+}
+
+int GetComPortDescription(int number, char *text, std::size_t size) {
+    if (text == nullptr || size == 0) return kComInvalidParameter;
+    text[0] = '\0';
+    const std::string device = rs232::deviceForNumber(number);
+    if (device.empty()) return kComInvalidPortNumber;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.systemLocation().toStdString() != device) continue;
+        QStringList parts;
+        if (!info.description().isEmpty()) parts << info.description();
+        if (!info.manufacturer().isEmpty() && info.manufacturer() != info.description())
+            parts << info.manufacturer();
+        if (!info.serialNumber().isEmpty())
+            parts << QStringLiteral("serial ") + info.serialNumber();
+        const QByteArray said = parts.join(QStringLiteral(", ")).toUtf8();
+        const std::size_t n = std::min(static_cast<std::size_t>(said.size()), size - 1);
+        std::memcpy(text, said.constData(), n);
+        text[n] = '\0';
+        break;
+    }
     return 0;
 }

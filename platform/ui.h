@@ -12,6 +12,7 @@ enum {
     EVENT_VAL_CHANGED = 2,
     EVENT_LEFT_CLICK = 3,
     EVENT_CLOSE = 11,
+    EVENT_RING_OPENING = 20,  // a ring's list is about to open: its items may change now
 };
 
 using CtrlCallbackPtr = int (*)(int panel, int control, int event, void *callbackData,
@@ -50,6 +51,8 @@ int ProcessSystemEventsUntil(double deadline);
 // Runs fn(data) once, from the event loop, after what is pending now.
 using DeferredCallbackPtr = void (*)(void *data);
 int PostDeferredCall(DeferredCallbackPtr fn, void *data);
+// The same after seconds have passed (a watch that must not keep a loop busy).
+int PostDelayedCall(double seconds, DeferredCallbackPtr fn, void *data);
 
 // ---------------------------------------------------------------- settings
 // What the program remembers between runs, by key ("port/device"): in the

@@ -176,6 +176,17 @@ int ProcessSystemEventsUntil(double deadline) {
     return 0;
 }
 
+int PostDelayedCall(double seconds, DeferredCallbackPtr fn, void *data) {
+    if (!app) return UIE_NOT_INITIALISED;
+    if (!fn || !(seconds >= 0) || seconds > 86400) return UIE_BAD_VALUE;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), app, [fn, data] {
+        ++callbackDepth;
+        fn(data);
+        --callbackDepth;
+    });
+    return 0;
+}
+
 int PostDeferredCall(DeferredCallbackPtr fn, void *data) {
     if (!app) return UIE_NOT_INITIALISED;
     if (!fn) return UIE_BAD_VALUE;

@@ -179,8 +179,24 @@ QWidget *MakeTwoStateButton(const Control &c, QWidget *parent) {
     return b;
 }
 
+// Tells the control's callback before its list opens, so that a list that
+// describes the machine (ports) is fresh when the operator looks at it.
+class RingBox : public QComboBox {
+  public:
+    RingBox(int panel, int control, QWidget *parent)
+        : QComboBox(parent), panel_(panel), control_(control) {}
+
+    void showPopup() override {
+        FireControl(panel_, control_, EVENT_RING_OPENING);
+        QComboBox::showPopup();
+    }
+
+  private:
+    int panel_, control_;
+};
+
 QWidget *MakeRing(const Control &c, QWidget *parent) {
-    auto *box = new QComboBox(parent);
+    auto *box = new RingBox(c.panel, c.id, parent);
     for (const RingItem &item : c.items) box->addItem(item.label, item.value);
     const int p = c.panel, id = c.id;
     QObject::connect(box, &QComboBox::activated, box,

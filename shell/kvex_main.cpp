@@ -1,6 +1,9 @@
 // Main module: start-up, shutdown and the two panel callbacks.
 #include "kvex_main.h"
 
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -62,10 +65,14 @@ void FillComPortRing() {
     portRingShowsLoss = false;
     const int count = GetComPortCount();
     for (int n = 1; n <= count; ++n) {
-        char device[200] = "";
+        char device[200] = "", about[200] = "";
         GetComPortDevice(n, device, sizeof device);
-        char label[260];
-        std::snprintf(label, sizeof label, "%d: %s", n, device);
+        GetComPortDescription(n, about, sizeof about);
+        char label[420];
+        if (about[0] != '\0')
+            std::snprintf(label, sizeof label, "%d: %s - %s", n, device, about);
+        else
+            std::snprintf(label, sizeof label, "%d: %s", n, device);
         InsertListItem(pHandle, PANEL_DropDCom, -1, label, n);
     }
     if (count < com) {
@@ -74,6 +81,7 @@ void FillComPortRing() {
         std::snprintf(label, sizeof label, "%d: (none)", com);
         InsertListItem(pHandle, PANEL_DropDCom, -1, label, com);
     }
+    InsertListItem(pHandle, PANEL_DropDCom, -1, "Rescan ports", kRescanPorts);
     SetCtrlVal(pHandle, PANEL_DropDCom, com);
 }
 
@@ -274,10 +282,53 @@ void ShowPortLostInRing() {
     portRingShowsLoss = true;
 }
 
+namespace {
+
+// The device of the lost port, watched until it is back or the operator
+// chooses a port; a newer watch makes an older one end.
+char lostDevice[260];
+std::intptr_t reconnectWatch = 0;
+
+void WatchForLostDevice(void *watch) {
+    if (reinterpret_cast<std::intptr_t>(watch) != reconnectWatch || !line_lost) return;
+    char device[260] = "";
+    GetComPortDevice(com, device, sizeof device);
+    const bool back =
+        device[0] != '\0' && std::strcmp(device, lostDevice) == 0 && access(device, F_OK) == 0;
+    if (!back || !BeginLinkOperation()) {
+        PostDelayedCall(1.0, WatchForLostDevice, watch);
+        return;
+    }
+    CloseCom(com);
+    InitRS232(com);
+    FillComPortRing();
+    char text[400];
+    if (LinkReady())
+        std::snprintf(text, sizeof text, "Reconnected to COM %d (%s)", com, device);
+    else
+        std::snprintf(text, sizeof text, "COM %d (%s) is back: %s", com, device, szStatus);
+    ShowStatusText(text);
+    EndLinkOperation();
+}
+
+}  // namespace
+
+void StopReconnecting() { ++reconnectWatch; }
+
+void RelistPorts() {
+    if (portRingShowsLoss)
+        ShowPortLostInRing();
+    else
+        FillComPortRing();
+}
+
 void OnLineLost() {
     stop_flag = 1;
     char device[40] = "";
     GetComPortDevice(com, device, sizeof device);
+    GetComPortDevice(com, lostDevice, sizeof lostDevice);
+    // The adapter may come back (cable plugged in again): look once a second.
+    PostDelayedCall(1.0, WatchForLostDevice, reinterpret_cast<void *>(++reconnectWatch));
     char text[120];
     std::snprintf(text, sizeof text, "Line lost on COM %d (%s) - choose the port again!", com,
                   device);

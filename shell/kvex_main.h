@@ -59,6 +59,13 @@ void RememberRecorderSettings();
 void RememberFolder(const char *key, const char *path);
 void RememberedFolder(const char *key, char *dir);
 
+// The ring entry that lists the ports again: one above the highest port number.
+constexpr int kRescanPorts = 256;
+// The operator chose a port: a lost one is no longer watched for.
+void StopReconnecting();
+
+// Lists the ports again as they are now, keeping the entry of a lost line.
+void RelistPorts();
 // Lists the known ports by number and device in DropDCom and selects com.
 void FillComPortRing();
 // The ring holds an entry that tells of a lost line (value 0) and shows it.

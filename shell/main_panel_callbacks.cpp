@@ -76,6 +76,11 @@ int CC_BTNStop(int, int, int event, void *, int, int) {
 }
 
 int CC_DropDCom(int, int, int event, void *, int, int) {
+    if (event == EVENT_RING_OPENING) {
+        // A USB adapter plugged in since the last look is listed too.
+        RelistPorts();
+        return 0;
+    }
     if (event != EVENT_COMMIT) return 0;
     if (!BeginLinkOperation()) {
         SetCtrlVal(pHandle, PANEL_DropDCom, com);  // the port in use stays shown
@@ -83,10 +88,17 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
     }
     int chosen = 0;
     GetCtrlVal(pHandle, PANEL_DropDCom, &chosen);
+    if (chosen == kRescanPorts) {
+        RelistPorts();
+        ShowText("Ports listed again");
+        EndLinkOperation();
+        return 0;
+    }
     if (chosen < 1) {  // the entry that tells of a lost line
         EndLinkOperation();
         return 0;
     }
+    StopReconnecting();
     stop_flag = 1;
     CloseCom(com);
     com = chosen;

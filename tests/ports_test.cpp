@@ -1,0 +1,92 @@
+// Ports as they come and go: a port that appears after start-up is listed
+// when the ring opens or is rescanned, and a device that vanishes and comes
+// back at the same path is reconnected by itself.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <cstdio>
+#include <string>
+
+#include "exchange.h"
+#include "kvex_app.h"
+#include "kvex_ids.h"
+#include "ui_qt.h"
+
+using kvextest::KVexApp;
+
+namespace {
+
+QStringList RingTexts() {
+    auto *box = static_cast<QComboBox *>(UiControlWidget(pHandle, PANEL_DropDCom));
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+    return texts;
+}
+
+bool PumpUntil(bool (*done)(), double seconds) {
+    const double end = Timer() + seconds;
+    while (Timer() < end && !done()) ProcessSystemEventsUntil(std::min(end, Timer() + 0.05));
+    return done();
+}
+
+}  // namespace
+
+TEST(Ports, APortThatAppearsLaterIsListedWhenTheRingOpensOrIsRescanned) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(true));
+    kvexsim::SensorSim later(kvextest::FastSensor());
+    ASSERT_TRUE(later.start());
+    const QString device = QString::fromStdString(later.devicePath());
+    EXPECT_FALSE(RingTexts().join('|').contains(device));
+    EXPECT_EQ(RingTexts().last(), QStringLiteral("Rescan ports"));
+
+    // Plugged in: listed as soon as the operator opens the ring.
+    SetComPortDevice(2, later.devicePath().c_str());
+    static_cast<QComboBox *>(UiControlWidget(pHandle, PANEL_DropDCom))->showPopup();
+    EXPECT_TRUE(RingTexts().contains(QStringLiteral("2: ") + device))
+        << RingTexts().join('|').toStdString();
+    static_cast<QComboBox *>(UiControlWidget(pHandle, PANEL_DropDCom))->hidePopup();
+
+    // Rescan: the list follows the machine, the open port stays chosen.
+    SetComPortDevice(2, nullptr);
+    SetCtrlVal(pHandle, PANEL_DropDCom, kRescanPorts);
+    KVexApp::Commit(CC_DropDCom, pHandle, PANEL_DropDCom);
+    EXPECT_FALSE(RingTexts().join('|').contains(device));
+    EXPECT_EQ(com, 1);
+    int shown = 0;
+    GetCtrlVal(pHandle, PANEL_DropDCom, &shown);
+    EXPECT_EQ(shown, 1);
+}
+
+TEST(Ports, ADeviceThatVanishesAndComesBackIsReconnected) {
+    // The program knows the sensor by a path that outlives the pseudo-terminal,
+    // as /dev/serial/by-id/... outlives a USB adapter that is pulled.
+    const std::string link = std::string(KVEX_TEST_OUTPUT) + "/sensor-by-id";
+    kvexsim::SensorSim sensor(kvextest::FastSensor());
+    ASSERT_TRUE(sensor.start());
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(sensor.devicePath().c_str(), link.c_str()), 0);
+    ForgetSettings();
+    ASSERT_EQ(LoadKVexPanels(), 0);
+    ClearComPortDevices();
+    SetComPortDevice(1, link.c_str());
+    StartKVex(true);
+    ASSERT_TRUE(LinkReady());
+
+    sensor.vanish();
+    std::remove(link.c_str());
+    EXPECT_TRUE(PumpUntil([] { return line_lost != 0; }, 3.0));
+    EXPECT_NE(KVexApp::Status().find("Line lost"), std::string::npos) << KVexApp::Status();
+
+    sensor.stop();
+    ASSERT_TRUE(sensor.start());
+    ASSERT_EQ(symlink(sensor.devicePath().c_str(), link.c_str()), 0);
+    EXPECT_TRUE(PumpUntil([] { return LinkReady(); }, 5.0)) << KVexApp::Status();
+    EXPECT_EQ(KVexApp::Status().rfind("Reconnected to COM 1", 0), 0u) << KVexApp::Status();
+    EXPECT_GE(sensor.commandCount(kvexsim::kHardware), 1);
+
+    CloseCom(com);
+    DiscardKVexPanels();
+    std::remove(link.c_str());
+}
