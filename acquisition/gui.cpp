@@ -62,7 +62,13 @@ unsigned short LimitToLine(unsigned short pos) {
     return pos;
 }
 
+// Displays that show the sensor's live values: grey once nothing live stands
+// behind them, black again with the next reply.
+constexpr int kLiveDisplays[] = {PANEL_Display15, PANEL_Display16, PANEL_Display17, PANEL_Display33,
+                                 PANEL_Display36};
+
 void ShowRawValues() {
+    for (int id : kLiveDisplays) SetCtrlAttribute(pHandle, id, ATTR_TEXT_COLOR, kBlack);
     SetCtrlVal(pHandle, PANEL_Display16, static_cast<unsigned int>(Bval));
     SetCtrlVal(pHandle, PANEL_Display17, static_cast<unsigned int>(Aval));
     SetCtrlVal(pHandle, PANEL_Display15, static_cast<unsigned int>(Mvalue));
@@ -99,6 +105,7 @@ void ShowToleranceState() {
 
 void ShowDisplaysStale() {
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey);
+    for (int id : kLiveDisplays) SetCtrlAttribute(pHandle, id, ATTR_TEXT_COLOR, kGrey);
     ShowVerdict("no live value", kGrey);
 }
 

@@ -90,7 +90,10 @@ int PushGETRAW() {
     // The receiver takes nothing but a raw-values reply here.
     const int result = AwaitReply(TIMEOUT);
     if (result == EXCHANGE_OK) return 1;
-    if (result == EXCHANGE_TIMEOUT) ShowText("Timeout RS232-Line!");
+    if (result == EXCHANGE_TIMEOUT) {
+        ShowText("Timeout RS232-Line!");
+        NoteLinkTimeout();
+    }
     stop_flag = 1;
     ShowDisplaysStale();
     return 0;
@@ -117,6 +120,7 @@ void PushRUN() {
             SendRawRequest();
             sent = Timer();
             if (draw) DrawRawValues();
+            NoteLinkActivity();
             if (line_lost) ShowDisplaysStale();  // the request found no line: nothing is live now
         } else if (graph_flag == 1) {
             DrawRawReply();
@@ -125,6 +129,7 @@ void PushRUN() {
         }
         if (Timer() - sent > 2 * TIMEOUT) {
             ShowText("Timeout RS232-Line!");
+            NoteLinkTimeout();
             stop_flag = 1;
             ShowDisplaysStale();
             break;
@@ -152,7 +157,10 @@ int ReadData64(int offset, int channel) {
     bool timedOut = false;
     const int waiting = AwaitBytes(com, BLOCK_BYTES, TIMEOUT, true, &timedOut);
     if (waiting < 0) return 0;  // the line is lost; its text stays
-    if (timedOut) SetStatus("Timeout-RS-232 while reading 64 data-words!");
+    if (timedOut) {
+        SetStatus("Timeout-RS-232 while reading 64 data-words!");
+        NoteLinkTimeout();
+    }
     // A block with bytes to spare is read whole and dropped: which 128 of
     // them are the samples cannot be told.
     const int count = waiting > 1024 ? 1024 : waiting;
@@ -195,6 +203,7 @@ void PushVIDEO() {
                 PlotVIDEOCurveB(adcbufB, thdArrayB, xArray8);
                 PlotVIDEOBarGraph();
             }
+            NoteLinkActivity();
         }
         // The cycle's events, the paint of its curves among them, are
         // processed in the wait for the next raw reply, while its request is

@@ -228,9 +228,11 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
         if (rx_flag == 1) {
             SendRawRequest();
             lastSent = Timer();
+            NoteLinkActivity();
         }
         if (Timer() - lastSent > TIMEOUT) {
             ShowText("Timeout RS232-Line!");
+            NoteLinkTimeout();
             stop_flag = 1;
             ShowDisplaysStale();
             break;

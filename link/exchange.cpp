@@ -40,6 +40,7 @@ unsigned char g_rx[1024];
 int g_rxLen = 0;
 long g_discarded = 0;
 long g_received = 0;
+long g_accepted = 0;                 // replies that answered their request
 double g_frameOwedUntil[kCommands];  // a frame reply to that command may still come
 double g_rawOwedUntil = 0.0;         // raw bytes may still come
 double g_rawLastByte = 0.0;          // when bytes last came while raw bytes were owed
@@ -114,6 +115,7 @@ void MatchReply(int port) {
     ClearDebts();
     std::memcpy(szReadBuf, g_rx, FRAME_BYTES);
     graph_flag = GetRxBuf();
+    ++g_accepted;
     rx_flag = 1;
     g_rxLen -= FRAME_BYTES;
     std::memmove(g_rx, g_rx + FRAME_BYTES, static_cast<std::size_t>(g_rxLen));
@@ -274,6 +276,7 @@ void ResetReceiver() {
 }
 
 long DiscardedBytes() { return g_discarded; }
+long AcceptedReplies() { return g_accepted; }
 long ReceivedBytes() { return g_received; }
 
 bool BeginLinkOperation() {

@@ -40,6 +40,8 @@ void ResetReceiver();
 // Bytes taken in and bytes dropped by the receiver since the port was opened.
 long ReceivedBytes();
 long DiscardedBytes();
+// Replies that answered their request, since the program started.
+long AcceptedReplies();
 
 // Only one operation holds the link; an operator command that arrives while
 // another one waits is refused, never run inside that wait.

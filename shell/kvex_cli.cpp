@@ -97,9 +97,6 @@ int ReadWords(int argc, char **argv, Verb &v) {
     return -1;
 }
 
-// The firmware text that the start-up left in the status line.
-char g_firmware[sizeof szStatus];
-
 bool IsUtf8(const unsigned char *s) {
     while (*s) {
         const int follow = *s < 0x80         ? 0
@@ -153,7 +150,6 @@ int StartLink(const Verb &v) {
         std::fprintf(stderr, "kvex: no sensor on %s: %s\n", v.port.c_str(), szStatus);
         return CLI_NO_SENSOR;
     }
-    std::snprintf(g_firmware, sizeof g_firmware, "%s", szStatus);
     return 0;
 }
 
@@ -164,7 +160,7 @@ int Info(const Verb &v) {
         GetTextBoxLine(pCalib, CALIB_SensorInfoBox, line, text, sizeof text);
         std::printf("%s%s\n", line == 0 ? "hardware: " : "          ", Utf8(text).c_str());
     }
-    std::printf("firmware: %s\n", Utf8(g_firmware).c_str());
+    std::printf("firmware: %s\n", Utf8(sensorFirmware).c_str());
     return 0;
 }
 

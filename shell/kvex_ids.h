@@ -48,6 +48,7 @@
     X(PANEL, ButtonTeach, 39, command_button)       \
     X(PANEL, NEDITTolLeff, 40, numeric)             \
     X(PANEL, ToleranceVerdict, 41, text_msg)        \
+    X(PANEL, LinkState, 42, text_msg)               \
     X(PARA1, Para1Edit3, 3, numeric)                \
     X(PARA1, Para1Edit4, 4, numeric)                \
     X(PARA1, Para1Edit5, 5, numeric)                \

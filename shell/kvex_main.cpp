@@ -301,6 +301,7 @@ void WatchForLostDevice(void *watch) {
     }
     CloseCom(com);
     InitRS232(com);
+    NoteLinkOpened();
     FillComPortRing();
     char text[400];
     if (LinkReady())
@@ -314,6 +315,75 @@ void WatchForLostDevice(void *watch) {
 }  // namespace
 
 void StopReconnecting() { ++reconnectWatch; }
+
+// ---------------------------------------------------------------- link state
+char sensorFirmware[sizeof szStatus];
+
+namespace {
+
+constexpr int kStateGrey = 0x808080, kStateGreen = 0x008000, kStateRed = 0xC00000;
+
+// Counts since the running (or last) mode started; since == 0: no mode yet.
+struct LinkFigure {
+    bool running = false;
+    double since = 0, lastShown = 0;
+    long replies = 0, discarded = 0;
+    int timeouts = 0;
+} figure;
+
+}  // namespace
+
+void ShowLinkState() {
+    char device[200] = "";
+    GetComPortDevice(com, device, sizeof device);
+    char text[320];
+    int colour = kStateGreen;
+    if (line_lost) {
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F Line lost: %s", device);
+        colour = kStateRed;
+    } else if (!LinkReady()) {
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F No sensor%s%s", device[0] ? " on " : "",
+                      device);
+        colour = kStateGrey;
+    } else if (figure.since > 0) {
+        const double seconds = Timer() - figure.since;
+        const double rate = seconds > 0 ? (AcceptedReplies() - figure.replies) / seconds : 0;
+        std::snprintf(text, sizeof text,
+                      "\xE2\x97\x8F %s: %.1f exchanges/s, %d time-outs, %ld bytes discarded",
+                      device, rate, figure.timeouts, DiscardedBytes() - figure.discarded);
+    } else {
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F Connected: %s, %s", device, sensorFirmware);
+    }
+    SetCtrlAttribute(pHandle, PANEL_LinkState, ATTR_TEXT_COLOR, colour);
+    SetCtrlVal(pHandle, PANEL_LinkState, text);
+    figure.lastShown = Timer();
+}
+
+void NoteLinkOpened() {
+    sensorFirmware[0] = '\0';
+    if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szStatus);
+    figure = LinkFigure{};
+    ShowLinkState();
+}
+
+void BeginLinkFigure() {
+    figure = LinkFigure{true, Timer(), 0, AcceptedReplies(), DiscardedBytes(), 0};
+    ShowLinkState();
+}
+
+void EndLinkFigure() {
+    figure.running = false;
+    ShowLinkState();
+}
+
+void NoteLinkActivity() {
+    if (figure.running && Timer() - figure.lastShown >= 1.0) ShowLinkState();
+}
+
+void NoteLinkTimeout() {
+    ++figure.timeouts;
+    ShowLinkState();
+}
 
 void RelistPorts() {
     if (portRingShowsLoss)
@@ -334,6 +404,7 @@ void OnLineLost() {
                   device);
     ShowStatusText(text);  // kept in szStatus, so later repeats show it again
     ShowDisplaysStale();
+    ShowLinkState();
     ShowPortLostInRing();
 }
 
@@ -347,6 +418,7 @@ void StartKVex(bool openPort) {
         if (LinkReady()) RememberPort();
         EndLinkOperation();
     }
+    NoteLinkOpened();
     InitGUI();
     DisplayPanel(pHandle);
     DisplayPanel(pPara1);

@@ -59,6 +59,19 @@ void RememberRecorderSettings();
 void RememberFolder(const char *key, const char *path);
 void RememberedFolder(const char *key, char *dir);
 
+// ---------------------------------------------------------------- link state
+// The firmware text of the sensor on com, once the start-up questions passed.
+extern char sensorFirmware[72];
+// The indicator beside the status line: no sensor, connected (device and
+// firmware) or line lost; during and after a mode, exchanges per second,
+// time-outs and discarded bytes since the mode started.
+void ShowLinkState();
+void NoteLinkOpened();    // after InitRS232: a new connection, new counts
+void BeginLinkFigure();   // a mode starts
+void EndLinkFigure();     // it ended; its figure stays in view
+void NoteLinkActivity();  // an exchange passed: the figure shows it once a second
+void NoteLinkTimeout();   // a reply did not come
+
 // The ring entry that lists the ports again: one above the highest port number.
 constexpr int kRescanPorts = 256;
 // The operator chose a port: a lost one is no longer watched for.

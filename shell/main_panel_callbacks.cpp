@@ -49,10 +49,12 @@ void BeginMeasuringLoop() {
     loopRunning = 1;
     undimAfterLoop = false;
     DimLinkCommands(1);
+    BeginLinkFigure();
 }
 
 void EndMeasuringLoop() {
     loopRunning = 0;
+    EndLinkFigure();
     DimLinkCommands(0);
     if (undimAfterLoop) UndimAfterStop();
     undimAfterLoop = false;
@@ -105,6 +107,7 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
     if (portRingShowsLoss) FillComPortRing();
     ShowText("Init COM-Port ...");
     InitRS232(com);
+    NoteLinkOpened();
     RememberPort();  // the operator's choice, whether or not a sensor answers yet
     EndLinkOperation();
     return 0;

@@ -11,6 +11,7 @@
 #include "exchange.h"
 #include "kvex_app.h"
 #include "kvex_ids.h"
+#include "modes.h"
 #include "ui_qt.h"
 
 using kvextest::KVexApp;
@@ -22,6 +23,12 @@ QStringList RingTexts() {
     QStringList texts;
     for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
     return texts;
+}
+
+std::string LinkState() {
+    char text[400] = "";
+    GetCtrlVal(pHandle, PANEL_LinkState, text, sizeof text);
+    return text;
 }
 
 bool PumpUntil(bool (*done)(), double seconds) {
@@ -78,6 +85,9 @@ TEST(Ports, ADeviceThatVanishesAndComesBackIsReconnected) {
     std::remove(link.c_str());
     EXPECT_TRUE(PumpUntil([] { return line_lost != 0; }, 3.0));
     EXPECT_NE(KVexApp::Status().find("Line lost"), std::string::npos) << KVexApp::Status();
+    EXPECT_NE(LinkState().find("Line lost: " + link), std::string::npos) << LinkState();
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_Display17, ATTR_TEXT_COLOR), 0x808080)
+        << "a display with nothing live behind it is grey";
 
     sensor.stop();
     ASSERT_TRUE(sensor.start());
@@ -85,8 +95,34 @@ TEST(Ports, ADeviceThatVanishesAndComesBackIsReconnected) {
     EXPECT_TRUE(PumpUntil([] { return LinkReady(); }, 5.0)) << KVexApp::Status();
     EXPECT_EQ(KVexApp::Status().rfind("Reconnected to COM 1", 0), 0u) << KVexApp::Status();
     EXPECT_GE(sensor.commandCount(kvexsim::kHardware), 1);
+    EXPECT_NE(LinkState().find("Connected: " + link + ", K-VEX sensor simulator"),
+              std::string::npos)
+        << LinkState();
 
     CloseCom(com);
     DiscardKVexPanels();
     std::remove(link.c_str());
+}
+
+TEST(Ports, TheIndicatorTellsNoSensorConnectedAndTheLinkFigureOfAMode) {
+    kvexsim::SimConfig mute = kvextest::FastSensor();
+    mute.faults.silent = true;
+    {
+        KVexApp app(mute);
+        ASSERT_TRUE(app.Start(true));
+        EXPECT_EQ(LinkState().rfind("\xE2\x97\x8F No sensor on /dev/", 0), 0u) << LinkState();
+    }
+    KVexApp app;
+    ASSERT_TRUE(app.Start(true));
+    EXPECT_NE(LinkState().find("Connected: " + app.sensor().devicePath()), std::string::npos)
+        << LinkState();
+    // A second of run mode: exchanges per second, nothing lost.
+    PostDelayedCall(
+        1.2, [](void *) { stop_flag = 1; }, nullptr);
+    PushRUN();
+    const std::string figure = LinkState();
+    EXPECT_NE(figure.find(" exchanges/s, 0 time-outs, 0 bytes discarded"), std::string::npos)
+        << figure;
+    const double rate = std::stod(figure.substr(figure.find(": ") + 2));
+    EXPECT_GT(rate, 10.0) << figure;
 }
