@@ -238,6 +238,12 @@ void Delay(double seconds);  // waits without running any callback
 const char *DateStr();       // "MM-DD-YYYY"
 const char *TimeStr();       // "HH:MM:SS"
 
+// What a graph or strip chart shows, into a file: an image (PNG, or SVG when
+// the name ends in .svg) or its data as CSV with a header row naming the
+// columns and their units. The context menu of every graph offers both.
+int SaveGraphImage(int panel, int control, const char *file);
+int SaveGraphData(int panel, int control, const char *file);
+
 // ---------------------------------------------------------------- files
 int GetProjectDir(char *dir);  // the program's directory, at most 260 bytes
 // The user's documents folder (made if it does not exist), at most 260 bytes.

@@ -6,6 +6,7 @@
 #include <qcustomplot.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QPointer>
 #include <algorithm>
 #include <cmath>
@@ -89,6 +90,12 @@ class PlotWidget : public QCustomPlot {
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
         if (marked_) update();
+    }
+
+    void contextMenuEvent(QContextMenuEvent *event) override {
+        const QVariant panel = property("kvexPanel"), id = property("kvexControl");
+        if (Control *c = FindControl(panel.toInt(), id.toInt()))
+            OfferExport(*c, event->globalPos());
     }
 
     // A paint that the window did not prepare (a grab, an expose) still

@@ -86,6 +86,7 @@ struct ControlSpec {
     bool rightYAxis = false;
     bool yTickLabels = true;  // graphs: numbers on the y axes
     int cursors = 0, traces = 1, pointsPerScreen = 101;
+    QStringList traceNames;  // strip-chart traces, graph curves: column names of an export
     Help help;
     Stretch stretch;
 };
@@ -186,6 +187,7 @@ struct Control {
     std::unique_ptr<GraphState> graph;
     std::unique_ptr<StripState> strip;
 
+    QStringList traceNames;
     QRect home;  // where the panel file puts the widget, before any resize
     Stretch stretch;
     Help help;
@@ -276,6 +278,9 @@ QWidget *BuildGraph(Control &c, const ControlSpec &desc, QWidget *parent);
 QWidget *BuildStripChart(Control &c, const ControlSpec &desc, QWidget *parent);
 int SetStripChartAttribute(Control &c, int attribute, int value);
 int GetStripChartAttribute(const Control &c, int attribute, int *value);
+// The graph's or strip chart's context menu: save as PNG, SVG or CSV
+// (ui_export.cpp).
+void OfferExport(Control &c, const QPoint &globalPos);
 // Draws a graph or strip chart now, not at the next event processing.
 void ReplotNow(Control &c);
 // Renders the plots of this window that changed since its last paint.

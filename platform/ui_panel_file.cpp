@@ -262,6 +262,14 @@ bool ParsePlotFields(Fields &f, ControlSpec &c) {
     c.cursors = f.integer("cursors", 0, 0, 8);
     c.traces = f.integer("traces", 1, 1, 16);
     c.pointsPerScreen = f.integer("pointsPerScreen", 101, 2, 10000);
+    const QJsonValue names = f.object().value(QLatin1String("traceNames"));
+    if (!names.isUndefined()) {
+        if (!names.isArray()) return false;
+        for (const QJsonValue &n : names.toArray()) {
+            if (!n.isString()) return false;
+            c.traceNames << n.toString();
+        }
+    }
     return f.ok && c.xMin < c.xMax && c.yMin < c.yMax;
 }
 

@@ -335,6 +335,7 @@ void TakeSpec(Control &c, const ControlSpec &desc) {
     c.fontName = kAppFontName;
     c.stretch = desc.stretch;
     c.help = desc.help;
+    c.traceNames = desc.traceNames;
 }
 
 void SetStartValue(Control &c, const ControlSpec &desc) {

@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
@@ -254,6 +256,33 @@ TEST_F(Operator, ChartsNameTheirAxesAndCountSamplesFromTheModeStart) {
     EXPECT_DOUBLE_EQ(history->xAxis->range().upper, 150.0);
     EXPECT_DOUBLE_EQ(history->xAxis->range().lower, 50.0);
     EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER), 150);
+    // The history as a table: sample numbers, then each trace with its unit,
+    // the newest row holding the newest sample.
+    const std::string table = KVEX_TEST_OUTPUT "/history.csv";
+    ASSERT_EQ(SaveGraphData(pHandle, PANEL_StripChartRaw, table.c_str()), 0);
+    QFile csv(QString::fromStdString(table));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 1 + 101);  // the header, then the 101 points on screen
+    EXPECT_EQ(rows[0],
+              QStringLiteral("Sample,upper limit [units],lower limit [units],"
+                             "setpoint [units],measured value [units],analog value [units]"));
+    const QStringList newest = rows.last().split(',');
+    ASSERT_EQ(newest.size(), 6);
+    EXPECT_EQ(newest[0], QStringLiteral("150"));
+    for (int t = 0; t < 5; ++t)
+        EXPECT_DOUBLE_EQ(newest[t + 1].toDouble(), arrayNORM[500 - 5 + t]) << t;
+    // And as pictures.
+    const std::string png = KVEX_TEST_OUTPUT "/history.png", svg = KVEX_TEST_OUTPUT "/history.svg";
+    ASSERT_EQ(SaveGraphImage(pHandle, PANEL_StripChartRaw, png.c_str()), 0);
+    ASSERT_EQ(SaveGraphImage(pHandle, PANEL_StripChartRaw, svg.c_str()), 0);
+    EXPECT_EQ(QImage(QString::fromStdString(png)).size(), history->size());
+    QFile vector(QString::fromStdString(svg));
+    ASSERT_TRUE(vector.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(vector.readAll().contains("<svg"));
+    EXPECT_EQ(SaveGraphData(pHandle, PANEL_StripChartRaw, "/no/such/folder/h.csv"), UIE_FILE);
+    EXPECT_EQ(SaveGraphData(pHandle, PANEL_StatusLine, table.c_str()), UIE_BAD_KIND);
+
     ShowRunModeGraphs();  // a new mode counts from 1 again
     PlotRAWGraph();
     EXPECT_DOUBLE_EQ(history->xAxis->range().upper, 1.0);

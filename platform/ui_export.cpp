@@ -1,0 +1,177 @@
+// Graphs and strip charts into files: the picture as PNG or SVG, the data
+// shown as CSV, from the context menu or from the program.
+#include <qcustomplot.h>
+
+#include <QFile>
+#include <QMenu>
+#include <QPainter>
+#include <QSaveFile>
+#include <QSvgGenerator>
+#include <QTextStream>
+#include <algorithm>
+
+#include "ui_internal.h"
+
+namespace kvexui {
+namespace {
+
+// "Position [units]" names the unit in brackets; a bare column name takes it.
+QString Column(const QString &name, const QString &axisLabel) {
+    if (name.contains(QLatin1Char('[')) || !axisLabel.contains(QLatin1Char('['))) return name;
+    return name + QLatin1Char(' ') + axisLabel.mid(axisLabel.indexOf(QLatin1Char('[')));
+}
+
+QString TraceName(const Control &c, int i, const char *kind) {
+    return i < c.traceNames.size() ? c.traceNames[i] : QStringLiteral("%1 %2").arg(kind).arg(i + 1);
+}
+
+QString Number(double v) { return QString::number(v, 'g', 12); }
+
+QString AxisName(const QCPAxis *axis, const char *fallback) {
+    return axis->label().isEmpty() ? QLatin1String(fallback) : axis->label();
+}
+
+// One row per point on screen: the x axis' number, then every trace.
+void StripRows(const Control &c, QTextStream &out) {
+    const StripState &s = *c.strip;
+    const QString y = c.plot->yAxis->label();
+    QStringList header{AxisName(c.plot->xAxis, "point")};
+    for (std::size_t t = 0; t < s.traces.size(); ++t)
+        header << Column(TraceName(c, static_cast<int>(t), "trace"), y);
+    out << header.join(QLatin1Char(',')) << "\r\n";
+    const long long first = s.total - s.count + s.numberShift;
+    for (int p = 0; p < s.count; ++p) {
+        QStringList row{QString::number(first + p)};
+        for (std::size_t t = 0; t < s.traces.size(); ++t)
+            row << Number(s.ring[t * s.pointsPerScreen + (s.head + p) % s.pointsPerScreen]);
+        out << row.join(QLatin1Char(',')) << "\r\n";
+    }
+}
+
+// Curves side by side when they share their x values (the video curves),
+// else one after the other with their name in front; a graph of bars and
+// cursors lists those.
+void GraphRows(const Control &c, QTextStream &out) {
+    const GraphState &g = *c.graph;
+    const QString x = AxisName(c.plot->xAxis, "x"), y = c.plot->yAxis->label();
+    std::vector<const QCPGraph *> curves;
+    for (const PlotEntry &e : g.plots)
+        if (e.graph) curves.push_back(e.graph);
+    if (curves.empty()) {
+        out << "item," << Column(QStringLiteral("from"), x) << ','
+            << Column(QStringLiteral("to"), x) << "\r\n";
+        int n = 0;
+        for (const PlotEntry &e : g.plots)
+            if (e.rect)
+                out << "bar " << ++n << ',' << Number(e.rect->topLeft->coords().x()) << ','
+                    << Number(e.rect->bottomRight->coords().x()) << "\r\n";
+        for (std::size_t i = 0; i < g.cursors.size(); ++i)
+            out << "cursor " << i + 1 << ',' << Number(g.cursors[i].x) << ','
+                << Number(g.cursors[i].x) << "\r\n";
+        return;
+    }
+    const auto sameKeys = [&](const QCPGraph *a) {
+        const auto *d0 = curves[0]->data().data();
+        const auto *d = a->data().data();
+        if (d->size() != d0->size()) return false;
+        for (auto i = d->constBegin(), j = d0->constBegin(); i != d->constEnd(); ++i, ++j)
+            if (i->key != j->key) return false;
+        return true;
+    };
+    if (std::all_of(curves.begin(), curves.end(), sameKeys)) {
+        QStringList header{x};
+        for (std::size_t i = 0; i < curves.size(); ++i)
+            header << Column(TraceName(c, static_cast<int>(i), "curve"), y);
+        out << header.join(QLatin1Char(',')) << "\r\n";
+        const auto *d0 = curves[0]->data().data();
+        for (int p = 0; p < d0->size(); ++p) {
+            QStringList row{Number(d0->at(p)->key)};
+            for (const QCPGraph *curve : curves) row << Number(curve->data()->at(p)->value);
+            out << row.join(QLatin1Char(',')) << "\r\n";
+        }
+        return;
+    }
+    out << "curve," << x << ',' << (y.isEmpty() ? QStringLiteral("y") : y) << "\r\n";
+    for (std::size_t i = 0; i < curves.size(); ++i)
+        for (auto p = curves[i]->data()->constBegin(); p != curves[i]->data()->constEnd(); ++p)
+            out << TraceName(c, static_cast<int>(i), "curve") << ',' << Number(p->key) << ','
+                << Number(p->value) << "\r\n";
+}
+
+Control *FindPlot(int panel, int control, int &code) {
+    Control *c = FindControl(panel, control, code);
+    if (c && !c->plot) {
+        code = UIE_BAD_KIND;
+        return nullptr;
+    }
+    return c;
+}
+
+void AskAndSave(Control &c, const char *spec, const char *filter, bool image) {
+    char path[260] = "";
+    if (FileSelectPopup("", spec, filter, "Save graph", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) <= 0)
+        return;
+    if (image)
+        SaveGraphImage(c.panel, c.id, path);
+    else
+        SaveGraphData(c.panel, c.id, path);
+}
+
+}  // namespace
+
+void OfferExport(Control &c, const QPoint &globalPos) {
+    QMenu menu(c.widget);
+    QAction *png = menu.addAction(QStringLiteral("Save as PNG..."));
+    QAction *svg = menu.addAction(QStringLiteral("Save as SVG..."));
+    QAction *csv = menu.addAction(QStringLiteral("Save data as CSV..."));
+    const int panel = c.panel, id = c.id;
+    QAction *chosen = menu.exec(globalPos);
+    Control *still = FindControl(panel, id);  // the menu ran the event loop
+    if (!still || !chosen) return;
+    if (chosen == png) AskAndSave(*still, "graph.png", "*.png", true);
+    if (chosen == svg) AskAndSave(*still, "graph.svg", "*.svg", true);
+    if (chosen == csv) AskAndSave(*still, "graph.csv", "*.csv", false);
+}
+
+}  // namespace kvexui
+
+using namespace kvexui;
+
+int SaveGraphImage(int panel, int control, const char *file) {
+    int code = 0;
+    Control *c = FindPlot(panel, control, code);
+    if (!c) return code;
+    if (!file || !*file) return UIE_BAD_ARGUMENT;
+    ReplotNow(*c);
+    const QString path = QString::fromLocal8Bit(file);
+    if (!path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
+        return c->plot->grab().save(path, "PNG") ? 0 : UIE_FILE;
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(c->plot->size());
+    svg.setViewBox(QRect(QPoint(0, 0), c->plot->size()));
+    svg.setTitle(c->label);
+    QCPPainter painter;
+    if (!painter.begin(&svg)) return UIE_FILE;
+    c->plot->toPainter(&painter, c->plot->width(), c->plot->height());
+    painter.end();
+    return QFile::exists(path) && QFile(path).size() > 0 ? 0 : UIE_FILE;
+}
+
+int SaveGraphData(int panel, int control, const char *file) {
+    int code = 0;
+    Control *c = FindPlot(panel, control, code);
+    if (!c) return code;
+    if (!file || !*file) return UIE_BAD_ARGUMENT;
+    // Written whole or not at all: a full disk leaves no half table behind.
+    QSaveFile out(QString::fromLocal8Bit(file));
+    if (!out.open(QIODevice::WriteOnly)) return UIE_FILE;
+    QTextStream text(&out);
+    text.setEncoding(QStringConverter::Utf8);
+    if (c->strip)
+        StripRows(*c, text);
+    else
+        GraphRows(*c, text);
+    text.flush();
+    return text.status() == QTextStream::Ok && out.commit() ? 0 : UIE_FILE;
+}
