@@ -82,6 +82,7 @@ void FillComPortRing() {
         InsertListItem(pHandle, PANEL_DropDCom, -1, label, com);
     }
     InsertListItem(pHandle, PANEL_DropDCom, -1, "Rescan ports", kRescanPorts);
+    InsertListItem(pHandle, PANEL_DropDCom, -1, "Other device...", kOtherDevice);
     SetCtrlVal(pHandle, PANEL_DropDCom, com);
 }
 
@@ -383,6 +384,18 @@ void NoteLinkActivity() {
 void NoteLinkTimeout() {
     ++figure.timeouts;
     ShowLinkState();
+}
+
+int PortNumberFor(const char *device) {
+    const int count = GetComPortCount();
+    for (int n = 1; n <= count; ++n) {
+        char known[260] = "";
+        if (GetComPortDevice(n, known, sizeof known) == 0 && std::strcmp(known, device) == 0)
+            return n;
+    }
+    if (count >= kComMaxPorts) return 0;
+    SetComPortDevice(count + 1, device);
+    return count + 1;
 }
 
 void RelistPorts() {

@@ -72,8 +72,13 @@ void EndLinkFigure();     // it ended; its figure stays in view
 void NoteLinkActivity();  // an exchange passed: the figure shows it once a second
 void NoteLinkTimeout();   // a reply did not come
 
-// The ring entry that lists the ports again: one above the highest port number.
+// Ring entries beyond the port numbers: list the ports again; open a device
+// by its path.
 constexpr int kRescanPorts = 256;
+constexpr int kOtherDevice = 257;
+// The port number of a device path, made known as the next free number when
+// the machine's list lacks it; 0 when no number is left.
+int PortNumberFor(const char *device);
 // The operator chose a port: a lost one is no longer watched for.
 void StopReconnecting();
 

@@ -96,6 +96,22 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
         EndLinkOperation();
         return 0;
     }
+    if (chosen == kOtherDevice) {
+        // A device the machine does not list (a by-id path, a network
+        // adapter): chosen, or typed, in the file dialog.
+        char device[260] = "";
+        const int picked = FileSelectPopup("/dev", "", "*", "Serial device of the sensor",
+                                           VAL_SELECT_BUTTON, 0, 0, 1, 0, device);
+        chosen = picked == 1 ? PortNumberFor(device) : 0;
+        if (chosen == 0) {
+            if (picked == 2) ShowStatusText("No such device - choose a port");
+            FillComPortRing();
+            EndLinkOperation();
+            return 0;
+        }
+        FillComPortRing();
+        SetCtrlVal(pHandle, PANEL_DropDCom, chosen);
+    }
     if (chosen < 1) {  // the entry that tells of a lost line
         EndLinkOperation();
         return 0;

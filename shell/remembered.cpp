@@ -2,6 +2,8 @@
 // device path), the memory target, the recorder's folder, sample count and
 // interval, the chart zoom, the main window's place and the parameter-file
 // folder.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -16,17 +18,13 @@ bool unattended = false;
 
 namespace {
 
-// The number of the remembered device in today's port table, or 0.
+// The number of the remembered device, if it is there today (a typed path
+// the machine does not list gets the next free number), or 0.
 int RememberedPortNumber() {
     char device[260] = "";
     if (!GetSettingText("port/device", device, sizeof device) || device[0] == '\0') return 0;
-    const int count = GetComPortCount();
-    for (int n = 1; n <= count; ++n) {
-        char known[260] = "";
-        if (GetComPortDevice(n, known, sizeof known) == 0 && std::strcmp(known, device) == 0)
-            return n;
-    }
-    return 0;
+    if (access(device, F_OK) != 0) return 0;
+    return PortNumberFor(device);
 }
 
 void RestoreTarget() {

@@ -141,7 +141,7 @@ TEST(PortRing, ListsEveryPortByNumberAndDevice) {
     ASSERT_TRUE(app.Start(false));
     int items = 0;
     GetNumListItems(pHandle, PANEL_DropDCom, &items);
-    EXPECT_EQ(GetComPortCount() + 1, items);  // and "Rescan ports" at the end
+    EXPECT_EQ(GetComPortCount() + 2, items);  // and "Rescan ports", "Other device..."
     EXPECT_EQ(1, KVexApp::U16(pHandle, PANEL_DropDCom));
 }
 

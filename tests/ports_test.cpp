@@ -13,6 +13,7 @@
 #include "kvex_ids.h"
 #include "modes.h"
 #include "ui_qt.h"
+#include "ui_testing.h"
 
 using kvextest::KVexApp;
 
@@ -46,7 +47,8 @@ TEST(Ports, APortThatAppearsLaterIsListedWhenTheRingOpensOrIsRescanned) {
     ASSERT_TRUE(later.start());
     const QString device = QString::fromStdString(later.devicePath());
     EXPECT_FALSE(RingTexts().join('|').contains(device));
-    EXPECT_EQ(RingTexts().last(), QStringLiteral("Rescan ports"));
+    EXPECT_EQ(RingTexts().mid(RingTexts().size() - 2),
+              QStringList({"Rescan ports", "Other device..."}));
 
     // Plugged in: listed as soon as the operator opens the ring.
     SetComPortDevice(2, later.devicePath().c_str());
@@ -125,4 +127,35 @@ TEST(Ports, TheIndicatorTellsNoSensorConnectedAndTheLinkFigureOfAMode) {
         << figure;
     const double rate = std::stod(figure.substr(figure.find(": ") + 2));
     EXPECT_GT(rate, 10.0) << figure;
+}
+
+TEST(Ports, ATypedDevicePathIsOpenedAndReopenedAtTheNextStart) {
+    kvexsim::SensorSim other(kvextest::FastSensor());
+    ASSERT_TRUE(other.start());
+    const std::string typed = other.devicePath();
+    {
+        KVexApp app;
+        ASSERT_TRUE(app.Start(true));
+        SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
+            path = typed;
+            return true;
+        });
+        SetCtrlVal(pHandle, PANEL_DropDCom, kOtherDevice);
+        KVexApp::Commit(CC_DropDCom, pHandle, PANEL_DropDCom);
+        SetFileSelectScript({});
+        EXPECT_TRUE(LinkReady()) << KVexApp::Status();
+        char device[260] = "";
+        GetComPortDevice(com, device, sizeof device);
+        EXPECT_EQ(device, typed);
+        EXPECT_EQ(other.commandCount(kvexsim::kHardware), 1);
+        EXPECT_TRUE(RingTexts().join('|').contains(QString::fromStdString(typed)));
+    }
+    // The machine does not list it, yet the next start opens it again.
+    KVexApp again;
+    ASSERT_TRUE(again.Start(true, true));
+    char device[260] = "";
+    GetComPortDevice(com, device, sizeof device);
+    EXPECT_EQ(device, typed);
+    EXPECT_EQ(other.commandCount(kvexsim::kHardware), 2);
+    ForgetSettings();
 }
