@@ -121,7 +121,8 @@ void IsoTimestamp(char *out, std::size_t size) {
     char date[32], zone[8];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
-    std::snprintf(out, size, "%s.%03ld%.3s:%.2s", date, now.tv_nsec / 1000000, zone, zone + 3);
+    const int ms = static_cast<int>(now.tv_nsec / 1000000) % 1000;
+    std::snprintf(out, size, "%.19s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
 }
 
 bool WriteCsvHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
@@ -155,7 +156,7 @@ bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
 bool WriteSample(RecordFile &file, unsigned short number) {
     char line[96];
     if (g_csv) {
-        char time[40];
+        char time[48];
         IsoTimestamp(time, sizeof time);
         std::snprintf(line, sizeof line, "%u,%s,%u,%u,%u,%d,%u,%u", static_cast<unsigned>(number),
                       time, static_cast<unsigned>(Aval), static_cast<unsigned>(Bval),
