@@ -227,7 +227,11 @@ Figures RunOnce(bool paced, const char *mode, double seconds) {
         args.push_back("--start");
         args.push_back(mode);
     }
-    std::vector<std::string> env;
+    // A fresh start every time: nothing the operator's own runs remembered
+    // (zoom, window size) changes what is measured.
+    const std::string settings = "/tmp/kvex-bench-" + std::to_string(getpid()) + ".ini";
+    std::remove(settings.c_str());
+    std::vector<std::string> env = {"KVEX_SETTINGS=" + settings};
     if (g_display.empty())
         env.push_back("QT_QPA_PLATFORM=offscreen");
     else
@@ -248,6 +252,7 @@ Figures RunOnce(bool paced, const char *mode, double seconds) {
     f.wakeups = static_cast<double>(b.wakeups - a.wakeups) / wall;
     Stop(front);
     Stop(sim);
+    std::remove(settings.c_str());
     if (!f.ok) std::fprintf(stderr, "process_bench: the front-end ended or the sensor was mute\n");
     return f;
 }

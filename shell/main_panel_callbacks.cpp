@@ -105,7 +105,7 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
         chosen = picked == 1 ? PortNumberFor(device) : 0;
         if (chosen == 0) {
             if (picked == 2) ShowStatusText("No such device - choose a port");
-            FillComPortRing();
+            RelistPorts();
             EndLinkOperation();
             return 0;
         }
