@@ -21,8 +21,10 @@ TEST(Handshake, AsksLineHardwareBothRamFramesAndFirmwareWithPausesBetween) {
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(commands[i][0], requests[i].command()) << "request " << i;
         EXPECT_EQ(commands[i][1], requests[i].subArgument()) << "request " << i;
+        // 0.1 s apart, as the sensor's thread stamps them (late by a few ms
+        // on a busy machine).
         if (i > 0) {
-            EXPECT_GE(requests[i].time - requests[i - 1].time, 0.095);
+            EXPECT_GE(requests[i].time - requests[i - 1].time, 0.09);
         }
     }
     EXPECT_EQ(std::string("K-VEX sensor simulator firmware 1.04 (simulated)"), app.Status());

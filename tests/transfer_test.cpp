@@ -175,7 +175,9 @@ TEST(Transfer, SendToRamWritesThePanelWordsAndReadsThemBack) {
         EXPECT_EQ(expected[i][0], r[i].command()) << i;
         EXPECT_EQ(expected[i][1], r[i].subArgument()) << i;
     }
-    EXPECT_GE(r[1].time - r[0].time, 0.095);
+    // 0.1 s between the frames; the sensor stamps a frame when its thread
+    // wakes to it, which on a busy machine can be late by some milliseconds.
+    EXPECT_GE(r[1].time - r[0].time, 0.09);
     EXPECT_EQ(1234, app.sensor().ram(0)[2]);
     EXPECT_EQ(77, app.sensor().ram(0)[5]);
     EXPECT_EQ(8192, app.sensor().ram(1)[11]) << "4.5 as 8192 low half";
