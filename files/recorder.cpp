@@ -125,17 +125,16 @@ void IsoTimestamp(char *out, std::size_t size) {
     std::snprintf(out, size, "%.19s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
 }
 
-bool WriteCsvHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
-    char first[96];
-    std::snprintf(first, sizeof first, "# K-VEX recorder, interval %u s, setpoint %u \xC2\xB5m",
-                  static_cast<unsigned>(interval), static_cast<unsigned>(setpoint));
-    return file.WriteLine(first) && file.WriteLine(
-                                        "sample,time,A [pixel],B [pixel],measured value [units],"
-                                        "measured value [\xC2\xB5m],edges A,edges B");
+// The header row is the first line, so that any spreadsheet or script reads
+// the file as it stands; the timestamps replace the interval line.
+bool WriteCsvHeader(RecordFile &file) {
+    return file.WriteLine(
+        "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
+        "edges A,edges B");
 }
 
 bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
-    if (g_csv) return WriteCsvHeader(file, interval, setpoint);
+    if (g_csv) return WriteCsvHeader(file);
     std::snprintf(szDate, sizeof szDate, "%s", DateStr());
     std::snprintf(szTime, sizeof szTime, "%s", TimeStr());
     std::strncat(szDate, " ", sizeof szDate - std::strlen(szDate) - 1);

@@ -107,14 +107,14 @@ TEST(CommandLine, RecordWritesTodaysFormatOrCsvWithHeaderAndTimestamps) {
         Kvex({"record", "--port", port, "--samples", "3", "--interval", "0", "--csv", csv});
     ASSERT_EQ(table.code, 0) << table.err.toStdString();
     const QStringList rows = Lines(csv);
-    ASSERT_EQ(rows.size(), 2 + 3);
-    EXPECT_EQ(rows[1], QStringLiteral("sample,time,A [pixel],B [pixel],measured value [units],"
+    ASSERT_EQ(rows.size(), 1 + 3);  // the header row first, as spreadsheets expect
+    EXPECT_EQ(rows[0], QStringLiteral("sample,time,A [pixel],B [pixel],measured value [units],"
                                       "measured value [µm],edges A,edges B"));
     const QRegularExpression sample(
         "^\\d+,\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d(,-?\\d+){6}$");
-    for (int i = 2; i < rows.size(); ++i) {
+    for (int i = 1; i < rows.size(); ++i) {
         EXPECT_TRUE(sample.match(rows[i]).hasMatch()) << rows[i].toStdString();
-        EXPECT_TRUE(rows[i].startsWith(QString::number(i - 1) + ","));
+        EXPECT_TRUE(rows[i].startsWith(QString::number(i) + ","));
     }
 }
 
