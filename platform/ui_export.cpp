@@ -107,9 +107,10 @@ Control *FindPlot(int panel, int control, int &code) {
     return c;
 }
 
-void AskAndSave(Control &c, const char *spec, const char *filter, bool image) {
+void AskAndSave(Control &c, const char *defaultName, const char *filter, bool image) {
     char path[260] = "";
-    if (FileSelectPopup("", spec, filter, "Save graph", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) <= 0)
+    if (FileSelectPopup("", defaultName, filter, "Save graph", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) <=
+        0)
         return;
     if (image)
         SaveGraphImage(c.panel, c.id, path);
