@@ -109,9 +109,9 @@ Control *FindPlot(int panel, int control, int &code) {
 
 void AskAndSave(Control &c, const char *defaultName, const char *filter, bool image) {
     char path[260] = "";
-    if (FileSelectPopup("", defaultName, filter, "Save graph", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) <=
-        0)
-        return;
+    const int answer =
+        FileSelectPopup("", defaultName, filter, "Save graph", VAL_SAVE_BUTTON, 0, 1, 1, 1, path);
+    if (answer <= 0) return;
     if (image)
         SaveGraphImage(c.panel, c.id, path);
     else
