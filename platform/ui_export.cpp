@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSaveFile>
 #include <QSvgGenerator>
@@ -112,10 +113,12 @@ void AskAndSave(Control &c, const char *defaultName, const char *filter, bool im
     const int answer =
         FileSelectPopup("", defaultName, filter, "Save graph", VAL_SAVE_BUTTON, 0, 1, 1, 1, path);
     if (answer <= 0) return;
-    if (image)
-        SaveGraphImage(c.panel, c.id, path);
-    else
-        SaveGraphData(c.panel, c.id, path);
+    const int saved =
+        image ? SaveGraphImage(c.panel, c.id, path) : SaveGraphData(c.panel, c.id, path);
+    // A file that did not come about must not pass for saved.
+    if (saved != 0)
+        QMessageBox::warning(c.widget, QStringLiteral("Save graph"),
+                             QStringLiteral("Cannot write %1").arg(QString::fromLocal8Bit(path)));
 }
 
 }  // namespace
