@@ -54,6 +54,10 @@ int PostDeferredCall(DeferredCallbackPtr fn, void *data);
 // The same after seconds have passed (a watch that must not keep a loop busy).
 int PostDelayedCall(double seconds, DeferredCallbackPtr fn, void *data);
 
+// A text as the controls show it (UTF-8, or Latin-1 where it is no UTF-8),
+// in UTF-8, cut to size at a character boundary. Returns the bytes written.
+int TextAsUtf8(const char *text, char *out, int size);
+
 // ---------------------------------------------------------------- settings
 // What the program remembers between runs, by key ("port/device"): in the
 // platform's usual place, or in the file that the environment variable

@@ -224,6 +224,7 @@ struct Panel {
     QWidget *canvas = nullptr;
     QSize homeSize;  // the size the panel file gives; the canvas never gets smaller
     bool shownOnce = false;
+    bool resizable = false;  // a window the operator may make larger than homeSize
     PanelCallbackPtr callback = nullptr;
     std::vector<std::unique_ptr<Control>> controls;
     std::vector<Control *> byId;  // index: control id

@@ -76,21 +76,29 @@ void FitToScreen(QWidget *w, QSize wanted) {
     w->move(x, y);
 }
 
-void MakeCanvas(Panel &p, const PanelSpec &desc) {
+// The panel's own size: the canvas never gets smaller, the window may (it
+// scrolls), and only a resizable one grows beyond it.
+void SizeWindow(Panel &p, QSize size) {
+    QWidget *w = p.widget;
+    p.homeSize = size;
+    p.canvas->setMinimumSize(size);
+    w->setMinimumSize(size.boundedTo(kSmallestWindow));
+    if (!p.resizable) w->setMaximumSize(size);
+    FitToScreen(w, size);
+}
+
+void MakeCanvas(Panel &p) {
     PanelWidget *w = p.widget;
     auto *scroll = new QScrollArea(w);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     auto *canvas = new PanelCanvas(p.handle, nullptr);
-    canvas->setMinimumSize(p.homeSize);
     scroll->setWidget(canvas);
     auto *layout = new QVBoxLayout(w);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
     p.canvas = canvas;
-    w->setMinimumSize(p.homeSize.boundedTo(kSmallestWindow));
-    if (!desc.resizable) w->setMaximumSize(p.homeSize);
-    FitToScreen(w, p.homeSize);
+    SizeWindow(p, p.homeSize);
 }
 
 void SetupWindow(Panel &p, const PanelSpec &desc, Panel *parent) {
@@ -105,7 +113,8 @@ void SetupWindow(Panel &p, const PanelSpec &desc, Panel *parent) {
         p.canvas = w;
     } else {
         w->setWindowTitle(desc.title);
-        MakeCanvas(p, desc);
+        p.resizable = desc.resizable;
+        MakeCanvas(p);
         w->move(desc.left, desc.top);
     }
     if (desc.backgroundColor >= 0) {
@@ -363,11 +372,7 @@ int SetPanelAttribute(int panel, int attribute, int value) {
             if (topLevel) {
                 // The program's size becomes the panel's own: the window shows
                 // it, scrolling where the screen is smaller.
-                p->homeSize = s;
-                p->canvas->setMinimumSize(s);
-                w->setMinimumSize(s.boundedTo(kSmallestWindow));
-                if (w->maximumWidth() < QWIDGETSIZE_MAX) w->setMaximumSize(s);
-                FitToScreen(w, s);
+                SizeWindow(*p, s);
             } else {
                 w->resize(s);
             }

@@ -343,6 +343,16 @@ void TakeTypedText(Control &c, const QString &text) {
 
 using namespace kvexui;
 
+int TextAsUtf8(const char *text, char *out, int size) {
+    if (!out || size < 1) return 0;
+    const QByteArray utf8 = DecodeText(text).toUtf8();
+    int n = std::min(static_cast<int>(utf8.size()), size - 1);
+    while (n > 0 && n < utf8.size() && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(out, utf8.constData(), static_cast<std::size_t>(n));
+    out[n] = '\0';
+    return n;
+}
+
 // ---------------------------------------------------------------- values
 int SetCtrlVal(int panel, int control, int value) {
     int code = 0;

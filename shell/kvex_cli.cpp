@@ -97,34 +97,11 @@ int ReadWords(int argc, char **argv, Verb &v) {
     return -1;
 }
 
-bool IsUtf8(const unsigned char *s) {
-    while (*s) {
-        const int follow = *s < 0x80         ? 0
-                           : (*s >> 5) == 6  ? 1
-                           : (*s >> 4) == 14 ? 2
-                           : (*s >> 3) == 30 ? 3
-                                             : -1;
-        if (follow < 0) return false;
-        ++s;
-        for (int k = 0; k < follow; ++k, ++s)
-            if ((*s & 0xC0) != 0x80) return false;
-    }
-    return true;
-}
-
-// Sensor texts are Latin-1 (its micro sign is one byte); a terminal wants UTF-8.
+// Sensor texts may be Latin-1 (its micro sign is one byte); a terminal
+// wants UTF-8.
 std::string Utf8(const char *text) {
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    if (IsUtf8(bytes)) return text;
-    std::string out;
-    for (; *bytes; ++bytes) {
-        if (*bytes < 0x80) {
-            out += static_cast<char>(*bytes);
-        } else {
-            out += static_cast<char>(0xC0 | (*bytes >> 6));
-            out += static_cast<char>(0x80 | (*bytes & 0x3F));
-        }
-    }
+    char out[512];
+    TextAsUtf8(text, out, sizeof out);
     return out;
 }
 
@@ -177,12 +154,7 @@ bool StatusStartsWith(const char *prefix) {
 int ParamsGet(const Verb &v) {
     if (!BeginLinkOperation()) return CLI_NOT_CONFIRMED;
     target = v.memory;
-    bool answered = true;
-    for (unsigned short frame : {0, 1}) {
-        if (frame == 1) Delay(0.1);
-        PushGET(static_cast<unsigned short>(target), frame);
-        answered = answered && rx_flag == 1 && !line_lost;
-    }
+    const bool answered = GetParameterFrames();
     EndLinkOperation();
     if (!answered) {
         std::fprintf(stderr, "kvex: the sensor did not send its parameters: %s\n", szStatus);

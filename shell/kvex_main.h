@@ -34,6 +34,9 @@ void RegisterKVexCallbacks();
 void FillThresholdArray(unsigned short *levels, unsigned short percent);
 // Dims the tolerance edits in hardware modes 1 and 3, undims them otherwise.
 void DimToleranceEdits();
+// Reads both parameter frames from the target memory onto the panels, 0.1 s
+// apart; true when both came.
+bool GetParameterFrames();
 // Writes the panels' parameter words to the target memory (RAM or EEPROM) and
 // reads them back: 0 when the sensor holds them, the number of differing
 // words, or -1 when nothing came back; the status line says which.

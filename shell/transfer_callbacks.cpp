@@ -10,12 +10,20 @@
 #include "rs232.h"
 #include "ui.h"
 
+bool GetParameterFrames() {
+    bool answered = true;
+    for (unsigned short frame : {0, 1}) {
+        if (frame == 1) Delay(0.1);
+        PushGET(static_cast<unsigned short>(target), frame);
+        answered = answered && rx_flag == 1 && !line_lost;
+    }
+    return answered;
+}
+
 int CC_BTNGet(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     if (target == 3) ReadParaFromFile();
-    PushGET(static_cast<unsigned short>(target), 0);
-    Delay(0.1);
-    PushGET(static_cast<unsigned short>(target), 1);
+    GetParameterFrames();
     EndLinkOperation();
     return 0;
 }
