@@ -21,9 +21,11 @@ int line_lost;
 
 namespace {
 
-// Between two and three byte times at 19200 baud: a reply still on the line
-// has sent its next byte by then.
-constexpr double kQuietGap = 0.0012;
+// Two byte times at 19200 baud: a reply still on the line has sent its next
+// byte by then, even with a pause of a byte time between its bytes. The port
+// wakes for a reply's last bytes as they come, so the gap is counted from the
+// last byte itself.
+constexpr double kQuietGap = 2 * 10.0 / 19200.0;
 constexpr int kCommands = 16;  // the codes a debt is kept for
 
 // The request whose reply the receiver looks for.

@@ -43,11 +43,10 @@ constexpr int kMaxQueueSize = 1 << 20;
 constexpr double kDefaultTimeout = 1.5;  // seconds, until SetComTime
 constexpr int kWriteWaitMs = 50;         // how long a write may wait for the device
 constexpr int kReadSliceMs = 20;         // a blocking read checks the line this often
-// How much later than its line time the rest of a frame is looked for: a
-// little for the far end's clock and the scheduler, not so much that the
-// next request waits for it.
-constexpr double kRestSlackSeconds = 0.0001;
-constexpr double kRestSlackShare = 0.002;
+// A frame is looked at when its last byte can come next at the earliest; the
+// last byte or two then wake the port as they come, so that the frame is
+// taken in the moment it is whole, without a wake-up for every byte before.
+constexpr int kFinalBytes = 2;
 
 struct Port {
     int fd = -1;
@@ -60,6 +59,10 @@ struct Port {
     int outputLimit = kDefaultQueueSize;
     double timeout = kDefaultTimeout;
     double byteSeconds = 10.0 / 19200.0;
+    Clock::time_point outputDone;  // when the bytes written so far have left the line
+    // Bytes come no faster than the line's rate. A pseudo-terminal whose far
+    // end writes at once is faster: then the port is woken by the bytes.
+    bool paced = true;
     // receive notification
     int mask = 0;
     int notifyCount = 1;
@@ -160,20 +163,31 @@ void setRestTimer(Port &p, double seconds) {
     if (p.restTimer) p.restTimer->setEnabled(seconds > 0);
 }
 
+double secondsUntil(Clock::time_point t) {
+    return std::chrono::duration<double>(t - Clock::now()).count();
+}
+
+// How long the port may sleep before it looks at the device again, or 0 to
+// be woken by the next byte. Bytes come no faster than the line carries
+// them, and an answer no sooner than the request has left the line.
+double restTime(const Port &p, int target, int queued) {
+    const int missing = target - queued;
+    if (!p.paced || p.stalled || missing <= kFinalBytes) return 0;
+    const double rest = (missing - 1) * p.byteSeconds;
+    if (queued > 0) return rest;
+    const double sending = secondsUntil(p.outputDone);
+    return sending > 0 ? sending + rest : 0;  // a silent line: wait for its first byte
+}
+
 // Watches the descriptor for the next byte, or sets the timer for the rest
 // of the wake target, or does neither.
 void updateWake(Port &p) {
     if (!usable(p) || !p.reader) return;
     const int target = wakeTarget(p);
     const int queued = static_cast<int>(p.input.size());
-    if (target <= 0 || queued >= target || queued == 0 || p.stalled) {
-        setRestTimer(p, 0);
-        p.reader->setEnabled(target > 0);
-        return;
-    }
-    p.reader->setEnabled(false);
-    const double line = (target - queued) * p.byteSeconds;
-    setRestTimer(p, line * (1.0 + kRestSlackShare) + kRestSlackSeconds);
+    const double rest = target > queued ? restTime(p, target, queued) : 0;
+    setRestTimer(p, rest);
+    p.reader->setEnabled(target > 0 && rest <= 0);
 }
 
 void runCheck(int port, unsigned generation) {
@@ -274,7 +288,9 @@ void afterIntake(int port) {
 }
 
 void onReadable(int port) {
-    takeIn(port);
+    Port &p = g_ports[port];
+    // Part of a frame, and the rest still to come: the line keeps its pace.
+    if (takeIn(port) > 0 && p.input.size() < wakeTarget(p)) p.paced = true;
     afterIntake(port);
 }
 
@@ -285,6 +301,11 @@ void onRestDue(int port) {
         // nothing to clear: it was set anew meanwhile
     }
     if (takeIn(port) == 0) p.stalled = true;
+    // Whole already when its last byte could have been only on its way:
+    // the far end is faster than the line's rate, and timers would only
+    // hold its bytes back.
+    const int target = wakeTarget(p);
+    if (target > 0 && p.input.size() >= target) p.paced = false;
     afterIntake(port);
 }
 
@@ -536,8 +557,12 @@ int ComWrt(int port, const char *buffer, int count) {
     const int written = push(port, buffer, std::min(count, p->outputLimit));
     if (!usable(*p)) return kComIoError;
     if (written > 0) {
+        p->outputDone = std::max(p->outputDone, Clock::now()) +
+                        std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(written * p->byteSeconds));
         p->pending |= COM_EV_TXEMPTY;
         if (p->mask & COM_EV_TXEMPTY) postCheck(port);
+        updateWake(*p);
     }
     return written;
 }
@@ -598,5 +623,6 @@ int FlushOutQ(int port) {
     Port *p = openPort(port, &code);
     if (!p) return code;
     if (usable(*p)) ::tcflush(p->fd, TCOFLUSH);
+    p->outputDone = Clock::now();  // what was not sent yet never will be
     return 0;
 }

@@ -70,9 +70,11 @@ int SetCTSMode(int port, int mode);
 // afresh: if the queue already holds the count, it runs at the next event
 // processing. COM_EV_RXFLAG and COM_EV_TXEMPTY are delivered the same way.
 // The callback never runs inside a port operation.
-// While a count is armed and part of it is in, the port wakes the program
-// only once the rest can be there (or the rest's line time has passed): an
-// event-character event comes with the bytes it arrived among.
+// While a count is armed and part of it is in (or a request has just been
+// written), the port does not wake the program for every byte: it looks
+// again shortly before the rest can be there at line speed, and then takes
+// the last bytes as they come. An event-character event comes with the bytes
+// it arrived among.
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void *callbackData);
 // Wakes the event processing (without any callback) once the input queue

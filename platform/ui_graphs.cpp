@@ -9,7 +9,9 @@
 #include <QContextMenuEvent>
 #include <QPointer>
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "ui_internal.h"
@@ -50,6 +52,8 @@ class OpaqueBuffer : public QCPAbstractPaintBuffer {
 
     void clear(const QColor &) override { image_.fill(Qt::white); }
 
+    QImage &image() { return image_; }
+
   protected:
     void reallocateBuffer() override {
         setInvalidated();
@@ -61,17 +65,65 @@ class OpaqueBuffer : public QCPAbstractPaintBuffer {
     QImage image_;
 };
 
+// QCustomPlot draws a layer's objects only within a whole replot, which lays
+// out and draws every axis anew. These name the same steps for single
+// objects, so that what changed can be drawn on its own.
+struct LayerableSteps : QCPLayerable {
+    using QCPLayerable::applyDefaultAntialiasingHint;
+    using QCPLayerable::clipRect;
+    using QCPLayerable::draw;
+};
+struct AxisSteps : QCPAxis {
+    using QCPAxis::setupTickVectors;
+};
+
+const QString kScaleLayer = QStringLiteral("scale");  // the x axes and their grid lines
+
+// What a plot's picture depends on besides its curves: the x range, which
+// scrolls with a strip chart, and all else, which seldom changes.
+struct Frame {
+    QSize size;
+    double pixelRatio = 0;
+    std::array<double, 6> yRanges{};
+    std::array<bool, 4> shown{};
+    std::array<double, 4> xRanges{};
+
+    bool sameButX(const Frame &o) const {
+        return size == o.size && pixelRatio == o.pixelRatio && yRanges == o.yRanges &&
+               shown == o.shown;
+    }
+};
+
 class PlotWidget : public QCustomPlot {
   public:
     explicit PlotWidget(QWidget *parent) : QCustomPlot(parent) {
         // It covers every pixel it owns: what lies beneath is never painted
         // for it.
         setAttribute(Qt::WA_OpaquePaintEvent);
+        // No legend is shown: its entries would only be laid out at every
+        // replot.
+        setAutoAddPlottableToLegend(false);
         // Every layer draws into the one buffer, which is then opaque.
         for (int i = 0; i < layerCount(); ++i) layer(i)->setMode(QCPLayer::lmLogical);
+        buffer_ = new OpaqueBuffer(viewport().size(), devicePixelRatioF());
         mPaintBuffers.clear();
-        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(
-            new OpaqueBuffer(viewport().size(), devicePixelRatioF())));
+        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(buffer_));
+        // Beneath the curves lie the background, the grid and the axes,
+        // drawn once and kept while they stay as they are. The x axes and
+        // their grid lines, which a strip chart moves with every point, have
+        // a layer of their own between the grid and the y axes.
+        const auto main = layer(QStringLiteral("main"));
+        moveLayer(layer(QStringLiteral("axes")), main, limBelow);
+        addLayer(kScaleLayer, layer(QStringLiteral("axes")), limBelow);
+        layer(kScaleLayer)->setMode(QCPLayer::lmLogical);
+        for (QCPAxis *axis : {xAxis, xAxis2}) {
+            axis->setLayer(kScaleLayer);
+            axis->grid()->setLayer(kScaleLayer);
+        }
+        // The layout that holds the axes draws nothing itself, but what it
+        // holds is shown only while its layer is: it must not sit with the
+        // curves, which are left out when the rest is drawn.
+        plotLayout()->setLayer(QStringLiteral("background"));
     }
 
     void requestReplot() {
@@ -83,10 +135,20 @@ class PlotWidget : public QCustomPlot {
     void drawIfMarked() {
         if (!marked_ || !isVisible()) return;
         marked_ = false;
-        replot(rpQueuedRefresh);
+        render();
+    }
+
+    void replotWhole() {
+        kept_ = Kept::Nothing;
+        replot(rpImmediateRefresh);
     }
 
   protected:
+    void resizeEvent(QResizeEvent *event) override {
+        kept_ = Kept::Nothing;  // the kept picture has the old size
+        QCustomPlot::resizeEvent(event);
+    }
+
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
         if (marked_) update();
@@ -99,21 +161,145 @@ class PlotWidget : public QCustomPlot {
     }
 
     // A paint that the window did not prepare (a grab, an expose) still
-    // shows the latest data. The opaque buffer is all there is to show: no
-    // background is filled beneath it.
+    // shows the latest data. What is shown is opaque: no background is
+    // filled beneath it. A kept picture is copied to the screen and the
+    // curves are drawn over it there, not in a buffer of their own.
     void paintEvent(QPaintEvent *) override {
         if (marked_) {
             marked_ = false;
-            replot(rpQueuedRefresh);
+            render();
         }
         QCPPainter painter(this);
         if (!painter.isActive()) return;
-        for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
-            buffer->draw(&painter);
+        if (kept_ == Kept::Nothing) {
+            for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
+                buffer->draw(&painter);
+            return;
+        }
+        painter.drawImage(0, 0, base_);
+        painter.setRenderHint(QPainter::Antialiasing);
+        drawEachTimeLayers(&painter);
     }
 
   private:
+    // What the kept picture holds.
+    enum class Kept { Nothing, AllButCurves, AllButCurvesAndX };
+
+    Frame currentFrame() const {
+        Frame f;
+        f.size = viewport().size();
+        f.pixelRatio = devicePixelRatioF();
+        const QCPAxis *ys[] = {yAxis, yAxis2}, *xs[] = {xAxis, xAxis2};
+        for (std::size_t i = 0; i < 2; ++i) {
+            f.yRanges[2 * i] = ys[i]->range().lower;
+            f.yRanges[2 * i + 1] = ys[i]->range().upper;
+            f.xRanges[2 * i] = xs[i]->range().lower;
+            f.xRanges[2 * i + 1] = xs[i]->range().upper;
+            f.shown[i] = ys[i]->visible();
+            f.shown[2 + i] = xs[i]->visible();
+        }
+        f.yRanges[4] = axisRect()->rect().width();  // margins that the layout moved
+        f.yRanges[5] = axisRect()->rect().height();
+        return f;
+    }
+
+    // The first picture after a change of size or y range is a whole
+    // replot; later ones show the kept picture of what stayed with the
+    // curves, bars and cursors drawn over it, and the x axes too once they
+    // moved.
+    void render() {
+        const Frame now = currentFrame();
+        if (kept_ == Kept::Nothing || !now.sameButX(frame_)) {
+            const bool first = !now.sameButX(frame_);
+            frame_ = now;
+            kept_ = Kept::Nothing;
+            if (first) {
+                replot(rpQueuedRefresh);
+                return;
+            }
+        }
+        const bool xMoved = now.xRanges != frame_.xRanges;
+        frame_ = now;
+        const bool keepNow = kept_ == Kept::Nothing || (xMoved && kept_ == Kept::AllButCurves);
+        if (keepNow) keep(xMoved ? Kept::AllButCurvesAndX : Kept::AllButCurves);
+        prepareEachTimeLayers();
+        update(changingArea());
+        // Whoever waits for a replot learns of this one too.
+        if (!keepNow) emit afterReplot();
+    }
+
+    // Curves, bars and cursors stay inside the axis rectangle; moving x
+    // axes change what lies below it too, their numbers reaching out to
+    // either side by half their width. The y axes' numbers and titles
+    // further out are drawn the same each time and need no repaint.
+    QRect changingArea() const {
+        const QRect inner = axisRect()->rect().adjusted(-1, -1, 1, 1);
+        if (kept_ != Kept::AllButCurvesAndX) return inner;
+        if (xAxis2->visible()) return rect();
+        constexpr int kNumberReach = 40;
+        return QRect(inner.left() - kNumberReach, inner.top(), inner.width() + 2 * kNumberReach,
+                     height() - inner.top()) &
+               rect();
+    }
+
+    std::vector<QCPLayer *> layersDrawnEachTime() {
+        std::vector<QCPLayer *> layers;
+        const QString names[] = {kScaleLayer, QStringLiteral("main"), kCursorLayer};
+        for (const QString &name : names) {
+            if (name == kScaleLayer && kept_ != Kept::AllButCurvesAndX) continue;
+            if (QCPLayer *l = layer(name)) layers.push_back(l);
+        }
+        return layers;
+    }
+
+    // Draws what is not drawn each time, alone, and keeps the picture.
+    void keep(Kept what) {
+        kept_ = what;
+        const std::vector<QCPLayer *> left = layersDrawnEachTime();
+        for (QCPLayer *l : left) l->setVisible(false);
+        replot(rpQueuedRefresh);
+        for (QCPLayer *l : left) l->setVisible(true);
+        base_ = buffer_->image().copy();
+    }
+
+    // The x axes' ticks follow their range only through a layout, which a
+    // picture drawn on a kept one does without.
+    void prepareEachTimeLayers() {
+        if (kept_ == Kept::AllButCurvesAndX)
+            for (QCPAxis *axis : {xAxis, xAxis2}) (axis->*&AxisSteps::setupTickVectors)();
+    }
+
+    // Where a layer's object may draw. The y axes, kept, lie over the x grid
+    // lines drawn now: a grid line there would cross out the axis line that
+    // a whole replot draws over it.
+    QRect eachTimeClip(QCPLayerable *child) const {
+        QRect clip = (child->*&LayerableSteps::clipRect)().translated(0, -1);
+        if (!qobject_cast<QCPGrid *>(child)) return clip;
+        const QRect inner = axisRect()->rect();
+        if (yAxis->visible()) clip.setLeft(std::max(clip.left(), inner.left() + 1));
+        if (yAxis2->visible()) clip.setRight(std::min(clip.right(), inner.right() - 1));
+        return clip;
+    }
+
+    void drawEachTimeLayers(QCPPainter *painter) {
+        for (QCPLayer *l : layersDrawnEachTime()) {
+            if (!l->visible()) continue;
+            for (QCPLayerable *child : l->children()) {
+                if (!child->realVisibility()) continue;
+                painter->save();
+                painter->setClipRect(eachTimeClip(child));
+                (child->*&LayerableSteps::applyDefaultAntialiasingHint)(painter);
+                (child->*&LayerableSteps::draw)(painter);
+                painter->restore();
+            }
+        }
+    }
+
+    OpaqueBuffer *buffer_ = nullptr;  // owned by mPaintBuffers
     bool marked_ = false;
+    Frame frame_;
+    QImage base_;  // the picture of what is not drawn each time
+    Kept kept_ = Kept::Nothing;
 };
 
 void RequestReplot(Control &c) { static_cast<PlotWidget *>(c.plot)->requestReplot(); }
@@ -404,7 +590,7 @@ QWidget *BuildStripChart(Control &c, const ControlSpec &desc, QWidget *parent) {
 }
 
 void ReplotNow(Control &c) {
-    if (c.plot) c.plot->replot(QCustomPlot::rpImmediateRefresh);
+    if (c.plot) static_cast<PlotWidget *>(c.plot)->replotWhole();
 }
 
 void DrawMarkedPlots(const QWidget *window) {

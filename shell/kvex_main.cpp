@@ -332,11 +332,20 @@ struct LinkFigure {
     int timeouts = 0;
 } figure;
 
+// The device behind the link's port number. Looking it up lists the
+// machine's ports, far too costly for a figure shown once a second, so it is
+// read when the link opens or is lost.
+char linkDevice[200] = "";
+
+void ReadLinkDevice() {
+    linkDevice[0] = '\0';
+    GetComPortDevice(com, linkDevice, sizeof linkDevice);
+}
+
 }  // namespace
 
 void ShowLinkState() {
-    char device[200] = "";
-    GetComPortDevice(com, device, sizeof device);
+    const char *device = linkDevice;
     char text[320];
     int colour = kStateGreen;
     if (line_lost) {
@@ -361,6 +370,7 @@ void ShowLinkState() {
 }
 
 void NoteLinkOpened() {
+    ReadLinkDevice();
     sensorFirmware[0] = '\0';
     if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szStatus);
     figure = LinkFigure{};
@@ -410,6 +420,7 @@ void OnLineLost() {
     char device[40] = "";
     GetComPortDevice(com, device, sizeof device);
     GetComPortDevice(com, lostDevice, sizeof lostDevice);
+    ReadLinkDevice();
     // The adapter may come back (cable plugged in again): look once a second.
     PostDelayedCall(1.0, WatchForLostDevice, reinterpret_cast<void *>(++reconnectWatch));
     char text[120];

@@ -863,6 +863,57 @@ TEST_F(UiTest, PlotChangesArePaintedOncePerFrameAndTheLatestIsShown) {
     EXPECT_EQ(replots, 1);
 }
 
+// Plots whose axes stay put show a kept picture of them with the curves
+// drawn over it, and a scrolling strip chart redraws only its x axis over
+// its kept rest. Each picture is the one a whole replot gives, also right
+// after the y range has changed.
+TEST_F(UiTest, PicturesDrawnOverAKeptOneEqualAWholeReplot) {
+    Show();
+    const auto sameAsWhole = [&](int control) {
+        Pump(0.05);
+        QCustomPlot *plot = UiControlPlot(panel, control);
+        const QImage drawn = plot->grab().toImage();
+        // Saving the panel's image replots every graph whole first.
+        EXPECT_EQ(SavePanelImage(panel, OutPath("kept_picture.png").c_str()), 0);
+        const QImage whole = plot->grab().toImage();
+        int differing = 0;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                differing += drawn.pixel(x, y) != whole.pixel(x, y);
+        return differing;
+    };
+    // A comparison replots whole and so starts the keeping afresh: several
+    // changes come between two of them.
+    SetCtrlAttribute(panel, kStrip, ATTR_NUM_TRACES, 1);
+    double history[40];
+    for (int round = 0; round < 6; ++round) {
+        // The last round ends at sample 300: the 101 points shown begin at a
+        // grid line, on the y axis.
+        if (round == 5) SetCtrlAttribute(panel, kStrip, ATTR_NEWEST_POINT_NUMBER, 260);
+        for (int k = 0; k < 40; ++k) history[k] = 1000 + 25 * ((k + round * 7) % 40);
+        PlotStripChart(panel, kStrip, history, 40, 0, 0, VAL_DOUBLE);
+        Pump(0.05);
+    }
+    EXPECT_DOUBLE_EQ(UiControlPlot(panel, kStrip)->xAxis->range().lower, 200);
+    EXPECT_EQ(sameAsWhole(kStrip), 0) << "strip chart";
+
+    SetAxisScalingMode(panel, kGraphBar, VAL_XAXIS, VAL_MANUAL, 0, 4096);
+    SetAxisScalingMode(panel, kGraphBar, VAL_LEFT_YAXIS, VAL_MANUAL, 0, 1);
+    const auto bar = [&](int round) {
+        DeleteGraphPlot(panel, kGraphBar, -1, VAL_DELAYED_DRAW);
+        PlotRectangle(panel, kGraphBar, 500 + 300 * round, 0.2, 900 + 300 * round, 0.7, 0xFF0000,
+                      0xFF0000);
+        SetGraphCursor(panel, kGraphBar, 1, 2000 - 200 * round, 0.5);
+        Pump(0.05);
+    };
+    for (int round = 0; round < 4; ++round) bar(round);
+    EXPECT_EQ(sameAsWhole(kGraphBar), 0) << "bar graph";
+    for (int round = 0; round < 4; ++round) bar(round);
+    SetAxisScalingMode(panel, kGraphBar, VAL_LEFT_YAXIS, VAL_MANUAL, -1, 2);
+    bar(4);
+    EXPECT_EQ(sameAsWhole(kGraphBar), 0) << "bar graph with a new y range";
+}
+
 TEST_F(UiTest, PanelRendersToPngWithGraphsStripChartAndSubPanel) {
     const int sub = LoadPanel(panel, kFixture.c_str(), 11);
     Show();
