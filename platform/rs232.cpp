@@ -60,9 +60,11 @@ struct Port {
     double timeout = kDefaultTimeout;
     double byteSeconds = 10.0 / 19200.0;
     Clock::time_point outputDone;  // when the bytes written so far have left the line
+    double sendingSeconds = 0;     // line time of the last write
     // Bytes come no faster than the line's rate. A pseudo-terminal whose far
     // end writes at once is faster: then the port is woken by the bytes.
     bool paced = true;
+    bool checkPace = false;  // wake at the next answer's first byte, to see its pace
     // receive notification
     int mask = 0;
     int notifyCount = 1;
@@ -173,6 +175,7 @@ double secondsUntil(Clock::time_point t) {
 double restTime(const Port &p, int target, int queued) {
     const int missing = target - queued;
     if (!p.paced || p.stalled || missing <= kFinalBytes) return 0;
+    if (queued == 0 && p.checkPace) return 0;
     const double rest = (missing - 1) * p.byteSeconds;
     if (queued > 0) return rest;
     const double sending = secondsUntil(p.outputDone);
@@ -287,10 +290,19 @@ void afterIntake(int port) {
         updateWake(p);
 }
 
+// An answer's first byte comes no sooner than its request has left the
+// line. One that comes while most of the request is still to be sent shows
+// a far end faster than the line's rate.
+void judgePace(Port &p) {
+    const double stillSending = secondsUntil(p.outputDone);
+    p.paced = stillSending < 0.5 * p.sendingSeconds;
+    p.checkPace = false;
+}
+
 void onReadable(int port) {
     Port &p = g_ports[port];
-    // Part of a frame, and the rest still to come: the line keeps its pace.
-    if (takeIn(port) > 0 && p.input.size() < wakeTarget(p)) p.paced = true;
+    const bool empty = p.input.isEmpty();
+    if (takeIn(port) > 0 && empty) judgePace(p);
     afterIntake(port);
 }
 
@@ -301,11 +313,11 @@ void onRestDue(int port) {
         // nothing to clear: it was set anew meanwhile
     }
     if (takeIn(port) == 0) p.stalled = true;
-    // Whole already when its last byte could have been only on its way:
-    // the far end is faster than the line's rate, and timers would only
-    // hold its bytes back.
+    // Whole already when its last byte could have been only on its way: the
+    // far end may be faster than the line's rate (or this wake-up came
+    // late). The next answer shows which.
     const int target = wakeTarget(p);
-    if (target > 0 && p.input.size() >= target) p.paced = false;
+    if (target > 0 && p.input.size() >= target) p.checkPace = true;
     afterIntake(port);
 }
 
@@ -557,9 +569,10 @@ int ComWrt(int port, const char *buffer, int count) {
     const int written = push(port, buffer, std::min(count, p->outputLimit));
     if (!usable(*p)) return kComIoError;
     if (written > 0) {
+        p->sendingSeconds = written * p->byteSeconds;
         p->outputDone = std::max(p->outputDone, Clock::now()) +
                         std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(written * p->byteSeconds));
+                            std::chrono::duration<double>(p->sendingSeconds));
         p->pending |= COM_EV_TXEMPTY;
         if (p->mask & COM_EV_TXEMPTY) postCheck(port);
         updateWake(*p);
