@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "ui_internal.h"
@@ -78,6 +79,49 @@ struct AxisSteps : QCPAxis {
 };
 
 const QString kScaleLayer = QStringLiteral("scale");  // the x axes and their grid lines
+
+// While it lives, an axis draws its title and nothing else, in the place it
+// has now.
+class TitleOnly {
+  public:
+    explicit TitleOnly(QCPAxis *axis)
+        : axis_(axis),
+          base_(axis->basePen()),
+          tick_(axis->tickPen()),
+          subTick_(axis->subTickPen()),
+          numbers_(axis->tickLabelColor()),
+          grid_(axis->grid()->visible()) {
+        axis->setBasePen(Qt::NoPen);
+        axis->setTickPen(Qt::NoPen);
+        axis->setSubTickPen(Qt::NoPen);
+        axis->setTickLabelColor(Qt::transparent);
+        axis->grid()->setVisible(false);
+    }
+    TitleOnly(TitleOnly &&o) noexcept
+        : axis_(std::exchange(o.axis_, nullptr)),
+          base_(o.base_),
+          tick_(o.tick_),
+          subTick_(o.subTick_),
+          numbers_(o.numbers_),
+          grid_(o.grid_) {}
+    TitleOnly(const TitleOnly &) = delete;
+    TitleOnly &operator=(const TitleOnly &) = delete;
+    TitleOnly &operator=(TitleOnly &&) = delete;
+    ~TitleOnly() {
+        if (!axis_) return;
+        axis_->setBasePen(base_);
+        axis_->setTickPen(tick_);
+        axis_->setSubTickPen(subTick_);
+        axis_->setTickLabelColor(numbers_);
+        axis_->grid()->setVisible(grid_);
+    }
+
+  private:
+    QCPAxis *axis_;
+    QPen base_, tick_, subTick_;
+    QColor numbers_;
+    bool grid_;
+};
 
 // What a plot's picture depends on besides its curves: the x range, which
 // scrolls with a strip chart, and all else, which seldom changes.
@@ -253,12 +297,22 @@ class PlotWidget : public QCustomPlot {
     }
 
     // Draws what is not drawn each time, alone, and keeps the picture.
+    // The x axes' titles stay where they are while their numbers move: they
+    // go into the kept picture, drawn there by the axes themselves with all
+    // else of theirs invisible, and are left out when the axes are drawn
+    // each time.
     void keep(Kept what) {
         kept_ = what;
-        const std::vector<QCPLayer *> left = layersDrawnEachTime();
+        std::vector<QCPLayer *> left = layersDrawnEachTime();
+        std::vector<TitleOnly> titles;
+        if (what == Kept::AllButCurvesAndX) {
+            std::erase(left, layer(kScaleLayer));  // it holds the titles
+            for (QCPAxis *axis : {xAxis, xAxis2}) titles.emplace_back(axis);
+        }
         for (QCPLayer *l : left) l->setVisible(false);
         replot(rpQueuedRefresh);
         for (QCPLayer *l : left) l->setVisible(true);
+        titles.clear();
         base_ = buffer_->image().copy();
     }
 
@@ -289,7 +343,14 @@ class PlotWidget : public QCustomPlot {
                 painter->save();
                 painter->setClipRect(eachTimeClip(child));
                 (child->*&LayerableSteps::applyDefaultAntialiasingHint)(painter);
-                (child->*&LayerableSteps::draw)(painter);
+                if (auto *axis = qobject_cast<QCPAxis *>(child)) {
+                    const QString title = axis->label();
+                    axis->setLabel(QString());  // kept with the rest
+                    (child->*&LayerableSteps::draw)(painter);
+                    axis->setLabel(title);
+                } else {
+                    (child->*&LayerableSteps::draw)(painter);
+                }
                 painter->restore();
             }
         }
