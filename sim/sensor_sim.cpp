@@ -16,6 +16,7 @@ constexpr double kByteSeconds = 10.0 / 19200.0;
 // pause of two byte times means the sender stopped.
 constexpr std::size_t kPaceChunk = 1;
 constexpr double kGarbagePause = 0.003;  // between a reply and its garbage
+constexpr double kFinalSpinSeconds = 0.0003;
 constexpr int kPollMs = 20;
 constexpr std::size_t kReadChunk = 512;
 
@@ -167,9 +168,15 @@ void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::
     }
     // Each chunk is handed over when its last byte would have been shifted
     // out completely, so the reply is whole no sooner than the line allows.
+    // A timed wait ends a little late; the last byte, which the front-end
+    // waits for, leaves on time: the thread wakes shortly before and spins.
     for (std::size_t i = 0; i < bytes.size(); i += kPaceChunk) {
         const std::size_t k = std::min(kPaceChunk, bytes.size() - i);
-        if (!pauseUntil(t0 + toDuration(static_cast<double>(i + k) * kByteSeconds))) return;
+        const Clock::time_point due = t0 + toDuration(static_cast<double>(i + k) * kByteSeconds);
+        const bool last = i + k == bytes.size();
+        if (!pauseUntil(last ? due - toDuration(kFinalSpinSeconds) : due)) return;
+        while (last && Clock::now() < due) {
+        }
         line_.writeAll(&bytes[i], k);
     }
 }
