@@ -286,13 +286,14 @@ Figures Medians(bool paced, const char *mode, double seconds, int runs) {
 void Goal(const char *what, double measured, double target, bool atLeast, const char *unit) {
     const double ratio = target > 0 ? measured / target : (measured > 0 ? 1e9 : 0);
     const bool met = atLeast ? measured >= target : measured <= target;
-    std::printf("  %-44s %10.2f %-12s target %s %8.2f  ratio %6.3f  %s\n", what, measured, unit,
+    std::printf("  %-44s %10.3f %-12s target %s %8.3f  ratio %6.4f  %s\n", what, measured, unit,
                 atLeast ? ">=" : "<=", target, ratio, met ? "met" : "MISSED");
 }
 
 void Describe(const char *name, const Figures &f) {
-    std::printf("%-22s %9.2f /s  CPU %5.2f %% of one core  %8.1f wake-ups/s%s\n", name, f.rate,
+    std::printf("%-22s %9.3f /s  CPU %5.2f %% of one core  %8.1f wake-ups/s%s\n", name, f.rate,
                 100.0 * f.cpu, f.wakeups, f.ok ? "" : "  (a run failed)");
+    std::fflush(stdout);
 }
 
 }  // namespace

@@ -278,16 +278,21 @@ int takeIn(int port) {
 }
 
 // After bytes came in: a notification that is due is posted, otherwise the
-// next wake-up is set.
-void afterIntake(int port) {
+// next wake-up is set. Woken by the device itself, outside any port
+// operation, the port delivers a due notification at once: a reply's
+// callback then runs in the same pass of the event processing as its last
+// byte came.
+void afterIntake(int port, bool woken = false) {
     Port &p = g_ports[port];
     const bool due = p.callback && p.mask != 0 &&
                      ((p.pending & (p.mask | COM_EV_LINE_LOST)) ||
                       ((p.mask & COM_EV_RECEIVE) && p.armed && p.input.size() >= p.notifyCount));
-    if (due)
-        postCheck(port);
-    else
+    if (!due)
         updateWake(p);
+    else if (woken && !p.checkPosted)
+        runCheck(port, p.generation);
+    else
+        postCheck(port);
 }
 
 // An answer's first byte comes no sooner than its request has left the
@@ -303,7 +308,7 @@ void onReadable(int port) {
     Port &p = g_ports[port];
     const bool empty = p.input.isEmpty();
     if (takeIn(port) > 0 && empty) judgePace(p);
-    afterIntake(port);
+    afterIntake(port, true);
 }
 
 void onRestDue(int port) {
@@ -318,7 +323,7 @@ void onRestDue(int port) {
     // late). The next answer shows which.
     const int target = wakeTarget(p);
     if (target > 0 && p.input.size() >= target) p.checkPace = true;
-    afterIntake(port);
+    afterIntake(port, true);
 }
 
 // ------------------------------------------------------------ opening
