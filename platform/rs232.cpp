@@ -60,7 +60,6 @@ struct Port {
     double timeout = kDefaultTimeout;
     double byteSeconds = 10.0 / 19200.0;
     Clock::time_point outputDone;  // when the bytes written so far have left the line
-    double sendingSeconds = 0;     // line time of the last write
     // Bytes come no faster than the line's rate. A pseudo-terminal whose far
     // end writes at once is faster: then the port is woken by the bytes.
     bool paced = true;
@@ -295,19 +294,22 @@ void afterIntake(int port, bool woken = false) {
         postCheck(port);
 }
 
-// An answer's first byte comes no sooner than its request has left the
-// line. One that comes while most of the request is still to be sent shows
-// a far end faster than the line's rate.
-void judgePace(Port &p) {
-    const double stillSending = secondsUntil(p.outputDone);
-    p.paced = stillSending < 0.5 * p.sendingSeconds;
+// An answer comes no sooner than its request has left the line, and then at
+// the line's rate: its first n bytes are there a byte time apart at the
+// earliest. Bytes that are there sooner show a far end faster than the
+// line's rate. (A late look at them proves nothing: bytes counted, not the
+// time of looking, tell.)
+void judgePace(Port &p, int bytes) {
+    const double earliest = (bytes - 1) * p.byteSeconds;
+    p.paced = secondsUntil(p.outputDone) + earliest <= 0;
     p.checkPace = false;
 }
 
 void onReadable(int port) {
     Port &p = g_ports[port];
     const bool empty = p.input.isEmpty();
-    if (takeIn(port) > 0 && empty) judgePace(p);
+    const int bytes = takeIn(port);
+    if (bytes > 0 && empty) judgePace(p, bytes);
     afterIntake(port, true);
 }
 
@@ -574,10 +576,9 @@ int ComWrt(int port, const char *buffer, int count) {
     const int written = push(port, buffer, std::min(count, p->outputLimit));
     if (!usable(*p)) return kComIoError;
     if (written > 0) {
-        p->sendingSeconds = written * p->byteSeconds;
         p->outputDone = std::max(p->outputDone, Clock::now()) +
                         std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(p->sendingSeconds));
+                            std::chrono::duration<double>(written * p->byteSeconds));
         p->pending |= COM_EV_TXEMPTY;
         if (p->mask & COM_EV_TXEMPTY) postCheck(port);
         updateWake(*p);

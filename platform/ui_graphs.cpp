@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -125,14 +124,14 @@ class TitleOnly {
 
 // What a plot's picture depends on besides its curves: the x range, which
 // scrolls with a strip chart, and all else, which seldom changes.
-struct Frame {
+struct Scales {
     QSize size;
     double pixelRatio = 0;
     std::array<double, 6> yRanges{};
     std::array<bool, 4> shown{};
     std::array<double, 4> xRanges{};
 
-    bool sameButX(const Frame &o) const {
+    bool sameButX(const Scales &o) const {
         return size == o.size && pixelRatio == o.pixelRatio && yRanges == o.yRanges &&
                shown == o.shown;
     }
@@ -229,8 +228,8 @@ class PlotWidget : public QCustomPlot {
     // What the kept picture holds.
     enum class Kept { Nothing, AllButCurves, AllButCurvesAndX };
 
-    Frame currentFrame() const {
-        Frame f;
+    Scales currentScales() const {
+        Scales f;
         f.size = viewport().size();
         f.pixelRatio = devicePixelRatioF();
         const QCPAxis *ys[] = {yAxis, yAxis2}, *xs[] = {xAxis, xAxis2};
@@ -252,18 +251,18 @@ class PlotWidget : public QCustomPlot {
     // curves, bars and cursors drawn over it, and the x axes too once they
     // moved.
     void render() {
-        const Frame now = currentFrame();
-        if (kept_ == Kept::Nothing || !now.sameButX(frame_)) {
-            const bool first = !now.sameButX(frame_);
-            frame_ = now;
+        const Scales now = currentScales();
+        if (kept_ == Kept::Nothing || !now.sameButX(scales_)) {
+            const bool first = !now.sameButX(scales_);
+            scales_ = now;
             kept_ = Kept::Nothing;
             if (first) {
                 replot(rpQueuedRefresh);
                 return;
             }
         }
-        const bool xMoved = now.xRanges != frame_.xRanges;
-        frame_ = now;
+        const bool xMoved = now.xRanges != scales_.xRanges;
+        scales_ = now;
         const bool keepNow = kept_ == Kept::Nothing || (xMoved && kept_ == Kept::AllButCurves);
         if (keepNow) keep(xMoved ? Kept::AllButCurvesAndX : Kept::AllButCurves);
         prepareEachTimeLayers();
@@ -358,7 +357,7 @@ class PlotWidget : public QCustomPlot {
 
     OpaqueBuffer *buffer_ = nullptr;  // owned by mPaintBuffers
     bool marked_ = false;
-    Frame frame_;
+    Scales scales_;
     QImage base_;  // the picture of what is not drawn each time
     Kept kept_ = Kept::Nothing;
 };
