@@ -266,23 +266,9 @@ class PlotWidget : public QCustomPlot {
         const bool keepNow = kept_ == Kept::Nothing || (xMoved && kept_ == Kept::AllButCurves);
         if (keepNow) keep(xMoved ? Kept::AllButCurvesAndX : Kept::AllButCurves);
         prepareEachTimeLayers();
-        update(changingArea());
+        update();
         // Whoever waits for a replot learns of this one too.
         if (!keepNow) emit afterReplot();
-    }
-
-    // Curves, bars and cursors stay inside the axis rectangle; moving x
-    // axes change what lies below it too, their numbers reaching out to
-    // either side by half their width. The y axes' numbers and titles
-    // further out are drawn the same each time and need no repaint.
-    QRect changingArea() const {
-        const QRect inner = axisRect()->rect().adjusted(-1, -1, 1, 1);
-        if (kept_ != Kept::AllButCurvesAndX) return inner;
-        if (xAxis2->visible()) return rect();
-        constexpr int kNumberReach = 40;
-        return QRect(inner.left() - kNumberReach, inner.top(), inner.width() + 2 * kNumberReach,
-                     height() - inner.top()) &
-               rect();
     }
 
     std::vector<QCPLayer *> layersDrawnEachTime() {

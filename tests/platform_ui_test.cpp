@@ -872,7 +872,22 @@ TEST_F(UiTest, PicturesDrawnOverAKeptOneEqualAWholeReplot) {
     const auto sameAsWhole = [&](int control) {
         Pump(0.05);
         QCustomPlot *plot = UiControlPlot(panel, control);
-        const QImage drawn = plot->grab().toImage();
+        // What the window shows now, painted in parts, where the plot is not
+        // behind a scroll bar, against the plot painted afresh as a whole.
+        const QRect seen = plot->visibleRegion().boundingRect();
+        const QPoint at = plot->mapTo(plot->window(), seen.topLeft());
+        const QImage shown =
+            plot->screen()
+                ->grabWindow(plot->window()->winId(), at.x(), at.y(), seen.width(), seen.height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        const QImage drawn = plot->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int stale = 0;
+        for (int y = 0; y < seen.height(); ++y)
+            for (int x = 0; x < seen.width(); ++x)
+                stale += shown.pixel(x, y) != drawn.pixel(seen.x() + x, seen.y() + y);
+        EXPECT_GT(seen.width() * seen.height(), 0);
+        EXPECT_EQ(stale, 0) << "the window shows what a whole paint would not";
         // Saving the panel's image replots every graph whole first.
         EXPECT_EQ(SavePanelImage(panel, OutPath("kept_picture.png").c_str()), 0);
         const QImage whole = plot->grab().toImage();
