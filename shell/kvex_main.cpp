@@ -335,7 +335,7 @@ struct LinkFigure {
 // The device behind the link's port number. Looking it up lists the
 // machine's ports, far too costly for a figure shown once a second, so it is
 // read when the link opens or is lost.
-char linkDevice[200] = "";
+char linkDevice[260] = "";
 
 void ReadLinkDevice() {
     linkDevice[0] = '\0';
@@ -346,7 +346,7 @@ void ReadLinkDevice() {
 
 void ShowLinkState() {
     const char *device = linkDevice;
-    char text[320];
+    char text[400];
     int colour = kStateGreen;
     if (line_lost) {
         std::snprintf(text, sizeof text, "\xE2\x97\x8F Line lost: %s", device);
@@ -417,15 +417,14 @@ void RelistPorts() {
 
 void OnLineLost() {
     stop_flag = 1;
-    char device[40] = "";
-    GetComPortDevice(com, device, sizeof device);
-    GetComPortDevice(com, lostDevice, sizeof lostDevice);
     ReadLinkDevice();
+    static_assert(sizeof lostDevice == sizeof linkDevice);
+    std::memcpy(lostDevice, linkDevice, sizeof lostDevice);
     // The adapter may come back (cable plugged in again): look once a second.
     PostDelayedCall(1.0, WatchForLostDevice, reinterpret_cast<void *>(++reconnectWatch));
     char text[120];
-    std::snprintf(text, sizeof text, "Line lost on COM %d (%s) - choose the port again!", com,
-                  device);
+    std::snprintf(text, sizeof text, "Line lost on COM %d (%.39s) - choose the port again!", com,
+                  linkDevice);
     ShowStatusText(text);  // kept in szStatus, so later repeats show it again
     ShowDisplaysStale();
     ShowLinkState();
