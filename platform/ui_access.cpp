@@ -163,7 +163,7 @@ QAccessibleInterface *MakeAccess(const QString &, QObject *object) {
     if (auto *b = qobject_cast<QAbstractButton *>(w))
         return new ButtonAccess(b, qobject_cast<QRadioButton *>(b) != nullptr);
     if (auto *box = qobject_cast<QComboBox *>(w)) return new RingAccess(box);
-    return nullptr;
+    return DisplayAccessFor(w);
 }
 
 // Enter on a focused button is a click, as Space is; Qt leaves it to dialogs.

@@ -6,6 +6,7 @@
 #include <qcustomplot.h>
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QContextMenuEvent>
 #include <QPointer>
 #include <algorithm>
@@ -137,6 +138,94 @@ struct Scales {
     }
 };
 
+// Where an object of a plot can have drawn, at most. The kept picture is put
+// back there, and only there, before the next frame is drawn over it: a
+// bound too large costs a copy, one too small would leave stale pixels, so
+// what is not known here counts as all its clip rectangle.
+QRect Inflated(const QRectF &r, double margin) {
+    return r.normalized().adjusted(-margin, -margin, margin, margin).toAlignedRect();
+}
+
+double PenMargin(const QPen &pen) {
+    return pen.style() == Qt::NoPen ? 2.0 : std::ceil(pen.widthF()) + 2.0;
+}
+
+QRect GraphBounds(const QCPGraph *graph, const QRect &clip) {
+    if (graph->channelFillGraph()) return clip;
+    bool hasKeys = false, hasValues = false;
+    const QCPRange keys = graph->getKeyRange(hasKeys);
+    QCPRange values = graph->getValueRange(hasValues);
+    if (!hasKeys || !hasValues) return {};
+    // Impulses and fills reach to the zero line.
+    if (graph->lineStyle() == QCPGraph::lsImpulse || graph->brush().style() != Qt::NoBrush)
+        values.expand(0.0);
+    const QPointF a = graph->coordsToPixels(keys.lower, values.lower);
+    const QPointF b = graph->coordsToPixels(keys.upper, values.upper);
+    const double margin = PenMargin(graph->pen()) + graph->scatterStyle().size() / 2.0 + 1.0;
+    return Inflated(QRectF(a, b), margin);
+}
+
+// A grid of a horizontal axis draws a column at each tick, one of a vertical
+// axis a row.
+QRegion GridBounds(const QCPGrid *grid, const QCPAxis *axis, const QRect &clip) {
+    if (grid->subGridVisible()) return clip;
+    const int margin =
+        static_cast<int>(std::max(PenMargin(grid->pen()), PenMargin(grid->zeroLinePen())));
+    QRegion drawn;
+    for (double tick : axis->tickVector()) {
+        const int at = static_cast<int>(std::lround(axis->coordToPixel(tick)));
+        if (axis->orientation() == Qt::Horizontal)
+            drawn += QRect(at - margin, clip.top(), 2 * margin + 1, clip.height());
+        else
+            drawn += QRect(clip.left(), at - margin, clip.width(), 2 * margin + 1);
+    }
+    return drawn;
+}
+
+// A top or bottom axis draws from its inner ticks out to the widget's edge.
+QRect AxisBounds(const QCPAxis *axis, const QRect &widget) {
+    const QRect inner = axis->axisRect()->rect();
+    const int in = std::max(axis->tickLengthIn(), axis->subTickLengthIn()) + 2;
+    switch (axis->axisType()) {
+        case QCPAxis::atBottom:
+            return QRect(QPoint(widget.left(), inner.bottom() - in), widget.bottomRight());
+        case QCPAxis::atTop:
+            return QRect(widget.topLeft(), QPoint(widget.right(), inner.top() + in));
+        default:
+            return widget;
+    }
+}
+
+QRegion DrawnBounds(QCustomPlot *plot, QCPLayerable *child, const QRect &clip) {
+    if (auto *graph = qobject_cast<QCPGraph *>(child)) return GraphBounds(graph, clip);
+    if (auto *axis = qobject_cast<QCPAxis *>(child)) return AxisBounds(axis, plot->rect());
+    if (auto *grid = qobject_cast<QCPGrid *>(child)) {
+        for (QCPAxis *axis : plot->axisRect()->axes())
+            if (axis->grid() == grid) return GridBounds(grid, axis, clip);
+        return clip;
+    }
+    if (auto *tracer = qobject_cast<QCPItemTracer *>(child)) {
+        if (tracer->style() == QCPItemTracer::tsNone) return {};
+        if (tracer->style() == QCPItemTracer::tsCrosshair) return clip;
+        const QPointF at = tracer->position->pixelPosition();
+        return Inflated(QRectF(at, at), tracer->size() / 2.0 + PenMargin(tracer->pen()));
+    }
+    if (auto *rect = qobject_cast<QCPItemRect *>(child))
+        return Inflated(QRectF(rect->topLeft->pixelPosition(), rect->bottomRight->pixelPosition()),
+                        PenMargin(rect->pen()));
+    if (auto *line = qobject_cast<QCPItemStraightLine *>(child)) {
+        const QPointF a = line->point1->pixelPosition(), b = line->point2->pixelPosition();
+        const double margin = PenMargin(line->pen());
+        if (std::abs(a.x() - b.x()) < 0.5)
+            return QRect(static_cast<int>(std::floor(a.x() - margin)), clip.top(),
+                         static_cast<int>(2 * margin + 2), clip.height());
+        if (std::abs(a.y() - b.y()) < 0.5)
+            return QRect(clip.left(), static_cast<int>(std::floor(a.y() - margin)), clip.width(),
+                         static_cast<int>(2 * margin + 2));
+    }
+    return clip;
+}
+
 class PlotWidget : public QCustomPlot {
   public:
     explicit PlotWidget(QWidget *parent) : QCustomPlot(parent) {
@@ -189,10 +278,17 @@ class PlotWidget : public QCustomPlot {
   protected:
     void resizeEvent(QResizeEvent *event) override {
         kept_ = Kept::Nothing;  // the kept picture has the old size
+        shownKnown_ = false;
         QCustomPlot::resizeEvent(event);
     }
 
     void showEvent(QShowEvent *event) override {
+        shownKnown_ = false;
+        if (watchedWindow_ != window()) {
+            if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+            watchedWindow_ = window();
+            watchedWindow_->installEventFilter(this);
+        }
         QCustomPlot::showEvent(event);
         if (marked_) update();
     }
@@ -207,21 +303,52 @@ class PlotWidget : public QCustomPlot {
     // shows the latest data. What is shown is opaque: no background is
     // filled beneath it. A kept picture is copied to the screen and the
     // curves are drawn over it there, not in a buffer of their own.
-    void paintEvent(QPaintEvent *) override {
+    void paintEvent(QPaintEvent *event) override {
         if (marked_) {
             marked_ = false;
             render();
         }
+        QPoint offset;
+        const QPaintDevice *target = redirected(&offset);
         QCPPainter painter(this);
         if (!painter.isActive()) return;
+        const Surface now = surface(target, offset);
+        const bool onWindow = now.device && now.device == windowDevice();
+        const bool whole = event->region().contains(rect());
         if (kept_ == Kept::Nothing) {
             for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
                 buffer->draw(&painter);
+            if (onWindow) remember(now, whole, QRegion());
             return;
         }
-        painter.drawImage(0, 0, base_);
+        // On the window the last frame is still there: only where it has
+        // curves, bars and cursors does the kept picture go back. A grab or
+        // a window that lost its pixels gets the whole picture.
+        const bool partly = onWindow && shownKnown_ && now == shown_;
+        if (partly) {
+            const double ratio = base_.devicePixelRatio();
+            for (const QRect &r : shownDrawn_)
+                painter.drawImage(
+                    QRectF(r), base_,
+                    QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio));
+        } else {
+            painter.drawImage(0, 0, base_);
+        }
         painter.setRenderHint(QPainter::Antialiasing);
-        drawEachTimeLayers(&painter);
+        const QRegion drawn = drawEachTimeLayers(&painter);
+        // Outside a partial paint the last frame's objects stay on screen.
+        if (onWindow) remember(now, whole || partly, whole ? drawn : drawn + shownDrawn_);
+    }
+
+    // A resize of the window may give it new, empty pixels.
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == watchedWindow_ && event->type() == QEvent::Resize) shownKnown_ = false;
+        return QCustomPlot::eventFilter(watched, event);
+    }
+
+    void moveEvent(QMoveEvent *event) override {
+        shownKnown_ = false;
+        QCustomPlot::moveEvent(event);
     }
 
   private:
@@ -299,6 +426,7 @@ class PlotWidget : public QCustomPlot {
         for (QCPLayer *l : left) l->setVisible(true);
         titles.clear();
         base_ = buffer_->image().copy();
+        shownKnown_ = false;  // the window shows the old one
     }
 
     // The x axes' ticks follow their range only through a layout, which a
@@ -320,13 +448,16 @@ class PlotWidget : public QCustomPlot {
         return clip;
     }
 
-    void drawEachTimeLayers(QCPPainter *painter) {
+    // Returns where it drew.
+    QRegion drawEachTimeLayers(QCPPainter *painter) {
+        QRegion drawn;
         for (QCPLayer *l : layersDrawnEachTime()) {
             if (!l->visible()) continue;
             for (QCPLayerable *child : l->children()) {
                 if (!child->realVisibility()) continue;
+                const QRect clip = eachTimeClip(child);
                 painter->save();
-                painter->setClipRect(eachTimeClip(child));
+                painter->setClipRect(clip);
                 (child->*&LayerableSteps::applyDefaultAntialiasingHint)(painter);
                 if (auto *axis = qobject_cast<QCPAxis *>(child)) {
                     const QString title = axis->label();
@@ -337,8 +468,37 @@ class PlotWidget : public QCustomPlot {
                     (child->*&LayerableSteps::draw)(painter);
                 }
                 painter->restore();
+                // Tracers find their place while they draw.
+                drawn += DrawnBounds(this, child, clip) & clip.adjusted(-1, -1, 1, 1);
             }
         }
+        return drawn;
+    }
+
+    // Where a paint went: the window's pixels, at this place and size.
+    struct Surface {
+        const QPaintDevice *device = nullptr;
+        QPoint offset;
+        QSize deviceSize, size;
+        double ratio = 0;
+        bool operator==(const Surface &) const = default;
+    };
+
+    Surface surface(const QPaintDevice *device, QPoint offset) const {
+        if (!device) return {};
+        return {device, offset, QSize(device->width(), device->height()), size(),
+                devicePixelRatioF()};
+    }
+
+    const QPaintDevice *windowDevice() const {
+        QBackingStore *store = window()->backingStore();
+        return store ? store->paintDevice() : nullptr;
+    }
+
+    void remember(const Surface &now, bool known, const QRegion &drawn) {
+        shown_ = now;
+        shownKnown_ = known;
+        shownDrawn_ = drawn;
     }
 
     OpaqueBuffer *buffer_ = nullptr;  // owned by mPaintBuffers
@@ -346,6 +506,12 @@ class PlotWidget : public QCustomPlot {
     Scales scales_;
     QImage base_;  // the picture of what is not drawn each time
     Kept kept_ = Kept::Nothing;
+    // What the window shows of this plot: the kept picture with the last
+    // frame's objects within shownDrawn_, while shownKnown_.
+    Surface shown_;
+    QRegion shownDrawn_;
+    bool shownKnown_ = false;
+    QPointer<QWidget> watchedWindow_;
 };
 
 void RequestReplot(Control &c) { static_cast<PlotWidget *>(c.plot)->requestReplot(); }

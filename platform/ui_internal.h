@@ -11,6 +11,7 @@
 #include <QStringList>
 
 class QTimer;
+class QAccessibleInterface;
 #include <memory>
 #include <string>
 #include <vector>
@@ -255,6 +256,12 @@ void BuildControl(Panel &panel, Control &c, const ControlSpec &desc);
 // Puts number/text/lines of the control into its widget, without events.
 void ShowValue(Control &c);
 void ApplyTextColors(Control &c);
+// Numeric displays (ui_display.cpp). A display showing the same text again
+// costs nothing.
+QWidget *MakeNumericDisplay(QWidget *parent);
+void SetDisplayText(QWidget *display, const QString &text);
+// A display's screen-reader view; nullptr for any other widget.
+QAccessibleInterface *DisplayAccessFor(QWidget *w);
 // Accessible name from the label; text messages are read by their text.
 void NameForScreenReaders(Control &c);
 void ApplyFont(Control &c);

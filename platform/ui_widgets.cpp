@@ -8,18 +8,15 @@
 #include <QDoubleSpinBox>
 #include <QFontInfo>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStyleOptionFrame>
 #include <algorithm>
 #include <climits>
 
@@ -231,46 +228,6 @@ QWidget *MakeNumeric(const Control &c, QWidget *parent) {
     return edit;
 }
 
-// A display's frame as a plain line: the style's rounded, shaded frame costs
-// more to draw than the digits inside it, and displays are redrawn with every
-// measurement.
-class PlainFrameStyle : public QProxyStyle {
-  public:
-    using QProxyStyle::QProxyStyle;
-
-    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
-                       const QWidget *widget) const override {
-        if (element != PE_PanelLineEdit) {
-            QProxyStyle::drawPrimitive(element, option, painter, widget);
-            return;
-        }
-        painter->fillRect(option->rect, option->palette.brush(QPalette::Base));
-        const auto *frame = qstyleoption_cast<const QStyleOptionFrame *>(option);
-        if (frame && frame->lineWidth > 0) {
-            painter->setPen(option->palette.window().color().darker(140));
-            painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
-        }
-    }
-};
-
-QStyle *DisplayStyle() {
-    static QPointer<QStyle> style;
-    if (!style) {
-        style = new PlainFrameStyle(QApplication::style()->name());
-        style->setParent(qApp);
-    }
-    return style;
-}
-
-QWidget *MakeNumericDisplay(QWidget *parent) {
-    auto *e = new QLineEdit(parent);
-    e->setStyle(DisplayStyle());
-    e->setReadOnly(true);
-    e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    e->setFocusPolicy(Qt::NoFocus);
-    return e;
-}
-
 QWidget *MakeSlider(Control &c, const ControlSpec &desc, QWidget *parent) {
     const Qt::Orientation o = desc.width >= desc.height ? Qt::Horizontal : Qt::Vertical;
     auto *s = new QSlider(o, parent);
@@ -469,10 +426,7 @@ void ShowValue(Control &c) {
                 static_cast<QSpinBox *>(w)->setValue(ClampToInt(c.number));
             break;
         case Kind::NumericDisplay: {
-            // A display that shows the same value again costs nothing.
-            auto *edit = static_cast<QLineEdit *>(w);
-            const QString text = FormatNumber(c);
-            if (edit->text() != text) edit->setText(text);
+            SetDisplayText(w, FormatNumber(c));
             break;
         }
         case Kind::Slider:

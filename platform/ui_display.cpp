@@ -1,0 +1,190 @@
+// Numeric displays: a value in a plain frame, redrawn with every measurement.
+// A read-only line edit lays its text out and shapes it again at each
+// change and draws an editor's machinery around it; a display only looks up
+// the glyphs of its characters in the font and puts them side by side.
+// Screen readers read it as a read-only text field, named by its label.
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGlyphRun>
+#include <QMenu>
+#include <QPainter>
+#include <QRawFont>
+#include <algorithm>
+
+#include "ui_internal.h"
+
+namespace kvexui {
+namespace {
+
+constexpr int kFrame = 1;    // the plain frame line
+constexpr int kPadding = 4;  // between frame and text, as a line edit keeps it
+
+class DisplayBox : public QWidget {
+  public:
+    explicit DisplayBox(QWidget *parent) : QWidget(parent) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setFocusPolicy(Qt::NoFocus);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+
+    const QString &text() const { return text_; }
+
+    void setText(const QString &text) {
+        if (text == text_) return;
+        const QString old = std::exchange(text_, text);
+        update();
+        if (QAccessible::isActive()) {
+            QAccessibleTextUpdateEvent changed(this, 0, old, text_);
+            QAccessible::updateAccessibility(&changed);
+        }
+    }
+
+    QSize sizeHint() const override {
+        const QFontMetrics fm(font());
+        const int pad = 2 * (kFrame + kPadding);
+        return {fm.horizontalAdvance(QLatin1Char('0')) * 8 + pad, fm.height() + pad};
+    }
+
+    // Where the text lies, right-aligned and centred in height.
+    QRect textRect() const {
+        return rect().adjusted(kFrame + kPadding, kFrame, -kFrame - kPadding, -kFrame);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
+        p.fillRect(rect(), palette().brush(group, QPalette::Base));
+        p.setPen(palette().color(group, QPalette::Window).darker(140));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        p.setPen(palette().color(group, QPalette::Text));
+        const QRect area = textRect();
+        p.setClipRect(area);
+        if (!drawGlyphs(p, area)) p.drawText(area, Qt::AlignRight | Qt::AlignVCenter, text_);
+    }
+
+    void changeEvent(QEvent *event) override {
+        if (event->type() == QEvent::FontChange) font_ = QRawFont();
+        QWidget::changeEvent(event);
+    }
+
+    // What a line edit offered: the value to the clipboard.
+    void contextMenuEvent(QContextMenuEvent *event) override {
+        QMenu menu(this);
+        QAction *copy = menu.addAction(QApplication::translate("QLineEdit", "&Copy"));
+        copy->setEnabled(!text_.isEmpty());
+        if (menu.exec(event->globalPos()) == copy) QGuiApplication::clipboard()->setText(text_);
+    }
+
+  private:
+    // False when the font lacks a character: the text is then laid out the
+    // usual way, with the fonts that have it.
+    bool drawGlyphs(QPainter &p, const QRect &area) {
+        if (text_.isEmpty()) return true;
+        if (!font_.isValid()) font_ = QRawFont::fromFont(font());
+        if (!font_.isValid()) return false;
+        const QList<quint32> glyphs = font_.glyphIndexesForString(text_);
+        if (glyphs.isEmpty() || std::count(glyphs.begin(), glyphs.end(), 0u) > 0) return false;
+        const QList<QPointF> advances = font_.advancesForGlyphIndexes(glyphs);
+        QList<QPointF> positions;
+        positions.reserve(glyphs.size());
+        double x = 0;
+        for (const QPointF &advance : advances) {
+            positions.append(QPointF(x, 0));
+            x += advance.x();
+        }
+        QGlyphRun run;
+        run.setRawFont(font_);
+        run.setGlyphIndexes(glyphs);
+        run.setPositions(positions);
+        const double height = font_.ascent() + font_.descent();
+        const QPointF origin(area.right() + 1 - x,
+                             area.top() + (area.height() - height) / 2 + font_.ascent());
+        p.drawGlyphRun(origin, run);
+        return true;
+    }
+
+    QString text_;
+    QRawFont font_;  // of font(), made at the first paint after a change
+};
+
+// A read-only text field to screen readers, as a line edit is: its label is
+// its name, what it shows its value and its text.
+class DisplayAccess : public QAccessibleWidget, public QAccessibleTextInterface {
+  public:
+    explicit DisplayAccess(DisplayBox *box) : QAccessibleWidget(box, QAccessible::EditableText) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return box()->text();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+
+    void *interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override {
+        return box()->text().mid(start, end - start);
+    }
+    int characterCount() const override { return static_cast<int>(box()->text().size()); }
+    void scrollToSubstring(int, int) override {}
+
+    QString attributes(int, int *start, int *end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+    // The characters stand right-aligned side by side.
+    QRect characterRect(int offset) const override {
+        const QString &t = box()->text();
+        if (offset < 0 || offset >= t.size()) return {};
+        const QFontMetrics fm(box()->font());
+        const QRect area = box()->textRect();
+        const int end = area.right() + 1 - fm.horizontalAdvance(t.mid(offset + 1));
+        const int width = fm.horizontalAdvance(t.at(offset));
+        const QRect local(end - width, area.center().y() - fm.height() / 2, width, fm.height());
+        return QRect(box()->mapToGlobal(local.topLeft()), local.size());
+    }
+
+    int offsetAtPoint(const QPoint &point) const override {
+        for (int i = 0; i < characterCount(); ++i)
+            if (characterRect(i).contains(point)) return i;
+        return -1;
+    }
+
+  private:
+    DisplayBox *box() const { return static_cast<DisplayBox *>(widget()); }
+};
+
+}  // namespace
+
+QWidget *MakeNumericDisplay(QWidget *parent) { return new DisplayBox(parent); }
+
+void SetDisplayText(QWidget *display, const QString &text) {
+    static_cast<DisplayBox *>(display)->setText(text);
+}
+
+QAccessibleInterface *DisplayAccessFor(QWidget *w) {
+    auto *box = dynamic_cast<DisplayBox *>(w);
+    return box ? new DisplayAccess(box) : nullptr;
+}
+
+}  // namespace kvexui
