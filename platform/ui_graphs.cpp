@@ -150,36 +150,113 @@ double PenMargin(const QPen &pen) {
     return pen.style() == Qt::NoPen ? 2.0 : std::ceil(pen.widthF()) + 2.0;
 }
 
-QRect GraphBounds(const QCPGraph *graph, const QRect &clip) {
-    if (graph->channelFillGraph()) return clip;
+using Rects = std::vector<QRect>;
+
+// Impulses and fills reach to the zero line; such a curve counts as the
+// rectangle of all its points and that line.
+QRect FilledGraphBounds(const QCPGraph *graph, double margin) {
     bool hasKeys = false, hasValues = false;
     const QCPRange keys = graph->getKeyRange(hasKeys);
     QCPRange values = graph->getValueRange(hasValues);
     if (!hasKeys || !hasValues) return {};
-    // Impulses and fills reach to the zero line.
-    if (graph->lineStyle() == QCPGraph::lsImpulse || graph->brush().style() != Qt::NoBrush)
-        values.expand(0.0);
-    const QPointF a = graph->coordsToPixels(keys.lower, values.lower);
-    const QPointF b = graph->coordsToPixels(keys.upper, values.upper);
-    const double margin = PenMargin(graph->pen()) + graph->scatterStyle().size() / 2.0 + 1.0;
-    return Inflated(QRectF(a, b), margin);
+    values.expand(0.0);
+    return Inflated(QRectF(graph->coordsToPixels(keys.lower, values.lower),
+                           graph->coordsToPixels(keys.upper, values.upper)),
+                    margin);
 }
+
+// Where a plot's curves lie, column by column of its axis rectangle: a
+// strip chart's curves keep to narrow bands that move slowly, and only those
+// bands are put back.
+class CurveBands {
+  public:
+    explicit CurveBands(const QRect &area) : area_(area) {}
+
+    // False when the curve's place is not told by its points alone.
+    bool add(const QCPGraph *graph) {
+        if (graph->channelFillGraph() || graph->lineStyle() == QCPGraph::lsImpulse ||
+            graph->brush().style() != Qt::NoBrush ||
+            graph->keyAxis()->orientation() != Qt::Horizontal || area_.width() <= 0)
+            return false;
+        const double margin = PenMargin(graph->pen()) + graph->scatterStyle().size() / 2.0 + 1.0;
+        const QCPAxis *keys = graph->keyAxis(), *values = graph->valueAxis();
+        // A line from one point to the next lies within the rectangle of the
+        // two, in every column between them.
+        bool havePrevious = false;
+        int previousColumn = 0;
+        double previousY = 0;
+        for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it) {
+            if (!std::isfinite(it->value)) {
+                havePrevious = false;
+                continue;
+            }
+            const int column = columnAt(keys->coordToPixel(it->key));
+            const double y = values->coordToPixel(it->value);
+            const int first = havePrevious ? std::min(previousColumn, column) : column;
+            const int last = havePrevious ? std::max(previousColumn, column) : column;
+            for (int c = first; c <= last; ++c) {
+                widen(c, y, margin);
+                if (havePrevious) widen(c, previousY, margin);
+            }
+            havePrevious = true;
+            previousColumn = column;
+            previousY = y;
+        }
+        return true;
+    }
+
+    void appendTo(Rects &rects) const {
+        for (int c = 0; c < kColumns; ++c) {
+            const Band &b = bands_[c];
+            if (b.top > b.bottom) continue;
+            const double left = area_.left() + double(area_.width()) * c / kColumns;
+            const double right = area_.left() + double(area_.width()) * (c + 1) / kColumns;
+            const QRectF band(QPointF(left - b.margin, b.top - b.margin),
+                              QPointF(right + b.margin, b.bottom + b.margin));
+            rects.push_back(band.toAlignedRect() & area_.adjusted(-2, -2, 2, 2));
+        }
+    }
+
+  private:
+    static constexpr int kColumns = 16;
+    struct Band {
+        double top = 1e300, bottom = -1e300, margin = 0;
+    };
+
+    int columnAt(double x) const {
+        const double c = std::floor((x - area_.left()) * kColumns / area_.width());
+        return static_cast<int>(std::clamp(c, 0.0, double(kColumns - 1)));
+    }
+
+    void widen(int c, double y, double margin) {
+        // A point far outside is drawn towards, not at.
+        y = std::clamp(y, area_.top() - 1.0, area_.bottom() + 1.0);
+        Band &b = bands_[c];
+        b.top = std::min(b.top, y);
+        b.bottom = std::max(b.bottom, y);
+        b.margin = std::max(b.margin, margin);
+    }
+
+    QRect area_;
+    std::array<Band, kColumns> bands_{};
+};
 
 // A grid of a horizontal axis draws a column at each tick, one of a vertical
 // axis a row.
-QRegion GridBounds(const QCPGrid *grid, const QCPAxis *axis, const QRect &clip) {
-    if (grid->subGridVisible()) return clip;
+void AddGridBounds(const QCPGrid *grid, const QCPAxis *axis, const QRect &clip, Rects &rects) {
+    if (grid->subGridVisible()) {
+        rects.push_back(clip);
+        return;
+    }
     const int margin =
         static_cast<int>(std::max(PenMargin(grid->pen()), PenMargin(grid->zeroLinePen())));
-    QRegion drawn;
     for (double tick : axis->tickVector()) {
         const int at = static_cast<int>(std::lround(axis->coordToPixel(tick)));
         if (axis->orientation() == Qt::Horizontal)
-            drawn += QRect(at - margin, clip.top(), 2 * margin + 1, clip.height());
+            rects.emplace_back(at - margin, clip.top(), 2 * margin + 1, clip.height());
         else
-            drawn += QRect(clip.left(), at - margin, clip.width(), 2 * margin + 1);
+            rects.emplace_back(clip.left(), at - margin, clip.width(), 2 * margin + 1);
     }
-    return drawn;
 }
 
 // A top or bottom axis draws from its inner ticks out to the widget's edge.
@@ -196,14 +273,7 @@ QRect AxisBounds(const QCPAxis *axis, const QRect &widget) {
     }
 }
 
-QRegion DrawnBounds(QCustomPlot *plot, QCPLayerable *child, const QRect &clip) {
-    if (auto *graph = qobject_cast<QCPGraph *>(child)) return GraphBounds(graph, clip);
-    if (auto *axis = qobject_cast<QCPAxis *>(child)) return AxisBounds(axis, plot->rect());
-    if (auto *grid = qobject_cast<QCPGrid *>(child)) {
-        for (QCPAxis *axis : plot->axisRect()->axes())
-            if (axis->grid() == grid) return GridBounds(grid, axis, clip);
-        return clip;
-    }
+QRect ItemBounds(QCPLayerable *child, const QRect &clip) {
     if (auto *tracer = qobject_cast<QCPItemTracer *>(child)) {
         if (tracer->style() == QCPItemTracer::tsNone) return {};
         if (tracer->style() == QCPItemTracer::tsCrosshair) return clip;
@@ -224,6 +294,28 @@ QRegion DrawnBounds(QCustomPlot *plot, QCPLayerable *child, const QRect &clip) {
                          static_cast<int>(2 * margin + 2));
     }
     return clip;
+}
+
+// Where a layer's object has drawn, at most; curves go to the bands.
+void AddDrawnBounds(QCustomPlot *plot, QCPLayerable *child, const QRect &clip, CurveBands &curves,
+                    Rects &rects) {
+    const QRect near = clip.adjusted(-1, -1, 1, 1);
+    if (auto *graph = qobject_cast<QCPGraph *>(child)) {
+        if (!curves.add(graph))
+            rects.push_back(FilledGraphBounds(graph, PenMargin(graph->pen()) + 1.0) & near);
+        return;
+    }
+    if (auto *axis = qobject_cast<QCPAxis *>(child)) {
+        rects.push_back(AxisBounds(axis, plot->rect()));
+        return;
+    }
+    if (auto *grid = qobject_cast<QCPGrid *>(child)) {
+        for (QCPAxis *axis : plot->xAxis->axisRect()->axes())
+            if (axis->grid() == grid) return AddGridBounds(grid, axis, near, rects);
+        rects.push_back(near);
+        return;
+    }
+    rects.push_back(ItemBounds(child, clip) & near);
 }
 
 class PlotWidget : public QCustomPlot {
@@ -318,7 +410,7 @@ class PlotWidget : public QCustomPlot {
         if (kept_ == Kept::Nothing) {
             for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
                 buffer->draw(&painter);
-            if (onWindow) remember(now, whole, QRegion());
+            if (onWindow) remember(now, whole, {});
             return;
         }
         // On the window the last frame is still there: only where it has
@@ -335,9 +427,10 @@ class PlotWidget : public QCustomPlot {
             painter.drawImage(0, 0, base_);
         }
         painter.setRenderHint(QPainter::Antialiasing);
-        const QRegion drawn = drawEachTimeLayers(&painter);
+        Rects drawn = drawEachTimeLayers(&painter);
         // Outside a partial paint the last frame's objects stay on screen.
-        if (onWindow) remember(now, whole || partly, whole ? drawn : drawn + shownDrawn_);
+        if (!whole) drawn.insert(drawn.end(), shownDrawn_.begin(), shownDrawn_.end());
+        if (onWindow) remember(now, whole || partly, std::move(drawn));
     }
 
     // A resize of the window may give it new, empty pixels.
@@ -368,8 +461,9 @@ class PlotWidget : public QCustomPlot {
             f.shown[i] = ys[i]->visible();
             f.shown[2 + i] = xs[i]->visible();
         }
-        f.yRanges[4] = axisRect()->rect().width();  // margins that the layout moved
-        f.yRanges[5] = axisRect()->rect().height();
+        const QRect inner = xAxis->axisRect()->rect();
+        f.yRanges[4] = inner.width();  // margins that the layout moved
+        f.yRanges[5] = inner.height();
         return f;
     }
 
@@ -442,15 +536,16 @@ class PlotWidget : public QCustomPlot {
     QRect eachTimeClip(QCPLayerable *child) const {
         QRect clip = (child->*&LayerableSteps::clipRect)().translated(0, -1);
         if (!qobject_cast<QCPGrid *>(child)) return clip;
-        const QRect inner = axisRect()->rect();
+        const QRect inner = xAxis->axisRect()->rect();
         if (yAxis->visible()) clip.setLeft(std::max(clip.left(), inner.left() + 1));
         if (yAxis2->visible()) clip.setRight(std::min(clip.right(), inner.right() - 1));
         return clip;
     }
 
     // Returns where it drew.
-    QRegion drawEachTimeLayers(QCPPainter *painter) {
-        QRegion drawn;
+    Rects drawEachTimeLayers(QCPPainter *painter) {
+        Rects drawn;
+        CurveBands curves(xAxis->axisRect()->rect());
         for (QCPLayer *l : layersDrawnEachTime()) {
             if (!l->visible()) continue;
             for (QCPLayerable *child : l->children()) {
@@ -469,9 +564,10 @@ class PlotWidget : public QCustomPlot {
                 }
                 painter->restore();
                 // Tracers find their place while they draw.
-                drawn += DrawnBounds(this, child, clip) & clip.adjusted(-1, -1, 1, 1);
+                AddDrawnBounds(this, child, clip, curves, drawn);
             }
         }
+        curves.appendTo(drawn);
         return drawn;
     }
 
@@ -495,10 +591,12 @@ class PlotWidget : public QCustomPlot {
         return store ? store->paintDevice() : nullptr;
     }
 
-    void remember(const Surface &now, bool known, const QRegion &drawn) {
+    void remember(const Surface &now, bool known, Rects drawn) {
         shown_ = now;
-        shownKnown_ = known;
-        shownDrawn_ = drawn;
+        // Partial paints, which add up, are rare; past a few they count as
+        // a paint of unknown result.
+        shownKnown_ = known && drawn.size() <= kMostShownRects;
+        shownDrawn_ = std::move(drawn);
     }
 
     OpaqueBuffer *buffer_ = nullptr;  // owned by mPaintBuffers
@@ -509,7 +607,8 @@ class PlotWidget : public QCustomPlot {
     // What the window shows of this plot: the kept picture with the last
     // frame's objects within shownDrawn_, while shownKnown_.
     Surface shown_;
-    QRegion shownDrawn_;
+    static constexpr std::size_t kMostShownRects = 256;
+    Rects shownDrawn_;
     bool shownKnown_ = false;
     QPointer<QWidget> watchedWindow_;
 };

@@ -87,6 +87,17 @@ TEST_F(Operator, ScreenReaderReadsStatusDisplaysBrandAndVerdict) {
     SetCtrlVal(pHandle, PANEL_Display17, 1234u);
     EXPECT_EQ(Name(pHandle, PANEL_Display17), QStringLiteral("Position A"));
     EXPECT_EQ(Access(pHandle, PANEL_Display17)->text(QAccessible::Value), QStringLiteral("1234"));
+    // It is a read-only text field whose characters can be read one by one.
+    QAccessibleInterface *display = Access(pHandle, PANEL_Display17);
+    EXPECT_EQ(display->role(), QAccessible::EditableText);
+    EXPECT_TRUE(display->state().readOnly);
+    QAccessibleTextInterface *text = display->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), 4);
+    EXPECT_EQ(text->text(1, 3), QStringLiteral("23"));
+    const QRect first = text->characterRect(0), last = text->characterRect(3);
+    EXPECT_LT(first.right(), last.left());
+    EXPECT_EQ(text->offsetAtPoint(last.center()), 3);
 
     // The brand lines made at start-up read as their texts, not as ids.
     QStringList texts;

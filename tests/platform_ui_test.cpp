@@ -909,15 +909,17 @@ TEST_F(UiTest, PicturesDrawnOverAKeptOneEqualAWholeReplot) {
     // changes come between two of them.
     SetCtrlAttribute(panel, kStrip, ATTR_NUM_TRACES, 1);
     double history[40];
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 9; ++round) {
         // The last round ends at sample 300: the 101 points shown begin at a
         // grid line, on the y axis.
-        if (round == 7) SetCtrlAttribute(panel, kStrip, ATTR_NEWEST_POINT_NUMBER, 260);
-        // The curve leaves its band for another and comes back narrower:
-        // what it drew in the old places must be gone.
+        if (round == 8) SetCtrlAttribute(panel, kStrip, ATTR_NEWEST_POINT_NUMBER, 260);
+        // The curve leaves its band for another, jumps between one inside
+        // and one beyond the top, and comes back narrower: what it drew in
+        // the old places must be gone.
         for (int k = 0; k < 40; ++k)
             history[k] = round < 4    ? 1000 + 25 * ((k + round * 7) % 40)
                          : round == 4 ? 3000 + k
+                         : round == 5 ? (k / 3 % 2 ? 5000 : 1000)
                                       : 1500 + k % 3;
         PlotStripChart(panel, kStrip, history, 40, 0, 0, VAL_DOUBLE);
         Pump(0.05);
