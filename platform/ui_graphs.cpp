@@ -152,6 +152,37 @@ double PenMargin(const QPen &pen) {
 
 using Rects = std::vector<QRect>;
 
+// The points of a polyline without those inside a level run, which add
+// nothing to the picture but cost the stroker a segment each.
+QVector<QPointF> WithoutLevelInteriors(const QVector<QPointF> &line) {
+    QVector<QPointF> kept;
+    kept.reserve(line.size());
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QPointF &p = line[i];
+        if (i > 0 && i + 1 < line.size()) {
+            const QPointF &a = line[i - 1], &b = line[i + 1];
+            const bool level = a.y() == p.y() && p.y() == b.y();
+            const bool between =
+                (a.x() <= p.x() && p.x() <= b.x()) || (a.x() >= p.x() && p.x() >= b.x());
+            if (level && between) continue;
+        }
+        kept.append(p);
+    }
+    return kept;
+}
+
+// Limits and thresholds are level from end to end, and a measured value
+// often stays for a while: their runs are drawn as single segments.
+class Curve : public QCPGraph {
+  public:
+    using QCPGraph::QCPGraph;
+
+  protected:
+    void drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const override {
+        QCPGraph::drawLinePlot(painter, WithoutLevelInteriors(lines));
+    }
+};
+
 // Impulses and fills reach to the zero line; such a curve counts as the
 // rectangle of all its points and that line.
 QRect FilledGraphBounds(const QCPGraph *graph, double margin) {
@@ -259,19 +290,56 @@ void AddGridBounds(const QCPGrid *grid, const QCPAxis *axis, const QRect &clip, 
     }
 }
 
-// A top or bottom axis draws from its inner ticks out to the widget's edge.
+// A top or bottom axis draws from its inner ticks out to its numbers; its
+// title, which it does not draw each time, lies beyond them.
 QRect AxisBounds(const QCPAxis *axis, const QRect &widget) {
     const QRect inner = axis->axisRect()->rect();
     const int in = std::max(axis->tickLengthIn(), axis->subTickLengthIn()) + 2;
+    int out = widget.height();
+    if (axis->tickLabelSide() == QCPAxis::lsOutside && axis->tickLabelRotation() == 0)
+        out = axis->offset() + std::max(axis->tickLengthOut(), axis->subTickLengthOut()) +
+              axis->tickLabelPadding() + QFontMetrics(axis->tickLabelFont()).height() + 2;
     switch (axis->axisType()) {
         case QCPAxis::atBottom:
-            return QRect(QPoint(widget.left(), inner.bottom() - in), widget.bottomRight());
+            return QRect(QPoint(widget.left(), inner.bottom() - in),
+                         QPoint(widget.right(), inner.bottom() + out)) &
+                   widget;
         case QCPAxis::atTop:
-            return QRect(widget.topLeft(), QPoint(widget.right(), inner.top() + in));
+            return QRect(QPoint(widget.left(), inner.top() - out),
+                         QPoint(widget.right(), inner.top() + in)) &
+                   widget;
         default:
             return widget;
     }
 }
+
+// A strip chart's numbers move with every point, but each stays for many:
+// they are written once, not at every frame.
+class RememberedLabels : public QCPAxisTicker {
+  protected:
+    QString getTickLabel(double tick, const QLocale &locale, QChar formatChar,
+                         int precision) override {
+        for (const Label &l : labels_)
+            if (l.tick == tick && l.format == formatChar && l.precision == precision &&
+                l.locale == locale)
+                return l.text;
+        Label &l = labels_[next_++ % labels_.size()];
+        l = {tick, formatChar, precision, locale,
+             QCPAxisTicker::getTickLabel(tick, locale, formatChar, precision)};
+        return l.text;
+    }
+
+  private:
+    struct Label {
+        double tick = std::nan("");
+        QChar format;
+        int precision = 0;
+        QLocale locale;
+        QString text;
+    };
+    std::array<Label, 32> labels_{};
+    std::size_t next_ = 0;
+};
 
 QRect ItemBounds(QCPLayerable *child, const QRect &clip) {
     if (auto *tracer = qobject_cast<QCPItemTracer *>(child)) {
@@ -710,7 +778,7 @@ Control *FindKind(int panel, int control, Kind kind, int &code) {
 // ---------------------------------------------------------------- graph plots
 QCPGraph *TakeGraph(Control &c) {
     GraphState &g = *c.graph;
-    if (g.spareGraphs.empty()) return c.plot->addGraph(c.plot->xAxis, c.plot->yAxis);
+    if (g.spareGraphs.empty()) return new Curve(c.plot->xAxis, c.plot->yAxis);
     QCPGraph *graph = g.spareGraphs.back();
     g.spareGraphs.pop_back();
     graph->setVisible(true);
@@ -842,7 +910,7 @@ void SetTraceCount(Control &c, int traces) {
     }
     while (static_cast<int>(s.traces.size()) < traces) {
         const int t = static_cast<int>(s.traces.size());
-        s.traces.push_back(c.plot->addGraph(c.plot->xAxis, c.plot->yAxis));
+        s.traces.push_back(new Curve(c.plot->xAxis, c.plot->yAxis));
         s.colors.resize(s.traces.size(), kTraceColors[t % 8]);
         s.shown.resize(s.traces.size(), 1);
         StyleTrace(s, t);
@@ -894,6 +962,7 @@ QWidget *BuildStripChart(Control &c, const ControlSpec &desc, QWidget *parent) {
     c.plot = plot;
     c.strip = std::make_unique<StripState>();
     c.strip->pointsPerScreen = desc.pointsPerScreen;
+    plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new RememberedLabels));
     SetupLooks(plot, desc);
     SetTraceCount(c, desc.traces);
     SyncTraces(c);

@@ -685,6 +685,33 @@ TEST_F(UiTest, PlotsPersistUntilDeletedAndKeepDistinctHandles) {
     EXPECT_LT(PlotXY(panel, kStrip, x, y, 8, VAL_DOUBLE, VAL_INTEGER, 5, 10, 0, 1, 0), 0);
 }
 
+TEST_F(UiTest, LevelRunsAreDrawnToTheirLastPoint) {
+    // The curve stays level from 500 to 3000, then rises: the level line
+    // reaches 3000, however few of its points draw it.
+    SetAxisScalingMode(panel, kGraphVideo, VAL_XAXIS, VAL_MANUAL, 0, 4096);
+    SetAxisScalingMode(panel, kGraphVideo, VAL_LEFT_YAXIS, VAL_MANUAL, 0, 256);
+    const double x[] = {500, 1500, 2200, 3000, 3500};
+    const double y[] = {100, 100, 100, 100, 200};
+    ASSERT_GT(PlotXY(panel, kGraphVideo, x, y, 5, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE,
+                     VAL_NO_POINT, VAL_SOLID, 1, 0xFF0000),
+              0);
+    QCustomPlot *plot = UiControlPlot(panel, kGraphVideo);
+    const QImage image = plot->grab().toImage();
+    const int level = static_cast<int>(std::lround(plot->yAxis->coordToPixel(100)));
+    const auto reddish = [&](int px) {
+        for (int row = level - 1; row <= level + 1; ++row) {
+            const QColor c = image.pixelColor(px, row);
+            if (c.red() > c.green() + 60) return true;
+        }
+        return false;
+    };
+    int missing = 0;
+    for (double k = 550; k <= 2950; k += 50)
+        missing += !reddish(static_cast<int>(plot->xAxis->coordToPixel(k)));
+    EXPECT_EQ(missing, 0);
+    EXPECT_FALSE(reddish(static_cast<int>(plot->xAxis->coordToPixel(3300))));
+}
+
 TEST_F(UiTest, RectanglesDrawnLaterLieOnTopAfterReuse) {
     QCustomPlot *plot = UiControlPlot(panel, kGraphBar);
     const int red = PlotRectangle(panel, kGraphBar, 950, 0.25, 1050, 1.0, 0xFF0000, 0xFF0000);
@@ -924,7 +951,13 @@ TEST_F(UiTest, PicturesDrawnOverAKeptOneEqualAWholeReplot) {
         PlotStripChart(panel, kStrip, history, 40, 0, 0, VAL_DOUBLE);
         Pump(0.05);
     }
-    EXPECT_DOUBLE_EQ(UiControlPlot(panel, kStrip)->xAxis->range().lower, 200);
+    const QCPAxis *sampleAxis = UiControlPlot(panel, kStrip)->xAxis;
+    EXPECT_DOUBLE_EQ(sampleAxis->range().lower, 200);
+    // Numbers written once and shown again still belong to their ticks.
+    ASSERT_FALSE(sampleAxis->tickVector().isEmpty());
+    for (int i = 0; i < sampleAxis->tickVector().size(); ++i)
+        EXPECT_EQ(sampleAxis->tickVectorLabels().at(i),
+                  QString::number(sampleAxis->tickVector().at(i)));
     EXPECT_EQ(sameAsWhole(kStrip), 0) << "strip chart";
 
     SetAxisScalingMode(panel, kGraphBar, VAL_XAXIS, VAL_MANUAL, 0, 4096);
