@@ -474,7 +474,7 @@ class PlotWidget : public QCustomPlot {
         if (!painter.isActive()) return;
         const Surface now = surface(target, offset);
         const bool onWindow = now.device && now.device == windowDevice();
-        const bool whole = event->region().contains(rect());
+        const bool whole = QRegion(rect()).subtracted(event->region()).isEmpty();
         if (kept_ == Kept::Nothing) {
             for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
                 buffer->draw(&painter);
