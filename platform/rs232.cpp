@@ -161,7 +161,6 @@ void setRestTimer(Port &p, double seconds) {
         due.it_value.tv_nsec = static_cast<long>(ns % 1000000000LL);
     }
     ::timerfd_settime(p.restFd, 0, &due, nullptr);
-    if (p.restTimer) p.restTimer->setEnabled(seconds > 0);
 }
 
 double secondsUntil(Clock::time_point t) {
@@ -429,9 +428,10 @@ bool watch(int port) {
     p.restTimer = new QSocketNotifier(p.restFd, QSocketNotifier::Read, context());
     QObject::connect(p.restTimer, &QSocketNotifier::activated, p.restTimer,
                      [port] { onRestDue(port); });
-    // Nothing to wake for until a notification is installed.
+    // Nothing to wake for until a notification is installed. The timer's
+    // notifier stays on: a timer that is not set is never readable, and
+    // turning a notifier on or off costs the event loop a round of its own.
     p.reader->setEnabled(false);
-    p.restTimer->setEnabled(false);
     return true;
 }
 

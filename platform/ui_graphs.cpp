@@ -755,6 +755,7 @@ void AddCursors(QCustomPlot *plot, GraphState &g, const ControlSpec &desc) {
         cur.line = new QCPItemStraightLine(plot);
         cur.marker = new QCPItemTracer(plot);
         cur.line->setLayer(kCursorLayer);
+        cur.line->setAntialiased(false);  // upright: crisp on a whole pixel
         cur.marker->setLayer(kCursorLayer);
         cur.marker->setSize(8);
         cur.color = kCursorColors[i % 4];
@@ -791,6 +792,8 @@ QCPItemRect *TakeRect(Control &c) {
     if (g.spareRects.empty()) {
         auto *rect = new QCPItemRect(c.plot);
         rect->setLayer(QStringLiteral("main"));
+        // Edges along the axes: crisp on whole pixels, and no blending.
+        rect->setAntialiased(false);
         return rect;
     }
     QCPItemRect *rect = g.spareRects.back();
