@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QRawFont>
 #include <algorithm>
+#include <utility>
 
 #include "ui_internal.h"
 

@@ -425,10 +425,9 @@ void ShowValue(Control &c) {
             else
                 static_cast<QSpinBox *>(w)->setValue(ClampToInt(c.number));
             break;
-        case Kind::NumericDisplay: {
+        case Kind::NumericDisplay:
             SetDisplayText(w, FormatNumber(c));
             break;
-        }
         case Kind::Slider:
             static_cast<QSlider *>(w)->setValue(ClampToInt(c.number));
             c.valueLabel->setText(FormatNumber(c));
