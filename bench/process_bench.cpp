@@ -314,24 +314,19 @@ int main(int argc, char **argv) {
                 seconds);
     std::fflush(stdout);
 
-    Figures run, video, fast, idle;
-    run.ok = video.ok = fast.ok = idle.ok = true;
-    if (wanted("run")) {
-        run = Medians(true, "run", seconds, runs);
-        Describe("run mode, paced", run);
-    }
-    if (wanted("video")) {
-        video = Medians(true, "video", seconds, runs);
-        Describe("video mode, paced", video);
-    }
-    if (wanted("fast")) {
-        fast = Medians(false, "run", seconds, runs);
-        Describe("run mode, unpaced", fast);
-    }
-    if (wanted("idle")) {
-        idle = Medians(true, "", seconds, runs);
-        Describe("idle, sensor attached", idle);
-    }
+    // A scenario not chosen counts as passed and prints nothing.
+    const auto measure = [&](const char *key, bool paced, const char *mode, const char *title) {
+        Figures f;
+        f.ok = true;
+        if (!wanted(key)) return f;
+        f = Medians(paced, mode, seconds, runs);
+        Describe(title, f);
+        return f;
+    };
+    const Figures run = measure("run", true, "run", "run mode, paced");
+    const Figures video = measure("video", true, "video", "video mode, paced");
+    const Figures fast = measure("fast", false, "run", "run mode, unpaced");
+    const Figures idle = measure("idle", true, "", "idle, sensor attached");
 
     std::printf("\ngoals (measured / target):\n");
     if (wanted("run")) {
