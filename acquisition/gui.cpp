@@ -2,7 +2,11 @@
 // windows, the numeric displays, and the raw strip chart.
 #include "gui.h"
 
+#include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <initializer_list>
+#include <limits>
 
 #include "com232.h"
 #include "kvex_main.h"
@@ -22,6 +26,10 @@ constexpr int kGrey = 0x808080;
 
 constexpr int kHistory = 500;  // 100 samples of five traces
 constexpr int kTraces = 5;
+constexpr int kHistorySamples = kHistory / kTraces;
+
+// Wall-clock second of the last value shown live; 0 while none was.
+std::time_t lastLiveValue = 0;
 
 void PlotVideoCurve(int graph, const unsigned short *samples, const unsigned short *thresholds,
                     const double *x) {
@@ -86,6 +94,7 @@ void ShowVerdict(const char *text, int color) {
 }
 
 void ShowToleranceState() {
+    lastLiveValue = std::time(nullptr);
     const int m = Mvalue;
     const bool above = m > tVal + tolup, below = m < tVal - tollo;
     const bool out = above || below;
@@ -97,16 +106,50 @@ void ShowToleranceState() {
                 out ? kRed : kDarkGreen);
     SetCtrlVal(pHandle, PANEL_Display14, umValue / 1000.0);
     const double s = ScaleFactor();
-    SetCtrlVal(pHandle, PANEL_Display35, s * tolup / 16384000.0);
-    SetCtrlVal(pHandle, PANEL_Display34, s * tollo / 16384000.0);
+    ShowToleranceLimits(s * tollo / 16384000.0, s * tolup / 16384000.0);
 }
 
 }  // namespace
 
+// The clock time of the last live value, not its age: a text that nobody
+// refreshes stays true that way, and the idle program needs no ticking.
 void ShowDisplaysStale() {
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey);
     for (int id : kLiveDisplays) SetCtrlAttribute(pHandle, id, ATTR_TEXT_COLOR, kGrey);
-    ShowVerdict("no live value", kGrey);
+    char text[48] = "no live value";
+    tm local{};
+    if (lastLiveValue != 0 && localtime_r(&lastLiveValue, &local))
+        std::strftime(text, sizeof text, "no live value, last %H:%M:%S", &local);
+    ShowVerdict(text, kGrey);
+    ShowBarGraphsIdle();
+}
+
+// The deviations, and the nominal with both limits beside them, all in mm.
+// They change seldom: a display is written only when its value does.
+void ShowToleranceLimits(double lowerMm, double upperMm) {
+    const double nominal = static_cast<int32_t>(SetpointValue()) / 1000.0;
+    const double values[5] = {lowerMm, upperMm, nominal, nominal - lowerMm, nominal + upperMm};
+    static const int kDisplays[5] = {PANEL_Display34, PANEL_Display35, PANEL_Display43,
+                                     PANEL_Display44, PANEL_Display45};
+    for (int i = 0; i < 5; ++i) {
+        double shown = 0;
+        GetCtrlVal(pHandle, kDisplays[i], &shown);
+        if (shown != values[i]) SetCtrlVal(pHandle, kDisplays[i], values[i]);
+    }
+}
+
+void ShowBarGraphsIdle() {
+    for (int graph : {PANEL_GraphBarA, PANEL_GraphBarB}) {
+        DeleteGraphPlot(pHandle, graph, -1, VAL_DELAYED_DRAW);
+        PlotRectangle(pHandle, graph, 0.0, 0.0, ccdvirtpixel - 1.0, 1.0, 0xA0A0A0, 0xA0A0A0);
+    }
+}
+
+void ShowResetMaxMin() {
+    SetCtrlVal(pHandle, PANEL_Display36, static_cast<unsigned int>(Mvalue));
+    SetCtrlVal(pHandle, PANEL_Display33, static_cast<unsigned int>(Mvalue));
+    for (int id : {PANEL_Display33, PANEL_Display36})
+        SetCtrlAttribute(pHandle, id, ATTR_TEXT_COLOR, kGrey);
 }
 
 namespace {
@@ -186,7 +229,9 @@ ZoomWindow ZoomAroundSetpoint() {
 void SetStripChartLook() {
     for (int t = 1; t <= 3; ++t)
         SetTraceAttribute(pHandle, PANEL_StripChartRaw, t, ATTR_TRACE_VISIBLE, 1);
-    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_POINTS_PER_SCREEN, 101);
+    // Exactly the kept samples: one point more would show the newest sample
+    // of the frame before at the left edge.
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_POINTS_PER_SCREEN, kHistorySamples);
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_SCROLL_MODE, 1);
 }
 
@@ -284,7 +329,6 @@ void PlotRAWGraph() {
 
     int upper = tVal + tolup;
     int lower = tVal - tollo;
-    const ZoomWindow zoom = ZoomAroundSetpoint();
     if (upper > yaxisMAX - 1) upper = yaxisMAX - 1;
     if (lower < 1) lower = 1;
 
@@ -296,17 +340,38 @@ void PlotRAWGraph() {
     newest[4] = analog;
 
     SetStripChartLook();
-    int zoomOn = 0;
-    GetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, &zoomOn);
-    if (zoomOn)
-        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, zoom.low,
-                           zoom.high);
-    else
-        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, yaxisMAX);
+    ApplyHistoryScale();
     SetStripChartTraces();
     PlotStripChart(pHandle, PANEL_StripChartRaw, arrayNORM, kHistory, 0, 0, VAL_DOUBLE);
     // The whole history is drawn again each time; its x axis counts samples.
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, ++historySamples);
+}
+
+void ClearHistory() {
+    std::fill(arrayNORM, arrayNORM + kHistory, std::numeric_limits<double>::quiet_NaN());
+    historySamples = 0;
+}
+
+// A run after a stop is not joined to the one before: an empty slot lies
+// between them, numbered like a sample so the older samples keep theirs.
+void BeginHistoryRun() {
+    double *newest = arrayNORM + kHistory - kTraces;
+    if (std::isnan(newest[0])) return;  // nothing kept, or the gap is there
+    Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
+    std::fill(newest, newest + kTraces, std::numeric_limits<double>::quiet_NaN());
+    ++historySamples;
+}
+
+void ApplyHistoryScale() {
+    int zoomOn = 0;
+    GetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, &zoomOn);
+    if (zoomOn) {
+        const ZoomWindow zoom = ZoomAroundSetpoint();
+        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, zoom.low,
+                           zoom.high);
+    } else {
+        SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, yaxisMAX);
+    }
 }
 
 int Copy1D(const double *input, int n, double *output) {

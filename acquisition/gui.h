@@ -14,8 +14,22 @@ void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresh
 void PlotVIDEOBarGraph();
 void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB);
 void PlotRAWGraph();
-// The measured value's verdict colour turns grey once nothing live stands
-// behind it (mode ended without a reply, line lost); the next reply colours it.
+// The measured value and its verdict turn grey with "no live value" and the
+// time of the last live one, and the bar graphs lose their live marks, once
+// nothing live stands behind them (a mode stopped or timed out, the port
+// changed, the line lost); the next reply colours them again.
 void ShowDisplaysStale();
+// The lower and upper tolerance in mm, the nominal and both limits.
+void ShowToleranceLimits(double lowerMm, double upperMm);
+// The bar graphs as every state without data shows them.
+void ShowBarGraphsIdle();
+// The max/min displays after the sensor reset them: the last measured value,
+// grey until a reply brings the sensor's own.
+void ShowResetMaxMin();
+// The history's y range as the zoom toggle asks, at once.
+void ApplyHistoryScale();
+// No sample kept; and a new run, set apart from the kept samples by a gap.
+void ClearHistory();
+void BeginHistoryRun();
 int Copy1D(const double *input, int n, double *output);
 int Shift(const double *input, int n, int shifts, double *output);

@@ -21,10 +21,6 @@ void SetVisible(int control, int visible) {
     SetCtrlAttribute(pHandle, control, ATTR_VISIBLE, visible);
 }
 
-void DimCommandButtons(std::initializer_list<int> buttons, int dimmed) {
-    for (int id : buttons) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
-}
-
 const char *BlockWaitingText(int offset) {
     switch (offset) {
         case 0:
@@ -56,7 +52,7 @@ void StoreBlock(int offset, int channel) {
 }  // namespace
 
 void ShowRunModeGraphs() {
-    historySamples = 0;
+    BeginHistoryRun();
     SetVisible(PANEL_StripChartRaw, 1);
     SetVisible(PANEL_GraphBarA, 1);
     SetVisible(PANEL_GraphBarB, 1);
@@ -80,6 +76,8 @@ void DrawRawReply() {
     DrawRawValues();
 }
 
+// -1: the wait was abandoned for a newer exchange; nothing to say, nothing
+// stops.
 int PushGETRAW() {
     FlushQueues();
     parameter[PW_COMMAND] = CMD_RAW_VALUES;
@@ -90,6 +88,7 @@ int PushGETRAW() {
     // The receiver takes nothing but a raw-values reply here.
     const int result = AwaitReply(TIMEOUT);
     if (result == EXCHANGE_OK) return 1;
+    if (result == EXCHANGE_ABANDONED) return -1;
     if (result == EXCHANGE_TIMEOUT) {
         ShowText("Timeout RS232-Line!");
         NoteLinkTimeout();
@@ -99,47 +98,65 @@ int PushGETRAW() {
     return 0;
 }
 
+namespace {
+
+double runSent = 0;  // when run mode's request in flight went out
+
+// One look at run mode's exchange: a reply that came is drawn and the next
+// request goes out. False once the mode must end (no reply in time).
+bool RunModePass() {
+    if (rx_flag == 1) {
+        // The reply's values leave pp before the next request fills it;
+        // the request goes out at once, and the drawing is done while
+        // the sensor answers. One flush serves both steps.
+        const bool draw = graph_flag == 1;
+        if (draw) CopyPPtoRAWVars();
+        graph_flag = 0;
+        SendRawRequest();
+        runSent = Timer();
+        if (draw) DrawRawValues();
+        NoteLinkActivity();
+        if (line_lost) ShowDisplaysStale();  // the request found no line: nothing is live now
+    } else if (graph_flag == 1) {
+        DrawRawReply();
+        graph_flag = 0;
+        FlushQueues();
+    }
+    if (Timer() - runSent > 2 * TIMEOUT) {
+        ShowText("Timeout RS232-Line!");
+        NoteLinkTimeout();
+        stop_flag = 1;
+        ShowDisplaysStale();
+        return false;
+    }
+    return true;
+}
+
+// A dialog opened during the mode runs its own event loop; the exchange goes
+// on from there, so no dialog leaves a hole in the measurement.
+void RunModeUnderDialog() {
+    if (stop_flag == 0 && !RunModePass()) stop_flag = 1;
+}
+
+}  // namespace
+
 void PushRUN() {
     if (!BeginLinkOperation()) return;
     ShowRunModeGraphs();
-    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
-    DimCommandButtons({PANEL_CmdButton13}, 1);
     BeginMeasuringLoop();
 
     stop_flag = graph_flag = rx_flag = 0;
-    double sent = Timer();
+    runSent = Timer();
     PushGETRAW();
+    SetModalPass(RunModeUnderDialog);
     do {
-        if (rx_flag == 1) {
-            // The reply's values leave pp before the next request fills it;
-            // the request goes out at once, and the drawing is done while
-            // the sensor answers. One flush serves both steps.
-            const bool draw = graph_flag == 1;
-            if (draw) CopyPPtoRAWVars();
-            graph_flag = 0;
-            SendRawRequest();
-            sent = Timer();
-            if (draw) DrawRawValues();
-            NoteLinkActivity();
-            if (line_lost) ShowDisplaysStale();  // the request found no line: nothing is live now
-        } else if (graph_flag == 1) {
-            DrawRawReply();
-            graph_flag = 0;
-            FlushQueues();
-        }
-        if (Timer() - sent > 2 * TIMEOUT) {
-            ShowText("Timeout RS232-Line!");
-            NoteLinkTimeout();
-            stop_flag = 1;
-            ShowDisplaysStale();
-            break;
-        }
-        ProcessSystemEventsUntil(sent + 2 * TIMEOUT + 0.001);
+        if (!RunModePass()) break;
+        ProcessSystemEventsUntil(runSent + 2 * TIMEOUT + 0.001);
     } while (stop_flag == 0);
+    SetModalPass(nullptr);
 
     rx_flag = graph_flag = 0;
     FlushQueues();
-    DimCommandButtons({PANEL_CmdButton13}, 0);
     EndMeasuringLoop();
     EndLinkOperation();
 }
@@ -175,42 +192,58 @@ int ReadData64(int offset, int channel) {
     return result;
 }
 
+namespace {
+
+// One video cycle: the raw values, then the four blocks with the frame
+// notification off, then the drawing. False once the mode must end.
+bool VideoCycle() {
+    InstallRxNotification(com);  // off, when a dialog held up the cycle below this one
+    const int raw = PushGETRAW();
+    if (raw == 0) return false;
+    if (raw < 0) return true;
+    CopyPPtoRAWVars();
+    RemoveRxNotification(com);
+    FlushQueues();
+    const bool all = ReadData64(0, 1) && ReadData64(64, 1) && ReadData64(0, 0) && ReadData64(64, 0);
+    InstallRxNotification(com);
+    if (all) {
+        SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
+        SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
+        PlotVIDEOCurveA(adcbufA, thdArrayA, xArray8);
+        PlotVIDEOCurveB(adcbufB, thdArrayB, xArray8);
+        PlotVIDEOBarGraph();
+        NoteLinkActivity();
+    }
+    return true;
+}
+
+// Under a dialog the cycles go on from the dialog's event loop. The cycle
+// the dialog interrupted is abandoned: the line has moved on since.
+void VideoUnderDialog() {
+    if (stop_flag != 0) return;
+    AbandonWaits();
+    if (!VideoCycle()) stop_flag = 1;
+}
+
+}  // namespace
+
 void PushVIDEO() {
     if (!BeginLinkOperation()) return;
     SetVisible(PANEL_StripChartRaw, 0);
     SetVisible(PANEL_GraphVideoA, 1);
     SetVisible(PANEL_GraphVideoB, 1);
-    DimCommandButtons({PANEL_CmdButton13, PANEL_CmdButton11, PANEL_CmdButton4}, 1);
     BeginMeasuringLoop();
 
     stop_flag = 0;
+    SetModalPass(VideoUnderDialog);
     do {
-        if (PushGETRAW() != 1) {
-            stop_flag = 1;
-        } else {
-            CopyPPtoRAWVars();
-            RemoveRxNotification(com);
-            FlushQueues();
-            const bool all =
-                ReadData64(0, 1) && ReadData64(64, 1) && ReadData64(0, 0) && ReadData64(64, 0);
-            InstallRxNotification(com);
-            if (all) {
-                SetAxisScalingMode(pHandle, PANEL_GraphVideoA, VAL_XAXIS, VAL_MANUAL, 1.0,
-                                   ccdvirtpixel);
-                SetAxisScalingMode(pHandle, PANEL_GraphVideoB, VAL_XAXIS, VAL_MANUAL, 1.0,
-                                   ccdvirtpixel);
-                PlotVIDEOCurveA(adcbufA, thdArrayA, xArray8);
-                PlotVIDEOCurveB(adcbufB, thdArrayB, xArray8);
-                PlotVIDEOBarGraph();
-            }
-            NoteLinkActivity();
-        }
+        if (!VideoCycle()) stop_flag = 1;
         // The cycle's events, the paint of its curves among them, are
         // processed in the wait for the next raw reply, while its request is
         // on the line, not in a pause of the line between two cycles.
     } while (stop_flag == 0);
+    SetModalPass(nullptr);
 
-    DimCommandButtons({PANEL_CmdButton13, PANEL_CmdButton11, PANEL_CmdButton4}, 0);
     InstallRxNotification(com);
     FlushOutQ(com);
     FlushInput(com);

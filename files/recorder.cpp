@@ -188,59 +188,88 @@ void ReportFileFault(FileFault fault, const char *path) {
 void EndRecording() {
     rx_flag = graph_flag = 0;
     FlushQueues();
-    SetCtrlAttribute(pHandle, PANEL_CmdButton13, ATTR_DIMMED, 0);
-    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 0);
     SetRecorderLog("DATA-RECORDER", kBlack, kLightGrey);
 }
 
 void PrepareScreen() {
     ShowRunModeGraphs();
-    for (int id : {PANEL_CmdButton13, PANEL_CmdButton11, PANEL_CmdButton4})
-        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, 1);
-    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
     SetRecorderLog("DATA-RECORDER active ...", kWhite, kRed);
+}
+
+// The running recording: its file, its counts and the time of its request in
+// flight, kept outside the loop so that a dialog's event loop can go on with
+// it.
+struct Recording {
+    RecordFile *file = nullptr;
+    unsigned short samples = 0, interval = 0, counter = 0, reference = 0;
+    double lastSent = 0;
+    FileFault fault = FileFault::None;
+} g_rec;
+
+// One look at the recording's exchange: a reply that came is drawn and, when
+// the interval is up, written; the next request goes out. False once the
+// recording must end (a file fault or no reply in time).
+bool RecordPass() {
+    Recording &r = g_rec;
+    const unsigned short elapsed = WholeSeconds(Timer() - r.reference);
+    if (graph_flag == 1) {
+        DrawRawReply();
+        if (elapsed >= r.interval) {
+            ++r.counter;
+            if (!WriteSample(*r.file, r.counter))
+                r.fault = FileFault::Write;
+            else if (!r.file->StillThere())
+                r.fault = FileFault::Gone;
+            if (r.fault != FileFault::None) return false;
+            SetCtrlVal(panelPopUp, POPUP_RecCounter, static_cast<unsigned int>(r.counter));
+            g_outcome.samples = r.counter;
+            if (recordProgress) recordProgress(r.counter, r.samples);
+            r.reference = WholeSeconds(Timer());
+        }
+        graph_flag = 0;
+        FlushQueues();
+    }
+    if (rx_flag == 1) {
+        SendRawRequest();
+        r.lastSent = Timer();
+        NoteLinkActivity();
+    }
+    if (Timer() - r.lastSent > TIMEOUT) {
+        ShowText("Timeout RS232-Line!");
+        NoteLinkTimeout();
+        stop_flag = 1;
+        ShowDisplaysStale();
+        return false;
+    }
+    if (r.counter >= r.samples) stop_flag = 1;
+    return true;
+}
+
+// A dialog opened during the recording runs its own event loop; the
+// recording goes on from there and keeps its interval.
+void RecordUnderDialog() {
+    if (stop_flag == 0 && !RecordPass()) stop_flag = 1;
 }
 
 // Runs until the sample count is reached, a reply is missing or a stop comes.
 // Returns what went wrong with the file, if anything did.
 FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short interval) {
-    double lastSent = Timer();
-    unsigned short reference = WholeSeconds(Timer());
-    unsigned short counter = 0;
+    g_rec = Recording{};
+    g_rec.file = &file;
+    g_rec.samples = samples;
+    g_rec.interval = interval;
+    g_rec.lastSent = Timer();
+    g_rec.reference = WholeSeconds(Timer());
     stop_flag = 0;
     graph_flag = 0;
+    SetModalPass(RecordUnderDialog);
     do {
-        const unsigned short elapsed = WholeSeconds(Timer() - reference);
-        if (graph_flag == 1) {
-            DrawRawReply();
-            if (elapsed >= interval) {
-                ++counter;
-                if (!WriteSample(file, counter)) return FileFault::Write;
-                if (!file.StillThere()) return FileFault::Gone;
-                SetCtrlVal(panelPopUp, POPUP_RecCounter, static_cast<unsigned int>(counter));
-                g_outcome.samples = counter;
-                if (recordProgress) recordProgress(counter, samples);
-                reference = WholeSeconds(Timer());
-            }
-            graph_flag = 0;
-            FlushQueues();
-        }
-        if (rx_flag == 1) {
-            SendRawRequest();
-            lastSent = Timer();
-            NoteLinkActivity();
-        }
-        if (Timer() - lastSent > TIMEOUT) {
-            ShowText("Timeout RS232-Line!");
-            NoteLinkTimeout();
-            stop_flag = 1;
-            ShowDisplaysStale();
-            break;
-        }
-        if (counter >= samples) stop_flag = 1;
-        ProcessSystemEventsUntil(lastSent + TIMEOUT + 0.001);
+        if (!RecordPass()) break;
+        ProcessSystemEventsUntil(g_rec.lastSent + TIMEOUT + 0.001);
     } while (stop_flag == 0);
-    return FileFault::None;
+    SetModalPass(nullptr);
+    g_rec.file = nullptr;
+    return g_rec.fault;
 }
 
 // "KVexRecord.dat" becomes "KVexRecord-2.dat", "-3", ... whichever is free.

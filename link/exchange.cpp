@@ -47,6 +47,7 @@ double g_frameOwedUntil[kCommands];  // a frame reply to that command may still 
 double g_rawOwedUntil = 0.0;         // raw bytes may still come
 double g_rawLastByte = 0.0;          // when bytes last came while raw bytes were owed
 int g_operations = 0;
+unsigned g_waitEpoch = 0;  // changed by AbandonWaits
 
 void ClearDebts() {
     for (double &until : g_frameOwedUntil) until = 0.0;
@@ -184,10 +185,14 @@ int SendBuiltRequest(int port) {
     return Write(port);
 }
 
+void AbandonWaits() { ++g_waitEpoch; }
+
 int AwaitReply(double timeoutSeconds) {
     const double t0 = Timer();
+    const unsigned epoch = g_waitEpoch;
     for (;;) {
         ProcessSystemEventsUntil(t0 + timeoutSeconds + 0.001);
+        if (epoch != g_waitEpoch) return EXCHANGE_ABANDONED;
         if (rx_flag) return EXCHANGE_OK;
         if (line_lost) return EXCHANGE_LINE_LOST;
         if (Timer() - t0 > timeoutSeconds) {
@@ -207,11 +212,16 @@ int AwaitBytes(int port, int count, double timeoutSeconds, bool processEvents, b
     // The port wakes the event processing when the count is in, not at
     // every byte of it.
     if (processEvents) SetComWakeCount(port, count);
+    const unsigned epoch = g_waitEpoch;
     for (;;) {
         if (processEvents)
             ProcessSystemEventsUntil(t0 + timeoutSeconds + 0.001);
         else
             Delay(kQuietGap / 4);
+        if (epoch != g_waitEpoch) {
+            if (processEvents) SetComWakeCount(port, 0);
+            return EXCHANGE_ABANDONED;
+        }
         if (ComLineLost(port) > 0) {
             ReportLineLost();
             return EXCHANGE_LINE_LOST;

@@ -8,7 +8,17 @@
 #pragma once
 
 // Results of a wait.
-enum { EXCHANGE_LINE_LOST = -1, EXCHANGE_TIMEOUT = 0, EXCHANGE_OK = 1 };
+enum {
+    EXCHANGE_ABANDONED = -2,  // a newer exchange took the line while this wait was held up
+    EXCHANGE_LINE_LOST = -1,
+    EXCHANGE_TIMEOUT = 0,
+    EXCHANGE_OK = 1
+};
+
+// The waits in progress end at their next look with EXCHANGE_ABANDONED
+// (AwaitBytes: with that code as its result), without a text: a loop that
+// went on above them, while a dialog held them up, has used the line since.
+void AbandonWaits();
 
 // Seconds after a request within which its reply may still come late.
 extern const double LATE_REPLY_WINDOW;

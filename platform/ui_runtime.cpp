@@ -80,7 +80,10 @@ PanelCallbackPtr LookupPanelCallback(const QString &name) {
     return it == PanelCallbacks().end() ? nullptr : it->second;
 }
 
+ControlEventObserverPtr controlObserver = nullptr;
+
 void FireControl(int panel, int control, int event) {
+    if (controlObserver && FindControl(panel, control)) controlObserver(panel, control, event);
     const Control *c = FindControl(panel, control);
     if (!c || !c->callback) return;
     const CtrlCallbackPtr fn = c->callback;  // c may be gone once fn returns
@@ -103,6 +106,8 @@ bool InCallback() { return callbackDepth > 0; }
 }  // namespace kvexui
 
 using namespace kvexui;
+
+void SetControlEventObserver(ControlEventObserverPtr observer) { controlObserver = observer; }
 
 void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn) {
     if (name) CtrlCallbacks()[name] = fn;

@@ -121,6 +121,7 @@ void InitVars() {
 
     FillThresholdArray(thdArrayA, parameter[PW_THD_A]);
     FillThresholdArray(thdArrayB, parameter[PW_THD_B]);
+    ClearHistory();
 }
 
 // The tolerance edits mean nothing to the sensor in hardware modes 1 and 3.
@@ -255,7 +256,47 @@ void DiscardKVexPanels() {
 
 namespace {
 
-void ShowOnStatusLine(const char *text) { SetCtrlVal(pHandle, PANEL_StatusLine, text); }
+constexpr int kErrorRed = 0xC00000, kTextBlack = 0x000000;
+
+// What went wrong reads in red. The texts come from every module through the
+// one status line, so they are told apart by how they begin.
+bool IsErrorText(const char *text) {
+    static const char *const kErrorStarts[] = {
+        "Timeout",   "Error",       "read error", "Cannot",           "Not loaded",
+        "Line lost", "No such",     "Send to",    "Record file gone", "Unknown",
+        "Invalid",   "Port is not", "No serial",  "RS-232 error",     "Sensor answered",
+    };
+    for (const char *start : kErrorStarts)
+        if (std::strncmp(text, start, std::strlen(start)) == 0) return true;
+    return std::strstr(text, ": Cannot open port") != nullptr;
+}
+
+// The last texts with the time they came, for the operator who looked away.
+constexpr int kLogEntries = 60;
+char statusLog[kLogEntries][sizeof szStatus + 12];
+int statusLogNext = 0, statusLogCount = 0;
+int statusColour = -1;
+
+void LogStatusText(const char *text) {
+    // Video mode's block texts come many times a second and tell nothing new.
+    if (std::strncmp(text, "Waiting for", 11) == 0) return;
+    if (statusLogCount > 0) {
+        const char *last = statusLog[(statusLogNext + kLogEntries - 1) % kLogEntries];
+        if (std::strcmp(last + 9, text) == 0) return;
+    }
+    std::snprintf(statusLog[statusLogNext], sizeof statusLog[0], "%s %s", TimeStr(), text);
+    statusLogNext = (statusLogNext + 1) % kLogEntries;
+    if (statusLogCount < kLogEntries) ++statusLogCount;
+}
+
+void ShowOnStatusLine(const char *text) {
+    const int colour = IsErrorText(text) ? kErrorRed : kTextBlack;
+    if (colour != statusColour)
+        SetCtrlAttribute(pHandle, PANEL_StatusLine, ATTR_TEXT_COLOR, colour);
+    statusColour = colour;
+    SetCtrlVal(pHandle, PANEL_StatusLine, text);
+    LogStatusText(text);
+}
 
 void ShowParameterSet() {
     SetPanelValues();
@@ -317,18 +358,35 @@ void WatchForLostDevice(void *watch) {
 
 void StopReconnecting() { ++reconnectWatch; }
 
+int StatusLog(char *out, int size) {
+    int used = 0;
+    out[0] = '\0';
+    for (int i = 0; i < statusLogCount && used < size - 1; ++i) {
+        const int at = (statusLogNext - statusLogCount + i + kLogEntries) % kLogEntries;
+        const int n = std::snprintf(out + used, static_cast<std::size_t>(size - used), "%s%s",
+                                    i ? "\n" : "", statusLog[at]);
+        if (n < 0) break;
+        used += n;
+    }
+    return statusLogCount;
+}
+
 // ---------------------------------------------------------------- link state
 char sensorFirmware[sizeof szStatus];
 
 namespace {
 
-constexpr int kStateGrey = 0x808080, kStateGreen = 0x008000, kStateRed = 0xC00000;
+constexpr int kStateGrey = 0x808080, kStateGreen = 0x008000, kStateRed = 0xC00000,
+              kStateAmber = 0xA04800, kStateDark = 0x303030;
 
 // Counts since the running (or last) mode started; since == 0: no mode yet.
+// A mode that ended keeps the counts of its end, whatever the link does later.
 struct LinkFigure {
     bool running = false;
-    double since = 0, lastShown = 0;
-    long replies = 0, discarded = 0;
+    bool answered = true;  // the last request of the mode had its reply
+    double since = 0, until = 0, lastShown = 0;
+    long replies = 0, discarded = 0;        // the counters at the start
+    long endReplies = 0, endDiscarded = 0;  // and at the end
     int timeouts = 0;
 } figure;
 
@@ -342,27 +400,49 @@ void ReadLinkDevice() {
     GetComPortDevice(com, linkDevice, sizeof linkDevice);
 }
 
+void FormatFigure(char *out, std::size_t size) {
+    const double until = figure.running ? Timer() : figure.until;
+    const long replies = (figure.running ? AcceptedReplies() : figure.endReplies) - figure.replies;
+    const long discarded =
+        (figure.running ? DiscardedBytes() : figure.endDiscarded) - figure.discarded;
+    const double seconds = until - figure.since;
+    const double rate = seconds > 0 ? replies / seconds : 0;
+    std::snprintf(out, size, "%.1f exchanges/s, %d time-outs, %ld bytes discarded", rate,
+                  figure.timeouts, discarded);
+}
+
 }  // namespace
 
+// One of four states, and its colour, leads the text: Running (green) only
+// while replies come; Stopped once the operator ended the mode; No data when
+// no sensor answers or the last request went unanswered; Line lost (red).
 void ShowLinkState() {
     const char *device = linkDevice;
-    char text[400];
-    int colour = kStateGreen;
+    char text[640], counts[160];
+    int colour = kStateDark;
     if (line_lost) {
         std::snprintf(text, sizeof text, "\xE2\x97\x8F Line lost: %s", device);
         colour = kStateRed;
     } else if (!LinkReady()) {
-        std::snprintf(text, sizeof text, "\xE2\x97\x8F No sensor%s%s", device[0] ? " on " : "",
-                      device);
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F No data: no sensor%s%s",
+                      device[0] ? " on " : "", device);
         colour = kStateGrey;
     } else if (figure.since > 0) {
-        const double seconds = Timer() - figure.since;
-        const double rate = seconds > 0 ? (AcceptedReplies() - figure.replies) / seconds : 0;
-        std::snprintf(text, sizeof text,
-                      "\xE2\x97\x8F %s: %.1f exchanges/s, %d time-outs, %ld bytes discarded",
-                      device, rate, figure.timeouts, DiscardedBytes() - figure.discarded);
+        FormatFigure(counts, sizeof counts);
+        if (!figure.answered) {
+            std::snprintf(text, sizeof text, "\xE2\x97\x8F No data: %s, time-out; %s", device,
+                          counts);
+            colour = kStateAmber;
+        } else if (figure.running) {
+            std::snprintf(text, sizeof text, "\xE2\x97\x8F Running: %s, %s", device, counts);
+            colour = kStateGreen;
+        } else {
+            std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: %s, last run %s", device,
+                          counts);
+        }
     } else {
-        std::snprintf(text, sizeof text, "\xE2\x97\x8F Connected: %s, %s", device, sensorFirmware);
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: connected to %s, %s", device,
+                      sensorFirmware);
     }
     SetCtrlAttribute(pHandle, PANEL_LinkState, ATTR_TEXT_COLOR, colour);
     SetCtrlVal(pHandle, PANEL_LinkState, text);
@@ -375,24 +455,36 @@ void NoteLinkOpened() {
     if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szStatus);
     figure = LinkFigure{};
     ShowLinkState();
+    ShowDisplaysStale();  // whatever was shown came from the link before
 }
 
 void BeginLinkFigure() {
-    figure = LinkFigure{true, Timer(), 0, AcceptedReplies(), DiscardedBytes(), 0};
+    figure = LinkFigure{};
+    figure.running = true;
+    figure.since = Timer();
+    figure.replies = AcceptedReplies();
+    figure.discarded = DiscardedBytes();
     ShowLinkState();
 }
 
 void EndLinkFigure() {
     figure.running = false;
+    figure.until = Timer();
+    figure.endReplies = AcceptedReplies();
+    figure.endDiscarded = DiscardedBytes();
     ShowLinkState();
 }
 
 void NoteLinkActivity() {
-    if (figure.running && Timer() - figure.lastShown >= 1.0) ShowLinkState();
+    if (!figure.running) return;
+    const bool wasSilent = !figure.answered;
+    figure.answered = true;
+    if (wasSilent || Timer() - figure.lastShown >= 1.0) ShowLinkState();
 }
 
 void NoteLinkTimeout() {
     ++figure.timeouts;
+    figure.answered = false;
     ShowLinkState();
 }
 
@@ -431,8 +523,18 @@ void OnLineLost() {
     ShowPortLostInRing();
 }
 
+namespace {
+
+// The operator's changes to the parameter fields are marked as they are made.
+void OnControlEvent(int panel, int control, int event) {
+    if (event == EVENT_VAL_CHANGED) NoteParameterEdit(panel, control);
+}
+
+}  // namespace
+
 void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
+    SetControlEventObserver(OnControlEvent);
     GetProjectDir(proj_dir);
     InitVars();
     RestoreRememberedSettings();
@@ -473,6 +575,17 @@ int WinMain(void *, void *, char *, int) {
 
 int CC_PANEL(int, int event, void *, int, int) {
     if (event != EVENT_CLOSE) return 0;
+    char names[400];
+    const int changed = ChangedParameterFields(names, sizeof names);
+    if (changed > 0) {
+        char question[600];
+        std::snprintf(question, sizeof question,
+                      "%d field%s changed and not sent: %s.\n\nClose the program and lose %s?",
+                      changed, changed == 1 ? "" : "s", names, changed == 1 ? "it" : "them");
+        if (ConfirmChoicePopup("Close K-VEX", question, "Close without sending", "Keep editing") !=
+            1)
+            return 0;
+    }
     RememberPanelGeometry(pHandle);
     stop_flag = 1;
     CloseCom(com);

@@ -44,6 +44,23 @@ int SendToSensor();
 // The parameter words from the panels' controls, and back onto them.
 void GetPanelValues();
 void SetPanelValues();
+// The tolerances of the parameter words on the main panel, in mm.
+void ShowSensorLimits();
+
+// ---------------------------------------------------------------- edits
+// Fields the operator changed and has not sent are marked. The values shown
+// now (after a get, load or confirmed send) are what the sensor holds; or the
+// words the sensor holds, when the panels keep edits it did not take.
+void NoteShownParameters();
+void NoteSensorParameters(const unsigned short *words);
+void MarkChangedParameterFields();
+// A control changed by the operator: its mark follows.
+void NoteParameterEdit(int panel, int control);
+// How many fields are changed, and their labels, comma-separated.
+int ChangedParameterFields(char *names, int size);
+// True when nothing is changed, or the operator agrees that what (e.g. "Get
+// parameters") replaces the changes.
+bool ConfirmDiscardEdits(const char *what);
 
 // ---------------------------------------------------------------- remembered
 // The port was given on the command line (--port, --simulate): it wins over
@@ -61,6 +78,10 @@ void RememberRecorderSettings();
 // program's folder when none is.
 void RememberFolder(const char *key, const char *path);
 void RememberedFolder(const char *key, char *dir);
+
+// The last status texts, oldest first, one a line with the time each came;
+// returns how many.
+int StatusLog(char *out, int size);
 
 // ---------------------------------------------------------------- link state
 // The firmware text of the sensor on com, once the start-up questions passed.
@@ -99,6 +120,7 @@ void RequestStop();
 // commands that would start an exchange of their own are dimmed.
 void BeginMeasuringLoop();
 void EndMeasuringLoop();
+bool MeasuringLoopRuns();
 // Stops any loop, says which port was lost and greys the live displays.
 void OnLineLost();
 // Start-up once the panels are loaded: start values, the link (unless

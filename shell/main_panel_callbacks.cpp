@@ -16,7 +16,6 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
 
 int CC_BTNVideo(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || LinkBusy()) return 0;
-    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 1);
     SetCtrlVal(pHandle, PANEL_RBTRam, 1);
     target = 1;
     SetCtrlVal(pHandle, PANEL_RBTEeprom, 0);
@@ -28,47 +27,41 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
 namespace {
 
 int loopRunning = 0;
-bool undimAfterLoop = false;
 
-void UndimAfterStop() {
-    for (int id : {PANEL_CmdButton11, PANEL_CmdButton13, PANEL_CmdButton4, PANEL_CmdButton3})
-        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, 0);
-    SetCtrlAttribute(panelPopUp, POPUP_RecButton13, ATTR_DIMMED, 0);
-}
-
-// Commands that would start an exchange of their own.
-void DimLinkCommands(int dimmed) {
-    for (int id :
-         {PANEL_CmdButton4, PANEL_CmdButton3, PANEL_ButtonTeach, PANEL_ButtonReset, PANEL_DropDCom})
-        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
+// Everything that starts a mode or an exchange of its own is dimmed while a
+// mode or a recording runs, and all of it comes back once that has ended,
+// however it ended: by Stop, by itself or by a time-out.
+void DimStartControls(int dimmed) {
+    static const int kStartControls[] = {PANEL_BTNRun,  PANEL_BTNVideo,    PANEL_BTNGet,
+                                         PANEL_BTNSend, PANEL_ButtonTeach, PANEL_ButtonReset,
+                                         PANEL_DropDCom};
+    for (int id : kStartControls) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(panelPopUp, POPUP_BTNStartRecord, ATTR_DIMMED, dimmed);
 }
 
 }  // namespace
 
 void BeginMeasuringLoop() {
     loopRunning = 1;
-    undimAfterLoop = false;
-    DimLinkCommands(1);
+    DimStartControls(1);
     BeginLinkFigure();
 }
 
 void EndMeasuringLoop() {
     loopRunning = 0;
     EndLinkFigure();
-    DimLinkCommands(0);
-    if (undimAfterLoop) UndimAfterStop();
-    undimAfterLoop = false;
+    DimStartControls(0);
+    ShowDisplaysStale();
 }
+
+bool MeasuringLoopRuns() { return loopRunning != 0; }
 
 // Acts on the press, so a stop reaches a running loop even while the button
 // is still held. A loop still has its last exchange on the line: its buttons
 // come back when it has ended, not before.
 void RequestStop() {
     stop_flag = 1;
-    if (loopRunning)
-        undimAfterLoop = true;
-    else
-        UndimAfterStop();
+    if (!loopRunning) DimStartControls(0);
     Delay(0.1);
 }
 
@@ -113,6 +106,12 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
         SetCtrlVal(pHandle, PANEL_DropDCom, chosen);
     }
     if (chosen < 1) {  // the entry that tells of a lost line
+        EndLinkOperation();
+        return 0;
+    }
+    // Opening a port reads the sensor's parameters onto the panels.
+    if (!ConfirmDiscardEdits("Opening the port reads the sensor's parameters and")) {
+        RelistPorts();
         EndLinkOperation();
         return 0;
     }
@@ -254,12 +253,14 @@ int CC_TOGGBTN_Calib(int, int, int event, void *, int, int) {
     return SwitchSubPanel(PANEL_TOGGBTN_Calib, event);
 }
 
-// The strip chart reads the zoom toggle itself each time it draws.
+// The strip chart reads the zoom toggle each time it draws; the toggle also
+// rescales it at once, so a stopped chart follows its button too.
 int CC_TOGBTN_Zoom(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int on = 0;
     GetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, &on);
     SetSettingNumber("chart/zoom", on);
+    ApplyHistoryScale();
     return 0;
 }
 

@@ -1,6 +1,8 @@
 // The parameter words on the panels: which control shows which word, and
 // what a new parameter set changes on screen.
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "com232.h"
 #include "gui.h"
@@ -66,11 +68,119 @@ void ApplyEvaluationMode() {
     SetCtrlAttribute(pHandle, PANEL_NEDITeachB, ATTR_DIMMED, dimB);
 }
 
-void ClearBarGraph(int control) {
-    PlotRectangle(pHandle, control, 0.0, 0.0, ccdvirtpixel - 1.0, 1.0, 0xA0A0A0, 0xA0A0A0);
+// ---------------------------------------------------------------- edits
+// A field differs from what the sensor (or the file) last gave when the
+// operator changed it and has not sent it yet. Each field's value as last
+// shown or sent is kept, with the background it had before it was marked.
+constexpr int kWordFields = sizeof kWordControls / sizeof kWordControls[0];
+constexpr int kFields = kWordFields + 2;  // and the setpoint and scale of the calibration
+constexpr int kChangedColour = 0xFFE08A;
+
+struct Field {
+    int *panel;
+    int control;
+};
+
+Field FieldAt(int i) {
+    if (i < kWordFields) return {kWordControls[i].panel, kWordControls[i].control};
+    return {&pCalib, i == kWordFields ? CALIB_CalibEdit8 : CALIB_CalibEdit9};
+}
+
+double shownValue[kFields];
+int plainBackground[kFields];
+bool marked[kFields];
+bool backgroundsKnown = false;
+
+double FieldValue(int i) {
+    const Field f = FieldAt(i);
+    double v = 0;
+    GetCtrlVal(*f.panel, f.control, &v);
+    return v;
+}
+
+// What the field would show for these words, as SetPanelValues puts them.
+double FieldValueOf(int i, const unsigned short *words) {
+    if (i < kWordFields) return words[kWordControls[i].word];
+    const uint32_t lo = words[i == kWordFields ? PW_SETPOINT_LO : PW_SCALE_LO];
+    const uint32_t hi = words[i == kWordFields ? PW_SETPOINT_HI : PW_SCALE_HI];
+    const uint32_t v = lo | hi << 16;
+    return i == kWordFields ? static_cast<double>(static_cast<int32_t>(v))
+                            : static_cast<double>(static_cast<float>(v / 16384.0));
+}
+
+void KnowBackgrounds() {
+    if (backgroundsKnown) return;
+    for (int i = 0; i < kFields; ++i) {
+        const Field f = FieldAt(i);
+        GetCtrlAttribute(*f.panel, f.control, ATTR_TEXT_BGCOLOR, &plainBackground[i]);
+    }
+    backgroundsKnown = true;
+}
+
+bool FieldChanged(int i) { return FieldValue(i) != shownValue[i]; }
+
+void MarkField(int i) {
+    const bool changed = FieldChanged(i);
+    if (changed == marked[i]) return;
+    KnowBackgrounds();
+    const Field f = FieldAt(i);
+    SetCtrlAttribute(*f.panel, f.control, ATTR_TEXT_BGCOLOR,
+                     changed ? kChangedColour : plainBackground[i]);
+    marked[i] = changed;
 }
 
 }  // namespace
+
+void NoteShownParameters() {
+    for (int i = 0; i < kFields; ++i) shownValue[i] = FieldValue(i);
+    MarkChangedParameterFields();
+}
+
+void NoteSensorParameters(const unsigned short *words) {
+    for (int i = 0; i < kFields; ++i) shownValue[i] = FieldValueOf(i, words);
+    MarkChangedParameterFields();
+}
+
+void MarkChangedParameterFields() {
+    for (int i = 0; i < kFields; ++i) MarkField(i);
+}
+
+void NoteParameterEdit(int panel, int control) {
+    for (int i = 0; i < kFields; ++i) {
+        const Field f = FieldAt(i);
+        if (*f.panel == panel && f.control == control) MarkField(i);
+    }
+}
+
+int ChangedParameterFields(char *names, int size) {
+    int count = 0, used = 0;
+    if (size > 0) names[0] = '\0';
+    for (int i = 0; i < kFields; ++i) {
+        if (!FieldChanged(i)) continue;
+        const Field f = FieldAt(i);
+        char label[80] = "";
+        GetCtrlAttribute(*f.panel, f.control, ATTR_LABEL_TEXT, label, sizeof label);
+        if (used < size - 1) {
+            const int n = std::snprintf(names + used, static_cast<std::size_t>(size - used), "%s%s",
+                                        count ? ", " : "", label);
+            if (n > 0) used += n;
+            if (used > size - 1) used = size - 1;
+        }
+        ++count;
+    }
+    return count;
+}
+
+bool ConfirmDiscardEdits(const char *what) {
+    char names[400];
+    const int n = ChangedParameterFields(names, sizeof names);
+    if (n == 0) return true;
+    char question[600];
+    std::snprintf(question, sizeof question,
+                  "%d field%s changed and not sent: %s.\n\n%s replaces %s.", n, n == 1 ? "" : "s",
+                  names, what, n == 1 ? "it" : "them");
+    return ConfirmChoicePopup("Unsent changes", question, "Discard changes", "Keep editing") == 1;
+}
 
 void GetPanelValues() {
     for (const WordControl &c : kWordControls) GetCtrlVal(*c.panel, c.control, &parameter[c.word]);
@@ -91,16 +201,23 @@ void SetPanelValues() {
     SetCtrlVal(pCalib, CALIB_CalibEdit8, static_cast<int>(SetpointValue()));
     SetCtrlVal(pCalib, CALIB_CalibEdit9, static_cast<double>(f));
 
-    SetCtrlVal(pHandle, PANEL_Display35, static_cast<double>(f * parameter[PW_TOLUP] / 1000));
-    SetCtrlVal(pHandle, PANEL_Display34, static_cast<double>(f * parameter[PW_TOLLO] / 1000));
+    ShowSensorLimits();
 
     ApplyEvaluationMode();
+    DimToleranceEdits();
     FillThresholdArray(thdArrayA, parameter[PW_THD_A]);
     FillThresholdArray(thdArrayB, parameter[PW_THD_B]);
 
-    SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, yaxisMAX);
+    ApplyHistoryScale();  // the zoom, where it is on, stays
     PlotVIDEOCurveA(adcbufA, thdArrayA, xArray8);
     PlotVIDEOCurveB(adcbufB, thdArrayB, xArray8);
-    ClearBarGraph(PANEL_GraphBarA);
-    ClearBarGraph(PANEL_GraphBarB);
+    ShowBarGraphsIdle();
+    NoteShownParameters();
+}
+
+// The tolerances as the parameter words hold them, in mm.
+void ShowSensorLimits() {
+    const float f = static_cast<float>(ScaleFactor() / 16384.0);
+    ShowToleranceLimits(static_cast<double>(f * parameter[PW_TOLLO] / 1000),
+                        static_cast<double>(f * parameter[PW_TOLUP] / 1000));
 }

@@ -1,5 +1,5 @@
 // What the operator set last time comes back at the next start: the port (by
-// device path), the memory target, the recorder's folder, sample count and
+// device path), the recorder's folder, sample count and
 // interval, the chart zoom, the main window's place and the parameter-file
 // folder.
 #include <unistd.h>
@@ -27,15 +27,6 @@ int RememberedPortNumber() {
     return PortNumberFor(device);
 }
 
-void RestoreTarget() {
-    const int remembered = GetSettingNumber("transfer/memory", 1);
-    if (remembered < 1 || remembered > 3) return;
-    target = remembered;
-    SetCtrlVal(pHandle, PANEL_RBTRam, target == 1 ? 1 : 0);
-    SetCtrlVal(pHandle, PANEL_RBTEeprom, target == 2 ? 1 : 0);
-    SetCtrlVal(pHandle, PANEL_RBTFile, target == 3 ? 1 : 0);
-}
-
 void RestoreRecorder() {
     const int samples = GetSettingNumber("recorder/samples", -1);
     const int interval = GetSettingNumber("recorder/interval", -1);
@@ -56,7 +47,9 @@ void RestoreRememberedSettings() {
         const int n = RememberedPortNumber();
         com = n > 0 ? n : 1;
     }
-    RestoreTarget();
+    // The memory target is not among them: every start writes to RAM until
+    // the operator chooses otherwise, so no send after a restart writes the
+    // EEPROM unawares.
     RestoreRecorder();
     SetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, GetSettingNumber("chart/zoom", 0) ? 1 : 0);
     RestorePanelGeometry(pHandle);

@@ -5,6 +5,7 @@
 #include "com232.h"
 #include "exchange.h"
 #include "frame.h"
+#include "gui.h"
 #include "kvex_main.h"
 #include "parafile.h"
 #include "rs232.h"
@@ -22,8 +23,16 @@ bool GetParameterFrames() {
 
 int CC_BTNGet(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
-    if (target == 3) ReadParaFromFile();
-    GetParameterFrames();
+    if (!ConfirmDiscardEdits(target == 3 ? "Loading the parameter file" : "Get parameters")) {
+        EndLinkOperation();
+        return 0;
+    }
+    // A file that was refused, or a dialog that was cancelled, leaves the
+    // panels as the operator had them.
+    if (target != 3 || ReadParaFromFile() == 1)
+        GetParameterFrames();
+    else if (szStatus[0] != '\0')
+        ShowStatus();
     EndLinkOperation();
     return 0;
 }
@@ -41,9 +50,11 @@ int SendFrame(unsigned short command, unsigned short frame, const char *doneText
 }
 
 // Reads both frames back from the memory just written, without touching the
-// parameter words, and counts the words that differ from what was sent.
-// Returns -1 when a frame did not come back.
-int CountDifferingWords(unsigned short readCommand) {
+// parameter words: what the sensor holds goes to readBack, and which words
+// differ from what was sent to differs (frame * 15 + word). Returns the
+// number that differ, or -1 when a frame did not come back.
+int CountDifferingWords(unsigned short readCommand, unsigned short readBack[2][FRAME_WORDS],
+                        bool differs[2 * FRAME_WORDS]) {
     int differ = 0;
     for (unsigned short frame : {0, 1}) {
         if (frame == 1) Delay(0.1);
@@ -53,9 +64,49 @@ int CountDifferingWords(unsigned short readCommand) {
         FlushQueues();
         SendRequest(com, readCommand, frame, pp);
         if (!WaitRxFull()) return -1;
-        for (int i = 0; i < FRAME_WORDS; ++i) differ += pp[i] != sent[i];
+        for (int i = 0; i < FRAME_WORDS; ++i) {
+            readBack[frame][i] = pp[i];
+            differs[frame * FRAME_WORDS + i] = pp[i] != sent[i];
+            differ += pp[i] != sent[i];
+        }
     }
     return differ;
+}
+
+// "frame 0 words 5, 6; frame 1 word 2", cut with "..." where it is long.
+void NameDifferingWords(const bool differs[2 * FRAME_WORDS], char *out, std::size_t size) {
+    std::size_t used = 0;
+    out[0] = '\0';
+    for (int frame = 0; frame < 2; ++frame) {
+        int inFrame = 0;
+        for (int i = 0; i < FRAME_WORDS; ++i) inFrame += differs[frame * FRAME_WORDS + i];
+        if (inFrame == 0) continue;
+        int n = std::snprintf(out + used, size - used, "%sframe %d word%s", used ? "; " : "", frame,
+                              inFrame == 1 ? "" : "s");
+        int listed = 0;
+        for (int i = 0; i < FRAME_WORDS && n > 0 && used + n < size; ++i) {
+            if (!differs[frame * FRAME_WORDS + i]) continue;
+            used += n;
+            n = std::snprintf(out + used, size - used, "%s %d", listed++ ? "," : "", i);
+        }
+        if (n > 0 && used + n < size) used += n;
+        if (used + 4 >= size) {
+            std::snprintf(out + (size > 4 ? size - 4 : 0), 4, "...");
+            return;
+        }
+    }
+}
+
+// The sensor did not take all that was sent: from now on the program
+// measures with what the sensor holds, and the panels keep the operator's
+// values, marked as not sent.
+void TakeSensorsWords(unsigned short readBack[2][FRAME_WORDS]) {
+    for (unsigned short frame : {0, 1}) {
+        for (int i = 0; i < FRAME_WORDS; ++i) pp[i] = readBack[frame][i];
+        CopyPPtoVars(frame);
+    }
+    NoteSensorParameters(parameter);
+    ShowSensorLimits();
 }
 
 }  // namespace
@@ -74,21 +125,34 @@ int SendToSensor() {
     // that they arrived.
     Delay(0.1);
     ShowText("Checking the parameters sent ...");
-    const int differ = CountDifferingWords(eeprom ? CMD_READ_EEPROM : CMD_READ_RAM);
+    unsigned short readBack[2][FRAME_WORDS] = {};
+    bool differs[2 * FRAME_WORDS] = {};
+    const int differ =
+        CountDifferingWords(eeprom ? CMD_READ_EEPROM : CMD_READ_RAM, readBack, differs);
     const char *memory = eeprom ? "EEPROM" : "RAM";
-    char text[72];
+    char text[200];
     if (line_lost) return -1;
     if (differ == 0) {
-        ShowStatusText("Line Ok!");
+        SetStatus("Line Ok!");
+        std::snprintf(text, sizeof text, "Line Ok! - Sent to %s: 30 of 30 words confirmed", memory);
+        ShowText(text);
+        NoteShownParameters();
         return 0;
     }
-    if (differ < 0)
+    if (differ < 0) {
         std::snprintf(text, sizeof text, "Send to %s not confirmed: no read-back!", memory);
-    else
-        std::snprintf(text, sizeof text, "Send to %s failed: %d of 30 words differ!", memory,
-                      differ);
-    ShowStatusText(text);
-    return differ < 0 ? -1 : differ;
+        ShowStatusText(text);
+        return -1;
+    }
+    std::snprintf(text, sizeof text, "Send to %s failed: %d of 30 words differ!", memory, differ);
+    SetStatus(text);
+    char which[120];
+    NameDifferingWords(differs, which, sizeof which);
+    char full[400];
+    std::snprintf(full, sizeof full, "%s (%s); the sensor's words are in use", text, which);
+    TakeSensorsWords(readBack);
+    ShowText(full);
+    return differ;
 }
 
 int CC_BTNSend(int, int, int event, void *, int, int) {
@@ -100,8 +164,15 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
         if (FileSelectPopup(folder, "KVEXpara.cfg", "*.cfg", "K-VEX-RB-Series Parameter File",
                             VAL_OK_BUTTON, 0, 1, 1, 1, file_name) > 0)
             SendParaToFile();
-    } else {
+    } else if (target != 2 ||
+               ConfirmChoicePopup(
+                   "Send to EEPROM",
+                   "Write both parameter frames into the sensor's EEPROM?\n\nThe EEPROM keeps "
+                   "them through a power cycle: they replace the sensor's permanent parameters.",
+                   "Write EEPROM", "Cancel") == 1) {
         SendToSensor();
+    } else {
+        ShowText("Not sent: writing the EEPROM was cancelled");
     }
     EndLinkOperation();
     return 0;
@@ -110,6 +181,7 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
 int CC_ButtonReset(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     ResetMaxMin();
+    if (rx_flag == 1 && !line_lost) ShowResetMaxMin();
     EndLinkOperation();
     return 0;
 }
@@ -130,6 +202,13 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
         Delay(0.1);
         PushGET(1, 1);
         Delay(0.1);
+        if (rx_flag == 1 && !line_lost) {
+            char text[200];
+            std::snprintf(text, sizeof text, "%s - Taught: teach A %u, teach B %u", szStatus,
+                          static_cast<unsigned>(parameter[PW_TEACH_A]),
+                          static_cast<unsigned>(parameter[PW_TEACH_B]));
+            ShowText(text);
+        }
     } else if (result == EXCHANGE_TIMEOUT) {
         ShowText("Timeout RS232-Line!");
         stop_flag = 1;
@@ -162,7 +241,6 @@ int SelectTarget(int control, int event) {
             SetCtrlVal(pHandle, t.control, t.control == control ? 1 : 0);
             if (t.control == control) target = t.target;
         }
-        SetSettingNumber("transfer/memory", target);
     } else {
         target = 1;
         SetCtrlVal(pHandle, PANEL_RBTRam, 1);
