@@ -49,6 +49,10 @@
     X(PANEL, NEDITTolLeff, 40, numeric)             \
     X(PANEL, ToleranceVerdict, 41, text_msg)        \
     X(PANEL, LinkState, 42, text_msg)               \
+    X(PANEL, Display43, 43, numeric_display)        \
+    X(PANEL, Display44, 44, numeric_display)        \
+    X(PANEL, Display45, 45, numeric_display)        \
+    X(PANEL, BTNStatusLog, 46, command_button)      \
     X(PARA1, Para1Edit3, 3, numeric)                \
     X(PARA1, Para1Edit4, 4, numeric)                \
     X(PARA1, Para1Edit5, 5, numeric)                \
