@@ -136,7 +136,7 @@ void DimToleranceEdits() {
 void InitGUI() {
     for (int panel : {pPara1, pPara2, pCalib}) {
         SetPanelAttribute(panel, ATTR_LEFT, 8);
-        SetPanelAttribute(panel, ATTR_TOP, 98);
+        SetPanelAttribute(panel, ATTR_TOP, 72);
     }
     DimToleranceEdits();
     FillComPortRing();

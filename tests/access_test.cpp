@@ -196,7 +196,7 @@ TEST_F(Operator, TabFollowsTheLayoutAndTooltipsExplain) {
         "BTNStop",       "TOGGBTN_Recorder", "TOGBTN_Zoom",   "NEDITeachA",       "NEDITeachB",
         "TOGGBTN_Para1", "TOGGBTN_Para2",    "TOGGBTN_Calib", "RBTRam",           "RBTEeprom",
         "RBTFile",       "CmdButton4",       "CmdButton3",    "ButtonTeach",      "ButtonReset",
-        "DropDCom"};
+        "DropDCom",      "BTNStatusLog"};
     EXPECT_EQ(order, expected) << order.join(' ').toStdString();
 
     auto tip = [](int panel, int control) {
@@ -244,10 +244,10 @@ TEST_F(Operator, WindowFitsTheScreenAndChartsTakeTheSpace) {
     QApplication::processEvents();
     EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
     const QRect history = UiControlWidget(pHandle, PANEL_StripChartRaw)->geometry();
-    EXPECT_EQ(history.width(), 744 + 1920 - 1180);
-    EXPECT_EQ(history.height(), 296 + 1080 - 760);
-    EXPECT_EQ(UiControlWidget(pHandle, PANEL_Display14)->geometry().right(), 1920 - 1180 + 1167);
-    EXPECT_EQ(UiControlWidget(pHandle, PANEL_StatusLine)->geometry().top(), 726 + 1080 - 760);
+    EXPECT_EQ(history.width(), 612 + 1920 - 1000);
+    EXPECT_EQ(history.height(), 202 + 1080 - 672);
+    EXPECT_EQ(UiControlWidget(pHandle, PANEL_Display14)->geometry().right(), 1920 - 1000 + 991);
+    EXPECT_EQ(UiControlWidget(pHandle, PANEL_StatusLine)->geometry().top(), 638 + 1080 - 672);
     const QRect videoA = UiControlWidget(pHandle, PANEL_GraphVideoA)->geometry();
     const QRect videoB = UiControlWidget(pHandle, PANEL_GraphVideoB)->geometry();
     EXPECT_LT(videoA.right(), videoB.left());

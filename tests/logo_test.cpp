@@ -20,7 +20,7 @@ struct Text {
 // The text controls made at run time, after the panel file's own ids.
 std::vector<Text> CreatedTexts() {
     std::vector<Text> out;
-    for (int id = PANEL_LinkState + 1; id < 400; ++id) {
+    for (int id = PANEL_BTNStatusLog + 1; id < 400; ++id) {
         int left = 0;
         if (GetCtrlAttribute(pHandle, id, ATTR_LEFT, &left) < 0) continue;
         Text t{};

@@ -27,7 +27,7 @@ const char *const kPanelFile = KVEX_TEST_FIXTURES "/../../resources/K-VEX-RB-ZD-
 
 // Where the program places every sub-panel inside the main panel.
 constexpr int kSubLeft = 8;
-constexpr int kSubTop = 98;
+constexpr int kSubTop = 72;
 
 struct Rect {
     int left, top, width, height;
@@ -227,6 +227,10 @@ TEST_F(PanelFile, KindsAndDataTypesFitTheUse) {
             {"PANEL", "Display34", "numeric_display", "double"},
             {"PANEL", "Display35", "numeric_display", "double"},
             {"PANEL", "Display36", "numeric_display", "ushort"},
+            {"PANEL", "Display43", "numeric_display", "double"},
+            {"PANEL", "Display44", "numeric_display", "double"},
+            {"PANEL", "Display45", "numeric_display", "double"},
+            {"PANEL", "BTNStatusLog", "command_button", ""},
             {"PANEL", "LogoFrame", "decoration", ""},
             {"PANEL", "LogoPicture", "picture", ""},
             {"PANEL", "NEDITeachA", "numeric", "ushort"},
@@ -270,6 +274,10 @@ TEST_F(PanelFile, KindsAndDataTypesFitTheUse) {
             EXPECT_EQ(c["dataType"].toString(), type) << pname << "." << name;
         }
     }
+    // Millimetre displays show whole micrometres, as the setpoint is given.
+    for (const char *name :
+         {"Display14", "Display34", "Display35", "Display43", "Display44", "Display45"})
+        EXPECT_EQ(control("PANEL", name)["precision"].toInt(), 3) << name;
     // The plain parameter edits all hold unsigned 16-bit words.
     for (const char *pname : {"PARA1", "PARA2"})
         for (const auto &cv : panel(pname)["controls"].toArray()) {
@@ -494,15 +502,15 @@ TEST_F(PanelFile, ControlsShownTogetherDoNotOverlap) {
 
 TEST_F(PanelFile, BrandBandLeavesRoomForTheBrandTexts) {
     // The brand texts are created at run time at tops 7 to 39 (the 18-point
-    // software name at left 300, top 32) and the logo at left 300, top 8: the
-    // band must reach across the panel and below them, end above the
-    // sub-panels, and carry no control but the logo.
+    // software name at left 300, top 32, ends near 55) and the logo at left
+    // 300, top 8: the band must reach across the panel and below them, end
+    // above the sub-panels, and carry no control but the logo.
     const QJsonObject main = panel("PANEL");
     const Rect band = rectOf(control("PANEL", "LogoFrame"));
     EXPECT_EQ(band.left, 0);
     EXPECT_EQ(band.top, 0);
     EXPECT_GE(band.right(), main["width"].toInt());
-    EXPECT_GE(band.bottom(), 70);
+    EXPECT_GE(band.bottom(), 60);
     EXPECT_LE(band.bottom(), kSubTop);
     const Rect logo = rectOf(control("PANEL", "LogoPicture"));
     EXPECT_EQ(logo.left, 300);
@@ -514,6 +522,23 @@ TEST_F(PanelFile, BrandBandLeavesRoomForTheBrandTexts) {
         if (n == "LogoFrame" || n == "LogoPicture") continue;
         EXPECT_FALSE(footprintOf(c).intersects(band)) << str(n);
     }
+}
+
+TEST_F(PanelFile, EachKeyPressesOneButtonPerWindow) {
+    // The sub-panels live inside the main window, so their keys count with it;
+    // a key given twice would press whichever button Qt finds first.
+    std::map<std::string, std::set<std::string>> keysOfWindow;
+    for (const auto &pv : panels()) {
+        const QJsonObject p = pv.toObject();
+        const std::string window = p["name"].toString() == "POPUP" ? "POPUP" : "PANEL";
+        for (const auto &cv : p["controls"].toArray()) {
+            const QString key = cv.toObject()["shortcut"].toString().toLower();
+            if (key.isEmpty()) continue;
+            EXPECT_TRUE(keysOfWindow[window].insert(str(key)).second)
+                << window << ": " << str(key) << " twice";
+        }
+    }
+    EXPECT_TRUE(keysOfWindow["PANEL"].count("ctrl+l"));
 }
 
 TEST_F(PanelFile, EveryControlHasALabelForAssistiveTools) {

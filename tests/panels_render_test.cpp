@@ -25,7 +25,7 @@ namespace {
 
 const char *const kPanelFile = "K-VEX-RB-ZD-VedudU300.uir";
 constexpr int kSubLeft = 8;
-constexpr int kSubTop = 98;
+constexpr int kSubTop = 72;
 
 int NoCtrlAction(int, int, int, void *, int, int) { return 0; }
 int NoPanelAction(int, int, void *, int, int) { return 0; }
@@ -180,7 +180,7 @@ TEST_F(PanelsRender, VideoModeViewReplacesTheStripChart) {
     expectPanelPicture(video, main_, "main_video.png");
     if (run.isNull() || video.isNull()) return;
     // The lower half of the measuring area is where the two views differ.
-    const QRect lower(430, 420, 700, 250);
+    const QRect lower(390, 440, 590, 180);
     EXPECT_NE(run.copy(lower), video.copy(lower));
 }
 

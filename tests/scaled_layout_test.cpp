@@ -49,9 +49,9 @@ TEST(ScaledLayout, WindowFitsAScaledScreenAndKeepsItsLayout) {
     auto *scroll = window->findChild<QScrollArea *>();
     ASSERT_NE(scroll, nullptr);
     KVexApp::Pump(0.1);
-    EXPECT_EQ(scroll->widget()->size(), QSize(1180, 760));
+    EXPECT_EQ(scroll->widget()->size(), QSize(1000, 672));
     EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
-    EXPECT_EQ(UiControlWidget(pHandle, PANEL_Display14)->geometry(), QRect(944, 158, 224, 48));
+    EXPECT_EQ(UiControlWidget(pHandle, PANEL_Display14)->geometry(), QRect(756, 126, 236, 48));
     window->grab().save(QStringLiteral(KVEX_TEST_OUTPUT "/main_scale_1.5.png"));
     HidePanel(pHandle);
 }

@@ -172,7 +172,7 @@ TEST(StartUp, SubPanelsShareOnePlaceAndTheTolerancesFollowTheHardwareMode) {
         GetPanelAttribute(panel, ATTR_LEFT, &left);
         GetPanelAttribute(panel, ATTR_TOP, &top);
         EXPECT_EQ(8, left);
-        EXPECT_EQ(98, top);
+        EXPECT_EQ(72, top);
     }
     // Hardware mode 1 is the panel file's default.
     EXPECT_EQ(1, KVexApp::Attr(pPara1, PARA1_Para1Edit4, ATTR_DIMMED));

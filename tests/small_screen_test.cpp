@@ -1,0 +1,71 @@
+// The main window on the smallest screen operators use, 1024 x 700: the
+// measured value, its verdict, the status line, the connection and the status
+// log button must all be in view without scrolling.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "kvex_app.h"
+#include "kvex_ids.h"
+#include "ui_qt.h"
+
+using kvextest::KVexApp;
+
+namespace {
+
+// Before the run-time starts: each test program is its own process, and the
+// offscreen screen is read once.
+const bool kScreenSet = [] {
+    const std::string config = KVEX_TEST_OUTPUT "/screen_1024x700.json";
+    std::ofstream(config) << R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 1024,
+        "height": 700, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+    setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).c_str(), 1);
+    return true;
+}();
+
+}  // namespace
+
+TEST(SmallScreen, OperatorsCornerIsInViewWithoutScrolling) {
+    ASSERT_TRUE(kScreenSet);
+    KVexApp app;
+    ASSERT_TRUE(app.Start(true));
+    DisplayPanel(pHandle);
+    DisplayPanel(pPara1);
+    QWidget *window = UiPanelWidget(pHandle);
+    ASSERT_EQ(window->screen()->geometry().size(), QSize(1024, 700));
+    EXPECT_TRUE(window->screen()->availableGeometry().contains(window->geometry()));
+    // The longest verdict the program gives must be read whole.
+    SetCtrlVal(pHandle, PANEL_ToleranceVerdict, "no live value, last 14:03:12");
+    KVexApp::Pump(0.1);
+
+    auto *scroll = window->findChild<QScrollArea *>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    const QRect view = scroll->viewport()->rect();
+    for (int id :
+         {PANEL_Display14, PANEL_ToleranceVerdict, PANEL_Display15, PANEL_StatusLine,
+          PANEL_LinkState, PANEL_BTNStatusLog, PANEL_Display43, PANEL_Display44, PANEL_Display45}) {
+        QWidget *w = UiControlWidget(pHandle, id);
+        ASSERT_NE(w, nullptr) << id;
+        EXPECT_TRUE(w->isVisible()) << w->objectName().toStdString();
+        const QRect inWindow(w->mapTo(window, QPoint(0, 0)), w->size());
+        const QRect inView(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(window->rect().contains(inWindow)) << w->objectName().toStdString();
+        EXPECT_TRUE(view.contains(inView)) << w->objectName().toStdString();
+    }
+    auto *verdict = qobject_cast<QLabel *>(UiControlWidget(pHandle, PANEL_ToleranceVerdict));
+    ASSERT_NE(verdict, nullptr);
+    EXPECT_LE(QFontMetrics(verdict->font()).horizontalAdvance(verdict->text()),
+              verdict->contentsRect().width());
+    window->grab().save(QStringLiteral(KVEX_TEST_OUTPUT "/main_1024x700.png"));
+    HidePanel(pHandle);
+}
