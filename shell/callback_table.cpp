@@ -29,6 +29,7 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_RBTRam)
     KVEX_REGISTER(CC_RBTEeprom)
     KVEX_REGISTER(CC_RBTFile)
+    KVEX_REGISTER(CC_BTNStatusLog)
     KVEX_REGISTER(CC_TOGGBTN_Recorder)
     KVEX_REGISTER(CC_NEDITRecTime)
     KVEX_REGISTER(CC_NEDITRecSamples)

@@ -264,11 +264,12 @@ bool IsErrorText(const char *text) {
     static const char *const kErrorStarts[] = {
         "Timeout",   "Error",       "read error", "Cannot",           "Not loaded",
         "Line lost", "No such",     "Send to",    "Record file gone", "Unknown",
-        "Invalid",   "Port is not", "No serial",  "RS-232 error",     "Sensor answered",
+        "Invalid",   "Port is not", "No serial",  "RS-232 error",
     };
     for (const char *start : kErrorStarts)
         if (std::strncmp(text, start, std::strlen(start)) == 0) return true;
-    return std::strstr(text, ": Cannot open port") != nullptr;
+    // "COM 1 (...) is back: Cannot open port" and the like.
+    return std::strstr(text, ": Cannot") != nullptr || std::strstr(text, "failed") != nullptr;
 }
 
 // The last texts with the time they came, for the operator who looked away.
@@ -357,6 +358,16 @@ void WatchForLostDevice(void *watch) {
 }  // namespace
 
 void StopReconnecting() { ++reconnectWatch; }
+
+// The log opens over a running mode without holding it up: a mode goes on
+// under a dialog.
+int CC_BTNStatusLog(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    static char log[kLogEntries * sizeof statusLog[0]];
+    if (StatusLog(log, sizeof log) == 0) std::snprintf(log, sizeof log, "No status text yet.");
+    MessagePopup("Status log", log);
+    return 0;
+}
 
 int StatusLog(char *out, int size) {
     int used = 0;
@@ -530,10 +541,14 @@ void OnControlEvent(int panel, int control, int event) {
     if (event == EVENT_VAL_CHANGED) NoteParameterEdit(panel, control);
 }
 
+// An export from a chart's menu says where it went, or in red that it failed.
+void ReportExport(const char *text, int) { ShowText(text); }
+
 }  // namespace
 
 void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
+    SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
     GetProjectDir(proj_dir);
     InitVars();
