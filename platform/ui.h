@@ -54,6 +54,15 @@ int PostDeferredCall(DeferredCallbackPtr fn, void *data);
 // The same after seconds have passed (a watch that must not keep a loop busy).
 int PostDelayedCall(double seconds, DeferredCallbackPtr fn, void *data);
 
+// While a modal dialog of the layer is open (the file dialog, the questions
+// and messages below), the measuring loop beneath it is suspended; the layer
+// then calls this pass every 2 ms instead, so that the exchange with the
+// sensor goes on. Never re-entrantly: a pass still running, or one that
+// opened the dialog, is not called again. Outside a modal dialog the layer
+// never calls it. nullptr: no pass.
+using ModalPassPtr = void (*)();
+void SetModalPass(ModalPassPtr pass);
+
 // A text as the controls show it (UTF-8, or Latin-1 where it is no UTF-8),
 // in UTF-8, cut to size at a character boundary. Returns the bytes written.
 int TextAsUtf8(const char *text, char *out, int size);
@@ -247,6 +256,10 @@ const char *TimeStr();       // "HH:MM:SS"
 // columns and their units. The context menu of every graph offers both.
 int SaveGraphImage(int panel, int control, const char *file);
 int SaveGraphData(int panel, int control, const char *file);
+// How an export from the context menu went: "Saved <path>" with failed 0, or
+// "Cannot write <path>" with failed 1, after every one. Without a report
+// function a failure is shown in a warning box and a success says nothing.
+void SetExportReport(void (*report)(const char *text, int failed));
 
 // ---------------------------------------------------------------- files
 int GetProjectDir(char *dir);  // the program's directory, at most 260 bytes
@@ -263,6 +276,17 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileSpec,
                     const char *fileTypeList, const char *title, int buttonLabel,
                     int restrictDirectory, int restrictExtension, int allowCancel,
                     int allowMakeDirectory, char *path);
+
+// Questions and messages in a modal box, over the active window. Texts are
+// UTF-8, or Latin-1 where they are no UTF-8. A question's default button is
+// the one that changes nothing: Enter or Escape never says yes.
+// Returns 1 for yes, 0 for no or a closed box (and when no box can be shown).
+int ConfirmPopup(const char *title, const char *message);
+// The same with the buttons' own texts, e.g. "Discard edits" / "Keep editing".
+int ConfirmChoicePopup(const char *title, const char *message, const char *yesText,
+                       const char *noText);
+// A message with OK; returns 0 once it is closed.
+int MessagePopup(const char *title, const char *message);
 
 // Array files. Layout and file type as the callers use them.
 // dataOrder: how the groups lie in the array: one after the other, or
