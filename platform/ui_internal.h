@@ -180,6 +180,7 @@ struct Control {
     int ringIndex = -1;
     std::vector<std::string> lines;  // text boxes, the bytes the program gave
     bool editedSinceCommit = false;
+    int refusals = 0;         // numeric edits: typed or pasted input the range could not hold
     bool sizeToText = false;  // text messages without a size in the file
 
     int frameColor = 0, textColor = 0, textBgColor = 0;

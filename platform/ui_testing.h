@@ -34,3 +34,7 @@ void SetFileSelectScript(FileSelectScript script);
 using ConfirmScript = std::function<bool(const std::string &title, const std::string &message)>;
 void SetConfirmScript(ConfirmScript script);
 
+// How many keystrokes or pastes the numeric control refused so far because
+// its range or its kind of number could not hold them; a negative code for
+// an unknown panel or control.
+int NumericRefusals(int panel, int control);

@@ -29,6 +29,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -184,6 +185,7 @@ enum {
     kWord = 19,
     kSigned = 20,
     kRadio2 = 22,
+    kPixel = 23,
 };
 
 class UiTest : public ::testing::Test {
@@ -447,6 +449,42 @@ TEST_F(UiTest, NumericEditSendsChangesThenCommitsOnEnterAfterAChange) {
     events.clear();
     QTest::keyClick(edit, Qt::Key_Return);  // nothing changed since the commit
     EXPECT_TRUE(events.empty());
+}
+
+TEST_F(UiTest, NumericEditRefusesVisiblyWhatItsRangeCannotHold) {
+    Show();
+    auto *edit = Widget<QSpinBox>(kPixel);
+    const QColor normal = edit->palette().color(QPalette::Base);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, "9999");  // the last 9 would make 9999, beyond 4096
+    unsigned short v = 0;
+    GetCtrlVal(panel, kPixel, &v);
+    EXPECT_EQ(v, 999);
+    EXPECT_EQ(edit->text(), QStringLiteral("999"));
+    EXPECT_EQ(NumericRefusals(panel, kPixel), 1);
+    const QColor flashed = edit->palette().color(QPalette::Base);
+    EXPECT_NE(flashed, normal);
+    EXPECT_GT(flashed.red(), flashed.green() + 40);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("0 to 4096"));
+    // A pasted word is no number: refused too, and the value stays.
+    QGuiApplication::clipboard()->setText(QStringLiteral("wide"));
+    QTest::keyClick(edit, Qt::Key_End);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(NumericRefusals(panel, kPixel), 2);
+    EXPECT_EQ(edit->text(), QStringLiteral("999"));
+    Pump(1.0);
+    EXPECT_EQ(edit->palette().color(QPalette::Base), normal);
+    // What the range holds is taken without a sign.
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, "5");
+    GetCtrlVal(panel, kPixel, &v);
+    EXPECT_EQ(v, 995);
+    EXPECT_EQ(NumericRefusals(panel, kPixel), 2);
+    EXPECT_EQ(edit->palette().color(QPalette::Base), normal);
+    EXPECT_EQ(NumericRefusals(panel, kNum), 0);
+    EXPECT_LT(NumericRefusals(panel, 99), 0);
 }
 
 TEST_F(UiTest, SliderSendsChangesWhileDraggedAndCommitsOnRelease) {
