@@ -74,12 +74,18 @@ class DisplayBox : public QWidget {
         QWidget::changeEvent(event);
     }
 
-    // What a line edit offered: the value to the clipboard.
+    // What a line edit offered: the value to the clipboard. The value the
+    // operator clicked on is copied, not the one a running measurement shows
+    // by the time the menu item is chosen; and the menu pops up instead of
+    // running its own loop, so that the measurement goes on meanwhile.
     void contextMenuEvent(QContextMenuEvent *event) override {
-        QMenu menu(this);
-        QAction *copy = menu.addAction(QApplication::translate("QLineEdit", "&Copy"));
+        auto *menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        QAction *copy = menu->addAction(QApplication::translate("QLineEdit", "&Copy"));
         copy->setEnabled(!text_.isEmpty());
-        if (menu.exec(event->globalPos()) == copy) QGuiApplication::clipboard()->setText(text_);
+        QObject::connect(copy, &QAction::triggered, menu,
+                         [seen = text_] { QGuiApplication::clipboard()->setText(seen); });
+        menu->popup(event->globalPos());
     }
 
   private:

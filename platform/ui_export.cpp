@@ -2,6 +2,7 @@
 // shown as CSV, from the context menu or from the program.
 #include <qcustomplot.h>
 
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include <algorithm>
 
 #include "ui_internal.h"
+#include "ui_testing.h"
 
 namespace kvexui {
 namespace {
@@ -108,38 +110,71 @@ Control *FindPlot(int panel, int control, int &code) {
     return c;
 }
 
-void AskAndSave(Control &c, const char *defaultName, const char *filter, bool image) {
-    char path[260] = "";
-    const int answer =
-        FileSelectPopup("", defaultName, filter, "Save graph", VAL_SAVE_BUTTON, 0, 1, 1, 1, path);
-    if (answer <= 0) return;
-    const int saved =
-        image ? SaveGraphImage(c.panel, c.id, path) : SaveGraphData(c.panel, c.id, path);
+void (*exportReport)(const char *text, int failed) = nullptr;
+
+void Report(QWidget *parent, const QString &file, bool saved) {
+    const QString text = (saved ? QStringLiteral("Saved %1") : QStringLiteral("Cannot write %1"))
+                             .arg(QDir::toNativeSeparators(file));
+    if (exportReport) {
+        const CallbackScope program;
+        exportReport(text.toLocal8Bit().constData(), saved ? 0 : 1);
+        return;
+    }
     // A file that did not come about must not pass for saved.
-    if (saved != 0)
-        QMessageBox::warning(c.widget, QStringLiteral("Save graph"),
-                             QStringLiteral("Cannot write %1").arg(QString::fromLocal8Bit(path)));
+    if (saved) return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Save graph"), text,
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void SaveChosen(int panel, int id, bool image, const QString &file) {
+    const Control *c = FindControl(panel, id);
+    if (!c) return;  // the graph went while the dialog was open
+    const QByteArray path = file.toLocal8Bit();
+    const int saved = image ? SaveGraphImage(panel, id, path.constData())
+                            : SaveGraphData(panel, id, path.constData());
+    Report(c->widget, file, saved == 0);
+}
+
+// The dialog answers later, from the event loop: a recording below it goes on.
+void AskAndSave(int panel, int id, const char *defaultName, const char *filter, bool image) {
+    const Control *c = FindControl(panel, id);
+    if (!c) return;
+    FileSelectRequest req;
+    req.defaultName = defaultName;
+    req.filter = filter;
+    req.title = "Save graph";
+    req.buttonLabel = VAL_SAVE_BUTTON;
+    req.restrictExtension = true;
+    req.save = true;
+    AskFileLater(c->widget, req,
+                 [panel, id, image](const QString &file) { SaveChosen(panel, id, image, file); });
 }
 
 }  // namespace
 
+// A menu that popped up rather than ran its own loop: the measuring loop
+// below goes on while the operator chooses.
 void OfferExport(Control &c, const QPoint &globalPos) {
-    QMenu menu(c.widget);
-    QAction *png = menu.addAction(QStringLiteral("Save as PNG..."));
-    QAction *svg = menu.addAction(QStringLiteral("Save as SVG..."));
-    QAction *csv = menu.addAction(QStringLiteral("Save data as CSV..."));
+    auto *menu = new QMenu(c.widget);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
     const int panel = c.panel, id = c.id;
-    QAction *chosen = menu.exec(globalPos);
-    Control *still = FindControl(panel, id);  // the menu ran the event loop
-    if (!still || !chosen) return;
-    if (chosen == png) AskAndSave(*still, "graph.png", "*.png", true);
-    if (chosen == svg) AskAndSave(*still, "graph.svg", "*.svg", true);
-    if (chosen == csv) AskAndSave(*still, "graph.csv", "*.csv", false);
+    const auto offer = [&](const QString &text, const char *name, const char *filter, bool image) {
+        QObject::connect(menu->addAction(text), &QAction::triggered, menu,
+                         [=] { AskAndSave(panel, id, name, filter, image); });
+    };
+    offer(QStringLiteral("Save as PNG..."), "graph.png", "*.png", true);
+    offer(QStringLiteral("Save as SVG..."), "graph.svg", "*.svg", true);
+    offer(QStringLiteral("Save data as CSV..."), "graph.csv", "*.csv", false);
+    menu->popup(globalPos);
 }
 
 }  // namespace kvexui
 
 using namespace kvexui;
+
+void SetExportReport(void (*report)(const char *text, int failed)) { exportReport = report; }
 
 int SaveGraphImage(int panel, int control, const char *file) {
     int code = 0;

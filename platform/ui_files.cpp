@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
 #include <QStandardPaths>
 #include <cctype>
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,9 +58,7 @@ QString AcceptLabel(int buttonLabel) {
     }
 }
 
-// The real dialog. A save dialog asks before it hands back an existing file.
-bool RunDialog(const FileSelectRequest &req, bool allowMakeDirectory, std::string &path) {
-    QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(req.title));
+void SetUpDialog(QFileDialog &dialog, const FileSelectRequest &req, bool allowMakeDirectory) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(req.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);  // a load dialog may name a new file too
@@ -72,9 +73,48 @@ bool RunDialog(const FileSelectRequest &req, bool allowMakeDirectory, std::strin
     const QString ext = ExtensionOf(filter);
     if (req.restrictExtension && !ext.isEmpty()) dialog.setDefaultSuffix(ext.mid(1));
     if (!req.defaultName.empty()) dialog.selectFile(QString::fromStdString(req.defaultName));
+}
+
+// The real dialog. A save dialog asks before it hands back an existing file.
+bool RunDialog(const FileSelectRequest &req, bool allowMakeDirectory, std::string &path) {
+    QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(req.title));
+    SetUpDialog(dialog, req, allowMakeDirectory);
+    const ModalScope pass;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     path = dialog.selectedFiles().first().toStdString();
     return true;
+}
+
+// The answer as the caller gets it: a relative name lies in the default
+// directory, and a required extension is added.
+QString ChosenFile(const FileSelectRequest &req, const std::string &answer) {
+    QString file = QString::fromStdString(answer);
+    if (QFileInfo(file).isRelative())
+        file = QDir(QString::fromStdString(req.directory)).filePath(file);
+    const QString ext = ExtensionOf(QString::fromStdString(req.filter));
+    if (req.restrictExtension && !ext.isEmpty() && !file.endsWith(ext, Qt::CaseInsensitive))
+        file += ext;
+    return file;
+}
+
+void AskReplaceLater(QWidget *parent, const FileSelectRequest &req, const QString &file,
+                     std::function<void(const QString &)> chosen) {
+    auto *box = new QMessageBox(QMessageBox::Warning, QString::fromStdString(req.title),
+                                QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                    .arg(QDir::toNativeSeparators(file)),
+                                QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<QWidget> owner(parent);
+    QObject::connect(box, &QDialog::finished, box, [box, owner, req, file, chosen] {
+        if (box->clickedButton() == box->button(QMessageBox::Yes)) return chosen(file);
+        // As in Qt's own dialog, "no" goes back to choosing, at that name.
+        FileSelectRequest again = req;
+        again.directory = QFileInfo(file).absolutePath().toStdString();
+        again.defaultName = QFileInfo(file).fileName().toStdString();
+        AskFileLater(owner, again, chosen);
+    });
+    box->open();
 }
 
 // ---------------------------------------------------------------- array files
@@ -203,6 +243,31 @@ bool ArrayArgumentsGood(const char *file, const void *array, int type, int count
 }
 
 }  // namespace
+
+void AskFileLater(QWidget *parent, const FileSelectRequest &req,
+                  std::function<void(const QString &file)> chosen) {
+    if (Script()) {
+        std::string answer;
+        if (Script()(req, answer) && !answer.empty()) chosen(ChosenFile(req, answer));
+        return;
+    }
+    auto *dialog = new QFileDialog(parent, QString::fromStdString(req.title));
+    SetUpDialog(*dialog, req, true);
+    // Qt's own question would run an event loop of its own; ours does not.
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<QWidget> owner(parent);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, owner, req, chosen](int result) {
+        if (result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
+        const QString file = ChosenFile(req, dialog->selectedFiles().first().toStdString());
+        if (req.save && QFileInfo::exists(file))
+            AskReplaceLater(owner, req, file, chosen);
+        else
+            chosen(file);
+    });
+    dialog->open();
+}
+
 }  // namespace kvexui
 
 using namespace kvexui;
@@ -255,15 +320,15 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileSpec,
     req.restrictExtension = restrictExtension != 0;
     req.save = buttonLabel == VAL_OK_BUTTON || buttonLabel == VAL_SAVE_BUTTON;
     std::string answer;
-    const bool chosen =
-        Script() ? Script()(req, answer) : RunDialog(req, allowMakeDirectory != 0, answer);
+    bool chosen = false;
+    if (Script()) {
+        const ModalScope pass;
+        chosen = Script()(req, answer);
+    } else {
+        chosen = RunDialog(req, allowMakeDirectory != 0, answer);
+    }
     if (!chosen || answer.empty()) return VAL_NO_FILE_SELECTED;
-    QString file = QString::fromStdString(answer);
-    if (QFileInfo(file).isRelative())
-        file = QDir(QString::fromStdString(req.directory)).filePath(file);
-    const QString ext = ExtensionOf(QString::fromStdString(req.filter));
-    if (req.restrictExtension && !ext.isEmpty() && !file.endsWith(ext, Qt::CaseInsensitive))
-        file += ext;
+    const QString file = ChosenFile(req, answer);
     const int code = CopyPath(QDir::toNativeSeparators(file).toLocal8Bit().toStdString(), path);
     if (code < 0) return code;
     return QFileInfo::exists(file) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;

@@ -12,6 +12,8 @@
 
 class QTimer;
 class QAccessibleInterface;
+struct FileSelectRequest;
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,6 +180,7 @@ struct Control {
     int ringIndex = -1;
     std::vector<std::string> lines;  // text boxes, the bytes the program gave
     bool editedSinceCommit = false;
+    int refusals = 0;         // numeric edits: typed or pasted input the range could not hold
     bool sizeToText = false;  // text messages without a size in the file
 
     int frameColor = 0, textColor = 0, textBgColor = 0;
@@ -249,6 +252,38 @@ void FireControl(int panel, int control, int event);
 void FirePanel(int panel, int event);
 // True while a callback runs: widgets are then deleted later, not at once.
 bool InCallback();
+
+// Held while program code that the event loop calls runs (a report, the
+// modal pass): widgets it discards go later, so that the menu or dialog
+// whose signal called it outlives its own signal.
+class CallbackScope {
+  public:
+    CallbackScope();
+    ~CallbackScope();
+    CallbackScope(const CallbackScope &) = delete;
+    CallbackScope &operator=(const CallbackScope &) = delete;
+};
+
+// Held around every dialog that runs an event loop of its own, and around
+// the test script that stands in for one: while any is held, the modal pass
+// runs every 2 ms, so that the measuring loop the dialog suspended goes on.
+class ModalScope {
+  public:
+    ModalScope();
+    ~ModalScope();
+    ModalScope(const ModalScope &) = delete;
+    ModalScope &operator=(const ModalScope &) = delete;
+};
+
+// ---------------------------------------------------------------- files
+// The file dialog without an event loop of its own (ui_files.cpp): it opens
+// and returns; once the person chose a file, chosen(file) runs from the event
+// loop, with the filter's extension added as FileSelectPopup adds it. A save
+// dialog asks before replacing a file, and a "no" leads back to the dialog.
+// A cancelled dialog calls nothing. With a test script set, the script
+// answers before this returns.
+void AskFileLater(QWidget *parent, const FileSelectRequest &req,
+                  std::function<void(const QString &file)> chosen);
 
 // ---------------------------------------------------------------- widgets
 // Builds the control's widgets on the panel and wires their events.

@@ -26,6 +26,21 @@ int runDepth = 0;          // RunUserInterface calls in progress
 bool quitPending = false;  // QuitUserInterface came while no loop ran
 int quitCode = 0;
 
+ModalPassPtr modalPass = nullptr;
+QTimer *passTimer = nullptr;  // runs the modal pass while a modal dialog is open
+int modalDepth = 0;           // modal dialogs (and scripts standing in for them) open
+bool inPass = false;
+
+void RunModalPass() {
+    // A pass that waits for a reply processes events, and with them this
+    // timer; a dialog that the pass itself opened must not run it again.
+    if (!modalPass || inPass) return;
+    inPass = true;
+    const CallbackScope program;
+    modalPass();
+    inPass = false;
+}
+
 std::unordered_map<std::string, CtrlCallbackPtr> &CtrlCallbacks() {
     static std::unordered_map<std::string, CtrlCallbackPtr> table;
     return table;
@@ -103,11 +118,25 @@ void FirePanel(int panel, int event) {
 
 bool InCallback() { return callbackDepth > 0; }
 
+CallbackScope::CallbackScope() { ++callbackDepth; }
+
+CallbackScope::~CallbackScope() { --callbackDepth; }
+
+ModalScope::ModalScope() {
+    if (modalDepth++ == 0 && passTimer) passTimer->start();
+}
+
+ModalScope::~ModalScope() {
+    if (--modalDepth == 0 && passTimer) passTimer->stop();
+}
+
 }  // namespace kvexui
 
 using namespace kvexui;
 
 void SetControlEventObserver(ControlEventObserverPtr observer) { controlObserver = observer; }
+
+void SetModalPass(ModalPassPtr pass) { modalPass = pass; }
 
 void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn) {
     if (name) CtrlCallbacks()[name] = fn;
@@ -129,6 +158,12 @@ int InitRunTime(int argc, char **argv) {
     wakeTimer = new QTimer(app);
     wakeTimer->setSingleShot(true);
     wakeTimer->setTimerType(Qt::PreciseTimer);
+    // Precise: a coarse timer may fire up to 5 % late, and the pass stands in
+    // for a loop that polls every millisecond or two.
+    passTimer = new QTimer(app);
+    passTimer->setTimerType(Qt::PreciseTimer);
+    passTimer->setInterval(std::chrono::milliseconds(2));
+    QObject::connect(passTimer, &QTimer::timeout, app, RunModalPass);
     Clock();
     return 0;
 }
@@ -139,6 +174,7 @@ void CloseRunTime() {
     delete app;
     app = nullptr;
     wakeTimer = nullptr;
+    passTimer = nullptr;
 }
 
 int RunUserInterface() {

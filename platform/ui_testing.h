@@ -1,5 +1,6 @@
-// Test seams of the user-interface run-time. Tests answer the file dialog
-// through a script instead of a person; the program never calls these.
+// Test seams of the user-interface run-time. Tests answer the file dialog and
+// the questions through scripts instead of a person; the program never calls
+// these.
 #pragma once
 
 #include <functional>
@@ -24,3 +25,16 @@ using FileSelectScript = std::function<bool(const FileSelectRequest &, std::stri
 
 // An empty script brings back the real dialog.
 void SetFileSelectScript(FileSelectScript script);
+
+// Answers ConfirmPopup and ConfirmChoicePopup: true for yes. It sees what was
+// asked; MessagePopup hands it its title and message too and ignores the
+// answer. While a script runs the modal pass goes on, as under a real box, so
+// a script that processes events holds the "box" open. An empty script
+// brings back the real boxes.
+using ConfirmScript = std::function<bool(const std::string &title, const std::string &message)>;
+void SetConfirmScript(ConfirmScript script);
+
+// How many keystrokes or pastes the numeric control refused so far because
+// its range or its kind of number could not hold them; a negative code for
+// an unknown panel or control.
+int NumericRefusals(int panel, int control);

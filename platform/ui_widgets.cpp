@@ -8,6 +8,7 @@
 #include <QDoubleSpinBox>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -17,10 +18,14 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
+#include <QToolTip>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include "ui_internal.h"
+#include "ui_testing.h"
 
 namespace kvexui {
 namespace {
@@ -205,6 +210,61 @@ QWidget *MakeRing(const Control &c, QWidget *parent) {
     return box;
 }
 
+// A spin box drops a keystroke or paste that its range or its kind of number
+// cannot hold, and says nothing: 9999 typed into a field that ends at 4096
+// leaves 999, and the operator may not notice. The field therefore flashes
+// red and names its range at once; what it holds stays as it was.
+class RefusalSign : public QObject {
+  public:
+    RefusalSign(int panel, int control, QAbstractSpinBox *edit)
+        : QObject(edit), panel_(panel), control_(control), edit_(edit) {
+        timer_.setSingleShot(true);
+        timer_.setInterval(std::chrono::milliseconds(600));
+        connect(&timer_, &QTimer::timeout, this, [this] { end(); });
+        if (auto *line = edit->findChild<QLineEdit *>())
+            connect(line, &QLineEdit::inputRejected, this, [this] { refused(); });
+    }
+
+  private:
+    void refused() {
+        if (Control *c = FindControl(panel_, control_)) ++c->refusals;
+        if (!timer_.isActive()) {
+            before_ = edit_->palette();
+            flashed_ = before_;
+            flashed_.setColor(QPalette::Base, QColor(255, 190, 190));
+            edit_->setPalette(flashed_);
+        }
+        timer_.start();
+        QToolTip::showText(edit_->mapToGlobal(QPoint(0, edit_->height())), range(), edit_);
+    }
+
+    void end() {
+        // Colours the program chose meanwhile stay; only the red goes.
+        if (edit_->palette() == flashed_) {
+            edit_->setPalette(before_);
+            return;
+        }
+        QPalette now = edit_->palette();
+        if (now.color(QPalette::Base) == flashed_.color(QPalette::Base))
+            now.setColor(QPalette::Base, before_.color(QPalette::Base));
+        edit_->setPalette(now);
+    }
+
+    QString range() const {
+        if (auto *d = qobject_cast<const QDoubleSpinBox *>(edit_))
+            return QStringLiteral("%1 to %2")
+                .arg(QString::number(d->minimum(), 'f', d->decimals()),
+                     QString::number(d->maximum(), 'f', d->decimals()));
+        const auto *s = static_cast<const QSpinBox *>(edit_);
+        return QStringLiteral("%1 to %2").arg(s->minimum()).arg(s->maximum());
+    }
+
+    int panel_, control_;
+    QAbstractSpinBox *edit_;
+    QTimer timer_;
+    QPalette before_, flashed_;
+};
+
 QWidget *MakeNumeric(const Control &c, QWidget *parent) {
     const int p = c.panel, id = c.id;
     QAbstractSpinBox *edit = nullptr;
@@ -225,6 +285,7 @@ QWidget *MakeNumeric(const Control &c, QWidget *parent) {
     edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QObject::connect(edit, &QAbstractSpinBox::editingFinished, edit,
                      [p, id] { OnEditFinished(p, id); });
+    new RefusalSign(p, id, edit);
     return edit;
 }
 
@@ -484,3 +545,9 @@ void ApplyFont(Control &c) {
 }
 
 }  // namespace kvexui
+
+int NumericRefusals(int panel, int control) {
+    int code = 0;
+    const kvexui::Control *c = kvexui::FindControl(panel, control, code);
+    return c ? c->refusals : code;
+}

@@ -9,6 +9,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -27,6 +29,8 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -109,6 +113,57 @@ long ThreadWakeUps() {
     return u.ru_nvcsw;
 }
 
+std::vector<std::pair<std::string, int>> reports;
+
+void RecordReport(const char *text, int failed) { reports.emplace_back(text, failed); }
+
+int passCalls = 0, passDepth = 0, passDeepest = 0;
+bool passAsks = false;  // the next pass opens a question of its own
+
+void CountingPass() {
+    ++passCalls;
+    passDeepest = std::max(passDeepest, ++passDepth);
+    if (passAsks) {
+        passAsks = false;
+        ConfirmPopup("From the pass", "Again?");
+    }
+    --passDepth;
+}
+
+// A person taking time to answer, while events go on.
+void Hold(double seconds) {
+    const double t0 = Timer();
+    while (Timer() - t0 < seconds) ProcessSystemEvents();
+}
+
+// Right-clicks the widget. The menu pops up and this returns while it is
+// open; a menu that ran a loop of its own would hold this until the guard
+// closes it, and nothing would be open any more.
+QMenu *OpenContextMenu(QWidget *w) {
+    QObject guard;
+    QTimer::singleShot(3000, &guard, [] {
+        if (QWidget *open = QApplication::activePopupWidget()) open->close();
+    });
+    const QPoint at = w->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, w->mapToGlobal(at));
+    QApplication::sendEvent(w, &event);
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
+void Choose(QMenu *menu, const QString &item) {
+    for (QAction *a : menu->actions())
+        if (a->text() == item)
+            return QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+    ADD_FAILURE() << "no menu item " << item.toStdString();
+}
+
+template <class W>
+W *ShownWindow() {
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<W *>(w); found && found->isVisible()) return found;
+    return nullptr;
+}
+
 enum {
     kCmd = 2,
     kToggle = 3,
@@ -130,6 +185,7 @@ enum {
     kWord = 19,
     kSigned = 20,
     kRadio2 = 22,
+    kPixel = 23,
 };
 
 class UiTest : public ::testing::Test {
@@ -147,6 +203,9 @@ class UiTest : public ::testing::Test {
     void TearDown() override {
         DiscardPanel(panel);
         SetFileSelectScript({});
+        SetConfirmScript({});
+        SetExportReport(nullptr);
+        SetModalPass(nullptr);
         Settle();
     }
     void Show() {
@@ -390,6 +449,42 @@ TEST_F(UiTest, NumericEditSendsChangesThenCommitsOnEnterAfterAChange) {
     events.clear();
     QTest::keyClick(edit, Qt::Key_Return);  // nothing changed since the commit
     EXPECT_TRUE(events.empty());
+}
+
+TEST_F(UiTest, NumericEditRefusesVisiblyWhatItsRangeCannotHold) {
+    Show();
+    auto *edit = Widget<QSpinBox>(kPixel);
+    const QColor normal = edit->palette().color(QPalette::Base);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, "9999");  // the last 9 would make 9999, beyond 4096
+    unsigned short v = 0;
+    GetCtrlVal(panel, kPixel, &v);
+    EXPECT_EQ(v, 999);
+    EXPECT_EQ(edit->text(), QStringLiteral("999"));
+    EXPECT_EQ(NumericRefusals(panel, kPixel), 1);
+    const QColor flashed = edit->palette().color(QPalette::Base);
+    EXPECT_NE(flashed, normal);
+    EXPECT_GT(flashed.red(), flashed.green() + 40);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("0 to 4096"));
+    // A pasted word is no number: refused too, and the value stays.
+    QGuiApplication::clipboard()->setText(QStringLiteral("wide"));
+    QTest::keyClick(edit, Qt::Key_End);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(NumericRefusals(panel, kPixel), 2);
+    EXPECT_EQ(edit->text(), QStringLiteral("999"));
+    Pump(1.0);
+    EXPECT_EQ(edit->palette().color(QPalette::Base), normal);
+    // What the range holds is taken without a sign.
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, "5");
+    GetCtrlVal(panel, kPixel, &v);
+    EXPECT_EQ(v, 995);
+    EXPECT_EQ(NumericRefusals(panel, kPixel), 2);
+    EXPECT_EQ(edit->palette().color(QPalette::Base), normal);
+    EXPECT_EQ(NumericRefusals(panel, kNum), 0);
+    EXPECT_LT(NumericRefusals(panel, 99), 0);
 }
 
 TEST_F(UiTest, SliderSendsChangesWhileDraggedAndCommitsOnRelease) {
@@ -1024,6 +1119,198 @@ TEST_F(UiTest, PanelRendersToPngWithGraphsStripChartAndSubPanel) {
         plot->mapTo(UiPanelWidget(panel), QPoint(static_cast<int>(plot->xAxis->coordToPixel(1000)),
                                                  static_cast<int>(plot->yAxis->coordToPixel(0.1))));
     EXPECT_EQ(QColor(image.pixel(window)), QColor(Qt::green));
+}
+
+// ---------------------------------------------------------------- menus, dialogs
+
+TEST_F(UiTest, ContextMenusPopUpWithoutALoopOfTheirOwnAndExportsSayWhatBecameOfTheFile) {
+    Show();
+    const std::string dir = OutPath("ui_export_menu");
+    QDir().mkpath(QString::fromStdString(dir));
+    std::remove((dir + "/chart.csv").c_str());
+    std::string answer = dir + "/chart";
+    FileSelectRequest asked;
+    SetFileSelectScript([&](const FileSelectRequest &r, std::string &p) {
+        asked = r;
+        p = answer;
+        return true;
+    });
+    reports.clear();
+    SetExportReport(RecordReport);
+    QMenu *menu = OpenContextMenu(UiControlPlot(panel, kStrip));
+    ASSERT_NE(menu, nullptr);
+    Choose(menu, QStringLiteral("Save data as CSV..."));
+    EXPECT_TRUE(asked.save);
+    EXPECT_EQ(asked.filter, "*.csv");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].first, "Saved " + dir + "/chart.csv");
+    EXPECT_EQ(reports[0].second, 0);
+    EXPECT_EQ(ReadBytes(dir + "/chart.csv").rfind("Sample,", 0), 0u);
+
+    answer = OutPath("ui_no_such_folder") + "/chart";
+    menu = OpenContextMenu(UiControlPlot(panel, kGraphBar));
+    ASSERT_NE(menu, nullptr);
+    Choose(menu, QStringLiteral("Save as PNG..."));
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1].first, "Cannot write " + answer + ".png");
+    EXPECT_EQ(reports[1].second, 1);
+
+    // Without a report the failure is shown in a box that leaves the loop
+    // below running, and goes when it is closed.
+    SetExportReport(nullptr);
+    menu = OpenContextMenu(UiControlPlot(panel, kGraphBar));
+    ASSERT_NE(menu, nullptr);
+    Choose(menu, QStringLiteral("Save as PNG..."));
+    QPointer<QMessageBox> box = ShownWindow<QMessageBox>();
+    ASSERT_FALSE(box.isNull());
+    EXPECT_EQ(box->text().toStdString(), "Cannot write " + answer + ".png");
+    box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(box.isNull());
+    EXPECT_EQ(reports.size(), 2u);
+
+    // Copy takes the value the operator clicked on, not a later one.
+    menu = OpenContextMenu(UiControlWidget(panel, kDisp));
+    ASSERT_NE(menu, nullptr);
+    const QString clicked = Shown(kDisp);
+    SetCtrlVal(panel, kDisp, 12.5);
+    Choose(menu, QApplication::translate("QLineEdit", "&Copy"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), clicked);
+    EXPECT_NE(Shown(kDisp), clicked);
+}
+
+// Every step returns at once: the dialog and its question are open while
+// this test, like a measuring loop, goes on.
+TEST_F(UiTest, ExportDialogAsksBeforeReplacingAndNoLeadsBackToIt) {
+    Show();
+    SetFileSelectScript({});
+    const std::string dir = OutPath("ui_export_dialog");
+    QDir().mkpath(QString::fromStdString(dir));
+    WriteBytes(dir + "/chart.csv", "old");
+    reports.clear();
+    SetExportReport(RecordReport);
+    const auto typeAndAccept = [&](const QString &name) {
+        QFileDialog *dialog = ShownWindow<QFileDialog>();
+        if (!dialog) return false;
+        dialog->setDirectory(QString::fromStdString(dir));
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!edit) return false;
+        for (int i = 0; i < 100; ++i) {  // the listing may select its default file late
+            edit->setText(name);
+            QTest::qWait(20);
+            if (QFileInfo(dialog->selectedFiles().value(0)).fileName().startsWith(name)) break;
+        }
+        QMetaObject::invokeMethod(dialog, "accept");
+        return true;
+    };
+    QMenu *menu = OpenContextMenu(UiControlPlot(panel, kStrip));
+    ASSERT_NE(menu, nullptr);
+    Choose(menu, QStringLiteral("Save data as CSV..."));
+    ASSERT_TRUE(typeAndAccept(QStringLiteral("chart")));
+    QMessageBox *ask = ShownWindow<QMessageBox>();
+    ASSERT_NE(ask, nullptr);
+    EXPECT_TRUE(ask->text().contains(QStringLiteral("chart.csv")));
+    EXPECT_EQ(ask->defaultButton(), ask->button(QMessageBox::No));
+    ask->button(QMessageBox::No)->click();
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ReadBytes(dir + "/chart.csv"), "old");
+    ASSERT_TRUE(typeAndAccept(QStringLiteral("chart")));
+    ask = ShownWindow<QMessageBox>();
+    ASSERT_NE(ask, nullptr);
+    ask->button(QMessageBox::Yes)->click();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], std::make_pair("Saved " + dir + "/chart.csv", 0));
+    EXPECT_EQ(ReadBytes(dir + "/chart.csv").rfind("Sample,", 0), 0u);
+    EXPECT_EQ(ShownWindow<QFileDialog>(), nullptr);
+}
+
+TEST(UiDialogs, ModalPassRunsOnlyWhileADialogIsOpenAndNeverWithinItself) {
+    passCalls = passDepth = passDeepest = 0;
+    SetModalPass(CountingPass);
+    Hold(0.1);
+    EXPECT_EQ(passCalls, 0);  // no dialog, no pass
+
+    SetFileSelectScript([](const FileSelectRequest &, std::string &) {
+        Hold(0.3);
+        return false;
+    });
+    char path[260] = "";
+    EXPECT_EQ(FileSelectPopup("", "a.cfg", "*.cfg", "Load", VAL_LOAD_BUTTON, 0, 1, 1, 1, path),
+              VAL_NO_FILE_SELECTED);
+    EXPECT_GT(passCalls, 20);
+    const int afterFile = passCalls;
+    Hold(0.1);
+    EXPECT_EQ(passCalls, afterFile);
+
+    std::vector<std::string> asked;
+    SetConfirmScript([&](const std::string &title, const std::string &message) {
+        asked.push_back(title + ": " + message);
+        Hold(title == "From the pass" ? 0.05 : 0.3);
+        return title != "Stop?";
+    });
+    EXPECT_EQ(ConfirmPopup("Stop?", "Stop the recording?"), 0);
+    EXPECT_GT(passCalls - afterFile, 20);
+    const int afterQuestion = passCalls;
+    EXPECT_EQ(ConfirmChoicePopup("Edits", "Discard them?", "Discard edits", "Keep editing"), 1);
+    EXPECT_EQ(MessagePopup("Saved", "Parameters written"), 0);
+    EXPECT_GT(passCalls - afterQuestion, 40);
+    // A pass that asks a question of its own is not run again under it.
+    passAsks = true;
+    EXPECT_EQ(ConfirmPopup("Outer", "Go on?"), 1);
+    EXPECT_EQ(passDeepest, 1);
+    EXPECT_EQ(asked, (std::vector<std::string>{"Stop?: Stop the recording?", "Edits: Discard them?",
+                                               "Saved: Parameters written", "Outer: Go on?",
+                                               "From the pass: Again?"}));
+    SetModalPass(nullptr);
+    const int cleared = passCalls;
+    EXPECT_EQ(ConfirmPopup("Stop?", "Stop the recording?"), 0);
+    EXPECT_EQ(passCalls, cleared);
+    SetConfirmScript({});
+    SetFileSelectScript({});
+}
+
+// The real boxes, answered by finding them on screen as a person would.
+TEST(UiDialogs, QuestionsTakeTheirButtonTextsAndDefaultToChangingNothing) {
+    SetConfirmScript({});
+    passCalls = 0;
+    SetModalPass(CountingPass);
+    QString title, text, defaultText;
+    QStringList buttons;
+    auto answer = [&](const std::function<void(QMessageBox *)> &act) {
+        QTimer::singleShot(100, qApp, [&, act] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            title = box->windowTitle();
+            text = box->text();
+            defaultText = box->defaultButton() ? box->defaultButton()->text() : QString();
+            buttons.clear();
+            for (QAbstractButton *b : box->buttons()) buttons << b->text();
+            act(box);
+        });
+    };
+    answer([](QMessageBox *box) {
+        for (QAbstractButton *b : box->buttons())
+            if (b->text() == QStringLiteral("Discard edits")) b->click();
+    });
+    EXPECT_EQ(ConfirmChoicePopup("Edits", "Discard them?", "Discard edits", "Keep editing"), 1);
+    EXPECT_EQ(title, QStringLiteral("Edits"));
+    EXPECT_EQ(text, QStringLiteral("Discard them?"));
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Discard edits")));
+    EXPECT_EQ(defaultText, QStringLiteral("Keep editing"));
+    EXPECT_GT(passCalls, 10);  // the box ran a loop of its own, and the pass went on
+
+    answer([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
+    EXPECT_EQ(ConfirmPopup("Stop?", "Stop the recording?"), 0);
+    EXPECT_EQ(buttons.size(), 2);
+    answer([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); });
+    EXPECT_EQ(ConfirmChoicePopup("Edits", "Discard them?", "Discard edits", "Keep editing"), 0);
+    answer([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+    EXPECT_EQ(ConfirmPopup("Stop?", "Stop the recording?"), 1);
+    answer([](QMessageBox *box) { box->button(QMessageBox::Ok)->click(); });
+    EXPECT_EQ(MessagePopup("Saved", "Parameters written"), 0);
+    EXPECT_EQ(text, QStringLiteral("Parameters written"));
+    EXPECT_EQ(buttons.size(), 1);
+    SetModalPass(nullptr);
 }
 
 // ---------------------------------------------------------------- event loop, time
