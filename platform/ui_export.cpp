@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <cmath>
 #include <QMessageBox>
 #include <QPainter>
 #include <QSaveFile>
@@ -28,7 +29,8 @@ QString TraceName(const Control &c, int i, const char *kind) {
     return i < c.traceNames.size() ? c.traceNames[i] : QStringLiteral("%1 %2").arg(kind).arg(i + 1);
 }
 
-QString Number(double v) { return QString::number(v, 'g', 12); }
+// A slot with no sample (a gap in a strip chart) is an empty cell.
+QString Number(double v) { return std::isfinite(v) ? QString::number(v, 'g', 12) : QString(); }
 
 QString AxisName(const QCPAxis *axis, const char *fallback) {
     return axis->label().isEmpty() ? QLatin1String(fallback) : axis->label();

@@ -41,6 +41,15 @@ void RunModalPass() {
     inPass = false;
 }
 
+// Without a pass the timer stays off: a dialog left open for an hour should
+// not wake the program 500 times a second for nothing.
+void UpdatePassTimer() {
+    if (!passTimer) return;
+    const bool due = modalDepth > 0 && modalPass;
+    if (due && !passTimer->isActive()) passTimer->start();
+    if (!due) passTimer->stop();
+}
+
 std::unordered_map<std::string, CtrlCallbackPtr> &CtrlCallbacks() {
     static std::unordered_map<std::string, CtrlCallbackPtr> table;
     return table;
@@ -123,11 +132,13 @@ CallbackScope::CallbackScope() { ++callbackDepth; }
 CallbackScope::~CallbackScope() { --callbackDepth; }
 
 ModalScope::ModalScope() {
-    if (modalDepth++ == 0 && passTimer) passTimer->start();
+    ++modalDepth;
+    UpdatePassTimer();
 }
 
 ModalScope::~ModalScope() {
-    if (--modalDepth == 0 && passTimer) passTimer->stop();
+    --modalDepth;
+    UpdatePassTimer();
 }
 
 }  // namespace kvexui
@@ -136,7 +147,10 @@ using namespace kvexui;
 
 void SetControlEventObserver(ControlEventObserverPtr observer) { controlObserver = observer; }
 
-void SetModalPass(ModalPassPtr pass) { modalPass = pass; }
+void SetModalPass(ModalPassPtr pass) {
+    modalPass = pass;
+    UpdatePassTimer();
+}
 
 void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn) {
     if (name) CtrlCallbacks()[name] = fn;
