@@ -327,7 +327,7 @@ TEST_F(Drawing, StripChartKeepsAHundredSamplesOfFiveTraces) {
     GetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NUM_TRACES, &traces);
     GetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_POINTS_PER_SCREEN, &points);
     EXPECT_EQ(5, traces);
-    EXPECT_EQ(101, points);
+    EXPECT_EQ(100, points) << "no point of the frame before at the left edge";
     int colour = 0;
     GetTraceAttribute(pHandle, PANEL_StripChartRaw, 3, ATTR_TRACE_COLOR, &colour);
     EXPECT_EQ(0x000000, colour);

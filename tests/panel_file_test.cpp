@@ -153,6 +153,7 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"PANEL.RBTRam", "CC_RBTRam"},
         {"PANEL.RBTEeprom", "CC_RBTEeprom"},
         {"PANEL.RBTFile", "CC_RBTFile"},
+        {"PANEL.BTNStatusLog", "CC_BTNStatusLog"},
         {"PANEL.NEDITeachA", "CC_NEDITeachA"},
         {"PANEL.NEDITeachB", "CC_NEDITeachB"},
         {"PANEL.TOGGBTN_Recorder", "CC_TOGGBTN_Recorder"},

@@ -97,7 +97,7 @@ TEST(Ports, ADeviceThatVanishesAndComesBackIsReconnected) {
     EXPECT_TRUE(PumpUntil([] { return LinkReady(); }, 5.0)) << KVexApp::Status();
     EXPECT_EQ(KVexApp::Status().rfind("Reconnected to COM 1", 0), 0u) << KVexApp::Status();
     EXPECT_GE(sensor.commandCount(kvexsim::kHardware), 1);
-    EXPECT_NE(LinkState().find("Connected: " + link + ", K-VEX sensor simulator"),
+    EXPECT_NE(LinkState().find("Stopped: connected to " + link + ", K-VEX sensor simulator"),
               std::string::npos)
         << LinkState();
 
@@ -112,11 +112,13 @@ TEST(Ports, TheIndicatorTellsNoSensorConnectedAndTheLinkFigureOfAMode) {
     {
         KVexApp app(mute);
         ASSERT_TRUE(app.Start(true));
-        EXPECT_EQ(LinkState().rfind("\xE2\x97\x8F No sensor on /dev/", 0), 0u) << LinkState();
+        EXPECT_EQ(LinkState().rfind("\xE2\x97\x8F No data: no sensor on /dev/", 0), 0u)
+            << LinkState();
     }
     KVexApp app;
     ASSERT_TRUE(app.Start(true));
-    EXPECT_NE(LinkState().find("Connected: " + app.sensor().devicePath()), std::string::npos)
+    EXPECT_NE(LinkState().find("Stopped: connected to " + app.sensor().devicePath()),
+              std::string::npos)
         << LinkState();
     // A second of run mode: exchanges per second, nothing lost.
     PostDelayedCall(
@@ -125,7 +127,10 @@ TEST(Ports, TheIndicatorTellsNoSensorConnectedAndTheLinkFigureOfAMode) {
     const std::string figure = LinkState();
     EXPECT_NE(figure.find(" exchanges/s, 0 time-outs, 0 bytes discarded"), std::string::npos)
         << figure;
-    const double rate = std::stod(figure.substr(figure.find(": ") + 2));
+    EXPECT_NE(figure.find("Stopped: " + app.sensor().devicePath() + ", last run "),
+              std::string::npos)
+        << figure;
+    const double rate = std::stod(figure.substr(figure.find("last run ") + 9));
     EXPECT_GT(rate, 10.0) << figure;
 }
 

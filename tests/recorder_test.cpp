@@ -156,8 +156,9 @@ TEST_F(Recorder, TwentySamplesAtIntervalZeroMatchTheFormatByteForByte) {
     EXPECT_EQ(20, KVexApp::U16(panelPopUp, POPUP_RecCounter));
     EXPECT_EQ("DATA-RECORDER", Log());
     EXPECT_EQ(0, KVexApp::Attr(pHandle, PANEL_CmdButton13, ATTR_DIMMED));
-    EXPECT_EQ(1, KVexApp::Attr(pHandle, PANEL_CmdButton11, ATTR_DIMMED))
-        << "only the stop buttons undim Video and Get";
+    EXPECT_EQ(0, KVexApp::Attr(pHandle, PANEL_CmdButton11, ATTR_DIMMED))
+        << "a recording that ended by itself gives back Video and Get too";
+    EXPECT_EQ(0, KVexApp::Attr(pHandle, PANEL_CmdButton4, ATTR_DIMMED));
 }
 
 TEST_F(Recorder, ZeroSamplesWritesTheHeaderOnly) {

@@ -182,7 +182,8 @@ TEST(Transfer, SendToRamWritesThePanelWordsAndReadsThemBack) {
     EXPECT_EQ(77, app.sensor().ram(0)[5]);
     EXPECT_EQ(8192, app.sensor().ram(1)[11]) << "4.5 as 8192 low half";
     EXPECT_EQ(1, app.sensor().ram(1)[12]) << "and 1 high half";
-    EXPECT_EQ("Line Ok!", app.Status());
+    EXPECT_EQ("Line Ok! - Sent to RAM: 30 of 30 words confirmed", app.Status());
+    EXPECT_STREQ("Line Ok!", szStatus);
 }
 
 TEST(Transfer, SendThatTheSensorDidNotTakeIsReportedAndThePanelsStay) {
@@ -196,9 +197,15 @@ TEST(Transfer, SendThatTheSensorDidNotTakeIsReportedAndThePanelsStay) {
     SetCtrlVal(pHandle, PANEL_NEDITeachA, 1111);
     SetCtrlVal(pHandle, PANEL_NEDITeachB, 2222);
     KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
-    EXPECT_EQ("Send to EEPROM failed: 2 of 30 words differ!", app.Status());
-    EXPECT_EQ(1111, KVexApp::U16(pHandle, PANEL_NEDITeachA));
-    EXPECT_EQ(2222, parameter[PW_TEACH_B]) << "the read-back is no Get";
+    EXPECT_EQ(
+        "Send to EEPROM failed: 2 of 30 words differ! (frame 0 word 2; frame 1 word 2); "
+        "the sensor's words are in use",
+        app.Status());
+    EXPECT_EQ(0xC00000, KVexApp::Attr(pHandle, PANEL_StatusLine, ATTR_TEXT_COLOR)) << "an error";
+    EXPECT_EQ(1111, KVexApp::U16(pHandle, PANEL_NEDITeachA)) << "the operator's values stay";
+    EXPECT_EQ(2100, parameter[PW_TEACH_B]) << "but the program measures with the sensor's";
+    EXPECT_EQ(0xFFE08A, KVexApp::Attr(pHandle, PANEL_NEDITeachA, ATTR_TEXT_BGCOLOR))
+        << "marked as not sent";
 
     f.ignoreWrites = false;
     f.silent = true;
