@@ -448,8 +448,7 @@ void ShowLinkState() {
             std::snprintf(text, sizeof text, "\xE2\x97\x8F Running: %s, %s", device, counts);
             colour = kStateGreen;
         } else {
-            std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: %s, last run %s", device,
-                          counts);
+            std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: %s, %s", device, counts);
         }
     } else {
         std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: connected to %s, %s", device,
