@@ -82,8 +82,17 @@ int PushGETRAW() {
     FlushQueues();
     parameter[PW_COMMAND] = CMD_RAW_VALUES;
     parameter[PW_SUBARG] = 0;
-    if (SendRequest(com, parameter[PW_COMMAND], parameter[PW_SUBARG], pp) == FRAME_BYTES)
+    const int written = SendRequest(com, parameter[PW_COMMAND], parameter[PW_SUBARG], pp);
+    if (written == FRAME_BYTES) {
         ShowText("Line Ok!");
+    } else if (written < 0 && !line_lost) {
+        // Nothing went out (no port open): no reply can come, and no time-out
+        // should be blamed on the sensor.
+        ShowText(ComErrorText(written));
+        stop_flag = 1;
+        ShowDisplaysStale();
+        return 0;
+    }
     graph_flag = 0;
     // The receiver takes nothing but a raw-values reply here.
     const int result = AwaitReply(TIMEOUT);
@@ -202,6 +211,9 @@ bool VideoCycle() {
     if (raw == 0) return false;
     if (raw < 0) return true;
     CopyPPtoRAWVars();
+    // A stop seen in the raw wait (it may have come while the last cycle
+    // drew) ends the mode here, not after four more blocks.
+    if (stop_flag != 0) return true;
     RemoveRxNotification(com);
     FlushQueues();
     const bool all = ReadData64(0, 1) && ReadData64(64, 1) && ReadData64(0, 0) && ReadData64(64, 0);

@@ -136,6 +136,12 @@ int CheckComLine(int port) {
         pp[0] = FrameWord(szReadBuf);
         SetStatus("Echo Check - Line Ok!");
         result = 1;
+    } else if (!line_lost && DroppedReplyCommand() >= 0) {
+        // The sync word was right: the reply answered another request.
+        char text[72];
+        std::snprintf(text, sizeof text, "read error - reply to command %d, not to the line check!",
+                      DroppedReplyCommand());
+        SetStatus(text);
     } else if (!line_lost && ReceivedBytes() > before) {
         SetStatus("read error - not sync byte 0xAA!");
     }
@@ -163,7 +169,8 @@ void InitRS232(int port) {
         return;
     }
     Delay(0.1);
-    if (GetHARDWAREInfo() == 0) {
+    // A line lost during a question keeps the text that says so.
+    if (GetHARDWAREInfo() == 0 && !line_lost) {
         SetStatus("Error reading HARDWARE-info!");
         NoteStartupFailure();
     }
@@ -171,11 +178,17 @@ void InitRS232(int port) {
         if (line_lost) return;
         Delay(0.1);
         PushGET(1, frame);
-        if (rx_flag == 0) NoteStartupFailure();
+        if (rx_flag == 0) {
+            // Frame 1's request could only be answered by frame 0's late reply.
+            NoteStartupFailure();
+            break;
+        }
     }
     if (line_lost) return;
     Delay(0.1);
-    if (GetVERSIONInfo() < 72) {
+    const bool firmware = GetVERSIONInfo() != 0;
+    if (line_lost) return;
+    if (!firmware) {
         SetStatus("Error reading firmware-info!");
         NoteStartupFailure();
     }

@@ -47,6 +47,7 @@ double g_frameOwedUntil[kCommands];  // a frame reply to that command may still 
 double g_rawOwedUntil = 0.0;         // raw bytes may still come
 double g_rawLastByte = 0.0;          // when bytes last came while raw bytes were owed
 int g_operations = 0;
+int g_droppedReplyCommand = -1;  // of a frame with the sync word dropped since the last request
 unsigned g_waitEpoch = 0;  // changed by AbandonWaits
 
 void ClearDebts() {
@@ -74,9 +75,20 @@ void SettleDebts(int count) {
     }
 }
 
+// A frame that opens with the sync word but was not taken: it answered
+// another request, which tells a wrong reply from a garbled line.
+void NoteDroppedReplies(int count) {
+    for (int at = 0; at + FRAME_BYTES <= g_rxLen && at < count; ++at)
+        if (g_rx[at] == 0x00 && g_rx[at + 1] == 0xAA) {
+            g_droppedReplyCommand = FrameWord(g_rx + at + 2);
+            return;
+        }
+}
+
 void Drop(int count) {
     if (count > g_rxLen) count = g_rxLen;
     if (count <= 0) return;
+    NoteDroppedReplies(count);
     SettleDebts(count);
     std::memmove(g_rx, g_rx + count, static_cast<std::size_t>(g_rxLen - count));
     g_rxLen -= count;
@@ -99,10 +111,37 @@ void GiveUp(bool silent) {
     }
 }
 
+// With no frame awaited, the bytes are looked through for the late replies
+// still owed: one that is whole settles its debt and is dropped; the start
+// of one is kept until the rest can be there, so that a reply that comes in
+// pieces on a paced line is seen whole. Everything else is dropped.
+void KeepOwedReplies(int port) {
+    const double now = Timer();
+    for (;;) {
+        int earliest = g_rxLen, settled = -1;
+        for (int c = 1; c < kCommands && settled < 0; ++c) {
+            if (g_frameOwedUntil[c] <= now) continue;
+            int keep = g_rxLen;
+            const int at = FindReply(g_rx, g_rxLen, static_cast<unsigned short>(c), &keep);
+            if (at >= 0) {
+                g_frameOwedUntil[c] = 0.0;
+                settled = at;
+            }
+            if (keep < earliest) earliest = keep;
+        }
+        if (settled < 0) {
+            Drop(earliest);
+            break;
+        }
+        Drop(settled + FRAME_BYTES);  // the late reply answers nothing now
+    }
+    if (g_rxLen > 0) SetRxNotifyCount(port, FRAME_BYTES - g_rxLen);
+}
+
 // The awaited reply goes to szReadBuf and pp; everything else is dropped.
 void MatchReply(int port) {
     if (!g_awaited.waiting || g_awaited.bytes != FRAME_BYTES) {
-        DropAll();
+        KeepOwedReplies(port);
         return;
     }
     int keep = 0;
@@ -161,6 +200,7 @@ void Arm(int port, unsigned short command) {
     g_awaited.bytes = bytes;
     g_awaited.waiting = bytes > 0;
     g_awaited.receivedBefore = g_received;
+    g_droppedReplyCommand = -1;
     rx_flag = 0;
 }
 
@@ -288,6 +328,7 @@ void ResetReceiver() {
 }
 
 long DiscardedBytes() { return g_discarded; }
+int DroppedReplyCommand() { return g_droppedReplyCommand; }
 long AcceptedReplies() { return g_accepted; }
 long ReceivedBytes() { return g_received; }
 

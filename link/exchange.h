@@ -50,6 +50,9 @@ void ResetReceiver();
 // Bytes taken in and bytes dropped by the receiver since the port was opened.
 long ReceivedBytes();
 long DiscardedBytes();
+// The command code of a whole frame with the sync word that was dropped since
+// the last request went out (it answered another request), or -1.
+int DroppedReplyCommand();
 // Replies that answered their request, since the program started.
 long AcceptedReplies();
 

@@ -66,20 +66,43 @@ InfoLines SensorInfoLines() {
     return {{kNoInfo, kBlankLine, kBlankLine}};
 }
 
-// A firmware text fills szStatus up to its first zero byte; a text without
-// one is cut to what the buffer holds.
-void TakeFirmwareText(int pcb) {
+// A firmware text fills szVersion and szStatus up to its first zero byte; a
+// text without one is cut to what the buffers hold.
+void TakeFirmwareText(int pcb, const unsigned char *bytes) {
     if (pcb == 0) {
         int words[36] = {};
-        for (int i = 0; i < 36; ++i) words[i] = ReplyWord(2 * i);
+        for (int i = 0; i < 36; ++i) words[i] = bytes[2 * i] << 8 | bytes[2 * i + 1];
         Fmt(szVersion, "%72c<%36i", words);
-        SetStatus(szVersion);
-        return;
+    } else {
+        std::memcpy(szVersion, bytes, sizeof szVersion - 1);
+        szVersion[sizeof szVersion - 1] = '\0';
     }
-    char text[73];
-    std::memcpy(text, szReadBuf, 72);
-    text[72] = '\0';
-    SetStatus(text);
+    SetStatus(szVersion);
+}
+
+// 72 bytes that read as a text: printable characters from the first on,
+// then nothing but zero bytes.
+bool LooksLikeText(const unsigned char *bytes) {
+    int i = 0;
+    while (i < FIRMWARE_BYTES && bytes[i] != 0 && (bytes[i] >= 0x20 && bytes[i] != 0x7F)) ++i;
+    if (i == 0) return false;
+    while (i < FIRMWARE_BYTES && bytes[i] == 0) ++i;
+    return i == FIRMWARE_BYTES;
+}
+
+// Where in n bytes the 72 of the firmware text lie: all of them when exactly
+// 72 came; among more, the one place where 72 bytes read as a text, and
+// nowhere when there is no such place or more than one. -1: no text.
+int FirmwareTextAt(int n, int pcb) {
+    if (n == FIRMWARE_BYTES) return 0;
+    if (n < FIRMWARE_BYTES || pcb == 0) return -1;
+    int found = -1;
+    for (int at = 0; at + FIRMWARE_BYTES <= n; ++at) {
+        if (!LooksLikeText(szReadBuf + at)) continue;
+        if (found >= 0) return -1;
+        found = at;
+    }
+    return found;
 }
 
 }  // namespace
@@ -121,12 +144,16 @@ int GetVERSIONInfo() {
     szVersion[0] = '\0';
     const int count = n < 0 ? 0 : (n > 1024 ? 1024 : n);
     nBytesR = ComRd(com, reinterpret_cast<char *>(szReadBuf), count);
-    if (nBytesR == FIRMWARE_BYTES) TakeFirmwareText(pcbtype);
+    // Stray bytes around the text, or a reply of another length, never let
+    // another text stand for the sensor's firmware.
+    const int at = FirmwareTextAt(nBytesR, pcbtype);
+    if (at >= 0) TakeFirmwareText(pcbtype, szReadBuf + at);
+    const bool text = at >= 0 && szVersion[0] != '\0';
 
     InstallRxNotification(com);
     FlushInput(com);
     FlushOutQ(com);
     rx_flag = 0;
     ShowStatus();
-    return n < 0 ? 0 : n;
+    return text ? FIRMWARE_BYTES : 0;
 }

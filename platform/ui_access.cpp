@@ -83,9 +83,20 @@ class ButtonAccess : public QAccessibleWidget {
         return {pressAction()};
     }
 
+    // As with Qt's own buttons, the action returns at once and the click
+    // follows from the event loop: a button that starts a measuring loop
+    // never holds the screen reader waiting until the loop ends.
     void doAction(const QString &name) override {
         if (name != pressAction() && name != toggleAction()) return;
-        if (Control *c = ControlOf(widget())) ActivateControl(*c);
+        const Control *c = ControlOf(widget());
+        if (!c) return;
+        const int panel = c->panel, id = c->id;
+        QMetaObject::invokeMethod(
+            qApp,
+            [panel, id] {
+                if (Control *target = FindControl(panel, id)) ActivateControl(*target);
+            },
+            Qt::QueuedConnection);
     }
 
     QStringList keyBindingsForAction(const QString &name) const override {

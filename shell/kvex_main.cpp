@@ -327,13 +327,58 @@ void ShowPortLostInRing() {
 
 namespace {
 
-// The device of the lost port, watched until it is back or the operator
-// chooses a port; a newer watch makes an older one end.
+// The device of the lost port, watched until a sensor answers on it again or
+// the operator chooses a port; a newer watch makes an older one end. What the
+// lost sensor said of itself tells whether the one that answers is the same.
 char lostDevice[260];
 std::intptr_t reconnectWatch = 0;
+char lostIdentity[200];
+bool reconnectTold = false;  // the first failed attempt said so; the others are quiet
 
+void SensorIdentity(char *out, std::size_t size) {
+    std::snprintf(out, size, "%u/%u/%u/%u/%u/%u|%s", ccdtype, ccdmaxpixel, pcbtype, ccdvirtpixel,
+                  softversion, refdistance, szVersion);
+}
+
+void KeepQuiet(const char *) {}
+
+// One attempt: the start-up questions on the device, with their texts held
+// back, since they would repeat once a second while no sensor answers.
+bool TryReconnect(const char *device) {
+    void (*status)(const char *) = link_display.status;
+    link_display.status = KeepQuiet;
+    CloseCom(com);
+    InitRS232(com);
+    link_display.status = status;
+    if (!LinkReady()) {
+        if (!reconnectTold) {
+            char text[400];
+            std::snprintf(text, sizeof text,
+                          "COM %d (%s) is back, no sensor answers yet: %s - trying again", com,
+                          device, szStatus);
+            ShowText(text);
+            reconnectTold = true;
+        }
+        return false;
+    }
+    NoteLinkOpened();
+    FillComPortRing();
+    char identity[200], text[400];
+    SensorIdentity(identity, sizeof identity);
+    if (std::strcmp(identity, lostIdentity) == 0)
+        std::snprintf(text, sizeof text, "Reconnected to COM %d (%s)", com, device);
+    else
+        std::snprintf(text, sizeof text, "Another sensor on COM %d (%s): %s", com, device,
+                      sensorFirmware);
+    ShowStatusText(text);
+    return true;
+}
+
+// Looks once a second until a sensor answers the start-up questions on the
+// lost device: it may come back busy (another program holds it for a while)
+// or silent (a sensor still starting), and either may last.
 void WatchForLostDevice(void *watch) {
-    if (reinterpret_cast<std::intptr_t>(watch) != reconnectWatch || !line_lost) return;
+    if (reinterpret_cast<std::intptr_t>(watch) != reconnectWatch) return;
     char device[260] = "";
     GetComPortDevice(com, device, sizeof device);
     const bool back =
@@ -342,17 +387,10 @@ void WatchForLostDevice(void *watch) {
         PostDelayedCall(1.0, WatchForLostDevice, watch);
         return;
     }
-    CloseCom(com);
-    InitRS232(com);
-    NoteLinkOpened();
-    FillComPortRing();
-    char text[400];
-    if (LinkReady())
-        std::snprintf(text, sizeof text, "Reconnected to COM %d (%s)", com, device);
-    else
-        std::snprintf(text, sizeof text, "COM %d (%s) is back: %s", com, device, szStatus);
-    ShowStatusText(text);
+    const bool done = TryReconnect(device);
     EndLinkOperation();
+    if (!done && reinterpret_cast<std::intptr_t>(watch) == reconnectWatch)
+        PostDelayedCall(1.0, WatchForLostDevice, watch);
 }
 
 }  // namespace
@@ -462,7 +500,7 @@ void ShowLinkState() {
 void NoteLinkOpened() {
     ReadLinkDevice();
     sensorFirmware[0] = '\0';
-    if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szStatus);
+    if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szVersion);
     figure = LinkFigure{};
     ShowLinkState();
     ShowDisplaysStale();  // whatever was shown came from the link before
@@ -522,6 +560,8 @@ void OnLineLost() {
     ReadLinkDevice();
     static_assert(sizeof lostDevice == sizeof linkDevice);
     std::memcpy(lostDevice, linkDevice, sizeof lostDevice);
+    SensorIdentity(lostIdentity, sizeof lostIdentity);
+    reconnectTold = false;
     // The adapter may come back (cable plugged in again): look once a second.
     PostDelayedCall(1.0, WatchForLostDevice, reinterpret_cast<void *>(++reconnectWatch));
     char text[120];

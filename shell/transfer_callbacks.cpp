@@ -11,14 +11,16 @@
 #include "rs232.h"
 #include "ui.h"
 
+// A first frame that did not come ends the get: the second request could
+// only be answered by the first one's late reply, and the panels stay as
+// they were.
 bool GetParameterFrames() {
-    bool answered = true;
-    for (unsigned short frame : {0, 1}) {
-        if (frame == 1) Delay(0.1);
-        PushGET(static_cast<unsigned short>(target), frame);
-        answered = answered && rx_flag == 1 && !line_lost;
-    }
-    return answered;
+    const bool fromSensor = target != 3;
+    PushGET(static_cast<unsigned short>(target), 0);
+    if (fromSensor && (rx_flag != 1 || line_lost)) return false;
+    Delay(0.1);
+    PushGET(static_cast<unsigned short>(target), 1);
+    return !fromSensor || (rx_flag == 1 && !line_lost);
 }
 
 int CC_BTNGet(int, int, int event, void *, int, int) {
@@ -197,11 +199,14 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
 
     const int result = AwaitReply(TIMEOUT);
     if (result == EXCHANGE_OK) {
-        // The sensor took the edge positions: read them back from RAM.
+        // The sensor took the edge positions: read them back from RAM,
+        // frame 1 only when frame 0 came.
         PushGET(1, 0);
         Delay(0.1);
-        PushGET(1, 1);
-        Delay(0.1);
+        if (rx_flag == 1 && !line_lost) {
+            PushGET(1, 1);
+            Delay(0.1);
+        }
         if (rx_flag == 1 && !line_lost) {
             char text[200];
             std::snprintf(text, sizeof text, "%s - Taught: teach A %u, teach B %u", szStatus,

@@ -153,6 +153,7 @@ TEST_F(Operator, ActionsKeysAndEnterDoWhatAClickDoes) {
     // Toggle through the accessibility interface: the recorder appears.
     QAccessibleInterface *recorder = Access(pHandle, PANEL_TOGGBTN_Recorder);
     recorder->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    KVexApp::Pump(0.05);  // the click follows the action's return
     EXPECT_EQ(KVexApp::U16(pHandle, PANEL_TOGGBTN_Recorder), 1);
     EXPECT_TRUE(UiPanelWidget(panelPopUp)->isVisible());
 
@@ -161,11 +162,13 @@ TEST_F(Operator, ActionsKeysAndEnterDoWhatAClickDoes) {
     Access(pHandle, PANEL_TOGGBTN_Para2)
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::pressAction());
+    KVexApp::Pump(0.05);
     EXPECT_TRUE(UiPanelWidget(pPara2)->isVisible());
     stop_flag = 0;
     Access(pHandle, PANEL_BTNStop)
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::pressAction());
+    KVexApp::Pump(0.15);
     EXPECT_EQ(stop_flag, 1);
 
     // Keys: Esc stops, Ctrl+R toggles the recorder back, Enter on a
@@ -187,6 +190,22 @@ TEST_F(Operator, ActionsKeysAndEnterDoWhatAClickDoes) {
     QTest::keyClick(window, Qt::Key_Escape);
     EXPECT_EQ(stop_flag, 0);
     SetCtrlAttribute(pHandle, PANEL_BTNStop, ATTR_DIMMED, 0);
+}
+
+// A screen reader's press on Run returns before run mode's first reply; the
+// mode then runs from the event loop as after a click.
+TEST_F(Operator, PressingRunThroughTheScreenReaderReturnsAtOnce) {
+    app.sensor().clearRequests();
+    const double t0 = Timer();
+    Access(pHandle, PANEL_BTNRun)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+    EXPECT_LT(Timer() - t0, 0.5);
+    EXPECT_EQ(app.sensor().commandCount(8), 0) << "no request went out inside the action";
+    EXPECT_EQ(stop_flag, 1);
+    QTimer::singleShot(800, [] { RequestStop(); });
+    KVexApp::Pump(1.5);
+    EXPECT_GT(app.sensor().commandCount(8), 5) << "run mode ran after the action returned";
+    EXPECT_EQ(stop_flag, 1);
 }
 
 TEST_F(Operator, TabFollowsTheLayoutAndTooltipsExplain) {

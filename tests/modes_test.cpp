@@ -178,7 +178,9 @@ TEST(VideoMode, BlocksWithBytesToSpareAreDroppedWhole) {
     KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
     for (unsigned short v : adcbufA) ASSERT_EQ(7, v) << "nothing of a 138-byte block is stored";
     EXPECT_GT(app.sensor().commandCount(8), 2) << "each cycle fails its first block and goes on";
-    EXPECT_EQ(app.sensor().commandCount(8), app.sensor().commandCount(9));
+    // The last cycle ends at its raw reply when the stop came by then.
+    EXPECT_GE(app.sensor().commandCount(8) - app.sensor().commandCount(9), 0);
+    EXPECT_LE(app.sensor().commandCount(8) - app.sensor().commandCount(9), 1);
 }
 
 TEST(MainPanel, StopWhileIdleUndimsTheButtonsAndWaits) {

@@ -144,8 +144,9 @@ TEST(Identification, FirmwareTextInBothEncodingsAndOfWrongLengths) {
         f.firmwareLength = 80;
         KVexApp app(SensorWith(f));
         ASSERT_TRUE(app.Start());
-        EXPECT_EQ("Parameter-frame received! - Line Ok!", app.Status())
-            << "too many bytes make no text and no error";
+        EXPECT_EQ("Error reading firmware-info!", app.Status())
+            << "no other text stands for the firmware";
+        EXPECT_FALSE(LinkReady());
     }
 }
 
