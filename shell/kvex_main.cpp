@@ -370,7 +370,8 @@ bool TryReconnect(const char *device) {
     else
         std::snprintf(text, sizeof text, "Another sensor on COM %d (%s): %s", com, device,
                       sensorFirmware);
-    ShowStatusText(text);
+    SetStatus(text);  // kept cut to its buffer; the status line shows it whole
+    ShowText(text);
     return true;
 }
 

@@ -111,6 +111,17 @@ void TakeSensorsWords(unsigned short readBack[2][FRAME_WORDS]) {
     ShowSensorLimits();
 }
 
+// A send that the line's loss cut off: in the EEPROM that may leave a set
+// that is neither the old one nor the new one, which the sensor would start
+// with from then on.
+int SendCutOff(bool eeprom) {
+    if (line_lost && eeprom)
+        ShowText(
+            "Line lost during the send to EEPROM: it may now hold a mix of old and new words - "
+            "send again once the line is back");
+    return -1;
+}
+
 }  // namespace
 
 int SendToSensor() {
@@ -121,7 +132,7 @@ int SendToSensor() {
     GetPanelValues();
     SendFrame(command, 0, "Sending Para-Frame 1 ...");
     Delay(0.1);
-    if (SendFrame(command, 1, nullptr) != FRAME_BYTES) return -1;
+    if (SendFrame(command, 1, nullptr) != FRAME_BYTES) return SendCutOff(eeprom);
 
     // The sensor says nothing to a write: only reading the words back shows
     // that they arrived.
@@ -133,7 +144,7 @@ int SendToSensor() {
         CountDifferingWords(eeprom ? CMD_READ_EEPROM : CMD_READ_RAM, readBack, differs);
     const char *memory = eeprom ? "EEPROM" : "RAM";
     char text[200];
-    if (line_lost) return -1;
+    if (line_lost) return SendCutOff(eeprom);
     if (differ == 0) {
         SetStatus("Line Ok!");
         std::snprintf(text, sizeof text, "Line Ok! - Sent to %s: 30 of 30 words confirmed", memory);

@@ -284,11 +284,13 @@ Reply SensorModel::shape(std::uint16_t command, std::vector<std::uint8_t> bytes)
         return reply;
     }
     if (faults_.silent) return reply;
+    if (faults_.everySecond && touched_++ % 2 == 1) return reply;
     if (!isRawReply(command) && bytes.size() == kFrameBytes) {
         if (faults_.wrongSync) putWord(&bytes[0], kWrongSync);
         if (faults_.replyCommand > 0)
             putWord(&bytes[2], static_cast<std::uint16_t>(faults_.replyCommand));
     }
+    if (command == kFirmware && faults_.firmwareNoText) std::fill(bytes.begin(), bytes.end(), 0);
     if (command == kFirmware)
         bytes.resize(static_cast<std::size_t>(
                          std::clamp(faults_.firmwareLength, 0, static_cast<int>(kMaxReplyBytes))),

@@ -106,6 +106,7 @@ class SensorModel {
     std::uint16_t measurements_ = 0;
     std::array<std::uint16_t, kSamples> history_{};  // channel 2: the last measured values
     std::mt19937 garbageRng_;
+    unsigned long touched_ = 0;  // requests the faults touched, for everySecond
 };
 
 }  // namespace kvexsim

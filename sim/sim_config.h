@@ -65,6 +65,8 @@ struct Faults {
     bool garbage = false;       // a few random bytes follow each reply after a pause
     double lateSeconds = 0.0;   // delay before each reply
     int firmwareLength = static_cast<int>(kFirmwareBytes);  // bytes of the command-7 reply
+    bool firmwareNoText = false;  // the command-7 reply has its bytes, all of them zero
+    bool everySecond = false;     // only the first, third, fifth ... request is answered
     int onlyCommand = 0;  // > 0: the faults above touch only replies to this code
 
     bool appliesTo(std::uint16_t command) const {

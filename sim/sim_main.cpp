@@ -29,6 +29,8 @@ const char kUsage[] =
     "  --garbage            a few random bytes follow every reply\n"
     "  --leading N          N random bytes go out before every reply\n"
     "  --ignore-writes      parameter frames sent to RAM or EEPROM are not stored\n"
+    "  --every-second       only every second request is answered\n"
+    "  --firmware-no-text   the firmware reply has its 72 bytes, all zero\n"
     "  --late SECONDS       wait before every reply\n"
     "  --latency SECONDS    the sensor's processing time before it answers (0.0015)\n"
     "  --only-command N     the faults above touch only replies to command N\n"
@@ -86,6 +88,10 @@ bool applyFlag(const std::string &opt, kvexsim::SimConfig &cfg) {
         f.garbage = true;
     else if (opt == "--ignore-writes")
         f.ignoreWrites = true;
+    else if (opt == "--every-second")
+        f.everySecond = true;
+    else if (opt == "--firmware-no-text")
+        f.firmwareNoText = true;
     else
         return false;
     return true;
