@@ -6,7 +6,7 @@
 // the medians are compared with the goals.
 //
 //   build/release/bin/process_bench [seconds per run, default 20] [runs, default 3]
-//                                   [scenarios, default run,video,fast,idle]
+//                                   [scenarios, default run,video,fast,idle,flood]
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -209,12 +209,13 @@ struct Figures {
 
 // One run: a sensor, a front-end in the given mode ("" for idle), measured
 // after the start-up has settled.
-Figures RunOnce(bool paced, const char *mode, double seconds) {
+Figures RunOnce(bool paced, const char *mode, double seconds, bool flood) {
     Figures f;
     // The sensor answers without a processing time of its own, so that the
     // line is the only limit besides the front-end.
     std::vector<std::string> simArgs = {g_bin + "/kvex-sensor-sim", "--latency", "0"};
     if (!paced) simArgs.push_back("--fast");
+    if (flood) simArgs.push_back("--flood");
     Child sim = Spawn(simArgs, {}, true);
     const std::string serving = ReadLine(sim.out, 5.0);
     const auto on = serving.find(" on ");
@@ -265,12 +266,12 @@ double Median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-Figures Medians(bool paced, const char *mode, double seconds, int runs) {
+Figures Medians(bool paced, const char *mode, double seconds, int runs, bool flood) {
     std::vector<double> rate, cpu, wake;
     Figures m;
     m.ok = true;
     for (int i = 0; i < runs; ++i) {
-        const Figures f = RunOnce(paced, mode, seconds);
+        const Figures f = RunOnce(paced, mode, seconds, flood);
         m.ok = m.ok && f.ok;
         rate.push_back(f.rate);
         cpu.push_back(f.cpu);
@@ -302,7 +303,7 @@ int main(int argc, char **argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 20.0;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     const std::string chosen =
-        argc > 3 ? std::string(",") + argv[3] + "," : ",run,video,fast,idle,";
+        argc > 3 ? std::string(",") + argv[3] + "," : ",run,video,fast,idle,flood,";
     const auto wanted = [&chosen](const char *name) {
         return chosen.find(std::string(",") + name + ",") != std::string::npos;
     };
@@ -315,11 +316,12 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
 
     // A scenario not chosen counts as passed and prints nothing.
-    const auto measure = [&](const char *key, bool paced, const char *mode, const char *title) {
+    const auto measure = [&](const char *key, bool paced, const char *mode, const char *title,
+                             bool flood = false) {
         Figures f;
         f.ok = true;
         if (!wanted(key)) return f;
-        f = Medians(paced, mode, seconds, runs);
+        f = Medians(paced, mode, seconds, runs, flood);
         Describe(title, f);
         return f;
     };
@@ -327,6 +329,9 @@ int main(int argc, char **argv) {
     const Figures video = measure("video", true, "video", "video mode, paced");
     const Figures fast = measure("fast", false, "run", "run mode, unpaced");
     const Figures idle = measure("idle", true, "", "idle, sensor attached");
+    // Random bytes at the line's full rate between the replies: discarding
+    // them may cost at most as much again as run mode itself.
+    const Figures flood = measure("flood", true, "run", "run mode, flooded", true);
 
     std::printf("\ngoals (measured / target):\n");
     if (wanted("run")) {
@@ -344,6 +349,11 @@ int main(int argc, char **argv) {
         Goal("idle: CPU of one core", 100.0 * idle.cpu, 0.1, false, "%");
         Goal("idle: wake-ups/s", idle.wakeups, 1.0, false, "/s");
     }
+    if (wanted("flood")) {
+        Goal("run mode, flooded: exchanges/s", flood.rate, 0.5 * kRunLimit, true, "/s");
+        Goal("run mode, flooded: CPU of one core", 100.0 * flood.cpu,
+             wanted("run") ? 2 * 100.0 * run.cpu : 6.0, false, "%");
+    }
     Stop(xvfb);
-    return run.ok && video.ok && fast.ok && idle.ok ? 0 : 1;
+    return run.ok && video.ok && fast.ok && idle.ok && flood.ok ? 0 : 1;
 }

@@ -18,6 +18,7 @@ constexpr std::size_t kPaceChunk = 1;
 constexpr double kGarbagePause = 0.003;  // between a reply and its garbage
 constexpr double kFinalSpinSeconds = 0.0003;
 constexpr int kPollMs = 20;
+constexpr int kFloodPollMs = 2;  // the flood goes out in pieces of about four bytes
 constexpr std::size_t kReadChunk = 512;
 
 std::chrono::steady_clock::duration toDuration(double seconds) {
@@ -101,7 +102,13 @@ bool SensorSim::waitForLine() {
 
 void SensorSim::readLine() {
     pollfd fds[2] = {{line_.masterFd(), POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-    if (poll(fds, 2, kPollMs) < 0) return;
+    bool flooding = false;
+    {
+        std::lock_guard lock(mutex_);
+        flooding = model_.faults().flood;
+    }
+    if (poll(fds, 2, flooding ? kFloodPollMs : kPollMs) < 0) return;
+    if (flooding) flood(now());
     if (fds[1].revents & POLLIN) {
         char drain[16];
         while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
@@ -131,7 +138,7 @@ void SensorSim::readLine() {
 void SensorSim::handle(const Frame &frame, double t) {
     Reply reply;
     double late = 0.0;
-    bool paced = true;
+    bool paced = true, flooding = false;
     double latency = 0.0;
     {
         std::lock_guard lock(mutex_);
@@ -142,6 +149,7 @@ void SensorSim::handle(const Frame &frame, double t) {
         late = f.appliesTo(getWord(&frame[2])) ? f.lateSeconds : 0.0;
         paced = config_.paced;
         latency = config_.latencySeconds;
+        flooding = f.flood;
     }
     changed_.notify_all();
     if (reply.empty()) return;
@@ -150,8 +158,14 @@ void SensorSim::handle(const Frame &frame, double t) {
     // The reply's times count from the request's, so that no wake-up of this
     // thread comes late twice.
     const double arrival = static_cast<double>(kFrameBytes) * kByteSeconds;
-    const Clock::time_point start =
-        started_ + toDuration(t + (paced ? arrival + latency : 0.0) + late);
+    const double startAt = t + (paced ? arrival + latency : 0.0) + late;
+    const Clock::time_point start = started_ + toDuration(startAt);
+    // While the request comes in, the sensor's own line is free: a flood
+    // fills it up to the reply.
+    for (double n = now(); flooding && n < startAt; n = now()) {
+        if (!pause(std::min(startAt - n, kFloodPollMs / 1000.0))) return;
+        flood(std::min(now(), startAt));
+    }
     if (!pauseUntil(start)) return;
     {
         std::lock_guard lock(mutex_);
@@ -159,6 +173,17 @@ void SensorSim::handle(const Frame &frame, double t) {
     }
     send(reply.bytes, paced, start);
     if (!reply.trailing.empty() && pause(kGarbagePause)) send(reply.trailing, paced, Clock::now());
+    lineFreeSince_ = now();
+}
+
+void SensorSim::flood(double t) {
+    if (lineFreeSince_ < t - 0.1) lineFreeSince_ = t - 0.1;
+    const auto due = static_cast<std::size_t>((t - lineFreeSince_) / kByteSeconds);
+    if (due == 0) return;
+    std::vector<std::uint8_t> bytes(std::min<std::size_t>(due, 256));
+    for (auto &b : bytes) b = static_cast<std::uint8_t>(floodRng_() & 0xFF);
+    line_.writeAll(bytes.data(), bytes.size());
+    lineFreeSince_ += static_cast<double>(bytes.size()) * kByteSeconds;
 }
 
 void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0) {

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +98,8 @@ class SensorSim {
     bool pause(double seconds);
     void wake();
     double now() const;
+    // Random bytes for the time since the line last carried something.
+    void flood(double t);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -114,6 +117,8 @@ class SensorSim {
     std::vector<RequestRecord> log_;
     std::array<int, 256> counts_{};
     std::size_t replies_ = 0;
+    double lineFreeSince_ = 0.0;  // the flood fills the line from here on
+    std::minstd_rand floodRng_{12345};
 };
 
 }  // namespace kvexsim

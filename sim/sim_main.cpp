@@ -30,6 +30,7 @@ const char kUsage[] =
     "  --leading N          N random bytes go out before every reply\n"
     "  --ignore-writes      parameter frames sent to RAM or EEPROM are not stored\n"
     "  --every-second       only every second request is answered\n"
+    "  --flood              random bytes at the line's full rate between replies\n"
     "  --firmware-no-text   the firmware reply has its 72 bytes, all zero\n"
     "  --late SECONDS       wait before every reply\n"
     "  --latency SECONDS    the sensor's processing time before it answers (0.0015)\n"
@@ -88,6 +89,8 @@ bool applyFlag(const std::string &opt, kvexsim::SimConfig &cfg) {
         f.garbage = true;
     else if (opt == "--ignore-writes")
         f.ignoreWrites = true;
+    else if (opt == "--flood")
+        f.flood = true;
     else if (opt == "--every-second")
         f.everySecond = true;
     else if (opt == "--firmware-no-text")
