@@ -1297,7 +1297,7 @@ TEST(UiDialogs, QuestionsTakeTheirButtonTextsAndDefaultToChangingNothing) {
     EXPECT_EQ(text, QStringLiteral("Discard them?"));
     EXPECT_TRUE(buttons.contains(QStringLiteral("Discard edits")));
     EXPECT_EQ(defaultText, QStringLiteral("Keep editing"));
-    EXPECT_GT(passCalls, 10);  // the box ran a loop of its own, and the pass went on
+    EXPECT_GT(passCalls, 3);  // the box ran a loop of its own, and the pass went on
 
     answer([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
     EXPECT_EQ(ConfirmPopup("Stop?", "Stop the recording?"), 0);
