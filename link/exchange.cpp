@@ -48,7 +48,7 @@ double g_rawOwedUntil = 0.0;         // raw bytes may still come
 double g_rawLastByte = 0.0;          // when bytes last came while raw bytes were owed
 int g_operations = 0;
 int g_droppedReplyCommand = -1;  // of a frame with the sync word dropped since the last request
-unsigned g_waitEpoch = 0;  // changed by AbandonWaits
+unsigned g_waitEpoch = 0;        // changed by AbandonWaits
 
 void ClearDebts() {
     for (double &until : g_frameOwedUntil) until = 0.0;

@@ -5,13 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
-#include <cmath>
 #include <QMessageBox>
 #include <QPainter>
 #include <QSaveFile>
 #include <QSvgGenerator>
 #include <QTextStream>
 #include <algorithm>
+#include <cmath>
 
 #include "ui_internal.h"
 #include "ui_testing.h"

@@ -68,7 +68,7 @@ struct Faults {
     bool firmwareNoText = false;  // the command-7 reply has its bytes, all of them zero
     bool everySecond = false;     // only the first, third, fifth ... request is answered
     bool flood = false;           // random bytes at the line's full rate between replies
-    int onlyCommand = 0;  // > 0: the faults above touch only replies to this code
+    int onlyCommand = 0;          // > 0: the faults above touch only replies to this code
 
     bool appliesTo(std::uint16_t command) const {
         return onlyCommand <= 0 || command == static_cast<std::uint16_t>(onlyCommand);

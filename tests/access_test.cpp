@@ -197,8 +197,9 @@ TEST_F(Operator, ActionsKeysAndEnterDoWhatAClickDoes) {
 TEST_F(Operator, PressingRunThroughTheScreenReaderReturnsAtOnce) {
     app.sensor().clearRequests();
     const double t0 = Timer();
-    Access(pHandle, PANEL_BTNRun)->actionInterface()->doAction(
-        QAccessibleActionInterface::pressAction());
+    Access(pHandle, PANEL_BTNRun)
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_LT(Timer() - t0, 0.5);
     EXPECT_EQ(app.sensor().commandCount(8), 0) << "no request went out inside the action";
     EXPECT_EQ(stop_flag, 1);
