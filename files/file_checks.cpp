@@ -217,6 +217,28 @@ bool FinishSafeSave(SafeSave &s, const char **why) {
     return true;
 }
 
+// "KVexRecord.dat" becomes "KVexRecord-2.dat", "-3", ... whichever is free.
+bool NextFreeName(const char *path, char *out, std::size_t size) {
+    const char *slash = std::strrchr(path, '/');
+    const char *dot = std::strrchr(path, '.');
+    const std::size_t end = (dot && (!slash || dot > slash)) ? dot - path : std::strlen(path);
+    // "KVexRecord-2" counts on from "KVexRecord", not to "KVexRecord-2-2".
+    std::size_t stem = end;
+    while (stem > 0 && path[stem - 1] >= '0' && path[stem - 1] <= '9') --stem;
+    if (stem < end && stem > 1 && path[stem - 1] == '-')
+        --stem;
+    else
+        stem = end;
+    struct stat st {};
+    for (int n = 2; n < 1000; ++n) {
+        const int len =
+            std::snprintf(out, size, "%.*s-%d%s", static_cast<int>(stem), path, n, path + end);
+        if (len < 0 || static_cast<std::size_t>(len) >= size) return false;
+        if (stat(out, &st) != 0) return true;
+    }
+    return false;
+}
+
 void AbandonSafeSave(SafeSave &s) {
     if (s.temporary[0]) std::remove(s.temporary);
     s.temporary[0] = '\0';

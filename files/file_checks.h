@@ -15,6 +15,9 @@ const char *ControlCharacterIn(const char *path);
 // FIFO", "it is a device", "it is a socket", "it is a folder"), or nullptr
 // when a regular file or nothing is there.
 const char *NotARegularFile(const char *path);
+// "KVexRecord.dat" becomes "KVexRecord-2.dat", "-3", ... the first name
+// that is free. False when none is (or the name grows too long).
+bool NextFreeName(const char *path, char *out, std::size_t size);
 // The reason for a failed read, write or open in the operator's words.
 const char *FileErrorText(int error);
 

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr int kValues = 30;
+char g_fault[64];  // why the last save or load failed
 
 // Reads at most PARAFILE_MAX_BYTES + 1 bytes: enough to tell an oversized
 // file. Only a regular file is opened, so a FIFO or a device never holds the
@@ -63,6 +64,7 @@ void SendParaToFile() {
             saved = FinishSafeSave(save, &why);
         }
     }
+    std::snprintf(g_fault, sizeof g_fault, "%s", saved ? "" : why);
     char text[72];
     if (saved) {
         FormatFileMessage(text, sizeof text, "Parameters saved: ", file_name);
@@ -86,6 +88,8 @@ int ReadParaFromFile() {
     return ReadParaFromPath(path);
 }
 
+const char *ParameterFileFault() { return g_fault; }
+
 int ReadParaFromPath(const char *path) {
     std::snprintf(file_name, sizeof file_name, "%s", path);
 
@@ -102,6 +106,7 @@ int ReadParaFromPath(const char *path) {
     else if (n >= 0)
         ok = ParseParameterText(text, static_cast<std::size_t>(n), words, why, sizeof why) == 1 &&
              RefuseWordsOutsideControls(words, why, sizeof why) == 0;
+    std::snprintf(g_fault, sizeof g_fault, "%s", ok ? "" : why);
     if (!ok) {
         char prefix[64];
         std::snprintf(prefix, sizeof prefix, "Not loaded, %s: ", why);

@@ -301,28 +301,6 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
     return g_rec.fault;
 }
 
-// "KVexRecord.dat" becomes "KVexRecord-2.dat", "-3", ... whichever is free.
-bool NextFreeName(const char *path, char *out) {
-    const char *slash = std::strrchr(path, '/');
-    const char *dot = std::strrchr(path, '.');
-    const std::size_t end = (dot && (!slash || dot > slash)) ? dot - path : std::strlen(path);
-    // "KVexRecord-2" counts on from "KVexRecord", not to "KVexRecord-2-2".
-    std::size_t stem = end;
-    while (stem > 0 && path[stem - 1] >= '0' && path[stem - 1] <= '9') --stem;
-    if (stem < end && stem > 1 && path[stem - 1] == '-')
-        --stem;
-    else
-        stem = end;
-    struct stat st {};
-    for (int n = 2; n < 1000; ++n) {
-        const int len =
-            std::snprintf(out, 260, "%.*s-%d%s", static_cast<int>(stem), path, n, path + end);
-        if (len >= 260) return false;
-        if (stat(out, &st) != 0) return true;
-    }
-    return false;
-}
-
 // Why a path cannot take a recording, or nullptr.
 const char *UnusableReason(const char *path) {
     if (path[0] == '\0') return "no file name";
@@ -359,6 +337,7 @@ bool ChooseRecordPath(char *path) {
         CopyPath(path, recfile_name);
     }
     if (const char *why = UnusableReason(path)) {
+        std::snprintf(g_outcome.why, sizeof g_outcome.why, "%s", why);
         char prefix[80];
         std::snprintf(prefix, sizeof prefix, "Cannot write record file (%s) ", why);
         char text[400];
@@ -370,7 +349,8 @@ bool ChooseRecordPath(char *path) {
     const bool confirmed = g_replaceConfirmed && !wasTyped;
     if (stat(path, &st) == 0 && st.st_size > 0 && !confirmed) {
         char free[260];
-        if (!NextFreeName(path, free)) {
+        if (!NextFreeName(path, free, sizeof free)) {
+            std::snprintf(g_outcome.why, sizeof g_outcome.why, "no free name beside it");
             ReportFileText("Cannot write record file: no free name beside the existing one");
             return false;
         }
