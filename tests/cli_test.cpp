@@ -341,12 +341,12 @@ TEST(CommandLine, AHeldPortNamesItsHolder) {
     holder.start("flock", {"--exclusive", port, "sleep", "30"});
     ASSERT_TRUE(holder.waitForStarted());
     QThread::msleep(300);
+    const QString pid = QString::number(holder.processId());
     const Finished r = Kvex({"info", "--port", port});
     holder.kill();
     holder.waitForFinished();
     EXPECT_EQ(r.code, 3);
-    EXPECT_TRUE(r.err.contains(port + " is in use by process " +
-                               QString::number(holder.processId()) + " (flock)"))
+    EXPECT_TRUE(r.err.contains(port + " is in use by process " + pid + " (flock)"))
         << r.err.toStdString();
     EXPECT_FALSE(r.err.contains("Cannot open port"));
 }
@@ -432,7 +432,7 @@ TEST(CommandLine, HelpExplainsEveryOptionAndStandardErrorIsTheVerbsOwn) {
         EXPECT_EQ(r.code, 0) << v.words.join(' ').toStdString();
         for (const QString &o : v.options) {
             // An option is explained: it starts a line of its own in the text.
-            EXPECT_TRUE(r.out.contains("\n  " + o) || o == "SIGINT" && r.out.contains(o))
+            EXPECT_TRUE(r.out.contains("\n  " + o) || (o == "SIGINT" && r.out.contains(o)))
                 << v.words.join(' ').toStdString() << " " << o.toStdString();
         }
         EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
