@@ -24,10 +24,10 @@ constexpr const char *kUsage =
     "  --start MODE     start run mode (run) or video mode (video) once the window is up\n"
     "  --help           show this text and exit\n"
     "  --version        show the version and exit\n\n"
-    "Without a window (kvex info --help tells more):\n"
-    "  kvex info --port DEVICE\n"
-    "  kvex params get|put --port DEVICE --memory ram|eeprom FILE\n"
-    "  kvex record --port DEVICE --samples N --interval S [--csv] FILE\n";
+    "Without a window (kvex VERB --help explains each):\n"
+    "  kvex info --port DEVICE [--quiet]\n"
+    "  kvex params get|put --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
+    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet] FILE\n";
 
 struct Options {
     bool simulate = false;
@@ -72,12 +72,19 @@ kvexsim::SimConfig DemoSensor() {
     return cfg;
 }
 
+void KeepToolkitQuiet(QtMsgType type, const QMessageLogContext &, const QString &message) {
+    if (type == QtFatalMsg) std::fprintf(stderr, "kvex: %s\n", message.toLocal8Bit().constData());
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     if (argc > 1 && IsKVexVerb(argv[1])) {
         // Unattended: no window is needed, and none may be there to use.
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // A script reads the verbs' standard error: the toolkit's own notes
+        // (such as a missing XDG_RUNTIME_DIR when run as root) stay off it.
+        qInstallMessageHandler(KeepToolkitQuiet);
         const int code = RunKVexVerb(argc, argv);
         CloseRunTime();
         return code;

@@ -2,10 +2,14 @@
 // in 10 characters, CR LF.
 #include "parafile.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "com232.h"
+#include "file_checks.h"
 #include "file_messages.h"
 #include "kvex_main.h"
 #include "ui.h"
@@ -13,15 +17,24 @@
 namespace {
 
 constexpr int kValues = 30;
+char g_fault[64];  // why the last save or load failed
 
-// Reads at most PARAFILE_MAX_BYTES + 1 bytes: enough to tell an oversized file.
-long ReadBounded(const char *path, char *buffer, std::size_t size) {
-    std::FILE *f = std::fopen(path, "rb");
-    if (!f) return -1;
-    const std::size_t n = std::fread(buffer, 1, size, f);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    return failed ? -1 : static_cast<long>(n);
+// Reads at most PARAFILE_MAX_BYTES + 1 bytes: enough to tell an oversized
+// file. Only a regular file is opened, so a FIFO or a device never holds the
+// program.
+long ReadBounded(const char *path, char *buffer, std::size_t size, const char **why) {
+    const int fd = OpenRegularFile(path, why);
+    if (fd < 0) return -1;
+    std::size_t n = 0;
+    while (n < size) {
+        const ssize_t got = ::read(fd, buffer + n, size - n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) *why = FileErrorText(errno);
+        if (got <= 0) break;
+        n += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    return *why ? -1 : static_cast<long>(n);
 }
 
 }  // namespace
@@ -36,17 +49,31 @@ void SendParaToFile() {
     CopyVarsToPP(1);
     for (int i = 0; i < 15; ++i) values[15 + i] = pp[i];
 
-    char temporary[280];
-    std::snprintf(temporary, sizeof temporary, "%s.tmp", file_name);
-    const bool saved =
-        ArrayToFile(temporary, values, VAL_UNSIGNED_INTEGER, kValues, 1, VAL_GROUPS_TOGETHER,
-                    VAL_GROUPS_AS_COLUMNS, VAL_CONST_WIDTH, 10, VAL_ASCII, VAL_TRUNCATE) == 0 &&
-        std::rename(temporary, file_name) == 0;
-    if (!saved) std::remove(temporary);
+    static SafeSave save;
+    const char *why = nullptr;
+    bool saved = BeginSafeSave(file_name, save, &why);
+    if (saved) {
+        errno = 0;
+        saved = ArrayToFile(save.temporary, values, VAL_UNSIGNED_INTEGER, kValues, 1,
+                            VAL_GROUPS_TOGETHER, VAL_GROUPS_AS_COLUMNS, VAL_CONST_WIDTH, 10,
+                            VAL_ASCII, VAL_TRUNCATE) == 0;
+        if (!saved) {
+            why = errno ? FileErrorText(errno) : "write failed";
+            AbandonSafeSave(save);
+        } else {
+            saved = FinishSafeSave(save, &why);
+        }
+    }
+    std::snprintf(g_fault, sizeof g_fault, "%s", saved ? "" : why);
     char text[72];
-    FormatFileMessage(text, sizeof text,
-                      saved ? "Parameters saved: " : "Cannot write parameter file ", file_name);
-    if (saved) RememberFolder("parameters/folder", file_name);
+    if (saved) {
+        FormatFileMessage(text, sizeof text, "Parameters saved: ", file_name);
+        RememberFolder("parameters/folder", file_name);
+    } else {
+        char prefix[72];
+        std::snprintf(prefix, sizeof prefix, "Cannot write parameter file (%s) ", why);
+        FormatFileMessage(text, sizeof text, prefix, file_name);
+    }
     ShowStatusText(text);
 }
 
@@ -61,18 +88,25 @@ int ReadParaFromFile() {
     return ReadParaFromPath(path);
 }
 
+const char *ParameterFileFault() { return g_fault; }
+
 int ReadParaFromPath(const char *path) {
     std::snprintf(file_name, sizeof file_name, "%s", path);
 
     static char text[PARAFILE_MAX_BYTES + 1];
-    const long n = ReadBounded(file_name, text, sizeof text);
+    const char *failure = nullptr;
+    const long n = ReadBounded(file_name, text, sizeof text, &failure);
     char why[48] = "cannot be read";
     unsigned short words[kValues];
     bool ok = false;
-    if (n > static_cast<long>(PARAFILE_MAX_BYTES))
+    if (failure)
+        std::snprintf(why, sizeof why, "%s", failure);
+    else if (n > static_cast<long>(PARAFILE_MAX_BYTES))
         std::snprintf(why, sizeof why, "too large for a parameter file");
     else if (n >= 0)
-        ok = ParseParameterText(text, static_cast<std::size_t>(n), words, why, sizeof why) == 1;
+        ok = ParseParameterText(text, static_cast<std::size_t>(n), words, why, sizeof why) == 1 &&
+             RefuseWordsOutsideControls(words, why, sizeof why) == 0;
+    std::snprintf(g_fault, sizeof g_fault, "%s", ok ? "" : why);
     if (!ok) {
         char prefix[64];
         std::snprintf(prefix, sizeof prefix, "Not loaded, %s: ", why);

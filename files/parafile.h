@@ -11,6 +11,8 @@ int ReadParaFromFile();
 // The same without the dialog: 1 with the words taken, 0 with the reason in
 // szStatus.
 int ReadParaFromPath(const char *path);
+// Why the last save or load failed, in a few words; "" when it went well.
+const char *ParameterFileFault();
 
 // The 30 words of a parameter file's text: numbers separated by white space
 // or commas, each a whole number from 0 to 65535. Returns 1 with the words

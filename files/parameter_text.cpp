@@ -26,6 +26,11 @@ bool LooksBinary(const char *text, std::size_t size) {
 
 int ParseParameterText(const char *text, std::size_t size, unsigned short *words, char *why,
                        std::size_t whySize) {
+    // Editors on some systems start a UTF-8 file with a byte-order mark.
+    if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        size -= 3;
+    }
     if (LooksBinary(text, size)) {
         std::snprintf(why, whySize, "not a text file");
         return 0;

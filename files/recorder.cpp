@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "com232.h"
 #include "exchange.h"
+#include "file_checks.h"
 #include "file_messages.h"
 #include "frame.h"
 #include "gui.h"
@@ -41,17 +43,27 @@ struct RecordFile {
     dev_t device = 0;
     ino_t inode = 0;
 
+    const char *why = nullptr;  // what went wrong, in the operator's words
+
     bool Create(const char *name) {
         path = name;
-        f = std::fopen(name, "wb");
+        const int fd = CreateRegularFile(name, &why);
+        if (fd < 0) return false;
+        f = fdopen(fd, "wb");
         struct stat st {};
-        if (!f || fstat(fileno(f), &st) != 0) return false;
+        if (!f || fstat(fileno(f), &st) != 0) {
+            why = FileErrorText(errno);
+            if (!f) close(fd);
+            return false;
+        }
         device = st.st_dev;
         inode = st.st_ino;
         return true;
     }
     bool Write(const char *bytes, std::size_t n) {
+        errno = 0;
         if (f && std::fwrite(bytes, 1, n, f) == n && std::fflush(f) == 0) return true;
+        why = errno ? FileErrorText(errno) : "write failed";
         CutToLastLine();
         return false;
     }
@@ -81,9 +93,10 @@ struct RecordFile {
 
 enum class FileFault { None, Write, Gone };
 
-// What the program last put into the Record file box: anything else there
-// was typed by the operator.
-char g_shownPath[260];
+// What the program last put into the Record file box, whole: anything else
+// there was typed by the operator.
+char g_shownText[320];
+constexpr const char *kNextHint = "(used by the next recording)";
 // The operator agreed in the dialog to replace the file at recfile_name.
 bool g_replaceConfirmed = false;
 // The file of the running recording; empty when none runs.
@@ -96,10 +109,22 @@ RecordingOutcome g_outcome;
 void CopyPath(char *to, const char *from) { std::snprintf(to, 260, "%s", from); }
 
 void ShowRecordPath(const char *path, bool forNextRecording) {
-    ResetTextBox(panelPopUp, POPUP_RecordFileName, path);
-    if (forNextRecording)
-        ReplaceTextBoxLine(panelPopUp, POPUP_RecordFileName, 1, "(used by the next recording)");
-    CopyPath(g_shownPath, path);
+    std::snprintf(g_shownText, sizeof g_shownText, "%s%s%s", path, forNextRecording ? "\n" : "",
+                  forNextRecording ? kNextHint : "");
+    ResetTextBox(panelPopUp, POPUP_RecordFileName, g_shownText);
+}
+
+// The box as the operator left it, when it is not what the program showed.
+bool TypedRecordPath(char *typed, std::size_t size) {
+    char all[600] = "";
+    GetCtrlVal(panelPopUp, POPUP_RecordFileName, all, sizeof all);
+    if (std::strcmp(all, g_shownText) == 0) return false;
+    // An edit of the name above the hint leaves the hint standing below it.
+    const std::size_t len = std::strlen(all), hint = std::strlen(kNextHint);
+    if (len > hint && all[len - hint - 1] == '\n' && std::strcmp(all + len - hint, kNextHint) == 0)
+        all[len - hint - 1] = '\0';
+    std::snprintf(typed, size, "%s", all);
+    return true;
 }
 
 unsigned short WholeSeconds(double t) {
@@ -176,12 +201,16 @@ void ReportFileText(const char *text) {
     SetRecorderLog(log, kWhite, kRed);
 }
 
-void ReportFileFault(FileFault fault, const char *path) {
+// The cause and what the file holds, so the operator knows what is left.
+void ReportFileFault(FileFault fault, const char *why, unsigned samples, const char *path) {
+    char prefix[120];
+    if (fault == FileFault::Gone)
+        std::snprintf(prefix, sizeof prefix, "Record file gone, recording stopped: ");
+    else
+        std::snprintf(prefix, sizeof prefix, "Cannot write record file (%s), %u sample%s kept: ",
+                      why ? why : "write failed", samples, samples == 1 ? "" : "s");
     char text[400];
-    FormatFileMessage(text, sizeof text,
-                      fault == FileFault::Gone ? "Record file gone, recording stopped: "
-                                               : "Cannot write record file ",
-                      path);
+    FormatFileMessage(text, sizeof text, prefix, path);
     ReportFileText(text);
 }
 
@@ -272,33 +301,12 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
     return g_rec.fault;
 }
 
-// "KVexRecord.dat" becomes "KVexRecord-2.dat", "-3", ... whichever is free.
-bool NextFreeName(const char *path, char *out) {
-    const char *slash = std::strrchr(path, '/');
-    const char *dot = std::strrchr(path, '.');
-    const std::size_t end = (dot && (!slash || dot > slash)) ? dot - path : std::strlen(path);
-    // "KVexRecord-2" counts on from "KVexRecord", not to "KVexRecord-2-2".
-    std::size_t stem = end;
-    while (stem > 0 && path[stem - 1] >= '0' && path[stem - 1] <= '9') --stem;
-    if (stem < end && stem > 1 && path[stem - 1] == '-')
-        --stem;
-    else
-        stem = end;
-    struct stat st {};
-    for (int n = 2; n < 1000; ++n) {
-        const int len =
-            std::snprintf(out, 260, "%.*s-%d%s", static_cast<int>(stem), path, n, path + end);
-        if (len >= 260) return false;
-        if (stat(out, &st) != 0) return true;
-    }
-    return false;
-}
-
 // Why a path cannot take a recording, or nullptr.
 const char *UnusableReason(const char *path) {
     if (path[0] == '\0') return "no file name";
+    if (const char *why = ControlCharacterIn(path)) return why;
+    if (const char *why = NotARegularFile(path)) return why;
     struct stat st {};
-    if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
     char folder[260];
     CopyPath(folder, path);
     char *slash = std::strrchr(folder, '/');
@@ -319,8 +327,7 @@ const char *UnusableReason(const char *path) {
 // shown, when no usable path is there.
 bool ChooseRecordPath(char *path) {
     char typed[260] = "";
-    GetTextBoxLine(panelPopUp, POPUP_RecordFileName, 0, typed, sizeof typed);
-    const bool wasTyped = std::strcmp(typed, g_shownPath) != 0;
+    const bool wasTyped = TypedRecordPath(typed, sizeof typed);
     if (wasTyped) {
         if (typed[0] != '\0' && typed[0] != '/')
             MakePathname(proj_dir, typed, path);
@@ -330,6 +337,7 @@ bool ChooseRecordPath(char *path) {
         CopyPath(path, recfile_name);
     }
     if (const char *why = UnusableReason(path)) {
+        std::snprintf(g_outcome.why, sizeof g_outcome.why, "%s", why);
         char prefix[80];
         std::snprintf(prefix, sizeof prefix, "Cannot write record file (%s) ", why);
         char text[400];
@@ -341,7 +349,8 @@ bool ChooseRecordPath(char *path) {
     const bool confirmed = g_replaceConfirmed && !wasTyped;
     if (stat(path, &st) == 0 && st.st_size > 0 && !confirmed) {
         char free[260];
-        if (!NextFreeName(path, free)) {
+        if (!NextFreeName(path, free, sizeof free)) {
+            std::snprintf(g_outcome.why, sizeof g_outcome.why, "no free name beside it");
             ReportFileText("Cannot write record file: no free name beside the existing one");
             return false;
         }
@@ -425,6 +434,12 @@ int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
 
 const RecordingOutcome &LastRecording() { return g_outcome; }
 
+void SetRecordFile(const char *path, bool replace) {
+    CopyPath(recfile_name, path);
+    g_replaceConfirmed = replace;
+    ShowRecordPath(recfile_name, g_recordingPath[0] != '\0');
+}
+
 int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     g_outcome = RecordingOutcome{};
@@ -448,6 +463,7 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     RecordFile file;
     FileFault fault = FileFault::Write;
     if (file.Create(g_recordingPath) && WriteHeader(file, interval, SetpointValue())) {
+        file.why = nullptr;
         parameter[PW_COMMAND] = CMD_RAW_VALUES;
         if (SendRawRequest() == FRAME_BYTES) ShowText("Line Ok!");
         fault = RecordLoop(file, samples, interval);
@@ -458,9 +474,16 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     EndMeasuringLoop();
     EndLinkOperation();
     g_outcome.fileFault = fault != FileFault::None;
-    if (fault != FileFault::None) ReportFileFault(fault, g_recordingPath);
+    if (fault == FileFault::Gone) file.why = "the file went away";
+    if (fault != FileFault::None) {
+        std::snprintf(g_outcome.why, sizeof g_outcome.why, "%s",
+                      file.why ? file.why : "write failed");
+        ReportFileFault(fault, file.why, g_outcome.samples, g_recordingPath);
+    }
     g_recordingPath[0] = '\0';
-    ShowRecordPath(recfile_name, false);
+    // A name typed while the recording ran waits in the box for the next one.
+    char typed[260];
+    if (!TypedRecordPath(typed, sizeof typed)) ShowRecordPath(recfile_name, false);
     return 0;
 }
 

@@ -12,8 +12,12 @@ struct RecordingOutcome {
     bool fileFault = false;  // the file could not be written or went away
     unsigned samples = 0;    // samples written
     char path[260] = "";     // the file they went to
+    char why[64] = "";       // what went wrong with the file
 };
 const RecordingOutcome &LastRecording();
+// The file of the next recording; replace lets it replace an existing file
+// (the operator agreed, or the command line was told to).
+void SetRecordFile(const char *path, bool replace);
 // Called after every sample written, when set (progress of unattended runs).
 extern void (*recordProgress)(unsigned done, unsigned wanted);
 // The record file at start-up: "KVexRecord.dat" in the program's folder, or in

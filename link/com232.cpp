@@ -72,6 +72,8 @@ const char *ComErrorText(int code) {
             return "No serial port found";
         case -7:
             return "Cannot open port";
+        case -8:
+            return "Port in use by another program";
         case -13:
             return "Invalid parameter";
         case -99:
@@ -154,6 +156,13 @@ void InitRS232(int port) {
     g_startupFailure[0] = '\0';
     g_linkReady = false;
     const int opened = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    char holder[48];
+    if (opened == kComPortInUse && GetComPortHolder(port, holder, sizeof holder)) {
+        char text[sizeof szStatus];
+        std::snprintf(text, sizeof text, "Port in use by %s", holder);
+        ShowStatusText(text);
+        return;
+    }
     if (opened < 0) {
         ShowStatusText(ComErrorText(opened));
         return;

@@ -47,6 +47,10 @@ uint32_t SetpointValue();  // words 32-33
 void SetWord32(int lowWord, uint32_t value);
 // Words beyond what the sensor can mean are put back to safe values.
 void LimitParameterWords();
+// The greatest value LimitParameterWords leaves in the word (0xFFFF: any).
+unsigned short ParameterWordBound(int word);
+// The word of the parameter block that word i of a frame travels in.
+int ParameterWordOfFrame(unsigned short frame, int i);
 
 // ---------------------------------------------------------------- sensor identity
 extern unsigned short ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel, ccdsubpixel,

@@ -59,6 +59,14 @@ void LimitParameterWords() {
     }
 }
 
+unsigned short ParameterWordBound(int word) {
+    for (const Limit &l : kLimits)
+        if (l.word == word) return l.bound ? l.bound : ccdvirtpixel;
+    return 0xFFFF;
+}
+
+int ParameterWordOfFrame(unsigned short frame, int i) { return FrameWordIndex(frame, i); }
+
 void CopyVarsToPP(unsigned short frame) {
     for (int i = 0; i < 15; ++i) pp[i] = parameter[FrameWordIndex(frame, i)];
 }

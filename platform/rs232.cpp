@@ -14,10 +14,13 @@
 // way, and the port then waits for its next byte.
 #include "rs232.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,6 +31,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -382,10 +388,11 @@ int openErrorCode(int error) {
         case ENODEV:
         case ENXIO:
             return kComNoSerialPortFound;
-        case EACCES:
-        case EPERM:
         case EBUSY:
         case EWOULDBLOCK:
+            return kComPortInUse;
+        case EACCES:
+        case EPERM:
             return kComCannotOpenPort;
         case EISDIR:
         case ENOTTY:
@@ -498,6 +505,89 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
         return kComUnknownSystemError;
     }
     return 0;
+}
+
+namespace {
+
+// The process that holds a lock on the device, from the kernel's lock table:
+// "1: FLOCK  ADVISORY  WRITE 1234 00:19:7 0 EOF", the device and inode in
+// the sixth field.
+long LockHolder(const struct stat &device) {
+    std::FILE *locks = std::fopen("/proc/locks", "re");
+    if (!locks) return 0;
+    char line[256];
+    long holder = 0;
+    while (holder == 0 && std::fgets(line, sizeof line, locks)) {
+        char kind[16] = "", mode[16] = "";
+        long pid = 0;
+        unsigned major = 0, minor = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(line, "%*[^:]: %15s %*s %15s %ld %x:%x:%lu", kind, mode, &pid, &major,
+                        &minor, &inode) != 6)
+            continue;
+        if (inode == device.st_ino && major == ::major(device.st_dev) &&
+            minor == ::minor(device.st_dev) && pid != ::getpid())
+            holder = pid;
+    }
+    std::fclose(locks);
+    return holder;
+}
+
+// A device opened for one program alone (TIOCEXCL) has no lock to show: the
+// process is found among the open descriptors the system lets us see.
+long OpenerOf(const std::string &device) {
+    DIR *proc = ::opendir("/proc");
+    if (!proc) return 0;
+    long found = 0;
+    while (found == 0) {
+        const dirent *e = ::readdir(proc);
+        if (!e) break;
+        char *end = nullptr;
+        const long pid = std::strtol(e->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == ::getpid()) continue;
+        char fds[64];
+        std::snprintf(fds, sizeof fds, "/proc/%ld/fd", pid);
+        DIR *dir = ::opendir(fds);
+        if (!dir) continue;
+        while (const dirent *f = ::readdir(dir)) {
+            char link[96], target[512];
+            if (std::strlen(f->d_name) > 20) continue;  // descriptors are numbers
+            std::snprintf(link, sizeof link, "%s/%.20s", fds, f->d_name);
+            const ssize_t n = ::readlink(link, target, sizeof target - 1);
+            if (n <= 0) continue;
+            target[n] = '\0';
+            if (device == target) {
+                found = pid;
+                break;
+            }
+        }
+        ::closedir(dir);
+    }
+    ::closedir(proc);
+    return found;
+}
+
+}  // namespace
+
+int GetComPortHolder(int number, char *text, std::size_t size) {
+    if (!text || size == 0) return 0;
+    text[0] = '\0';
+    if (!validNumber(number)) return 0;
+    const std::string device = rs232::deviceForNumber(number);
+    char real[PATH_MAX];
+    struct stat st {};
+    if (device.empty() || !::realpath(device.c_str(), real) || ::stat(real, &st) != 0) return 0;
+    long pid = LockHolder(st);
+    if (pid == 0) pid = OpenerOf(real);
+    if (pid == 0) return 0;
+    char comm[64] = "", path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/comm", pid);
+    if (std::FILE *f = std::fopen(path, "re")) {
+        if (std::fgets(comm, sizeof comm, f)) comm[std::strcspn(comm, "\n")] = '\0';
+        std::fclose(f);
+    }
+    std::snprintf(text, size, comm[0] ? "process %ld (%s)" : "process %ld", pid, comm);
+    return 1;
 }
 
 int CloseCom(int port) {

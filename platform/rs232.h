@@ -9,7 +9,8 @@
 // of them; the sensor link turns them into the operator's texts:
 //   number below 1, above the port count, or naming no device   kComInvalidPortNumber
 //   the device does not exist (any more)                        kComNoSerialPortFound
-//   busy (open elsewhere, locked) or not permitted              kComCannotOpenPort
+//   held by another program (locked, or opened for it alone)     kComPortInUse
+//   not permitted                                               kComCannotOpenPort
 //   exists but takes no line settings (a file, /dev/null)       kComNotASerialPort
 //   baud rate, parity, data or stop bits, queue size out of range  kComInvalidParameter
 //   anything else                                               kComUnknownSystemError
@@ -23,7 +24,8 @@ enum {
     kComIoError = -4,
     kComNotASerialPort = -5,     // the device exists but is no serial line
     kComNoSerialPortFound = -6,  // the device named for the number is gone
-    kComCannotOpenPort = -7,     // busy, or not permitted
+    kComCannotOpenPort = -7,     // not permitted
+    kComPortInUse = -8,          // another program holds the device
     kComInvalidParameter = -13,
     kComTimeout = -99,
 };
@@ -51,6 +53,11 @@ int GetComPortDevice(int number, char *device, std::size_t size);
 // What the system says of the device behind the number: adapter name, maker
 // and serial number where it gives them ("" for a pseudo-terminal).
 int GetComPortDescription(int number, char *text, std::size_t size);
+
+// Who holds the device of the number, where the system tells:
+// "process 1234 (minicom)". Returns 1 with text filled, 0 when no holder is
+// known (text then empty).
+int GetComPortHolder(int number, char *text, std::size_t size);
 
 // Opens the port. deviceName "" means the device of the port number; another
 // name opens that device under the number. Input bytes beyond inputQueueSize

@@ -114,6 +114,8 @@ enum {
     ATTR_TEXT_POINT_SIZE = 11,  // text height in pixels, like all panel measures
     ATTR_LABEL_TEXT = 12,       // string
     ATTR_DATA_TYPE = 13,        // read only
+    ATTR_MIN_VALUE = 14,        // read only, double: the least value the control holds
+    ATTR_MAX_VALUE = 15,        // read only, double: the greatest value the control holds
     // strip charts
     ATTR_SCROLL_MODE = 1088,        // stored and reported; every mode scrolls continuously
     ATTR_NUM_TRACES = 1170,         // 1 to 16; a change clears the chart
@@ -180,6 +182,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *value);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
 int GetCtrlAttribute(int panel, int control, int attribute, char *value, std::size_t size);
+int GetCtrlAttribute(int panel, int control, int attribute, double *value);
 
 // Rings: items carry a label and an integer value.
 int ClearListCtrl(int panel, int control);

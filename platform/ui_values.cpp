@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -511,6 +512,43 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
             return GetStripChartAttribute(*c, attribute, value);
         default:
             return UIE_BAD_ATTRIBUTE;
+    }
+}
+
+// A bound the panel file does not give is that of the data type.
+int GetCtrlAttribute(int panel, int control, int attribute, double *value) {
+    int code = 0;
+    const Control *c = FindControl(panel, control, code);
+    if (!c) return code;
+    if (!value) return UIE_BAD_ARGUMENT;
+    if (attribute != ATTR_MIN_VALUE && attribute != ATTR_MAX_VALUE) return UIE_BAD_ATTRIBUTE;
+    const bool low = attribute == ATTR_MIN_VALUE;
+    if (low ? c->hasMin : c->hasMax) {
+        *value = low ? c->min : c->max;
+        return 0;
+    }
+    switch (c->dataType) {
+        case VAL_CHAR:
+            *value = low ? SCHAR_MIN : SCHAR_MAX;
+            return 0;
+        case VAL_UNSIGNED_CHAR:
+            *value = low ? 0 : UCHAR_MAX;
+            return 0;
+        case VAL_SHORT_INTEGER:
+            *value = low ? SHRT_MIN : SHRT_MAX;
+            return 0;
+        case VAL_UNSIGNED_SHORT_INTEGER:
+            *value = low ? 0 : USHRT_MAX;
+            return 0;
+        case VAL_INTEGER:
+            *value = low ? INT_MIN : INT_MAX;
+            return 0;
+        case VAL_UNSIGNED_INTEGER:
+            *value = low ? 0 : UINT_MAX;
+            return 0;
+        default:
+            *value = low ? -HUGE_VAL : HUGE_VAL;
+            return 0;
     }
 }
 

@@ -4,7 +4,11 @@
 // code, checks and file formats as the buttons do.
 #include "kvex_cli.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +17,7 @@
 
 #include "com232.h"
 #include "exchange.h"
+#include "file_checks.h"
 #include "kvex_main.h"
 #include "parafile.h"
 #include "recorder.h"
@@ -21,25 +26,70 @@
 
 namespace {
 
+constexpr const char *kExitCodes =
+    "Exit codes: 0 done, 1 panel file unusable, 2 bad arguments, 3 no sensor on the port\n"
+    "(or the port is in use), 4 file cannot be read or written, 5 the sensor did not send\n"
+    "or confirm, 130 and 143 ended by SIGINT or SIGTERM.\n";
+
 constexpr const char *kVerbUsage =
     "Usage:\n"
-    "  kvex info --port DEVICE\n"
-    "  kvex params get --port DEVICE --memory ram|eeprom FILE\n"
-    "  kvex params put --port DEVICE --memory ram|eeprom FILE\n"
-    "  kvex record --port DEVICE --samples N --interval S [--csv] FILE\n"
-    "Exit codes: 0 done, 1 panel file unusable, 2 bad arguments, 3 no sensor,\n"
-    "4 file cannot be read or written, 5 the sensor did not confirm.\n";
+    "  kvex info --port DEVICE [--quiet]\n"
+    "  kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
+    "  kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n"
+    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet] FILE\n"
+    "kvex VERB --help explains the options of a verb.\n";
+
+constexpr const char *kCommonOptions =
+    "  --port DEVICE    the serial device the sensor is on, e.g. /dev/ttyUSB0\n"
+    "  --quiet          say nothing on standard error but failures and the result\n"
+    "  --help           show this text and exit\n";
+
+constexpr const char *kInfoHelp =
+    "Usage: kvex info --port DEVICE [--quiet]\n"
+    "Prints the sensor's hardware and firmware information on standard output.\n\n";
+
+constexpr const char *kParamsHelp =
+    "Usage: kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
+    "       kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n"
+    "get reads both parameter frames from the sensor's memory into FILE (30 numbers, the\n"
+    "parameter file of the window); put sends FILE to the memory and reads it back to check\n"
+    "it. A file whose numbers a field of the window could not show unchanged is refused\n"
+    "with its line and value, and nothing is sent.\n\n"
+    "  --memory ram|eeprom  the sensor's RAM or its EEPROM (kept through a power cycle)\n"
+    "  --force          get: replace FILE if it exists (else the next free name is taken,\n"
+    "                   FILE-2.cfg, ..., and named on standard error)\n";
+
+constexpr const char *kRecordHelp =
+    "Usage: kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
+    "                   FILE\n"
+    "Records N measured values, one every S seconds, to FILE in the recorder's text\n"
+    "format. On a terminal one line shows the progress; elsewhere one line per sample.\n"
+    "Ctrl+C (SIGINT) or SIGTERM ends the recording after the line being written and\n"
+    "says how many samples the file holds.\n\n"
+    "  --samples N      1 to 65535 samples\n"
+    "  --interval S     0 to 65535 seconds between samples (0: every reply)\n"
+    "  --csv            CSV with a header row and a timestamp per sample instead\n"
+    "  --force          replace FILE if it exists (else the next free name is taken,\n"
+    "                   FILE-2.dat, ..., and named on standard error)\n";
 
 struct Verb {
     std::string name, action, port, file;
     int memory = 0;  // 1 RAM, 2 EEPROM
     long samples = -1, interval = -1;
-    bool csv = false;
+    bool csv = false, force = false, quiet = false;
 };
 
 int Refuse(const char *why, const char *what = "") {
-    std::fprintf(stderr, "kvex: %s%s\n\n%s", why, what, kVerbUsage);
+    std::fprintf(stderr, "kvex: %s%s\n\n%s%s", why, what, kVerbUsage, kExitCodes);
     return CLI_BAD_ARGUMENTS;
+}
+
+int Help(const Verb &v) {
+    const char *head = v.name == "info"     ? kInfoHelp
+                       : v.name == "params" ? kParamsHelp
+                                            : kRecordHelp;
+    std::printf("%s%s%s", head, kCommonOptions, kExitCodes);
+    return 0;
 }
 
 bool WholeNumber(const char *text, long &out) {
@@ -54,6 +104,8 @@ bool WholeNumber(const char *text, long &out) {
 // Returns -1 when the words make a verb, otherwise the exit code.
 int ReadWords(int argc, char **argv, Verb &v) {
     v.name = argv[1];
+    for (int k = 2; k < argc; ++k)
+        if (!std::strcmp(argv[k], "--help") || !std::strcmp(argv[k], "-h")) return Help(v);
     int i = 2;
     if (v.name == "params") {
         if (i >= argc || (std::strcmp(argv[i], "get") && std::strcmp(argv[i], "put")))
@@ -63,25 +115,25 @@ int ReadWords(int argc, char **argv, Verb &v) {
     for (; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (a == "--help") {
-            std::fputs(kVerbUsage, stdout);
-            return 0;
-        }
         if (a == "--port" && hasValue) {
             v.port = argv[++i];
-        } else if (a == "--memory" && hasValue) {
+        } else if (a == "--memory" && hasValue && v.name == "params") {
             const std::string m = argv[++i];
             if (m != "ram" && m != "eeprom")
                 return Refuse("--memory is ram or eeprom, not ", argv[i]);
             v.memory = m == "ram" ? 1 : 2;
-        } else if (a == "--samples" && hasValue) {
+        } else if (a == "--samples" && hasValue && v.name == "record") {
             if (!WholeNumber(argv[++i], v.samples) || v.samples < 1)
                 return Refuse("--samples wants 1 to 65535, not ", argv[i]);
-        } else if (a == "--interval" && hasValue) {
+        } else if (a == "--interval" && hasValue && v.name == "record") {
             if (!WholeNumber(argv[++i], v.interval))
                 return Refuse("--interval wants whole seconds, 0 to 65535, not ", argv[i]);
         } else if (a == "--csv" && v.name == "record") {
             v.csv = true;
+        } else if (a == "--force" && (v.name == "record" || v.action == "get")) {
+            v.force = true;
+        } else if (a == "--quiet") {
+            v.quiet = true;
         } else if (a.rfind("--", 0) != 0 && v.file.empty() && v.name != "info") {
             v.file = a;
         } else {
@@ -97,6 +149,29 @@ int ReadWords(int argc, char **argv, Verb &v) {
     return -1;
 }
 
+// A name as the shell would need it typed: control characters escaped.
+std::string Shown(const std::string &path) {
+    std::string out;
+    for (const unsigned char c : path) {
+        char esc[8];
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c < 0x20 || c == 0x7F)
+            out += (std::snprintf(esc, sizeof esc, "\\x%02X", c), esc);
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+bool g_quiet = false;
+
+bool StatusStartsWith(const char *prefix) {
+    return std::strncmp(szStatus, prefix, std::strlen(prefix)) == 0;
+}
+
 // Sensor texts may be Latin-1 (its micro sign is one byte); a terminal
 // wants UTF-8.
 std::string Utf8(const char *text) {
@@ -105,14 +180,34 @@ std::string Utf8(const char *text) {
     return out;
 }
 
-// What the operator would read in the status line goes to standard error.
+// What the operator would read in the status line goes to standard error,
+// but for the file texts that the verbs give in their own words.
 void SayStatus(const char *text) {
     SetCtrlVal(pHandle, PANEL_StatusLine, text);
-    std::fprintf(stderr, "kvex: %s\n", text);
+    for (const char *own : {"Cannot write record file", "Record file gone", "Not loaded",
+                            "Cannot write parameter file", "Parameters saved", "Port in use"})
+        if (std::strncmp(text, own, std::strlen(own)) == 0) return;
+    if (!g_quiet) std::fprintf(stderr, "kvex: %s\n", text);
 }
 
+// On a terminal the progress is one line that counts up; in a log, one line
+// per sample.
+bool g_progressOnTerminal = false;
+bool g_progressLineOpen = false;
+
 void SayProgress(unsigned done, unsigned wanted) {
-    std::fprintf(stderr, "kvex: sample %u of %u\n", done, wanted);
+    if (g_quiet) return;
+    if (g_progressOnTerminal) {
+        std::fprintf(stderr, "\rkvex: sample %u of %u", done, wanted);
+        g_progressLineOpen = true;
+    } else {
+        std::fprintf(stderr, "kvex: sample %u of %u\n", done, wanted);
+    }
+}
+
+void EndProgressLine() {
+    if (g_progressLineOpen) std::fputc('\n', stderr);
+    g_progressLineOpen = false;
 }
 
 // The panels, hidden, and the start-up handshake on port 1.
@@ -120,11 +215,17 @@ int StartLink(const Verb &v) {
     if (LoadKVexPanels() < 0) return CLI_PANEL_FILE;
     ClearComPortDevices();
     SetComPortDevice(1, v.port.c_str());
+    link_display.status = SayStatus;
     StartKVex(true);
     HidePanel(pHandle);
     link_display.status = SayStatus;
     if (!LinkReady()) {
-        std::fprintf(stderr, "kvex: no sensor on %s: %s\n", v.port.c_str(), szStatus);
+        static const char kInUse[] = "Port in use by ";
+        if (StatusStartsWith(kInUse))
+            std::fprintf(stderr, "kvex: %s is in use by %s\n", v.port.c_str(),
+                         szStatus + sizeof kInUse - 1);
+        else
+            std::fprintf(stderr, "kvex: no sensor on %s: %s\n", v.port.c_str(), szStatus);
         return CLI_NO_SENSOR;
     }
     return 0;
@@ -147,8 +248,23 @@ std::string Absolute(const std::string &path) {
     return error ? path : p.string();
 }
 
-bool StatusStartsWith(const char *prefix) {
-    return std::strncmp(szStatus, prefix, std::strlen(prefix)) == 0;
+// The name a new file goes to: FILE itself when it is free or --force was
+// given, else the next free name, which is said.
+bool OutputName(const Verb &v, const std::string &file, char *out, std::size_t size) {
+    struct stat st {};
+    if (v.force || stat(file.c_str(), &st) != 0) {
+        std::snprintf(out, size, "%s", file.c_str());
+        return true;
+    }
+    if (!NextFreeName(file.c_str(), out, size)) {
+        std::fprintf(stderr,
+                     "kvex: %s exists and no free name is beside it (--force replaces it)\n",
+                     file.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "kvex: %s exists; writing %s instead (--force replaces it)\n",
+                 file.c_str(), out);
+    return true;
 }
 
 int ParamsGet(const Verb &v) {
@@ -160,14 +276,22 @@ int ParamsGet(const Verb &v) {
         std::fprintf(stderr, "kvex: the sensor did not send its parameters: %s\n", szStatus);
         return CLI_NOT_CONFIRMED;
     }
-    std::snprintf(file_name, sizeof file_name, "%s", Absolute(v.file).c_str());
+    char path[sizeof file_name];
+    if (!OutputName(v, Absolute(v.file), path, sizeof path)) return CLI_FILE;
+    std::snprintf(file_name, sizeof file_name, "%s", path);
     SendParaToFile();
-    return StatusStartsWith("Parameters saved") ? 0 : CLI_FILE;
+    if (ParameterFileFault()[0] != '\0') {
+        std::fprintf(stderr, "kvex: cannot write %s: %s\n", path, ParameterFileFault());
+        return CLI_FILE;
+    }
+    if (!g_quiet) std::fprintf(stderr, "kvex: parameters saved to %s\n", path);
+    return 0;
 }
 
 int ParamsPut(const Verb &v) {
-    if (!ReadParaFromPath(Absolute(v.file).c_str())) {
-        std::fprintf(stderr, "kvex: %s\n", szStatus);
+    const std::string file = Absolute(v.file);
+    if (!ReadParaFromPath(file.c_str())) {
+        std::fprintf(stderr, "kvex: %s not loaded: %s\n", file.c_str(), ParameterFileFault());
         return CLI_FILE;
     }
     SetPanelValues();  // as Get from a file leaves them: the panels hold what is sent
@@ -178,18 +302,70 @@ int ParamsPut(const Verb &v) {
     return differ == 0 ? 0 : CLI_NOT_CONFIRMED;
 }
 
+// A signal ends the recording as its stop button does: after the pass that
+// runs, with the file whole.
+volatile std::sig_atomic_t g_signal = 0;
+
+void OnStopSignal(int signal) {
+    g_signal = signal;
+    stop_flag = 1;
+}
+
 int Record(const Verb &v) {
     SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, static_cast<unsigned short>(v.samples));
     SetCtrlVal(panelPopUp, POPUP_NEDITRecTime, static_cast<unsigned short>(v.interval));
     SetCtrlVal(panelPopUp, POPUP_RecFormat, v.csv ? 1 : 0);
-    ResetTextBox(panelPopUp, POPUP_RecordFileName, Absolute(v.file).c_str());
+    const std::string file = Absolute(v.file);
+    char path[sizeof recfile_name];
+    if (!OutputName(v, file, path, sizeof path)) return CLI_FILE;
+    SetRecordFile(path, v.force);
+    g_progressOnTerminal = isatty(STDERR_FILENO) != 0;
     recordProgress = SayProgress;
+    struct sigaction stop {
+    }, oldInt{}, oldTerm{};
+    stop.sa_handler = OnStopSignal;
+    stop.sa_flags = SA_RESTART;  // a line being written is finished, never cut
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, &oldInt);
+    sigaction(SIGTERM, &stop, &oldTerm);
     CC_BTNStartRecord(panelPopUp, POPUP_BTNStartRecord, EVENT_COMMIT, nullptr, 0, 0);
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
     recordProgress = nullptr;
+    EndProgressLine();
     const RecordingOutcome &r = LastRecording();
-    if (!r.started || r.fileFault) return CLI_FILE;
-    std::fprintf(stderr, "kvex: %u samples recorded to %s\n", r.samples, r.path);
+    if (!r.started) {
+        std::fprintf(stderr, "kvex: cannot record to %s: %s\n", Shown(path).c_str(), r.why);
+        return CLI_FILE;
+    }
+    const char *plural = r.samples == 1 ? "" : "s";
+    if (r.fileFault) {
+        std::fprintf(stderr, "kvex: cannot write %s: %s; the file holds %u sample%s\n", r.path,
+                     r.why, r.samples, plural);
+        return CLI_FILE;
+    }
+    if (g_signal != 0) {
+        std::fprintf(stderr, "kvex: stopped by %s; %s holds %u sample%s\n",
+                     g_signal == SIGINT ? "SIGINT" : "SIGTERM", r.path, r.samples, plural);
+        return 128 + g_signal;
+    }
+    std::fprintf(stderr, "kvex: %u sample%s recorded to %s\n", r.samples, plural, r.path);
     return r.samples >= static_cast<unsigned>(v.samples) ? 0 : CLI_NOT_CONFIRMED;
+}
+
+// What can be told of the file before anything goes to the sensor.
+int CheckFileFirst(const Verb &v) {
+    if (v.file.empty()) return 0;
+    const char *why = ControlCharacterIn(v.file.c_str());
+    if (!why && v.action == "put") {
+        const int fd = OpenRegularFile(v.file.c_str(), &why);
+        if (fd >= 0) close(fd);
+    } else if (!why) {
+        why = NotARegularFile(v.file.c_str());
+    }
+    if (!why) return 0;
+    std::fprintf(stderr, "kvex: %s: %s; nothing was sent\n", Shown(v.file).c_str(), why);
+    return CLI_FILE;
 }
 
 }  // namespace
@@ -203,6 +379,8 @@ int RunKVexVerb(int argc, char **argv) {
     Verb v;
     const int refused = ReadWords(argc, argv, v);
     if (refused >= 0) return refused;
+    g_quiet = v.quiet;
+    if (const int code = CheckFileFirst(v)) return code;
     if (InitRunTime(0, nullptr) < 0) return CLI_PANEL_FILE;
     portFromCommandLine = unattended = true;
     int code = StartLink(v);

@@ -264,7 +264,7 @@ bool IsErrorText(const char *text) {
     static const char *const kErrorStarts[] = {
         "Timeout",   "Error",       "read error", "Cannot",           "Not loaded",
         "Line lost", "No such",     "Send to",    "Record file gone", "Unknown",
-        "Invalid",   "Port is not", "No serial",  "RS-232 error",
+        "Invalid",   "Port is not", "No serial",  "RS-232 error",     "Port in use",
     };
     for (const char *start : kErrorStarts)
         if (std::strncmp(text, start, std::strlen(start)) == 0) return true;
@@ -566,8 +566,12 @@ void OnLineLost() {
     // The adapter may come back (cable plugged in again): look once a second.
     PostDelayedCall(1.0, WatchForLostDevice, reinterpret_cast<void *>(++reconnectWatch));
     char text[120];
-    std::snprintf(text, sizeof text, "Line lost on COM %d (%.39s) - choose the port again!", com,
-                  linkDevice);
+    // Without a window there is no port to choose: the device is what counts.
+    if (unattended)
+        std::snprintf(text, sizeof text, "Line lost on %.60s", linkDevice);
+    else
+        std::snprintf(text, sizeof text, "Line lost on COM %d (%.39s) - choose the port again!",
+                      com, linkDevice);
     ShowStatusText(text);  // kept in szStatus, so later repeats show it again
     ShowDisplaysStale();
     ShowLinkState();

@@ -2,6 +2,8 @@
 // Owns the panel handles and the global state that several subsystems share.
 #pragma once
 
+#include <cstddef>
+
 #include "kvex_ids.h"
 
 // Panel handles, valid from start-up to shutdown.
@@ -43,6 +45,10 @@ bool GetParameterFrames();
 int SendToSensor();
 // The parameter words from the panels' controls, and back onto them.
 void GetPanelValues();
+// The 30 words of a parameter file (both frames, in file order) as the panels
+// would take them: 0 when every control can show its word unchanged, else 1
+// with why naming the line, the value and what the control allows.
+int RefuseWordsOutsideControls(const unsigned short *words, char *why, std::size_t whySize);
 void SetPanelValues();
 // The tolerances of the parameter words on the main panel, in mm.
 void ShowSensorLimits();

@@ -192,6 +192,35 @@ void GetPanelValues() {
     SetWord32(PW_SCALE_LO, ScaleFromDisplay(scale));
 }
 
+// A file's word that a control cannot show would be changed on the way to
+// the sensor without a word; such a file is refused instead.
+int RefuseWordsOutsideControls(const unsigned short *words, char *why, std::size_t whySize) {
+    for (int k = 0; k < 30; ++k) {
+        const int word = ParameterWordOfFrame(static_cast<unsigned short>(k / 15), k % 15);
+        const unsigned v = words[k];
+        for (const WordControl &c : kWordControls) {
+            if (c.word != word) continue;
+            double low = 0, high = 65535;
+            GetCtrlAttribute(*c.panel, c.control, ATTR_MIN_VALUE, &low);
+            GetCtrlAttribute(*c.panel, c.control, ATTR_MAX_VALUE, &high);
+            if (high > ParameterWordBound(word)) high = ParameterWordBound(word);
+            if (v < low || v > high) {
+                std::snprintf(why, whySize, "line %d: %u not %.0f..%.0f", k + 1, v, low, high);
+                return 1;
+            }
+        }
+    }
+    // The scale goes through its display as a float, which holds 24 bits.
+    const int scaleLine = 15 + 11 + 1;
+    const uint32_t scale = words[scaleLine - 1] | static_cast<uint32_t>(words[scaleLine]) << 16;
+    if (ScaleFromDisplay(static_cast<float>(scale / 16384.0)) != scale) {
+        std::snprintf(why, whySize, "lines %d-%d: scale %lu not held exactly", scaleLine,
+                      scaleLine + 1, static_cast<unsigned long>(scale));
+        return 1;
+    }
+    return 0;
+}
+
 void SetPanelValues() {
     LimitParameterWords();
     const float f = static_cast<float>(ScaleFactor() / 16384.0);

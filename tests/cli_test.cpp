@@ -1,12 +1,21 @@
 // The command-line verbs as a script runs them: the real kvex program as a
 // process of its own, against the simulated sensor on a real pseudo-terminal.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QThread>
+#include <csignal>
+#include <functional>
 #include <string>
 
 #include "sensor_sim.h"
@@ -18,12 +27,21 @@ struct Finished {
     QString out, err;
 };
 
-Finished Kvex(const QStringList &args) {
-    QProcess p;
+QString KvexProgram() { return QCoreApplication::applicationDirPath() + "/kvex"; }
+
+void Prepare(QProcess &p) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    // As root without a session: the toolkit would complain of it.
+    env.remove("XDG_RUNTIME_DIR");
     p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationDirPath() + "/kvex", args);
+}
+
+Finished Kvex(const QStringList &args, std::function<void()> inChild = nullptr) {
+    QProcess p;
+    Prepare(p);
+    if (inChild) p.setChildProcessModifier(inChild);
+    p.start(KvexProgram(), args);
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()),
@@ -143,6 +161,7 @@ TEST(CommandLine, FailuresSayWhyAndEndWithTheirCode) {
               4);
     // A write the sensor does not keep is not reported as done.
     const QString file = Out("forgotten.cfg");
+    QFile::remove(file);
     ASSERT_EQ(Kvex({"params", "get", "--port", port, "--memory", "ram", file}).code, 0);
     QStringList words = Lines(file).join(' ').split(' ', Qt::SkipEmptyParts);
     words[2] = "1111";
@@ -164,4 +183,270 @@ TEST(CommandLine, FailuresSayWhyAndEndWithTheirCode) {
         EXPECT_EQ(r.code, 2) << bad.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("Usage:"));
     }
+}
+
+// ---------------------------------------------------------------- one behaviour
+
+namespace {
+
+QString Dir(const char *name) {
+    const QString dir = Out(name);
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    return dir;
+}
+
+// A parameter file as get writes it, with one line changed.
+void WriteWords(const QString &path, QStringList words, int line = 0, const QString &value = {},
+                const QByteArray &head = {}) {
+    if (line > 0) words[line - 1] = value;
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(head + words.join("\r\n").toLatin1() + "\r\n");
+}
+
+// Every stderr line is the program's own.
+void OnlyOwnWords(const Finished &r) {
+    for (const QString &line : r.err.split('\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(line.startsWith("kvex: ")) << line.toStdString();
+}
+
+}  // namespace
+
+// A FIFO, a device, a folder or a name with a control character is refused
+// with its reason before the port is opened: no verb waits on it.
+TEST(CommandLine, OddPathsAreRefusedBeforeAnythingIsSent) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString dir = Dir("odd");
+    const QString fifo = dir + "/pipe";
+    ASSERT_EQ(0, mkfifo(fifo.toLocal8Bit().constData(), 0644));
+    const struct {
+        QString path;
+        const char *why;
+    } odd[] = {
+        {fifo, "it is a FIFO"},
+        {"/dev/null", "it is a device"},
+        {dir, "it is a folder"},
+        {dir + "/new\nline.dat", "its name holds a line break"},
+        {dir + "/tab\t.dat", "its name holds a Tab"},
+    };
+    for (const auto &o : odd) {
+        for (const QStringList &verb : {QStringList{"record", "--samples", "3", "--interval", "0"},
+                                        QStringList{"params", "get", "--memory", "ram"},
+                                        QStringList{"params", "put", "--memory", "ram"}}) {
+            const Finished r = Kvex(verb + QStringList{"--port", port, o.path});
+            EXPECT_EQ(r.code, 4) << verb.join(' ').toStdString() << " " << o.why;
+            EXPECT_TRUE(r.err.contains(o.why)) << r.err.toStdString();
+            OnlyOwnWords(r);
+        }
+    }
+    EXPECT_EQ(0u, sim.requestCount()) << "nothing went to the sensor";
+    EXPECT_FALSE(QFile::exists(dir + "/new")) << "the name was not cut at the line break";
+}
+
+// No verb replaces a file unasked: the next free name is taken and named;
+// --force replaces the file itself.
+TEST(CommandLine, ExistingFilesAreReplacedOnlyWithForce) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString dir = Dir("force");
+    const QByteArray precious = "precious\r\n";
+    for (const QString &name : {QString("p.cfg"), QString("r.dat")}) {
+        QFile f(dir + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(precious);
+    }
+    const QStringList get{"params", "get", "--port", port, "--memory", "ram"};
+    const QStringList record{"record", "--port", port, "--samples", "2", "--interval", "0"};
+    Finished r = Kvex(get + QStringList{dir + "/p.cfg"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("p-2.cfg")) << r.err.toStdString();
+    EXPECT_EQ(Lines(dir + "/p-2.cfg").size(), 30);
+    r = Kvex(record + QStringList{dir + "/r.dat"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("r-2.dat")) << r.err.toStdString();
+    EXPECT_EQ(Lines(dir + "/r-2.dat").size(), 4);
+    for (const QString &name : {QString("p.cfg"), QString("r.dat")}) {
+        QFile f(dir + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), precious) << name.toStdString();
+    }
+
+    EXPECT_EQ(Kvex(get + QStringList{"--force", dir + "/p.cfg"}).code, 0);
+    EXPECT_EQ(Kvex(record + QStringList{"--force", dir + "/r.dat"}).code, 0);
+    EXPECT_EQ(Lines(dir + "/p.cfg").size(), 30);
+    EXPECT_EQ(Lines(dir + "/r.dat").size(), 4);
+    EXPECT_FALSE(QFile::exists(dir + "/p-3.cfg"));
+    EXPECT_FALSE(QFile::exists(dir + "/r-3.dat"));
+}
+
+// Every word that a field bounds is refused one above its bound, with the
+// line and the value named; nothing reaches the sensor. A byte-order mark is
+// no reason to refuse a file.
+TEST(CommandLine, WordsOutsideTheirFieldsAreRefusedWithLineAndValue) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString dir = Dir("range");
+    const QString good = dir + "/good.cfg";
+    ASSERT_EQ(Kvex({"params", "get", "--port", port, "--memory", "ram", good}).code, 0);
+    const QStringList words = Lines(good);
+    ASSERT_EQ(words.size(), 30);
+    const auto ramBefore = sim.ram(0);
+    // line of the file: the greatest value its field shows (N = 4096 here)
+    const struct {
+        int line;
+        int max;
+    } bounded[] = {{1, 1000}, {2, 255},   {3, 4096},  {6, 4096}, {7, 4096},
+                   {8, 1},    {9, 4},     {10, 4},    {11, 1},   {12, 4},
+                   {13, 1},   {14, 2048}, {16, 1000}, {17, 255}, {18, 4096}};
+    for (const auto &b : bounded) {
+        const QString bad = dir + QString("/line%1.cfg").arg(b.line);
+        WriteWords(bad, words, b.line, QString::number(b.max + 1).rightJustified(10));
+        const Finished r = Kvex({"params", "put", "--port", port, "--memory", "ram", bad});
+        EXPECT_EQ(r.code, 4) << "line " << b.line;
+        EXPECT_TRUE(
+            r.err.contains(QString("line %1: %2 not 0..%3").arg(b.line).arg(b.max + 1).arg(b.max)))
+            << r.err.toStdString();
+        EXPECT_EQ(sim.ram(0), ramBefore) << "line " << b.line;
+    }
+    // The scale's two words, as a float field cannot hold them.
+    QStringList scale = words;
+    scale[26] = "1";
+    scale[27] = "1000";
+    WriteWords(dir + "/scale.cfg", scale);
+    const Finished s =
+        Kvex({"params", "put", "--port", port, "--memory", "ram", dir + "/scale.cfg"});
+    EXPECT_EQ(s.code, 4);
+    EXPECT_TRUE(s.err.contains("lines 27-28")) << s.err.toStdString();
+
+    QStringList changed = words;
+    changed[2] = "1234";
+    WriteWords(dir + "/bom.cfg", changed, 0, {}, "\xEF\xBB\xBF");
+    const Finished bom =
+        Kvex({"params", "put", "--port", port, "--memory", "ram", dir + "/bom.cfg"});
+    EXPECT_EQ(bom.code, 0) << bom.err.toStdString();
+    EXPECT_EQ(sim.ram(0)[2], 1234);
+}
+
+// A port that another program locked says so, and who holds it.
+TEST(CommandLine, AHeldPortNamesItsHolder) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    QProcess holder;
+    holder.start("flock", {"--exclusive", port, "sleep", "30"});
+    ASSERT_TRUE(holder.waitForStarted());
+    QThread::msleep(300);
+    const QString pid = QString::number(holder.processId());
+    const Finished r = Kvex({"info", "--port", port});
+    holder.kill();
+    holder.waitForFinished();
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains(port + " is in use by process " + pid + " (flock)"))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("Cannot open port"));
+}
+
+// A full disk ends the recording with the cause and the samples the file
+// holds; the file ends with its last whole line.
+TEST(CommandLine, AFullDiskSaysSoWithTheSamplesKept) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    QString dir = Dir("fulldisk");
+    const bool tmpfs =
+        geteuid() == 0 && mount("tmpfs", dir.toLocal8Bit().constData(), "tmpfs", 0, "size=8k") == 0;
+    const QString file = dir + "/r.dat";
+    const Finished r = Kvex(
+        {"record", "--port", port, "--samples", "60000", "--interval", "0", file},
+        tmpfs ? std::function<void()>() : [] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small{4000, 4000};
+            setrlimit(RLIMIT_FSIZE, &small);
+        });
+    const QStringList lines = Lines(file);
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().endsWith("\r\n"));
+    f.close();
+    if (tmpfs) umount(dir.toLocal8Bit().constData());
+    EXPECT_EQ(r.code, 4);
+    EXPECT_TRUE(r.err.contains(tmpfs ? "disk full" : "file size limit reached"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString("holds %1 samples").arg(lines.size() - 2)))
+        << r.err.toStdString() << " lines " << lines.size();
+}
+
+// Ctrl+C or SIGTERM ends a recording with the line being written finished,
+// the count said and the signal's exit code.
+TEST(CommandLine, SignalsEndARecordingWithTheFileWhole) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString dir = Dir("signals");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const QString file = dir + QString("/r%1.dat").arg(signal);
+        QProcess p;
+        Prepare(p);
+        p.start(KvexProgram(),
+                {"record", "--port", port, "--samples", "60000", "--interval", "0", file});
+        ASSERT_TRUE(p.waitForStarted());
+        for (int i = 0; i < 200 && Lines(file).size() < 12; ++i) QThread::msleep(50);
+        ASSERT_GE(Lines(file).size(), 12);
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 128 + signal);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_TRUE(bytes.endsWith("\r\n"));
+        const int samples = static_cast<int>(bytes.count("\r\n")) - 2;
+        EXPECT_TRUE(err.contains(QString("stopped by %1; %2 holds %3 samples")
+                                     .arg(signal == SIGINT ? "SIGINT" : "SIGTERM", file)
+                                     .arg(samples)))
+            << err.toStdString();
+    }
+}
+
+// Each verb's --help explains its options and ends well; the verbs' standard
+// error carries their own words only, even as root without a session.
+TEST(CommandLine, HelpExplainsEveryOptionAndStandardErrorIsTheVerbsOwn) {
+    const struct {
+        QStringList words;
+        QStringList options;
+    } verbs[] = {
+        {{"info", "--help"}, {"--port", "--quiet"}},
+        {{"params", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
+        {{"params", "put", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
+        {{"record", "--help"},
+         {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT"}},
+    };
+    for (const auto &v : verbs) {
+        const Finished r = Kvex(v.words);
+        EXPECT_EQ(r.code, 0) << v.words.join(' ').toStdString();
+        for (const QString &o : v.options) {
+            // An option is explained: it starts a line of its own in the text.
+            EXPECT_TRUE(r.out.contains("\n  " + o) || (o == "SIGINT" && r.out.contains(o)))
+                << v.words.join(' ').toStdString() << " " << o.toStdString();
+        }
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    }
+
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString file = Dir("quiet") + "/r.dat";
+    const Finished info = Kvex({"info", "--port", port});
+    EXPECT_EQ(info.code, 0);
+    OnlyOwnWords(info);
+    const Finished quiet =
+        Kvex({"record", "--quiet", "--port", port, "--samples", "3", "--interval", "0", file});
+    EXPECT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.err, QString("kvex: 3 samples recorded to %1\n").arg(file));
 }

@@ -151,9 +151,10 @@ TEST(PortErrors, EachOpeningFailureHasItsTextAndAnythingElseIsGeneric) {
     EXPECT_STREQ("Unknown I/0 error", ComErrorText(-4));
     EXPECT_STREQ("No serial port found", ComErrorText(-6));
     EXPECT_STREQ("Cannot open port", ComErrorText(-7));
+    EXPECT_STREQ("Port in use by another program", ComErrorText(-8));
     EXPECT_STREQ("Invalid parameter", ComErrorText(-13));
     EXPECT_STREQ("Timeout", ComErrorText(-99));
-    for (int code : {-5, -8, -12, -100, -20003}) EXPECT_STREQ("RS-232 error!", ComErrorText(code));
+    for (int code : {-5, -9, -12, -100, -20003}) EXPECT_STREQ("RS-232 error!", ComErrorText(code));
 }
 
 TEST(Status, TextsAreCutToTheBufferAndAlwaysTerminated) {

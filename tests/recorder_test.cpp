@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
@@ -429,8 +432,9 @@ TEST_F(Recorder, AnInterruptedSaveKeepsTheLastGoodFile) {
     }
     EXPECT_NE(std::string::npos, app.Status().find("Cannot write parameter file")) << app.Status();
     EXPECT_EQ(good, ReadBytes(path));
-    struct stat st {};
-    EXPECT_NE(0, stat((path + ".tmp").c_str(), &st)) << "no half-written copy stays behind";
+    QDir folder(QString::fromStdString(TempPath("")));
+    EXPECT_TRUE(folder.entryList({"keep.cfg.*"}, QDir::Files).isEmpty())
+        << "no half-written copy stays behind";
 }
 
 TEST_F(Recorder, AParameterFileThatCannotBeWrittenIsReported) {
@@ -562,4 +566,155 @@ TEST_F(Recorder, AProgramFolderThatCannotBeWrittenSendsRecordingsToTheDocuments)
     ASSERT_EQ(0, GetDocumentsDir(documents));
     EXPECT_EQ(std::string(documents) + "/KVexRecord.dat", recfile_name);
     EXPECT_EQ(recfile_name, BoxLine(0));
+}
+
+// ------------------------------------------------------------ links, odd files, typed names
+
+// A save goes to the file a link names and keeps what the file was: a link
+// stays a link, both names of a hard-linked file see the new text, and the
+// mode and owner stay.
+TEST_F(Recorder, SavesKeepLinksModeAndOwner) {
+    target = 3;
+    const std::string dir = TempPath("links");
+    mkdir(dir.c_str(), 0755);
+    const std::string real = dir + "/real.cfg", link = dir + "/link.cfg";
+    const std::string hard1 = dir + "/hard1.cfg", hard2 = dir + "/hard2.cfg";
+    const std::string privy = dir + "/private.cfg";
+    for (const auto &p : {real, link, hard1, hard2, privy}) std::remove(p.c_str());
+    WriteBytes(real, "old\r\n");
+    ASSERT_EQ(0, symlink("real.cfg", link.c_str()));
+    WriteBytes(hard1, "old\r\n");
+    ASSERT_EQ(0, ::link(hard1.c_str(), hard2.c_str()));
+    WriteBytes(privy, "old\r\n");
+    ASSERT_EQ(0, chmod(privy.c_str(), 0600));
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(0, chown(privy.c_str(), 4321, 4322));
+    }
+
+    for (const auto &p : {link, hard1, privy}) {
+        AnswerDialogWith(p);
+        KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+        EXPECT_NE(std::string::npos, app.Status().find("Parameters saved")) << app.Status();
+    }
+    struct stat st {};
+    ASSERT_EQ(0, lstat(link.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+    EXPECT_EQ(360u, ReadBytes(real).size()) << "its target got the parameters";
+    EXPECT_EQ(360u, ReadBytes(hard2).size()) << "the other name sees them too";
+    struct stat one {
+    }, two{};
+    ASSERT_EQ(0, stat(hard1.c_str(), &one));
+    ASSERT_EQ(0, stat(hard2.c_str(), &two));
+    EXPECT_EQ(one.st_ino, two.st_ino);
+    ASSERT_EQ(0, stat(privy.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    EXPECT_EQ(360u, ReadBytes(privy).size());
+    if (root) {
+        EXPECT_EQ(4321u, st.st_uid);
+        EXPECT_EQ(4322u, st.st_gid);
+    }
+}
+
+// A FIFO, a device or a folder never holds the window: each is refused with
+// its reason, nothing goes to the sensor and nothing changes on the panels.
+// Words no field can show are refused the same way; a byte-order mark is not.
+TEST_F(Recorder, OddFilesAndWordsNoFieldShowsChangeNothing) {
+    const std::string fifo = TempPath("pipe.cfg");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    target = 3;
+    GetPanelValues();
+    unsigned short before[34];
+    std::memcpy(before, parameter, sizeof before);
+    // Named as the dialog requires (*.cfg); a device node where the system
+    // lets us make one, else /dev/null through a link.
+    const std::string folder = TempPath("folder.cfg"), device = TempPath("null.cfg");
+    mkdir(folder.c_str(), 0755);
+    std::remove(device.c_str());
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        ASSERT_EQ(0, symlink("/dev/null", device.c_str()));
+    }
+    const struct {
+        std::string path;
+        const char *why;
+    } odd[] = {{fifo, "it is a FIFO"}, {device, "it is a device"}, {folder, "it is a folder"}};
+    for (const auto &o : odd) {
+        AnswerDialogWith(o.path);
+        KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+        EXPECT_NE(std::string::npos, app.Status().find(o.why)) << app.Status();
+        EXPECT_EQ(0, std::memcmp(before, parameter, sizeof before)) << o.why;
+        KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+        EXPECT_NE(std::string::npos, app.Status().find("Cannot write parameter file"))
+            << app.Status();
+        EXPECT_NE(std::string::npos, app.Status().find(o.why)) << app.Status();
+
+        app.sensor().clearRequests();
+        SetCtrlVal(panelPopUp, POPUP_RecordFileName, o.path.c_str());
+        SetRecorder(3, 0);
+        StartRecording();
+        EXPECT_NE(std::string::npos, Log().find(o.why)) << Log();
+        EXPECT_EQ(0, app.sensor().commandCount(8));
+    }
+
+    // The evaluation mode (line 10) at 9, where its ring goes to 4.
+    const std::string saved = TempPath("fine.cfg");
+    AnswerDialogWith(saved);
+    KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+    std::string text = ReadBytes(saved);
+    ASSERT_EQ(360u, text.size());
+    std::string bad = text;
+    bad.replace(9 * 12, 10, "         9");
+    WriteBytes(TempPath("mode9.cfg"), bad);
+    AnswerDialogWith(TempPath("mode9.cfg"));
+    KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+    EXPECT_NE(std::string::npos, app.Status().find("line 10: 9 not 0..4")) << app.Status();
+    EXPECT_EQ(0, std::memcmp(before, parameter, sizeof before));
+
+    std::string marked = "\xEF\xBB\xBF" + text;
+    marked.replace(3 + 2 * 12, 10, "      1234");  // teach A
+    WriteBytes(TempPath("bom.cfg"), marked);
+    AnswerDialogWith(TempPath("bom.cfg"));
+    KVexApp::Commit(CC_BTNGet, pHandle, PANEL_BTNGet);
+    EXPECT_NE(std::string::npos, app.Status().find("Parameters loaded")) << app.Status();
+    EXPECT_EQ(1234, KVexApp::U16(pHandle, PANEL_NEDITeachA));
+}
+
+// A name is taken whole or refused with its reason: a Tab or a line break
+// typed into the box is no part of a file name. A name typed while a
+// recording runs is the next recording's.
+TEST_F(Recorder, TypedNamesAreTakenWholeOrRefusedWithTheirReason) {
+    app.sensor().clearRequests();
+    const struct {
+        std::string typed;
+        const char *why;
+    } bad[] = {{TempPath("x.dat\t"), "its name holds a Tab"},
+               {TempPath("new\nline.dat"), "its name holds a line break"}};
+    for (const auto &b : bad) {
+        SetCtrlVal(panelPopUp, POPUP_RecordFileName, b.typed.c_str());
+        SetRecorder(3, 0);
+        StartRecording();
+        EXPECT_NE(std::string::npos, Log().find(b.why)) << Log();
+        EXPECT_EQ(0, app.sensor().commandCount(8));
+    }
+    struct stat st {};
+    EXPECT_NE(0, stat(TempPath("new").c_str(), &st)) << "the name was not cut";
+
+    const std::string first = TempPath("first.dat"), next = TempPath("next.dat");
+    for (const auto &p : {first, next}) std::remove(p.c_str());
+    SetCtrlVal(panelPopUp, POPUP_RecordFileName, first.c_str());
+    SetRecorder(60000, 0);
+    QTimer::singleShot(300, [&] {
+        auto *box =
+            qobject_cast<QPlainTextEdit *>(UiControlWidget(panelPopUp, POPUP_RecordFileName));
+        box->selectAll();
+        QTest::keyClicks(box, QString::fromStdString(next));
+        QTimer::singleShot(200, [] { stop_flag = 1; });
+    });
+    StartRecording();
+    EXPECT_GT(CrLfLines(ReadBytes(first)).size(), 2u);
+    EXPECT_EQ(next, BoxLine(0)) << "the typed name stays for the next recording";
+    SetRecorder(2, 0);
+    StartRecording();
+    EXPECT_EQ(4u, CrLfLines(ReadBytes(next)).size());
 }

@@ -145,7 +145,7 @@ TEST_F(Rs232Test, OpenFailuresMapToTheirCodes) {
 TEST_F(Rs232Test, ABusyDeviceCannotBeOpenedTwice) {
     ASSERT_EQ(openPort(1), 0);
     SetComPortDevice(2, peer.slavePath().c_str());
-    EXPECT_EQ(openPort(2), kComCannotOpenPort);
+    EXPECT_EQ(openPort(2), kComPortInUse);
     // An explicit device name opens that device under the number.
     CloseCom(1);
     EXPECT_EQ(OpenComConfig(2, peer.slavePath().c_str(), 19200, 0, 8, 1, 4096, 4096), 0);

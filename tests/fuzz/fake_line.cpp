@@ -67,6 +67,10 @@ int ProcessSystemEvents() {
 int ProcessSystemEventsUntil(double) { return ProcessSystemEvents(); }
 
 int OpenComConfig(int, const char *, long, int, int, int, int, int) { return 0; }
+int GetComPortHolder(int, char *text, std::size_t size) {
+    if (text && size) text[0] = '\0';
+    return 0;
+}
 int SetComWakeCount(int, int) { return 0; }
 int SetComTime(int, double) { return 0; }
 int SetCTSMode(int, int) { return 0; }
