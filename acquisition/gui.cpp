@@ -9,7 +9,7 @@
 #include <limits>
 
 #include "com232.h"
-#include "kvex_main.h"
+#include "session.h"
 #include "ui.h"
 
 unsigned short tVal, curposA, curposB;
@@ -38,30 +38,6 @@ void PlotVideoCurve(int graph, const unsigned short *samples, const unsigned sho
            VAL_CONNECTED_POINTS, VAL_SOLID_SQUARE, VAL_SOLID, 1, kRed);
     PlotXY(pHandle, graph, x, thresholds, MAXPOINT, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER,
            VAL_CONNECTED_POINTS, VAL_SOLID_SQUARE, VAL_SOLID, 1, kDarkGreen);
-}
-
-// The setpoint that the evaluation mode compares with; another mode keeps
-// the last one.
-void UpdateSetpoint(unsigned short mode) {
-    const unsigned short n = ccdvirtpixel;
-    const unsigned short tA = parameter[PW_TEACH_A], tB = parameter[PW_TEACH_B];
-    switch (mode) {
-        case 0:
-            tVal = tB;
-            break;
-        case 1:
-            tVal = tA;
-            break;
-        case 2:
-            tVal = static_cast<unsigned short>(2 * n - (tA + tB));
-            break;
-        case 3:
-        case 4:
-            tVal = n;
-            break;
-        default:
-            break;
-    }
 }
 
 unsigned short LimitToLine(unsigned short pos) {
@@ -243,6 +219,30 @@ void SetStripChartTraces() {
 }
 
 }  // namespace
+
+// The setpoint that the evaluation mode compares with; another mode keeps
+// the last one.
+void UpdateSetpoint(unsigned short mode) {
+    const unsigned short n = ccdvirtpixel;
+    const unsigned short tA = parameter[PW_TEACH_A], tB = parameter[PW_TEACH_B];
+    switch (mode) {
+        case 0:
+            tVal = tB;
+            break;
+        case 1:
+            tVal = tA;
+            break;
+        case 2:
+            tVal = static_cast<unsigned short>(2 * n - (tA + tB));
+            break;
+        case 3:
+        case 4:
+            tVal = n;
+            break;
+        default:
+            break;
+    }
+}
 
 void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x) {

@@ -12,6 +12,8 @@ void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresh
 void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x);
 void PlotVIDEOBarGraph();
+// tVal for the evaluation mode; a mode outside 0 to 4 keeps the last one.
+void UpdateSetpoint(unsigned short mode);
 void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB);
 void PlotRAWGraph();
 // The measured value and its verdict turn grey with "no live value" and the

@@ -2,14 +2,16 @@
 // request in flight, events processed on every pass.
 #include "modes.h"
 
+#include <cmath>
+#include <ctime>
 #include <initializer_list>
 
 #include "com232.h"
 #include "exchange.h"
 #include "frame.h"
 #include "gui.h"
-#include "kvex_main.h"
 #include "rs232.h"
+#include "session.h"
 #include "ui.h"
 
 unsigned short adcbufA[128], adcbufB[128];
@@ -66,14 +68,45 @@ int SendRawRequest() {
     return SendRequest(com, CMD_RAW_VALUES, 0, pp);
 }
 
-void DrawRawValues() {
-    PlotVIDEOBarGraph();
-    PlotRAWGraph();
+Sample MakeSample() {
+    Sample s;
+    s.number = NextSampleNumber();
+    s.monotonic = Timer();
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    s.wallMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    s.a = Aval, s.b = Bval, s.units = Mvalue;
+    s.um = umValue;
+    s.mm = umValue / 1000.0;
+    s.edgesA = edcntA, s.edgesB = edcntB;
+    s.peakA = peakwA, s.peakB = peakwB;
+    s.analogMax = anaMax, s.analogMin = anaMin;
+    s.tolUp = tolup, s.tolLow = tollo;
+    UpdateSetpoint(parameter[PW_EVALMODE]);
+    s.setpointUnits = tVal;
+    s.setpointUm = static_cast<int32_t>(SetpointValue());
+    const double scale = ScaleFactor() / 16384.0;
+    s.lowerUm = s.setpointUm - static_cast<int32_t>(std::lround(scale * tollo));
+    s.upperUm = s.setpointUm + static_cast<int32_t>(std::lround(scale * tolup));
+    // As the displays have always judged: plain integers, no wrap.
+    const int m = Mvalue;
+    s.verdict = m > tVal + tolup   ? Verdict::Above
+                : m < tVal - tollo ? Verdict::Below
+                                   : Verdict::Inside;
+    return s;
 }
 
-void DrawRawReply() {
-    CopyPPtoRAWVars();
-    DrawRawValues();
+// The globals the drawing reads are the sample's, so that a sample from
+// anywhere (a reply, a test, a recording played back) is drawn alike.
+void DrawSample(const Sample &s) {
+    Aval = s.a, Bval = s.b, Mvalue = s.units;
+    umValue = s.um;
+    edcntA = s.edgesA, edcntB = s.edgesB;
+    peakwA = s.peakA, peakwB = s.peakB;
+    anaMax = s.analogMax, anaMin = s.analogMin;
+    tolup = s.tolUp, tollo = s.tolLow;
+    PlotVIDEOBarGraph();
+    PlotRAWGraph();
 }
 
 // -1: the wait was abandoned for a newer exchange; nothing to say, nothing
@@ -89,7 +122,7 @@ int PushGETRAW() {
         // Nothing went out (no port open): no reply can come, and no time-out
         // should be blamed on the sensor.
         ShowText(ComErrorText(written));
-        stop_flag = 1;
+        StopMeasuring();
         ShowDisplaysStale();
         return 0;
     }
@@ -102,7 +135,7 @@ int PushGETRAW() {
         ShowText("Timeout RS232-Line!");
         NoteLinkTimeout();
     }
-    stop_flag = 1;
+    StopMeasuring();
     ShowDisplaysStale();
     return 0;
 }
@@ -116,25 +149,31 @@ double runSent = 0;  // when run mode's request in flight went out
 bool RunModePass() {
     if (rx_flag == 1) {
         // The reply's values leave pp before the next request fills it;
-        // the request goes out at once, and the drawing is done while
-        // the sensor answers. One flush serves both steps.
-        const bool draw = graph_flag == 1;
-        if (draw) CopyPPtoRAWVars();
+        // the request goes out at once, and the sample goes to its
+        // subscribers (the drawing among them) while the sensor answers.
+        // One flush serves both steps.
+        const bool raw = graph_flag == 1;
+        Sample sample;
+        if (raw) {
+            CopyPPtoRAWVars();
+            sample = MakeSample();
+        }
         graph_flag = 0;
         SendRawRequest();
         runSent = Timer();
-        if (draw) DrawRawValues();
+        if (raw) PublishSample(sample);
         NoteLinkActivity();
         if (line_lost) ShowDisplaysStale();  // the request found no line: nothing is live now
     } else if (graph_flag == 1) {
-        DrawRawReply();
+        CopyPPtoRAWVars();
+        PublishSample(MakeSample());
         graph_flag = 0;
         FlushQueues();
     }
     if (Timer() - runSent > 2 * TIMEOUT) {
         ShowText("Timeout RS232-Line!");
         NoteLinkTimeout();
-        stop_flag = 1;
+        StopMeasuring();
         ShowDisplaysStale();
         return false;
     }
@@ -144,7 +183,7 @@ bool RunModePass() {
 // A dialog opened during the mode runs its own event loop; the exchange goes
 // on from there, so no dialog leaves a hole in the measurement.
 void RunModeUnderDialog() {
-    if (stop_flag == 0 && !RunModePass()) stop_flag = 1;
+    if (stop_flag == 0 && !RunModePass()) StopMeasuring();
 }
 
 }  // namespace
@@ -154,7 +193,7 @@ void PushRUN() {
     ShowRunModeGraphs();
     BeginMeasuringLoop();
 
-    stop_flag = graph_flag = rx_flag = 0;
+    graph_flag = rx_flag = 0;
     runSent = Timer();
     PushGETRAW();
     SetModalPass(RunModeUnderDialog);
@@ -234,7 +273,7 @@ bool VideoCycle() {
 void VideoUnderDialog() {
     if (stop_flag != 0) return;
     AbandonWaits();
-    if (!VideoCycle()) stop_flag = 1;
+    if (!VideoCycle()) StopMeasuring();
 }
 
 }  // namespace
@@ -246,10 +285,9 @@ void PushVIDEO() {
     SetVisible(PANEL_GraphVideoB, 1);
     BeginMeasuringLoop();
 
-    stop_flag = 0;
     SetModalPass(VideoUnderDialog);
     do {
-        if (!VideoCycle()) stop_flag = 1;
+        if (!VideoCycle()) StopMeasuring();
         // The cycle's events, the paint of its curves among them, are
         // processed in the wait for the next raw reply, while its request is
         // on the line, not in a pause of the line between two cycles.

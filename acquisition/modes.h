@@ -1,6 +1,8 @@
 // Run mode and video mode: the measuring loops.
 #pragma once
 
+#include "session.h"
+
 extern unsigned short adcbufA[128], adcbufB[128];
 extern double databuf[128];
 
@@ -10,11 +12,12 @@ void ShowRunModeGraphs();
 // Flushes both queues and sends the next raw-values request, carrying
 // parameter frame 0; returns the bytes written.
 int SendRawRequest();
-// A raw-values reply into the raw values, the bar graphs and the strip chart.
-void DrawRawReply();
-// The raw values already taken from the reply onto the bar graphs and the
-// strip chart.
-void DrawRawValues();
+// The raw values just taken from a run-mode reply (CopyPPtoRAWVars) as one
+// Sample, judged against the limits in force now.
+Sample MakeSample();
+// The sample onto the displays, the bar graphs and the strip chart: the
+// display's subscriber of the sample stream.
+void DrawSample(const Sample &sample);
 
 void PushRUN();
 int PushGETRAW();

@@ -2,7 +2,7 @@
 // software name and version.
 #include "logo.h"
 
-#include "kvex_main.h"
+#include "session.h"
 #include "ui.h"
 
 int textIDsoft, textIDver, textIDGmbH, textIDtel, textIDinfo;

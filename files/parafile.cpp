@@ -11,7 +11,8 @@
 #include "com232.h"
 #include "file_checks.h"
 #include "file_messages.h"
-#include "kvex_main.h"
+#include "parameter_panels.h"
+#include "session.h"
 #include "ui.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include "file_messages.h"
 #include "frame.h"
 #include "gui.h"
-#include "kvex_main.h"
 #include "modes.h"
 #include "rs232.h"
+#include "session.h"
 #include "ui.h"
 
 char szDate[24];
@@ -138,15 +138,14 @@ void SetRecorderLog(const char *text, int textColour, int background) {
 }
 
 // "2026-12-08T06:00:44.123+01:00": local time, milliseconds and the offset.
-void IsoTimestamp(char *out, std::size_t size) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
+    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
     tm local{};
-    localtime_r(&now.tv_sec, &local);
+    localtime_r(&seconds, &local);
     char date[32], zone[8];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
-    const int ms = static_cast<int>(now.tv_nsec / 1000000) % 1000;
+    const int ms = static_cast<int>(wallMs % 1000);
     std::snprintf(out, size, "%.19s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
 }
 
@@ -177,20 +176,22 @@ bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
     return ok && file.WriteLine(number);
 }
 
-bool WriteSample(RecordFile &file, unsigned short number) {
+// The line is made of the sample alone: what the displays showed of it is
+// what the file keeps.
+bool WriteSample(RecordFile &file, unsigned short number, const Sample &s) {
     char line[96];
     if (g_csv) {
         char time[48];
-        IsoTimestamp(time, sizeof time);
+        IsoTimestamp(time, sizeof time, s.wallMs);
         std::snprintf(line, sizeof line, "%u,%s,%u,%u,%u,%d,%u,%u", static_cast<unsigned>(number),
-                      time, static_cast<unsigned>(Aval), static_cast<unsigned>(Bval),
-                      static_cast<unsigned>(Mvalue), umValue, static_cast<unsigned>(edcntA),
-                      static_cast<unsigned>(edcntB));
+                      time, static_cast<unsigned>(s.a), static_cast<unsigned>(s.b),
+                      static_cast<unsigned>(s.units), s.um, static_cast<unsigned>(s.edgesA),
+                      static_cast<unsigned>(s.edgesB));
         return file.WriteLine(line);
     }
-    std::snprintf(line, sizeof line, "%u\t%u\t%u\t%d\t%u\t%u", static_cast<unsigned>(Aval),
-                  static_cast<unsigned>(Bval), static_cast<unsigned>(Mvalue), umValue,
-                  static_cast<unsigned>(edcntA), static_cast<unsigned>(edcntB));
+    std::snprintf(line, sizeof line, "%u\t%u\t%u\t%d\t%u\t%u", static_cast<unsigned>(s.a),
+                  static_cast<unsigned>(s.b), static_cast<unsigned>(s.units), s.um,
+                  static_cast<unsigned>(s.edgesA), static_cast<unsigned>(s.edgesB));
     return file.WriteLine(line);
 }
 
@@ -235,28 +236,41 @@ struct Recording {
     FileFault fault = FileFault::None;
 } g_rec;
 
-// One look at the recording's exchange: a reply that came is drawn and, when
-// the interval is up, written; the next request goes out. False once the
-// recording must end (a file fault or no reply in time).
+// The recorder's subscriber of the sample stream: a sample that comes when
+// the interval is up becomes the file's next line.
+void RecordSample(const Sample &sample) {
+    Recording &r = g_rec;
+    if (!r.file || r.fault != FileFault::None || r.counter >= r.samples) return;
+    if (WholeSeconds(Timer() - r.reference) < r.interval) return;
+    ++r.counter;
+    if (!WriteSample(*r.file, r.counter, sample))
+        r.fault = FileFault::Write;
+    else if (!r.file->StillThere())
+        r.fault = FileFault::Gone;
+    if (r.fault != FileFault::None) return;
+    SetCtrlVal(panelPopUp, POPUP_RecCounter, static_cast<unsigned int>(r.counter));
+    g_outcome.samples = r.counter;
+    if (recordProgress) recordProgress(r.counter, r.samples);
+    r.reference = WholeSeconds(Timer());
+}
+
+// One look at the recording's exchange: a reply that came becomes a sample
+// for the stream (the displays and the file); the next request goes out.
+// False once the recording must end (a file fault or no reply in time).
 bool RecordPass() {
     Recording &r = g_rec;
-    const unsigned short elapsed = WholeSeconds(Timer() - r.reference);
     if (graph_flag == 1) {
-        DrawRawReply();
-        if (elapsed >= r.interval) {
-            ++r.counter;
-            if (!WriteSample(*r.file, r.counter))
-                r.fault = FileFault::Write;
-            else if (!r.file->StillThere())
-                r.fault = FileFault::Gone;
-            if (r.fault != FileFault::None) return false;
-            SetCtrlVal(panelPopUp, POPUP_RecCounter, static_cast<unsigned int>(r.counter));
-            g_outcome.samples = r.counter;
-            if (recordProgress) recordProgress(r.counter, r.samples);
-            r.reference = WholeSeconds(Timer());
-        }
+        CopyPPtoRAWVars();
+        PublishSample(MakeSample());
+        if (r.fault != FileFault::None) return false;
         graph_flag = 0;
         FlushQueues();
+    }
+    // The last sample is in: a further request would only leave a reply owed
+    // (or be flushed unsent) when the recording ends.
+    if (r.counter >= r.samples) {
+        StopMeasuring();
+        return true;
     }
     if (rx_flag == 1) {
         SendRawRequest();
@@ -266,18 +280,17 @@ bool RecordPass() {
     if (Timer() - r.lastSent > TIMEOUT) {
         ShowText("Timeout RS232-Line!");
         NoteLinkTimeout();
-        stop_flag = 1;
+        StopMeasuring();
         ShowDisplaysStale();
         return false;
     }
-    if (r.counter >= r.samples) stop_flag = 1;
     return true;
 }
 
 // A dialog opened during the recording runs its own event loop; the
 // recording goes on from there and keeps its interval.
 void RecordUnderDialog() {
-    if (stop_flag == 0 && !RecordPass()) stop_flag = 1;
+    if (stop_flag == 0 && !RecordPass()) StopMeasuring();
 }
 
 // Runs until the sample count is reached, a reply is missing or a stop comes.
@@ -289,14 +302,15 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
     g_rec.interval = interval;
     g_rec.lastSent = Timer();
     g_rec.reference = WholeSeconds(Timer());
-    stop_flag = 0;
     graph_flag = 0;
+    SubscribeSamples(RecordSample);
     SetModalPass(RecordUnderDialog);
     do {
         if (!RecordPass()) break;
         ProcessSystemEventsUntil(g_rec.lastSent + TIMEOUT + 0.001);
     } while (stop_flag == 0);
     SetModalPass(nullptr);
+    UnsubscribeSamples(RecordSample);
     g_rec.file = nullptr;
     return g_rec.fault;
 }
@@ -469,7 +483,7 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
         fault = RecordLoop(file, samples, interval);
     }
     file.Close();
-    stop_flag = 1;
+    StopMeasuring();
     EndRecording();
     EndMeasuringLoop();
     EndLinkOperation();

@@ -308,7 +308,7 @@ volatile std::sig_atomic_t g_signal = 0;
 
 void OnStopSignal(int signal) {
     g_signal = signal;
-    stop_flag = 1;
+    StopMeasuring();
 }
 
 int Record(const Verb &v) {
@@ -392,7 +392,7 @@ int RunKVexVerb(int argc, char **argv) {
         else
             code = v.action == "get" ? ParamsGet(v) : ParamsPut(v);
     }
-    stop_flag = 1;
+    StopMeasuring();
     CloseCom(com);
     if (pHandle > 0) DiscardKVexPanels();
     return code;

@@ -12,26 +12,11 @@
 #include "exchange.h"
 #include "gui.h"
 #include "logo.h"
+#include "modes.h"
 #include "recorder.h"
 #include "rs232.h"
 #include "ui.h"
 
-int pHandle, pPara1, pPara2, pCalib, panelPopUp;
-int target = 1;
-int stop_flag = 1;
-int startMode = START_NONE;
-
-const int MAXPOINT = 128;
-unsigned short yaxisMAX = 2048;
-unsigned short thdArrayA[128], thdArrayB[128];
-
-char szSoftName[72];
-char szSoftVersion[72];
-char proj_dir[260];
-char recfile_name[260];
-char file_name[260];
-
-const char *const kPanelFile = "K-VEX-RB-ZD-VedudU300.uir";
 bool portRingShowsLoss = false;
 
 namespace {
@@ -51,12 +36,6 @@ constexpr unsigned short kParameterStart[34] = {
 void CopyText(char *dst, std::size_t size, const char *src) { std::snprintf(dst, size, "%s", src); }
 
 }  // namespace
-
-// The threshold line of a video curve: percent of the video full scale.
-void FillThresholdArray(unsigned short *levels, unsigned short percent) {
-    const int level = static_cast<int>(percent) * static_cast<int>(YMAXADC) / 100;
-    for (int i = 0; i < MAXPOINT; ++i) levels[i] = static_cast<unsigned short>(level);
-}
 
 // Lists the known ports by number and device, so the operator sees what each
 // number stands for.
@@ -97,7 +76,7 @@ void InitVars() {
     yaxisMAX = 2048;
     rx_flag = 0;
     graph_flag = 0;
-    stop_flag = 1;
+    StopMeasuring();
 
     ShowStatusText("InitVars");
     SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
@@ -122,15 +101,6 @@ void InitVars() {
     FillThresholdArray(thdArrayA, parameter[PW_THD_A]);
     FillThresholdArray(thdArrayB, parameter[PW_THD_B]);
     ClearHistory();
-}
-
-// The tolerance edits mean nothing to the sensor in hardware modes 1 and 3.
-void DimToleranceEdits() {
-    short mode = 0;
-    GetCtrlVal(pPara1, PARA1_DROPHardwareMode, &mode);
-    const int dim = (mode == 1 || mode == 3) ? 1 : 0;
-    SetCtrlAttribute(pPara1, PARA1_Para1Edit4, ATTR_DIMMED, dim);
-    SetCtrlAttribute(pPara1, PARA1_Para1Edit3, ATTR_DIMMED, dim);
 }
 
 void InitGUI() {
@@ -421,122 +391,6 @@ int StatusLog(char *out, int size) {
     return statusLogCount;
 }
 
-// ---------------------------------------------------------------- link state
-char sensorFirmware[sizeof szStatus];
-
-namespace {
-
-constexpr int kStateGrey = 0x808080, kStateGreen = 0x008000, kStateRed = 0xC00000,
-              kStateAmber = 0xA04800, kStateDark = 0x303030;
-
-// Counts since the running (or last) mode started; since == 0: no mode yet.
-// A mode that ended keeps the counts of its end, whatever the link does later.
-struct LinkFigure {
-    bool running = false;
-    bool answered = true;  // the last request of the mode had its reply
-    double since = 0, until = 0, lastShown = 0;
-    long replies = 0, discarded = 0;        // the counters at the start
-    long endReplies = 0, endDiscarded = 0;  // and at the end
-    int timeouts = 0;
-} figure;
-
-// The device behind the link's port number. Looking it up lists the
-// machine's ports, far too costly for a figure shown once a second, so it is
-// read when the link opens or is lost.
-char linkDevice[260] = "";
-
-void ReadLinkDevice() {
-    linkDevice[0] = '\0';
-    GetComPortDevice(com, linkDevice, sizeof linkDevice);
-}
-
-void FormatFigure(char *out, std::size_t size) {
-    const double until = figure.running ? Timer() : figure.until;
-    const long replies = (figure.running ? AcceptedReplies() : figure.endReplies) - figure.replies;
-    const long discarded =
-        (figure.running ? DiscardedBytes() : figure.endDiscarded) - figure.discarded;
-    const double seconds = until - figure.since;
-    const double rate = seconds > 0 ? replies / seconds : 0;
-    std::snprintf(out, size, "%.1f exchanges/s, %d time-outs, %ld bytes discarded", rate,
-                  figure.timeouts, discarded);
-}
-
-}  // namespace
-
-// One of four states, and its colour, leads the text: Running (green) only
-// while replies come; Stopped once the operator ended the mode; No data when
-// no sensor answers or the last request went unanswered; Line lost (red).
-void ShowLinkState() {
-    const char *device = linkDevice;
-    char text[640], counts[160];
-    int colour = kStateDark;
-    if (line_lost) {
-        std::snprintf(text, sizeof text, "\xE2\x97\x8F Line lost: %s", device);
-        colour = kStateRed;
-    } else if (!LinkReady()) {
-        std::snprintf(text, sizeof text, "\xE2\x97\x8F No data: no sensor%s%s",
-                      device[0] ? " on " : "", device);
-        colour = kStateGrey;
-    } else if (figure.since > 0) {
-        FormatFigure(counts, sizeof counts);
-        if (!figure.answered) {
-            std::snprintf(text, sizeof text, "\xE2\x97\x8F No data: %s, time-out; %s", device,
-                          counts);
-            colour = kStateAmber;
-        } else if (figure.running) {
-            std::snprintf(text, sizeof text, "\xE2\x97\x8F Running: %s, %s", device, counts);
-            colour = kStateGreen;
-        } else {
-            std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: %s, %s", device, counts);
-        }
-    } else {
-        std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: connected to %s, %s", device,
-                      sensorFirmware);
-    }
-    SetCtrlAttribute(pHandle, PANEL_LinkState, ATTR_TEXT_COLOR, colour);
-    SetCtrlVal(pHandle, PANEL_LinkState, text);
-    figure.lastShown = Timer();
-}
-
-void NoteLinkOpened() {
-    ReadLinkDevice();
-    sensorFirmware[0] = '\0';
-    if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szVersion);
-    figure = LinkFigure{};
-    ShowLinkState();
-    ShowDisplaysStale();  // whatever was shown came from the link before
-}
-
-void BeginLinkFigure() {
-    figure = LinkFigure{};
-    figure.running = true;
-    figure.since = Timer();
-    figure.replies = AcceptedReplies();
-    figure.discarded = DiscardedBytes();
-    ShowLinkState();
-}
-
-void EndLinkFigure() {
-    figure.running = false;
-    figure.until = Timer();
-    figure.endReplies = AcceptedReplies();
-    figure.endDiscarded = DiscardedBytes();
-    ShowLinkState();
-}
-
-void NoteLinkActivity() {
-    if (!figure.running) return;
-    const bool wasSilent = !figure.answered;
-    figure.answered = true;
-    if (wasSilent || Timer() - figure.lastShown >= 1.0) ShowLinkState();
-}
-
-void NoteLinkTimeout() {
-    ++figure.timeouts;
-    figure.answered = false;
-    ShowLinkState();
-}
-
 int PortNumberFor(const char *device) {
     const int count = GetComPortCount();
     for (int n = 1; n <= count; ++n) {
@@ -557,10 +411,9 @@ void RelistPorts() {
 }
 
 void OnLineLost() {
-    stop_flag = 1;
+    StopMeasuring();
     ReadLinkDevice();
-    static_assert(sizeof lostDevice == sizeof linkDevice);
-    std::memcpy(lostDevice, linkDevice, sizeof lostDevice);
+    std::snprintf(lostDevice, sizeof lostDevice, "%s", LinkDevice());
     SensorIdentity(lostIdentity, sizeof lostIdentity);
     reconnectTold = false;
     // The adapter may come back (cable plugged in again): look once a second.
@@ -568,10 +421,10 @@ void OnLineLost() {
     char text[120];
     // Without a window there is no port to choose: the device is what counts.
     if (unattended)
-        std::snprintf(text, sizeof text, "Line lost on %.60s", linkDevice);
+        std::snprintf(text, sizeof text, "Line lost on %.60s", LinkDevice());
     else
         std::snprintf(text, sizeof text, "Line lost on COM %d (%.39s) - choose the port again!",
-                      com, linkDevice);
+                      com, LinkDevice());
     ShowStatusText(text);  // kept in szStatus, so later repeats show it again
     ShowDisplaysStale();
     ShowLinkState();
@@ -592,6 +445,8 @@ void ReportExport(const char *text, int) { ShowText(text); }
 
 void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
+    session_hooks = {ShowDisplaysStale};
+    SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
     SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
     GetProjectDir(proj_dir);
@@ -646,7 +501,7 @@ int CC_PANEL(int, int event, void *, int, int) {
             return 0;
     }
     RememberPanelGeometry(pHandle);
-    stop_flag = 1;
+    StopMeasuring();
     CloseCom(com);
     QuitUserInterface(0);
     return 0;
@@ -654,7 +509,7 @@ int CC_PANEL(int, int event, void *, int, int) {
 
 int CC_POPUP(int, int event, void *, int, int) {
     if (event != EVENT_CLOSE) return 0;
-    stop_flag = 1;
+    StopMeasuring();
     HidePanel(panelPopUp);
     SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
     return 0;

@@ -24,47 +24,6 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
     return 0;
 }
 
-namespace {
-
-int loopRunning = 0;
-
-// Everything that starts a mode or an exchange of its own is dimmed while a
-// mode or a recording runs, and all of it comes back once that has ended,
-// however it ended: by Stop, by itself or by a time-out.
-void DimStartControls(int dimmed) {
-    static const int kStartControls[] = {PANEL_BTNRun,  PANEL_BTNVideo,    PANEL_BTNGet,
-                                         PANEL_BTNSend, PANEL_ButtonTeach, PANEL_ButtonReset,
-                                         PANEL_DropDCom};
-    for (int id : kStartControls) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
-    SetCtrlAttribute(panelPopUp, POPUP_BTNStartRecord, ATTR_DIMMED, dimmed);
-}
-
-}  // namespace
-
-void BeginMeasuringLoop() {
-    loopRunning = 1;
-    DimStartControls(1);
-    BeginLinkFigure();
-}
-
-void EndMeasuringLoop() {
-    loopRunning = 0;
-    EndLinkFigure();
-    DimStartControls(0);
-    ShowDisplaysStale();
-}
-
-bool MeasuringLoopRuns() { return loopRunning != 0; }
-
-// Acts on the press, so a stop reaches a running loop even while the button
-// is still held. A loop still has its last exchange on the line: its buttons
-// come back when it has ended, not before.
-void RequestStop() {
-    stop_flag = 1;
-    if (!loopRunning) DimStartControls(0);
-    Delay(0.1);
-}
-
 int CC_BTNStop(int, int, int event, void *, int, int) {
     if (event == EVENT_LEFT_CLICK) RequestStop();
     return 0;
@@ -116,7 +75,7 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
         return 0;
     }
     StopReconnecting();
-    stop_flag = 1;
+    StopMeasuring();
     CloseCom(com);
     com = chosen;
     if (portRingShowsLoss) FillComPortRing();

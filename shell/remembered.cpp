@@ -13,9 +13,6 @@
 #include "rs232.h"
 #include "ui.h"
 
-bool portFromCommandLine = false;
-bool unattended = false;
-
 namespace {
 
 // The number of the remembered device, if it is there today (a typed path
@@ -60,30 +57,4 @@ void RememberPort() {
     char device[260] = "";
     if (GetComPortDevice(com, device, sizeof device) == 0 && device[0] != '\0')
         SetSettingText("port/device", device);
-}
-
-void RememberRecorderSettings() {
-    if (unattended) return;
-    unsigned short samples = 0, interval = 0;
-    int format = 0;
-    GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
-    GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
-    GetCtrlVal(panelPopUp, POPUP_RecFormat, &format);
-    SetSettingNumber("recorder/samples", samples);
-    SetSettingNumber("recorder/interval", interval);
-    SetSettingNumber("recorder/format", format);
-}
-
-void RememberFolder(const char *key, const char *path) {
-    if (unattended) return;
-    char folder[260];
-    std::snprintf(folder, sizeof folder, "%s", path);
-    char *slash = std::strrchr(folder, '/');
-    if (!slash) return;
-    slash[slash == folder ? 1 : 0] = '\0';
-    SetSettingText(key, folder);
-}
-
-void RememberedFolder(const char *key, char *dir) {
-    if (!GetSettingText(key, dir, 260) || dir[0] == '\0') std::snprintf(dir, 260, "%s", proj_dir);
 }

@@ -227,7 +227,7 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
         }
     } else if (result == EXCHANGE_TIMEOUT) {
         ShowText("Timeout RS232-Line!");
-        stop_flag = 1;
+        StopMeasuring();
     }
     SetGraphCursor(pHandle, PANEL_GraphBarA, 1, parameter[PW_TEACH_A], 0.75);
     SetGraphCursor(pHandle, PANEL_GraphBarB, 1, parameter[PW_TEACH_B], 0.75);

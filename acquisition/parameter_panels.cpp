@@ -1,13 +1,15 @@
 // The parameter words on the panels: which control shows which word, and
 // what a new parameter set changes on screen.
+#include "parameter_panels.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "com232.h"
 #include "gui.h"
-#include "kvex_main.h"
 #include "modes.h"
+#include "session.h"
 #include "ui.h"
 
 namespace {

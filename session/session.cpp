@@ -1,0 +1,291 @@
+// What more than one subsystem shares: the program's state, the measuring
+// loops' life cycle, the link's state on screen and the folders remembered.
+#include "session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "com232.h"
+#include "exchange.h"
+#include "rs232.h"
+#include "ui.h"
+
+int pHandle, pPara1, pPara2, pCalib, panelPopUp;
+int target = 1;
+int stop_flag = 1;
+int startMode = START_NONE;
+
+const int MAXPOINT = 128;
+unsigned short yaxisMAX = 2048;
+unsigned short thdArrayA[128], thdArrayB[128];
+
+char szSoftName[72];
+char szSoftVersion[72];
+char proj_dir[260];
+char recfile_name[260];
+char file_name[260];
+
+const char *const kPanelFile = "K-VEX-RB-ZD-VedudU300.uir";
+SessionHooks session_hooks;
+bool portFromCommandLine = false;
+bool unattended = false;
+
+namespace {
+unsigned long sampleNumber = 0;  // samples of the running (or last) loop
+}  // namespace
+
+void StopMeasuring() { stop_flag = 1; }
+
+unsigned long NextSampleNumber() { return ++sampleNumber; }
+
+// The threshold line of a video curve: percent of the video full scale.
+void FillThresholdArray(unsigned short *levels, unsigned short percent) {
+    const int level = static_cast<int>(percent) * static_cast<int>(YMAXADC) / 100;
+    for (int i = 0; i < MAXPOINT; ++i) levels[i] = static_cast<unsigned short>(level);
+}
+
+// The tolerance edits mean nothing to the sensor in hardware modes 1 and 3.
+void DimToleranceEdits() {
+    short mode = 0;
+    GetCtrlVal(pPara1, PARA1_DROPHardwareMode, &mode);
+    const int dim = (mode == 1 || mode == 3) ? 1 : 0;
+    SetCtrlAttribute(pPara1, PARA1_Para1Edit4, ATTR_DIMMED, dim);
+    SetCtrlAttribute(pPara1, PARA1_Para1Edit3, ATTR_DIMMED, dim);
+}
+
+// ---------------------------------------------------------------- loops
+namespace {
+
+int loopRunning = 0;
+
+// Everything that starts a mode or an exchange of its own is dimmed while a
+// mode or a recording runs, and all of it comes back once that has ended,
+// however it ended: by Stop, by itself or by a time-out.
+void DimStartControls(int dimmed) {
+    static const int kStartControls[] = {PANEL_BTNRun,  PANEL_BTNVideo,    PANEL_BTNGet,
+                                         PANEL_BTNSend, PANEL_ButtonTeach, PANEL_ButtonReset,
+                                         PANEL_DropDCom};
+    for (int id : kStartControls) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(panelPopUp, POPUP_BTNStartRecord, ATTR_DIMMED, dimmed);
+}
+
+}  // namespace
+
+void BeginMeasuringLoop() {
+    loopRunning = 1;
+    stop_flag = 0;
+    sampleNumber = 0;
+    DimStartControls(1);
+    BeginLinkFigure();
+}
+
+void EndMeasuringLoop() {
+    loopRunning = 0;
+    EndLinkFigure();
+    DimStartControls(0);
+    if (session_hooks.liveValuesEnded) session_hooks.liveValuesEnded();
+}
+
+bool MeasuringLoopRuns() { return loopRunning != 0; }
+
+// Acts on the press, so a stop reaches a running loop even while the button
+// is still held. A loop still has its last exchange on the line: its buttons
+// come back when it has ended, not before.
+void RequestStop() {
+    StopMeasuring();
+    if (!loopRunning) DimStartControls(0);
+    Delay(0.1);
+}
+
+// ---------------------------------------------------------------- link state
+char sensorFirmware[sizeof szStatus];
+
+namespace {
+
+constexpr int kStateGrey = 0x808080, kStateGreen = 0x008000, kStateRed = 0xC00000,
+              kStateAmber = 0xA04800, kStateDark = 0x303030;
+
+// Counts since the running (or last) mode started; since == 0: no mode yet.
+// A mode that ended keeps the counts of its end, whatever the link does later.
+struct LinkFigure {
+    bool running = false;
+    bool answered = true;  // the last request of the mode had its reply
+    double since = 0, until = 0, lastShown = 0;
+    long replies = 0, discarded = 0;        // the counters at the start
+    long endReplies = 0, endDiscarded = 0;  // and at the end
+    int timeouts = 0;
+} figure;
+
+// The device behind the link's port number. Looking it up lists the
+// machine's ports, far too costly for a figure shown once a second, so it is
+// read when the link opens or is lost.
+char linkDevice[260] = "";
+
+void FormatFigure(char *out, std::size_t size) {
+    const double until = figure.running ? Timer() : figure.until;
+    const long replies = (figure.running ? AcceptedReplies() : figure.endReplies) - figure.replies;
+    const long discarded =
+        (figure.running ? DiscardedBytes() : figure.endDiscarded) - figure.discarded;
+    const double seconds = until - figure.since;
+    const double rate = seconds > 0 ? replies / seconds : 0;
+    std::snprintf(out, size, "%.1f exchanges/s, %d time-outs, %ld bytes discarded", rate,
+                  figure.timeouts, discarded);
+}
+
+}  // namespace
+
+void ReadLinkDevice() {
+    linkDevice[0] = '\0';
+    GetComPortDevice(com, linkDevice, sizeof linkDevice);
+}
+
+const char *LinkDevice() { return linkDevice; }
+
+// One of four states, and its colour, leads the text: Running (green) only
+// while replies come; Stopped once the operator ended the mode; No data when
+// no sensor answers or the last request went unanswered; Line lost (red).
+void ShowLinkState() {
+    const char *device = linkDevice;
+    char text[640], counts[160];
+    int colour = kStateDark;
+    if (line_lost) {
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F Line lost: %s", device);
+        colour = kStateRed;
+    } else if (!LinkReady()) {
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F No data: no sensor%s%s",
+                      device[0] ? " on " : "", device);
+        colour = kStateGrey;
+    } else if (figure.since > 0) {
+        FormatFigure(counts, sizeof counts);
+        if (!figure.answered) {
+            std::snprintf(text, sizeof text, "\xE2\x97\x8F No data: %s, time-out; %s", device,
+                          counts);
+            colour = kStateAmber;
+        } else if (figure.running) {
+            std::snprintf(text, sizeof text, "\xE2\x97\x8F Running: %s, %s", device, counts);
+            colour = kStateGreen;
+        } else {
+            std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: %s, %s", device, counts);
+        }
+    } else {
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: connected to %s, %s", device,
+                      sensorFirmware);
+    }
+    SetCtrlAttribute(pHandle, PANEL_LinkState, ATTR_TEXT_COLOR, colour);
+    SetCtrlVal(pHandle, PANEL_LinkState, text);
+    figure.lastShown = Timer();
+}
+
+void NoteLinkOpened() {
+    ReadLinkDevice();
+    sensorFirmware[0] = '\0';
+    if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szVersion);
+    figure = LinkFigure{};
+    ShowLinkState();
+    // Whatever was shown came from the link before.
+    if (session_hooks.liveValuesEnded) session_hooks.liveValuesEnded();
+}
+
+void BeginLinkFigure() {
+    figure = LinkFigure{};
+    figure.running = true;
+    figure.since = Timer();
+    figure.replies = AcceptedReplies();
+    figure.discarded = DiscardedBytes();
+    ShowLinkState();
+}
+
+void EndLinkFigure() {
+    figure.running = false;
+    figure.until = Timer();
+    figure.endReplies = AcceptedReplies();
+    figure.endDiscarded = DiscardedBytes();
+    ShowLinkState();
+}
+
+void NoteLinkActivity() {
+    if (!figure.running) return;
+    const bool wasSilent = !figure.answered;
+    figure.answered = true;
+    if (wasSilent || Timer() - figure.lastShown >= 1.0) ShowLinkState();
+}
+
+void NoteLinkTimeout() {
+    ++figure.timeouts;
+    figure.answered = false;
+    ShowLinkState();
+}
+
+// ---------------------------------------------------------------- remembered
+void RememberRecorderSettings() {
+    if (unattended) return;
+    unsigned short samples = 0, interval = 0;
+    int format = 0;
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
+    GetCtrlVal(panelPopUp, POPUP_RecFormat, &format);
+    SetSettingNumber("recorder/samples", samples);
+    SetSettingNumber("recorder/interval", interval);
+    SetSettingNumber("recorder/format", format);
+}
+
+void RememberFolder(const char *key, const char *path) {
+    if (unattended) return;
+    char folder[260];
+    std::snprintf(folder, sizeof folder, "%s", path);
+    char *slash = std::strrchr(folder, '/');
+    if (!slash) return;
+    slash[slash == folder ? 1 : 0] = '\0';
+    SetSettingText(key, folder);
+}
+
+void RememberedFolder(const char *key, char *dir) {
+    if (!GetSettingText(key, dir, 260) || dir[0] == '\0') std::snprintf(dir, 260, "%s", proj_dir);
+}
+
+// ---------------------------------------------------------------- samples
+namespace {
+
+constexpr int kMaxSubscribers = 16;
+SampleSubscriber subscribers[kMaxSubscribers];
+int subscriberCount = 0;
+
+}  // namespace
+
+const char *VerdictName(Verdict v) {
+    switch (v) {
+        case Verdict::Inside:
+            return "inside";
+        case Verdict::Below:
+            return "below";
+        case Verdict::Above:
+            return "above";
+        default:
+            return "none";
+    }
+}
+
+void SubscribeSamples(SampleSubscriber subscriber) {
+    if (!subscriber || subscriberCount == kMaxSubscribers) return;
+    for (int i = 0; i < subscriberCount; ++i)
+        if (subscribers[i] == subscriber) return;
+    subscribers[subscriberCount++] = subscriber;
+}
+
+void UnsubscribeSamples(SampleSubscriber subscriber) {
+    for (int i = 0; i < subscriberCount; ++i) {
+        if (subscribers[i] != subscriber) continue;
+        for (int k = i + 1; k < subscriberCount; ++k) subscribers[k - 1] = subscribers[k];
+        --subscriberCount;
+        return;
+    }
+}
+
+// A subscriber that unsubscribes itself, or another, while it is called
+// leaves the rest to be called as they stood.
+void PublishSample(const Sample &sample) {
+    SampleSubscriber now[kMaxSubscribers];
+    const int n = subscriberCount;
+    for (int i = 0; i < n; ++i) now[i] = subscribers[i];
+    for (int i = 0; i < n; ++i) now[i](sample);
+}

@@ -1,0 +1,124 @@
+// What more than one subsystem shares: the program's state (panel handles,
+// memory target, stop_flag, folders and file names, the sensor's identity),
+// the measuring loops' life cycle, the link's state on screen, the folders
+// remembered between runs, and the sample stream. Everything here lies below
+// the acquisition, the files and the shell, so each of them may use it.
+#pragma once
+
+#include <cstdint>
+
+#include "kvex_ids.h"
+
+// ---------------------------------------------------------------- state
+// Panel handles, valid from start-up to shutdown.
+extern int pHandle, pPara1, pPara2, pCalib, panelPopUp;
+
+extern int target;     // memory target of send and get: 1 RAM, 2 EEPROM, 3 file
+extern int stop_flag;  // 0 while a run, video or recording loop runs
+
+// The mode that starts by itself once the window is up, as if its button had
+// been pressed (demos, kiosks, benchmarks).
+enum StartMode { START_NONE, START_RUN, START_VIDEO };
+extern int startMode;
+
+extern const int MAXPOINT;  // points of a video curve and of a threshold array
+extern unsigned short yaxisMAX;
+extern unsigned short thdArrayA[128], thdArrayB[128];
+
+extern char szSoftName[72];
+extern char szSoftVersion[72];
+extern char proj_dir[260];
+extern char recfile_name[260];
+extern char file_name[260];
+
+extern const char *const kPanelFile;  // "K-VEX-RB-ZD-VedudU300.uir"
+
+// Fills the 128 levels of a threshold line from a percentage of YMAXADC.
+void FillThresholdArray(unsigned short *levels, unsigned short percent);
+// Dims the tolerance edits in hardware modes 1 and 3, undims them otherwise.
+void DimToleranceEdits();
+
+// What the layers above do when the session says so; an entry left empty
+// does nothing. Filled in by the shell at start-up.
+struct SessionHooks {
+    // Nothing live stands behind the measured values any more: a loop ended,
+    // the port was opened anew.
+    void (*liveValuesEnded)();
+};
+extern SessionHooks session_hooks;
+
+// ---------------------------------------------------------------- loops
+// The one way to ask a running loop to end: it does so after its pass.
+void StopMeasuring();
+// The stop buttons' request: ends a running loop at its next pass, undims
+// the command buttons (once the loop has ended, if one runs) and waits 0.1 s.
+void RequestStop();
+// A run, video or recording loop starts (stop_flag becomes 0, the samples
+// count from 1 again) or has ended. While one runs the controls that would
+// start a mode or an exchange of their own are dimmed; when it has ended they
+// all come back and the live values are marked as such no more.
+void BeginMeasuringLoop();
+void EndMeasuringLoop();
+bool MeasuringLoopRuns();
+
+// ---------------------------------------------------------------- samples
+// One measurement: what one run-mode reply says, with the judgement that the
+// limits in force at that moment give it.
+enum class Verdict { Inside, Below, Above, None };
+struct Sample {
+    unsigned long number = 0;     // 1, 2, ... from the start of the loop
+    double monotonic = 0;         // Timer() seconds when the reply was taken in
+    int64_t wallMs = 0;           // milliseconds since 1970 (UTC) at that moment
+    unsigned short a = 0, b = 0;  // edge positions, sensor units
+    unsigned short units = 0;     // the measured value, sensor units
+    int32_t um = 0;               // the measured value, micrometres
+    double mm = 0;                // the same in millimetres
+    unsigned short edgesA = 0, edgesB = 0;
+    unsigned short peakA = 0, peakB = 0;  // peak widths, sensor units
+    unsigned short analogMax = 0, analogMin = 0;
+    unsigned short tolUp = 0, tolLow = 0;  // tolerances, sensor units
+    unsigned short setpointUnits = 0;      // the value the verdict compares with
+    int32_t setpointUm = 0;                // the setpoint value, micrometres
+    int32_t lowerUm = 0, upperUm = 0;      // the limits, micrometres
+    Verdict verdict = Verdict::None;
+};
+// "inside", "below", "above", "none".
+const char *VerdictName(Verdict v);
+
+// Every consumer of samples subscribes once; a subscriber added later needs
+// no change in the loops. Subscribers are called in the order they came.
+using SampleSubscriber = void (*)(const Sample &sample);
+void SubscribeSamples(SampleSubscriber subscriber);
+void UnsubscribeSamples(SampleSubscriber subscriber);
+// Hands the sample to every subscriber.
+void PublishSample(const Sample &sample);
+// The number the next sample of the running loop gets.
+unsigned long NextSampleNumber();
+
+// ---------------------------------------------------------------- link state
+// The firmware text of the sensor on com, once the start-up questions passed.
+extern char sensorFirmware[72];
+// The indicator beside the status line: Running, Stopped, No data or Line
+// lost, with the device, the firmware or the figures of the last mode.
+void ShowLinkState();
+void NoteLinkOpened();    // after InitRS232: a new connection, new counts
+void BeginLinkFigure();   // a mode starts
+void EndLinkFigure();     // it ended; its figure stays in view
+void NoteLinkActivity();  // an exchange passed: the figure shows it once a second
+void NoteLinkTimeout();   // a reply did not come
+// The device behind com, read when the link opens or is lost.
+void ReadLinkDevice();
+const char *LinkDevice();
+
+// ---------------------------------------------------------------- remembered
+// The port was given on the command line (--port, --simulate): it wins over
+// the one remembered.
+extern bool portFromCommandLine;
+// A command-line verb runs: what it sets is not the operator's choice and is
+// not remembered.
+extern bool unattended;
+void RememberRecorderSettings();
+// The folder of path under key; and the remembered one (260 bytes), or the
+// program's folder when none is.
+void RememberFolder(const char *key, const char *path);
+void RememberedFolder(const char *key, char *dir);
