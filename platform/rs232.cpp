@@ -90,17 +90,17 @@ Port g_ports[kMaxPorts + 1];
 
 // Owner of the notifiers and target of the posted checks; it lives as long as
 // the application object.
-QObject *context() {
+QObject *Context() {
     static QPointer<QObject> ctx;
     if (!ctx) ctx = new QObject(QCoreApplication::instance());
     return ctx;
 }
 
-bool validNumber(int port) { return port >= 1 && port <= kMaxPorts; }
+bool ValidNumber(int port) { return port >= 1 && port <= kMaxPorts; }
 
 // The open port of that number, or nullptr with the code to return.
-Port *openPort(int port, int *code) {
-    if (!validNumber(port)) {
+Port *OpenPort(int port, int *code) {
+    if (!ValidNumber(port)) {
         *code = kComInvalidPortNumber;
         return nullptr;
     }
@@ -112,26 +112,26 @@ Port *openPort(int port, int *code) {
     return &p;
 }
 
-bool usable(const Port &p) { return p.fd >= 0 && !p.lost; }
+bool Usable(const Port &p) { return p.fd >= 0 && !p.lost; }
 
 // ------------------------------------------------------------ notification
 
-void runCheck(int port, unsigned generation);
+void RunCheck(int port, unsigned generation);
 
-void postCheck(int port) {
+void PostCheck(int port) {
     Port &p = g_ports[port];
     if (!p.callback || p.mask == 0 || p.checkPosted) return;
     p.checkPosted = true;
     const unsigned generation = p.generation;
     QMetaObject::invokeMethod(
-        context(), [port, generation] { runCheck(port, generation); }, Qt::QueuedConnection);
+        Context(), [port, generation] { RunCheck(port, generation); }, Qt::QueuedConnection);
 }
 
-void rearm(Port &p) {
+void Rearm(Port &p) {
     if (p.input.size() < p.notifyCount) p.armed = true;
 }
 
-int dueEvents(Port &p) {
+int DueEvents(Port &p) {
     int bits = p.pending & (p.mask | COM_EV_LINE_LOST);
     p.pending = 0;
     if (p.mask & COM_EV_RECEIVE) {
@@ -149,7 +149,7 @@ int dueEvents(Port &p) {
 
 // The queue length at which the program has something to do, 0 for none:
 // the armed notify count, or the count a waiting caller asked for.
-int wakeTarget(const Port &p) {
+int WakeTarget(const Port &p) {
     if (!p.callback || p.mask == 0) return p.wakeCount;
     if (p.mask & COM_EV_RXCHAR) return 1;
     if ((p.mask & COM_EV_RECEIVE) && p.armed) return p.notifyCount;
@@ -157,7 +157,7 @@ int wakeTarget(const Port &p) {
     return p.wakeCount;
 }
 
-void setRestTimer(Port &p, double seconds) {
+void SetRestTimer(Port &p, double seconds) {
     if (p.restFd < 0 || (seconds <= 0 && !p.restArmed)) return;
     p.restArmed = seconds > 0;
     itimerspec due{};
@@ -169,42 +169,42 @@ void setRestTimer(Port &p, double seconds) {
     ::timerfd_settime(p.restFd, 0, &due, nullptr);
 }
 
-double secondsUntil(Clock::time_point t) {
+double SecondsUntil(Clock::time_point t) {
     return std::chrono::duration<double>(t - Clock::now()).count();
 }
 
 // How long the port may sleep before it looks at the device again, or 0 to
 // be woken by the next byte. Bytes come no faster than the line carries
 // them, and an answer no sooner than the request has left the line.
-double restTime(const Port &p, int target, int queued) {
+double RestTime(const Port &p, int target, int queued) {
     const int missing = target - queued;
     if (!p.paced || p.stalled || missing <= kFinalBytes) return 0;
     if (queued == 0 && p.checkPace) return 0;
     const double rest = (missing - 1) * p.byteSeconds;
     if (queued > 0) return rest;
-    const double sending = secondsUntil(p.outputDone);
+    const double sending = SecondsUntil(p.outputDone);
     return sending > 0 ? sending + rest : 0;  // a silent line: wait for its first byte
 }
 
 // Watches the descriptor for the next byte, or sets the timer for the rest
 // of the wake target, or does neither.
-void updateWake(Port &p) {
-    if (!usable(p) || !p.reader) return;
-    const int target = wakeTarget(p);
+void UpdateWake(Port &p) {
+    if (!Usable(p) || !p.reader) return;
+    const int target = WakeTarget(p);
     const int queued = static_cast<int>(p.input.size());
-    const double rest = target > queued ? restTime(p, target, queued) : 0;
-    setRestTimer(p, rest);
+    const double rest = target > queued ? RestTime(p, target, queued) : 0;
+    SetRestTimer(p, rest);
     p.reader->setEnabled(target > 0 && rest <= 0);
 }
 
-void runCheck(int port, unsigned generation) {
+void RunCheck(int port, unsigned generation) {
     Port &p = g_ports[port];
     if (p.generation != generation) return;  // closed or reopened since
     p.checkPosted = false;
     if (!p.callback || p.mask == 0 || p.inCallback) return;
-    const int bits = dueEvents(p);
+    const int bits = DueEvents(p);
     if (bits == 0) {
-        updateWake(p);
+        UpdateWake(p);
         return;
     }
     const ComCallbackPtr callback = p.callback;
@@ -213,16 +213,16 @@ void runCheck(int port, unsigned generation) {
     callback(port, bits, data);
     if (p.generation != generation) return;  // the callback closed or reopened the port
     p.inCallback = false;
-    rearm(p);
+    Rearm(p);
     if (p.pending != 0 || (p.armed && p.input.size() >= p.notifyCount))
-        postCheck(port);
+        PostCheck(port);
     else
-        updateWake(p);
+        UpdateWake(p);
 }
 
 // ------------------------------------------------------------ taking bytes in
 
-bool hungUp(int fd) {
+bool HungUp(int fd) {
     pollfd pfd{fd, POLLIN, 0};
     if (fd < 0 || ::poll(&pfd, 1, 0) < 0) return true;
     return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -231,7 +231,7 @@ bool hungUp(int fd) {
 // The device has gone (adapter pulled, far end of a pseudo-terminal closed).
 // The port stays known under its number so that every operation answers with
 // a code until it is closed; the descriptor is let go at once.
-void releaseDescriptors(Port &p) {
+void ReleaseDescriptors(Port &p) {
     for (QSocketNotifier *n : {p.reader.data(), p.restTimer.data()}) {
         if (!n) continue;
         n->setEnabled(false);
@@ -243,20 +243,20 @@ void releaseDescriptors(Port &p) {
     }
 }
 
-void markLost(int port) {
+void MarkLost(int port) {
     Port &p = g_ports[port];
     if (p.lost) return;
     p.lost = true;
-    releaseDescriptors(p);
+    ReleaseDescriptors(p);
     p.pending |= COM_EV_LINE_LOST;
-    postCheck(port);
+    PostCheck(port);
 }
 
 // Moves what the device holds into the port's queue; bytes beyond its size
 // are lost. Returns the number of bytes read from the device.
-int takeIn(int port) {
+int TakeIn(int port) {
     Port &p = g_ports[port];
-    if (!usable(p)) return 0;
+    if (!Usable(p)) return 0;
     int total = 0;
     char buffer[4096];
     for (;;) {
@@ -271,7 +271,7 @@ int takeIn(int port) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if ((n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) && hungUp(p.fd)) markLost(port);
+        if ((n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) && HungUp(p.fd)) MarkLost(port);
         break;
     }
     if (total > 0) {
@@ -286,17 +286,17 @@ int takeIn(int port) {
 // operation, the port delivers a due notification at once: a reply's
 // callback then runs in the same pass of the event processing as its last
 // byte came.
-void afterIntake(int port, bool woken = false) {
+void AfterIntake(int port, bool woken = false) {
     Port &p = g_ports[port];
     const bool due = p.callback && p.mask != 0 &&
                      ((p.pending & (p.mask | COM_EV_LINE_LOST)) ||
                       ((p.mask & COM_EV_RECEIVE) && p.armed && p.input.size() >= p.notifyCount));
     if (!due)
-        updateWake(p);
+        UpdateWake(p);
     else if (woken && !p.checkPosted)
-        runCheck(port, p.generation);
+        RunCheck(port, p.generation);
     else
-        postCheck(port);
+        PostCheck(port);
 }
 
 // An answer comes no sooner than its request has left the line, and then at
@@ -304,45 +304,45 @@ void afterIntake(int port, bool woken = false) {
 // earliest. Bytes that are there sooner show a far end faster than the
 // line's rate. (A late look at them proves nothing: bytes counted, not the
 // time of looking, tell.)
-void judgePace(Port &p, int bytes) {
+void JudgePace(Port &p, int bytes) {
     const double earliest = (bytes - 1) * p.byteSeconds;
-    p.paced = secondsUntil(p.outputDone) + earliest <= 0;
+    p.paced = SecondsUntil(p.outputDone) + earliest <= 0;
     p.checkPace = false;
 }
 
-void onReadable(int port) {
+void OnReadable(int port) {
     Port &p = g_ports[port];
     const bool empty = p.input.isEmpty();
-    const int bytes = takeIn(port);
-    if (bytes > 0 && empty) judgePace(p, bytes);
-    afterIntake(port, true);
+    const int bytes = TakeIn(port);
+    if (bytes > 0 && empty) JudgePace(p, bytes);
+    AfterIntake(port, true);
 }
 
-void onRestDue(int port) {
+void OnRestDue(int port) {
     Port &p = g_ports[port];
     std::uint64_t expirations = 0;
     if (::read(p.restFd, &expirations, sizeof expirations) < 0) {
         // nothing to clear: it was set anew meanwhile
     }
-    if (takeIn(port) == 0) p.stalled = true;
+    if (TakeIn(port) == 0) p.stalled = true;
     // Whole already when its last byte could have been only on its way: the
     // far end may be faster than the line's rate (or this wake-up came
     // late). The next answer shows which.
-    const int target = wakeTarget(p);
+    const int target = WakeTarget(p);
     if (target > 0 && p.input.size() >= target) p.checkPace = true;
-    afterIntake(port, true);
+    AfterIntake(port, true);
 }
 
 // ------------------------------------------------------------ opening
 
-bool validSettings(long baudRate, int parity, int dataBits, int stopBits, int inputQueueSize,
+bool ValidSettings(long baudRate, int parity, int dataBits, int stopBits, int inputQueueSize,
                    int outputQueueSize) {
     return baudRate > 0 && parity >= 0 && parity <= 4 && dataBits >= 5 && dataBits <= 8 &&
            (stopBits == 1 || stopBits == 2) && inputQueueSize <= kMaxQueueSize &&
            outputQueueSize <= kMaxQueueSize;
 }
 
-speed_t speedFor(long baudRate) {
+speed_t SpeedFor(long baudRate) {
     static const struct {
         long rate;
         speed_t speed;
@@ -363,7 +363,7 @@ speed_t speedFor(long baudRate) {
 
 // Raw 8-bit line without echo, modem control or flow control; a read returns
 // what is there.
-bool configure(int fd, speed_t speed, int parity, int dataBits, int stopBits) {
+bool Configure(int fd, speed_t speed, int parity, int dataBits, int stopBits) {
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) return false;
     ::cfmakeraw(&tio);
@@ -382,7 +382,7 @@ bool configure(int fd, speed_t speed, int parity, int dataBits, int stopBits) {
            ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-int openErrorCode(int error) {
+int OpenErrorCode(int error) {
     switch (error) {
         case ENOENT:
         case ENODEV:
@@ -405,14 +405,14 @@ int openErrorCode(int error) {
 
 // Opens the device for this program alone: other programs that lock it, and
 // a second opening by this one, are refused.
-int openDevice(const std::string &device, int *fd) {
+int OpenDevice(const std::string &device, int *fd) {
     *fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (*fd < 0) return openErrorCode(errno);
+    if (*fd < 0) return OpenErrorCode(errno);
     const bool terminal = ::isatty(*fd) != 0;
     if (!terminal || ::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(*fd);
         *fd = -1;
-        return openErrorCode(terminal ? EBUSY : ENOTTY);
+        return OpenErrorCode(terminal ? EBUSY : ENOTTY);
     }
     ::ioctl(*fd, TIOCEXCL);
     return 0;
@@ -420,21 +420,21 @@ int openDevice(const std::string &device, int *fd) {
 
 // Starts the port afresh; the generation tells posted checks of an earlier
 // opening apart.
-void resetPort(Port &p) {
+void ResetPort(Port &p) {
     const unsigned generation = p.generation + 1;
     p = Port{};
     p.generation = generation;
 }
 
-bool watch(int port) {
+bool Watch(int port) {
     Port &p = g_ports[port];
     p.restFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (p.restFd < 0) return false;
-    p.reader = new QSocketNotifier(p.fd, QSocketNotifier::Read, context());
-    QObject::connect(p.reader, &QSocketNotifier::activated, p.reader, [port] { onReadable(port); });
-    p.restTimer = new QSocketNotifier(p.restFd, QSocketNotifier::Read, context());
+    p.reader = new QSocketNotifier(p.fd, QSocketNotifier::Read, Context());
+    QObject::connect(p.reader, &QSocketNotifier::activated, p.reader, [port] { OnReadable(port); });
+    p.restTimer = new QSocketNotifier(p.restFd, QSocketNotifier::Read, Context());
     QObject::connect(p.restTimer, &QSocketNotifier::activated, p.restTimer,
-                     [port] { onRestDue(port); });
+                     [port] { OnRestDue(port); });
     // Nothing to wake for until a notification is installed. The timer's
     // notifier stays on: a timer that is not set is never readable, and
     // turning a notifier on or off costs the event loop a round of its own.
@@ -444,11 +444,11 @@ bool watch(int port) {
 
 // Hands bytes to the device now, waiting a little for room, so that they
 // leave even when the caller does not process events.
-int push(int port, const char *buffer, int count) {
+int Push(int port, const char *buffer, int count) {
     Port &p = g_ports[port];
     int written = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteWaitMs);
-    while (written < count && usable(p)) {
+    while (written < count && Usable(p)) {
         const ssize_t n =
             ::write(p.fd, buffer + written, static_cast<std::size_t>(count - written));
         if (n > 0) {
@@ -457,7 +457,7 @@ int push(int port, const char *buffer, int count) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            if (hungUp(p.fd)) markLost(port);
+            if (HungUp(p.fd)) MarkLost(port);
             break;
         }
         const auto left =
@@ -473,18 +473,18 @@ int push(int port, const char *buffer, int count) {
 
 int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize) {
-    if (!validNumber(port)) return kComInvalidPortNumber;
-    if (!validSettings(baudRate, parity, dataBits, stopBits, inputQueueSize, outputQueueSize) ||
-        speedFor(baudRate) == B0)
+    if (!ValidNumber(port)) return kComInvalidPortNumber;
+    if (!ValidSettings(baudRate, parity, dataBits, stopBits, inputQueueSize, outputQueueSize) ||
+        SpeedFor(baudRate) == B0)
         return kComInvalidParameter;
     const std::string device =
-        deviceName != nullptr && *deviceName != '\0' ? deviceName : rs232::deviceForNumber(port);
+        deviceName != nullptr && *deviceName != '\0' ? deviceName : rs232::DeviceForNumber(port);
     if (device.empty()) return kComInvalidPortNumber;
     CloseCom(port);
 
     int fd = -1;
-    if (const int code = openDevice(device, &fd); code != 0) return code;
-    if (!configure(fd, speedFor(baudRate), parity, dataBits, stopBits)) {
+    if (const int code = OpenDevice(device, &fd); code != 0) return code;
+    if (!Configure(fd, SpeedFor(baudRate), parity, dataBits, stopBits)) {
         ::close(fd);
         return kComNotASerialPort;
     }
@@ -495,12 +495,12 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
     ::tcflush(fd, TCIOFLUSH);
 
     Port &p = g_ports[port];
-    resetPort(p);
+    ResetPort(p);
     p.fd = fd;
     p.inputLimit = inputQueueSize > 0 ? inputQueueSize : kDefaultQueueSize;
     p.outputLimit = outputQueueSize > 0 ? outputQueueSize : kDefaultQueueSize;
     p.byteSeconds = (1.0 + dataBits + (parity != 0 ? 1 : 0) + stopBits) / baudRate;
-    if (!watch(port)) {
+    if (!Watch(port)) {
         CloseCom(port);
         return kComUnknownSystemError;
     }
@@ -572,8 +572,8 @@ long OpenerOf(const std::string &device) {
 int GetComPortHolder(int number, char *text, std::size_t size) {
     if (!text || size == 0) return 0;
     text[0] = '\0';
-    if (!validNumber(number)) return 0;
-    const std::string device = rs232::deviceForNumber(number);
+    if (!ValidNumber(number)) return 0;
+    const std::string device = rs232::DeviceForNumber(number);
     char real[PATH_MAX];
     struct stat st {};
     if (device.empty() || !::realpath(device.c_str(), real) || ::stat(real, &st) != 0) return 0;
@@ -591,19 +591,19 @@ int GetComPortHolder(int number, char *text, std::size_t size) {
 }
 
 int CloseCom(int port) {
-    if (!validNumber(port)) return kComInvalidPortNumber;
+    if (!ValidNumber(port)) return kComInvalidPortNumber;
     Port &p = g_ports[port];
     delete p.reader.data();
     delete p.restTimer.data();
     for (int fd : {p.fd, p.restFd})
         if (fd >= 0) ::close(fd);
-    resetPort(p);
+    ResetPort(p);
     return 0;
 }
 
 int SetComTime(int port, double timeoutSeconds) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
     if (!(timeoutSeconds >= 0.0)) return kComInvalidParameter;
     p->timeout = timeoutSeconds;
@@ -612,9 +612,9 @@ int SetComTime(int port, double timeoutSeconds) {
 
 int SetCTSMode(int port, int mode) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
-    if (!usable(*p)) return kComIoError;
+    if (!Usable(*p)) return kComIoError;
     termios tio{};
     if (::tcgetattr(p->fd, &tio) != 0) return kComIoError;
     if (mode != 0)
@@ -627,7 +627,7 @@ int SetCTSMode(int port, int mode) {
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void *callbackData) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
     if (notifyCount < 0 || notifyCount > p->inputLimit) return kComInvalidParameter;
     const bool on = callback != nullptr && eventMask != 0;
@@ -639,99 +639,99 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     p->armed = true;
     p->pending = p->lost ? COM_EV_LINE_LOST : 0;  // a lost device is told to every new callback
     if (on && (p->lost || ((p->mask & COM_EV_RECEIVE) && p->input.size() >= p->notifyCount)))
-        postCheck(port);
+        PostCheck(port);
     else
-        updateWake(*p);
+        UpdateWake(*p);
     return 0;
 }
 
 int SetComWakeCount(int port, int count) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
     if (count < 0) return kComInvalidParameter;
     p->wakeCount = count;
     p->stalled = false;
-    updateWake(*p);
+    UpdateWake(*p);
     return 0;
 }
 
 int ComWrt(int port, const char *buffer, int count) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
     if (buffer == nullptr || count < 0) return kComInvalidParameter;
-    if (!usable(*p)) return kComIoError;
+    if (!Usable(*p)) return kComIoError;
     if (count == 0) return 0;
-    const int written = push(port, buffer, std::min(count, p->outputLimit));
-    if (!usable(*p)) return kComIoError;
+    const int written = Push(port, buffer, std::min(count, p->outputLimit));
+    if (!Usable(*p)) return kComIoError;
     if (written > 0) {
         p->outputDone = std::max(p->outputDone, Clock::now()) +
                         std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>(written * p->byteSeconds));
         p->pending |= COM_EV_TXEMPTY;
-        if (p->mask & COM_EV_TXEMPTY) postCheck(port);
-        updateWake(*p);
+        if (p->mask & COM_EV_TXEMPTY) PostCheck(port);
+        UpdateWake(*p);
     }
     return written;
 }
 
 int ComRd(int port, char *buffer, int count) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
     if (buffer == nullptr || count < 0) return kComInvalidParameter;
-    takeIn(port);
+    TakeIn(port);
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(p->timeout));
-    while (p->input.size() < count && usable(*p)) {
+    while (p->input.size() < count && Usable(*p)) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
         pollfd pfd{p->fd, POLLIN, 0};
         ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, kReadSliceMs)));
-        takeIn(port);
+        TakeIn(port);
     }
     const int n = static_cast<int>(std::min<qsizetype>(count, p->input.size()));
     if (n > 0) std::memcpy(buffer, p->input.constData(), static_cast<std::size_t>(n));
     p->input.remove(0, n);
-    rearm(*p);
-    afterIntake(port);
+    Rearm(*p);
+    AfterIntake(port);
     return n;
 }
 
 int GetInQLen(int port) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
-    if (takeIn(port) > 0) afterIntake(port);
+    if (TakeIn(port) > 0) AfterIntake(port);
     return static_cast<int>(p->input.size());
 }
 
 int ComLineLost(int port) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
     return p->lost ? 1 : 0;
 }
 
 int FlushInQ(int port) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
     p->input.clear();
-    if (usable(*p)) ::tcflush(p->fd, TCIFLUSH);
-    rearm(*p);
+    if (Usable(*p)) ::tcflush(p->fd, TCIFLUSH);
+    Rearm(*p);
     p->stalled = false;
-    updateWake(*p);
+    UpdateWake(*p);
     return 0;
 }
 
 int FlushOutQ(int port) {
     int code = 0;
-    Port *p = openPort(port, &code);
+    Port *p = OpenPort(port, &code);
     if (!p) return code;
-    if (usable(*p)) ::tcflush(p->fd, TCOFLUSH);
+    if (Usable(*p)) ::tcflush(p->fd, TCOFLUSH);
     p->outputDone = Clock::now();  // what was not sent yet never will be
     return 0;
 }

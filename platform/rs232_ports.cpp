@@ -19,7 +19,7 @@ namespace {
 std::map<int, std::string> g_front;  // number -> device
 
 // "ttyS2" before "ttyS10": runs of digits compare by value.
-bool naturalLess(const std::string &a, const std::string &b) {
+bool NaturalLess(const std::string &a, const std::string &b) {
     std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
         const bool da = std::isdigit(static_cast<unsigned char>(a[i])) != 0;
@@ -42,28 +42,28 @@ bool naturalLess(const std::string &a, const std::string &b) {
     return a.size() - i < b.size() - j;
 }
 
-bool inFront(const std::string &device) {
+bool InFront(const std::string &device) {
     return std::any_of(g_front.begin(), g_front.end(),
                        [&](const auto &entry) { return entry.second == device; });
 }
 
-std::vector<std::string> machinePorts() {
+std::vector<std::string> MachinePorts() {
     std::vector<std::string> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         const std::string device = info.systemLocation().toStdString();
-        if (!device.empty() && !inFront(device)) ports.push_back(device);
+        if (!device.empty() && !InFront(device)) ports.push_back(device);
     }
-    std::sort(ports.begin(), ports.end(), naturalLess);
+    std::sort(ports.begin(), ports.end(), NaturalLess);
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;
 }
 
-int lastFrontNumber() { return g_front.empty() ? 0 : g_front.rbegin()->first; }
+int LastFrontNumber() { return g_front.empty() ? 0 : g_front.rbegin()->first; }
 
 #ifdef Q_OS_WIN
 // Number n is COMn, unless the program put a device there.
-std::vector<std::string> portTable() {
-    int highest = lastFrontNumber();
+std::vector<std::string> PortTable() {
+    int highest = LastFrontNumber();
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         const QString name = info.portName();
         if (name.startsWith(QLatin1String("COM"))) highest = std::max(highest, name.mid(3).toInt());
@@ -80,9 +80,9 @@ std::vector<std::string> portTable() {
 // Front devices at their numbers; the machine's ports fill the other
 // numbers in order. A number between front devices that no machine port
 // fills names no device.
-std::vector<std::string> portTable() {
-    const std::vector<std::string> machine = machinePorts();
-    const int lastFront = lastFrontNumber();
+std::vector<std::string> PortTable() {
+    const std::vector<std::string> machine = MachinePorts();
+    const int lastFront = LastFrontNumber();
     std::vector<std::string> table;
     std::size_t next = 0;
     for (int n = 1; n <= rs232::kMaxPorts; ++n) {
@@ -104,9 +104,9 @@ std::vector<std::string> portTable() {
 
 namespace rs232 {
 
-std::string deviceForNumber(int n) {
+std::string DeviceForNumber(int n) {
     if (n < 1 || n > kMaxPorts) return {};
-    const std::vector<std::string> table = portTable();
+    const std::vector<std::string> table = PortTable();
     return static_cast<std::size_t>(n) <= table.size() ? table[n - 1] : std::string();
 }
 
@@ -122,12 +122,12 @@ void SetComPortDevice(int number, const char *device) {
 
 void ClearComPortDevices() { g_front.clear(); }
 
-int GetComPortCount() { return static_cast<int>(portTable().size()); }
+int GetComPortCount() { return static_cast<int>(PortTable().size()); }
 
 int GetComPortDevice(int number, char *device, std::size_t size) {
     if (device == nullptr || size == 0) return kComInvalidParameter;
     device[0] = '\0';
-    const std::string name = rs232::deviceForNumber(number);
+    const std::string name = rs232::DeviceForNumber(number);
     if (name.empty()) return kComInvalidPortNumber;
     const std::size_t n = std::min(name.size(), size - 1);
     std::memcpy(device, name.data(), n);
@@ -138,7 +138,7 @@ int GetComPortDevice(int number, char *device, std::size_t size) {
 int GetComPortDescription(int number, char *text, std::size_t size) {
     if (text == nullptr || size == 0) return kComInvalidParameter;
     text[0] = '\0';
-    const std::string device = rs232::deviceForNumber(number);
+    const std::string device = rs232::DeviceForNumber(number);
     if (device.empty()) return kComInvalidPortNumber;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         if (info.systemLocation().toStdString() != device) continue;

@@ -10,6 +10,6 @@ namespace rs232 {
 inline constexpr int kMaxPorts = kComMaxPorts;
 
 // The device of port number n, or "" when no device has that number.
-std::string deviceForNumber(int n);
+std::string DeviceForNumber(int n);
 
 }  // namespace rs232

@@ -324,6 +324,7 @@ int GetStripChartAttribute(const Control &c, int attribute, int *value);
 // The graph's or strip chart's context menu: save as PNG, SVG or CSV
 // (ui_export.cpp).
 void OfferExport(Control &c, const QPoint &globalPos);
+// The plot engine (ui_plot_engine.cpp).
 // Draws a graph or strip chart now, not at the next event processing.
 void ReplotNow(Control &c);
 // Renders the plots of this window that changed since its last paint.
