@@ -202,9 +202,15 @@ void PushRUN() {
         ProcessSystemEventsUntil(runSent + 2 * TIMEOUT + 0.001);
     } while (stop_flag == 0);
     SetModalPass(nullptr);
+    // A reply taken in while the stop came, or in by now, is a measurement
+    // all the same.
+    FlushQueues();
+    if (graph_flag == 1) {
+        CopyPPtoRAWVars();
+        PublishSample(MakeSample());
+    }
 
     rx_flag = graph_flag = 0;
-    FlushQueues();
     EndMeasuringLoop();
     EndLinkOperation();
 }

@@ -310,6 +310,14 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
         ProcessSystemEventsUntil(g_rec.lastSent + TIMEOUT + 0.001);
     } while (stop_flag == 0);
     SetModalPass(nullptr);
+    // A reply taken in while the stop came, or in by now, is a measurement
+    // all the same.
+    FlushQueues();
+    if (graph_flag == 1 && g_rec.fault == FileFault::None) {
+        CopyPPtoRAWVars();
+        PublishSample(MakeSample());
+        graph_flag = 0;
+    }
     UnsubscribeSamples(RecordSample);
     g_rec.file = nullptr;
     return g_rec.fault;
