@@ -52,7 +52,7 @@ TEST(Layers, NoIncludePointsUpwardAndTheSensorIncludesNothingOfTheProgram) {
     ASSERT_GT(files.size(), 40u);
 
     const std::regex include(R"re(^\s*#\s*include\s*"([^"]+)")re");
-        int looked = 0;
+    int looked = 0;
     for (const auto &[path, folder] : files) {
         std::ifstream in(path);
         std::string line;
