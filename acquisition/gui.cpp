@@ -62,8 +62,6 @@ void ShowRawValues() {
     SetCtrlVal(pHandle, PANEL_Display33, static_cast<unsigned int>(anaMin));
 }
 
-// Both limits are plain integers: nothing wraps, and a lower limit below zero
-// cannot be undershot.
 void ShowVerdict(const char *text, int color) {
     SetCtrlAttribute(pHandle, PANEL_ToleranceVerdict, ATTR_TEXT_COLOR, color);
     SetCtrlVal(pHandle, PANEL_ToleranceVerdict, text);
@@ -71,8 +69,8 @@ void ShowVerdict(const char *text, int color) {
 
 void ShowToleranceState() {
     lastLiveValue = std::time(nullptr);
-    const int m = Mvalue;
-    const bool above = m > tVal + tolup, below = m < tVal - tollo;
+    const Verdict v = JudgeValue(Mvalue);
+    const bool above = v == Verdict::Above, below = v == Verdict::Below;
     const bool out = above || below;
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, out ? kRed : kDarkGreen);
     // The colour alone says nothing to a screen reader or a colour-blind eye.
@@ -89,6 +87,15 @@ void ShowToleranceState() {
 
 // The clock time of the last live value, not its age: a text that nobody
 // refreshes stays true that way, and the idle program needs no ticking.
+// Both limits are plain integers: nothing wraps, and a lower limit below zero
+// cannot be undershot.
+Verdict JudgeValue(unsigned short value) {
+    const int m = value;
+    if (m > tVal + tolup) return Verdict::Above;
+    if (m < tVal - tollo) return Verdict::Below;
+    return Verdict::Inside;
+}
+
 void ShowDisplaysStale() {
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey);
     for (int id : kLiveDisplays) SetCtrlAttribute(pHandle, id, ATTR_TEXT_COLOR, kGrey);

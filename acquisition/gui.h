@@ -2,6 +2,8 @@
 // the raw strip chart.
 #pragma once
 
+#include "session.h"
+
 extern unsigned short tVal, curposA, curposB;
 extern double arrayNORM[500];
 // Samples drawn into the history since the mode started: its x axis.
@@ -12,6 +14,9 @@ void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresh
 void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x);
 void PlotVIDEOBarGraph();
+// The verdict on a measured value (sensor units) by tVal and the tolerances
+// tolup and tollo as they stand.
+Verdict JudgeValue(unsigned short value);
 // tVal for the evaluation mode; a mode outside 0 to 4 keeps the last one.
 void UpdateSetpoint(unsigned short mode);
 void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB);

@@ -88,11 +88,7 @@ Sample MakeSample() {
     const double scale = ScaleFactor() / 16384.0;
     s.lowerUm = s.setpointUm - static_cast<int32_t>(std::lround(scale * tollo));
     s.upperUm = s.setpointUm + static_cast<int32_t>(std::lround(scale * tolup));
-    // As the displays have always judged: plain integers, no wrap.
-    const int m = Mvalue;
-    s.verdict = m > tVal + tolup   ? Verdict::Above
-                : m < tVal - tollo ? Verdict::Below
-                                   : Verdict::Inside;
+    s.verdict = JudgeValue(Mvalue);
     return s;
 }
 
@@ -107,6 +103,18 @@ void DrawSample(const Sample &s) {
     tolup = s.tolUp, tollo = s.tolLow;
     PlotVIDEOBarGraph();
     PlotRAWGraph();
+}
+
+void PublishRawReply() {
+    CopyPPtoRAWVars();
+    PublishSample(MakeSample());
+}
+
+void EndForMissingReply() {
+    ShowText("Timeout RS232-Line!");
+    NoteLinkTimeout();
+    StopMeasuring();
+    ShowDisplaysStale();
 }
 
 // -1: the wait was abandoned for a newer exchange; nothing to say, nothing
@@ -132,10 +140,10 @@ int PushGETRAW() {
     if (result == EXCHANGE_OK) return 1;
     if (result == EXCHANGE_ABANDONED) return -1;
     if (result == EXCHANGE_TIMEOUT) {
-        ShowText("Timeout RS232-Line!");
-        NoteLinkTimeout();
+        EndForMissingReply();
+        return 0;
     }
-    StopMeasuring();
+    StopMeasuring();  // the line is lost; its text stays
     ShowDisplaysStale();
     return 0;
 }
@@ -165,16 +173,12 @@ bool RunModePass() {
         NoteLinkActivity();
         if (line_lost) ShowDisplaysStale();  // the request found no line: nothing is live now
     } else if (graph_flag == 1) {
-        CopyPPtoRAWVars();
-        PublishSample(MakeSample());
+        PublishRawReply();
         graph_flag = 0;
         FlushQueues();
     }
     if (Timer() - runSent > 2 * TIMEOUT) {
-        ShowText("Timeout RS232-Line!");
-        NoteLinkTimeout();
-        StopMeasuring();
-        ShowDisplaysStale();
+        EndForMissingReply();
         return false;
     }
     return true;
@@ -205,10 +209,7 @@ void PushRUN() {
     // A reply taken in while the stop came, or in by now, is a measurement
     // all the same.
     FlushQueues();
-    if (graph_flag == 1) {
-        CopyPPtoRAWVars();
-        PublishSample(MakeSample());
-    }
+    if (graph_flag == 1) PublishRawReply();
 
     rx_flag = graph_flag = 0;
     EndMeasuringLoop();

@@ -18,6 +18,11 @@ Sample MakeSample();
 // The sample onto the displays, the bar graphs and the strip chart: the
 // display's subscriber of the sample stream.
 void DrawSample(const Sample &sample);
+// The raw-values reply just taken in, as a sample to every subscriber.
+void PublishRawReply();
+// No reply came in time: the loop ends and nothing live stands behind the
+// values any more.
+void EndForMissingReply();
 
 void PushRUN();
 int PushGETRAW();

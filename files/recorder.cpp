@@ -260,8 +260,7 @@ void RecordSample(const Sample &sample) {
 bool RecordPass() {
     Recording &r = g_rec;
     if (graph_flag == 1) {
-        CopyPPtoRAWVars();
-        PublishSample(MakeSample());
+        PublishRawReply();
         if (r.fault != FileFault::None) return false;
         graph_flag = 0;
         FlushQueues();
@@ -278,10 +277,7 @@ bool RecordPass() {
         NoteLinkActivity();
     }
     if (Timer() - r.lastSent > TIMEOUT) {
-        ShowText("Timeout RS232-Line!");
-        NoteLinkTimeout();
-        StopMeasuring();
-        ShowDisplaysStale();
+        EndForMissingReply();
         return false;
     }
     return true;
@@ -314,8 +310,7 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
     // all the same.
     FlushQueues();
     if (graph_flag == 1 && g_rec.fault == FileFault::None) {
-        CopyPPtoRAWVars();
-        PublishSample(MakeSample());
+        PublishRawReply();
         graph_flag = 0;
     }
     UnsubscribeSamples(RecordSample);

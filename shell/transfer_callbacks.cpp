@@ -220,9 +220,10 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
         }
         if (rx_flag == 1 && !line_lost) {
             char text[200];
-            std::snprintf(text, sizeof text, "%s - Taught: teach A %u, teach B %u", szStatus,
+            // What was taught first: on a narrow status line it stays in view.
+            std::snprintf(text, sizeof text, "Taught: teach A %u, teach B %u - %s",
                           static_cast<unsigned>(parameter[PW_TEACH_A]),
-                          static_cast<unsigned>(parameter[PW_TEACH_B]));
+                          static_cast<unsigned>(parameter[PW_TEACH_B]), szStatus);
             ShowText(text);
         }
     } else if (result == EXCHANGE_TIMEOUT) {

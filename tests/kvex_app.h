@@ -4,7 +4,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -98,5 +101,33 @@ class KVexApp {
     kvexsim::SensorSim sensor_;
     bool loaded_ = false;
 };
+
+// The indicator beside the status line.
+inline std::string LinkState() {
+    char text[400] = "";
+    GetCtrlVal(pHandle, PANEL_LinkState, text, sizeof text);
+    return text;
+}
+
+// Processes events until done() or the time is up; done() at the end.
+inline bool PumpUntil(bool (*done)(), double seconds) {
+    const double end = Timer() + seconds;
+    while (Timer() < end && !done()) ProcessSystemEventsUntil(std::min(end, Timer() + 0.05));
+    return done();
+}
+
+// Starts the program on port 1 named by link, a path that outlives the
+// sensor's pseudo-terminal as /dev/serial/by-id/... outlives a USB adapter
+// that is pulled. True once the start-up questions passed.
+inline bool StartOnLink(const std::string &link, const kvexsim::SensorSim &sensor) {
+    std::remove(link.c_str());
+    if (symlink(sensor.devicePath().c_str(), link.c_str()) != 0) return false;
+    ForgetSettings();
+    if (LoadKVexPanels() < 0) return false;
+    ClearComPortDevices();
+    SetComPortDevice(1, link.c_str());
+    StartKVex(true);
+    return LinkReady();
+}
 
 }  // namespace kvextest

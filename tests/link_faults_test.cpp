@@ -17,21 +17,12 @@
 #include "modes.h"
 
 using kvextest::KVexApp;
+using kvextest::LinkState;
+using kvextest::PumpUntil;
 using kvextest::SensorWith;
+using kvextest::StartOnLink;
 
 namespace {
-
-std::string LinkState() {
-    char text[400] = "";
-    GetCtrlVal(pHandle, PANEL_LinkState, text, sizeof text);
-    return text;
-}
-
-bool PumpUntil(bool (*done)(), double seconds) {
-    const double end = Timer() + seconds;
-    while (Timer() < end && !done()) ProcessSystemEventsUntil(std::min(end, Timer() + 0.05));
-    return done();
-}
 
 kvexsim::Faults LateFor(int command, double seconds) {
     kvexsim::Faults f;
@@ -195,14 +186,7 @@ TEST(Reconnect, KeepsTryingUntilASensorAnswersAndTellsAnotherSensor) {
     const std::string link = std::string(KVEX_TEST_OUTPUT) + "/sensor-reconnect";
     kvexsim::SensorSim sensor(kvextest::FastSensor());
     ASSERT_TRUE(sensor.start());
-    std::remove(link.c_str());
-    ASSERT_EQ(symlink(sensor.devicePath().c_str(), link.c_str()), 0);
-    ForgetSettings();
-    ASSERT_EQ(LoadKVexPanels(), 0);
-    ClearComPortDevices();
-    SetComPortDevice(1, link.c_str());
-    StartKVex(true);
-    ASSERT_TRUE(LinkReady());
+    ASSERT_TRUE(StartOnLink(link, sensor));
 
     // Back busy, then silent.
     sensor.vanish();

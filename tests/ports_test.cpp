@@ -16,6 +16,9 @@
 #include "ui_testing.h"
 
 using kvextest::KVexApp;
+using kvextest::LinkState;
+using kvextest::PumpUntil;
+using kvextest::StartOnLink;
 
 namespace {
 
@@ -24,18 +27,6 @@ QStringList RingTexts() {
     QStringList texts;
     for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
     return texts;
-}
-
-std::string LinkState() {
-    char text[400] = "";
-    GetCtrlVal(pHandle, PANEL_LinkState, text, sizeof text);
-    return text;
-}
-
-bool PumpUntil(bool (*done)(), double seconds) {
-    const double end = Timer() + seconds;
-    while (Timer() < end && !done()) ProcessSystemEventsUntil(std::min(end, Timer() + 0.05));
-    return done();
 }
 
 }  // namespace
@@ -74,14 +65,7 @@ TEST(Ports, ADeviceThatVanishesAndComesBackIsReconnected) {
     const std::string link = std::string(KVEX_TEST_OUTPUT) + "/sensor-by-id";
     kvexsim::SensorSim sensor(kvextest::FastSensor());
     ASSERT_TRUE(sensor.start());
-    std::remove(link.c_str());
-    ASSERT_EQ(symlink(sensor.devicePath().c_str(), link.c_str()), 0);
-    ForgetSettings();
-    ASSERT_EQ(LoadKVexPanels(), 0);
-    ClearComPortDevices();
-    SetComPortDevice(1, link.c_str());
-    StartKVex(true);
-    ASSERT_TRUE(LinkReady());
+    ASSERT_TRUE(StartOnLink(link, sensor));
 
     sensor.vanish();
     std::remove(link.c_str());
