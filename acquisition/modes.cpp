@@ -195,7 +195,7 @@ void RunModeUnderDialog() {
 void PushRUN() {
     if (!BeginLinkOperation()) return;
     ShowRunModeGraphs();
-    BeginMeasuringLoop();
+    BeginMeasuringLoop(Activity::Run);
 
     graph_flag = rx_flag = 0;
     runSent = Timer();
@@ -290,7 +290,7 @@ void PushVIDEO() {
     SetVisible(PANEL_StripChartRaw, 0);
     SetVisible(PANEL_GraphVideoA, 1);
     SetVisible(PANEL_GraphVideoB, 1);
-    BeginMeasuringLoop();
+    BeginMeasuringLoop(Activity::Video);
 
     SetModalPass(VideoUnderDialog);
     do {

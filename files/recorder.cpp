@@ -150,11 +150,14 @@ void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
 }
 
 // The header row is the first line, so that any spreadsheet or script reads
-// the file as it stands; the timestamps replace the interval line.
+// the file as it stands; the timestamps replace the interval line. Each line
+// ends with the limits and setpoint in force when it was measured, and the
+// verdict they gave, so a recording can be judged again as it was.
 bool WriteCsvHeader(RecordFile &file) {
     return file.WriteLine(
         "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
-        "edges A,edges B");
+        "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint [\xC2\xB5m],"
+        "verdict");
 }
 
 bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
@@ -179,14 +182,15 @@ bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
 // The line is made of the sample alone: what the displays showed of it is
 // what the file keeps.
 bool WriteSample(RecordFile &file, unsigned short number, const Sample &s) {
-    char line[96];
+    char line[160];
     if (g_csv) {
         char time[48];
         IsoTimestamp(time, sizeof time, s.wallMs);
-        std::snprintf(line, sizeof line, "%u,%s,%u,%u,%u,%d,%u,%u", static_cast<unsigned>(number),
-                      time, static_cast<unsigned>(s.a), static_cast<unsigned>(s.b),
-                      static_cast<unsigned>(s.units), s.um, static_cast<unsigned>(s.edgesA),
-                      static_cast<unsigned>(s.edgesB));
+        std::snprintf(line, sizeof line, "%u,%s,%u,%u,%u,%d,%u,%u,%d,%d,%d,%s",
+                      static_cast<unsigned>(number), time, static_cast<unsigned>(s.a),
+                      static_cast<unsigned>(s.b), static_cast<unsigned>(s.units), s.um,
+                      static_cast<unsigned>(s.edgesA), static_cast<unsigned>(s.edgesB), s.lowerUm,
+                      s.upperUm, s.setpointUm, VerdictName(s.verdict));
         return file.WriteLine(line);
     }
     std::snprintf(line, sizeof line, "%u\t%u\t%u\t%d\t%u\t%u", static_cast<unsigned>(s.a),
@@ -470,7 +474,7 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     RememberFolder("recorder/folder", g_recordingPath);
     RememberRecorderSettings();
     PrepareScreen();
-    BeginMeasuringLoop();
+    BeginMeasuringLoop(Activity::Recording);
     unsigned short samples = 0, interval = 0;
     GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
     GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);

@@ -71,8 +71,9 @@ void DimStartControls(int dimmed) {
 
 }  // namespace
 
-void BeginMeasuringLoop() {
+void BeginMeasuringLoop(Activity what) {
     loopRunning = 1;
+    SetActivity(what);
     stop_flag = 0;
     sampleNumber = 0;
     DimStartControls(1);
@@ -81,6 +82,7 @@ void BeginMeasuringLoop() {
 
 void EndMeasuringLoop() {
     loopRunning = 0;
+    SetActivity(Activity::Idle);
     EndLinkFigure();
     DimStartControls(0);
     if (session_hooks.liveValuesEnded) session_hooks.liveValuesEnded();
@@ -243,15 +245,76 @@ void RememberedFolder(const char *key, char *dir) {
     if (!GetSettingText(key, dir, 260) || dir[0] == '\0') std::snprintf(dir, 260, "%s", proj_dir);
 }
 
-// ---------------------------------------------------------------- samples
+// ---------------------------------------------------------------- subscribers
 namespace {
 
-constexpr int kMaxSubscribers = 16;
-SampleSubscriber subscribers[kMaxSubscribers];
-int subscriberCount = 0;
+// A fixed list of plain functions, called in the order they came. A
+// subscriber that unsubscribes itself, or another, while it is called leaves
+// the rest to be called as they stood.
+template <typename Fn>
+class SubscriberList {
+  public:
+    void Add(Fn fn) {
+        if (!fn || count_ == kMax) return;
+        for (int i = 0; i < count_; ++i)
+            if (list_[i] == fn) return;
+        list_[count_++] = fn;
+    }
+    void Remove(Fn fn) {
+        for (int i = 0; i < count_; ++i) {
+            if (list_[i] != fn) continue;
+            for (int k = i + 1; k < count_; ++k) list_[k - 1] = list_[k];
+            --count_;
+            return;
+        }
+    }
+    template <typename Arg>
+    void Call(const Arg &arg) const {
+        Fn now[kMax];
+        const int n = count_;
+        for (int i = 0; i < n; ++i) now[i] = list_[i];
+        for (int i = 0; i < n; ++i) now[i](arg);
+    }
+
+  private:
+    static constexpr int kMax = 16;
+    Fn list_[kMax] = {};
+    int count_ = 0;
+};
+
+SubscriberList<SampleSubscriber> sampleSubscribers;
+SubscriberList<ActivitySubscriber> activitySubscribers;
+Activity activity = Activity::Idle;
 
 }  // namespace
 
+const char *ActivityName(Activity a) {
+    switch (a) {
+        case Activity::Run:
+            return "run";
+        case Activity::Video:
+            return "video";
+        case Activity::Recording:
+            return "recording";
+        case Activity::Replay:
+            return "replay";
+        default:
+            return "idle";
+    }
+}
+
+Activity CurrentActivity() { return activity; }
+
+void SetActivity(Activity a) {
+    if (a == activity) return;
+    activity = a;
+    activitySubscribers.Call(a);
+}
+
+void SubscribeActivity(ActivitySubscriber subscriber) { activitySubscribers.Add(subscriber); }
+void UnsubscribeActivity(ActivitySubscriber subscriber) { activitySubscribers.Remove(subscriber); }
+
+// ---------------------------------------------------------------- samples
 const char *VerdictName(Verdict v) {
     switch (v) {
         case Verdict::Inside:
@@ -265,27 +328,6 @@ const char *VerdictName(Verdict v) {
     }
 }
 
-void SubscribeSamples(SampleSubscriber subscriber) {
-    if (!subscriber || subscriberCount == kMaxSubscribers) return;
-    for (int i = 0; i < subscriberCount; ++i)
-        if (subscribers[i] == subscriber) return;
-    subscribers[subscriberCount++] = subscriber;
-}
-
-void UnsubscribeSamples(SampleSubscriber subscriber) {
-    for (int i = 0; i < subscriberCount; ++i) {
-        if (subscribers[i] != subscriber) continue;
-        for (int k = i + 1; k < subscriberCount; ++k) subscribers[k - 1] = subscribers[k];
-        --subscriberCount;
-        return;
-    }
-}
-
-// A subscriber that unsubscribes itself, or another, while it is called
-// leaves the rest to be called as they stood.
-void PublishSample(const Sample &sample) {
-    SampleSubscriber now[kMaxSubscribers];
-    const int n = subscriberCount;
-    for (int i = 0; i < n; ++i) now[i] = subscribers[i];
-    for (int i = 0; i < n; ++i) now[i](sample);
-}
+void SubscribeSamples(SampleSubscriber subscriber) { sampleSubscribers.Add(subscriber); }
+void UnsubscribeSamples(SampleSubscriber subscriber) { sampleSubscribers.Remove(subscriber); }
+void PublishSample(const Sample &sample) { sampleSubscribers.Call(sample); }

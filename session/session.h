@@ -48,6 +48,18 @@ struct SessionHooks {
 extern SessionHooks session_hooks;
 
 // ---------------------------------------------------------------- loops
+// What the front-end does at the moment, as the plant and the screen name it.
+enum class Activity { Idle, Run, Video, Recording, Replay };
+// "idle", "run", "video", "recording", "replay".
+const char *ActivityName(Activity a);
+Activity CurrentActivity();
+// A change is told to every subscriber, in the order they came. The loops
+// set it through their begin and end; a replay sets it itself.
+void SetActivity(Activity a);
+using ActivitySubscriber = void (*)(Activity now);
+void SubscribeActivity(ActivitySubscriber subscriber);
+void UnsubscribeActivity(ActivitySubscriber subscriber);
+
 // The one way to ask a running loop to end: it does so after its pass.
 void StopMeasuring();
 // The stop buttons' request: ends a running loop at its next pass, undims
@@ -57,7 +69,7 @@ void RequestStop();
 // count from 1 again) or has ended. While one runs the controls that would
 // start a mode or an exchange of their own are dimmed; when it has ended they
 // all come back and the live values are marked as such no more.
-void BeginMeasuringLoop();
+void BeginMeasuringLoop(Activity what);
 void EndMeasuringLoop();
 bool MeasuringLoopRuns();
 

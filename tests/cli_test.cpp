@@ -127,9 +127,12 @@ TEST(CommandLine, RecordWritesTodaysFormatOrCsvWithHeaderAndTimestamps) {
     const QStringList rows = Lines(csv);
     ASSERT_EQ(rows.size(), 1 + 3);  // the header row first, as spreadsheets expect
     EXPECT_EQ(rows[0], QStringLiteral("sample,time,A [pixel],B [pixel],measured value [units],"
-                                      "measured value [µm],edges A,edges B"));
+                                      "measured value [µm],edges A,edges B,lower limit [µm],"
+                                      "upper limit [µm],setpoint [µm],verdict"));
+    // The limits and setpoint in force, and the verdict they gave.
     const QRegularExpression sample(
-        "^\\d+,\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d(,-?\\d+){6}$");
+        "^\\d+,\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d(,-?\\d+){9},"
+        "(inside|below|above|none)$");
     for (int i = 1; i < rows.size(); ++i) {
         EXPECT_TRUE(sample.match(rows[i]).hasMatch()) << rows[i].toStdString();
         EXPECT_TRUE(rows[i].startsWith(QString::number(i) + ","));
