@@ -6,6 +6,7 @@
 void RegisterKVexCallbacks() {
     RegisterPanelCallback("CC_PANEL", CC_PANEL);
     RegisterPanelCallback("CC_POPUP", CC_POPUP);
+    RegisterPanelCallback("CC_PUBLISH", CC_PUBLISH);
 #define KVEX_REGISTER(name) RegisterCtrlCallback(#name, name);
     KVEX_REGISTER(CC_BTNRun)
     KVEX_REGISTER(CC_BTNVideo)
@@ -36,5 +37,9 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_RecordFileNameBtn)
     KVEX_REGISTER(CC_BTNStartRecord)
     KVEX_REGISTER(CC_BTNStopRecord)
+    KVEX_REGISTER(CC_BTNPublish)
+    KVEX_REGISTER(CC_PublishOn)
+    KVEX_REGISTER(CC_CaFileBtn)
+    KVEX_REGISTER(CC_PublishClose)
 #undef KVEX_REGISTER
 }

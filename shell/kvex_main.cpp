@@ -13,6 +13,7 @@
 #include "gui.h"
 #include "logo.h"
 #include "modes.h"
+#include "publish.h"
 #include "recorder.h"
 #include "rs232.h"
 #include "ui.h"
@@ -176,7 +177,7 @@ int LoadKVexPanels(const char *file) {
     };
     static const Load kLoads[] = {
         {PANEL, "PANEL", false}, {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
-        {CALIB, "CALIB", true},  {POPUP, "POPUP", false},
+        {CALIB, "CALIB", true},  {POPUP, "POPUP", false}, {PUBLISH, "PUBLISH", false},
     };
     // A control whose callback the program lacks would do nothing when used:
     // such a file is refused like one that lacks the control.
@@ -211,6 +212,8 @@ int *PanelHandle(int resourceId) {
             return &pPara2;
         case CALIB:
             return &pCalib;
+        case PUBLISH:
+            return &pPublish;
         default:
             return &panelPopUp;
     }
@@ -221,6 +224,7 @@ void DiscardKVexPanels() {
     DiscardPanel(pPara2);
     DiscardPanel(pCalib);
     DiscardPanel(panelPopUp);
+    DiscardPanel(pPublish);
     DiscardPanel(pHandle);
 }
 
@@ -445,7 +449,7 @@ void ReportExport(const char *text, int) { ShowText(text); }
 
 void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
-    session_hooks = {ShowDisplaysStale};
+    session_hooks = {ShowDisplaysStale, BrokerIndicator};
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
     SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
@@ -459,6 +463,7 @@ void StartKVex(bool openPort) {
     }
     NoteLinkOpened();
     InitGUI();
+    RestorePublishing();
     DisplayPanel(pHandle);
     DisplayPanel(pPara1);
 }
@@ -482,6 +487,7 @@ int WinMain(void *, void *, char *, int) {
     if (startMode != START_NONE) PostDeferredCall(PressStartButton, nullptr);
     RunUserInterface();
 
+    EndPublishing();
     CloseCom(com);
     DiscardKVexPanels();
     return 0;

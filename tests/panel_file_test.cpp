@@ -171,9 +171,14 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"POPUP.RecordFileNameBtn", "CC_RecordFileNameBtn"},
         {"POPUP.RecButton13", "CC_BTNStartRecord"},
         {"POPUP.BTNStopRecord", "CC_BTNStopRecord"},
+        {"PANEL.BTNPublish", "CC_BTNPublish"},
+        {"PUBLISH.CaFileBtn", "CC_CaFileBtn"},
+        {"PUBLISH.PublishOn", "CC_PublishOn"},
+        {"PUBLISH.PublishClose", "CC_PublishClose"},
     };
     const std::map<std::string, std::string> panelCallbacks = {
-        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"}, {"PARA1", ""}, {"PARA2", ""}, {"CALIB", ""}};
+        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"}, {"PARA1", ""},
+        {"PARA2", ""},         {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"}};
     int withCallback = 0;
     for (const auto &pv : panels()) {
         const QJsonObject p = pv.toObject();
