@@ -1,10 +1,14 @@
 // Publishing through a real broker: the kvex program as a process of its own,
 // the simulated sensor on a real pseudo-terminal, and a mosquitto of the
-// test's own on 127.0.0.1 and a free port, without persistence, stopped by
-// its process id. mosquitto_sub stands for the plant.
+// test's own on 127.0.0.1 and a free port, stopped by its process id.
+// mosquitto_sub stands for the plant. Where the broker goes away, it keeps
+// the plant's session in a file of the test's own, as a plant's broker
+// would: what it took from the station before it stopped still reaches the
+// plant, and the plant's subscription stands before the station is back.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -68,11 +72,22 @@ void Wait(double seconds) { QThread::msleep(static_cast<unsigned long>(seconds *
 // listeners, a password file, TLS.
 class Broker {
   public:
-    explicit Broker(const QString &name, const QByteArray &extra = "")
+    explicit Broker(const QString &name, const QByteArray &extra = "", bool keepsSessions = false)
         : port_(FreePort()), conf_(Scratch(name + ".conf")) {
+        QByteArray persistence = "persistence false\n";
+        if (keepsSessions) {
+            const QString dir = Scratch(name + "-db/");
+            QDir(dir).removeRecursively();
+            QDir().mkpath(dir);
+            persistence = "persistence true\npersistence_location " + dir.toUtf8() + "\n";
+        }
         // A subscriber that lags must not lose messages in the broker's
-        // queue for it (1000 by default): the test counts them all.
-        WriteFile(conf_, "persistence false\nmax_queued_messages 0\nlistener " +
+        // queue for it (1000 by default): the test counts them all. Started
+        // by root, mosquitto would become its own user and could not write
+        // the test's files: it stays who started it.
+        const passwd *self = getpwuid(getuid());
+        persistence += "user " + QByteArray(self ? self->pw_name : "root") + "\n";
+        WriteFile(conf_, persistence + "max_queued_messages 0\nlistener " +
                              QByteArray::number(port_) + " 127.0.0.1\n" +
                              (extra.isEmpty() ? "allow_anonymous true\n" : extra));
     }
@@ -104,7 +119,8 @@ class Broker {
 };
 
 // The plant's side: every message under the topic root, one line each,
-// "topic payload"; it reconnects by itself when the broker comes back.
+// "topic payload"; it reconnects by itself when the broker comes back, to
+// the session it had when the broker keeps sessions.
 class Subscriber {
   public:
     Subscriber(const Broker &b, const QString &root)
@@ -112,10 +128,17 @@ class Subscriber {
               QString("sub-%1-%2.txt").arg(b.port()).arg(QString(root).replace("/", "_")))) {
         QFile::remove(file_);
         proc_.setStandardOutputFile(file_);
-        proc_.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(b.port()), "-q", "1",
-                                      "-v", "-t", root + "/#"});
+        const QString port = QString::number(b.port());
+        proc_.start("mosquitto_sub",
+                    {"-h", "127.0.0.1", "-p", port, "-q", "1", "-c", "-i",
+                     "plant-" + QString(root).replace("/", "-"), "-v", "-t", root + "/#"});
         proc_.waitForStarted(5000);
-        Wait(0.3);  // subscribed before the first sample goes out
+        // Subscribed before the first sample goes out: a probe came through.
+        for (int i = 0; i < 50 && !QFileInfo(file_).size(); ++i) {
+            QProcess::execute("mosquitto_pub",
+                              {"-h", "127.0.0.1", "-p", port, "-t", root + "/probe", "-m", "{}"});
+            Wait(0.1);
+        }
     }
     ~Subscriber() {
         kill(static_cast<pid_t>(proc_.processId()), SIGTERM);
@@ -302,7 +325,7 @@ TEST(Publishing, RecordPublishesWhatItRecordsAndAKilledPublisherLeavesItsLastWil
 }
 
 TEST(Publishing, ABrokerAwayForTenSecondsLosesNoSampleAndKeepsTheOrder) {
-    Broker broker("restart");
+    Broker broker("restart", "", true);
     ASSERT_TRUE(broker.Start());
     kvexsim::SensorSim sim(Sensor(true));  // the line's own pace
     ASSERT_TRUE(sim.start());
@@ -317,8 +340,6 @@ TEST(Publishing, ABrokerAwayForTenSecondsLosesNoSampleAndKeepsTheOrder) {
     ASSERT_FALSE(plant.Of("restart/measurement", false).isEmpty());
     broker.Stop();
     Wait(10);
-    // The plant's subscriber is back within its second; the station's
-    // back-off (1, 2, 4, 8 s) brings it later, with the queue.
     ASSERT_TRUE(broker.Start());
     ASSERT_TRUE(station.waitForFinished(60000));
     const QString err = QString::fromUtf8(station.readAllStandardError());
@@ -330,7 +351,10 @@ TEST(Publishing, ABrokerAwayForTenSecondsLosesNoSampleAndKeepsTheOrder) {
 }
 
 TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
-    Broker broker("full");
+    Broker broker("full", "", true);
+    ASSERT_TRUE(broker.Start());
+    std::unique_ptr<Subscriber> plant = std::make_unique<Subscriber>(broker, "full");
+    broker.Stop();
     kvexsim::SensorSim sim(Sensor(true));
     ASSERT_TRUE(sim.start());
 
@@ -343,7 +367,6 @@ TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
     ASSERT_TRUE(station.waitForStarted(5000));
     Wait(2);
     ASSERT_TRUE(broker.Start());
-    Subscriber plant(broker, "full");
     ASSERT_TRUE(station.waitForFinished(60000));
     const QString err = QString::fromUtf8(station.readAllStandardError());
     EXPECT_EQ(station.exitCode(), 6) << "dropped samples are no success: " << err.toStdString();
@@ -352,7 +375,7 @@ TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
     const long dropped = m.captured(1).toLong();
     EXPECT_GT(dropped, 0);
     Wait(0.5);
-    const QList<QJsonObject> samples = plant.Of("full/measurement");
+    const QList<QJsonObject> samples = plant->Of("full/measurement");
     ASSERT_FALSE(samples.isEmpty());
     // The newest were kept: the first to arrive is the one after the dropped.
     EXPECT_EQ(samples.front()["sample"].toInteger(), dropped + 1);
