@@ -30,6 +30,8 @@ constexpr int kHistorySamples = kHistory / kTraces;
 
 // Wall-clock second of the last value shown live; 0 while none was.
 std::time_t lastLiveValue = 0;
+// The recorded sample being drawn, or nullptr for a live one.
+const Sample *recorded = nullptr;
 
 void PlotVideoCurve(int graph, const unsigned short *samples, const unsigned short *thresholds,
                     const double *x) {
@@ -67,18 +69,42 @@ void ShowVerdict(const char *text, int color) {
     SetCtrlVal(pHandle, PANEL_ToleranceVerdict, text);
 }
 
+const char *VerdictText(Verdict v) {
+    switch (v) {
+        case Verdict::Above:
+            return "above tolerance";
+        case Verdict::Below:
+            return "below tolerance";
+        case Verdict::Inside:
+            return "in tolerance";
+        default:
+            return "not judged: no limits";
+    }
+}
+
+int VerdictColour(Verdict v) {
+    if (v == Verdict::None) return kGrey;
+    return v == Verdict::Inside ? kDarkGreen : kRed;
+}
+
 void ShowToleranceState() {
-    lastLiveValue = std::time(nullptr);
-    const Verdict v = JudgeValue(Mvalue);
-    const bool above = v == Verdict::Above, below = v == Verdict::Below;
-    const bool out = above || below;
-    SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, out ? kRed : kDarkGreen);
+    Verdict v;
+    if (recorded) {
+        v = recorded->verdict;
+    } else {
+        lastLiveValue = std::time(nullptr);
+        v = JudgeValue(Mvalue);
+    }
+    SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, VerdictColour(v));
     // The colour alone says nothing to a screen reader or a colour-blind eye.
-    ShowVerdict(above   ? "above tolerance"
-                : below ? "below tolerance"
-                        : "in tolerance",
-                out ? kRed : kDarkGreen);
+    ShowVerdict(VerdictText(v), VerdictColour(v));
     SetCtrlVal(pHandle, PANEL_Display14, umValue / 1000.0);
+    if (recorded) {
+        const Sample &r = *recorded;
+        ShowToleranceLimits((r.setpointUm - r.lowerUm) / 1000.0,
+                            (r.upperUm - r.setpointUm) / 1000.0);
+        return;
+    }
     const double s = ScaleFactor();
     ShowToleranceLimits(s * tollo / 16384000.0, s * tolup / 16384000.0);
 }
@@ -110,7 +136,8 @@ void ShowDisplaysStale() {
 // The deviations, and the nominal with both limits beside them, all in mm.
 // They change seldom: a display is written only when its value does.
 void ShowToleranceLimits(double lowerMm, double upperMm) {
-    const double nominal = static_cast<int32_t>(SetpointValue()) / 1000.0;
+    const double nominal =
+        (recorded ? recorded->setpointUm : static_cast<int32_t>(SetpointValue())) / 1000.0;
     const double values[5] = {lowerMm, upperMm, nominal, nominal - lowerMm, nominal + upperMm};
     static const int kDisplays[5] = {PANEL_Display34, PANEL_Display35, PANEL_Display43,
                                      PANEL_Display44, PANEL_Display45};
@@ -267,7 +294,10 @@ void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresh
 
 void PlotVIDEOBarGraph() {
     ShowRawValues();
-    UpdateSetpoint(parameter[PW_EVALMODE]);
+    if (recorded)
+        tVal = recorded->setpointUnits;
+    else
+        UpdateSetpoint(parameter[PW_EVALMODE]);
     ShowToleranceState();
 
     curposA = LimitToLine(Aval);
@@ -323,6 +353,11 @@ void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB
 }
 
 void PlotRAWGraph() {
+    if (recorded) {
+        AddRecordedHistoryPoint(*recorded);
+        RedrawHistory();
+        return;
+    }
     const double analog = AnalogValue();
     const unsigned short mode = parameter[PW_EVALMODE];
     UpdateSetpoint(mode);
@@ -352,6 +387,29 @@ void PlotRAWGraph() {
     PlotStripChart(pHandle, PANEL_StripChartRaw, arrayNORM, kHistory, 0, 0, VAL_DOUBLE);
     // The whole history is drawn again each time; its x axis counts samples.
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, ++historySamples);
+}
+
+void RedrawHistory() {
+    SetStripChartLook();
+    ApplyHistoryScale();
+    SetStripChartTraces();
+    PlotStripChart(pHandle, PANEL_StripChartRaw, arrayNORM, kHistory, 0, 0, VAL_DOUBLE);
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, historySamples);
+}
+
+void DrawAsRecorded(const Sample *sample) { recorded = sample; }
+
+void AddRecordedHistoryPoint(const Sample &s) {
+    Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
+    double *newest = arrayNORM + kHistory - kTraces;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const bool judged = s.verdict != Verdict::None;
+    newest[0] = judged ? s.setpointUnits + s.tolUp : nan;
+    newest[1] = judged ? s.setpointUnits - s.tolLow : nan;
+    newest[2] = judged ? s.setpointUnits : nan;
+    newest[3] = s.units;
+    newest[4] = nan;  // a recording holds no analog value
+    historySamples = static_cast<int>(s.number);
 }
 
 void ClearHistory() {

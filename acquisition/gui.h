@@ -38,5 +38,16 @@ void ApplyHistoryScale();
 // No sample kept; and a new run, set apart from the kept samples by a gap.
 void ClearHistory();
 void BeginHistoryRun();
+// The history drawn again as arrayNORM and historySamples hold it (after a
+// replay put back what it found).
+void RedrawHistory();
+// The sample that the next drawing shows comes from a recording: it is shown
+// as it was judged (its verdict, setpoint and limits, its number on the
+// history's axis), not by the limits in force now, and it is no live value.
+// nullptr: the samples drawn are live.
+void DrawAsRecorded(const Sample *sample);
+// A recorded sample into the history without drawing anything (a seek fills
+// the history this way, then draws it once).
+void AddRecordedHistoryPoint(const Sample &sample);
 int Copy1D(const double *input, int n, double *output);
 int Shift(const double *input, int n, int shifts, double *output);

@@ -193,6 +193,19 @@ enum { CTRL_TEXT_MSG = 1 };
 // Creates a control at run time; returns its id (> 0) or a negative code.
 int NewCtrl(int panel, int kind, const char *label, int top, int left);
 
+// ---------------------------------------------------------------- sliders
+// A slider's range, min to max, set at run time (its value is held within).
+int SetSliderRange(int panel, int control, int min, int max);
+// Marks across a slider's track at these values, in colour: events along a
+// timeline. count 0 takes them away.
+int SetSliderMarks(int panel, int control, const int *values, int count, int color);
+
+// ---------------------------------------------------------------- file drop
+// A local file dropped onto the panel's window calls fn(panel, path), path in
+// UTF-8 (the first file of several). nullptr: the window takes no drops.
+using FileDropPtr = void (*)(int panel, const char *path);
+int SetPanelFileDrop(int panel, FileDropPtr fn);
+
 // ---------------------------------------------------------------- text boxes
 // Lines are counted from 0. Replacing a line beyond the end first adds empty
 // lines up to it. ResetTextBox (and SetCtrlVal) make the text the whole

@@ -8,7 +8,8 @@
     X(PANEL, 2)        \
     X(PARA1, 3)        \
     X(PARA2, 4)        \
-    X(POPUP, 5)
+    X(POPUP, 5)        \
+    X(REPLAY, 7)
 
 // X(panel constant, control name, control id, kind as the panel file names it)
 #define KVEX_CONTROLS(X)                            \
@@ -85,7 +86,24 @@
     X(POPUP, RecButton13, 13, command_button)       \
     X(POPUP, BTNStopRecord, 14, command_button)     \
     X(POPUP, RecordFileNameBtn, 15, command_button) \
-    X(POPUP, RecFormat, 16, ring)
+    X(POPUP, RecFormat, 16, ring)                   \
+    X(PANEL, BTNReplay, 50, command_button)         \
+    X(REPLAY, ReplayFile, 1, text_msg)              \
+    X(REPLAY, ReplaySlider, 2, slider)              \
+    X(REPLAY, ReplayPosition, 3, text_msg)          \
+    X(REPLAY, ReplayPrevOut, 4, command_button)     \
+    X(REPLAY, ReplayBack, 5, command_button)        \
+    X(REPLAY, ReplayPlay, 6, command_button)        \
+    X(REPLAY, ReplayForward, 7, command_button)     \
+    X(REPLAY, ReplayNextOut, 8, command_button)     \
+    X(REPLAY, ReplaySpeed, 9, ring)                 \
+    X(REPLAY, ReplayLoop, 10, toggle_button)        \
+    X(REPLAY, ReplayEnd, 11, command_button)        \
+    X(REPLAY, ReplayLimitSource, 12, ring)          \
+    X(REPLAY, ReplayLower, 13, numeric)             \
+    X(REPLAY, ReplayUpper, 14, numeric)             \
+    X(REPLAY, ReplayLimits, 15, text_msg)           \
+    X(REPLAY, ReplayCounts, 16, text_msg)
 
 #define KVEX_PANEL_ENUM(panel, id) panel = id,
 enum KVexPanelResource { KVEX_PANELS(KVEX_PANEL_ENUM) };

@@ -1,6 +1,7 @@
 // Every callback that the panel file may name, under that name.
 #include "kvex_main.h"
 #include "recorder.h"
+#include "replay.h"
 #include "ui.h"
 
 void RegisterKVexCallbacks() {
@@ -36,5 +37,17 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_RecordFileNameBtn)
     KVEX_REGISTER(CC_BTNStartRecord)
     KVEX_REGISTER(CC_BTNStopRecord)
+    KVEX_REGISTER(CC_BTNReplay)
+    KVEX_REGISTER(CC_ReplaySlider)
+    KVEX_REGISTER(CC_ReplayPrevOut)
+    KVEX_REGISTER(CC_ReplayBack)
+    KVEX_REGISTER(CC_ReplayPlay)
+    KVEX_REGISTER(CC_ReplayForward)
+    KVEX_REGISTER(CC_ReplayNextOut)
+    KVEX_REGISTER(CC_ReplaySpeed)
+    KVEX_REGISTER(CC_ReplayLoop)
+    KVEX_REGISTER(CC_ReplayEnd)
+    KVEX_REGISTER(CC_ReplayLimitSource)
+    KVEX_REGISTER(CC_ReplayLimitEdit)
 #undef KVEX_REGISTER
 }

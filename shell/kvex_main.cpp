@@ -14,6 +14,7 @@
 #include "logo.h"
 #include "modes.h"
 #include "recorder.h"
+#include "replay.h"
 #include "rs232.h"
 #include "ui.h"
 
@@ -176,7 +177,7 @@ int LoadKVexPanels(const char *file) {
     };
     static const Load kLoads[] = {
         {PANEL, "PANEL", false}, {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
-        {CALIB, "CALIB", true},  {POPUP, "POPUP", false},
+        {CALIB, "CALIB", true},  {POPUP, "POPUP", false}, {REPLAY, "REPLAY", true},
     };
     // A control whose callback the program lacks would do nothing when used:
     // such a file is refused like one that lacks the control.
@@ -211,6 +212,8 @@ int *PanelHandle(int resourceId) {
             return &pPara2;
         case CALIB:
             return &pCalib;
+        case REPLAY:
+            return &pReplay;
         default:
             return &panelPopUp;
     }
@@ -221,6 +224,7 @@ void DiscardKVexPanels() {
     DiscardPanel(pPara2);
     DiscardPanel(pCalib);
     DiscardPanel(panelPopUp);
+    DiscardPanel(pReplay);
     DiscardPanel(pHandle);
 }
 
@@ -354,7 +358,8 @@ void WatchForLostDevice(void *watch) {
     GetComPortDevice(com, device, sizeof device);
     const bool back =
         device[0] != '\0' && std::strcmp(device, lostDevice) == 0 && access(device, F_OK) == 0;
-    if (!back || !BeginLinkOperation()) {
+    // A replay promises silence on the line: the look waits for its end.
+    if (!back || ReplayShown() || !BeginLinkOperation()) {
         PostDelayedCall(1.0, WatchForLostDevice, watch);
         return;
     }
@@ -449,6 +454,7 @@ void StartKVex(bool openPort) {
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
     SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
+    InitReplay();
     GetProjectDir(proj_dir);
     InitVars();
     RestoreRememberedSettings();
@@ -465,6 +471,8 @@ void StartKVex(bool openPort) {
 
 namespace {
 
+void ReplayAtStart(void *) { BeginReplay(replayAtStart); }
+
 void PressStartButton(void *) {
     if (startMode == START_RUN)
         CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
@@ -480,6 +488,7 @@ int WinMain(void *, void *, char *, int) {
 
     StartKVex(true);
     if (startMode != START_NONE) PostDeferredCall(PressStartButton, nullptr);
+    if (replayAtStart[0] != '\0') PostDeferredCall(ReplayAtStart, nullptr);
     RunUserInterface();
 
     CloseCom(com);
