@@ -15,6 +15,7 @@
 unsigned short tVal, curposA, curposB;
 double arrayNORM[500];
 int historySamples;
+int64_t historyWallMs[100];
 
 namespace {
 
@@ -27,6 +28,18 @@ constexpr int kGrey = 0x808080;
 constexpr int kHistory = 500;  // 100 samples of five traces
 constexpr int kTraces = 5;
 constexpr int kHistorySamples = kHistory / kTraces;
+
+// The times beside the history move with it; the newest gets `wallMs`.
+void ShiftHistoryTimes(int64_t wallMs) {
+    std::copy(historyWallMs + 1, historyWallMs + kHistorySamples, historyWallMs);
+    historyWallMs[kHistorySamples - 1] = wallMs;
+}
+
+int64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 // Wall-clock second of the last value shown live; 0 while none was.
 std::time_t lastLiveValue = 0;
@@ -368,6 +381,7 @@ void PlotRAWGraph() {
         if (parameter[PW_TOLLO] == 0) parameter[PW_TOLLO] = 1;
     }
     Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
+    ShiftHistoryTimes(NowMs());  // drawn as it came in
 
     int upper = tVal + tolup;
     int lower = tVal - tollo;
@@ -399,8 +413,15 @@ void RedrawHistory() {
 
 void DrawAsRecorded(const Sample *sample) { recorded = sample; }
 
+int64_t HistoryPointTime(long number) {
+    const long back = historySamples - number;
+    if (back < 0 || back >= kHistorySamples) return -1;
+    return historyWallMs[kHistorySamples - 1 - back];
+}
+
 void AddRecordedHistoryPoint(const Sample &s) {
     Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
+    ShiftHistoryTimes(s.wallMs);
     double *newest = arrayNORM + kHistory - kTraces;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const bool judged = s.verdict != Verdict::None;
@@ -414,6 +435,7 @@ void AddRecordedHistoryPoint(const Sample &s) {
 
 void ClearHistory() {
     std::fill(arrayNORM, arrayNORM + kHistory, std::numeric_limits<double>::quiet_NaN());
+    std::fill(historyWallMs, historyWallMs + kHistorySamples, -1);
     historySamples = 0;
 }
 
@@ -424,6 +446,7 @@ void BeginHistoryRun() {
     if (std::isnan(newest[0])) return;  // nothing kept, or the gap is there
     Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
     std::fill(newest, newest + kTraces, std::numeric_limits<double>::quiet_NaN());
+    ShiftHistoryTimes(-1);
     ++historySamples;
 }
 

@@ -2,12 +2,19 @@
 // the raw strip chart.
 #pragma once
 
+#include <cstdint>
+
 #include "session.h"
 
 extern unsigned short tVal, curposA, curposB;
 extern double arrayNORM[500];
 // Samples drawn into the history since the mode started: its x axis.
 extern int historySamples;
+// When each of the history's samples was taken (ms since 1970 UTC, oldest
+// first, -1 for none), beside arrayNORM.
+extern int64_t historyWallMs[100];
+// The time of the history's point with that number, -1 when it holds none.
+int64_t HistoryPointTime(long number);
 
 void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x);

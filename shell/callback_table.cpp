@@ -1,4 +1,5 @@
 // Every callback that the panel file may name, under that name.
+#include "history_tool.h"
 #include "kvex_main.h"
 #include "recorder.h"
 #include "replay.h"
@@ -49,5 +50,6 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_ReplayEnd)
     KVEX_REGISTER(CC_ReplayLimitSource)
     KVEX_REGISTER(CC_ReplayLimitEdit)
+    KVEX_REGISTER(CC_HistoryXAxis)
 #undef KVEX_REGISTER
 }

@@ -11,9 +11,11 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include "com232.h"
 #include "gui.h"
+#include "history_tool.h"
 #include "modes.h"
 #include "ui.h"
 
@@ -34,6 +36,7 @@ constexpr int kRed = 0xE00000;
 // What the views showed before the replay: put back at its end.
 struct LiveViews {
     double history[500];
+    int64_t historyWallMs[100];
     int historySamples = 0;
     unsigned short a, b, m, tolUp, tolLow, edgesA, edgesB, peakA, peakB, anaMax, anaMin;
     int um = 0;
@@ -61,6 +64,7 @@ struct Replay {
     ReplayLimitSource source = ReplayLimitSource::Parameters;
     double enteredLower = 0, enteredUpper = 0;
     unsigned long shownOut = ULONG_MAX, shownCount = ULONG_MAX;
+    unsigned long firstNumber = 1;  // the number of the file's first sample
 };
 
 Replay r;
@@ -254,6 +258,7 @@ void SetUpLimits() {
 // ---------------------------------------------------------------- views
 void KeepLiveViews() {
     std::memcpy(live.history, arrayNORM, sizeof live.history);
+    std::memcpy(live.historyWallMs, historyWallMs, sizeof live.historyWallMs);
     live.historySamples = historySamples;
     live.a = Aval, live.b = Bval, live.m = Mvalue, live.um = umValue;
     live.tolUp = tolup, live.tolLow = tollo;
@@ -271,6 +276,7 @@ void KeepLiveViews() {
 
 void PutBackLiveViews() {
     std::memcpy(arrayNORM, live.history, sizeof live.history);
+    std::memcpy(historyWallMs, live.historyWallMs, sizeof live.historyWallMs);
     historySamples = live.historySamples;
     Aval = live.a, Bval = live.b, Mvalue = live.m, umValue = live.um;
     tolup = live.tolUp, tollo = live.tolLow;
@@ -294,6 +300,7 @@ void SetPlaying(bool on) {
     r.playing = on;
     ++playId;
     SetCtrlAttribute(pReplay, REPLAY_ReplayPlay, ATTR_LABEL_TEXT, on ? "Pause" : "Play");
+    UpdateHistoryTool();
 }
 
 // ---------------------------------------------------------------- passes
@@ -412,6 +419,8 @@ bool BeginReplay(const char *path) {
         FinishRefused(r.index->SkippedLines() ? "no line of it is a sample" : "it holds no sample");
         return false;
     }
+    Sample first;
+    if (r.index->Read(0, first)) r.firstNumber = first.number;
     ShowTrack();
     ReplaySeek(0);
     ShowReplayStatus();
@@ -534,4 +543,45 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
     return true;
 }
 
-void InitReplay() { SetPanelFileDrop(pHandle, DropReplay); }
+void InitReplay() {
+    SetPanelFileDrop(pHandle, DropReplay);
+    InitHistoryTool();
+}
+
+bool ReplaySampleNumbered(long number, Sample &s) {
+    if (!shown || number < static_cast<long>(r.firstNumber)) return false;
+    const unsigned long i = static_cast<unsigned long>(number) - r.firstNumber;
+    return i < r.index->Count() && ReadShown(i, s) &&
+           s.number == static_cast<unsigned long>(number);
+}
+
+// The history chart shows the samples of the range the operator dragged or
+// zoomed to, as many as a strip chart holds.
+void ReplayShowSpan(double xMin, double xMax) {
+    if (!shown || r.playing || r.index->Count() == 0) return;
+    constexpr long kMost = 10000;
+    const long count = static_cast<long>(r.index->Count());
+    long first = std::lround(std::ceil(xMin)) - static_cast<long>(r.firstNumber);
+    long last = std::lround(std::floor(xMax)) - static_cast<long>(r.firstNumber);
+    if (last - first + 1 > kMost) first = last - kMost + 1;
+    first = first < 0 ? 0 : first;
+    last = last >= count ? count - 1 : last;
+    if (last - first < 1) return;
+    std::vector<double> points;
+    points.reserve(static_cast<std::size_t>(last - first + 1) * 5);
+    Sample s;
+    const double nan = std::nan("");
+    for (long i = first; i <= last; ++i) {
+        const bool ok = ReadShown(static_cast<unsigned long>(i), s);
+        const bool judged = ok && s.verdict != Verdict::None;
+        points.insert(points.end(),
+                      {judged ? s.setpointUnits + s.tolUp + 0.0 : nan,
+                       judged ? s.setpointUnits - s.tolLow + 0.0 : nan,
+                       judged ? s.setpointUnits + 0.0 : nan, ok ? s.units + 0.0 : nan, nan});
+    }
+    const int n = static_cast<int>(last - first + 1);
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_POINTS_PER_SCREEN, n);
+    PlotStripChart(pHandle, PANEL_StripChartRaw, points.data(), 5 * n, 0, 0, VAL_DOUBLE);
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER,
+                     static_cast<int>(static_cast<unsigned long>(last) + r.firstNumber));
+}

@@ -50,6 +50,13 @@ void InitReplay();
 // The file that --replay names, replayed once the window is up ("" none).
 extern char replayAtStart[4096];
 
+// The sample with that number as the replay shows it; false when the file
+// has none.
+bool ReplaySampleNumbered(long number, Sample &s);
+// The history chart shows the file's samples from xMin to xMax (sample
+// numbers, at most 10000 of them); only while paused.
+void ReplayShowSpan(double xMin, double xMax);
+
 // Control callbacks of the replay panel and the main panel's Replay button.
 #define KVEX_REPLAY_CC(name) \
     int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
