@@ -197,3 +197,40 @@ TEST(Replay, StopReturnsToTheLiveFrontEndAsItWasAndRunWorksAgain) {
     EXPECT_GT(app.sensor().requestCount(), 3u);
     EXPECT_GT(historySamples, liveNumber + 3);  // its samples go on in the history
 }
+
+TEST(Replay, ATextRecordingIsJudgedByTheParametersHeldOrByLimitsEntered) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = std::string(KVEX_TEST_OUTPUT "/replay_text.dat");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fprintf(f,
+                 "12-08-2026 03:00:00  K-VEX-RECORDER-FILE: Time-Interval[s]: 1\r\n"
+                 "SETPOINT-VALUE [\xB5m]: 37000\r\n");
+    const int offsets[] = {0, 1, -1, 5, 0, -4, 2};  // µm from the setpoint
+    for (int d : offsets)
+        std::fprintf(f, "%d\t2100\t%d\t%d\t1\t1\r\n", 2000 + 4 * d, 2000 + 4 * d, 37000 + d);
+    std::fclose(f);
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+    char text[200] = "";
+    GetCtrlVal(pReplay, REPLAY_ReplayLimits, text, sizeof text);
+    EXPECT_NE(std::string(text).find("from the sensor parameters held"), std::string::npos) << text;
+    EXPECT_EQ(CurrentReplayLimitSource(), ReplayLimitSource::Parameters);
+
+    SetCtrlVal(pReplay, REPLAY_ReplayLower, 36.997);
+    SetCtrlVal(pReplay, REPLAY_ReplayUpper, 37.003);
+    Press(CC_ReplayLimitEdit, REPLAY_ReplayUpper);
+    GetCtrlVal(pReplay, REPLAY_ReplayLimits, text, sizeof text);
+    EXPECT_STREQ(text, "Limits entered: 36.997 to 37.003 mm");
+    Press(CC_ReplayNextOut, REPLAY_ReplayNextOut);
+    EXPECT_EQ(ReplayPosition(), 3u);
+    EXPECT_EQ(VerdictText(), "above tolerance");
+    Press(CC_ReplayNextOut, REPLAY_ReplayNextOut);
+    EXPECT_EQ(ReplayPosition(), 5u);
+    EXPECT_EQ(VerdictText(), "below tolerance");
+    // The recorded setpoint stays the nominal; the limits are the ones entered.
+    double nominal = 0, lower = 0;
+    GetCtrlVal(pHandle, PANEL_Display43, &nominal);
+    GetCtrlVal(pHandle, PANEL_Display44, &lower);
+    EXPECT_DOUBLE_EQ(nominal, 37.0);
+    EXPECT_DOUBLE_EQ(lower, 36.997);
+}
