@@ -28,7 +28,7 @@ constexpr double kLinePace = 72 * 10 / 19200.0;
 // A longer pause in a recording (the recorder was held, the line was lost)
 // is shortened to this many recorded seconds, so a replay never stands still.
 constexpr double kMaxGap = 2.0;
-constexpr double kFirstPass = 0.25;  // indexing before the first frame, seconds
+constexpr double kFirstPass = 0.1;   // indexing before the first frame, seconds
 constexpr double kIndexPass = 0.03;  // each later pass while the replay is shown
 constexpr double kPlaySlice = 0.02;  // samples drawn per pass, at most this long
 constexpr int kRed = 0xE00000;
