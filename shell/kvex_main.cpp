@@ -220,6 +220,7 @@ int *PanelHandle(int resourceId) {
 }
 
 void DiscardKVexPanels() {
+    EndReplay();  // its file and timers go with the panels
     DiscardPanel(pPara1);
     DiscardPanel(pPara2);
     DiscardPanel(pCalib);

@@ -224,10 +224,9 @@ void ShowLimits(const ReplayLimits &l) {
                           ? "No limits: the lower limit lies above the upper one"
                           : "No limits: no sensor parameters read; enter limits");
     } else {
-        std::snprintf(
-            text, sizeof text, "Limits %s: %.3f to %.3f mm",
-            r.source == ReplayLimitSource::Entered ? "entered" : "from the sensor parameters held",
-            l.lowerUm / 1000.0, l.upperUm / 1000.0);
+        std::snprintf(text, sizeof text, "%s: %.3f to %.3f mm",
+                      r.source == ReplayLimitSource::Entered ? "Limits entered" : "Parameters held",
+                      l.lowerUm / 1000.0, l.upperUm / 1000.0);
     }
     SetCtrlVal(pReplay, REPLAY_ReplayLimits, text);
 }

@@ -213,7 +213,7 @@ TEST(Replay, ATextRecordingIsJudgedByTheParametersHeldOrByLimitsEntered) {
     ASSERT_TRUE(BeginReplay(path.c_str()));
     char text[200] = "";
     GetCtrlVal(pReplay, REPLAY_ReplayLimits, text, sizeof text);
-    EXPECT_NE(std::string(text).find("from the sensor parameters held"), std::string::npos) << text;
+    EXPECT_EQ(std::string(text).rfind("Parameters held: ", 0), 0u) << text;
     EXPECT_EQ(CurrentReplayLimitSource(), ReplayLimitSource::Parameters);
 
     SetCtrlVal(pReplay, REPLAY_ReplayLower, 36.997);
