@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -15,6 +16,8 @@
 #include "file_checks.h"
 
 namespace {
+
+constexpr std::size_t kMaxSkipsKept = 100000;
 
 double Now() {
     using namespace std::chrono;
@@ -92,8 +95,11 @@ bool RecordingIndex::Open(const char *path, char *why, std::size_t whySize,
 void RecordingIndex::Take(const char *line, std::size_t len, unsigned long lineNumber,
                           uint64_t offset) {
     Sample s;
-    if (!line || len > kMaxSampleLine || !ParseRecordingLine(header_, line, len, Count(), s)) {
+    if (!line || len > kMaxSampleLine ||
+        !ParseRecordingLine(header_, line, len, Slot(Count()), s)) {
         if (skipped_++ == 0) firstSkipped_ = lineNumber;
+        // Beyond the bound, later text samples may show a time too early.
+        if (skippedBefore_.size() < kMaxSkipsKept) skippedBefore_.push_back(Count());
         return;
     }
     if (Count() >= maxSamples_) {
@@ -134,6 +140,11 @@ bool RecordingIndex::IndexMore(double seconds) {
     return false;
 }
 
+unsigned long RecordingIndex::Slot(unsigned long i) const {
+    const auto before = std::upper_bound(skippedBefore_.begin(), skippedBefore_.end(), i);
+    return i + static_cast<unsigned long>(before - skippedBefore_.begin());
+}
+
 bool RecordingIndex::Read(unsigned long i, Sample &out) const {
     if (i >= Count() || fd_ < 0) return false;
     char buffer[kMaxSampleLine + 2];
@@ -146,7 +157,7 @@ bool RecordingIndex::Read(unsigned long i, Sample &out) const {
     if (!nl) return false;
     std::size_t len = static_cast<std::size_t>(nl - buffer);
     if (len > 0 && buffer[len - 1] == '\r') --len;
-    if (!ParseRecordingLine(header_, buffer, len, i, out)) return false;
+    if (!ParseRecordingLine(header_, buffer, len, Slot(i), out)) return false;
     if (!header_.hasLimits) {
         out.verdict = static_cast<Verdict>(verdict_[i]);
         if (limits_.valid) {

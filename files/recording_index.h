@@ -81,6 +81,9 @@ class RecordingIndex {
 
   private:
     void Take(const char *line, std::size_t len, unsigned long lineNumber, uint64_t offset);
+    // The place of sample i among all sample lines, the unreadable ones too:
+    // a text line's number and time count from it.
+    unsigned long Slot(unsigned long i) const;
 
     std::unique_ptr<RecordingLines> lines_;
     int fd_ = -1;  // for reading single lines at their place
@@ -91,6 +94,8 @@ class RecordingIndex {
     std::vector<int32_t> um_;
     std::vector<uint8_t> verdict_;
     unsigned long skipped_ = 0, firstSkipped_ = 0, outCount_ = 0;
+    // For each unreadable line (up to a bound), the sample it came before.
+    std::vector<unsigned long> skippedBefore_;
     std::size_t partialTail_ = 0;
     bool complete_ = false, refused_ = false;
     char refusal_[200] = "";
