@@ -192,7 +192,7 @@ TEST(Replay, StopReturnsToTheLiveFrontEndAsItWasAndRunWorksAgain) {
 
     app.sensor().clearRequests();
     PostDelayedCall(
-        0.5, [](void *) { StopMeasuring(); }, nullptr);
+        1.0, [](void *) { StopMeasuring(); }, nullptr);
     KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
     EXPECT_GT(app.sensor().requestCount(), 3u);
     EXPECT_GT(historySamples, liveNumber + 3);  // its samples go on in the history
