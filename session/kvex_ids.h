@@ -88,7 +88,7 @@
     X(POPUP, RecordFileNameBtn, 15, command_button) \
     X(POPUP, RecFormat, 16, ring)                   \
     X(PANEL, BTNReplay, 50, command_button)         \
-    X(PANEL, HistoryXAxis, 51, toggle_button)                \
+    X(PANEL, HistoryXAxis, 51, toggle_button)       \
     X(REPLAY, ReplayFile, 1, text_msg)              \
     X(REPLAY, ReplaySlider, 2, slider)              \
     X(REPLAY, ReplayPosition, 3, text_msg)          \
