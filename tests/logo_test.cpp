@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ std::vector<Text> CreatedTexts() {
     std::vector<Text> out;
     for (int id = PANEL_BTNStatusLog + 1; id < 400; ++id) {
         int left = 0;
+        const char *kind = GetCtrlKind(pHandle, id);
+        if (!kind || std::strcmp(kind, "text_msg") != 0) continue;  // the file's own buttons
         if (GetCtrlAttribute(pHandle, id, ATTR_LEFT, &left) < 0) continue;
         Text t{};
         char buf[200] = "";
