@@ -1,0 +1,1 @@
+#include "stats_window.h"
