@@ -1,11 +1,13 @@
 // Every callback that the panel file may name, under that name.
 #include "kvex_main.h"
 #include "recorder.h"
+#include "stats_window.h"
 #include "ui.h"
 
 void RegisterKVexCallbacks() {
     RegisterPanelCallback("CC_PANEL", CC_PANEL);
     RegisterPanelCallback("CC_POPUP", CC_POPUP);
+    RegisterPanelCallback("CC_STATS", CC_STATS);
 #define KVEX_REGISTER(name) RegisterCtrlCallback(#name, name);
     KVEX_REGISTER(CC_BTNRun)
     KVEX_REGISTER(CC_BTNVideo)
@@ -36,5 +38,10 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_RecordFileNameBtn)
     KVEX_REGISTER(CC_BTNStartRecord)
     KVEX_REGISTER(CC_BTNStopRecord)
+    KVEX_REGISTER(CC_BTNStatistics)
+    KVEX_REGISTER(CC_StatsScope)
+    KVEX_REGISTER(CC_StatsReset)
+    KVEX_REGISTER(CC_StatsSave)
+    KVEX_REGISTER(CC_StatsReport)
 #undef KVEX_REGISTER
 }

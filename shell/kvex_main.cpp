@@ -15,6 +15,7 @@
 #include "modes.h"
 #include "recorder.h"
 #include "rs232.h"
+#include "stats_window.h"
 #include "ui.h"
 
 bool portRingShowsLoss = false;
@@ -176,7 +177,7 @@ int LoadKVexPanels(const char *file) {
     };
     static const Load kLoads[] = {
         {PANEL, "PANEL", false}, {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
-        {CALIB, "CALIB", true},  {POPUP, "POPUP", false},
+        {CALIB, "CALIB", true},  {POPUP, "POPUP", false}, {STATS, "STATS", false},
     };
     // A control whose callback the program lacks would do nothing when used:
     // such a file is refused like one that lacks the control.
@@ -211,6 +212,8 @@ int *PanelHandle(int resourceId) {
             return &pPara2;
         case CALIB:
             return &pCalib;
+        case STATS:
+            return &pStats;
         default:
             return &panelPopUp;
     }
@@ -221,6 +224,7 @@ void DiscardKVexPanels() {
     DiscardPanel(pPara2);
     DiscardPanel(pCalib);
     DiscardPanel(panelPopUp);
+    DiscardPanel(pStats);
     DiscardPanel(pHandle);
 }
 
@@ -447,6 +451,7 @@ void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
     session_hooks = {ShowDisplaysStale};
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
+    InitStatistics();
     SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
     GetProjectDir(proj_dir);
