@@ -1,0 +1,334 @@
+// The recorder writes two formats. Text: a header line with the start date,
+// time and interval, a setpoint line, then "A\tB\tunits\tum\tedgesA\tedgesB"
+// per sample. CSV: a header row, then "sample,time,A,B,units,um,edgesA,
+// edgesB" and, in newer files, ",lower,upper,setpoint,verdict".
+#include "recording_reader.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "file_checks.h"
+
+namespace {
+
+constexpr char kTextMark[] = "K-VEX-RECORDER-FILE:";
+constexpr char kIntervalMark[] = "Time-Interval[s]: ";
+constexpr char kSetpointMark[] = "SETPOINT-VALUE [";
+constexpr char kCsvMark[] = "sample,time,";
+constexpr char kCsvLimitsMark[] = ",verdict";
+
+bool StartsWith(const char *text, std::size_t len, const char *prefix) {
+    const std::size_t n = std::strlen(prefix);
+    return len >= n && std::memcmp(text, prefix, n) == 0;
+}
+
+bool EndsWith(const char *text, std::size_t len, const char *suffix) {
+    const std::size_t n = std::strlen(suffix);
+    return len >= n && std::memcmp(text + len - n, suffix, n) == 0;
+}
+
+const char *Find(const char *text, std::size_t len, const char *what) {
+    const std::size_t n = std::strlen(what);
+    for (std::size_t i = 0; n <= len && i <= len - n; ++i)
+        if (std::memcmp(text + i, what, n) == 0) return text + i;
+    return nullptr;
+}
+
+// Digits only, at least one, at most max: no sign, no space, no exponent.
+bool ReadUnsigned(const char *&p, const char *end, uint64_t max, uint64_t &value) {
+    const char *start = p;
+    uint64_t v = 0;
+    while (p < end && *p >= '0' && *p <= '9') {
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+        if (v > max) return false;
+        ++p;
+    }
+    value = v;
+    return p != start;
+}
+
+bool ReadSigned(const char *&p, const char *end, int64_t limit, int64_t &value) {
+    const bool negative = p < end && *p == '-';
+    if (negative) ++p;
+    uint64_t v = 0;
+    if (!ReadUnsigned(p, end, static_cast<uint64_t>(limit), v)) return false;
+    value = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    return true;
+}
+
+// A field and the separator after it (or the line's end after the last).
+bool Separator(const char *&p, const char *end, char separator, bool last) {
+    if (last) return p == end;
+    if (p == end || *p != separator) return false;
+    ++p;
+    return true;
+}
+
+bool ReadU16(const char *&p, const char *end, char sep, bool last, unsigned short &out) {
+    uint64_t v = 0;
+    if (!ReadUnsigned(p, end, 65535, v) || !Separator(p, end, sep, last)) return false;
+    out = static_cast<unsigned short>(v);
+    return true;
+}
+
+bool ReadI32(const char *&p, const char *end, char sep, bool last, int32_t &out) {
+    int64_t v = 0;
+    if (!ReadSigned(p, end, 2147483647, v) || !Separator(p, end, sep, last)) return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+
+bool ReadVerdict(const char *p, const char *end, Verdict &out) {
+    static const Verdict kAll[] = {Verdict::Inside, Verdict::Below, Verdict::Above, Verdict::None};
+    const std::size_t len = static_cast<std::size_t>(end - p);
+    for (Verdict v : kAll) {
+        const char *name = VerdictName(v);
+        if (std::strlen(name) == len && std::memcmp(p, name, len) == 0) {
+            out = v;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+bool Digits(const char *p, int count, int &value) {
+    value = 0;
+    for (int i = 0; i < count; ++i) {
+        if (p[i] < '0' || p[i] > '9') return false;
+        value = value * 10 + (p[i] - '0');
+    }
+    return true;
+}
+
+// "MM-dd-yyyy HH:mm:ss" in local time, as the text header starts.
+int64_t ReadTextStart(const char *line, std::size_t len) {
+    if (len < 19 || line[2] != '-' || line[5] != '-' || line[10] != ' ' || line[13] != ':' ||
+        line[16] != ':')
+        return -1;
+    int month, day, year, hour, minute, second;
+    if (!Digits(line, 2, month) || !Digits(line + 3, 2, day) || !Digits(line + 6, 4, year) ||
+        !Digits(line + 11, 2, hour) || !Digits(line + 14, 2, minute) ||
+        !Digits(line + 17, 2, second))
+        return -1;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return -1;
+    tm local{};
+    local.tm_year = year - 1900, local.tm_mon = month - 1, local.tm_mday = day;
+    local.tm_hour = hour, local.tm_min = minute, local.tm_sec = second;
+    local.tm_isdst = -1;
+    const std::time_t t = std::mktime(&local);
+    return t == static_cast<std::time_t>(-1) ? -1 : static_cast<int64_t>(t) * 1000;
+}
+
+bool ParseTextLine(const RecordingHeader &h, const char *p, const char *end, unsigned long index,
+                   Sample &s) {
+    if (!ReadU16(p, end, '\t', false, s.a) || !ReadU16(p, end, '\t', false, s.b) ||
+        !ReadU16(p, end, '\t', false, s.units) || !ReadI32(p, end, '\t', false, s.um) ||
+        !ReadU16(p, end, '\t', false, s.edgesA) || !ReadU16(p, end, '\t', true, s.edgesB))
+        return false;
+    s.number = index + 1;
+    s.monotonic = static_cast<double>(index) * h.intervalS;
+    if (h.startWallMs >= 0) s.wallMs = h.startWallMs + static_cast<int64_t>(s.monotonic * 1000);
+    if (h.hasSetpoint) s.setpointUm = h.setpointUm;
+    return true;
+}
+
+bool ParseCsvLine(const RecordingHeader &h, const char *p, const char *end, Sample &s) {
+    uint64_t number = 0;
+    if (!ReadUnsigned(p, end, 4294967295u, number) || !Separator(p, end, ',', false)) return false;
+    const char *comma =
+        static_cast<const char *>(std::memchr(p, ',', static_cast<size_t>(end - p)));
+    if (!comma || !ParseIsoTimestamp(p, static_cast<std::size_t>(comma - p), s.wallMs))
+        return false;
+    p = comma + 1;
+    const bool limits = h.hasLimits;
+    if (!ReadU16(p, end, ',', false, s.a) || !ReadU16(p, end, ',', false, s.b) ||
+        !ReadU16(p, end, ',', false, s.units) || !ReadI32(p, end, ',', false, s.um) ||
+        !ReadU16(p, end, ',', false, s.edgesA) || !ReadU16(p, end, ',', !limits, s.edgesB))
+        return false;
+    if (limits &&
+        (!ReadI32(p, end, ',', false, s.lowerUm) || !ReadI32(p, end, ',', false, s.upperUm) ||
+         !ReadI32(p, end, ',', false, s.setpointUm) || !ReadVerdict(p, end, s.verdict)))
+        return false;
+    s.number = static_cast<unsigned long>(number);
+    s.monotonic = static_cast<double>(s.wallMs) / 1000.0;
+    return true;
+}
+
+}  // namespace
+
+RecordingFormat DetectRecordingFormat(const char *line, std::size_t len) {
+    if (StartsWith(line, len, kCsvMark)) return RecordingFormat::Csv;
+    if (Find(line, len, kTextMark)) return RecordingFormat::Text;
+    return RecordingFormat::Unknown;
+}
+
+bool ReadRecordingHeader(const char *first, std::size_t firstLen, const char *second,
+                         std::size_t secondLen, RecordingHeader &h) {
+    h = RecordingHeader{};
+    h.format = DetectRecordingFormat(first, firstLen);
+    if (h.format == RecordingFormat::Csv) {
+        h.headerLines = 1;
+        h.hasLimits = EndsWith(first, firstLen, kCsvLimitsMark);
+        return true;
+    }
+    if (h.format != RecordingFormat::Text) return false;
+    h.headerLines = 1;
+    h.startWallMs = ReadTextStart(first, firstLen);
+    if (const char *at = Find(first, firstLen, kIntervalMark)) {
+        const char *p = at + std::strlen(kIntervalMark);
+        uint64_t interval = 0;
+        if (ReadUnsigned(p, first + firstLen, 65535, interval) && p == first + firstLen)
+            h.intervalS = static_cast<double>(interval);
+    }
+    // The unit between the brackets is one Latin-1 byte as written, but an
+    // editor may have made it UTF-8: only the number after it counts.
+    if (second && StartsWith(second, secondLen, kSetpointMark)) {
+        const char *end = second + secondLen;
+        const char *at = Find(second, secondLen, "]: ");
+        const char *p = at ? at + 3 : end;
+        int64_t setpoint = 0;
+        if (at && ReadSigned(p, end, 2147483647, setpoint) && p == end) {
+            h.hasSetpoint = true;
+            h.setpointUm = static_cast<int32_t>(setpoint);
+        }
+        h.headerLines = 2;
+    }
+    return true;
+}
+
+bool ParseRecordingLine(const RecordingHeader &header, const char *line, std::size_t len,
+                        unsigned long index, Sample &out) {
+    Sample s;
+    const char *end = line + len;
+    const bool ok = header.format == RecordingFormat::Text
+                        ? ParseTextLine(header, line, end, index, s)
+                    : header.format == RecordingFormat::Csv ? ParseCsvLine(header, line, end, s)
+                                                            : false;
+    if (!ok) return false;
+    s.mm = s.um / 1000.0;
+    out = s;
+    return true;
+}
+
+bool ParseIsoTimestamp(const char *t, std::size_t len, int64_t &wallMs) {
+    // 2026-12-08T06:00:44.123+01:00 (29 characters) or ...44.123Z (24).
+    if (len != 29 && len != 24) return false;
+    if (t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' || t[19] != '.')
+        return false;
+    int year, month, day, hour, minute, second, ms, offH = 0, offM = 0;
+    if (!Digits(t, 4, year) || !Digits(t + 5, 2, month) || !Digits(t + 8, 2, day) ||
+        !Digits(t + 11, 2, hour) || !Digits(t + 14, 2, minute) || !Digits(t + 17, 2, second) ||
+        !Digits(t + 20, 3, ms))
+        return false;
+    int sign = 0;
+    if (len == 24) {
+        if (t[23] != 'Z') return false;
+    } else {
+        if ((t[23] != '+' && t[23] != '-') || t[26] != ':' || !Digits(t + 24, 2, offH) ||
+            !Digits(t + 27, 2, offM) || offH > 23 || offM > 59)
+            return false;
+        sign = t[23] == '+' ? 1 : -1;
+    }
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return false;
+    const int64_t days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    const int64_t local = ((days * 24 + hour) * 60 + minute) * 60 + second;
+    const int64_t utc = local - sign * (offH * 3600 + offM * 60);
+    wallMs = utc * 1000 + ms;
+    return true;
+}
+
+// ---------------------------------------------------------------- lines
+RecordingLines::~RecordingLines() {
+    if (fd_ >= 0) ::close(fd_);
+    std::free(buffer_);
+}
+
+bool RecordingLines::Open(const char *path, const char **why) {
+    fd_ = OpenRegularFile(path, why);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) fileSize_ = st.st_size;
+    buffer_ = static_cast<char *>(std::malloc(kBlock));
+    if (!buffer_) {
+        *why = "not enough memory";
+        return false;
+    }
+    return true;
+}
+
+bool RecordingLines::Fill() {
+    if (eof_ || fd_ < 0) return false;
+    if (start_ > 0) {
+        std::memmove(buffer_, buffer_ + start_, end_ - start_);
+        bufferOffset_ += start_;
+        end_ -= start_;
+        start_ = 0;
+    }
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer_ + end_, kBlock - end_);
+        if (n > 0) {
+            end_ += static_cast<std::size_t>(n);
+            return true;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) readError_ = FileErrorText(errno);
+        eof_ = true;
+        return false;
+    }
+}
+
+bool RecordingLines::Next(const char *&line, std::size_t &len) {
+    if (!buffer_) return false;
+    for (;;) {
+        const char *from = buffer_ + start_;
+        const char *nl = static_cast<const char *>(std::memchr(from, '\n', end_ - start_));
+        if (nl) {
+            const std::size_t at = start_;
+            start_ = static_cast<std::size_t>(nl - buffer_) + 1;
+            if (skipping_) {  // the rest of an overlong line
+                skipping_ = false;
+                continue;
+            }
+            line = from;
+            len = static_cast<std::size_t>(nl - from);
+            if (len > 0 && line[len - 1] == '\r') --len;
+            ++lineNumber_;
+            lineOffset_ = bufferOffset_ + at;
+            overlong_ = false;
+            return true;
+        }
+        if (start_ == 0 && end_ == kBlock) {  // a block without a line end
+            const bool first = !skipping_;
+            start_ = end_;
+            skipping_ = true;
+            if (first) {
+                line = buffer_;
+                len = kBlock;
+                ++lineNumber_;
+                lineOffset_ = bufferOffset_;
+                overlong_ = true;
+                return true;
+            }
+        }
+        if (!Fill()) return false;
+    }
+}

@@ -1,0 +1,84 @@
+// Reading recordings back: the text and CSV files the data recorder writes,
+// told apart by their first line. Every byte comes from a file that may be
+// damaged, cut off, still growing or no recording at all: a line that cannot
+// be read is refused whole, never half taken as a value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "session.h"
+
+enum class RecordingFormat { Unknown, Text, Csv };
+
+// What the first lines of a recording say about all of its samples.
+struct RecordingHeader {
+    RecordingFormat format = RecordingFormat::Unknown;
+    int headerLines = 0;       // lines before the first sample
+    int64_t startWallMs = -1;  // text: the date and time of the start, -1 if unreadable
+    double intervalS = 0;      // text: seconds between samples (0: as fast as the line)
+    bool hasSetpoint = false;  // text: the setpoint line was read
+    int32_t setpointUm = 0;
+    bool hasLimits = false;  // CSV: each line carries its limits, setpoint and verdict
+};
+
+// The format the first line names (without its line end).
+RecordingFormat DetectRecordingFormat(const char *line, std::size_t len);
+
+// Reads the header from the first lines of a file (each without its line
+// end); lines[1] may be null when the file has one line only. False when the
+// file is no recording of either format.
+bool ReadRecordingHeader(const char *first, std::size_t firstLen, const char *second,
+                         std::size_t secondLen, RecordingHeader &header);
+
+// One sample line (without its line end) as a Sample. index counts the
+// sample lines from 0; a text line takes its number and time from it. What
+// the line does not hold stays as a default-made Sample has it (a text line
+// carries no limits, so its verdict is None). False, with out untouched
+// beyond use, for a line that cannot be read.
+bool ParseRecordingLine(const RecordingHeader &header, const char *line, std::size_t len,
+                        unsigned long index, Sample &out);
+
+// "2026-12-08T06:00:44.123+01:00" as milliseconds since 1970 (UTC); false
+// for anything else.
+bool ParseIsoTimestamp(const char *text, std::size_t len, int64_t &wallMs);
+
+// A recording read line by line in large blocks, from the start. A line
+// longer than the block is handed on as overlong (and is no sample). A last
+// line without its end is held back: a recording that is still being written
+// is read up to its last whole line.
+class RecordingLines {
+  public:
+    RecordingLines() = default;
+    ~RecordingLines();
+    RecordingLines(const RecordingLines &) = delete;
+    RecordingLines &operator=(const RecordingLines &) = delete;
+
+    // False with why set ("no such file", "it is a folder", ...).
+    bool Open(const char *path, const char **why);
+    // The next whole line without its end ("\n" or "\r\n"), valid until the
+    // next call; its number (from 1) and the offset of its first byte.
+    bool Next(const char *&line, std::size_t &len);
+    unsigned long LineNumber() const { return lineNumber_; }
+    uint64_t LineOffset() const { return lineOffset_; }
+    bool Overlong() const { return overlong_; }
+    // Bytes after the last whole line (a line still being written).
+    std::size_t PartialTail() const { return end_ - start_; }
+    // A read failed (not the end of the file): why, or nullptr.
+    const char *ReadError() const { return readError_; }
+    int64_t FileSize() const { return fileSize_; }
+
+  private:
+    bool Fill();
+
+    static constexpr std::size_t kBlock = 1 << 20;
+    int fd_ = -1;
+    char *buffer_ = nullptr;
+    std::size_t start_ = 0, end_ = 0;  // unread bytes in the buffer
+    uint64_t bufferOffset_ = 0;        // file offset of buffer_[0]
+    unsigned long lineNumber_ = 0;
+    uint64_t lineOffset_ = 0;
+    bool overlong_ = false, eof_ = false, skipping_ = false;
+    const char *readError_ = nullptr;
+    int64_t fileSize_ = 0;
+};
