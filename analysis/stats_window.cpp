@@ -20,6 +20,7 @@
 #include "ui.h"
 
 int pStats = 0;
+bool statisticsAtStart = false;
 double statisticsRefreshSeconds = 0.5;
 
 namespace {

@@ -7,6 +7,8 @@
 #include "statistics.h"
 
 extern int pStats;  // the statistics window's panel handle
+// The window opens by itself once the main window is up (--statistics).
+extern bool statisticsAtStart;
 
 // Subscribes the figures to the sample stream and to the loops' starts (each
 // start begins a new run). Called once at start-up, after the panels loaded.

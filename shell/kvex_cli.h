@@ -1,4 +1,5 @@
-// Verbs for unattended work: kvex info, kvex params get|put, kvex record.
+// Verbs for unattended work: kvex info, kvex params get|put, kvex record,
+// kvex stats.
 #pragma once
 
 enum CliExit {

@@ -484,6 +484,8 @@ int WinMain(void *, void *, char *, int) {
     if (LoadKVexPanels() < 0) return -1;
 
     StartKVex(true);
+    if (statisticsAtStart)
+        CC_BTNStatistics(pHandle, PANEL_BTNStatistics, EVENT_COMMIT, nullptr, 0, 0);
     if (startMode != START_NONE) PostDeferredCall(PressStartButton, nullptr);
     RunUserInterface();
 
