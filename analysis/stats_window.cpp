@@ -1,7 +1,7 @@
 // The statistics window, a subscriber of the sample stream. Each sample costs
-// a few additions; the drawing runs from a delayed call, at most a few times
-// a second and only while the window is open, so the figures never hold up
-// the exchange with the sensor.
+// a few additions; the drawing runs from a delayed call, every two seconds
+// at most and only while the window is open: redrawing the charts costs
+// more than the figures, and a shift's figures move slowly.
 #include "stats_window.h"
 
 #include <strings.h>
@@ -21,7 +21,7 @@
 
 int pStats = 0;
 bool statisticsAtStart = false;
-double statisticsRefreshSeconds = 0.5;
+double statisticsRefreshSeconds = 2.0;
 
 namespace {
 
@@ -313,7 +313,7 @@ int DrawControlCharts(const ControlLines &c) {
         }
     if (broken > 0)
         PlotXY(pStats, STATS_IChart, xs, values, broken, VAL_DOUBLE, VAL_DOUBLE, VAL_SCATTER,
-               VAL_SOLID_CIRCLE, VAL_SOLID, 1, kRed);
+               VAL_SOLID_SQUARE, VAL_SOLID, 1, kRed);
     for (int control : {STATS_IChart, STATS_MRChart})
         SetAxisScalingMode(pStats, control, VAL_XAXIS, VAL_MANUAL, x0, x1);
     SetYRange(STATS_IChart, lo, hi);

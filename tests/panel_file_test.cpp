@@ -171,9 +171,16 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"POPUP.RecordFileNameBtn", "CC_RecordFileNameBtn"},
         {"POPUP.RecButton13", "CC_BTNStartRecord"},
         {"POPUP.BTNStopRecord", "CC_BTNStopRecord"},
+        {"PANEL.BTNStatistics", "CC_BTNStatistics"},
+        {"STATS.ScopeRing", "CC_StatsScope"},
+        {"STATS.WindowSize", "CC_StatsScope"},
+        {"STATS.BTNStatsReset", "CC_StatsReset"},
+        {"STATS.BTNStatsSave", "CC_StatsSave"},
+        {"STATS.BTNStatsReport", "CC_StatsReport"},
     };
     const std::map<std::string, std::string> panelCallbacks = {
-        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"}, {"PARA1", ""}, {"PARA2", ""}, {"CALIB", ""}};
+        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"}, {"PARA1", ""},
+        {"PARA2", ""},         {"CALIB", ""},         {"STATS", "CC_STATS"}};
     int withCallback = 0;
     for (const auto &pv : panels()) {
         const QJsonObject p = pv.toObject();
