@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -109,8 +110,10 @@ void SourceText(char *out, std::size_t size) {
     else
         std::snprintf(span, sizeof span, "%ld min %ld s", seconds / 60, seconds % 60);
     const bool running = CurrentActivity() == g_source && g_source != Activity::Idle;
-    std::snprintf(out, size, "%c%s, %s to %s (%s)%s", g_sourceName[0] & ~0x20, g_sourceName + 1,
-                  from, to, span, running ? "" : ", ended");
+    const char *name = g_sourceName[0] ? g_sourceName : "samples";
+    const int n = std::snprintf(out, size, "%c%s, %s to %s (%s)%s", std::toupper(name[0]), name + 1,
+                                from, to, span, running ? "" : ", ended");
+    if (n < 0 || static_cast<std::size_t>(n) >= size) out[size - 1] = '\0';  // cut, still whole
 }
 
 // Each text is set only when it changed: the window is redrawn often, the
@@ -266,15 +269,19 @@ void SetYRange(int control, double lo, double hi) {
     SetAxisScalingMode(pStats, control, VAL_LEFT_YAXIS, VAL_MANUAL, lo - margin, hi + margin);
 }
 
-// The newest values, their moving ranges, the control lines of the chosen
-// figures, and the points that break a rule in red; returns how many do.
-int DrawControlCharts(const ControlLines &c) {
+// The newest values (no more than the figures cover), their moving ranges,
+// the control lines of the chosen figures, and the points that break a rule
+// in red; returns how many do.
+int DrawControlCharts(const ControlLines &c, std::size_t window) {
     DeleteGraphPlot(pStats, STATS_IChart, -1, VAL_NO_DRAW);
     DeleteGraphPlot(pStats, STATS_MRChart, -1, VAL_NO_DRAW);
     static double values[SampleStatistics::kChartPoints], xs[SampleStatistics::kChartPoints];
     static double ranges[SampleStatistics::kChartPoints];
     static uint8_t marks[SampleStatistics::kChartPoints];
-    const int n = g_stats.Newest(values, SampleStatistics::kChartPoints);
+    const int wanted =
+        window ? static_cast<int>(std::min<std::size_t>(window, SampleStatistics::kChartPoints))
+               : SampleStatistics::kChartPoints;
+    const int n = g_stats.Newest(values, wanted);
     if (n == 0) return 0;
     const double firstNumber = static_cast<double>(g_stats.Count() - n + 1);
     double lo = values[0], hi = values[0], mrHi = 0;
@@ -324,7 +331,10 @@ int DrawControlCharts(const ControlLines &c) {
 void ShowControl(const ControlLines &c, int broken) {
     const bool enough = g_stats.Count() >= 2;
     ShowMm(STATS_StatControlSigma, "I-MR \xCF\x83", c.defined, c.sigmaUm);
-    ShowTip(STATS_StatControlSigma, "\xCF\x83 of the I-MR chart: mean moving range / 1.128",
+    char tip[160] = "\xCF\x83 of the I-MR chart: mean moving range / 1.128";
+    const std::size_t used = std::strlen(tip);
+    if (c.defined) std::snprintf(tip + used, sizeof tip - used, " = %.2f \xC2\xB5m", c.sigmaUm);
+    ShowTip(STATS_StatControlSigma, tip,
             c.defined ? ""
             : enough  ? "the values do not move (mean moving range 0)"
                       : "fewer than two values");
@@ -393,7 +403,7 @@ void RefreshStatistics() {
     ShowLimits();
     DrawHistogram(g_stats.HistogramOf(window), f);
     const ControlLines c = g_stats.LinesOf(window);
-    ShowControl(c, DrawControlCharts(c));
+    ShowControl(c, DrawControlCharts(c, window));
     g_shown = true;
 }
 
@@ -456,11 +466,11 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     char scope[80] = "the whole run";
     if (window) std::snprintf(scope, sizeof scope, "the newest %zu samples", window);
     std::snprintf(heading, sizeof heading,
-                  "K-VEX statistics report\nSensor: %s, firmware %s, on %s\n%s\nFigures over %s; "
+                  "K-VEX statistics report\nSensor: %s; %s; on %s\n%s\nFigures over %s; "
                   "report made %s %s",
-                  hardwareUtf8[0] ? hardwareUtf8 : "(not known)",
-                  firmwareUtf8[0] ? firmwareUtf8 : "(not known)", LinkDevice(), source, scope,
-                  DateStr(), TimeStr());
+                  hardwareUtf8[0] ? hardwareUtf8 : "not known",
+                  firmwareUtf8[0] ? firmwareUtf8 : "firmware not known", LinkDevice(), source,
+                  scope, DateStr(), TimeStr());
     SayWritten(path, SavePanelPdf(pStats, path, heading) == 0);
     return 0;
 }
