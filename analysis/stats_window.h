@@ -1,7 +1,7 @@
 // The statistics window: the figures of the running (or last) run, its
 // histogram and I-MR chart, live while run mode, a recording or a replay
 // delivers samples. The figures are kept whether the window is open or not;
-// they are drawn only while it is, every two seconds at most.
+// they are drawn only while it is, every three seconds.
 #pragma once
 
 #include "statistics.h"
