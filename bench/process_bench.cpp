@@ -6,12 +6,19 @@
 // the medians are compared with the goals.
 //
 //   build/release/bin/process_bench [seconds per run, default 20] [runs, default 3]
-//                                   [scenarios, default run,video,fast,idle,flood;
-//                                    also stats: run mode with the statistics window]
+//                                   [scenarios, default run,video,fast,idle,flood,
+//                                    publish,fastpublish; also stats: run mode with the
+//                                    statistics window open]
+// The publishing scenarios start a mosquitto of their own on 127.0.0.1 and a
+// free port, let the front-end publish to it (as the Publish window does,
+// from the settings) and count what a mosquitto_sub receives.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -206,12 +213,78 @@ struct Figures {
     double cpu = 0;      // share of one core
     double wakeups = 0;  // per second
     bool ok = false;
+    double delivered = 0;  // publishing: samples per second the subscriber got
+    long missing = 0;      // publishing: sample numbers the subscriber never got
 };
+
+// ---------------------------------------------------------------- publishing
+struct Plant {
+    Child broker, subscriber;
+    int port = 0;
+    std::string received;  // the subscriber's file: one payload a line
+};
+
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+Plant StartPlant() {
+    Plant p;
+    p.port = FreePort();
+    const std::string base = "/tmp/kvex-bench-" + std::to_string(getpid());
+    const std::string conf = base + "-broker.conf";
+    p.received = base + "-received.txt";
+    std::ofstream(conf) << "persistence false\nmax_queued_messages 0\nallow_anonymous true\n"
+                        << "listener " << p.port << " 127.0.0.1\n";
+    p.broker = Spawn({"mosquitto", "-c", conf}, {}, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string port = std::to_string(p.port);
+    p.subscriber = Spawn({"sh", "-c",
+                          "exec mosquitto_sub -h 127.0.0.1 -p " + port +
+                              " -q 1 -t bench/measurement > " + p.received},
+                         {}, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return p;
+}
+
+void StopPlant(Plant &p) {
+    Stop(p.subscriber);
+    Stop(p.broker);
+    std::remove(p.received.c_str());
+}
+
+// The subscriber's messages so far, and the sample numbers missing among them.
+long Received(const Plant &p, long *missing) {
+    std::ifstream in(p.received);
+    std::string line;
+    long count = 0, expected = 1;
+    *missing = 0;
+    while (std::getline(in, line)) {
+        const auto at = line.find("\"sample\": ");
+        if (at == std::string::npos || line.back() != '}') continue;  // one being written
+        const long n = std::atol(line.c_str() + at + 10);
+        if (n > expected) *missing += n - expected;
+        if (n >= expected) expected = n + 1;
+        ++count;
+    }
+    return count;
+}
 
 // One run: a sensor, a front-end in the given mode ("" for idle), measured
 // after the start-up has settled.
-Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool statistics) {
+Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool publish,
+                bool statistics) {
     Figures f;
+    Plant plant;
+    if (publish) plant = StartPlant();
     // The sensor answers without a processing time of its own, so that the
     // line is the only limit besides the front-end.
     std::vector<std::string> simArgs = {g_bin + "/kvex-sensor-sim", "--latency", "0"};
@@ -235,6 +308,9 @@ Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool s
     // (zoom, window size) changes what is measured.
     const std::string settings = "/tmp/kvex-bench-" + std::to_string(getpid()) + ".ini";
     std::remove(settings.c_str());
+    if (publish)
+        std::ofstream(settings) << "[publish]\nurl=mqtt://127.0.0.1:" << plant.port
+                                << "/bench\non=1\n";
     std::vector<std::string> env = {"KVEX_SETTINGS=" + settings};
     if (g_display.empty())
         env.push_back("QT_QPA_PLATFORM=offscreen");
@@ -242,9 +318,12 @@ Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool s
         env.push_back("DISPLAY=" + g_display);
     Child front = Spawn(args, env, false);
     std::this_thread::sleep_for(std::chrono::duration<double>(kWarmUp));
+    long missing = 0;
+    const long receivedA = publish ? Received(plant, &missing) : 0;
     const Sample a = Take(front.pid, sim);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const Sample b = Take(front.pid, sim);
+    const long receivedB = publish ? Received(plant, &missing) : 0;
     f.ok = Alive(front.pid) && a.raw >= 0 && b.raw >= 0;
     const double wall = b.wall - a.wall;
     // A video cycle is five requests; counting them all measures the rate
@@ -254,8 +333,11 @@ Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool s
                    : static_cast<double>(b.raw - a.raw) / wall;
     f.cpu = (b.cpu - a.cpu) / wall;
     f.wakeups = static_cast<double>(b.wakeups - a.wakeups) / wall;
+    f.delivered = static_cast<double>(receivedB - receivedA) / wall;
+    f.missing = missing;
     Stop(front);
     Stop(sim);
+    if (publish) StopPlant(plant);
     std::remove(settings.c_str());
     if (!f.ok) std::fprintf(stderr, "process_bench: the front-end ended or the sensor was mute\n");
     return f;
@@ -268,18 +350,21 @@ double Median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-Figures Medians(bool paced, const char *mode, double seconds, int runs, bool flood,
+Figures Medians(bool paced, const char *mode, double seconds, int runs, bool flood, bool publish,
                 bool statistics) {
-    std::vector<double> rate, cpu, wake;
+    std::vector<double> rate, cpu, wake, delivered;
     Figures m;
     m.ok = true;
     for (int i = 0; i < runs; ++i) {
-        const Figures f = RunOnce(paced, mode, seconds, flood, statistics);
+        const Figures f = RunOnce(paced, mode, seconds, flood, publish, statistics);
         m.ok = m.ok && f.ok;
         rate.push_back(f.rate);
         cpu.push_back(f.cpu);
         wake.push_back(f.wakeups);
+        delivered.push_back(f.delivered);
+        m.missing += f.missing;
     }
+    m.delivered = Median(delivered);
     m.rate = Median(rate);
     m.cpu = Median(cpu);
     m.wakeups = Median(wake);
@@ -305,8 +390,8 @@ void Describe(const char *name, const Figures &f) {
 int main(int argc, char **argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 20.0;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    const std::string chosen =
-        argc > 3 ? std::string(",") + argv[3] + "," : ",run,video,fast,idle,flood,";
+    const std::string chosen = argc > 3 ? std::string(",") + argv[3] + ","
+                                        : ",run,video,fast,idle,flood,publish,fastpublish,";
     const auto wanted = [&chosen](const char *name) {
         return chosen.find(std::string(",") + name + ",") != std::string::npos;
     };
@@ -320,12 +405,15 @@ int main(int argc, char **argv) {
 
     // A scenario not chosen counts as passed and prints nothing.
     const auto measure = [&](const char *key, bool paced, const char *mode, const char *title,
-                             bool flood = false, bool statistics = false) {
+                             bool flood = false, bool publish = false, bool statistics = false) {
         Figures f;
         f.ok = true;
         if (!wanted(key)) return f;
-        f = Medians(paced, mode, seconds, runs, flood, statistics);
+        f = Medians(paced, mode, seconds, runs, flood, publish, statistics);
         Describe(title, f);
+        if (publish)
+            std::printf("%-22s %9.1f samples/s delivered to a subscriber, %ld missing\n", "",
+                        f.delivered, f.missing);
         return f;
     };
     const Figures run = measure("run", true, "run", "run mode, paced");
@@ -335,9 +423,14 @@ int main(int argc, char **argv) {
     // Random bytes at the line's full rate between the replies: discarding
     // them may cost at most as much again as run mode itself.
     const Figures flood = measure("flood", true, "run", "run mode, flooded", true);
+    // Publishing every sample to a local broker, paced and unpaced.
+    const Figures pub = measure("publish", true, "run", "run mode + MQTT, paced", false, true);
+    const Figures fastPub =
+        measure("fastpublish", false, "run", "run mode + MQTT, unpaced", false, true);
     // The statistics window open beside run mode: its figures and charts may
     // cost at most 0.3 % of a core more than run mode alone.
-    const Figures stats = measure("stats", true, "run", "run mode + statistics", false, true);
+    const Figures stats =
+        measure("stats", true, "run", "run mode + statistics", false, false, true);
 
     std::printf("\ngoals (measured / target):\n");
     if (wanted("run")) {
@@ -360,6 +453,14 @@ int main(int argc, char **argv) {
         Goal("run mode, flooded: CPU of one core", 100.0 * flood.cpu,
              wanted("run") ? 2 * 100.0 * run.cpu : 6.0, false, "%");
     }
+    if (wanted("publish") && wanted("run"))
+        Goal("publishing, paced: CPU on top of run mode", 100.0 * (pub.cpu - run.cpu), 0.5, false,
+             "%");
+    if (wanted("fastpublish")) {
+        Goal("run mode + MQTT, unpaced: delivered/s", fastPub.delivered, 2000.0, true, "/s");
+        Goal("run mode + MQTT, unpaced: samples missing", static_cast<double>(fastPub.missing), 0.0,
+             false, "");
+    }
     if (wanted("stats")) {
         Goal("run mode + statistics: exchanges/s", stats.rate, 0.99 * kRunLimit, true, "/s");
         if (wanted("run"))
@@ -367,5 +468,7 @@ int main(int argc, char **argv) {
                  false, "%");
     }
     Stop(xvfb);
-    return run.ok && video.ok && fast.ok && idle.ok && flood.ok && stats.ok ? 0 : 1;
+    return run.ok && video.ok && fast.ok && idle.ok && flood.ok && pub.ok && fastPub.ok && stats.ok
+               ? 0
+               : 1;
 }

@@ -137,18 +137,6 @@ void SetRecorderLog(const char *text, int textColour, int background) {
     SetCtrlAttribute(panelPopUp, POPUP_RecorderLog, ATTR_TEXT_BGCOLOR, background);
 }
 
-// "2026-12-08T06:00:44.123+01:00": local time, milliseconds and the offset.
-void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
-    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
-    tm local{};
-    localtime_r(&seconds, &local);
-    char date[32], zone[8];
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
-    const int ms = static_cast<int>(wallMs % 1000);
-    std::snprintf(out, size, "%.19s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
-}
-
 // The header row is the first line, so that any spreadsheet or script reads
 // the file as it stands; the timestamps replace the interval line. Each line
 // ends with the limits and setpoint in force when it was measured, and the

@@ -85,6 +85,9 @@ void SetSettingNumber(const char *key, int value);
 int RememberPanelGeometry(int panel);
 int RestorePanelGeometry(int panel);
 void ForgetSettings();  // everything remembered goes: the next start is a first one
+// The file that holds the settings (1), so that what must not stand among
+// them (a password) can be kept beside it; 0 when it has no name or is too long.
+int GetSettingsFile(char *path, int size);
 
 // ---------------------------------------------------------------- panels
 // file: a bare name is looked up in the program's directory.

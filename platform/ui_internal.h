@@ -81,6 +81,7 @@ struct ControlSpec {
     QString callback;
     bool visible = true, dimmed = false;
     bool editable = false;  // text boxes: the operator may type into it
+    bool secret = false;    // editable text boxes: one line, shown as dots (a password)
     std::vector<RingItem> items;
     int lines = 0;
     int color = -1, textColor = -1, textBgColor = -1, pointSize = 0;

@@ -310,6 +310,7 @@ bool ParseControlFields(const QJsonObject &o, ControlSpec &c) {
     c.visible = f.boolean("visible", true);
     c.dimmed = f.boolean("dimmed", false);
     c.editable = f.boolean("editable", false);
+    c.secret = f.boolean("secret", false);
     c.lines = f.integer("lines", 0, 0, 10000);
     c.color = f.color("color");
     c.textColor = f.color("textColor");

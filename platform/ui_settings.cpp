@@ -28,6 +28,15 @@ QSettings &Store() {
 
 using namespace kvexui;
 
+int GetSettingsFile(char *path, int size) {
+    if (!path || size < 1) return 0;
+    const QByteArray name = Store().fileName().toLocal8Bit();
+    path[0] = '\0';
+    if (name.isEmpty() || name.size() >= size) return 0;
+    std::memcpy(path, name.constData(), static_cast<std::size_t>(name.size()) + 1);
+    return 1;
+}
+
 int GetSettingText(const char *key, char *value, int size) {
     if (!key || !value || size < 1) return 0;
     value[0] = '\0';

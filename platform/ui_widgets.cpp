@@ -302,7 +302,20 @@ QWidget *MakeSlider(Control &c, const ControlSpec &desc, QWidget *parent) {
     return s;
 }
 
+// A password: one line whose characters never show, not even to a screen
+// reader (Qt's line edit answers those with dots too).
+QWidget *MakeSecretBox(const Control &c, QWidget *parent) {
+    auto *line = new QLineEdit(parent);
+    line->setEchoMode(QLineEdit::Password);
+    const int p = c.panel, id = c.id;
+    QObject::connect(line, &QLineEdit::textEdited, line, [p, id](const QString &text) {
+        if (Control *typed = FindControl(p, id)) TakeTypedText(*typed, text);
+    });
+    return line;
+}
+
 QWidget *MakeTextBox(const Control &c, const ControlSpec &desc, QWidget *parent) {
+    if (desc.editable && desc.secret) return MakeSecretBox(c, parent);
     auto *t = new QPlainTextEdit(parent);
     t->setReadOnly(!desc.editable);
     if (desc.editable) {
@@ -507,7 +520,10 @@ void ShowValue(Control &c) {
         case Kind::TextBox: {
             QStringList lines;
             for (const std::string &line : c.lines) lines.append(DecodeText(line.c_str()));
-            static_cast<QPlainTextEdit *>(w)->setPlainText(lines.join(QLatin1Char('\n')));
+            if (auto *secret = qobject_cast<QLineEdit *>(w))
+                secret->setText(lines.join(QLatin1Char(' ')));
+            else
+                static_cast<QPlainTextEdit *>(w)->setPlainText(lines.join(QLatin1Char('\n')));
             break;
         }
         default:

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqcustomplot-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core clang-format
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
 missing=()

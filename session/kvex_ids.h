@@ -9,7 +9,8 @@
     X(PARA1, 3)        \
     X(PARA2, 4)        \
     X(POPUP, 5)        \
-    X(STATS, 6)
+    X(STATS, 6)        \
+    X(PUBLISH, 8)
 
 // X(panel constant, control name, control id, kind as the panel file names it)
 #define KVEX_CONTROLS(X)                            \
@@ -55,6 +56,7 @@
     X(PANEL, Display45, 45, numeric_display)        \
     X(PANEL, BTNStatusLog, 46, command_button)      \
     X(PANEL, BTNStatistics, 47, command_button)     \
+    X(PANEL, BTNPublish, 60, command_button)        \
     X(PARA1, Para1Edit3, 3, numeric)                \
     X(PARA1, Para1Edit4, 4, numeric)                \
     X(PARA1, Para1Edit5, 5, numeric)                \
@@ -114,7 +116,17 @@
     X(STATS, StatRuleBreaks, 25, text_msg)          \
     X(STATS, Histogram, 26, graph)                  \
     X(STATS, IChart, 27, graph)                     \
-    X(STATS, MRChart, 28, graph)
+    X(STATS, MRChart, 28, graph)                    \
+    X(PUBLISH, BrokerUrl, 2, text_box)              \
+    X(PUBLISH, TopicRoot, 3, text_box)              \
+    X(PUBLISH, BrokerUser, 4, text_box)             \
+    X(PUBLISH, BrokerPassword, 5, text_box)         \
+    X(PUBLISH, KeepPassword, 6, toggle_button)      \
+    X(PUBLISH, CaFile, 7, text_box)                 \
+    X(PUBLISH, CaFileBtn, 8, command_button)        \
+    X(PUBLISH, PublishOn, 9, toggle_button)         \
+    X(PUBLISH, PublishState, 10, text_box)          \
+    X(PUBLISH, PublishClose, 11, command_button)
 
 #define KVEX_PANEL_ENUM(panel, id) panel = id,
 enum KVexPanelResource { KVEX_PANELS(KVEX_PANEL_ENUM) };

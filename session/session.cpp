@@ -4,13 +4,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "com232.h"
 #include "exchange.h"
 #include "rs232.h"
 #include "ui.h"
 
-int pHandle, pPara1, pPara2, pCalib, panelPopUp;
+int pHandle, pPara1, pPara2, pCalib, panelPopUp, pPublish;
 int target = 1;
 int stop_flag = 1;
 int startMode = START_NONE;
@@ -173,6 +174,12 @@ void ShowLinkState() {
         std::snprintf(text, sizeof text, "\xE2\x97\x8F Stopped: connected to %s, %s", device,
                       sensorFirmware);
     }
+    char second[160] = "";
+    if (session_hooks.secondLinkState) session_hooks.secondLinkState(second, sizeof second);
+    if (second[0]) {
+        const std::size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, "  |  %s", second);
+    }
     SetCtrlAttribute(pHandle, PANEL_LinkState, ATTR_TEXT_COLOR, colour);
     SetCtrlVal(pHandle, PANEL_LinkState, text);
     figure.lastShown = Timer();
@@ -315,6 +322,18 @@ void SubscribeActivity(ActivitySubscriber subscriber) { activitySubscribers.Add(
 void UnsubscribeActivity(ActivitySubscriber subscriber) { activitySubscribers.Remove(subscriber); }
 
 // ---------------------------------------------------------------- samples
+// "2026-12-08T06:00:44.123+01:00": local time, milliseconds and the offset.
+void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
+    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
+    tm local{};
+    localtime_r(&seconds, &local);
+    char date[32], zone[8];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
+    const int ms = static_cast<int>(wallMs % 1000);
+    std::snprintf(out, size, "%.19s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
+}
+
 const char *VerdictName(Verdict v) {
     switch (v) {
         case Verdict::Inside:

@@ -5,13 +5,14 @@
 // the acquisition, the files and the shell, so each of them may use it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "kvex_ids.h"
 
 // ---------------------------------------------------------------- state
 // Panel handles, valid from start-up to shutdown.
-extern int pHandle, pPara1, pPara2, pCalib, panelPopUp;
+extern int pHandle, pPara1, pPara2, pCalib, panelPopUp, pPublish;
 
 extern int target;     // memory target of send and get: 1 RAM, 2 EEPROM, 3 file
 extern int stop_flag;  // 0 while a run, video or recording loop runs
@@ -44,6 +45,9 @@ struct SessionHooks {
     // Nothing live stands behind the measured values any more: a loop ended,
     // the port was opened anew.
     void (*liveValuesEnded)();
+    // The state of a second connection (the broker the values are published
+    // to), shown beside the sensor's; "" when there is none.
+    void (*secondLinkState)(char *text, std::size_t size);
 };
 extern SessionHooks session_hooks;
 
@@ -96,6 +100,9 @@ struct Sample {
 };
 // "inside", "below", "above", "none".
 const char *VerdictName(Verdict v);
+// A sample's wall-clock time as "2026-12-08T06:00:44.123+01:00": local time,
+// milliseconds and the offset.
+void IsoTimestamp(char *out, std::size_t size, int64_t wallMs);
 
 // Every consumer of samples subscribes once; a subscriber added later needs
 // no change in the loops. Subscribers are called in the order they came.

@@ -8,6 +8,7 @@ void RegisterKVexCallbacks() {
     RegisterPanelCallback("CC_PANEL", CC_PANEL);
     RegisterPanelCallback("CC_POPUP", CC_POPUP);
     RegisterPanelCallback("CC_STATS", CC_STATS);
+    RegisterPanelCallback("CC_PUBLISH", CC_PUBLISH);
 #define KVEX_REGISTER(name) RegisterCtrlCallback(#name, name);
     KVEX_REGISTER(CC_BTNRun)
     KVEX_REGISTER(CC_BTNVideo)
@@ -43,5 +44,9 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_StatsReset)
     KVEX_REGISTER(CC_StatsSave)
     KVEX_REGISTER(CC_StatsReport)
+    KVEX_REGISTER(CC_BTNPublish)
+    KVEX_REGISTER(CC_PublishOn)
+    KVEX_REGISTER(CC_CaFileBtn)
+    KVEX_REGISTER(CC_PublishClose)
 #undef KVEX_REGISTER
 }

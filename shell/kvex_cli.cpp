@@ -22,6 +22,7 @@
 #include "file_checks.h"
 #include "kvex_main.h"
 #include "parafile.h"
+#include "publish.h"
 #include "recorder.h"
 #include "recording_statistics.h"
 #include "rs232.h"
@@ -32,14 +33,17 @@ namespace {
 constexpr const char *kExitCodes =
     "Exit codes: 0 done, 1 panel file unusable, 2 bad arguments, 3 no sensor on the port\n"
     "(or the port is in use), 4 file cannot be read or written, 5 the sensor did not send\n"
-    "or confirm, 130 and 143 ended by SIGINT or SIGTERM.\n";
+    "or confirm, 6 samples left unpublished (the broker could not take them), 130 and 143\n"
+    "record ended by SIGINT or SIGTERM.\n";
 
 constexpr const char *kVerbUsage =
     "Usage:\n"
     "  kvex info --port DEVICE [--quiet]\n"
     "  kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
     "  kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n"
-    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet] FILE\n"
+    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
+    "              [--mqtt URL ...] FILE\n"
+    "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n"
     "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
     "kvex VERB --help explains the options of a verb.\n";
 
@@ -74,13 +78,39 @@ constexpr const char *kRecordHelp =
     "  --interval S     0 to 65535 seconds between samples (0: every reply)\n"
     "  --csv            CSV with a header row and a timestamp per sample instead\n"
     "  --force          replace FILE if it exists (else the next free name is taken,\n"
-    "                   FILE-2.dat, ..., and named on standard error)\n";
+    "                   FILE-2.dat, ..., and named on standard error)\n"
+    "  --mqtt URL       publish every recorded sample too (see kvex publish --help)\n";
+
+constexpr const char *kPublishHelp =
+    "Usage: kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--mqtt-ca FILE]\n"
+    "                    [--mqtt-insecure] [--mqtt-password-file FILE] [--mqtt-queue N]\n"
+    "                    [--quiet]\n"
+    "Runs run mode without a window and publishes every sample to an MQTT broker, QoS 1,\n"
+    "in order, until the duration ends or SIGINT/SIGTERM comes; then what waits goes\n"
+    "out, the retained state turns to {\"online\": false}, and the exit code is 0.\n"
+    "Topics: ROOT/measurement (one message per sample), ROOT/state and ROOT/info\n"
+    "(retained). While the broker cannot be reached the samples wait in a queue.\n\n"
+    "  --mqtt URL       mqtt://[user@]host[:port][/topic/root] (port 1883), or mqtts://\n"
+    "                   for TLS (port 8883); without a root: kvex/HOST/DEVICE\n"
+    "  --duration SECONDS  how long to measure (default: until a signal)\n"
+    "  --mqtt-ca FILE   the CA (PEM) that signed the broker's certificate (default: the\n"
+    "                   system's)\n"
+    "  --mqtt-insecure  TLS without checking the broker's certificate\n"
+    "  --mqtt-password-file FILE  the password, first line of FILE; else the environment\n"
+    "                   variable KVEX_MQTT_PASSWORD (never an argument: others can read\n"
+    "                   those)\n"
+    "  --mqtt-queue N   samples kept while the broker is away, 10 to 10000000 (default\n"
+    "                   100000); beyond it the oldest are dropped and counted\n";
 
 struct Verb {
     std::string name, action, port, file;
     int memory = 0;  // 1 RAM, 2 EEPROM
     long samples = -1, interval = -1;
     bool csv = false, force = false, quiet = false;
+    std::string mqtt, caFile, passwordFile;
+    bool insecure = false;
+    unsigned long queue = 100000;
+    double duration = 0;  // 0: until a signal
 };
 
 int Refuse(const char *why, const char *what = "") {
@@ -89,9 +119,10 @@ int Refuse(const char *why, const char *what = "") {
 }
 
 int Help(const Verb &v) {
-    const char *head = v.name == "info"     ? kInfoHelp
-                       : v.name == "params" ? kParamsHelp
-                                            : kRecordHelp;
+    const char *head = v.name == "info"      ? kInfoHelp
+                       : v.name == "params"  ? kParamsHelp
+                       : v.name == "publish" ? kPublishHelp
+                                             : kRecordHelp;
     std::printf("%s%s%s", head, kCommonOptions, kExitCodes);
     return 0;
 }
@@ -102,6 +133,40 @@ bool WholeNumber(const char *text, long &out) {
     const long v = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || v < 0 || v > 65535) return false;
     out = v;
+    return true;
+}
+
+// The publishing options: true when argv[i] was one (i moves past its value).
+bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (v.name != "record" && v.name != "publish") return false;
+    if (a == "--mqtt" && hasValue) {
+        v.mqtt = argv[++i];
+        BrokerAddress address;
+        char why[240];
+        if (!ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why))
+            refused = Refuse("--mqtt: ", why);
+    } else if (a == "--mqtt-ca" && hasValue) {
+        v.caFile = argv[++i];
+    } else if (a == "--mqtt-password-file" && hasValue) {
+        v.passwordFile = argv[++i];
+    } else if (a == "--mqtt-insecure") {
+        v.insecure = true;
+    } else if (a == "--mqtt-queue" && hasValue) {
+        char *end = nullptr;
+        const unsigned long n = std::strtoul(argv[++i], &end, 10);
+        if (end == argv[i] || *end != '\0' || n < kLeastQueue || n > kMostQueue)
+            refused = Refuse("--mqtt-queue wants 10 to 10000000 samples, not ", argv[i]);
+        v.queue = n;
+    } else if (a == "--duration" && hasValue && v.name == "publish") {
+        char *end = nullptr;
+        v.duration = std::strtod(argv[++i], &end);
+        if (end == argv[i] || *end != '\0' || !(v.duration > 0) || v.duration > 1e7)
+            refused = Refuse("--duration wants seconds above 0, not ", argv[i]);
+    } else {
+        return false;
+    }
     return true;
 }
 
@@ -119,7 +184,10 @@ int ReadWords(int argc, char **argv, Verb &v) {
     for (; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (a == "--port" && hasValue) {
+        int refused = -1;
+        if (ReadMqttWord(argc, argv, i, v, refused)) {
+            if (refused >= 0) return refused;
+        } else if (a == "--port" && hasValue) {
             v.port = argv[++i];
         } else if (a == "--memory" && hasValue && v.name == "params") {
             const std::string m = argv[++i];
@@ -138,13 +206,17 @@ int ReadWords(int argc, char **argv, Verb &v) {
             v.force = true;
         } else if (a == "--quiet") {
             v.quiet = true;
-        } else if (a.rfind("--", 0) != 0 && v.file.empty() && v.name != "info") {
+        } else if (a.rfind("--", 0) != 0 && v.file.empty() && v.name != "info" &&
+                   v.name != "publish") {
             v.file = a;
         } else {
             return Refuse("unexpected argument ", argv[i]);
         }
     }
     if (v.port.empty()) return Refuse("--port DEVICE is missing");
+    if (v.mqtt.empty() && (!v.caFile.empty() || !v.passwordFile.empty() || v.insecure))
+        return Refuse("the MQTT options need --mqtt URL");
+    if (v.name == "publish") return v.mqtt.empty() ? Refuse("--mqtt URL is missing") : -1;
     if (v.name == "info") return -1;
     if (v.file.empty()) return Refuse("FILE is missing");
     if (v.name == "params" && v.memory == 0) return Refuse("--memory ram|eeprom is missing");
@@ -325,16 +397,8 @@ int Record(const Verb &v) {
     SetRecordFile(path, v.force);
     g_progressOnTerminal = isatty(STDERR_FILENO) != 0;
     recordProgress = SayProgress;
-    struct sigaction stop {
-    }, oldInt{}, oldTerm{};
-    stop.sa_handler = OnStopSignal;
-    stop.sa_flags = SA_RESTART;  // a line being written is finished, never cut
-    sigemptyset(&stop.sa_mask);
-    sigaction(SIGINT, &stop, &oldInt);
-    sigaction(SIGTERM, &stop, &oldTerm);
-    CC_BTNStartRecord(panelPopUp, POPUP_BTNStartRecord, EVENT_COMMIT, nullptr, 0, 0);
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
+    if (g_signal == 0)
+        CC_BTNStartRecord(panelPopUp, POPUP_BTNStartRecord, EVENT_COMMIT, nullptr, 0, 0);
     recordProgress = nullptr;
     EndProgressLine();
     const RecordingOutcome &r = LastRecording();
@@ -355,6 +419,106 @@ int Record(const Verb &v) {
     }
     std::fprintf(stderr, "kvex: %u sample%s recorded to %s\n", r.samples, plural, r.path);
     return r.samples >= static_cast<unsigned>(v.samples) ? 0 : CLI_NOT_CONFIRMED;
+}
+
+// ---------------------------------------------------------------- publishing
+void SayBrokerState(const char *text, bool newState) {
+    if (!newState || text[0] == '\0') return;
+    const bool fault = !PublishingFigures().connected;
+    if (fault || !g_quiet) std::fprintf(stderr, "kvex: MQTT %s\n", text);
+}
+
+unsigned long g_measured = 0;
+void CountSample(const Sample &) { ++g_measured; }
+
+// The password from --mqtt-password-file (its first line) or KVEX_MQTT_PASSWORD.
+bool ReadPassword(const Verb &v, char *password, std::size_t size) {
+    password[0] = '\0';
+    if (v.passwordFile.empty()) {
+        if (const char *env = std::getenv("KVEX_MQTT_PASSWORD"))
+            std::snprintf(password, size, "%s", env);
+        return true;
+    }
+    FILE *f = std::fopen(v.passwordFile.c_str(), "re");
+    if (!f) {
+        std::fprintf(stderr, "kvex: cannot read the password file %s: %s\n",
+                     Shown(v.passwordFile).c_str(), std::strerror(errno));
+        return false;
+    }
+    if (!std::fgets(password, static_cast<int>(size), f)) password[0] = '\0';
+    std::fclose(f);
+    password[std::strcspn(password, "\r\n")] = '\0';
+    return true;
+}
+
+int BeginPublishing(const Verb &v) {
+    if (v.mqtt.empty()) return 0;
+    PublishOptions o;
+    std::snprintf(o.url, sizeof o.url, "%s", v.mqtt.c_str());
+    std::snprintf(o.caFile, sizeof o.caFile, "%s", v.caFile.c_str());
+    o.insecure = v.insecure;
+    o.queueLimit = v.queue;
+    if (!ReadPassword(v, o.password, sizeof o.password)) return CLI_FILE;
+    char why[240];
+    const bool on = StartPublishing(o, why, sizeof why);
+    std::memset(o.password, 0, sizeof o.password);
+    if (!on) {
+        std::fprintf(stderr, "kvex: cannot publish: %s\n", why);
+        return CLI_BAD_ARGUMENTS;
+    }
+    g_measured = 0;
+    SubscribeSamples(CountSample);
+    SetBrokerStateListener(SayBrokerState);
+    if (!g_quiet) std::fprintf(stderr, "kvex: publishing to %s/...\n", PublishTopicRoot());
+    return 0;
+}
+
+// What waits goes out, then the offline state; CLI_NOT_PUBLISHED when
+// samples could not be handed over in time.
+int EndPublishing(const Verb &v) {
+    if (v.mqtt.empty()) return 0;
+    // A broker that is there gets time for a long queue; one that is away
+    // a short chance to come back.
+    const PublishFigures before = PublishingFigures();
+    const unsigned long unsent = StopPublishing(before.connected ? 10 : 3, true);
+    UnsubscribeSamples(CountSample);
+    const unsigned long published = g_measured - unsent - before.dropped;
+    const char *plural = g_measured == 1 ? "" : "s";
+    if (unsent == 0 && before.dropped == 0) {
+        std::fprintf(stderr, "kvex: %lu sample%s measured, all published\n", g_measured, plural);
+        return 0;
+    }
+    std::fprintf(stderr,
+                 "kvex: %lu sample%s measured, %lu published, %lu dropped (queue full), %lu not "
+                 "published: %s\n",
+                 g_measured, plural, published, before.dropped, unsent,
+                 before.reason[0] ? before.reason : "the broker did not take them in time");
+    return CLI_NOT_PUBLISHED;
+}
+
+bool g_durationOver = false;
+void StopAfterDuration(void *) {
+    g_durationOver = true;
+    StopMeasuring();
+}
+
+// A signal that came just before the loop began (which clears the stop)
+// still ends it.
+void WatchForSignal(void *) {
+    if (g_signal != 0) StopMeasuring();
+    PostDelayedCall(0.25, WatchForSignal, nullptr);
+}
+
+// Run mode until the duration ends or a signal comes; a run that ended by
+// itself (the sensor stopped answering) says why.
+int Publish(const Verb &v) {
+    g_durationOver = false;
+    if (v.duration > 0) PostDelayedCall(v.duration, StopAfterDuration, nullptr);
+    WatchForSignal(nullptr);
+    if (g_signal == 0) CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
+    if (g_signal != 0 || g_durationOver) return 0;
+    std::fprintf(stderr, "kvex: run mode ended: %s\n", szStatus);
+    return CLI_NOT_CONFIRMED;
 }
 
 // What can be told of the file before anything goes to the sensor.
@@ -518,7 +682,8 @@ int Stats(int argc, char **argv) {
 
 bool IsKVexVerb(const char *word) {
     return word && (!std::strcmp(word, "info") || !std::strcmp(word, "params") ||
-                    !std::strcmp(word, "record") || !std::strcmp(word, "stats"));
+                    !std::strcmp(word, "record") || !std::strcmp(word, "publish") ||
+                    !std::strcmp(word, "stats"));
 }
 
 int RunKVexVerb(int argc, char **argv) {
@@ -530,15 +695,32 @@ int RunKVexVerb(int argc, char **argv) {
     if (const int code = CheckFileFirst(v)) return code;
     if (InitRunTime(0, nullptr) < 0) return CLI_PANEL_FILE;
     portFromCommandLine = unattended = true;
+    // A signal ends a recording or a publishing run as its stop button does:
+    // after the pass that runs, with the file whole and what waits sent.
+    struct sigaction stop {
+    }, oldInt{}, oldTerm{};
+    stop.sa_handler = OnStopSignal;
+    stop.sa_flags = SA_RESTART;  // a line being written is finished, never cut
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, &oldInt);
+    sigaction(SIGTERM, &stop, &oldTerm);
     int code = StartLink(v);
+    if (code == 0) code = BeginPublishing(v);
     if (code == 0) {
         if (v.name == "info")
             code = Info(v);
         else if (v.name == "record")
             code = Record(v);
+        else if (v.name == "publish")
+            code = Publish(v);
         else
             code = v.action == "get" ? ParamsGet(v) : ParamsPut(v);
+        StopMeasuring();
+        const int published = EndPublishing(v);
+        if (code == 0) code = published;
     }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
     StopMeasuring();
     CloseCom(com);
     if (pHandle > 0) DiscardKVexPanels();

@@ -1,5 +1,5 @@
 // Verbs for unattended work: kvex info, kvex params get|put, kvex record,
-// kvex stats.
+// kvex stats, kvex publish.
 #pragma once
 
 enum CliExit {
@@ -8,6 +8,7 @@ enum CliExit {
     CLI_NO_SENSOR = 3,      // the port cannot be opened or the sensor does not answer
     CLI_FILE = 4,           // the file cannot be read or written
     CLI_NOT_CONFIRMED = 5,  // the sensor did not send or confirm what was asked
+    CLI_NOT_PUBLISHED = 6,  // samples were left that the broker never took
 };
 
 // True when the first word names a verb rather than an option.

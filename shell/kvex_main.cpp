@@ -13,6 +13,7 @@
 #include "gui.h"
 #include "logo.h"
 #include "modes.h"
+#include "publish.h"
 #include "recorder.h"
 #include "rs232.h"
 #include "stats_window.h"
@@ -176,8 +177,9 @@ int LoadKVexPanels(const char *file) {
         bool child;
     };
     static const Load kLoads[] = {
-        {PANEL, "PANEL", false}, {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
-        {CALIB, "CALIB", true},  {POPUP, "POPUP", false}, {STATS, "STATS", false},
+        {PANEL, "PANEL", false},     {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
+        {CALIB, "CALIB", true},      {POPUP, "POPUP", false}, {STATS, "STATS", false},
+        {PUBLISH, "PUBLISH", false},
     };
     // A control whose callback the program lacks would do nothing when used:
     // such a file is refused like one that lacks the control.
@@ -214,6 +216,8 @@ int *PanelHandle(int resourceId) {
             return &pCalib;
         case STATS:
             return &pStats;
+        case PUBLISH:
+            return &pPublish;
         default:
             return &panelPopUp;
     }
@@ -225,6 +229,7 @@ void DiscardKVexPanels() {
     DiscardPanel(pCalib);
     DiscardPanel(panelPopUp);
     DiscardPanel(pStats);
+    DiscardPanel(pPublish);
     DiscardPanel(pHandle);
 }
 
@@ -449,7 +454,7 @@ void ReportExport(const char *text, int) { ShowText(text); }
 
 void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
-    session_hooks = {ShowDisplaysStale};
+    session_hooks = {ShowDisplaysStale, BrokerIndicator};
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
     InitStatistics();
     SetExportReport(ReportExport);
@@ -464,6 +469,7 @@ void StartKVex(bool openPort) {
     }
     NoteLinkOpened();
     InitGUI();
+    RestorePublishing();
     DisplayPanel(pHandle);
     DisplayPanel(pPara1);
 }
@@ -489,6 +495,7 @@ int WinMain(void *, void *, char *, int) {
     if (startMode != START_NONE) PostDeferredCall(PressStartButton, nullptr);
     RunUserInterface();
 
+    EndPublishing();
     CloseCom(com);
     DiscardKVexPanels();
     return 0;

@@ -68,6 +68,12 @@ void InitGUI();
 // Control and panel callbacks, found by name through the panel file.
 int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2);
 int CC_POPUP(int panel, int event, void *callbackData, int eventData1, int eventData2);
+int CC_PUBLISH(int panel, int event, void *callbackData, int eventData1, int eventData2);
+
+// The Publish window's fields from the settings; publishing starts again
+// when it was on at the last end. And its end, with the offline state out.
+void RestorePublishing();
+void EndPublishing();
 
 #define KVEX_DECLARE_CC(name) \
     int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
@@ -94,4 +100,8 @@ KVEX_DECLARE_CC(CC_RBTRam)
 KVEX_DECLARE_CC(CC_RBTEeprom)
 KVEX_DECLARE_CC(CC_RBTFile)
 KVEX_DECLARE_CC(CC_BTNStatusLog)
+KVEX_DECLARE_CC(CC_BTNPublish)
+KVEX_DECLARE_CC(CC_PublishOn)
+KVEX_DECLARE_CC(CC_CaFileBtn)
+KVEX_DECLARE_CC(CC_PublishClose)
 #undef KVEX_DECLARE_CC

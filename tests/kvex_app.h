@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -110,10 +112,28 @@ inline std::string LinkState() {
 }
 
 // Processes events until done() or the time is up; done() at the end.
-inline bool PumpUntil(bool (*done)(), double seconds) {
+inline bool PumpUntil(const std::function<bool()> &done, double seconds) {
     const double end = Timer() + seconds;
     while (Timer() < end && !done()) ProcessSystemEventsUntil(std::min(end, Timer() + 0.05));
     return done();
+}
+
+// Stops the mode that runs once the sensor took n more requests of the
+// command: a test of what a mode does over many exchanges counts them
+// instead of giving it a while. After giveUp seconds it stops all the same,
+// so a stalled mode ends and the count tells.
+inline void StopAfterRequests(kvexsim::SensorSim &sensor, int command, int n,
+                              double giveUp = 30.0) {
+    auto *poll = new QTimer;
+    const int target = sensor.commandCount(command) + n;
+    const double end = Timer() + giveUp;
+    QObject::connect(poll, &QTimer::timeout, [poll, &sensor, command, target, end] {
+        if (sensor.commandCount(command) < target && Timer() < end) return;
+        poll->stop();
+        poll->deleteLater();
+        RequestStop();
+    });
+    poll->start(5);
 }
 
 // Starts the program on port 1 named by link, a path that outlives the

@@ -100,9 +100,7 @@ TEST(RunMode, RepliesToAnotherCommandAreNeverDrawn) {
         app.sensor().setFaults(f);
     });
     QTimer::singleShot(350, [&] { SetCtrlVal(pHandle, PANEL_Display15, 4242); });
-    const double t0 = Timer();
     KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
-    EXPECT_LT(Timer() - t0, 4.5);
     EXPECT_EQ(4242, KVexApp::U16(pHandle, PANEL_Display15));
     EXPECT_EQ("Timeout RS232-Line!", app.Status());
     EXPECT_EQ(0x808080, KVexApp::Attr(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR))
@@ -160,7 +158,7 @@ TEST(VideoMode, AMissingBlockSkipsTheCycleButNotTheMode) {
     KVexApp app(SensorWith(f));
     ASSERT_TRUE(app.Start());
     app.sensor().clearRequests();
-    QTimer::singleShot(2500, [] { stop_flag = 1; });
+    kvextest::StopAfterRequests(app.sensor(), 9, 2);  // while the second cycle waits
     KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
     EXPECT_EQ("Timeout-RS-232 while reading 64 data-words!", app.Status());
     EXPECT_EQ(2, app.sensor().commandCount(8)) << "the next cycle started normally";
@@ -174,10 +172,10 @@ TEST(VideoMode, BlocksWithBytesToSpareAreDroppedWhole) {
     KVexApp app(SensorWith(f));
     ASSERT_TRUE(app.Start());
     std::fill(std::begin(adcbufA), std::end(adcbufA), 7);
-    QTimer::singleShot(600, [] { stop_flag = 1; });
+    kvextest::StopAfterRequests(app.sensor(), 8, 3);
     KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
     for (unsigned short v : adcbufA) ASSERT_EQ(7, v) << "nothing of a 138-byte block is stored";
-    EXPECT_GT(app.sensor().commandCount(8), 2) << "each cycle fails its first block and goes on";
+    EXPECT_GE(app.sensor().commandCount(8), 3) << "each cycle fails its first block and goes on";
     // The last cycle ends at its raw reply when the stop came by then.
     EXPECT_GE(app.sensor().commandCount(8) - app.sensor().commandCount(9), 0);
     EXPECT_LE(app.sensor().commandCount(8) - app.sensor().commandCount(9), 1);

@@ -177,10 +177,14 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"STATS.BTNStatsReset", "CC_StatsReset"},
         {"STATS.BTNStatsSave", "CC_StatsSave"},
         {"STATS.BTNStatsReport", "CC_StatsReport"},
+        {"PANEL.BTNPublish", "CC_BTNPublish"},
+        {"PUBLISH.CaFileBtn", "CC_CaFileBtn"},
+        {"PUBLISH.PublishOn", "CC_PublishOn"},
+        {"PUBLISH.PublishClose", "CC_PublishClose"},
     };
     const std::map<std::string, std::string> panelCallbacks = {
-        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"}, {"PARA1", ""},
-        {"PARA2", ""},         {"CALIB", ""},         {"STATS", "CC_STATS"}};
+        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"},     {"PARA1", ""},        {"PARA2", ""},
+        {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"}, {"STATS", "CC_STATS"}};
     int withCallback = 0;
     for (const auto &pv : panels()) {
         const QJsonObject p = pv.toObject();

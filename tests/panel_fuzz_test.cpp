@@ -96,7 +96,10 @@ TEST(PanelFileFuzz, StartUpRefusesWithOneLineOrHasEveryControlItNeeds) {
     for (int round = 0; round < 200; ++round) {
         QFile f(QString::fromStdString(path));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(Damage(original, rng));
+        // Most damage is refused; a changed label is damage that must start.
+        f.write(round == 0
+                    ? QByteArray(original).replace("\"label\": \"Run\"", "\"label\": \"Rum\"")
+                    : Damage(original, rng));
         f.close();
         testing::internal::CaptureStderr();
         const int result = LoadKVexPanels(path.c_str());

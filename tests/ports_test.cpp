@@ -147,3 +147,32 @@ TEST(Ports, ATypedDevicePathIsOpenedAndReopenedAtTheNextStart) {
     EXPECT_EQ(other.commandCount(kvexsim::kHardware), 2);
     ForgetSettings();
 }
+
+TEST(PortOpening, ADeviceThatIsNoSerialLineGivesTheGenericTextThenAnotherPortWorks) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));
+    ClearComPortDevices();
+    SetComPortDevice(1, "/dev/null");
+    SetComPortDevice(2, app.sensor().devicePath().c_str());
+    FillComPortRing();
+    com = 1;
+    InitRS232(com);
+    EXPECT_EQ("RS-232 error!", app.Status());
+    EXPECT_EQ(0u, app.sensor().requestCount());
+
+    // The operator picks the sensor's port in the ring.
+    SetCtrlVal(pHandle, PANEL_DropDCom, 2);
+    KVexApp::Commit(CC_DropDCom, pHandle, PANEL_DropDCom);
+    EXPECT_EQ(2, com);
+    EXPECT_EQ(5u, app.sensor().requestCount());
+    EXPECT_EQ(std::string("K-VEX sensor simulator firmware 1.04 (simulated)"), app.Status());
+}
+
+TEST(PortRing, ListsEveryPortByNumberAndDevice) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));
+    int items = 0;
+    GetNumListItems(pHandle, PANEL_DropDCom, &items);
+    EXPECT_EQ(GetComPortCount() + 2, items);  // and "Rescan ports", "Other device..."
+    EXPECT_EQ(1, KVexApp::U16(pHandle, PANEL_DropDCom));
+}

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -153,6 +154,20 @@ TEST(StartUp, StatusShowsInitVarsUntilTheLinkReports) {
     EXPECT_EQ(512, parameter[PW_TEACH_A]);
     EXPECT_EQ(4096, parameter[PW_SCALE_LO]);
     EXPECT_EQ(37000, parameter[PW_SETPOINT_LO]);
+}
+
+TEST(Handshake, FirstFrameIsTheLineCheckCarryingParameterFrameZero) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const auto requests = app.sensor().requests();
+    ASSERT_FALSE(requests.empty());
+    const auto &b = requests[0].bytes;
+    const unsigned char head[6] = {0x00, 0x55, 0x00, 0x05, 0x00, 0x00};
+    EXPECT_EQ(0, std::memcmp(b.data(), head, 6));
+    // The panel file's defaults: the start values of frame 0.
+    const unsigned short frame0[15] = {500, 50, 512, 1, 2048, 50, 50, 1, 1, 1, 1, 0, 1, 1, 0};
+    for (int i = 0; i < 15; ++i)
+        EXPECT_EQ(frame0[i], b[6 + 2 * i] << 8 | b[7 + 2 * i]) << "payload word " << i;
 }
 
 TEST(StartUp, RecordFileDefaultsToTheProgramsFolderWhateverTheWorkingDirectory) {

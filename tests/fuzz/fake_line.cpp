@@ -18,12 +18,35 @@ double g_now = 0.0;
 std::uint8_t g_request[36];
 bool g_asked = false;  // the far end speaks only once a request went out
 
+// Scripted answers: to requests still to come, and those on their way.
+struct Coming {
+    std::vector<std::uint8_t> bytes;
+    double start = 0.0;  // or the delay, while the request is still to come
+    std::size_t next = 0;
+};
+std::deque<Coming> g_script;
+std::vector<Coming> g_coming;
+std::vector<fakeline::Request> g_requests;
+constexpr double kBytesPerSecond = 19200 / 10.0;
+
 ComCallbackPtr g_callback = nullptr;
 void *g_callbackData = nullptr;
 int g_mask = 0;
 int g_notifyCount = 1;
 
+void HandOverAnswers() {
+    for (Coming &c : g_coming) {
+        if (c.start > g_now) continue;
+        const auto due = std::min(
+            c.bytes.size(), static_cast<std::size_t>((g_now - c.start) * kBytesPerSecond) + 1);
+        g_queue.insert(g_queue.end(), c.bytes.begin() + c.next, c.bytes.begin() + due);
+        c.next = due;
+    }
+    std::erase_if(g_coming, [](const Coming &c) { return c.next == c.bytes.size(); });
+}
+
 void HandOver() {
+    HandOverAnswers();
     if (!g_asked || g_next >= g_far.size() || g_chunks.empty()) return;
     const std::size_t n = std::min(g_chunks[g_chunk++ % g_chunks.size()], g_far.size() - g_next);
     g_queue.insert(g_queue.end(), g_far.begin() + g_next, g_far.begin() + g_next + n);
@@ -41,7 +64,18 @@ void Play(const std::uint8_t *bytes, std::size_t size, std::vector<std::size_t> 
     g_chunk = 0;
     g_queue.clear();
     g_asked = false;
+    g_script.clear();
+    g_coming.clear();
+    g_requests.clear();
 }
+
+void Answer(std::vector<std::uint8_t> bytes, double delay) {
+    g_script.push_back({std::move(bytes), delay, 0});
+}
+
+const std::vector<Request> &Requests() { return g_requests; }
+
+void Reset() { Play(nullptr, 0, {}); }
 
 std::size_t Delivered() { return g_next; }
 const std::uint8_t *LastRequest() { return g_request; }
@@ -94,6 +128,17 @@ int InstallComCallback(int, int eventMask, int notifyCount, int, ComCallbackPtr 
 int ComWrt(int, const char *buffer, int count) {
     std::memcpy(g_request, buffer, static_cast<std::size_t>(std::min(count, 36)));
     g_asked = true;
+    const auto word = [buffer](int at) {
+        return static_cast<unsigned short>(static_cast<std::uint8_t>(buffer[at]) << 8 |
+                                           static_cast<std::uint8_t>(buffer[at + 1]));
+    };
+    if (count >= 6) g_requests.push_back({word(2), word(4), g_now});
+    if (!g_script.empty()) {
+        Coming answer = std::move(g_script.front());
+        g_script.pop_front();
+        answer.start += g_now;
+        if (!answer.bytes.empty()) g_coming.push_back(std::move(answer));
+    }
     return count;
 }
 

@@ -1,0 +1,368 @@
+// The publisher: a subscriber of the sample stream and of the activity that
+// turns each into JSON and hands it to the broker link. It runs on the
+// front-end's thread and never waits on the network.
+#include "publish.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "broker_link.h"
+#include "com232.h"
+#include "ui.h"
+
+namespace {
+
+enum { kStateSlot = 0, kInfoSlot = 1 };
+constexpr double kTickSeconds = 1.0;
+
+struct Publisher {
+    BrokerLink link;
+    BrokerAddress address;
+    std::string root, measurementTopic, stateTopic, infoTopic;
+    std::string lastState, lastInfo;
+    char lastText[320] = "";
+    unsigned long lastQueued = 0, lastDropped = 0;
+};
+std::unique_ptr<Publisher> publisher;
+int tickToken = 0;
+void (*stateListener)(const char *text, bool newState) = nullptr;
+
+// A JSON string of a text that may be Latin-1 (the sensor's micro sign).
+std::string JsonText(const char *text) {
+    char utf8[512];
+    TextAsUtf8(text, utf8, sizeof utf8);
+    std::string out = "\"";
+    for (const unsigned char c : std::string(utf8)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string SamplePayload(const Sample &s) {
+    char time[40], json[400];
+    IsoTimestamp(time, sizeof time, s.wallMs);
+    std::snprintf(json, sizeof json,
+                  "{\"sample\": %lu, \"time\": \"%s\", \"value_mm\": %.3f, \"value_um\": %d, "
+                  "\"a\": %u, \"b\": %u, \"verdict\": \"%s\", \"lower_um\": %d, "
+                  "\"upper_um\": %d, \"setpoint_um\": %d}",
+                  s.number, time, s.mm, s.um, static_cast<unsigned>(s.a),
+                  static_cast<unsigned>(s.b), VerdictName(s.verdict), s.lowerUm, s.upperUm,
+                  s.setpointUm);
+    return json;
+}
+
+std::string StatePayload() {
+    const BrokerFigures f = publisher->link.Figures();
+    char figures[96];
+    std::snprintf(figures, sizeof figures, ", \"queued\": %lu, \"dropped\": %lu}", f.queued,
+                  f.dropped);
+    return std::string("{\"online\": true, \"mode\": \"") + ActivityName(CurrentActivity()) +
+           "\", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware) +
+           figures;
+}
+
+std::string WordList(unsigned short frame) {
+    std::string out = "[";
+    for (int i = 0; i < 15; ++i) {
+        out += i ? ", " : "";
+        out += std::to_string(parameter[ParameterWordOfFrame(frame, i)]);
+    }
+    return out + "]";
+}
+
+std::string InfoPayload() {
+    std::string hardware = "[";
+    for (int line = 0; line < 3; ++line) {
+        char text[256] = "";
+        GetTextBoxLine(pCalib, CALIB_SensorInfoBox, line, text, sizeof text);
+        hardware += (line ? ", " : "") + JsonText(text);
+    }
+    return "{\"hardware\": " + hardware + "], \"firmware\": " + JsonText(sensorFirmware) +
+           ", \"parameters\": {\"frame0\": " + WordList(0) + ", \"frame1\": " + WordList(1) + "}}";
+}
+
+// State and info go out when they differ from what went out last.
+void RetainChanges() {
+    std::string state = StatePayload();
+    if (state != publisher->lastState) {
+        publisher->lastState = state;
+        publisher->link.SetRetained(kStateSlot, publisher->stateTopic, std::move(state));
+    }
+    std::string info = InfoPayload();
+    if (info != publisher->lastInfo) {
+        publisher->lastInfo = info;
+        publisher->link.SetRetained(kInfoSlot, publisher->infoTopic, std::move(info));
+    }
+}
+
+// The listener hears every tick; newState says whether the connection's
+// state or reason changed since the last one (the counts change all along).
+void TellState() {
+    const PublishFigures f = PublishingFigures();
+    char key[sizeof f.reason + 4];
+    std::snprintf(key, sizeof key, "%d %s", f.connected ? 1 : 0, f.reason);
+    const bool newState = std::strcmp(key, publisher->lastText) != 0;
+    if (newState) std::snprintf(publisher->lastText, sizeof publisher->lastText, "%s", key);
+    char text[320];
+    BrokerStateText(text, sizeof text);
+    if (newState || f.queued != publisher->lastQueued || f.dropped != publisher->lastDropped)
+        ShowLinkState();
+    publisher->lastQueued = f.queued;
+    publisher->lastDropped = f.dropped;
+    if (stateListener) stateListener(text, newState);
+}
+
+void Tick(void *token) {
+    if (!publisher || reinterpret_cast<std::intptr_t>(token) != tickToken) return;
+    RetainChanges();
+    TellState();
+    PostDelayedCall(kTickSeconds, Tick, token);
+}
+
+// A replayed sample was measured long ago and published then: the plant
+// hears only new measurements, and the state says a replay is shown.
+void OnSample(const Sample &sample) {
+    if (publisher && CurrentActivity() != Activity::Replay)
+        publisher->link.Enqueue(SamplePayload(sample));
+}
+
+void OnActivity(Activity) {
+    if (publisher) RetainChanges();
+}
+
+void ShortHostName(char *out, std::size_t size) {
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
+        std::snprintf(host, sizeof host, "localhost");
+    host[sizeof host - 1] = '\0';
+    if (char *dot = std::strchr(host, '.')) *dot = '\0';
+    std::snprintf(out, size, "%s", host);
+}
+
+// Topic levels may hold anything but the wildcards.
+void NoWildcards(char *text) {
+    for (char *c = text; *c; ++c)
+        if (*c == '+' || *c == '#' || static_cast<unsigned char>(*c) < 0x20) *c = '_';
+}
+
+bool Refuse(char *why, std::size_t size, const char *text) {
+    std::snprintf(why, size, "%s", text);
+    return false;
+}
+
+bool ReadPort(const char *text, int &port) {
+    char *end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < 1 || v > 65535) return false;
+    port = static_cast<int>(v);
+    return true;
+}
+
+// host, host:port, [v6], [v6]:port
+bool ReadHostPort(std::string hostPort, BrokerAddress &out) {
+    std::string port;
+    if (!hostPort.empty() && hostPort[0] == '[') {
+        const std::size_t close = hostPort.find(']');
+        if (close == std::string::npos) return false;
+        if (close + 1 < hostPort.size()) {
+            if (hostPort[close + 1] != ':') return false;
+            port = hostPort.substr(close + 2);
+        }
+        hostPort = hostPort.substr(1, close - 1);
+    } else if (const std::size_t colon = hostPort.rfind(':'); colon != std::string::npos) {
+        port = hostPort.substr(colon + 1);
+        hostPort.resize(colon);
+    }
+    if (hostPort.empty() || hostPort.size() >= sizeof out.host) return false;
+    if (!port.empty() && !ReadPort(port.c_str(), out.port)) return false;
+    std::snprintf(out.host, sizeof out.host, "%s", hostPort.c_str());
+    return true;
+}
+
+}  // namespace
+
+const char *TopicRootFault(const char *root) {
+    if (!root || root[0] == '\0') return "the topic root is empty";
+    if (std::strchr(root, '#') || std::strchr(root, '+'))
+        return "the topic root holds a wildcard (+ or #); a publisher needs one exact topic";
+    if (root[0] == '$') return "topics starting with $ belong to the broker";
+    if (std::strlen(root) > 200) return "the topic root is longer than 200 characters";
+    for (const char *c = root; *c; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
+            return "the topic root holds a control character";
+    return nullptr;
+}
+
+void DefaultTopicRoot(const char *device, char *root, std::size_t size) {
+    char host[128], dev[200];
+    ShortHostName(host, sizeof host);
+    const char *d = device && device[0] ? device : "no-port";
+    if (std::strncmp(d, "/dev/", 5) == 0) d += 5;
+    while (*d == '/') ++d;
+    std::snprintf(dev, sizeof dev, "%s", d);
+    NoWildcards(host);
+    NoWildcards(dev);
+    std::snprintf(root, size, "kvex/%s/%s", host, dev);
+}
+
+bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t size) {
+    out = BrokerAddress{};
+    std::string rest = url ? url : "";
+    if (rest.rfind("mqtts://", 0) == 0) {
+        out.tls = true;
+        rest = rest.substr(8);
+    } else if (rest.rfind("mqtt://", 0) == 0) {
+        rest = rest.substr(7);
+    } else {
+        return Refuse(why, size, "the broker URL must start with mqtt:// or mqtts://");
+    }
+    out.port = out.tls ? 8883 : 1883;
+    const std::size_t slash = rest.find('/');
+    std::string authority = rest.substr(0, slash);
+    if (slash != std::string::npos) {
+        const std::string root = rest.substr(slash + 1);
+        if (const char *fault = TopicRootFault(root.c_str())) return Refuse(why, size, fault);
+        out.hasRoot = true;
+        std::snprintf(out.root, sizeof out.root, "%s", root.c_str());
+    }
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) {
+        const std::string user = authority.substr(0, at);
+        if (user.find(':') != std::string::npos)
+            return Refuse(why, size,
+                          "no password in the URL (others can read it): use KVEX_MQTT_PASSWORD "
+                          "or --mqtt-password-file");
+        if (user.empty() || user.size() >= sizeof out.user)
+            return Refuse(why, size, "the user name in the URL is empty or too long");
+        std::snprintf(out.user, sizeof out.user, "%s", user.c_str());
+        authority = authority.substr(at + 1);
+    }
+    if (!ReadHostPort(authority, out))
+        return Refuse(why, size, "the broker URL needs a host and a port from 1 to 65535");
+    return true;
+}
+
+bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
+    if (publisher) return Refuse(why, size, "publishing is on already");
+    auto p = std::make_unique<Publisher>();
+    if (!ParseBrokerUrl(o.url, p->address, why, size)) return false;
+    char root[256];
+    if (o.root[0])
+        std::snprintf(root, sizeof root, "%s", o.root);
+    else if (p->address.hasRoot)
+        std::snprintf(root, sizeof root, "%s", p->address.root);
+    else
+        DefaultTopicRoot(LinkDevice(), root, sizeof root);
+    if (const char *fault = TopicRootFault(root)) return Refuse(why, size, fault);
+    if (o.queueLimit < kLeastQueue || o.queueLimit > kMostQueue)
+        return Refuse(why, size, "the queue holds 10 to 10000000 samples");
+    p->root = root;
+    p->measurementTopic = p->root + "/measurement";
+    p->stateTopic = p->root + "/state";
+    p->infoTopic = p->root + "/info";
+
+    BrokerLinkConfig c;
+    c.host = p->address.host;
+    c.port = p->address.port;
+    c.tls = p->address.tls;
+    c.insecure = o.insecure;
+    c.caFile = o.caFile;
+    c.user = o.user[0] ? o.user : p->address.user;
+    c.password = o.password;
+    char host[128];
+    ShortHostName(host, sizeof host);
+    // A new id for every start: a finishing link of the last start keeps its own.
+    static int starts = 0;
+    c.clientId = "kvex-" + std::string(host) + "-" + std::to_string(getpid()) + "-" +
+                 std::to_string(++starts);
+    c.measurementTopic = p->measurementTopic;
+    c.stateTopic = p->stateTopic;
+    c.willPayload = "{\"online\": false}";
+    c.queueLimit = o.queueLimit;
+    if (!p->link.Start(c)) return Refuse(why, size, "the network thread cannot start");
+    publisher = std::move(p);
+    SubscribeSamples(OnSample);
+    SubscribeActivity(OnActivity);
+    RetainChanges();
+    Tick(reinterpret_cast<void *>(static_cast<std::intptr_t>(++tickToken)));
+    return true;
+}
+
+unsigned long StopPublishing(double seconds, bool wait) {
+    if (!publisher) return 0;
+    UnsubscribeSamples(OnSample);
+    UnsubscribeActivity(OnActivity);
+    ++tickToken;
+    const unsigned long unsent = publisher->link.Finish(kStateSlot, publisher->stateTopic,
+                                                        "{\"online\": false}", seconds, wait);
+    publisher.reset();
+    ShowLinkState();
+    if (stateListener) stateListener("", true);
+    return unsent;
+}
+
+bool PublishingOn() { return publisher != nullptr; }
+
+const char *PublishTopicRoot() { return publisher ? publisher->root.c_str() : ""; }
+
+PublishFigures PublishingFigures() {
+    PublishFigures p;
+    if (!publisher) return p;
+    const BrokerFigures f = publisher->link.Figures();
+    p.on = true;
+    p.connected = f.state == BrokerState::Connected;
+    p.published = f.delivered;
+    p.queued = f.queued;
+    p.dropped = f.dropped;
+    std::snprintf(p.reason, sizeof p.reason, "%s", f.reason);
+    return p;
+}
+
+void BrokerIndicator(char *text, std::size_t size) {
+    text[0] = '\0';
+    if (!publisher) return;
+    const PublishFigures f = PublishingFigures();
+    char dropped[48] = "";
+    if (f.dropped) std::snprintf(dropped, sizeof dropped, ", %lu dropped", f.dropped);
+    if (f.connected) {
+        std::snprintf(text, size, "MQTT connected%s", dropped);
+        return;
+    }
+    // The reason's first words name it: refused, not authorised, ...
+    const char *reason = f.reason[0] ? f.reason : "connecting";
+    const int words = static_cast<int>(std::strcspn(reason, ":"));
+    std::snprintf(text, size, "MQTT queued %lu%s: %.*s", f.queued, dropped, words, reason);
+}
+
+void BrokerStateText(char *text, std::size_t size) {
+    text[0] = '\0';
+    if (!publisher) return;
+    const PublishFigures f = PublishingFigures();
+    const BrokerAddress &a = publisher->address;
+    char dropped[80] = "";
+    if (f.dropped)
+        std::snprintf(dropped, sizeof dropped, "; %lu oldest dropped (queue full)", f.dropped);
+    if (f.connected)
+        std::snprintf(text, size, "broker %s:%d connected, topics %s/...%s", a.host, a.port,
+                      publisher->root.c_str(), dropped);
+    else
+        std::snprintf(text, size, "broker %s:%d %s; %lu queued%s", a.host, a.port,
+                      f.reason[0] ? f.reason : "connecting", f.queued, dropped);
+}
+
+void SetBrokerStateListener(void (*listener)(const char *text, bool newState)) {
+    stateListener = listener;
+}

@@ -1,0 +1,67 @@
+// Measured values to the plant: every sample of the stream, the front-end's
+// state and the sensor's identity, published to an MQTT broker.
+//   <root>/measurement  one message per sample, QoS 1, in order
+//   <root>/state        retained: online, mode, port, sensor, queued, dropped;
+//                       {"online": false} on a clean end, and as the last will
+//   <root>/info         retained: hardware and firmware texts, parameter words
+#pragma once
+
+#include <cstddef>
+
+#include "session.h"
+
+// mqtt://[user@]host[:port][/topic/root], mqtts://... for TLS (8883).
+struct BrokerAddress {
+    bool tls = false;
+    char user[128] = "";
+    char host[256] = "";
+    int port = 0;
+    bool hasRoot = false;  // the URL named a topic root
+    char root[256] = "";
+};
+// False with the reason in why when the URL cannot be used.
+bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t size);
+// Why a topic root cannot be used, or nullptr: empty, a wildcard, a broker's
+// own ($...), a control character, too long.
+const char *TopicRootFault(const char *root);
+// kvex/<host name>/<device without /dev/>, wildcards replaced.
+void DefaultTopicRoot(const char *device, char *root, std::size_t size);
+
+struct PublishOptions {
+    char url[512] = "";
+    char root[256] = "";  // overrides the URL's, when not empty (the dialog's field)
+    char user[128] = "";  // overrides the URL's, when not empty
+    char password[256] = "";
+    char caFile[260] = "";
+    bool insecure = false;
+    unsigned long queueLimit = 100000;
+};
+constexpr unsigned long kLeastQueue = 10, kMostQueue = 10000000;
+
+// Subscribes to the samples and the activity and starts the link to the
+// broker; false, with the reason, when the options cannot be used.
+bool StartPublishing(const PublishOptions &options, char *why, std::size_t size);
+// Sends what waits and the offline state, then disconnects, giving up after
+// seconds. With wait the caller waits for that end (at the program's end);
+// without, it runs on by itself and the window goes on at once. Returns the
+// samples unsent when it returns. Nothing happens when not on.
+unsigned long StopPublishing(double seconds, bool wait);
+bool PublishingOn();
+// The topic root in use ("" when off).
+const char *PublishTopicRoot();
+
+struct PublishFigures {
+    bool on = false, connected = false;
+    unsigned long published = 0, queued = 0, dropped = 0;
+    char reason[240] = "";  // why not connected
+};
+PublishFigures PublishingFigures();
+// For the indicator beside the sensor's state: "MQTT connected",
+// "MQTT queued 120: unreachable"; "" when publishing is off.
+void BrokerIndicator(char *text, std::size_t size);
+// The whole state in words, for the dialog and the command line.
+void BrokerStateText(char *text, std::size_t size);
+// Told once a second, on the front-end's thread, the broker's state in words
+// ("" once publishing ended); newState when the connection or its reason
+// changed since the last time.
+void SetBrokerStateListener(void (*listener)(const char *text, bool newState));

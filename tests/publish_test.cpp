@@ -1,0 +1,462 @@
+// Publishing through a real broker: the kvex program as a process of its own,
+// the simulated sensor on a real pseudo-terminal, and a mosquitto of the
+// test's own on 127.0.0.1 and a free port, stopped by its process id.
+// mosquitto_sub stands for the plant. Where the broker goes away, it keeps
+// the plant's session in a file of the test's own, as a plant's broker
+// would: what it took from the station before it stopped still reaches the
+// plant, and the plant's subscription stands before the station is back.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <algorithm>
+#include <memory>
+#include <set>
+
+#include "sensor_sim.h"
+
+namespace {
+
+QString Scratch(const QString &name) {
+    const QString dir = QStringLiteral(KVEX_TEST_OUTPUT "/publish");
+    QDir().mkpath(dir);
+    return dir + "/" + name;
+}
+
+void WriteFile(const QString &path, const QByteArray &text) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+}
+
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool Accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+void Wait(double seconds) { QThread::msleep(static_cast<unsigned long>(seconds * 1000)); }
+
+// A mosquitto with a configuration of the test's own; extra lines add
+// listeners, a password file, TLS.
+class Broker {
+  public:
+    explicit Broker(const QString &name, const QByteArray &extra = "", bool keepsSessions = false)
+        : port_(FreePort()), conf_(Scratch(name + ".conf")) {
+        QByteArray persistence = "persistence false\n";
+        if (keepsSessions) {
+            const QString dir = Scratch(name + "-db/");
+            QDir(dir).removeRecursively();
+            QDir().mkpath(dir);
+            persistence = "persistence true\npersistence_location " + dir.toUtf8() + "\n";
+        }
+        // A subscriber that lags must not lose messages in the broker's
+        // queue for it (1000 by default): the test counts them all. Started
+        // by root, mosquitto would become its own user and could not write
+        // the test's files: it stays who started it.
+        const passwd *self = getpwuid(getuid());
+        persistence += "user " + QByteArray(self ? self->pw_name : "root") + "\n";
+        WriteFile(conf_, persistence + "max_queued_messages 0\nlistener " +
+                             QByteArray::number(port_) + " 127.0.0.1\n" +
+                             (extra.isEmpty() ? "allow_anonymous true\n" : extra));
+    }
+    ~Broker() { Stop(); }
+    bool Start() {
+        proc_ = std::make_unique<QProcess>();
+        proc_->setProcessChannelMode(QProcess::MergedChannels);
+        proc_->setStandardOutputFile(conf_ + ".log", QIODevice::Append);
+        proc_->start("mosquitto", {"-c", conf_});
+        if (!proc_->waitForStarted(5000)) return false;
+        for (int i = 0; i < 100 && !Accepts(port_); ++i) Wait(0.05);
+        return Accepts(port_);
+    }
+    void Stop() {
+        if (!proc_) return;
+        kill(static_cast<pid_t>(proc_->processId()), SIGTERM);
+        proc_->waitForFinished(5000);
+        proc_.reset();
+    }
+    int port() const { return port_; }
+    QString url(const QString &root) const {
+        return QString("mqtt://127.0.0.1:%1/%2").arg(port_).arg(root);
+    }
+
+  private:
+    int port_;
+    QString conf_;
+    std::unique_ptr<QProcess> proc_;
+};
+
+// The plant's side: every message under the topic root, one line each,
+// "topic payload"; it reconnects by itself when the broker comes back, to
+// the session it had when the broker keeps sessions.
+class Subscriber {
+  public:
+    Subscriber(const Broker &b, const QString &root)
+        : file_(Scratch(
+              QString("sub-%1-%2.txt").arg(b.port()).arg(QString(root).replace("/", "_")))) {
+        QFile::remove(file_);
+        proc_.setStandardOutputFile(file_);
+        const QString port = QString::number(b.port());
+        proc_.start("mosquitto_sub",
+                    {"-h", "127.0.0.1", "-p", port, "-q", "1", "-c", "-i",
+                     "plant-" + QString(root).replace("/", "-"), "-v", "-t", root + "/#"});
+        proc_.waitForStarted(5000);
+        // Subscribed before the first sample goes out: a probe came through.
+        for (int i = 0; i < 50 && !QFileInfo(file_).size(); ++i) {
+            QProcess::execute("mosquitto_pub",
+                              {"-h", "127.0.0.1", "-p", port, "-t", root + "/probe", "-m", "{}"});
+            Wait(0.1);
+        }
+    }
+    ~Subscriber() {
+        kill(static_cast<pid_t>(proc_.processId()), SIGTERM);
+        proc_.waitForFinished(3000);
+    }
+    // The payloads of one topic, in the order they came.
+    // With settle, what it wrote until it has been quiet for a moment.
+    QList<QJsonObject> Of(const QString &topic, bool settle = true) {
+        qint64 size = -1;
+        while (settle && QFileInfo(file_).size() != size) {
+            size = QFileInfo(file_).size();
+            Wait(0.3);
+        }
+        QFile f(file_);
+        f.open(QIODevice::ReadOnly);
+        const QString lines_ = QString::fromUtf8(f.readAll());
+        QList<QJsonObject> out;
+        for (const QString &line : lines_.split('\n', Qt::SkipEmptyParts)) {
+            const int space = line.indexOf(' ');
+            if (line.left(space) == topic)
+                out.append(QJsonDocument::fromJson(line.mid(space + 1).toUtf8()).object());
+        }
+        return out;
+    }
+
+  private:
+    QString file_;
+    QProcess proc_;
+};
+
+// The retained message of a topic as a newcomer gets it.
+QJsonObject Retained(const Broker &b, const QString &topic) {
+    QProcess p;
+    p.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(b.port()), "-t", topic, "-C",
+                              "1", "-W", "3"});
+    p.waitForFinished(5000);
+    return QJsonDocument::fromJson(p.readAllStandardOutput().trimmed()).object();
+}
+
+QString KvexProgram() { return QCoreApplication::applicationDirPath() + "/kvex"; }
+
+void Prepare(QProcess &p, const QString &password = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("XDG_RUNTIME_DIR");
+    env.remove("KVEX_MQTT_PASSWORD");
+    if (!password.isEmpty()) env.insert("KVEX_MQTT_PASSWORD", password);
+    p.setProcessEnvironment(env);
+}
+
+struct Finished {
+    int code = -1;
+    QString err;
+};
+
+Finished Kvex(const QStringList &args, const QString &password = {}) {
+    QProcess p;
+    Prepare(p, password);
+    p.start(KvexProgram(), args);
+    p.waitForFinished(90000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+kvexsim::SimConfig Sensor(bool paced) {
+    kvexsim::SimConfig cfg;
+    cfg.paced = paced;
+    if (!paced) cfg.latencySeconds = 0.0;
+    return cfg;
+}
+
+// "kvex: N samples measured, ..." of the verb's last words.
+long Measured(const QString &err) {
+    const auto m = QRegularExpression("(\\d+) samples? measured").match(err);
+    return m.hasMatch() ? m.captured(1).toLong() : -1;
+}
+
+// Sample numbers as the plant got them: each at least once, none missing
+// from first to last, and each new one after the ones before it (QoS 1
+// repeats a sample whose acknowledgement a broken connection took).
+void ExpectWholeAndInOrder(const QList<QJsonObject> &got, long first, long last) {
+    std::set<long> seen;
+    long newest = first - 1;
+    for (const QJsonObject &m : got) {
+        const long n = m["sample"].toInteger();
+        if (seen.count(n)) continue;
+        EXPECT_EQ(n, newest + 1) << "after sample " << newest;
+        newest = n;
+        seen.insert(n);
+    }
+    EXPECT_EQ(newest, last);
+    EXPECT_EQ(static_cast<long>(seen.size()), last - first + 1);
+}
+
+}  // namespace
+
+TEST(Publishing, EverySampleArrivesOnceInOrderWithEveryFieldAndTheStateGoesOnlineThenOffline) {
+    Broker broker("delivery");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    Subscriber plant(broker, "line/gauge1");
+
+    const Finished run =
+        Kvex({"publish", "--port", port, "--mqtt", broker.url("line/gauge1"), "--duration", "2"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("all published")) << run.err.toStdString();
+    const long measured = Measured(run.err);
+    ASSERT_GT(measured, 50);
+    Wait(0.3);
+
+    const QList<QJsonObject> samples = plant.Of("line/gauge1/measurement");
+    ASSERT_EQ(samples.size(), measured) << "each sample exactly once";
+    const QRegularExpression iso(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$");
+    const std::set<QString> verdicts = {"inside", "below", "above", "none"};
+    for (int i = 0; i < samples.size(); ++i) {
+        const QJsonObject &s = samples[i];
+        EXPECT_EQ(s["sample"].toInteger(), i + 1);
+        EXPECT_TRUE(iso.match(s["time"].toString()).hasMatch())
+            << s["time"].toString().toStdString();
+        EXPECT_DOUBLE_EQ(s["value_mm"].toDouble() * 1000, s["value_um"].toDouble());
+        EXPECT_GT(s["value_um"].toInteger(), 0);
+        EXPECT_TRUE(s["a"].isDouble() && s["b"].isDouble());
+        EXPECT_TRUE(verdicts.count(s["verdict"].toString()));
+        EXPECT_LT(s["lower_um"].toInteger(), s["upper_um"].toInteger());
+        EXPECT_TRUE(s["setpoint_um"].isDouble());
+        EXPECT_EQ(s.size(), 10);
+    }
+
+    const QList<QJsonObject> states = plant.Of("line/gauge1/state");
+    ASSERT_GE(states.size(), 2);
+    EXPECT_TRUE(states.front()["online"].toBool());
+    EXPECT_EQ(states.front()["port"].toString(), port);
+    EXPECT_TRUE(states.front()["sensor"].toString().contains("K-VEX sensor simulator"));
+    EXPECT_TRUE(std::any_of(states.begin(), states.end(),
+                            [](const QJsonObject &s) { return s["mode"] == "run"; }));
+    EXPECT_EQ(states.back(), QJsonObject({{"online", false}}));
+    EXPECT_EQ(Retained(broker, "line/gauge1/state"), QJsonObject({{"online", false}}));
+
+    const QJsonObject info = Retained(broker, "line/gauge1/info");
+    EXPECT_EQ(info["hardware"].toArray().size(), 3);
+    EXPECT_TRUE(info["hardware"].toArray()[0].toString().contains("µm"));
+    EXPECT_EQ(info["parameters"]["frame0"].toArray().size(), 15);
+    EXPECT_EQ(info["parameters"]["frame1"].toArray().size(), 15);
+}
+
+TEST(Publishing, RecordPublishesWhatItRecordsAndAKilledPublisherLeavesItsLastWill) {
+    Broker broker("will");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    {
+        Subscriber plant(broker, "rec");
+        const QString file = Scratch("recorded.csv");
+        QFile::remove(file);
+        const Finished rec = Kvex({"record", "--port", port, "--samples", "7", "--interval", "0",
+                                   "--csv", "--mqtt", broker.url("rec"), file});
+        ASSERT_EQ(rec.code, 0) << rec.err.toStdString();
+        Wait(0.3);
+        const QList<QJsonObject> samples = plant.Of("rec/measurement");
+        ASSERT_EQ(samples.size(), 7);
+        EXPECT_EQ(samples.back()["sample"].toInteger(), 7);
+    }
+
+    QProcess station;
+    Prepare(station);
+    station.start(KvexProgram(), {"publish", "--port", port, "--mqtt", broker.url("killed")});
+    ASSERT_TRUE(station.waitForStarted(5000));
+    QJsonObject state;
+    for (int i = 0; i < 40 && !state["online"].toBool(); ++i) {
+        Wait(0.25);
+        state = Retained(broker, "killed/state");
+    }
+    EXPECT_TRUE(state["online"].toBool()) << "online while it runs";
+    kill(static_cast<pid_t>(station.processId()), SIGKILL);
+    station.waitForFinished(5000);
+    Wait(1.0);
+    EXPECT_EQ(Retained(broker, "killed/state"), QJsonObject({{"online", false}}))
+        << "the broker's last will stands for the front-end that died";
+}
+
+TEST(Publishing, ABrokerAwayForTenSecondsLosesNoSampleAndKeepsTheOrder) {
+    Broker broker("restart", "", true);
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(true));  // the line's own pace
+    ASSERT_TRUE(sim.start());
+    Subscriber plant(broker, "restart");
+
+    QProcess station;
+    Prepare(station);
+    station.start(KvexProgram(), {"publish", "--port", QString::fromStdString(sim.devicePath()),
+                                  "--mqtt", broker.url("restart"), "--duration", "24"});
+    ASSERT_TRUE(station.waitForStarted(5000));
+    Wait(4);
+    ASSERT_FALSE(plant.Of("restart/measurement", false).isEmpty());
+    broker.Stop();
+    Wait(10);
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(station.waitForFinished(60000));
+    const QString err = QString::fromUtf8(station.readAllStandardError());
+    EXPECT_EQ(station.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.contains(QRegularExpression("MQTT broker .* (unreachable|refused): .* queued")))
+        << err.toStdString();
+    Wait(0.5);
+    ExpectWholeAndInOrder(plant.Of("restart/measurement"), 1, Measured(err));
+}
+
+TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
+    Broker broker("full", "", true);
+    ASSERT_TRUE(broker.Start());
+    std::unique_ptr<Subscriber> plant = std::make_unique<Subscriber>(broker, "full");
+    broker.Stop();
+    kvexsim::SensorSim sim(Sensor(true));
+    ASSERT_TRUE(sim.start());
+
+    // No broker for the first seconds: 20 samples fit the queue, the older go.
+    QProcess station;
+    Prepare(station);
+    station.start(KvexProgram(),
+                  {"publish", "--port", QString::fromStdString(sim.devicePath()), "--mqtt",
+                   broker.url("full"), "--duration", "6", "--mqtt-queue", "20"});
+    ASSERT_TRUE(station.waitForStarted(5000));
+    Wait(2);
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(station.waitForFinished(60000));
+    const QString err = QString::fromUtf8(station.readAllStandardError());
+    EXPECT_EQ(station.exitCode(), 6) << "dropped samples are no success: " << err.toStdString();
+    const auto m = QRegularExpression("(\\d+) dropped \\(queue full\\)").match(err);
+    ASSERT_TRUE(m.hasMatch()) << err.toStdString();
+    const long dropped = m.captured(1).toLong();
+    EXPECT_GT(dropped, 0);
+    Wait(0.5);
+    const QList<QJsonObject> samples = plant->Of("full/measurement");
+    ASSERT_FALSE(samples.isEmpty());
+    // The newest were kept: the first to arrive is the one after the dropped.
+    EXPECT_EQ(samples.front()["sample"].toInteger(), dropped + 1);
+    ExpectWholeAndInOrder(samples, dropped + 1, Measured(err));
+}
+
+TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTestsCa) {
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const auto publish = [&](const QString &url, const QStringList &more = {},
+                             const QString &password = {}) {
+        return Kvex(
+            QStringList{"publish", "--port", port, "--mqtt", url, "--duration", "1.5"} + more,
+            password);
+    };
+    const auto expectFault = [](const Finished &f, const char *why) {
+        EXPECT_EQ(f.code, 6) << f.err.toStdString();
+        EXPECT_TRUE(f.err.contains(why)) << f.err.toStdString();
+        EXPECT_GT(Measured(f.err), 10) << "the measurement went on";
+    };
+
+    // A wildcard root is refused before anything starts.
+    const Finished wildcard = Kvex({"publish", "--port", port, "--mqtt", "mqtt://h/line/#"});
+    EXPECT_EQ(wildcard.code, 2);
+    EXPECT_TRUE(wildcard.err.contains("wildcard")) << wildcard.err.toStdString();
+
+    expectFault(publish("mqtt://no-such-host.invalid/x"),
+                "unreachable: no host named no-such-host.invalid");
+
+    // A broker that knows one user by a password file of mosquitto_passwd.
+    const QString passwords = Scratch("passwords");
+    QFile::remove(passwords);
+    ASSERT_EQ(
+        QProcess::execute("mosquitto_passwd", {"-b", "-c", passwords, "station", "s3cret-Word"}),
+        0);
+    Broker guarded("guarded", "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n");
+    ASSERT_TRUE(guarded.Start());
+    const QString user = QString("mqtt://station@127.0.0.1:%1/g").arg(guarded.port());
+    const Finished wrong = publish(user, {}, "wrong-word");
+    expectFault(wrong, "not authorised: the broker refused the user name or password");
+    EXPECT_FALSE(wrong.err.contains("wrong-word")) << "a password is never shown";
+    const QString passwordFile = Scratch("password");
+    WriteFile(passwordFile, "s3cret-Word\n");
+    const Finished right = publish(user, {"--mqtt-password-file", passwordFile});
+    EXPECT_EQ(right.code, 0) << right.err.toStdString();
+
+    // A CA of the test's own signs the broker's certificate; another CA does not.
+    const QString dir = Scratch("tls");
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    const auto ssl = [&](const QString &args) {
+        return QProcess::execute(
+            "sh", {"-c", "cd '" + dir + "' && openssl " + args + " >/dev/null 2>&1"});
+    };
+    ASSERT_EQ(ssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=TestCA -keyout ca.key "
+                  "-out ca.pem"),
+              0);
+    ASSERT_EQ(ssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=OtherCA -keyout other.key "
+                  "-out other.pem"),
+              0);
+    ASSERT_EQ(ssl("req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key "
+                  "-out server.csr"),
+              0);
+    WriteFile(dir + "/san.ext", "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+    ASSERT_EQ(ssl("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
+                  "-extfile san.ext -out server.pem"),
+              0);
+    // The broker may run as another user than the test (root hands it over).
+    QFile::setPermissions(dir + "/server.key", QFile::ReadOwner | QFile::ReadOther);
+    const int tlsPort = FreePort();
+    Broker secure("secure", "allow_anonymous true\nlistener " + QByteArray::number(tlsPort) +
+                                " 127.0.0.1\ncafile " + (dir + "/ca.pem").toUtf8() + "\ncertfile " +
+                                (dir + "/server.pem").toUtf8() + "\nkeyfile " +
+                                (dir + "/server.key").toUtf8() + "\n");
+    ASSERT_TRUE(secure.Start());
+    const QString tlsUrl = QString("mqtts://localhost:%1/t").arg(tlsPort);
+    expectFault(publish(tlsUrl, {"--mqtt-ca", dir + "/other.pem"}), "certificate: ");
+    Subscriber plant(secure, "t");
+    const Finished trusted = publish(tlsUrl, {"--mqtt-ca", dir + "/ca.pem"});
+    EXPECT_EQ(trusted.code, 0) << trusted.err.toStdString();
+    Wait(0.3);
+    EXPECT_EQ(plant.Of("t/measurement").size(), Measured(trusted.err));
+}
