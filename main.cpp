@@ -10,6 +10,7 @@
 
 #include "kvex_cli.h"
 #include "kvex_main.h"
+#include "replay.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "stats_window.h"
@@ -24,6 +25,7 @@ constexpr const char *kUsage =
     "  --port DEVICE    make DEVICE (e.g. /dev/ttyUSB0 or /dev/pts/3) port 1\n"
     "  --start MODE     start run mode (run) or video mode (video) once the window is up\n"
     "  --statistics     open the statistics window once the window is up\n"
+    "  --replay FILE    replay a recording (text or CSV) once the window is up\n"
     "  --help           show this text and exit\n"
     "  --version        show the version and exit\n\n"
     "Without a window (kvex VERB --help explains each):\n"
@@ -54,6 +56,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
             opt.simulate = true;
         } else if (!std::strcmp(a, "--port") && i + 1 < argc) {
             opt.port = argv[++i];
+        } else if (!std::strcmp(a, "--replay") && i + 1 < argc) {
+            std::snprintf(replayAtStart, sizeof replayAtStart, "%s", argv[++i]);
         } else if (!std::strcmp(a, "--start") && i + 1 < argc &&
                    (!std::strcmp(argv[i + 1], "run") || !std::strcmp(argv[i + 1], "video"))) {
             opt.start = !std::strcmp(argv[++i], "run") ? START_RUN : START_VIDEO;

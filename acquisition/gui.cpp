@@ -15,6 +15,7 @@
 unsigned short tVal, curposA, curposB;
 double arrayNORM[500];
 int historySamples;
+int64_t historyWallMs[100];
 
 namespace {
 
@@ -28,8 +29,22 @@ constexpr int kHistory = 500;  // 100 samples of five traces
 constexpr int kTraces = 5;
 constexpr int kHistorySamples = kHistory / kTraces;
 
+// The times beside the history move with it; the newest gets `wallMs`.
+void ShiftHistoryTimes(int64_t wallMs) {
+    std::copy(historyWallMs + 1, historyWallMs + kHistorySamples, historyWallMs);
+    historyWallMs[kHistorySamples - 1] = wallMs;
+}
+
+int64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 // Wall-clock second of the last value shown live; 0 while none was.
 std::time_t lastLiveValue = 0;
+// The recorded sample being drawn, or nullptr for a live one.
+const Sample *recorded = nullptr;
 
 void PlotVideoCurve(int graph, const unsigned short *samples, const unsigned short *thresholds,
                     const double *x) {
@@ -67,18 +82,42 @@ void ShowVerdict(const char *text, int color) {
     SetCtrlVal(pHandle, PANEL_ToleranceVerdict, text);
 }
 
+const char *VerdictText(Verdict v) {
+    switch (v) {
+        case Verdict::Above:
+            return "above tolerance";
+        case Verdict::Below:
+            return "below tolerance";
+        case Verdict::Inside:
+            return "in tolerance";
+        default:
+            return "not judged: no limits";
+    }
+}
+
+int VerdictColour(Verdict v) {
+    if (v == Verdict::None) return kGrey;
+    return v == Verdict::Inside ? kDarkGreen : kRed;
+}
+
 void ShowToleranceState() {
-    lastLiveValue = std::time(nullptr);
-    const Verdict v = JudgeValue(Mvalue);
-    const bool above = v == Verdict::Above, below = v == Verdict::Below;
-    const bool out = above || below;
-    SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, out ? kRed : kDarkGreen);
+    Verdict v;
+    if (recorded) {
+        v = recorded->verdict;
+    } else {
+        lastLiveValue = std::time(nullptr);
+        v = JudgeValue(Mvalue);
+    }
+    SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, VerdictColour(v));
     // The colour alone says nothing to a screen reader or a colour-blind eye.
-    ShowVerdict(above   ? "above tolerance"
-                : below ? "below tolerance"
-                        : "in tolerance",
-                out ? kRed : kDarkGreen);
+    ShowVerdict(VerdictText(v), VerdictColour(v));
     SetCtrlVal(pHandle, PANEL_Display14, umValue / 1000.0);
+    if (recorded) {
+        const Sample &r = *recorded;
+        ShowToleranceLimits((r.setpointUm - r.lowerUm) / 1000.0,
+                            (r.upperUm - r.setpointUm) / 1000.0);
+        return;
+    }
     const double s = ScaleFactor();
     ShowToleranceLimits(s * tollo / 16384000.0, s * tolup / 16384000.0);
 }
@@ -110,7 +149,8 @@ void ShowDisplaysStale() {
 // The deviations, and the nominal with both limits beside them, all in mm.
 // They change seldom: a display is written only when its value does.
 void ShowToleranceLimits(double lowerMm, double upperMm) {
-    const double nominal = static_cast<int32_t>(SetpointValue()) / 1000.0;
+    const double nominal =
+        (recorded ? recorded->setpointUm : static_cast<int32_t>(SetpointValue())) / 1000.0;
     const double values[5] = {lowerMm, upperMm, nominal, nominal - lowerMm, nominal + upperMm};
     static const int kDisplays[5] = {PANEL_Display34, PANEL_Display35, PANEL_Display43,
                                      PANEL_Display44, PANEL_Display45};
@@ -267,7 +307,10 @@ void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresh
 
 void PlotVIDEOBarGraph() {
     ShowRawValues();
-    UpdateSetpoint(parameter[PW_EVALMODE]);
+    if (recorded)
+        tVal = recorded->setpointUnits;
+    else
+        UpdateSetpoint(parameter[PW_EVALMODE]);
     ShowToleranceState();
 
     curposA = LimitToLine(Aval);
@@ -323,6 +366,11 @@ void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB
 }
 
 void PlotRAWGraph() {
+    if (recorded) {
+        AddRecordedHistoryPoint(*recorded);
+        RedrawHistory();
+        return;
+    }
     const double analog = AnalogValue();
     const unsigned short mode = parameter[PW_EVALMODE];
     UpdateSetpoint(mode);
@@ -333,6 +381,7 @@ void PlotRAWGraph() {
         if (parameter[PW_TOLLO] == 0) parameter[PW_TOLLO] = 1;
     }
     Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
+    ShiftHistoryTimes(NowMs());  // drawn as it came in
 
     int upper = tVal + tolup;
     int lower = tVal - tollo;
@@ -354,8 +403,39 @@ void PlotRAWGraph() {
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, ++historySamples);
 }
 
+void RedrawHistory() {
+    SetStripChartLook();
+    ApplyHistoryScale();
+    SetStripChartTraces();
+    PlotStripChart(pHandle, PANEL_StripChartRaw, arrayNORM, kHistory, 0, 0, VAL_DOUBLE);
+    SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, historySamples);
+}
+
+void DrawAsRecorded(const Sample *sample) { recorded = sample; }
+
+int64_t HistoryPointTime(long number) {
+    const long back = historySamples - number;
+    if (back < 0 || back >= kHistorySamples) return -1;
+    return historyWallMs[kHistorySamples - 1 - back];
+}
+
+void AddRecordedHistoryPoint(const Sample &s) {
+    Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
+    ShiftHistoryTimes(s.wallMs);
+    double *newest = arrayNORM + kHistory - kTraces;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const bool judged = s.verdict != Verdict::None;
+    newest[0] = judged ? s.setpointUnits + s.tolUp : nan;
+    newest[1] = judged ? s.setpointUnits - s.tolLow : nan;
+    newest[2] = judged ? s.setpointUnits : nan;
+    newest[3] = s.units;
+    newest[4] = nan;  // a recording holds no analog value
+    historySamples = static_cast<int>(s.number);
+}
+
 void ClearHistory() {
     std::fill(arrayNORM, arrayNORM + kHistory, std::numeric_limits<double>::quiet_NaN());
+    std::fill(historyWallMs, historyWallMs + kHistorySamples, -1);
     historySamples = 0;
 }
 
@@ -366,6 +446,7 @@ void BeginHistoryRun() {
     if (std::isnan(newest[0])) return;  // nothing kept, or the gap is there
     Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
     std::fill(newest, newest + kTraces, std::numeric_limits<double>::quiet_NaN());
+    ShiftHistoryTimes(-1);
     ++historySamples;
 }
 

@@ -2,12 +2,19 @@
 // the raw strip chart.
 #pragma once
 
+#include <cstdint>
+
 #include "session.h"
 
 extern unsigned short tVal, curposA, curposB;
 extern double arrayNORM[500];
 // Samples drawn into the history since the mode started: its x axis.
 extern int historySamples;
+// When each of the history's samples was taken (ms since 1970 UTC, oldest
+// first, -1 for none), beside arrayNORM.
+extern int64_t historyWallMs[100];
+// The time of the history's point with that number, -1 when it holds none.
+int64_t HistoryPointTime(long number);
 
 void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x);
@@ -38,5 +45,16 @@ void ApplyHistoryScale();
 // No sample kept; and a new run, set apart from the kept samples by a gap.
 void ClearHistory();
 void BeginHistoryRun();
+// The history drawn again as arrayNORM and historySamples hold it (after a
+// replay put back what it found).
+void RedrawHistory();
+// The sample that the next drawing shows comes from a recording: it is shown
+// as it was judged (its verdict, setpoint and limits, its number on the
+// history's axis), not by the limits in force now, and it is no live value.
+// nullptr: the samples drawn are live.
+void DrawAsRecorded(const Sample *sample);
+// A recorded sample into the history without drawing anything (a seek fills
+// the history this way, then draws it once).
+void AddRecordedHistoryPoint(const Sample &sample);
 int Copy1D(const double *input, int n, double *output);
 int Shift(const double *input, int n, int shifts, double *output);

@@ -101,8 +101,11 @@ void DrawSample(const Sample &s) {
     peakwA = s.peakA, peakwB = s.peakB;
     anaMax = s.analogMax, anaMin = s.analogMin;
     tolup = s.tolUp, tollo = s.tolLow;
+    // A replayed sample keeps the judgement it was recorded (or replayed) with.
+    DrawAsRecorded(CurrentActivity() == Activity::Replay ? &s : nullptr);
     PlotVIDEOBarGraph();
     PlotRAWGraph();
+    DrawAsRecorded(nullptr);
 }
 
 void PublishRawReply() {

@@ -197,6 +197,36 @@ enum { CTRL_TEXT_MSG = 1 };
 // Creates a control at run time; returns its id (> 0) or a negative code.
 int NewCtrl(int panel, int kind, const char *label, int top, int left);
 
+// ---------------------------------------------------------------- sliders
+// A slider's range, min to max, set at run time (its value is held within).
+int SetSliderRange(int panel, int control, int min, int max);
+// Marks across a slider's track at these values, in colour: events along a
+// timeline. count 0 takes them away.
+int SetSliderMarks(int panel, int control, const int *values, int count, int color);
+
+// ---------------------------------------------------------------- chart as a tool
+// While on, the operator drags the x axis of a graph or strip chart with the
+// mouse and zooms it with the wheel around the pointer; changed hears each
+// new range once a drag or a wheel turn ended (nullptr: nobody). A strip
+// chart that gets points follows them again.
+using ChartRangePtr = void (*)(int panel, int control, double xMin, double xMax);
+int SetChartExploration(int panel, int control, int on, ChartRangePtr changed);
+// Texts the program writes for a point of the chart: the tooltip while the
+// pointer rests at (x, y), or an x axis' tick label (y 0). It returns the
+// length written, 0 for none (a label then shows the number). nullptr: no
+// tooltip; the numbers as labels.
+using ChartTextPtr = int (*)(int panel, int control, double x, double y, char *text, int size);
+int SetChartHover(int panel, int control, ChartTextPtr hover);
+int SetChartXLabels(int panel, int control, ChartTextPtr label);
+// The x range shown now.
+int GetChartXRange(int panel, int control, double *xMin, double *xMax);
+
+// ---------------------------------------------------------------- file drop
+// A local file dropped onto the panel's window calls fn(panel, path), path in
+// UTF-8 (the first file of several). nullptr: the window takes no drops.
+using FileDropPtr = void (*)(int panel, const char *path);
+int SetPanelFileDrop(int panel, FileDropPtr fn);
+
 // ---------------------------------------------------------------- text boxes
 // Lines are counted from 0. Replacing a line beyond the end first adds empty
 // lines up to it. ResetTextBox (and SetCtrlVal) make the text the whole

@@ -21,6 +21,7 @@ struct FileSelectRequest;
 #include "ui.h"
 
 class QLabel;
+class QSlider;
 class QCustomPlot;
 class QCPGraph;
 class QCPItemRect;
@@ -316,6 +317,9 @@ void MarkPanelWidget(QWidget *w, int panel);
 void OrderTabChain(int panel);
 // Moves and grows the controls of the panel for its canvas' current size.
 void StretchControls(Panel &p);
+
+// A slider that can carry marks along its track (ui_marks_drop.cpp).
+QSlider *NewMarkedSlider(Qt::Orientation orientation, QWidget *parent);
 
 // Graphs and strip charts (ui_graphs.cpp).
 QWidget *BuildGraph(Control &c, const ControlSpec &desc, QWidget *parent);

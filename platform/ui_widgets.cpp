@@ -291,7 +291,7 @@ QWidget *MakeNumeric(const Control &c, QWidget *parent) {
 
 QWidget *MakeSlider(Control &c, const ControlSpec &desc, QWidget *parent) {
     const Qt::Orientation o = desc.width >= desc.height ? Qt::Horizontal : Qt::Vertical;
-    auto *s = new QSlider(o, parent);
+    QSlider *s = NewMarkedSlider(o, parent);
     s->setRange(ClampToInt(Low(c)), ClampToInt(High(c)));
     c.valueLabel = new QLabel(parent);
     c.valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -10,7 +10,8 @@
     X(PARA2, 4)        \
     X(POPUP, 5)        \
     X(STATS, 6)        \
-    X(PUBLISH, 8)
+    X(PUBLISH, 8)      \
+    X(REPLAY, 7)
 
 // X(panel constant, control name, control id, kind as the panel file names it)
 #define KVEX_CONTROLS(X)                            \
@@ -126,7 +127,25 @@
     X(PUBLISH, CaFileBtn, 8, command_button)        \
     X(PUBLISH, PublishOn, 9, toggle_button)         \
     X(PUBLISH, PublishState, 10, text_box)          \
-    X(PUBLISH, PublishClose, 11, command_button)
+    X(PUBLISH, PublishClose, 11, command_button)    \
+    X(PANEL, BTNReplay, 50, command_button)         \
+    X(PANEL, HistoryXAxis, 51, toggle_button)       \
+    X(REPLAY, ReplayFile, 1, text_msg)              \
+    X(REPLAY, ReplaySlider, 2, slider)              \
+    X(REPLAY, ReplayPosition, 3, text_msg)          \
+    X(REPLAY, ReplayPrevOut, 4, command_button)     \
+    X(REPLAY, ReplayBack, 5, command_button)        \
+    X(REPLAY, ReplayPlay, 6, command_button)        \
+    X(REPLAY, ReplayForward, 7, command_button)     \
+    X(REPLAY, ReplayNextOut, 8, command_button)     \
+    X(REPLAY, ReplaySpeed, 9, ring)                 \
+    X(REPLAY, ReplayLoop, 10, toggle_button)        \
+    X(REPLAY, ReplayEnd, 11, command_button)        \
+    X(REPLAY, ReplayLimitSource, 12, ring)          \
+    X(REPLAY, ReplayLower, 13, numeric)             \
+    X(REPLAY, ReplayUpper, 14, numeric)             \
+    X(REPLAY, ReplayLimits, 15, text_msg)           \
+    X(REPLAY, ReplayCounts, 16, text_msg)
 
 #define KVEX_PANEL_ENUM(panel, id) panel = id,
 enum KVexPanelResource { KVEX_PANELS(KVEX_PANEL_ENUM) };

@@ -12,6 +12,7 @@
 #include "ui.h"
 
 int pHandle, pPara1, pPara2, pCalib, panelPopUp, pPublish;
+int pReplay;
 int target = 1;
 int stop_flag = 1;
 int startMode = START_NONE;
@@ -63,9 +64,9 @@ int loopRunning = 0;
 // mode or a recording runs, and all of it comes back once that has ended,
 // however it ended: by Stop, by itself or by a time-out.
 void DimStartControls(int dimmed) {
-    static const int kStartControls[] = {PANEL_BTNRun,  PANEL_BTNVideo,    PANEL_BTNGet,
-                                         PANEL_BTNSend, PANEL_ButtonTeach, PANEL_ButtonReset,
-                                         PANEL_DropDCom};
+    static const int kStartControls[] = {PANEL_BTNRun,   PANEL_BTNVideo,    PANEL_BTNGet,
+                                         PANEL_BTNSend,  PANEL_ButtonTeach, PANEL_ButtonReset,
+                                         PANEL_DropDCom, PANEL_BTNReplay};
     for (int id : kStartControls) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
     SetCtrlAttribute(panelPopUp, POPUP_BTNStartRecord, ATTR_DIMMED, dimmed);
 }
@@ -106,7 +107,7 @@ char sensorFirmware[sizeof szStatus];
 namespace {
 
 constexpr int kStateGrey = 0x808080, kStateGreen = 0x008000, kStateRed = 0xC00000,
-              kStateAmber = 0xA04800, kStateDark = 0x303030;
+              kStateAmber = 0xA04800, kStateDark = 0x303030, kStateBlue = 0x0050A0;
 
 // Counts since the running (or last) mode started; since == 0: no mode yet.
 // A mode that ended keeps the counts of its end, whatever the link does later.
@@ -123,6 +124,7 @@ struct LinkFigure {
 // machine's ports, far too costly for a figure shown once a second, so it is
 // read when the link opens or is lost.
 char linkDevice[260] = "";
+char replaySource[260] = "";
 
 void FormatFigure(char *out, std::size_t size) {
     const double until = figure.running ? Timer() : figure.until;
@@ -144,6 +146,10 @@ void ReadLinkDevice() {
 
 const char *LinkDevice() { return linkDevice; }
 
+void SetReplaySource(const char *name) {
+    std::snprintf(replaySource, sizeof replaySource, "%s", name);
+}
+
 // One of four states, and its colour, leads the text: Running (green) only
 // while replies come; Stopped once the operator ended the mode; No data when
 // no sensor answers or the last request went unanswered; Line lost (red).
@@ -151,7 +157,11 @@ void ShowLinkState() {
     const char *device = linkDevice;
     char text[640], counts[160];
     int colour = kStateDark;
-    if (line_lost) {
+    if (CurrentActivity() == Activity::Replay) {
+        std::snprintf(text, sizeof text, "\xE2\x97\x8F Replay: %s (nothing goes to the sensor)",
+                      replaySource);
+        colour = kStateBlue;
+    } else if (line_lost) {
         std::snprintf(text, sizeof text, "\xE2\x97\x8F Line lost: %s", device);
         colour = kStateRed;
     } else if (!LinkReady()) {

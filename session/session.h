@@ -13,6 +13,7 @@
 // ---------------------------------------------------------------- state
 // Panel handles, valid from start-up to shutdown.
 extern int pHandle, pPara1, pPara2, pCalib, panelPopUp, pPublish;
+extern int pReplay;  // the replay's controls, a sub-panel of the main panel
 
 extern int target;     // memory target of send and get: 1 RAM, 2 EEPROM, 3 file
 extern int stop_flag;  // 0 while a run, video or recording loop runs
@@ -120,6 +121,8 @@ extern char sensorFirmware[72];
 // The indicator beside the status line: Running, Stopped, No data or Line
 // lost, with the device, the firmware or the figures of the last mode.
 void ShowLinkState();
+// While a replay is shown the indicator names its file instead of the sensor.
+void SetReplaySource(const char *name);
 void NoteLinkOpened();    // after InitRS232: a new connection, new counts
 void BeginLinkFigure();   // a mode starts
 void EndLinkFigure();     // it ended; its figure stays in view

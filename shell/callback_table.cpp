@@ -1,6 +1,8 @@
 // Every callback that the panel file may name, under that name.
+#include "history_tool.h"
 #include "kvex_main.h"
 #include "recorder.h"
+#include "replay.h"
 #include "stats_window.h"
 #include "ui.h"
 
@@ -48,5 +50,18 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_PublishOn)
     KVEX_REGISTER(CC_CaFileBtn)
     KVEX_REGISTER(CC_PublishClose)
+    KVEX_REGISTER(CC_BTNReplay)
+    KVEX_REGISTER(CC_ReplaySlider)
+    KVEX_REGISTER(CC_ReplayPrevOut)
+    KVEX_REGISTER(CC_ReplayBack)
+    KVEX_REGISTER(CC_ReplayPlay)
+    KVEX_REGISTER(CC_ReplayForward)
+    KVEX_REGISTER(CC_ReplayNextOut)
+    KVEX_REGISTER(CC_ReplaySpeed)
+    KVEX_REGISTER(CC_ReplayLoop)
+    KVEX_REGISTER(CC_ReplayEnd)
+    KVEX_REGISTER(CC_ReplayLimitSource)
+    KVEX_REGISTER(CC_ReplayLimitEdit)
+    KVEX_REGISTER(CC_HistoryXAxis)
 #undef KVEX_REGISTER
 }

@@ -15,6 +15,7 @@
 #include "modes.h"
 #include "publish.h"
 #include "recorder.h"
+#include "replay.h"
 #include "rs232.h"
 #include "stats_window.h"
 #include "ui.h"
@@ -177,9 +178,9 @@ int LoadKVexPanels(const char *file) {
         bool child;
     };
     static const Load kLoads[] = {
-        {PANEL, "PANEL", false},     {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
-        {CALIB, "CALIB", true},      {POPUP, "POPUP", false}, {STATS, "STATS", false},
-        {PUBLISH, "PUBLISH", false},
+        {PANEL, "PANEL", false},  {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
+        {CALIB, "CALIB", true},   {POPUP, "POPUP", false}, {PUBLISH, "PUBLISH", false},
+        {REPLAY, "REPLAY", true}, {STATS, "STATS", false},
     };
     // A control whose callback the program lacks would do nothing when used:
     // such a file is refused like one that lacks the control.
@@ -218,18 +219,22 @@ int *PanelHandle(int resourceId) {
             return &pStats;
         case PUBLISH:
             return &pPublish;
+        case REPLAY:
+            return &pReplay;
         default:
             return &panelPopUp;
     }
 }
 
 void DiscardKVexPanels() {
+    EndReplay();  // its file and timers go with the panels
     DiscardPanel(pPara1);
     DiscardPanel(pPara2);
     DiscardPanel(pCalib);
     DiscardPanel(panelPopUp);
     DiscardPanel(pStats);
     DiscardPanel(pPublish);
+    DiscardPanel(pReplay);
     DiscardPanel(pHandle);
 }
 
@@ -363,7 +368,8 @@ void WatchForLostDevice(void *watch) {
     GetComPortDevice(com, device, sizeof device);
     const bool back =
         device[0] != '\0' && std::strcmp(device, lostDevice) == 0 && access(device, F_OK) == 0;
-    if (!back || !BeginLinkOperation()) {
+    // A replay promises silence on the line: the look waits for its end.
+    if (!back || ReplayShown() || !BeginLinkOperation()) {
         PostDelayedCall(1.0, WatchForLostDevice, watch);
         return;
     }
@@ -459,6 +465,7 @@ void StartKVex(bool openPort) {
     InitStatistics();
     SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
+    InitReplay();
     GetProjectDir(proj_dir);
     InitVars();
     RestoreRememberedSettings();
@@ -475,6 +482,8 @@ void StartKVex(bool openPort) {
 }
 
 namespace {
+
+void ReplayAtStart(void *) { BeginReplay(replayAtStart); }
 
 void PressStartButton(void *) {
     if (startMode == START_RUN)
@@ -493,6 +502,7 @@ int WinMain(void *, void *, char *, int) {
     if (statisticsAtStart)
         CC_BTNStatistics(pHandle, PANEL_BTNStatistics, EVENT_COMMIT, nullptr, 0, 0);
     if (startMode != START_NONE) PostDeferredCall(PressStartButton, nullptr);
+    if (replayAtStart[0] != '\0') PostDeferredCall(ReplayAtStart, nullptr);
     RunUserInterface();
 
     EndPublishing();

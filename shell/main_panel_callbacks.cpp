@@ -6,16 +6,17 @@
 #include "gui.h"
 #include "kvex_main.h"
 #include "modes.h"
+#include "replay.h"
 #include "rs232.h"
 #include "ui.h"
 
 int CC_BTNRun(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT) PushRUN();
+    if (event == EVENT_COMMIT && !ReplayShown()) PushRUN();
     return 0;
 }
 
 int CC_BTNVideo(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT || LinkBusy()) return 0;
+    if (event != EVENT_COMMIT || LinkBusy() || ReplayShown()) return 0;
     SetCtrlVal(pHandle, PANEL_RBTRam, 1);
     target = 1;
     SetCtrlVal(pHandle, PANEL_RBTEeprom, 0);
@@ -24,8 +25,13 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
     return 0;
 }
 
+// Stop (and Esc) also ends a replay: back to the live front-end.
 int CC_BTNStop(int, int, int event, void *, int, int) {
-    if (event == EVENT_LEFT_CLICK) RequestStop();
+    if (event != EVENT_LEFT_CLICK) return 0;
+    if (ReplayShown())
+        EndReplay();
+    else
+        RequestStop();
     return 0;
 }
 

@@ -181,10 +181,24 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"PUBLISH.CaFileBtn", "CC_CaFileBtn"},
         {"PUBLISH.PublishOn", "CC_PublishOn"},
         {"PUBLISH.PublishClose", "CC_PublishClose"},
+        {"PANEL.BTNReplay", "CC_BTNReplay"},
+        {"PANEL.HistoryXAxis", "CC_HistoryXAxis"},
+        {"REPLAY.ReplaySlider", "CC_ReplaySlider"},
+        {"REPLAY.ReplayPrevOut", "CC_ReplayPrevOut"},
+        {"REPLAY.ReplayBack", "CC_ReplayBack"},
+        {"REPLAY.ReplayPlay", "CC_ReplayPlay"},
+        {"REPLAY.ReplayForward", "CC_ReplayForward"},
+        {"REPLAY.ReplayNextOut", "CC_ReplayNextOut"},
+        {"REPLAY.ReplaySpeed", "CC_ReplaySpeed"},
+        {"REPLAY.ReplayLoop", "CC_ReplayLoop"},
+        {"REPLAY.ReplayEnd", "CC_ReplayEnd"},
+        {"REPLAY.ReplayLimitSource", "CC_ReplayLimitSource"},
+        {"REPLAY.ReplayLower", "CC_ReplayLimitEdit"},
+        {"REPLAY.ReplayUpper", "CC_ReplayLimitEdit"},
     };
     const std::map<std::string, std::string> panelCallbacks = {
-        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"},     {"PARA1", ""},        {"PARA2", ""},
-        {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"}, {"STATS", "CC_STATS"}};
+        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"},     {"PARA1", ""},  {"PARA2", ""},
+        {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"}, {"REPLAY", ""}, {"STATS", "CC_STATS"}};
     int withCallback = 0;
     for (const auto &pv : panels()) {
         const QJsonObject p = pv.toObject();
@@ -509,7 +523,7 @@ TEST_F(PanelFile, ControlsShownTogetherDoNotOverlap) {
     };
     check("PANEL", {}, {});
     check("PANEL", {"GraphVideoA", "GraphVideoB"}, {"StripChartRaw"});
-    for (const char *p : {"PARA1", "PARA2", "CALIB", "POPUP"}) check(p, {}, {});
+    for (const char *p : {"PARA1", "PARA2", "CALIB", "POPUP", "REPLAY"}) check(p, {}, {});
 }
 
 TEST_F(PanelFile, BrandBandLeavesRoomForTheBrandTexts) {

@@ -1,0 +1,106 @@
+// A recording made ready for replay: every sample line's place in the file,
+// its value in micrometres and its verdict, kept compactly (13 bytes a
+// sample); the sample itself is read from the file when it is shown. A large
+// file is indexed in passes of bounded time, so the first samples can be shown
+// while the rest is still being read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "recording_reader.h"
+#include "session.h"
+
+// The limits a sample without recorded ones is judged against, in µm.
+struct ReplayLimits {
+    bool valid = false;
+    int32_t lowerUm = 0, upperUm = 0, setpointUm = 0;
+};
+
+// Lower, upper: Below under lower, Above over upper, Inside otherwise.
+Verdict JudgeAgainst(const ReplayLimits &limits, int32_t um);
+
+class RecordingIndex {
+  public:
+    // A replay keeps at most this many samples (about 52 MB of index).
+    static constexpr unsigned long kDefaultMaxSamples = 4000000;
+    // No sample line is longer than this; a larger file per allowed sample
+    // cannot fit the bound and is refused before it is read.
+    static constexpr std::size_t kMaxSampleLine = 256;
+
+    RecordingIndex();
+    ~RecordingIndex();
+    RecordingIndex(const RecordingIndex &) = delete;
+    RecordingIndex &operator=(const RecordingIndex &) = delete;
+
+    // Opens the file and reads its header. False with why (a full sentence
+    // part such as "it is empty", at most 200 bytes) when it cannot be
+    // replayed at all.
+    bool Open(const char *path, char *why, std::size_t whySize,
+              unsigned long maxSamples = kDefaultMaxSamples);
+    // Indexes lines until the file's end or until `seconds` have passed on
+    // the monotonic clock. False once nothing more comes (the end, a refusal).
+    bool IndexMore(double seconds);
+    bool Complete() const { return complete_; }
+    // The file holds more samples than the bound: it is refused, why says so.
+    bool Refused() const { return refused_; }
+    const char *RefusalText() const { return refusal_; }
+
+    const RecordingHeader &Header() const { return header_; }
+    unsigned long Count() const { return static_cast<unsigned long>(offsets_.size()); }
+    // Lines that could not be read as samples, and the first one's number.
+    unsigned long SkippedLines() const { return skipped_; }
+    unsigned long FirstSkippedLine() const { return firstSkipped_; }
+    // Bytes after the last whole line: a recording still being written.
+    std::size_t PartialTail() const { return partialTail_; }
+    // A CSV file whose lines carry their own limits and verdict.
+    bool RecordedVerdicts() const { return header_.hasLimits; }
+
+    // Sample i (from 0) as its line says; false when the file changed under
+    // the replay and the line no longer reads.
+    bool Read(unsigned long i, Sample &out) const;
+    int32_t Um(unsigned long i) const { return um_[i]; }
+    Verdict VerdictAt(unsigned long i) const { return static_cast<Verdict>(verdict_[i]); }
+    // Micrometres per sensor unit as the file's own samples show it, 0 when
+    // they cannot tell (all one value).
+    double UmPerUnit() const;
+
+    // Judges every sample without a recorded verdict again.
+    void Judge(const ReplayLimits &limits);
+    // The next out-of-tolerance sample after i, the last one before i;
+    // -1 when there is none.
+    long NextOut(unsigned long i) const;
+    long PreviousOut(unsigned long i) const;
+    unsigned long OutCount() const { return outCount_; }
+    // Up to `buckets` positions (sample indices) that stand for the
+    // out-of-tolerance samples, one per bucket that holds any: marks for a
+    // track that cannot show a million of them.
+    std::vector<int> OutMarks(int buckets) const;
+
+  private:
+    void Take(const char *line, std::size_t len, unsigned long lineNumber, uint64_t offset);
+    // The place of sample i among all sample lines, the unreadable ones too:
+    // a text line's number and time count from it.
+    unsigned long Slot(unsigned long i) const;
+
+    std::unique_ptr<RecordingLines> lines_;
+    int fd_ = -1;  // for reading single lines at their place
+    RecordingHeader header_;
+    ReplayLimits limits_;
+    unsigned long maxSamples_ = kDefaultMaxSamples;
+    std::vector<uint64_t> offsets_;
+    std::vector<int32_t> um_;
+    std::vector<uint8_t> verdict_;
+    unsigned long skipped_ = 0, firstSkipped_ = 0, outCount_ = 0;
+    // For each unreadable line (up to a bound), the sample it came before.
+    std::vector<unsigned long> skippedBefore_;
+    std::size_t partialTail_ = 0;
+    bool complete_ = false, refused_ = false;
+    char refusal_[200] = "";
+    // The first sample and one with another value: the file's own scale.
+    bool haveFirst_ = false, haveScale_ = false;
+    int32_t firstUm_ = 0, scaleUm_ = 0;
+    unsigned short firstUnits_ = 0, scaleUnits_ = 0;
+};

@@ -1,0 +1,196 @@
+// A graph or strip chart as a tool of its own: the operator drags its x axis,
+// zooms it with the wheel around the pointer, and reads a point by hovering;
+// the program may write the x axis' labels (a time of day for a number). The
+// program hears each new range when a drag or a wheel turn ends, so it can
+// put the data of that range into the chart.
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QToolTip>
+#include <QWheelEvent>
+
+#include "ui_plot_engine.h"
+
+namespace kvexui {
+
+namespace {
+
+const QString kExplorer = QStringLiteral("kvex-chart-explorer");
+
+class Explorer : public QObject {
+  public:
+    Explorer(Control &c) : QObject(c.plot), panel_(c.panel), id_(c.id) {
+        setObjectName(kExplorer);
+        c.plot->installEventFilter(this);
+        c.plot->setMouseTracking(true);
+        settle_.setSingleShot(true);
+        settle_.setInterval(150);
+        connect(&settle_, &QTimer::timeout, this, [this] { Tell(); });
+    }
+
+    bool on = false;
+    ChartRangePtr changed = nullptr;
+    ChartTextPtr hover = nullptr;
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        Control *c = FindControl(panel_, id_);
+        if (!c || !c->plot) return QObject::eventFilter(watched, event);
+        QCPAxis *x = c->plot->xAxis;
+        switch (event->type()) {
+            case QEvent::MouseButtonPress: {
+                auto *e = static_cast<QMouseEvent *>(event);
+                if (!on || e->button() != Qt::LeftButton) break;
+                dragFrom_ = e->position().x();
+                dragRange_ = x->range();
+                dragging_ = true;
+                return true;
+            }
+            case QEvent::MouseMove: {
+                auto *e = static_cast<QMouseEvent *>(event);
+                if (dragging_) {
+                    const double shift =
+                        x->pixelToCoord(dragFrom_) - x->pixelToCoord(e->position().x());
+                    x->setRange(dragRange_.lower + shift, dragRange_.upper + shift);
+                    dragRange_ = x->range();
+                    dragFrom_ = e->position().x();
+                    RequestReplot(*c);
+                    return true;
+                }
+                if (ShowHover(*c, e->position(), e->globalPosition().toPoint())) return false;
+                break;
+            }
+            case QEvent::ToolTip: {
+                // A point's own text stands in for the chart's tooltip.
+                auto *e = static_cast<QHelpEvent *>(event);
+                if (ShowHover(*c, e->pos(), e->globalPos())) return true;
+                break;
+            }
+            case QEvent::MouseButtonRelease:
+                if (!dragging_) break;
+                dragging_ = false;
+                Tell();
+                return true;
+            case QEvent::Wheel: {
+                if (!on) break;
+                auto *e = static_cast<QWheelEvent *>(event);
+                const double steps = e->angleDelta().y() / 120.0;
+                if (steps == 0) break;
+                x->scaleRange(std::pow(0.8, steps), x->pixelToCoord(e->position().x()));
+                RequestReplot(*c);
+                settle_.start();
+                return true;
+            }
+            default:
+                break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    bool ShowHover(Control &c, QPointF at, QPoint global) {
+        if (!hover) return false;
+        char text[400] = "";
+        const int n = hover(panel_, id_, c.plot->xAxis->pixelToCoord(at.x()),
+                            c.plot->yAxis->pixelToCoord(at.y()), text, sizeof text);
+        if (n <= 0) return false;
+        QToolTip::showText(global, QString::fromUtf8(text), c.plot);
+        return true;
+    }
+
+    void Tell() {
+        Control *c = FindControl(panel_, id_);
+        if (!c || !changed) return;
+        const QCPRange r = c->plot->xAxis->range();
+        CallbackScope scope;
+        changed(panel_, id_, r.lower, r.upper);
+    }
+
+    int panel_, id_;
+    bool dragging_ = false;
+    double dragFrom_ = 0;
+    QCPRange dragRange_;
+    QTimer settle_;
+};
+
+// Tick labels that the program writes.
+class ProgramLabels : public QCPAxisTicker {
+  public:
+    ProgramLabels(int panel, int id, ChartTextPtr label) : panel_(panel), id_(id), label_(label) {}
+
+  protected:
+    QString getTickLabel(double tick, const QLocale &locale, QChar format, int precision) override {
+        char text[80] = "";
+        if (label_(panel_, id_, tick, 0, text, sizeof text) > 0) return QString::fromUtf8(text);
+        return QCPAxisTicker::getTickLabel(tick, locale, format, precision);
+    }
+
+  private:
+    int panel_, id_;
+    ChartTextPtr label_;
+};
+
+Control *FindChart(int panel, int control, int &code) {
+    Control *c = FindControl(panel, control, code);
+    if (c && !c->plot) {
+        code = UIE_BAD_KIND;
+        return nullptr;
+    }
+    return c;
+}
+
+Explorer &ExplorerOf(Control &c) {
+    auto *e = static_cast<Explorer *>(
+        c.plot->findChild<QObject *>(kExplorer, Qt::FindDirectChildrenOnly));
+    return e ? *e : *new Explorer(c);
+}
+
+}  // namespace
+
+}  // namespace kvexui
+
+using namespace kvexui;
+
+int SetChartExploration(int panel, int control, int on, ChartRangePtr changed) {
+    int code = 0;
+    Control *c = FindChart(panel, control, code);
+    if (!c) return code;
+    Explorer &e = ExplorerOf(*c);
+    e.on = on != 0;
+    e.changed = changed;
+    c->plot->setCursor(e.on ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    return 0;
+}
+
+int SetChartHover(int panel, int control, ChartTextPtr hover) {
+    int code = 0;
+    Control *c = FindChart(panel, control, code);
+    if (!c) return code;
+    ExplorerOf(*c).hover = hover;
+    return 0;
+}
+
+int SetChartXLabels(int panel, int control, ChartTextPtr label) {
+    int code = 0;
+    Control *c = FindChart(panel, control, code);
+    if (!c) return code;
+    if (label)
+        c->plot->xAxis->setTicker(
+            QSharedPointer<QCPAxisTicker>(new ProgramLabels(panel, control, label)));
+    else if (c->strip)
+        c->plot->xAxis->setTicker(NewRememberedLabels());
+    else
+        c->plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    ReplotNow(*c);
+    return 0;
+}
+
+int GetChartXRange(int panel, int control, double *xMin, double *xMax) {
+    int code = 0;
+    Control *c = FindChart(panel, control, code);
+    if (!c) return code;
+    if (!xMin || !xMax) return UIE_BAD_ARGUMENT;
+    *xMin = c->plot->xAxis->range().lower;
+    *xMax = c->plot->xAxis->range().upper;
+    return 0;
+}

@@ -1,0 +1,82 @@
+// Live samples are read from the history the chart was drawn from; a
+// replay's from its file, so a span dragged into view beyond the last hundred
+// samples reads as well.
+#include "history_tool.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "gui.h"
+#include "replay.h"
+#include "ui.h"
+
+namespace {
+
+bool Still() { return ReplayShown() ? !ReplayPlaying() : !MeasuringLoopRuns(); }
+
+// The time of day of the history's point with that number, -1 for none.
+int64_t PointTime(long number) {
+    if (!ReplayShown()) return HistoryPointTime(number);
+    Sample s;
+    return ReplaySampleNumbered(number, s) && s.wallMs > 0 ? s.wallMs : -1;
+}
+
+int FormatClock(int64_t wallMs, const char *format, char *text, int size) {
+    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
+    tm local{};
+    if (wallMs <= 0 || !localtime_r(&seconds, &local)) return 0;
+    return static_cast<int>(std::strftime(text, static_cast<std::size_t>(size), format, &local));
+}
+
+int TimeLabel(int, int, double x, double, char *text, int size) {
+    if (std::fabs(x - std::round(x)) > 1e-6) return 0;
+    return FormatClock(PointTime(std::lround(x)), "%H:%M:%S", text, size);
+}
+
+int Hover(int, int, double x, double, char *text, int size) {
+    if (!Still()) return 0;
+    const long number = std::lround(x);
+    char when[40] = "time unknown";
+    const std::size_t room = static_cast<std::size_t>(size);
+    if (ReplayShown()) {
+        Sample s;
+        if (!ReplaySampleNumbered(number, s)) return 0;
+        if (FormatClock(s.wallMs, "%Y-%m-%d %H:%M:%S", when, sizeof when) > 0)
+            std::snprintf(when + 19, sizeof when - 19, ".%03d", static_cast<int>(s.wallMs % 1000));
+        return std::snprintf(text, room, "Sample %ld\n%s\n%u units, %.3f mm, %s", number, when,
+                             static_cast<unsigned>(s.units), s.mm, VerdictName(s.verdict));
+    }
+    const long back = historySamples - number;
+    if (back < 0 || back > 99) return 0;
+    const double value = arrayNORM[(99 - back) * 5 + 3];
+    if (std::isnan(value)) return 0;
+    FormatClock(HistoryPointTime(number), "%Y-%m-%d %H:%M:%S", when, sizeof when);
+    return std::snprintf(text, room, "Sample %ld\n%s\n%.0f units", number, when, value);
+}
+
+void RangeChanged(int, int, double xMin, double xMax) {
+    if (ReplayShown()) ReplayShowSpan(xMin, xMax);
+}
+
+void OnActivity(Activity) { UpdateHistoryTool(); }
+
+}  // namespace
+
+void UpdateHistoryTool() {
+    SetChartExploration(pHandle, PANEL_StripChartRaw, Still() ? 1 : 0, RangeChanged);
+}
+
+void InitHistoryTool() {
+    SubscribeActivity(OnActivity);
+    SetChartHover(pHandle, PANEL_StripChartRaw, Hover);
+    UpdateHistoryTool();
+}
+
+int CC_HistoryXAxis(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    int time = 0;
+    GetCtrlVal(pHandle, PANEL_HistoryXAxis, &time);
+    SetChartXLabels(pHandle, PANEL_StripChartRaw, time ? TimeLabel : nullptr);
+    return 0;
+}

@@ -1,0 +1,14 @@
+// The history chart as a tool of its own: while nothing feeds it (no mode
+// runs, a replay is paused) the operator drags it and zooms it with the
+// wheel, reads a point's number, time and value by resting the pointer on it,
+// and chooses sample numbers or times of day for its x axis.
+#pragma once
+
+// At start-up, once the panels are loaded.
+void InitHistoryTool();
+// What feeds the chart may have changed: a mode began or ended, a replay
+// started or paused playing.
+void UpdateHistoryTool();
+
+int CC_HistoryXAxis(int panel, int control, int event, void *callbackData, int eventData1,
+                    int eventData2);

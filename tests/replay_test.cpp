@@ -1,0 +1,236 @@
+// A recording replayed through the panels: the views show the file's samples
+// in order and as they were judged, the out-of-tolerance samples are one key
+// away, the pace follows the speed, nothing reaches the sensor, and Stop
+// brings the live front-end back as it was.
+#include "replay.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "frame.h"
+#include "gui.h"
+#include "kvex_app.h"
+
+using kvextest::KVexApp;
+
+namespace {
+
+// Samples 100 ms apart; sample i (from 0) has the value 2000 + i % 50 units,
+// 37000 + i % 50 / 4 µm, except the ones out of tolerance.
+constexpr int kSamples = 600;
+const int kAbove[] = {120, 121, 430}, kBelow[] = {260};
+
+bool IsIn(int i, const int *list, int n) {
+    for (int k = 0; k < n; ++k)
+        if (list[k] == i) return true;
+    return false;
+}
+
+int UnitsOf(int i) { return 2000 + i % 50; }
+
+std::string CsvRecording(const char *name) {
+    const std::string path = std::string(KVEX_TEST_OUTPUT "/replay_") + name;
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fprintf(f,
+                 "sample,time,A [pixel],B [pixel],measured value [units],measured value "
+                 "[\xC2\xB5m],edges A,edges B,lower limit [\xC2\xB5m],upper limit "
+                 "[\xC2\xB5m],setpoint [\xC2\xB5m],verdict\n");
+    for (int i = 0; i < kSamples; ++i) {
+        int units = UnitsOf(i), um = 37000 + (i % 50) / 4;
+        const char *verdict = "inside";
+        if (IsIn(i, kAbove, 3)) units = 2200, um = 37050, verdict = "above";
+        if (IsIn(i, kBelow, 1)) units = 1800, um = 36950, verdict = "below";
+        std::fprintf(
+            f, "%d,2026-12-08T03:%02d:%02d.%03d+00:00,%d,2100,%d,%d,1,1,36985,37010,37000,%s\n",
+            i + 1, 10 + i / 600, (i / 10) % 60, (i % 10) * 100, units, units, um, verdict);
+    }
+    std::fclose(f);
+    return path;
+}
+
+// The measured values the history holds now, oldest first.
+std::vector<double> HistoryValues() {
+    double values[200];
+    const int n = GetStripChartTrace(pHandle, PANEL_StripChartRaw, 4, values, 200);
+    std::vector<double> kept;
+    for (int i = 0; i < n; ++i)
+        if (!std::isnan(values[i])) kept.push_back(values[i]);
+    return kept;
+}
+
+std::string VerdictText() {
+    char text[100] = "";
+    GetCtrlVal(pHandle, PANEL_ToleranceVerdict, text, sizeof text);
+    return text;
+}
+
+void Press(int (*callback)(int, int, int, void *, int, int), int control) {
+    KVexApp::Commit(callback, pReplay, control);
+}
+
+// Bytes the sensor took in: whole requests and discarded ones.
+std::size_t SensorBytes(KVexApp &app) {
+    return app.sensor().requestCount() * FRAME_BYTES + app.sensor().bytesDiscarded();
+}
+
+}  // namespace
+
+TEST(Replay, ShowsTheFileInOrderJumpsToItsOutOfToleranceSamplesAndSendsNothing) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::size_t before = SensorBytes(app);
+    ASSERT_TRUE(BeginReplay(CsvRecording("order.csv").c_str()));
+
+    EXPECT_EQ(KVexApp::Status(), "Replay of replay_order.csv: 600 samples");
+    EXPECT_NE(kvextest::LinkState().find("Replay: replay_order.csv"), std::string::npos);
+    for (int id :
+         std::initializer_list<int>{PANEL_BTNRun, PANEL_BTNVideo, PANEL_BTNGet, PANEL_BTNSend,
+                                    PANEL_ButtonTeach, PANEL_ButtonReset, PANEL_TOGGBTN_Recorder})
+        EXPECT_EQ(KVexApp::Attr(pHandle, id, ATTR_DIMMED), 1) << id;
+
+    for (int i = 1; i <= 60; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    EXPECT_EQ(ReplayPosition(), 60u);
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display15), UnitsOf(60));
+    const std::vector<double> history = HistoryValues();
+    ASSERT_EQ(history.size(), 61u);
+    for (int i = 0; i <= 60; ++i) EXPECT_EQ(history[i], UnitsOf(i)) << i;
+
+    // N and P land on the recorded out-of-tolerance samples, with their verdicts.
+    const struct {
+        int (*callback)(int, int, int, void *, int, int);
+        int control;
+        unsigned long lands;
+        const char *verdict;
+    } jumps[] = {{CC_ReplayNextOut, REPLAY_ReplayNextOut, 120, "above tolerance"},
+                 {CC_ReplayNextOut, REPLAY_ReplayNextOut, 121, "above tolerance"},
+                 {CC_ReplayNextOut, REPLAY_ReplayNextOut, 260, "below tolerance"},
+                 {CC_ReplayNextOut, REPLAY_ReplayNextOut, 430, "above tolerance"},
+                 {CC_ReplayNextOut, REPLAY_ReplayNextOut, 430, "above tolerance"},
+                 {CC_ReplayPrevOut, REPLAY_ReplayPrevOut, 260, "below tolerance"}};
+    for (const auto &j : jumps) {
+        Press(j.callback, j.control);
+        EXPECT_EQ(ReplayPosition(), j.lands);
+        EXPECT_EQ(VerdictText(), j.verdict);
+    }
+    // After a seek the history holds the hundred samples up to the one shown.
+    EXPECT_EQ(HistoryValues().size(), 100u);
+    EXPECT_EQ(HistoryValues().front(), UnitsOf(161));
+    Press(CC_ReplayBack, REPLAY_ReplayBack);
+    EXPECT_EQ(VerdictText(), "in tolerance");
+
+    SetCtrlVal(pReplay, REPLAY_ReplaySlider, 300);
+    Press(CC_ReplaySlider, REPLAY_ReplaySlider);
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display15), UnitsOf(299));
+
+    // Pressing what is dimmed, or the keys' callbacks, still sends nothing.
+    KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+    Press(CC_ReplayPlay, REPLAY_ReplayPlay);
+    KVexApp::Pump(0.5);
+    EXPECT_EQ(SensorBytes(app), before);
+}
+
+TEST(Replay, TheSpeedSetsThePace) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(BeginReplay(CsvRecording("pace.csv").c_str()));
+    auto samplesIn = [](double seconds) {
+        const unsigned long from = ReplayPosition();
+        KVexApp::Pump(seconds);
+        return ReplayPosition() - from;
+    };
+    Press(CC_ReplayPlay, REPLAY_ReplayPlay);
+    const unsigned long recordedPace = samplesIn(1.0);  // 10 a second
+    SetCtrlVal(pReplay, REPLAY_ReplaySpeed, 100);       // 10x
+    Press(CC_ReplaySpeed, REPLAY_ReplaySpeed);
+    const unsigned long tenfold = samplesIn(1.0);
+    EXPECT_GE(recordedPace, 5u);
+    EXPECT_LE(recordedPace, 15u);
+    EXPECT_GE(tenfold, 4 * recordedPace);
+
+    SetCtrlVal(pReplay, REPLAY_ReplaySpeed, 0);  // as fast as drawing allows
+    Press(CC_ReplaySpeed, REPLAY_ReplaySpeed);
+    ASSERT_TRUE(kvextest::PumpUntil([] { return !ReplayPlaying(); }, 30.0));
+    EXPECT_EQ(ReplayPosition(), kSamples - 1u);  // it stops at the end without loop
+}
+
+TEST(Replay, StopReturnsToTheLiveFrontEndAsItWasAndRunWorksAgain) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    // Run mode loops inside its callback: a stop queued before it ends it.
+    PostDelayedCall(
+        0.5, [](void *) { StopMeasuring(); }, nullptr);
+    KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+    const std::vector<double> liveHistory = HistoryValues();
+    const int liveNumber = historySamples;
+    const unsigned short liveValue = KVexApp::U16(pHandle, PANEL_Display15);
+
+    // A file that cannot be replayed changes nothing and says why.
+    const std::string empty = std::string(KVEX_TEST_OUTPUT "/replay_empty.dat");
+    std::fclose(std::fopen(empty.c_str(), "wb"));
+    EXPECT_FALSE(BeginReplay(empty.c_str()));
+    EXPECT_EQ(KVexApp::Status(), "Cannot replay replay_empty.dat: it is empty");
+    EXPECT_FALSE(ReplayShown());
+
+    ASSERT_TRUE(BeginReplay(CsvRecording("stop.csv").c_str()));
+    Press(CC_ReplayNextOut, REPLAY_ReplayNextOut);
+    CC_BTNStop(pHandle, PANEL_BTNStop, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    EXPECT_FALSE(ReplayShown());
+    EXPECT_EQ(CurrentActivity(), Activity::Idle);
+    EXPECT_EQ(kvextest::LinkState().find("Replay"), std::string::npos);
+    EXPECT_EQ(HistoryValues(), liveHistory);
+    EXPECT_EQ(historySamples, liveNumber);
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display15), liveValue);
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_BTNRun, ATTR_DIMMED), 0);
+    int replayPanelShown = -1;
+    GetPanelAttribute(pReplay, ATTR_VISIBLE, &replayPanelShown);
+    EXPECT_EQ(replayPanelShown, 0);
+
+    app.sensor().clearRequests();
+    PostDelayedCall(
+        1.0, [](void *) { StopMeasuring(); }, nullptr);
+    KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+    EXPECT_GT(app.sensor().requestCount(), 3u);
+    EXPECT_GT(historySamples, liveNumber + 3);  // its samples go on in the history
+}
+
+TEST(Replay, ATextRecordingIsJudgedByTheParametersHeldOrByLimitsEntered) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = std::string(KVEX_TEST_OUTPUT "/replay_text.dat");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fprintf(f,
+                 "12-08-2026 03:00:00  K-VEX-RECORDER-FILE: Time-Interval[s]: 1\r\n"
+                 "SETPOINT-VALUE [\xB5m]: 37000\r\n");
+    const int offsets[] = {0, 1, -1, 5, 0, -4, 2};  // µm from the setpoint
+    for (int d : offsets)
+        std::fprintf(f, "%d\t2100\t%d\t%d\t1\t1\r\n", 2000 + 4 * d, 2000 + 4 * d, 37000 + d);
+    std::fclose(f);
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+    char text[200] = "";
+    GetCtrlVal(pReplay, REPLAY_ReplayLimits, text, sizeof text);
+    EXPECT_EQ(std::string(text).rfind("Parameters held: ", 0), 0u) << text;
+    EXPECT_EQ(CurrentReplayLimitSource(), ReplayLimitSource::Parameters);
+
+    SetCtrlVal(pReplay, REPLAY_ReplayLower, 36.997);
+    SetCtrlVal(pReplay, REPLAY_ReplayUpper, 37.003);
+    Press(CC_ReplayLimitEdit, REPLAY_ReplayUpper);
+    GetCtrlVal(pReplay, REPLAY_ReplayLimits, text, sizeof text);
+    EXPECT_STREQ(text, "Limits entered: 36.997 to 37.003 mm");
+    Press(CC_ReplayNextOut, REPLAY_ReplayNextOut);
+    EXPECT_EQ(ReplayPosition(), 3u);
+    EXPECT_EQ(VerdictText(), "above tolerance");
+    Press(CC_ReplayNextOut, REPLAY_ReplayNextOut);
+    EXPECT_EQ(ReplayPosition(), 5u);
+    EXPECT_EQ(VerdictText(), "below tolerance");
+    // The recorded setpoint stays the nominal; the limits are the ones entered.
+    double nominal = 0, lower = 0;
+    GetCtrlVal(pHandle, PANEL_Display43, &nominal);
+    GetCtrlVal(pHandle, PANEL_Display44, &lower);
+    EXPECT_DOUBLE_EQ(nominal, 37.0);
+    EXPECT_DOUBLE_EQ(lower, 36.997);
+}
