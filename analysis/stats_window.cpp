@@ -264,9 +264,11 @@ void DrawHistogram(const Histogram &h, const Figures &f) {
     SetAxisScalingMode(pStats, STATS_Histogram, VAL_LEFT_YAXIS, VAL_MANUAL, 0, top);
 }
 
-void SetYRange(int control, double lo, double hi) {
+// A moving range starts at zero: no margin below it.
+void SetYRange(int control, double lo, double hi, bool fromZero = false) {
     const double margin = std::max((hi - lo) * 0.08, 0.0005);
-    SetAxisScalingMode(pStats, control, VAL_LEFT_YAXIS, VAL_MANUAL, lo - margin, hi + margin);
+    SetAxisScalingMode(pStats, control, VAL_LEFT_YAXIS, VAL_MANUAL, fromZero ? 0 : lo - margin,
+                       hi + margin);
 }
 
 // The newest values (no more than the figures cover), their moving ranges,
@@ -324,7 +326,7 @@ int DrawControlCharts(const ControlLines &c, std::size_t window) {
     for (int control : {STATS_IChart, STATS_MRChart})
         SetAxisScalingMode(pStats, control, VAL_XAXIS, VAL_MANUAL, x0, x1);
     SetYRange(STATS_IChart, lo, hi);
-    SetYRange(STATS_MRChart, 0, mrHi);
+    SetYRange(STATS_MRChart, 0, mrHi, true);
     return broken;
 }
 
