@@ -13,6 +13,7 @@
 #include "replay.h"
 #include "rs232.h"
 #include "sensor_sim.h"
+#include "stats_window.h"
 #include "ui.h"
 
 namespace {
@@ -23,13 +24,15 @@ constexpr const char *kUsage =
     "  --simulate       talk to the built-in simulated sensor (it becomes port 1)\n"
     "  --port DEVICE    make DEVICE (e.g. /dev/ttyUSB0 or /dev/pts/3) port 1\n"
     "  --start MODE     start run mode (run) or video mode (video) once the window is up\n"
+    "  --statistics     open the statistics window once the window is up\n"
     "  --replay FILE    replay a recording (text or CSV) once the window is up\n"
     "  --help           show this text and exit\n"
     "  --version        show the version and exit\n\n"
     "Without a window (kvex VERB --help explains each):\n"
     "  kvex info --port DEVICE [--quiet]\n"
     "  kvex params get|put --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
-    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet] FILE\n";
+    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet] FILE\n"
+    "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n";
 
 struct Options {
     bool simulate = false;
@@ -58,6 +61,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
         } else if (!std::strcmp(a, "--start") && i + 1 < argc &&
                    (!std::strcmp(argv[i + 1], "run") || !std::strcmp(argv[i + 1], "video"))) {
             opt.start = !std::strcmp(argv[++i], "run") ? START_RUN : START_VIDEO;
+        } else if (!std::strcmp(a, "--statistics")) {
+            statisticsAtStart = true;
         } else {
             std::fprintf(stderr, "kvex: unknown option '%s'\n\n%s", a, kUsage);
             return 2;

@@ -332,3 +332,14 @@ bool RecordingLines::Next(const char *&line, std::size_t &len) {
         if (!Fill()) return false;
     }
 }
+
+bool RecordingLines::Tail(const char *&line, std::size_t &len) {
+    if (!buffer_ || !eof_ || start_ == end_ || skipping_) return false;
+    line = buffer_ + start_;
+    len = end_ - start_;
+    if (buffer_[end_ - 1] == '\r') --len;
+    ++lineNumber_;
+    lineOffset_ = bufferOffset_ + start_;
+    start_ = end_;
+    return true;
+}

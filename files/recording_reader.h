@@ -64,6 +64,10 @@ class RecordingLines {
     bool Overlong() const { return overlong_; }
     // Bytes after the last whole line (a line still being written).
     std::size_t PartialTail() const { return end_ - start_; }
+    // Once Next has found no more lines: those bytes as a last line, for a
+    // reader of a finished file (an editor may have left the end off). False
+    // when there are none, or when they are the rest of an overlong line.
+    bool Tail(const char *&line, std::size_t &len);
     // A read failed (not the end of the file): why, or nullptr.
     const char *ReadError() const { return readError_; }
     int64_t FileSize() const { return fileSize_; }

@@ -119,6 +119,7 @@ enum {
     ATTR_DATA_TYPE = 13,        // read only
     ATTR_MIN_VALUE = 14,        // read only, double: the least value the control holds
     ATTR_MAX_VALUE = 15,        // read only, double: the greatest value the control holds
+    ATTR_TOOLTIP_TEXT = 1400,   // string: what the tooltip says (range and key are added)
     // strip charts
     ATTR_SCROLL_MODE = 1088,        // stored and reported; every mode scrolls continuously
     ATTR_NUM_TRACES = 1170,         // 1 to 16; a change clears the chart
@@ -243,7 +244,12 @@ enum { VAL_MANUAL = 0, VAL_AUTOSCALE = 1 };
 enum { VAL_SOLID = 0, VAL_DASH = 1, VAL_DOT = 2 };
 enum {
     VAL_THIN_LINE = 0,
+    VAL_SCATTER = 2,  // the points alone, marked with the point style
     VAL_CONNECTED_POINTS = 5,
+    // Each y holds from its x to the next x, the area down to zero filled in
+    // a light shade of the colour: a histogram's bins from their left edges,
+    // with one more x for the right edge of the last.
+    VAL_FILLED_STEPS = 7,
 };
 enum {
     VAL_SOLID_SQUARE = 10,
@@ -285,6 +291,10 @@ int DisplayImageFile(int panel, int control, const char *file);
 
 // Renders a panel, with its visible child panels, into a PNG file.
 int SavePanelImage(int panel, const char *file);
+// A one-page PDF (A4 portrait): the heading's lines (UTF-8; the first one
+// large), then the panel, with its graphs, drawn as large as the page holds.
+// Returns 0, or UIE_FILE when the file cannot be written.
+int SavePanelPdf(int panel, const char *file, const char *heading);
 
 // ---------------------------------------------------------------- timing, dates
 double Timer();              // monotonic seconds since an arbitrary origin

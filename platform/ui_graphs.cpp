@@ -158,8 +158,8 @@ void FillGraph(QCPGraph *graph, const void *x, const void *y, int count, int xTy
     if (!sorted) data->sort();
 }
 
-// Plot style 0 is a thin line; 5 (and any other) connects the points and marks
-// them with the point style.
+// Plot style 0 is a thin line, 2 marks the points alone, 7 draws filled steps;
+// 5 (and any other) connects the points and marks them with the point style.
 void StyleGraph(QCPGraph *graph, int plotStyle, int pointStyle, int lineStyle, int pointFrequency,
                 int color) {
     const QColor c = ToQColor(color);
@@ -167,9 +167,13 @@ void StyleGraph(QCPGraph *graph, int plotStyle, int pointStyle, int lineStyle, i
                              : lineStyle == VAL_DOT ? Qt::DotLine
                                                     : Qt::SolidLine;
     graph->setPen(QPen(c, 1, pen));
-    graph->setLineStyle(QCPGraph::lsLine);
-    graph->setScatterStyle(plotStyle == VAL_THIN_LINE ? QCPScatterStyle(QCPScatterStyle::ssNone)
-                                                      : ScatterFor(pointStyle, c));
+    graph->setLineStyle(plotStyle == VAL_SCATTER        ? QCPGraph::lsNone
+                        : plotStyle == VAL_FILLED_STEPS ? QCPGraph::lsStepLeft
+                                                        : QCPGraph::lsLine);
+    graph->setBrush(plotStyle == VAL_FILLED_STEPS ? QBrush(c.lighter(170)) : QBrush(Qt::NoBrush));
+    graph->setScatterStyle(plotStyle == VAL_THIN_LINE || plotStyle == VAL_FILLED_STEPS
+                               ? QCPScatterStyle(QCPScatterStyle::ssNone)
+                               : ScatterFor(pointStyle, c));
     graph->setScatterSkip(pointFrequency > 1 ? pointFrequency - 1 : 0);
 }
 

@@ -5,6 +5,9 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollArea>
@@ -415,6 +418,51 @@ int SavePanelImage(int panel, const char *file) {
     // The whole panel, also where the window is too small to show all of it.
     const QPixmap image = p->canvas->grab();
     return image.save(QString::fromLocal8Bit(file), "PNG") ? 0 : UIE_FILE;
+}
+
+namespace {
+
+// The heading's lines from the page's top; returns the height they took.
+int DrawHeading(QPainter &painter, const QString &heading, int width) {
+    int y = 0;
+    const QStringList lines = heading.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QFont font = painter.font();
+        font.setPointSizeF(i == 0 ? 15 : 9.5);
+        font.setBold(i == 0);
+        painter.setFont(font);
+        const QRect box = painter.boundingRect(QRect(0, y, width, 100000),
+                                               Qt::AlignLeft | Qt::TextWordWrap, lines[i]);
+        painter.drawText(box, Qt::AlignLeft | Qt::TextWordWrap, lines[i]);
+        y = box.bottom() + painter.fontMetrics().height() / (i == 0 ? 2 : 6);
+    }
+    return y;
+}
+
+}  // namespace
+
+int SavePanelPdf(int panel, const char *file, const char *heading) {
+    Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    if (!file || !*file) return UIE_BAD_ARGUMENT;
+    p->widget->ensurePolished();
+    ReplotPanelNow(*p);
+    QPdfWriter pdf(QString::fromLocal8Bit(file));
+    pdf.setPageSize(QPageSize(QPageSize::A4));
+    pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+    pdf.setResolution(600);
+    pdf.setCreator(QCoreApplication::applicationName());
+    QPainter painter;
+    if (!painter.begin(&pdf)) return UIE_FILE;
+    const QRect page = painter.viewport();
+    const int top = DrawHeading(painter, QString::fromUtf8(heading ? heading : ""), page.width());
+    QWidget *canvas = p->canvas;
+    const double scale = std::min(page.width() / static_cast<double>(canvas->width()),
+                                  (page.height() - top) / static_cast<double>(canvas->height()));
+    painter.translate(0, top);
+    painter.scale(scale, scale);
+    canvas->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return painter.end() ? 0 : UIE_FILE;
 }
 
 // ---------------------------------------------------------------- test access

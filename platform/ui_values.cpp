@@ -452,6 +452,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
             return 0;
         case ATTR_LABEL_TEXT:
             return SetLabel(*c, value);
+        case ATTR_TOOLTIP_TEXT:
+            c->help.tooltip = QString::fromUtf8(value);
+            UpdateToolTip(*c);
+            return 0;
         default:
             return UIE_BAD_ATTRIBUTE;
     }

@@ -9,6 +9,7 @@
     X(PARA1, 3)        \
     X(PARA2, 4)        \
     X(POPUP, 5)        \
+    X(STATS, 6)        \
     X(PUBLISH, 8)      \
     X(REPLAY, 7)
 
@@ -55,6 +56,7 @@
     X(PANEL, Display44, 44, numeric_display)        \
     X(PANEL, Display45, 45, numeric_display)        \
     X(PANEL, BTNStatusLog, 46, command_button)      \
+    X(PANEL, BTNStatistics, 47, command_button)     \
     X(PANEL, BTNPublish, 60, command_button)        \
     X(PARA1, Para1Edit3, 3, numeric)                \
     X(PARA1, Para1Edit4, 4, numeric)                \
@@ -89,6 +91,33 @@
     X(POPUP, BTNStopRecord, 14, command_button)     \
     X(POPUP, RecordFileNameBtn, 15, command_button) \
     X(POPUP, RecFormat, 16, ring)                   \
+    X(STATS, ScopeRing, 2, ring)                    \
+    X(STATS, WindowSize, 3, numeric)                \
+    X(STATS, BTNStatsReset, 4, command_button)      \
+    X(STATS, BTNStatsSave, 5, command_button)       \
+    X(STATS, BTNStatsReport, 6, command_button)     \
+    X(STATS, StatsSource, 7, text_msg)              \
+    X(STATS, StatN, 8, text_msg)                    \
+    X(STATS, StatMean, 9, text_msg)                 \
+    X(STATS, StatSigma, 10, text_msg)               \
+    X(STATS, StatMin, 11, text_msg)                 \
+    X(STATS, StatMax, 12, text_msg)                 \
+    X(STATS, StatRange, 13, text_msg)               \
+    X(STATS, StatCp, 14, text_msg)                  \
+    X(STATS, StatCpk, 15, text_msg)                 \
+    X(STATS, StatLower, 16, text_msg)               \
+    X(STATS, StatUpper, 17, text_msg)               \
+    X(STATS, StatSetpoint, 18, text_msg)            \
+    X(STATS, StatLimitsNote, 19, text_msg)          \
+    X(STATS, StatBelow, 20, text_msg)               \
+    X(STATS, StatInside, 21, text_msg)              \
+    X(STATS, StatAbove, 22, text_msg)               \
+    X(STATS, StatUnjudged, 23, text_msg)            \
+    X(STATS, StatControlSigma, 24, text_msg)        \
+    X(STATS, StatRuleBreaks, 25, text_msg)          \
+    X(STATS, Histogram, 26, graph)                  \
+    X(STATS, IChart, 27, graph)                     \
+    X(STATS, MRChart, 28, graph)                    \
     X(PUBLISH, BrokerUrl, 2, text_box)              \
     X(PUBLISH, TopicRoot, 3, text_box)              \
     X(PUBLISH, BrokerUser, 4, text_box)             \

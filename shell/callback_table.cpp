@@ -3,11 +3,13 @@
 #include "kvex_main.h"
 #include "recorder.h"
 #include "replay.h"
+#include "stats_window.h"
 #include "ui.h"
 
 void RegisterKVexCallbacks() {
     RegisterPanelCallback("CC_PANEL", CC_PANEL);
     RegisterPanelCallback("CC_POPUP", CC_POPUP);
+    RegisterPanelCallback("CC_STATS", CC_STATS);
     RegisterPanelCallback("CC_PUBLISH", CC_PUBLISH);
 #define KVEX_REGISTER(name) RegisterCtrlCallback(#name, name);
     KVEX_REGISTER(CC_BTNRun)
@@ -39,6 +41,11 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_RecordFileNameBtn)
     KVEX_REGISTER(CC_BTNStartRecord)
     KVEX_REGISTER(CC_BTNStopRecord)
+    KVEX_REGISTER(CC_BTNStatistics)
+    KVEX_REGISTER(CC_StatsScope)
+    KVEX_REGISTER(CC_StatsReset)
+    KVEX_REGISTER(CC_StatsSave)
+    KVEX_REGISTER(CC_StatsReport)
     KVEX_REGISTER(CC_BTNPublish)
     KVEX_REGISTER(CC_PublishOn)
     KVEX_REGISTER(CC_CaFileBtn)

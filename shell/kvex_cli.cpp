@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "com232.h"
 #include "exchange.h"
@@ -22,6 +24,7 @@
 #include "parafile.h"
 #include "publish.h"
 #include "recorder.h"
+#include "recording_statistics.h"
 #include "rs232.h"
 #include "ui.h"
 
@@ -41,6 +44,7 @@ constexpr const char *kVerbUsage =
     "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
     "              [--mqtt URL ...] FILE\n"
     "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n"
+    "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
     "kvex VERB --help explains the options of a verb.\n";
 
 constexpr const char *kCommonOptions =
@@ -532,14 +536,158 @@ int CheckFileFirst(const Verb &v) {
     return CLI_FILE;
 }
 
+// ---------------------------------------------------------------- stats
+constexpr const char *kStatsHelp =
+    "Usage: kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
+    "Prints the statistics of each recording (text or CSV, told apart by the first line):\n"
+    "n, mean, standard deviation, min, max (mm), Cp, Cpk and the counts below, inside and\n"
+    "above tolerance. A line that cannot be read is counted as a bad line and passed over;\n"
+    "the first one's number goes to standard error. No sensor or port is needed.\n\n"
+    "  --lower MM       the lower tolerance limit in mm; with --upper, the limits that\n"
+    "  --upper MM       judge every value (a CSV recording's own limits otherwise; a text\n"
+    "                   recording names none). One of them alone: a one-sided tolerance\n"
+    "  --json           one JSON object per file, one a line, instead of the table\n"
+    "  --help           show this text and exit\n"
+    "Exit codes: 0 done, 2 bad arguments, 4 a file cannot be read or is no recording.\n";
+
+struct StatsVerb {
+    std::vector<std::string> files;
+    Limits limits;
+    bool json = false;
+};
+
+bool Millimetres(const char *text, double &um) {
+    char *end = nullptr;
+    errno = 0;
+    const double mm = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(mm) || std::fabs(mm) > 2e6)
+        return false;
+    um = std::round(mm * 1e6) / 1000;  // to the nanometre: 37.0245 stays 37024.5 µm
+    return true;
+}
+
+int RefuseStats(const char *why, const char *what = "") {
+    std::fprintf(stderr, "kvex: %s%s\n\n%s", why, what, kStatsHelp);
+    return CLI_BAD_ARGUMENTS;
+}
+
+// Returns -1 when the words make the verb, otherwise the exit code.
+int ReadStatsWords(int argc, char **argv, StatsVerb &v) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kStatsHelp, stdout);
+            return 0;
+        }
+        if ((a == "--lower" || a == "--upper") && i + 1 < argc) {
+            const bool lower = a == "--lower";
+            if (!Millimetres(argv[++i], lower ? v.limits.lowerUm : v.limits.upperUm))
+                return RefuseStats(
+                    lower ? "--lower wants millimetres, not " : "--upper wants millimetres, not ",
+                    argv[i]);
+            (lower ? v.limits.hasLower : v.limits.hasUpper) = true;
+        } else if (a == "--json") {
+            v.json = true;
+        } else if (a.rfind("--", 0) != 0 || a == "--") {
+            if (a != "--") v.files.push_back(a);
+            for (; a == "--" && i + 1 < argc; ++i) v.files.push_back(argv[i + 1]);
+        } else {
+            return RefuseStats("unexpected argument ", argv[i]);
+        }
+    }
+    if (v.files.empty()) return RefuseStats("FILE is missing");
+    if (v.limits.hasLower && v.limits.hasUpper && v.limits.lowerUm > v.limits.upperUm)
+        return RefuseStats("--lower lies above --upper");
+    return -1;
+}
+
+void PrintTableHead() {
+    std::printf("%9s %10s %10s %10s %10s %7s %7s %9s %9s %9s %6s  %s\n", "n", "mean [mm]",
+                "sigma [mm]", "min [mm]", "max [mm]", "Cp", "Cpk", "below", "inside", "above",
+                "bad", "file");
+}
+
+void PrintTableRow(const char *file, const Figures &f, uint64_t badLines) {
+    char mean[24] = "-", sigma[24] = "-", min[24] = "-", max[24] = "-", cp[24] = "-", cpk[24] = "-";
+    if (f.n > 0) {
+        std::snprintf(mean, sizeof mean, "%.4f", f.meanUm / 1000);
+        std::snprintf(min, sizeof min, "%.3f", f.minUm / 1000);
+        std::snprintf(max, sizeof max, "%.3f", f.maxUm / 1000);
+    }
+    if (f.hasSigma) std::snprintf(sigma, sizeof sigma, "%.4f", f.sigmaUm / 1000);
+    if (f.hasCp) std::snprintf(cp, sizeof cp, "%.3f", f.cp);
+    if (f.hasCpk) std::snprintf(cpk, sizeof cpk, "%.3f", f.cpk);
+    std::printf("%9llu %10s %10s %10s %10s %7s %7s %9llu %9llu %9llu %6llu  %s\n",
+                static_cast<unsigned long long>(f.n), mean, sigma, min, max, cp, cpk,
+                static_cast<unsigned long long>(f.below), static_cast<unsigned long long>(f.inside),
+                static_cast<unsigned long long>(f.above), static_cast<unsigned long long>(badLines),
+                Shown(file).c_str());
+}
+
+// What the figures leave unsaid goes to standard error, one line each.
+void TellAbout(const char *file, const Figures &f, const RecordingStatistics &r,
+               const SampleStatistics &stats, bool limitsGiven) {
+    const std::string name = Shown(file);
+    if (r.badLines > 0)
+        std::fprintf(stderr, "kvex: %s: %llu line%s could not be read, the first is line %lu\n",
+                     name.c_str(), static_cast<unsigned long long>(r.badLines),
+                     r.badLines == 1 ? "" : "s", r.firstBadLine);
+    if (f.n > 0 && f.unjudged == f.n && !limitsGiven)
+        std::fprintf(stderr,
+                     "kvex: %s names no tolerance limits: --lower and --upper judge its values\n",
+                     name.c_str());
+    if (!limitsGiven && stats.LimitsChanged())
+        std::fprintf(stderr,
+                     "kvex: %s: the tolerance limits changed during the recording; the counts "
+                     "keep each line's verdict, Cp and Cpk use the last limits\n",
+                     name.c_str());
+    if (f.n > 0 && f.hasSigma && !f.hasCpk && f.cpkWhy[0])
+        std::fprintf(stderr, "kvex: %s: no Cp or Cpk: %s\n", name.c_str(), f.cpkWhy);
+}
+
+int Stats(int argc, char **argv) {
+    StatsVerb v;
+    const int refused = ReadStatsWords(argc, argv, v);
+    if (refused >= 0) return refused;
+    const bool limitsGiven = v.limits.hasLower || v.limits.hasUpper;
+    static SampleStatistics stats;  // its ring is large: made once
+    int code = 0;
+    bool headDone = false;
+    for (const std::string &file : v.files) {
+        RecordingStatistics r;
+        const char *why = "";
+        if (!ReadRecordingStatistics(file.c_str(), limitsGiven ? &v.limits : nullptr, stats, r,
+                                     &why)) {
+            std::fprintf(stderr, "kvex: cannot read %s: %s\n", Shown(file).c_str(), why);
+            code = CLI_FILE;
+            continue;
+        }
+        const Figures f = stats.FiguresOf(0);
+        if (v.json) {
+            char line[2400];
+            if (FiguresJson(line, sizeof line, file.c_str(), f, r.badLines) > 0)
+                std::printf("%s\n", line);
+        } else {
+            if (!headDone) PrintTableHead();
+            headDone = true;
+            PrintTableRow(file.c_str(), f, r.badLines);
+        }
+        std::fflush(stdout);
+        TellAbout(file.c_str(), f, r, stats, limitsGiven);
+    }
+    return code;
+}
+
 }  // namespace
 
 bool IsKVexVerb(const char *word) {
     return word && (!std::strcmp(word, "info") || !std::strcmp(word, "params") ||
-                    !std::strcmp(word, "record") || !std::strcmp(word, "publish"));
+                    !std::strcmp(word, "record") || !std::strcmp(word, "publish") ||
+                    !std::strcmp(word, "stats"));
 }
 
 int RunKVexVerb(int argc, char **argv) {
+    if (!std::strcmp(argv[1], "stats")) return Stats(argc, argv);
     Verb v;
     const int refused = ReadWords(argc, argv, v);
     if (refused >= 0) return refused;

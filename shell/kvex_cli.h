@@ -1,5 +1,5 @@
 // Verbs for unattended work: kvex info, kvex params get|put, kvex record,
-// kvex publish.
+// kvex stats, kvex publish.
 #pragma once
 
 enum CliExit {

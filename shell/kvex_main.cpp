@@ -17,6 +17,7 @@
 #include "recorder.h"
 #include "replay.h"
 #include "rs232.h"
+#include "stats_window.h"
 #include "ui.h"
 
 bool portRingShowsLoss = false;
@@ -179,7 +180,7 @@ int LoadKVexPanels(const char *file) {
     static const Load kLoads[] = {
         {PANEL, "PANEL", false},  {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
         {CALIB, "CALIB", true},   {POPUP, "POPUP", false}, {PUBLISH, "PUBLISH", false},
-        {REPLAY, "REPLAY", true},
+        {REPLAY, "REPLAY", true}, {STATS, "STATS", false},
     };
     // A control whose callback the program lacks would do nothing when used:
     // such a file is refused like one that lacks the control.
@@ -214,6 +215,8 @@ int *PanelHandle(int resourceId) {
             return &pPara2;
         case CALIB:
             return &pCalib;
+        case STATS:
+            return &pStats;
         case PUBLISH:
             return &pPublish;
         case REPLAY:
@@ -229,6 +232,7 @@ void DiscardKVexPanels() {
     DiscardPanel(pPara2);
     DiscardPanel(pCalib);
     DiscardPanel(panelPopUp);
+    DiscardPanel(pStats);
     DiscardPanel(pPublish);
     DiscardPanel(pReplay);
     DiscardPanel(pHandle);
@@ -458,6 +462,7 @@ void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
     session_hooks = {ShowDisplaysStale, BrokerIndicator};
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
+    InitStatistics();
     SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
     InitReplay();
@@ -494,6 +499,8 @@ int WinMain(void *, void *, char *, int) {
     if (LoadKVexPanels() < 0) return -1;
 
     StartKVex(true);
+    if (statisticsAtStart)
+        CC_BTNStatistics(pHandle, PANEL_BTNStatistics, EVENT_COMMIT, nullptr, 0, 0);
     if (startMode != START_NONE) PostDeferredCall(PressStartButton, nullptr);
     if (replayAtStart[0] != '\0') PostDeferredCall(ReplayAtStart, nullptr);
     RunUserInterface();

@@ -50,7 +50,7 @@ void OnLineLost();
 // openPort is false), the sub-panels' place, then the main panel and pPara1.
 void StartKVex(bool openPort);
 
-// Loads the five panels in their order and checks that every control the
+// Loads the six panels in their order and checks that every control the
 // program uses is there; -1, with the reason on standard error, as soon as
 // something is wrong.
 int LoadKVexPanels(const char *file = kPanelFile);
@@ -58,7 +58,7 @@ int LoadKVexPanels(const char *file = kPanelFile);
 const char *PanelFileRefusal();
 // Where the handle of the panel with this resource id is kept.
 int *PanelHandle(int resourceId);
-// Discards the five panels, the main panel last.
+// Discards the six panels, the main panel last.
 void DiscardKVexPanels();
 
 int WinMain(void *instance, void *previousInstance, char *commandLine, int showMode);

@@ -10,10 +10,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QThread>
+#include <cmath>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -452,4 +455,182 @@ TEST(CommandLine, HelpExplainsEveryOptionAndStandardErrorIsTheVerbsOwn) {
         Kvex({"record", "--quiet", "--port", port, "--samples", "3", "--interval", "0", file});
     EXPECT_EQ(quiet.code, 0);
     EXPECT_EQ(quiet.err, QString("kvex: 3 samples recorded to %1\n").arg(file));
+}
+
+namespace {
+
+// The figures of a recording worked out here from its lines: the value in µm
+// is the fourth field of a text line, the sixth of a CSV line.
+struct Expected {
+    int n = 0;
+    long double mean = 0, sigma = 0;
+    long long min = 0, max = 0;
+    int below = 0, inside = 0, above = 0;
+    double lower = 0, upper = 0;  // the last line's limits (CSV)
+};
+
+Expected FromLines(const QStringList &lines, bool csv, double lower = NAN, double upper = NAN) {
+    Expected e;
+    std::vector<long long> um;
+    for (const QString &line : lines) {
+        const QStringList f = line.split(csv ? ',' : '\t');
+        if (f.size() < 6 || (!csv && f.size() != 6) || (csv && f[0] == "sample")) continue;
+        const long long v = f[csv ? 5 : 3].toLongLong();
+        um.push_back(v);
+        QString verdict = csv ? f[11] : "none";
+        if (csv) e.lower = f[8].toDouble(), e.upper = f[9].toDouble();
+        if (!std::isnan(lower)) verdict = v < lower ? "below" : v > upper ? "above" : "inside";
+        e.below += verdict == "below", e.inside += verdict == "inside";
+        e.above += verdict == "above";
+    }
+    e.n = static_cast<int>(um.size());
+    if (e.n == 0) return e;
+    e.min = *std::min_element(um.begin(), um.end());
+    e.max = *std::max_element(um.begin(), um.end());
+    for (long long v : um) e.mean += v;
+    e.mean /= e.n;
+    for (long long v : um) e.sigma += (v - e.mean) * (v - e.mean);
+    e.sigma = std::sqrt(e.sigma / (e.n - 1));
+    return e;
+}
+
+void ExpectFigures(const QJsonObject &o, const Expected &e, int badLines) {
+    EXPECT_EQ(o["n"].toInt(), e.n);
+    EXPECT_NEAR(o["mean_mm"].toDouble(), static_cast<double>(e.mean / 1000), 2e-6);
+    EXPECT_NEAR(o["sigma_mm"].toDouble(), static_cast<double>(e.sigma / 1000), 2e-6);
+    EXPECT_DOUBLE_EQ(o["min_mm"].toDouble(), e.min / 1000.0);
+    EXPECT_DOUBLE_EQ(o["max_mm"].toDouble(), e.max / 1000.0);
+    EXPECT_EQ(o["below"].toInt(), e.below);
+    EXPECT_EQ(o["inside"].toInt(), e.inside);
+    EXPECT_EQ(o["above"].toInt(), e.above);
+    EXPECT_EQ(o["bad_lines"].toInt(), badLines);
+}
+
+std::vector<QJsonObject> JsonLines(const QString &out) {
+    std::vector<QJsonObject> objects;
+    for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
+        objects.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+    return objects;
+}
+
+void Record(const QString &port, const QString &file, bool csv) {
+    QFile::remove(file);
+    QStringList args = {"record", "--port", port, "--samples", "60", "--interval", "0", file};
+    if (csv) args.insert(1, "--csv");
+    const Finished r = Kvex(args);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+}
+
+}  // namespace
+
+// Recordings the recorder wrote, in both formats: every figure matches the
+// one worked out from the file's lines; a CSV file judges by its own
+// columns, a text file (which names no limits) by --lower and --upper.
+TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
+    kvexsim::SimConfig cfg = Fast();
+    cfg.swing = 0.02;
+    cfg.motionPeriod = 0.3;
+    kvexsim::SensorSim sim(cfg);
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString text = Out("stats.dat"), csv = Out("stats.csv");
+    Record(port, text, false);
+    Record(port, csv, true);
+
+    const Finished json = Kvex({"stats", "--json", text, csv});
+    ASSERT_EQ(json.code, 0) << json.err.toStdString();
+    const auto objects = JsonLines(json.out);
+    ASSERT_EQ(objects.size(), 2u) << json.out.toStdString();
+    const QStringList keys = {"file", "n",   "mean_mm", "sigma_mm", "min_mm", "max_mm",
+                              "cp",   "cpk", "below",   "inside",   "above",  "bad_lines"};
+    for (const QJsonObject &o : objects) {
+        QStringList have = o.keys(), want = keys;
+        have.sort();
+        want.sort();
+        EXPECT_EQ(have, want);
+    }
+    EXPECT_EQ(objects[0]["file"].toString(), text);
+    const Expected t = FromLines(Lines(text), false), c = FromLines(Lines(csv), true);
+    ASSERT_GT(c.sigma, 0) << "the target moves";
+    ExpectFigures(objects[0], t, 0);
+    EXPECT_TRUE(objects[0]["cp"].isNull() && objects[0]["cpk"].isNull()) << "no limits named";
+    ExpectFigures(objects[1], c, 0);
+    EXPECT_NEAR(objects[1]["cp"].toDouble(),
+                static_cast<double>((c.upper - c.lower) / (6 * c.sigma)), 1e-3);
+    const long double cpk = std::min(c.upper - c.mean, c.mean - c.lower) / (3 * c.sigma);
+    EXPECT_NEAR(objects[1]["cpk"].toDouble(), static_cast<double>(cpk), 1e-3);
+    EXPECT_TRUE(json.err.contains("names no tolerance limits")) << json.err.toStdString();
+
+    // The options win over the file's own limits; one alone is a one-sided
+    // tolerance: Cpk, no Cp.
+    const double lower = static_cast<double>(t.mean) - 1, upper = static_cast<double>(t.mean) + 2;
+    const Finished judged = Kvex({"stats", "--json", "--lower", QString::number(lower / 1000),
+                                  "--upper", QString::number(upper / 1000), text, csv});
+    ASSERT_EQ(judged.code, 0);
+    const auto again = JsonLines(judged.out);
+    ASSERT_EQ(again.size(), 2u);
+    ExpectFigures(again[0], FromLines(Lines(text), false, lower, upper), 0);
+    ExpectFigures(again[1], FromLines(Lines(csv), true, lower, upper), 0);
+    const Finished oneSided = Kvex({"stats", "--json", "--upper", "99", csv});
+    const auto one = JsonLines(oneSided.out);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_TRUE(one[0]["cp"].isNull());
+    EXPECT_NEAR(one[0]["cpk"].toDouble(), static_cast<double>((99000 - c.mean) / (3 * c.sigma)),
+                1e-3);
+
+    const Finished table = Kvex({"stats", csv});
+    EXPECT_EQ(table.code, 0);
+    EXPECT_TRUE(table.out.contains("mean [mm]") && table.out.contains(csv))
+        << table.out.toStdString();
+}
+
+// Lines that cannot be read are counted and never taken as values: the
+// figures stay those of the good lines, and the first bad line is named. A
+// missing file or one that is no recording ends with 4 once the others are
+// done; words that make no verb with 2.
+TEST(CommandLine, StatsCountsBadLinesAndRefusesWhatItCannotRead) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString csv = Out("stats_clean.csv"), damaged = Out("stats_damaged.csv");
+    Record(QString::fromStdString(sim.devicePath()), csv, true);
+    QStringList lines = Lines(csv);
+    const QStringList good = lines;
+    lines.insert(
+        4, "4,2026-12-08T06:03:58.150+00:00,2075,2205,2075,3x018,1,1,36985,37010,37000,inside");
+    lines.insert(7, "");
+    lines.insert(9, lines[8].left(lines[8].size() / 2));
+    lines.append("99,2026-12-08T06:03:58.150+00:00,1,2,3,40000,1,1,36985,37010,37000,maybe");
+    QFile f(damaged);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write((lines.join("\r\n") + "\r\n").toUtf8());
+    f.close();
+
+    const Finished r = Kvex({"stats", "--json", damaged, Out("no_such.csv"), csv});
+    EXPECT_EQ(r.code, 4);
+    const auto objects = JsonLines(r.out);
+    ASSERT_EQ(objects.size(), 2u) << "the readable files are reported";
+    ExpectFigures(objects[0], FromLines(good, true), 4);
+    ExpectFigures(objects[1], FromLines(good, true), 0);
+    EXPECT_TRUE(r.err.contains("4 lines could not be read, the first is line 5"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("cannot read " + Out("no_such.csv"))) << r.err.toStdString();
+
+    const QString cfg = Out("stats_not_a_recording.cfg");
+    QFile c(cfg);
+    ASSERT_TRUE(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    c.write("500\n50\n512\n");
+    c.close();
+    const Finished notOne = Kvex({"stats", cfg});
+    EXPECT_EQ(notOne.code, 4);
+    EXPECT_TRUE(notOne.err.contains("no recording")) << notOne.err.toStdString();
+    EXPECT_TRUE(notOne.out.isEmpty());
+
+    for (const QStringList &words :
+         {QStringList{"stats"}, QStringList{"stats", "--lower", "x", csv},
+          QStringList{"stats", "--lower", "2", "--upper", "1", csv},
+          QStringList{"stats", "--samples", "3", csv}}) {
+        const Finished bad = Kvex(words);
+        EXPECT_EQ(bad.code, 2) << words.join(' ').toStdString();
+        EXPECT_TRUE(bad.err.contains("Usage: kvex stats")) << bad.err.toStdString();
+    }
 }

@@ -18,10 +18,19 @@ struct Text {
     int left, top, size, fg, bg;
 };
 
+bool InPanelFile(int id) {
+#define KVEX_MAIN_PANEL_ID(panel, name, control, kind) \
+    if (panel == PANEL && control == id) return true;
+    KVEX_CONTROLS(KVEX_MAIN_PANEL_ID)
+#undef KVEX_MAIN_PANEL_ID
+    return false;
+}
+
 // The text controls made at run time, after the panel file's own ids.
 std::vector<Text> CreatedTexts() {
     std::vector<Text> out;
     for (int id = PANEL_BTNStatusLog + 1; id < 400; ++id) {
+        if (InPanelFile(id)) continue;
         int left = 0;
         const char *kind = GetCtrlKind(pHandle, id);
         if (!kind || std::strcmp(kind, "text_msg") != 0) continue;  // the file's own buttons

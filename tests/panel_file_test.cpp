@@ -171,6 +171,12 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"POPUP.RecordFileNameBtn", "CC_RecordFileNameBtn"},
         {"POPUP.RecButton13", "CC_BTNStartRecord"},
         {"POPUP.BTNStopRecord", "CC_BTNStopRecord"},
+        {"PANEL.BTNStatistics", "CC_BTNStatistics"},
+        {"STATS.ScopeRing", "CC_StatsScope"},
+        {"STATS.WindowSize", "CC_StatsScope"},
+        {"STATS.BTNStatsReset", "CC_StatsReset"},
+        {"STATS.BTNStatsSave", "CC_StatsSave"},
+        {"STATS.BTNStatsReport", "CC_StatsReport"},
         {"PANEL.BTNPublish", "CC_BTNPublish"},
         {"PUBLISH.CaFileBtn", "CC_CaFileBtn"},
         {"PUBLISH.PublishOn", "CC_PublishOn"},
@@ -191,8 +197,8 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"REPLAY.ReplayUpper", "CC_ReplayLimitEdit"},
     };
     const std::map<std::string, std::string> panelCallbacks = {
-        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"},     {"PARA1", ""}, {"PARA2", ""},
-        {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"}, {"REPLAY", ""}};
+        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"},     {"PARA1", ""},  {"PARA2", ""},
+        {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"}, {"REPLAY", ""}, {"STATS", "CC_STATS"}};
     int withCallback = 0;
     for (const auto &pv : panels()) {
         const QJsonObject p = pv.toObject();

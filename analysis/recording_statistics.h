@@ -1,0 +1,23 @@
+// The statistics of a recording, read from its file line by line: the same
+// figures as the live window, with each line judged as it was recorded or
+// against limits given by the caller.
+#pragma once
+
+#include <cstdint>
+
+#include "recording_reader.h"
+#include "statistics.h"
+
+struct RecordingStatistics {
+    RecordingHeader header;
+    uint64_t badLines = 0;
+    unsigned long firstBadLine = 0;     // its number in the file, from 1; 0 if none
+    int64_t firstMs = -1, lastMs = -1;  // the span of the samples, when their times are known
+};
+
+// Reads the file at path into stats (reset first). limits, when given, win
+// over what the file says: each value is judged against them. False, with
+// why set, when the file cannot be read or is no recording; a line that
+// cannot be read is counted and passed over.
+bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
+                             RecordingStatistics &out, const char **why);

@@ -1,0 +1,478 @@
+// The statistics window, a subscriber of the sample stream. Each sample costs
+// a few additions; the drawing runs from a delayed call, every three seconds
+// and only while the window is open: one redraw of the figures and charts
+// costs about 2.5 ms of CPU, and a shift's figures move slowly.
+#include "stats_window.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <numbers>
+#include <tuple>
+
+#include "com232.h"
+#include "recorder.h"
+#include "session.h"
+#include "ui.h"
+
+int pStats = 0;
+bool statisticsAtStart = false;
+double statisticsRefreshSeconds = 3.0;
+
+namespace {
+
+constexpr int kRed = 0xD00000, kGreen = 0x008000, kBlack = 0x000000, kBlue = 0x0050C0;
+constexpr int kAmber = 0xB06000;
+constexpr const char *kUndefined = "\xE2\x80\x94";  // an em dash
+
+SampleStatistics g_stats;
+Activity g_source = Activity::Idle;  // what delivered the values of this run
+char g_sourceName[300] = "";
+int64_t g_firstMs = 0, g_lastMs = 0;
+bool g_refreshPosted = false, g_shown = false;
+
+bool WindowOpen() {
+    int visible = 0;
+    return pStats > 0 && GetPanelAttribute(pStats, ATTR_VISIBLE, &visible) == 0 && visible;
+}
+
+void RefreshLater();
+
+void OnSample(const Sample &s) {
+    if (g_stats.Count() == 0) g_firstMs = s.wallMs;
+    g_lastMs = s.wallMs;
+    g_stats.Add(s.um, s.verdict, LimitsOf(s));
+    RefreshLater();
+}
+
+void RefreshDue(void *) {
+    g_refreshPosted = false;
+    RefreshStatistics();
+}
+
+void RefreshLater() {
+    if (g_refreshPosted || !WindowOpen()) return;
+    g_refreshPosted = true;
+    PostDelayedCall(statisticsRefreshSeconds, RefreshDue, nullptr);
+}
+
+// A loop that starts begins a new run; the end of one keeps its figures in
+// view.
+void OnActivity(Activity now) {
+    if (now == Activity::Idle || now == Activity::Video) {
+        if (WindowOpen()) RefreshStatistics();
+        return;
+    }
+    g_stats.Reset();
+    g_source = now;
+    if (now == Activity::Recording)
+        std::snprintf(g_sourceName, sizeof g_sourceName, "recording to %s", LastRecording().path);
+    else
+        std::snprintf(g_sourceName, sizeof g_sourceName, "%s",
+                      now == Activity::Run ? "run mode" : "replay");
+    if (WindowOpen()) RefreshStatistics();
+}
+
+std::size_t Window() {
+    int scope = 0;
+    unsigned int n = 0;
+    GetCtrlVal(pStats, STATS_ScopeRing, &scope);
+    GetCtrlVal(pStats, STATS_WindowSize, &n);
+    return scope == 0 ? 0 : std::max(n, 2u);
+}
+
+// ---------------------------------------------------------------- texts
+void ClockText(char *out, std::size_t size, int64_t wallMs, const char *format) {
+    const std::time_t t = static_cast<std::time_t>(wallMs / 1000);
+    tm local{};
+    localtime_r(&t, &local);
+    std::strftime(out, size, format, &local);
+}
+
+// "run mode, 2026-12-08 16:40:12 to 16:52:15 (12 min 3 s)"
+void SourceText(char *out, std::size_t size) {
+    if (g_stats.Count() == 0) {
+        std::snprintf(out, size, "No values yet: start Run or a recording");
+        return;
+    }
+    char from[40], to[40];
+    ClockText(from, sizeof from, g_firstMs, "%Y-%m-%d %H:%M:%S");
+    ClockText(to, sizeof to, g_lastMs, "%H:%M:%S");
+    const long seconds = static_cast<long>((g_lastMs - g_firstMs) / 1000);
+    char span[40];
+    if (seconds >= 3600)
+        std::snprintf(span, sizeof span, "%ld h %ld min", seconds / 3600, seconds / 60 % 60);
+    else
+        std::snprintf(span, sizeof span, "%ld min %ld s", seconds / 60, seconds % 60);
+    const bool running = CurrentActivity() == g_source && g_source != Activity::Idle;
+    const char *name = g_sourceName[0] ? g_sourceName : "samples";
+    const int n = std::snprintf(out, size, "%c%s, %s to %s (%s)%s", std::toupper(name[0]), name + 1,
+                                from, to, span, running ? "" : ", ended");
+    if (n < 0 || static_cast<std::size_t>(n) >= size) out[size - 1] = '\0';  // cut, still whole
+}
+
+// Each text is set only when it changed: the window is redrawn often, the
+// figures change seldom.
+void Show(int control, const char *text) {
+    char now[200] = "";
+    GetCtrlVal(pStats, control, now, sizeof now);
+    if (std::strcmp(now, text) != 0) SetCtrlVal(pStats, control, text);
+}
+
+void ShowTip(int control, const char *base, const char *why) {
+    char tip[400];
+    if (why && *why)
+        std::snprintf(tip, sizeof tip, "%s. Not told: %s", base, why);
+    else
+        std::snprintf(tip, sizeof tip, "%s", base);
+    SetCtrlAttribute(pStats, control, ATTR_TOOLTIP_TEXT, tip);
+}
+
+void ShowMm(int control, const char *name, bool defined, double um) {
+    char text[80];
+    if (defined)
+        std::snprintf(text, sizeof text, "%s: %.3f mm", name, um / 1000);
+    else
+        std::snprintf(text, sizeof text, "%s: %s", name, kUndefined);
+    Show(control, text);
+}
+
+void ShowIndex(int control, const char *name, bool defined, double value, const char *base,
+               const char *why) {
+    char text[80];
+    if (defined)
+        std::snprintf(text, sizeof text, "%s: %.2f", name, value);
+    else
+        std::snprintf(text, sizeof text, "%s: %s", name, kUndefined);
+    Show(control, text);
+    ShowTip(control, base, defined ? "" : why);
+}
+
+void ShowCount(int control, const char *name, uint64_t count, uint64_t n) {
+    char text[80];
+    if (n > 0)
+        std::snprintf(text, sizeof text, "%s: %llu (%.1f %%)", name,
+                      static_cast<unsigned long long>(count), 100.0 * count / n);
+    else
+        std::snprintf(text, sizeof text, "%s: 0", name);
+    Show(control, text);
+}
+
+void ShowFigures(const Figures &f) {
+    char text[80];
+    std::snprintf(text, sizeof text, "n: %llu", static_cast<unsigned long long>(f.n));
+    Show(STATS_StatN, text);
+    ShowMm(STATS_StatMean, "Mean", f.n > 0, f.meanUm);
+    ShowMm(STATS_StatSigma, "\xCF\x83", f.hasSigma, f.sigmaUm);
+    char tip[200];
+    std::snprintf(tip, sizeof tip, "Sample standard deviation \xCF\x83 (n - 1)%s%.2f \xC2\xB5m",
+                  f.hasSigma ? ": " : "", f.hasSigma ? f.sigmaUm : 0.0);
+    ShowTip(STATS_StatSigma, f.hasSigma ? tip : "Sample standard deviation \xCF\x83 (n - 1)",
+            f.sigmaWhy);
+    ShowMm(STATS_StatMin, "Min", f.n > 0, f.minUm);
+    ShowMm(STATS_StatMax, "Max", f.n > 0, f.maxUm);
+    ShowMm(STATS_StatRange, "Range", f.n > 0, f.maxUm - f.minUm);
+    ShowIndex(STATS_StatCp, "Cp", f.hasCp, f.cp, "Cp = (upper limit - lower limit) / 6\xCF\x83",
+              f.cpWhy);
+    ShowIndex(STATS_StatCpk, "Cpk", f.hasCpk, f.cpk,
+              "Cpk = min(upper limit - mean, mean - lower limit) / 3\xCF\x83", f.cpkWhy);
+    ShowCount(STATS_StatBelow, "Below", f.below, f.n);
+    ShowCount(STATS_StatInside, "Inside", f.inside, f.n);
+    ShowCount(STATS_StatAbove, "Above", f.above, f.n);
+    ShowCount(STATS_StatUnjudged, "Not judged", f.unjudged, f.n);
+}
+
+void ShowLimits() {
+    const Limits &l = g_stats.CurrentLimits();
+    const bool any = g_stats.Count() > 0;
+    ShowMm(STATS_StatLower, "Lower limit", any && l.hasLower, l.lowerUm);
+    ShowMm(STATS_StatUpper, "Upper limit", any && l.hasUpper, l.upperUm);
+    ShowMm(STATS_StatSetpoint, "Setpoint", any && l.hasSetpoint, l.setpointUm);
+    const bool changed = g_stats.LimitsChanged();
+    Show(STATS_StatLimitsNote, changed ? "Limits changed during the run"
+                               : any   ? "Limits: unchanged"
+                                       : "Limits: \xE2\x80\x94");
+    SetCtrlAttribute(pStats, STATS_StatLimitsNote, ATTR_TEXT_COLOR, changed ? kAmber : kBlack);
+}
+
+// ---------------------------------------------------------------- charts
+void VerticalLine(int control, double x, double top, int color) {
+    const double xs[2] = {x, x}, ys[2] = {0, top};
+    PlotXY(pStats, control, xs, ys, 2, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT,
+           VAL_DASH, 1, color);
+}
+
+void HorizontalLine(int control, double from, double to, double y, int color, int style) {
+    const double xs[2] = {from, to}, ys[2] = {y, y};
+    PlotXY(pStats, control, xs, ys, 2, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT, style,
+           1, color);
+}
+
+void DrawHistogram(const Histogram &h, const Figures &f) {
+    DeleteGraphPlot(pStats, STATS_Histogram, -1, VAL_NO_DRAW);
+    int first = 0, last = 0;
+    h.Occupied(first, last);
+    if (first == last) return;
+    double xs[Histogram::kBins + 2], ys[Histogram::kBins + 2];
+    int k = 0;
+    double top = 1;
+    const double width = static_cast<double>(h.widthUm) / 1000;
+    const double origin = static_cast<double>(h.originUm) / 1000;
+    xs[k] = origin + first * width, ys[k++] = 0;
+    for (int b = first; b < last; ++b) {
+        xs[k] = origin + b * width;
+        ys[k++] = static_cast<double>(h.count[b]);
+        top = std::max(top, static_cast<double>(h.count[b]));
+    }
+    xs[k] = origin + last * width, ys[k++] = 0;
+    PlotXY(pStats, STATS_Histogram, xs, ys, k, VAL_DOUBLE, VAL_DOUBLE, VAL_FILLED_STEPS,
+           VAL_NO_POINT, VAL_SOLID, 1, kBlue);
+    double lo = xs[0], hi = xs[k - 1];
+    if (f.hasSigma && f.sigmaUm > 0) {
+        // The normal curve scaled to the bins: n times bin width times density.
+        constexpr int kPoints = 121;
+        double cx[kPoints], cy[kPoints];
+        const double mean = f.meanUm / 1000, sigma = f.sigmaUm / 1000;
+        for (int i = 0; i < kPoints; ++i) {
+            const double z = -4 + 8.0 * i / (kPoints - 1);
+            cx[i] = mean + z * sigma;
+            cy[i] = f.n * width * std::exp(-z * z / 2) / (sigma * std::sqrt(2 * std::numbers::pi));
+            top = std::max(top, cy[i]);
+        }
+        PlotXY(pStats, STATS_Histogram, cx, cy, kPoints, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE,
+               VAL_NO_POINT, VAL_SOLID, 1, kBlack);
+        lo = std::min(lo, cx[0]);
+        hi = std::max(hi, cx[kPoints - 1]);
+    }
+    top *= 1.08;
+    const Limits &l = g_stats.CurrentLimits();
+    for (const auto &[has, um, color] :
+         {std::tuple{l.hasLower, l.lowerUm, kRed}, std::tuple{l.hasUpper, l.upperUm, kRed},
+          std::tuple{l.hasSetpoint, l.setpointUm, kGreen}}) {
+        if (!has) continue;
+        VerticalLine(STATS_Histogram, um / 1000, top, color);
+        lo = std::min(lo, um / 1000);
+        hi = std::max(hi, um / 1000);
+    }
+    const double margin = std::max((hi - lo) * 0.04, 0.0005);
+    SetAxisScalingMode(pStats, STATS_Histogram, VAL_XAXIS, VAL_MANUAL, lo - margin, hi + margin);
+    SetAxisScalingMode(pStats, STATS_Histogram, VAL_LEFT_YAXIS, VAL_MANUAL, 0, top);
+}
+
+// A moving range starts at zero: no margin below it.
+void SetYRange(int control, double lo, double hi, bool fromZero = false) {
+    const double margin = std::max((hi - lo) * 0.08, 0.0005);
+    SetAxisScalingMode(pStats, control, VAL_LEFT_YAXIS, VAL_MANUAL, fromZero ? 0 : lo - margin,
+                       hi + margin);
+}
+
+// The newest values (no more than the figures cover), their moving ranges,
+// the control lines of the chosen figures, and the points that break a rule
+// in red; returns how many do.
+int DrawControlCharts(const ControlLines &c, std::size_t window) {
+    DeleteGraphPlot(pStats, STATS_IChart, -1, VAL_NO_DRAW);
+    DeleteGraphPlot(pStats, STATS_MRChart, -1, VAL_NO_DRAW);
+    static double values[SampleStatistics::kChartPoints], xs[SampleStatistics::kChartPoints];
+    static double ranges[SampleStatistics::kChartPoints];
+    static uint8_t marks[SampleStatistics::kChartPoints];
+    const int wanted =
+        window ? static_cast<int>(std::min<std::size_t>(window, SampleStatistics::kChartPoints))
+               : SampleStatistics::kChartPoints;
+    const int n = g_stats.Newest(values, wanted);
+    if (n == 0) return 0;
+    const double firstNumber = static_cast<double>(g_stats.Count() - n + 1);
+    double lo = values[0], hi = values[0], mrHi = 0;
+    for (int i = 0; i < n; ++i) {
+        xs[i] = firstNumber + i;
+        lo = std::min(lo, values[i]);
+        hi = std::max(hi, values[i]);
+        ranges[i] = i ? std::fabs(values[i] - values[i - 1]) / 1000 : 0;
+        mrHi = std::max(mrHi, ranges[i]);
+    }
+    MarkRuleBreaks(values, n, c.centreUm, c.defined ? c.sigmaUm : 0, marks);
+    if (!c.defined) std::fill(marks, marks + n, 0);
+    for (int i = 0; i < n; ++i) values[i] /= 1000;
+    PlotXY(pStats, STATS_IChart, xs, values, n, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT,
+           VAL_SOLID, 1, kBlue);
+    if (n > 1)
+        PlotXY(pStats, STATS_MRChart, xs + 1, ranges + 1, n - 1, VAL_DOUBLE, VAL_DOUBLE,
+               VAL_THIN_LINE, VAL_NO_POINT, VAL_SOLID, 1, kBlue);
+    const double x0 = xs[0], x1 = std::max(xs[n - 1], x0 + 1);
+    lo /= 1000, hi /= 1000;
+    if (c.defined) {
+        HorizontalLine(STATS_IChart, x0, x1, c.centreUm / 1000, kGreen, VAL_SOLID);
+        HorizontalLine(STATS_IChart, x0, x1, c.lowerUm / 1000, kRed, VAL_DASH);
+        HorizontalLine(STATS_IChart, x0, x1, c.upperUm / 1000, kRed, VAL_DASH);
+        HorizontalLine(STATS_MRChart, x0, x1, c.mrCentreUm / 1000, kGreen, VAL_SOLID);
+        HorizontalLine(STATS_MRChart, x0, x1, c.mrUpperUm / 1000, kRed, VAL_DASH);
+        lo = std::min(lo, c.lowerUm / 1000);
+        hi = std::max(hi, c.upperUm / 1000);
+        mrHi = std::max(mrHi, c.mrUpperUm / 1000);
+    }
+    int broken = 0;
+    for (int i = 0; i < n; ++i)
+        if (marks[i]) {
+            xs[broken] = xs[i];
+            values[broken++] = values[i];
+        }
+    if (broken > 0)
+        PlotXY(pStats, STATS_IChart, xs, values, broken, VAL_DOUBLE, VAL_DOUBLE, VAL_SCATTER,
+               VAL_SOLID_SQUARE, VAL_SOLID, 1, kRed);
+    for (int control : {STATS_IChart, STATS_MRChart})
+        SetAxisScalingMode(pStats, control, VAL_XAXIS, VAL_MANUAL, x0, x1);
+    SetYRange(STATS_IChart, lo, hi);
+    SetYRange(STATS_MRChart, 0, mrHi, true);
+    return broken;
+}
+
+void ShowControl(const ControlLines &c, int broken) {
+    const bool enough = g_stats.Count() >= 2;
+    ShowMm(STATS_StatControlSigma, "I-MR \xCF\x83", c.defined, c.sigmaUm);
+    char tip[160] = "\xCF\x83 of the I-MR chart: mean moving range / 1.128";
+    const std::size_t used = std::strlen(tip);
+    if (c.defined) std::snprintf(tip + used, sizeof tip - used, " = %.2f \xC2\xB5m", c.sigmaUm);
+    ShowTip(STATS_StatControlSigma, tip,
+            c.defined ? ""
+            : enough  ? "the values do not move (mean moving range 0)"
+                      : "fewer than two values");
+    char text[80];
+    if (c.defined)
+        std::snprintf(text, sizeof text, "Rule breaks in view: %d", broken);
+    else
+        std::snprintf(text, sizeof text, "Rule breaks: %s", kUndefined);
+    Show(STATS_StatRuleBreaks, text);
+    SetCtrlAttribute(pStats, STATS_StatRuleBreaks, ATTR_TEXT_COLOR, broken ? kRed : kBlack);
+}
+
+// A name for the figures of this run, in files and reports.
+void RunName(char *out, std::size_t size) {
+    char from[40] = "";
+    if (g_stats.Count() > 0) ClockText(from, sizeof from, g_firstMs, " %Y-%m-%d %H:%M:%S");
+    std::snprintf(out, size, "%s%s", g_sourceName[0] ? g_sourceName : "no run", from);
+}
+
+bool EndsWith(const char *text, const char *end) {
+    const std::size_t a = std::strlen(text), b = std::strlen(end);
+    return a >= b && strcasecmp(text + a - b, end) == 0;
+}
+
+bool WriteFile(const char *path, const char *text) {
+    std::FILE *f = std::fopen(path, "wb");
+    if (!f) return false;
+    const std::size_t n = std::strlen(text);
+    const bool ok = std::fwrite(text, 1, n, f) == n;
+    return std::fclose(f) == 0 && ok;
+}
+
+void SayWritten(const char *path, bool ok) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%s %s", ok ? "Saved" : "Cannot write", path);
+    ShowText(text);
+}
+
+bool ChooseFile(const char *name, const char *types, const char *title, char *path) {
+    char folder[260];
+    RememberedFolder("statistics/folder", folder);
+    const int chosen =
+        FileSelectPopup(folder, name, types, title, VAL_SAVE_BUTTON, 0, 0, 1, 1, path);
+    if (chosen != 1 && chosen != 2) return false;
+    RememberFolder("statistics/folder", path);
+    return true;
+}
+
+}  // namespace
+
+void InitStatistics() {
+    SubscribeSamples(OnSample);
+    SubscribeActivity(OnActivity);
+}
+
+const SampleStatistics &LiveStatistics() { return g_stats; }
+
+void RefreshStatistics() {
+    if (pStats <= 0) return;
+    const std::size_t window = Window();
+    char source[400];
+    SourceText(source, sizeof source);
+    Show(STATS_StatsSource, source);
+    const Figures f = g_stats.FiguresOf(window);
+    ShowFigures(f);
+    ShowLimits();
+    DrawHistogram(g_stats.HistogramOf(window), f);
+    const ControlLines c = g_stats.LinesOf(window);
+    ShowControl(c, DrawControlCharts(c, window));
+    g_shown = true;
+}
+
+int CC_BTNStatistics(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    if (!g_shown) RestorePanelGeometry(pStats);
+    DisplayPanel(pStats);
+    RefreshStatistics();
+    return 0;
+}
+
+int CC_STATS(int, int event, void *, int, int) {
+    if (event != EVENT_CLOSE) return 0;
+    RememberPanelGeometry(pStats);
+    HidePanel(pStats);
+    return 0;
+}
+
+int CC_StatsScope(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) RefreshStatistics();
+    return 0;
+}
+
+int CC_StatsReset(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    g_stats.Reset();
+    RefreshStatistics();
+    return 0;
+}
+
+int CC_StatsSave(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    char path[260];
+    if (!ChooseFile("statistics.csv", "*.csv;*.json", "Save the statistics", path)) return 0;
+    char name[320], row[1600], text[2000];
+    RunName(name, sizeof name);
+    const Figures f = g_stats.FiguresOf(Window());
+    if (EndsWith(path, ".json"))
+        FiguresJson(row, sizeof row, name, f, 0);
+    else
+        FiguresCsvRow(row, sizeof row, name, f, 0);
+    std::snprintf(text, sizeof text, "%s%s%s\n", EndsWith(path, ".json") ? "" : FiguresCsvHeader(),
+                  EndsWith(path, ".json") ? "" : "\n", row);
+    SayWritten(path, WriteFile(path, text));
+    return 0;
+}
+
+int CC_StatsReport(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    char path[260];
+    if (!ChooseFile("statistics.pdf", "*.pdf", "Save the statistics report", path)) return 0;
+    RefreshStatistics();
+    char hardware[200] = "", source[400], heading[1200];
+    GetTextBoxLine(pCalib, CALIB_SensorInfoBox, 0, hardware, sizeof hardware);
+    char hardwareUtf8[400], firmwareUtf8[200];
+    TextAsUtf8(hardware, hardwareUtf8, sizeof hardwareUtf8);
+    TextAsUtf8(sensorFirmware, firmwareUtf8, sizeof firmwareUtf8);
+    SourceText(source, sizeof source);
+    const std::size_t window = Window();
+    char scope[80] = "the whole run";
+    if (window) std::snprintf(scope, sizeof scope, "the newest %zu samples", window);
+    std::snprintf(heading, sizeof heading,
+                  "K-VEX statistics report\nSensor: %s; %s; on %s\n%s\nFigures over %s; "
+                  "report made %s %s",
+                  hardwareUtf8[0] ? hardwareUtf8 : "not known",
+                  firmwareUtf8[0] ? firmwareUtf8 : "firmware not known", LinkDevice(), source,
+                  scope, DateStr(), TimeStr());
+    SayWritten(path, SavePanelPdf(pStats, path, heading) == 0);
+    return 0;
+}

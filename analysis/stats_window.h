@@ -1,0 +1,31 @@
+// The statistics window: the figures of the running (or last) run, its
+// histogram and I-MR chart, live while run mode, a recording or a replay
+// delivers samples. The figures are kept whether the window is open or not;
+// they are drawn only while it is, every three seconds.
+#pragma once
+
+#include "statistics.h"
+
+extern int pStats;  // the statistics window's panel handle
+// The window opens by itself once the main window is up (--statistics).
+extern bool statisticsAtStart;
+
+// Subscribes the figures to the sample stream and to the loops' starts (each
+// start begins a new run). Called once at start-up, after the panels loaded.
+void InitStatistics();
+// The figures of the run so far.
+const SampleStatistics &LiveStatistics();
+// Draws the window now, whether a refresh is due or not.
+void RefreshStatistics();
+// Seconds between two refreshes of the open window while samples come.
+extern double statisticsRefreshSeconds;
+
+int CC_STATS(int panel, int event, void *callbackData, int eventData1, int eventData2);
+#define KVEX_DECLARE_STATS_CC(name) \
+    int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+KVEX_DECLARE_STATS_CC(CC_BTNStatistics)
+KVEX_DECLARE_STATS_CC(CC_StatsScope)
+KVEX_DECLARE_STATS_CC(CC_StatsReset)
+KVEX_DECLARE_STATS_CC(CC_StatsSave)
+KVEX_DECLARE_STATS_CC(CC_StatsReport)
+#undef KVEX_DECLARE_STATS_CC

@@ -1,0 +1,128 @@
+// The statistics window over a real run: what it shows is what the samples
+// of the run give, worked out here from the stream; a new run starts afresh,
+// the last N are the newest, and figures that cannot be told say why.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "kvex_app.h"
+#include "stats_window.h"
+#include "ui_testing.h"
+
+using kvextest::KVexApp;
+
+QWidget *UiControlWidget(int panel, int control);
+
+namespace {
+
+std::vector<Sample> g_seen;
+void Keep(const Sample &s) { g_seen.push_back(s); }
+
+void RunFor(int ms) {
+    g_seen.clear();
+    SubscribeSamples(Keep);
+    QTimer::singleShot(ms, [] { RequestStop(); });
+    KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+    UnsubscribeSamples(Keep);
+    RefreshStatistics();
+}
+
+std::string Text(int control) {
+    char text[200] = "";
+    GetCtrlVal(pStats, control, text, sizeof text);
+    return text;
+}
+
+// The number after "Name: " in a figure's text.
+double Number(int control) {
+    const std::string t = Text(control);
+    return std::atof(t.c_str() + t.find(": ") + 2);
+}
+
+void ExpectShows(const std::vector<Sample> &samples) {
+    long double mean = 0, squares = 0;
+    int below = 0, above = 0;
+    double lo = samples[0].um, hi = samples[0].um;
+    for (const Sample &s : samples) {
+        mean += s.um;
+        below += s.verdict == Verdict::Below;
+        above += s.verdict == Verdict::Above;
+        lo = std::min<double>(lo, s.um);
+        hi = std::max<double>(hi, s.um);
+    }
+    mean /= samples.size();
+    for (const Sample &s : samples) squares += (s.um - mean) * (s.um - mean);
+    const double sigma = static_cast<double>(std::sqrt(squares / (samples.size() - 1)));
+    EXPECT_EQ(Text(STATS_StatN), "n: " + std::to_string(samples.size()));
+    EXPECT_NEAR(Number(STATS_StatMean), static_cast<double>(mean) / 1000, 0.0005 + 1e-9);
+    EXPECT_NEAR(Number(STATS_StatSigma), sigma / 1000, 0.0005 + 1e-9);
+    EXPECT_NEAR(Number(STATS_StatMin), lo / 1000, 1e-9);
+    EXPECT_NEAR(Number(STATS_StatMax), hi / 1000, 1e-9);
+    EXPECT_EQ(Number(STATS_StatBelow), below);
+    EXPECT_EQ(Number(STATS_StatAbove), above);
+    const Sample &last = samples.back();
+    if (sigma > 0)
+        EXPECT_NEAR(Number(STATS_StatCp), (last.upperUm - last.lowerUm) / (6 * sigma),
+                    0.005 + 1e-9);
+    else  // the newest few may all be equal
+        EXPECT_EQ(Text(STATS_StatCp), "Cp: \xE2\x80\x94");
+}
+
+kvexsim::SimConfig MovingTarget() {
+    kvexsim::SimConfig cfg = kvextest::FastSensor();
+    cfg.motion = true;
+    cfg.swing = 0.02;
+    cfg.motionPeriod = 0.4;
+    return cfg;
+}
+
+}  // namespace
+
+TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
+    KVexApp app(MovingTarget());
+    ASSERT_TRUE(app.Start());
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    EXPECT_EQ(Text(STATS_StatCp), "Cp: \xE2\x80\x94");
+    EXPECT_NE(UiControlWidget(pStats, STATS_StatCp)->toolTip().indexOf("no values"), -1);
+
+    RunFor(700);
+    ASSERT_GT(g_seen.size(), 20u);
+    ExpectShows(g_seen);
+    int plots = 0;
+    GetNumGraphPlots(pStats, STATS_Histogram, &plots);
+    EXPECT_GE(plots, 5) << "bins, normal curve, both limits and the setpoint";
+    GetNumGraphPlots(pStats, STATS_IChart, &plots);
+    EXPECT_GE(plots, 4) << "values, centre line and both control limits";
+    EXPECT_NE(Text(STATS_StatsSource).find("ended"), std::string::npos);
+
+    RunFor(300);
+    ExpectShows(g_seen);  // the second run alone
+    SetCtrlVal(pStats, STATS_ScopeRing, 1);
+    SetCtrlVal(pStats, STATS_WindowSize, 5u);
+    RefreshStatistics();
+    ExpectShows(std::vector<Sample>(g_seen.end() - 5, g_seen.end()));
+
+    // A report of what the window shows, on one page.
+    const std::string pdf = KVEX_TEST_OUTPUT "/statistics_report.pdf";
+    std::remove(pdf.c_str());
+    SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
+        path = pdf;
+        return true;
+    });
+    KVexApp::Commit(CC_StatsReport, pStats, STATS_BTNStatsReport);
+    SetFileSelectScript(nullptr);
+    QFile report(QString::fromStdString(pdf));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QByteArray bytes = report.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF"));
+    EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r"), 1) << "one page";
+
+    KVexApp::Commit(CC_StatsReset, pStats, STATS_BTNStatsReset);
+    EXPECT_EQ(Text(STATS_StatN), "n: 0");
+    EXPECT_EQ(Text(STATS_StatSigma), "\xCF\x83: \xE2\x80\x94");
+}
