@@ -23,6 +23,7 @@
 int pStats = 0;
 bool statisticsAtStart = false;
 double statisticsRefreshSeconds = 3.0;
+StatisticsFile statisticsFile = {};
 
 namespace {
 
@@ -35,6 +36,21 @@ Activity g_source = Activity::Idle;  // what delivered the values of this run
 char g_sourceName[300] = "";
 int64_t g_firstMs = 0, g_lastMs = 0;
 bool g_refreshPosted = false, g_shown = false;
+
+// The scopes of the "Figures over" ring.
+enum Scope { SCOPE_RUN = 0, SCOPE_LAST_N = 1, SCOPE_FILE = 2, SCOPE_SPAN = 3 };
+
+// Figures over a replayed file or a span of it, made again only when the
+// span (or the indexed part of the file) changed.
+struct FileFigures {
+    SampleStatistics stats;
+    bool valid = false;
+    unsigned long first = 0, last = 0;
+    int64_t firstMs = 0, lastMs = 0;
+};
+FileFigures g_file;
+// The figures the window shows: the run's, or the file's.
+const SampleStatistics *g_view = &g_stats;
 
 bool WindowOpen() {
     int visible = 0;
@@ -69,6 +85,7 @@ void OnActivity(Activity now) {
         return;
     }
     g_stats.Reset();
+    g_file.valid = false;
     g_source = now;
     if (now == Activity::Recording)
         std::snprintf(g_sourceName, sizeof g_sourceName, "recording to %s", LastRecording().path);
@@ -78,12 +95,51 @@ void OnActivity(Activity now) {
     if (WindowOpen()) RefreshStatistics();
 }
 
-std::size_t Window() {
-    int scope = 0;
-    unsigned int n = 0;
+int ChosenScope() {
+    int scope = SCOPE_RUN;
     GetCtrlVal(pStats, STATS_ScopeRing, &scope);
+    return scope;
+}
+
+std::size_t Window() {
+    unsigned int n = 0;
     GetCtrlVal(pStats, STATS_WindowSize, &n);
-    return scope == 0 ? 0 : std::max(n, 2u);
+    return ChosenScope() == SCOPE_LAST_N ? std::max(n, 2u) : 0;
+}
+
+void AddFileSample(const Sample &s, void *) {
+    if (g_file.stats.Count() == 0) g_file.firstMs = s.wallMs;
+    g_file.lastMs = s.wallMs;
+    g_file.stats.Add(s.um, s.verdict, LimitsOf(s));
+}
+
+// The file's samples the chosen scope covers; false when no replay offers
+// them (the run's figures stand then).
+bool FileSpan(int scope, unsigned long &first, unsigned long &last) {
+    const StatisticsFile &f = statisticsFile;
+    if (CurrentActivity() != Activity::Replay || !f.count || !f.historySpan || !f.forEach)
+        return false;
+    if (scope == SCOPE_SPAN) return f.historySpan(first, last) && first <= last;
+    const unsigned long n = f.count();
+    first = 0, last = n ? n - 1 : 0;
+    return n > 0;
+}
+
+// Chooses what the window shows and, for a file, reads it when needed.
+void ChooseView() {
+    const int scope = ChosenScope();
+    unsigned long first = 0, last = 0;
+    if ((scope != SCOPE_FILE && scope != SCOPE_SPAN) || !FileSpan(scope, first, last)) {
+        g_view = &g_stats;
+        return;
+    }
+    if (!g_file.valid || g_file.first != first || g_file.last != last) {
+        g_file.stats.Reset();
+        statisticsFile.forEach(first, last, AddFileSample, nullptr);
+        g_file.valid = true;
+        g_file.first = first, g_file.last = last;
+    }
+    g_view = &g_file.stats;
 }
 
 // ---------------------------------------------------------------- texts
@@ -96,6 +152,15 @@ void ClockText(char *out, std::size_t size, int64_t wallMs, const char *format) 
 
 // "run mode, 2026-12-08 16:40:12 to 16:52:15 (12 min 3 s)"
 void SourceText(char *out, std::size_t size) {
+    if (g_view == &g_file.stats) {
+        char from[40], to[40];
+        ClockText(from, sizeof from, g_file.firstMs, "%Y-%m-%d %H:%M:%S");
+        ClockText(to, sizeof to, g_file.lastMs, "%H:%M:%S");
+        std::snprintf(out, size, "%s, samples %lu to %lu of the file, %s to %s",
+                      g_sourceName[0] ? g_sourceName : "replay", g_file.first + 1, g_file.last + 1,
+                      from, to);
+        return;
+    }
     if (g_stats.Count() == 0) {
         std::snprintf(out, size, "No values yet: start Run or a recording");
         return;
@@ -188,12 +253,12 @@ void ShowFigures(const Figures &f) {
 }
 
 void ShowLimits() {
-    const Limits &l = g_stats.CurrentLimits();
-    const bool any = g_stats.Count() > 0;
+    const Limits &l = g_view->CurrentLimits();
+    const bool any = g_view->Count() > 0;
     ShowMm(STATS_StatLower, "Lower limit", any && l.hasLower, l.lowerUm);
     ShowMm(STATS_StatUpper, "Upper limit", any && l.hasUpper, l.upperUm);
     ShowMm(STATS_StatSetpoint, "Setpoint", any && l.hasSetpoint, l.setpointUm);
-    const bool changed = g_stats.LimitsChanged();
+    const bool changed = g_view->LimitsChanged();
     Show(STATS_StatLimitsNote, changed ? "Limits changed during the run"
                                : any   ? "Limits: unchanged"
                                        : "Limits: \xE2\x80\x94");
@@ -250,7 +315,7 @@ void DrawHistogram(const Histogram &h, const Figures &f) {
         hi = std::max(hi, cx[kPoints - 1]);
     }
     top *= 1.08;
-    const Limits &l = g_stats.CurrentLimits();
+    const Limits &l = g_view->CurrentLimits();
     for (const auto &[has, um, color] :
          {std::tuple{l.hasLower, l.lowerUm, kRed}, std::tuple{l.hasUpper, l.upperUm, kRed},
           std::tuple{l.hasSetpoint, l.setpointUm, kGreen}}) {
@@ -283,9 +348,9 @@ int DrawControlCharts(const ControlLines &c, std::size_t window) {
     const int wanted =
         window ? static_cast<int>(std::min<std::size_t>(window, SampleStatistics::kChartPoints))
                : SampleStatistics::kChartPoints;
-    const int n = g_stats.Newest(values, wanted);
+    const int n = g_view->Newest(values, wanted);
     if (n == 0) return 0;
-    const double firstNumber = static_cast<double>(g_stats.Count() - n + 1);
+    const double firstNumber = static_cast<double>(g_view->Count() - n + 1);
     double lo = values[0], hi = values[0], mrHi = 0;
     for (int i = 0; i < n; ++i) {
         xs[i] = firstNumber + i;
@@ -331,7 +396,7 @@ int DrawControlCharts(const ControlLines &c, std::size_t window) {
 }
 
 void ShowControl(const ControlLines &c, int broken) {
-    const bool enough = g_stats.Count() >= 2;
+    const bool enough = g_view->Count() >= 2;
     ShowMm(STATS_StatControlSigma, "I-MR \xCF\x83", c.defined, c.sigmaUm);
     char tip[160] = "\xCF\x83 of the I-MR chart: mean moving range / 1.128";
     const std::size_t used = std::strlen(tip);
@@ -396,15 +461,16 @@ const SampleStatistics &LiveStatistics() { return g_stats; }
 
 void RefreshStatistics() {
     if (pStats <= 0) return;
+    ChooseView();
     const std::size_t window = Window();
     char source[400];
     SourceText(source, sizeof source);
     Show(STATS_StatsSource, source);
-    const Figures f = g_stats.FiguresOf(window);
+    const Figures f = g_view->FiguresOf(window);
     ShowFigures(f);
     ShowLimits();
-    DrawHistogram(g_stats.HistogramOf(window), f);
-    const ControlLines c = g_stats.LinesOf(window);
+    DrawHistogram(g_view->HistogramOf(window), f);
+    const ControlLines c = g_view->LinesOf(window);
     ShowControl(c, DrawControlCharts(c, window));
     g_shown = true;
 }
@@ -442,7 +508,8 @@ int CC_StatsSave(int, int, int event, void *, int, int) {
     if (!ChooseFile("statistics.csv", "*.csv;*.json", "Save the statistics", path)) return 0;
     char name[320], row[1600], text[2000];
     RunName(name, sizeof name);
-    const Figures f = g_stats.FiguresOf(Window());
+    ChooseView();
+    const Figures f = g_view->FiguresOf(Window());
     if (EndsWith(path, ".json"))
         FiguresJson(row, sizeof row, name, f, 0);
     else
@@ -467,6 +534,9 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     const std::size_t window = Window();
     char scope[80] = "the whole run";
     if (window) std::snprintf(scope, sizeof scope, "the newest %zu samples", window);
+    if (g_view == &g_file.stats)
+        std::snprintf(scope, sizeof scope, "samples %lu to %lu of the replayed file",
+                      g_file.first + 1, g_file.last + 1);
     std::snprintf(heading, sizeof heading,
                   "K-VEX statistics report\nSensor: %s; %s; on %s\n%s\nFigures over %s; "
                   "report made %s %s",

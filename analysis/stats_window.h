@@ -20,6 +20,17 @@ void RefreshStatistics();
 // Seconds between two refreshes of the open window while samples come.
 extern double statisticsRefreshSeconds;
 
+// A replayed file, for figures over all of it or over the span its history
+// shows, beside those of the samples played so far. The replay lies above
+// and installs it; an entry left empty offers nothing.
+struct StatisticsFile {
+    unsigned long (*count)();  // samples in the file (indexed so far)
+    bool (*historySpan)(unsigned long &first, unsigned long &last);
+    unsigned long (*forEach)(unsigned long first, unsigned long last,
+                             void (*fn)(const Sample &sample, void *data), void *data);
+};
+extern StatisticsFile statisticsFile;
+
 int CC_STATS(int panel, int event, void *callbackData, int eventData1, int eventData2);
 #define KVEX_DECLARE_STATS_CC(name) \
     int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

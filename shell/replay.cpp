@@ -17,6 +17,7 @@
 #include "gui.h"
 #include "history_tool.h"
 #include "modes.h"
+#include "stats_window.h"
 #include "ui.h"
 
 namespace {
@@ -545,6 +546,7 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
 void InitReplay() {
     SetPanelFileDrop(pHandle, DropReplay);
     InitHistoryTool();
+    statisticsFile = {ReplayCount, ReplayHistorySpan, ForEachReplaySample};
 }
 
 bool ReplaySampleNumbered(long number, Sample &s) {

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "frame.h"
 #include "gui.h"
 #include "kvex_app.h"
+#include "stats_window.h"
 
 using kvextest::KVexApp;
 
@@ -233,4 +235,49 @@ TEST(Replay, ATextRecordingIsJudgedByTheParametersHeldOrByLimitsEntered) {
     GetCtrlVal(pHandle, PANEL_Display44, &lower);
     EXPECT_DOUBLE_EQ(nominal, 37.0);
     EXPECT_DOUBLE_EQ(lower, 36.997);
+}
+
+TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(BeginReplay(CsvRecording("figures.csv").c_str()));
+    for (int i = 1; i <= 60; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    auto text = [](int control) {
+        char t[200] = "";
+        GetCtrlVal(pStats, control, t, sizeof t);
+        return std::string(t);
+    };
+    auto number = [&](int control) {
+        const std::string t = text(control);
+        return std::atof(t.c_str() + t.find(": ") + 2);
+    };
+    // The mean of the recorded micrometres of samples first..last, apart.
+    auto meanMm = [](int first, int last) {
+        double sum = 0;
+        for (int i = first; i <= last; ++i) {
+            int um = 37000 + (i % 50) / 4;
+            if (IsIn(i, kAbove, 3)) um = 37050;
+            if (IsIn(i, kBelow, 1)) um = 36950;
+            sum += um;
+        }
+        return sum / (last - first + 1) / 1000;
+    };
+
+    SetCtrlVal(pStats, STATS_ScopeRing, 2);  // the whole file
+    KVexApp::Commit(CC_StatsScope, pStats, STATS_ScopeRing);
+    EXPECT_EQ(text(STATS_StatN), "n: 600");
+    EXPECT_NEAR(number(STATS_StatMean), meanMm(0, kSamples - 1), 0.0005);
+    EXPECT_EQ(number(STATS_StatAbove), 3);
+    EXPECT_EQ(number(STATS_StatBelow), 1);
+
+    SetCtrlVal(pStats, STATS_ScopeRing, 3);  // what the history shows
+    KVexApp::Commit(CC_StatsScope, pStats, STATS_ScopeRing);
+    unsigned long first = 0, last = 0;
+    ASSERT_TRUE(ReplayHistorySpan(first, last));
+    EXPECT_EQ(text(STATS_StatN), "n: " + std::to_string(last - first + 1));
+    EXPECT_NEAR(number(STATS_StatMean), meanMm(static_cast<int>(first), static_cast<int>(last)),
+                0.0005);
+    EXPECT_EQ(number(STATS_StatAbove), 0);
+    EndReplay();
 }
