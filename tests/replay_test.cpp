@@ -193,8 +193,7 @@ TEST(Replay, StopReturnsToTheLiveFrontEndAsItWasAndRunWorksAgain) {
     EXPECT_EQ(replayPanelShown, 0);
 
     app.sensor().clearRequests();
-    PostDelayedCall(
-        1.0, [](void *) { StopMeasuring(); }, nullptr);
+    kvextest::StopAfterRequests(app.sensor(), CMD_RAW_VALUES, 5);
     KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
     EXPECT_GT(app.sensor().requestCount(), 3u);
     EXPECT_GT(historySamples, liveNumber + 3);  // its samples go on in the history
