@@ -1,7 +1,8 @@
 // The statistics window: the figures of the running (or last) run, its
 // histogram and I-MR chart, live while run mode, a recording or a replay
 // delivers samples. The figures are kept whether the window is open or not;
-// they are drawn only while it is, every three seconds.
+// they are drawn only while it is: the texts every second, the charts
+// every three seconds.
 #pragma once
 
 #include "statistics.h"
@@ -17,8 +18,10 @@ void InitStatistics();
 const SampleStatistics &LiveStatistics();
 // Draws the window now, whether a refresh is due or not.
 void RefreshStatistics();
-// Seconds between two refreshes of the open window while samples come.
+// Seconds between two redraws of the open window's charts, and of its
+// figures' texts, while samples come.
 extern double statisticsRefreshSeconds;
+extern double statisticsFigureSeconds;
 
 // A replayed file, for figures over all of it or over the span its history
 // shows, beside those of the samples played so far. The replay lies above
