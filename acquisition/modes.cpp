@@ -53,13 +53,24 @@ void StoreBlock(int offset, int channel) {
 
 }  // namespace
 
-void ShowRunModeGraphs() {
-    BeginHistoryRun();
-    SetVisible(PANEL_StripChartRaw, 1);
+void ShowGraphsOf(bool videoMode) {
+    SetVisible(PANEL_StripChartRaw, !videoMode);
+    SetVisible(PANEL_HistoryXAxis, !videoMode);  // the history's own control goes with it
     SetVisible(PANEL_GraphBarA, 1);
     SetVisible(PANEL_GraphBarB, 1);
-    SetVisible(PANEL_GraphVideoA, 0);
-    SetVisible(PANEL_GraphVideoB, 0);
+    SetVisible(PANEL_GraphVideoA, videoMode);
+    SetVisible(PANEL_GraphVideoB, videoMode);
+}
+
+bool VideoGraphsShown() {
+    int visible = 0;
+    GetCtrlAttribute(pHandle, PANEL_GraphVideoA, ATTR_VISIBLE, &visible);
+    return visible != 0;
+}
+
+void ShowRunModeGraphs() {
+    BeginHistoryRun();
+    ShowGraphsOf(false);
 }
 
 int SendRawRequest() {
@@ -290,9 +301,7 @@ void VideoUnderDialog() {
 
 void PushVIDEO() {
     if (!BeginLinkOperation()) return;
-    SetVisible(PANEL_StripChartRaw, 0);
-    SetVisible(PANEL_GraphVideoA, 1);
-    SetVisible(PANEL_GraphVideoB, 1);
+    ShowGraphsOf(true);
     BeginMeasuringLoop(Activity::Video);
 
     SetModalPass(VideoUnderDialog);

@@ -9,6 +9,10 @@ extern double databuf[128];
 // Shared with the recorder, which runs the same exchange.
 // Strip chart and bar graphs shown, video graphs hidden.
 void ShowRunModeGraphs();
+// Which graphs show: run mode's (the history and its time axis) or video
+// mode's (the two CCD signals); the bar graphs show in both.
+void ShowGraphsOf(bool videoMode);
+bool VideoGraphsShown();
 // Flushes both queues and sends the next raw-values request, carrying
 // parameter frame 0; returns the bytes written.
 int SendRawRequest();

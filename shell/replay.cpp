@@ -43,6 +43,7 @@ struct LiveViews {
     int um = 0;
     double displays[11];
     bool subPanelShown[3] = {};
+    bool videoGraphs = false;  // video mode's curves stood in the history's place
 };
 
 constexpr int kDisplays[11] = {PANEL_Display14, PANEL_Display15, PANEL_Display16, PANEL_Display17,
@@ -265,6 +266,9 @@ void KeepLiveViews() {
     live.edgesA = edcntA, live.edgesB = edcntB, live.peakA = peakwA, live.peakB = peakwB;
     live.anaMax = anaMax, live.anaMin = anaMin;
     for (int i = 0; i < 11; ++i) GetCtrlVal(pHandle, kDisplays[i], &live.displays[i]);
+    // After video mode its curves stand where the history belongs.
+    live.videoGraphs = VideoGraphsShown();
+    ShowGraphsOf(false);
     const int subPanels[3] = {pPara1, pPara2, pCalib};
     for (int i = 0; i < 3; ++i) {
         int visible = 0;
@@ -284,6 +288,7 @@ void PutBackLiveViews() {
     anaMax = live.anaMax, anaMin = live.anaMin;
     UpdateSetpoint(parameter[PW_EVALMODE]);
     RedrawHistory();
+    ShowGraphsOf(live.videoGraphs);
     ShowDisplaysStale();
     for (int i = 0; i < 11; ++i) SetCtrlVal(pHandle, kDisplays[i], live.displays[i]);
     const int subPanels[3] = {pPara1, pPara2, pCalib};

@@ -16,6 +16,7 @@
 #include "frame.h"
 #include "gui.h"
 #include "kvex_app.h"
+#include "modes.h"
 #include "stats_window.h"
 
 using kvextest::KVexApp;
@@ -279,4 +280,21 @@ TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
                 0.0005);
     EXPECT_EQ(number(STATS_StatAbove), 0);
     EndReplay();
+}
+
+TEST(Replay, AfterVideoModeTheHistoryShowsAndTheCurvesComeBackAtTheEnd) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    kvextest::StopAfterRequests(app.sensor(), CMD_DATA_BLOCK, 2);
+    KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
+    ASSERT_TRUE(VideoGraphsShown());
+
+    ASSERT_TRUE(BeginReplay(CsvRecording("after_video.csv").c_str()));
+    EXPECT_FALSE(VideoGraphsShown());
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_StripChartRaw, ATTR_VISIBLE), 1);
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_HistoryXAxis, ATTR_VISIBLE), 1);
+    EndReplay();
+    EXPECT_TRUE(VideoGraphsShown());
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_StripChartRaw, ATTR_VISIBLE), 0);
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_HistoryXAxis, ATTR_VISIBLE), 0);
 }
