@@ -217,7 +217,8 @@ int SetChartExploration(int panel, int control, int on, ChartRangePtr changed);
 // tooltip; the numbers as labels.
 using ChartTextPtr = int (*)(int panel, int control, double x, double y, char *text, int size);
 int SetChartHover(int panel, int control, ChartTextPtr hover);
-int SetChartXLabels(int panel, int control, ChartTextPtr label);
+// axisName, when given, names the x axis anew (what the labels now count).
+int SetChartXLabels(int panel, int control, ChartTextPtr label, const char *axisName = nullptr);
 // The x range shown now.
 int GetChartXRange(int panel, int control, double *xMin, double *xMax);
 

@@ -170,10 +170,11 @@ int SetChartHover(int panel, int control, ChartTextPtr hover) {
     return 0;
 }
 
-int SetChartXLabels(int panel, int control, ChartTextPtr label) {
+int SetChartXLabels(int panel, int control, ChartTextPtr label, const char *axisName) {
     int code = 0;
     Control *c = FindChart(panel, control, code);
     if (!c) return code;
+    if (axisName) c->plot->xAxis->setLabel(QString::fromUtf8(axisName));
     if (label)
         c->plot->xAxis->setTicker(
             QSharedPointer<QCPAxisTicker>(new ProgramLabels(panel, control, label)));

@@ -29,9 +29,14 @@ int FormatClock(int64_t wallMs, const char *format, char *text, int size) {
     return static_cast<int>(std::strftime(text, static_cast<std::size_t>(size), format, &local));
 }
 
+// A tick without a sample's time (between samples, or an empty slot) stays
+// blank: a number on an axis of times would read as one.
 int TimeLabel(int, int, double x, double, char *text, int size) {
-    if (std::fabs(x - std::round(x)) > 1e-6) return 0;
-    return FormatClock(PointTime(std::lround(x)), "%H:%M:%S", text, size);
+    if (std::fabs(x - std::round(x)) <= 1e-6) {
+        const int n = FormatClock(PointTime(std::lround(x)), "%H:%M:%S", text, size);
+        if (n > 0) return n;
+    }
+    return std::snprintf(text, static_cast<std::size_t>(size), " ");
 }
 
 int Hover(int, int, double x, double, char *text, int size) {
@@ -77,6 +82,7 @@ int CC_HistoryXAxis(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int time = 0;
     GetCtrlVal(pHandle, PANEL_HistoryXAxis, &time);
-    SetChartXLabels(pHandle, PANEL_StripChartRaw, time ? TimeLabel : nullptr);
+    SetChartXLabels(pHandle, PANEL_StripChartRaw, time ? TimeLabel : nullptr,
+                    time ? "Time of day" : "Sample");
     return 0;
 }

@@ -95,10 +95,13 @@ TEST_F(UiTest, AnExploredChartIsDraggedZoomedAndReadUnderThePointer) {
     QApplication::sendEvent(plot, &tip);
     EXPECT_EQ(QToolTip::text().toStdString(), "point " + std::to_string(std::lround(x)));
 
-    SetChartXLabels(panel, kStrip, NumberTimesTen);
+    SetChartXLabels(panel, kStrip, NumberTimesTen, "Tens");
     const QVector<QString> labels = plot->xAxis->tickVectorLabels();
     ASSERT_FALSE(labels.isEmpty());
     for (const QString &label : labels) EXPECT_TRUE(label.startsWith('t')) << label.toStdString();
+    EXPECT_EQ(plot->xAxis->label(), "Tens");  // the axis says what its labels count
+    SetChartXLabels(panel, kStrip, nullptr);
+    EXPECT_EQ(plot->xAxis->label(), "Tens");  // no name given: the name stays
 }
 
 TEST_F(UiTest, AFileDroppedOntoAPanelIsHandedToTheProgram) {
