@@ -140,8 +140,9 @@ TEST(CheckedReplies, LongVideoBlocksAreDroppedWholeAndVideoRecovers) {
         untouched = std::all_of(std::begin(adcbufA), std::end(adcbufA),
                                 [](unsigned short v) { return v == 0xFFFF; });
         app.sensor().setFaults({});
+        // The second request after the cure comes once a whole cycle passed.
+        kvextest::StopAfterRequests(app.sensor(), 9, 2);
     });
-    QTimer::singleShot(2600, [] { stop_flag = 1; });
     KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
     EXPECT_TRUE(untouched);
     EXPECT_TRUE(std::all_of(std::begin(adcbufA), std::end(adcbufA),
@@ -158,11 +159,13 @@ TEST(CheckedReplies, LateVideoBlocksAreNeverStoredAsLaterOnes) {
     KVexApp app(SensorWith(late));
     ASSERT_TRUE(app.Start());
     std::fill(std::begin(adcbufA), std::end(adcbufA), 0xFFFF);
-    QTimer::singleShot(4500, [] { stop_flag = 1; });
+    // The third request means the second cycle has waited out its own, with
+    // the first cycle's block arriving in its time.
+    kvextest::StopAfterRequests(app.sensor(), 9, 3);
     KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
     EXPECT_TRUE(std::all_of(std::begin(adcbufA), std::end(adcbufA),
                             [](unsigned short v) { return v == 0xFFFF; }));
-    EXPECT_GE(app.sensor().commandCount(9), 2) << "the next cycle asked again";
+    EXPECT_GE(app.sensor().commandCount(9), 3) << "each next cycle asked again";
 }
 
 // The device goes away: idle, the operator is told at once; in run mode the
