@@ -31,7 +31,9 @@ constexpr const char *kUsage =
     "Without a window (kvex VERB --help explains each):\n"
     "  kvex info --port DEVICE [--quiet]\n"
     "  kvex params get|put --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
-    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet] FILE\n"
+    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
+    "              [--mqtt URL ...] FILE\n"
+    "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n"
     "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n";
 
 struct Options {

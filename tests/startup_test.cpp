@@ -307,5 +307,8 @@ TEST(CommandLine, HelpAndVersionAnswerWithoutStartingTheWindows) {
     EXPECT_TRUE(p.readAllStandardOutput().contains("Version 3.00b"));
     p.start(QCoreApplication::applicationDirPath() + "/kvex", {"--help"});
     ASSERT_TRUE(p.waitForFinished(10000));
-    EXPECT_TRUE(p.readAllStandardOutput().contains("--simulate"));
+    const QByteArray help = p.readAllStandardOutput();
+    EXPECT_TRUE(help.contains("--simulate"));
+    for (const char *verb : {"info", "params", "record", "publish", "stats"})
+        EXPECT_TRUE(help.contains(QByteArray("kvex ") + verb)) << "the help names " << verb;
 }
