@@ -43,7 +43,9 @@ int64_t NowMs() {
 
 // Wall-clock second of the last value shown live; 0 while none was.
 std::time_t lastLiveValue = 0;
-// The recorded sample being drawn, or nullptr for a live one.
+// The sample being drawn (nullptr: the globals alone), and the same when it
+// is a recorded one.
+const Sample *drawn = nullptr;
 const Sample *recorded = nullptr;
 
 void PlotVideoCurve(int graph, const unsigned short *samples, const unsigned short *thresholds,
@@ -381,7 +383,7 @@ void PlotRAWGraph() {
         if (parameter[PW_TOLLO] == 0) parameter[PW_TOLLO] = 1;
     }
     Shift(arrayNORM, kHistory, -kTraces, arrayNORM);
-    ShiftHistoryTimes(NowMs());  // drawn as it came in
+    ShiftHistoryTimes(drawn ? drawn->wallMs : NowMs());  // when it was taken
 
     int upper = tVal + tolup;
     int lower = tVal - tollo;
@@ -411,7 +413,10 @@ void RedrawHistory() {
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, historySamples);
 }
 
-void DrawAsRecorded(const Sample *sample) { recorded = sample; }
+void DrawingSample(const Sample *sample, bool asRecorded) {
+    drawn = sample;
+    recorded = asRecorded ? sample : nullptr;
+}
 
 int64_t HistoryPointTime(long number) {
     const long back = historySamples - number;

@@ -48,11 +48,12 @@ void BeginHistoryRun();
 // The history drawn again as arrayNORM and historySamples hold it (after a
 // replay put back what it found).
 void RedrawHistory();
-// The sample that the next drawing shows comes from a recording: it is shown
-// as it was judged (its verdict, setpoint and limits, its number on the
-// history's axis), not by the limits in force now, and it is no live value.
-// nullptr: the samples drawn are live.
-void DrawAsRecorded(const Sample *sample);
+// The sample that the next drawing shows: the history keeps the time it was
+// taken. A recorded one (asRecorded) is shown as it was judged (its verdict,
+// setpoint and limits, its number on the history's axis), not by the limits
+// in force now, and it is no live value. nullptr: the globals alone, drawn
+// as live at the present time.
+void DrawingSample(const Sample *sample, bool asRecorded);
 // A recorded sample into the history without drawing anything (a seek fills
 // the history this way, then draws it once).
 void AddRecordedHistoryPoint(const Sample &sample);

@@ -113,10 +113,10 @@ void DrawSample(const Sample &s) {
     anaMax = s.analogMax, anaMin = s.analogMin;
     tolup = s.tolUp, tollo = s.tolLow;
     // A replayed sample keeps the judgement it was recorded (or replayed) with.
-    DrawAsRecorded(CurrentActivity() == Activity::Replay ? &s : nullptr);
+    DrawingSample(&s, CurrentActivity() == Activity::Replay);
     PlotVIDEOBarGraph();
     PlotRAWGraph();
-    DrawAsRecorded(nullptr);
+    DrawingSample(nullptr, false);
 }
 
 void PublishRawReply() {
