@@ -104,24 +104,28 @@ int VerdictColour(Verdict v) {
 
 void ShowToleranceState() {
     Verdict v;
+    double setpointUm, lowerUm, upperUm, valueUm;
     if (recorded) {
         v = recorded->verdict;
+        setpointUm = recorded->setpointUm, lowerUm = recorded->lowerUm;
+        upperUm = recorded->upperUm, valueUm = recorded->exactUm;
     } else {
         lastLiveValue = std::time(nullptr);
         v = JudgeValue(Mvalue);
+        const double scale = ScaleFactor() / 16384.0;
+        const auto setpoint = static_cast<int32_t>(SetpointValue());
+        setpointUm = setpoint;
+        lowerUm = setpoint - scale * tollo, upperUm = setpoint + scale * tolup;
+        valueUm = ExactUm(setpoint, Mvalue, tVal, scale);
     }
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, VerdictColour(v));
     // The colour alone says nothing to a screen reader or a colour-blind eye.
     ShowVerdict(VerdictText(v), VerdictColour(v));
-    SetCtrlVal(pHandle, PANEL_Display14, umValue / 1000.0);
-    if (recorded) {
-        const Sample &r = *recorded;
-        ShowToleranceLimits((r.setpointUm - r.lowerUm) / 1000.0,
-                            (r.upperUm - r.setpointUm) / 1000.0);
-        return;
-    }
-    const double s = ScaleFactor();
-    ShowToleranceLimits(s * tollo / 16384000.0, s * tolup / 16384000.0);
+    const double limitsMm[2] = {lowerUm / 1000, upperUm / 1000};
+    const int decimals = DecimalsApart(valueUm / 1000, limitsMm, 2);
+    SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_PRECISION, decimals);
+    SetCtrlVal(pHandle, PANEL_Display14, valueUm / 1000);
+    ShowToleranceLimits(setpointUm, lowerUm, upperUm, decimals);
 }
 
 }  // namespace
@@ -149,14 +153,15 @@ void ShowDisplaysStale() {
 }
 
 // The deviations, and the nominal with both limits beside them, all in mm.
-// They change seldom: a display is written only when its value does.
-void ShowToleranceLimits(double lowerMm, double upperMm) {
-    const double nominal =
-        (recorded ? recorded->setpointUm : static_cast<int32_t>(SetpointValue())) / 1000.0;
-    const double values[5] = {lowerMm, upperMm, nominal, nominal - lowerMm, nominal + upperMm};
+// They change seldom: a display is written only when its value does. The
+// limits take the decimals that tell the value apart from them.
+void ShowToleranceLimits(double setpointUm, double lowerUm, double upperUm, int decimals) {
+    const double values[5] = {(setpointUm - lowerUm) / 1000, (upperUm - setpointUm) / 1000,
+                              setpointUm / 1000, lowerUm / 1000, upperUm / 1000};
     static const int kDisplays[5] = {PANEL_Display34, PANEL_Display35, PANEL_Display43,
                                      PANEL_Display44, PANEL_Display45};
     for (int i = 0; i < 5; ++i) {
+        SetCtrlAttribute(pHandle, kDisplays[i], ATTR_PRECISION, i < 3 ? 3 : decimals);
         double shown = 0;
         GetCtrlVal(pHandle, kDisplays[i], &shown);
         if (shown != values[i]) SetCtrlVal(pHandle, kDisplays[i], values[i]);
@@ -429,7 +434,8 @@ void AddRecordedHistoryPoint(const Sample &s) {
     ShiftHistoryTimes(s.wallMs);
     double *newest = arrayNORM + kHistory - kTraces;
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const bool judged = s.verdict != Verdict::None;
+    // Lines in units only where the sample knows its scale: none are guessed.
+    const bool judged = s.verdict != Verdict::None && s.umPerUnit > 0;
     newest[0] = judged ? s.setpointUnits + s.tolUp : nan;
     newest[1] = judged ? s.setpointUnits - s.tolLow : nan;
     newest[2] = judged ? s.setpointUnits : nan;

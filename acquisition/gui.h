@@ -33,8 +33,9 @@ void PlotRAWGraph();
 // nothing live stands behind them (a mode stopped or timed out, the port
 // changed, the line lost); the next reply colours them again.
 void ShowDisplaysStale();
-// The lower and upper tolerance in mm, the nominal and both limits.
-void ShowToleranceLimits(double lowerMm, double upperMm);
+// The lower and upper tolerance, the nominal and both limits (given in µm,
+// shown in mm); the limits with the decimals given (3 and up).
+void ShowToleranceLimits(double setpointUm, double lowerUm, double upperUm, int decimals);
 // The bar graphs as every state without data shows them.
 void ShowBarGraphsIdle();
 // The max/min displays after the sensor reset them: the last measured value,

@@ -87,8 +87,7 @@ Sample MakeSample() {
     clock_gettime(CLOCK_REALTIME, &now);
     s.wallMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
     s.a = Aval, s.b = Bval, s.units = Mvalue;
-    s.um = umValue;
-    s.mm = umValue / 1000.0;
+    s.sensorUm = umValue;
     s.edgesA = edcntA, s.edgesB = edcntB;
     s.peakA = peakwA, s.peakB = peakwB;
     s.analogMax = anaMax, s.analogMin = anaMin;
@@ -96,9 +95,14 @@ Sample MakeSample() {
     UpdateSetpoint(parameter[PW_EVALMODE]);
     s.setpointUnits = tVal;
     s.setpointUm = static_cast<int32_t>(SetpointValue());
+    // Multiples of 1/16384 µm below 2^31 µm are exact in a double, so the
+    // value and the limits compare exactly as the units did.
     const double scale = ScaleFactor() / 16384.0;
-    s.lowerUm = s.setpointUm - static_cast<int32_t>(std::lround(scale * tollo));
-    s.upperUm = s.setpointUm + static_cast<int32_t>(std::lround(scale * tolup));
+    s.umPerUnit = scale;
+    s.exactUm = ExactUm(s.setpointUm, Mvalue, tVal, scale);
+    s.mm = s.exactUm / 1000.0;
+    s.lowerUm = s.setpointUm - scale * tollo;
+    s.upperUm = s.setpointUm + scale * tolup;
     s.verdict = JudgeValue(Mvalue);
     return s;
 }
@@ -107,7 +111,7 @@ Sample MakeSample() {
 // anywhere (a reply, a test, a recording played back) is drawn alike.
 void DrawSample(const Sample &s) {
     Aval = s.a, Bval = s.b, Mvalue = s.units;
-    umValue = s.um;
+    umValue = s.sensorUm;
     edcntA = s.edgesA, edcntB = s.edgesB;
     peakwA = s.peakA, peakwB = s.peakB;
     anaMax = s.analogMax, anaMin = s.analogMin;

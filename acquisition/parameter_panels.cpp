@@ -246,9 +246,10 @@ void SetPanelValues() {
     NoteShownParameters();
 }
 
-// The tolerances as the parameter words hold them, in mm.
+// The tolerances as the parameter words hold them.
 void ShowSensorLimits() {
-    const float f = static_cast<float>(ScaleFactor() / 16384.0);
-    ShowToleranceLimits(static_cast<double>(f * parameter[PW_TOLLO] / 1000),
-                        static_cast<double>(f * parameter[PW_TOLUP] / 1000));
+    const double scale = ScaleFactor() / 16384.0;
+    const auto setpoint = static_cast<int32_t>(SetpointValue());
+    ShowToleranceLimits(setpoint, setpoint - scale * parameter[PW_TOLLO],
+                        setpoint + scale * parameter[PW_TOLUP], 3);
 }

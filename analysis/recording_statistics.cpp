@@ -20,7 +20,7 @@ struct Reading {
         Limits limits;
         if (given) {
             limits = *given;
-            s.verdict = Judge(s.um, limits);
+            s.verdict = Judge(s.exactUm, limits);
         } else if (out.header.hasLimits) {
             limits = LimitsOf(s);
         } else {
@@ -31,7 +31,7 @@ struct Reading {
             limits.hasSetpoint = true;
             limits.setpointUm = out.header.setpointUm;
         }
-        stats.Add(s.um, s.verdict, limits);
+        stats.Add(s.exactUm, s.verdict, limits);
         if (out.header.format == RecordingFormat::Csv || out.header.startWallMs >= 0) {
             if (out.firstMs < 0) out.firstMs = s.wallMs;
             out.lastMs = s.wallMs;

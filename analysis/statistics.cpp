@@ -51,10 +51,12 @@ void SetCapability(Figures &f, const Limits &limits) {
 }
 
 // ---------------------------------------------------------------- histogram
-void Histogram::Add(int32_t um) {
+// A value with a fraction counts in the bin of its whole µm below it.
+void Histogram::Add(double value) {
+    const auto um = static_cast<int64_t>(std::floor(value));
     if (widthUm == 0) {
         widthUm = 1;
-        originUm = static_cast<int64_t>(um) - kBins / 2;
+        originUm = um - kBins / 2;
     }
     while (um < originUm || um >= originUm + widthUm * kBins) Widen(um);
     ++count[(um - originUm) / widthUm];
@@ -133,14 +135,14 @@ void SampleStatistics::Reset() {
     limitsChanged_ = false;
 }
 
-void SampleStatistics::Add(int32_t um, Verdict verdict, const Limits &limits) {
+void SampleStatistics::Add(double um, Verdict verdict, const Limits &limits) {
     if (moments_.n == 0) {
         minUm_ = maxUm_ = shiftUm_ = um;
         limits_ = limits;
     } else {
         minUm_ = std::min<double>(minUm_, um);
         maxUm_ = std::max<double>(maxUm_, um);
-        movingRangeSum_ += std::abs(static_cast<int64_t>(um) - previous_);
+        movingRangeSum_ += std::fabs(um - previous_);
         if (!(limits == limits_)) limitsChanged_ = true;
         limits_ = limits;
     }
@@ -229,16 +231,14 @@ ControlLines SampleStatistics::LinesOf(std::size_t window) const {
     const std::size_t kept = std::min<uint64_t>(moments_.n, ring_.size());
     if (window == 0 || std::min(window, kept) >= moments_.n) {
         if (moments_.n < 2) return {};
-        return ControlLinesFrom(shiftUm_ + moments_.mean, static_cast<double>(movingRangeSum_) /
-                                                              static_cast<double>(moments_.n - 1));
+        return ControlLinesFrom(shiftUm_ + moments_.mean,
+                                movingRangeSum_ / static_cast<double>(moments_.n - 1));
     }
     const std::size_t n = std::min(window, kept);
     if (n < 2) return {};
-    int64_t ranges = 0;
-    for (std::size_t i = 1; i < n; ++i)
-        ranges += std::abs(static_cast<int64_t>(KeptAt(i - 1).um) - KeptAt(i).um);
-    return ControlLinesFrom(WindowFigures(n).meanUm,
-                            static_cast<double>(ranges) / static_cast<double>(n - 1));
+    double ranges = 0;
+    for (std::size_t i = 1; i < n; ++i) ranges += std::fabs(KeptAt(i - 1).um - KeptAt(i).um);
+    return ControlLinesFrom(WindowFigures(n).meanUm, ranges / static_cast<double>(n - 1));
 }
 
 int SampleStatistics::Newest(double *values, int capacity) const {
@@ -308,13 +308,25 @@ Texts TextsOf(const Figures &f, const char *none) {
 
 int Fits(int n, std::size_t size) { return n >= 0 && static_cast<std::size_t>(n) < size ? n : -1; }
 
+// A figure that another program reads: the shortest text of the same double.
+void Exact(char *out, std::size_t size, bool defined, double value) {
+    if (!defined || ShortestNumber(out, size, value) < 0) std::snprintf(out, size, "null");
+}
+
 }  // namespace
 
 int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f,
                 uint64_t badLines) {
     char name[1100];
     if (JsonString(name, sizeof name, file ? file : "") < 0) return -1;
-    const Texts t = TextsOf(f, "null");
+    Texts t;
+    const bool any = f.n > 0;
+    Exact(t.mean, sizeof t.mean, any, f.meanUm / 1000);
+    Exact(t.sigma, sizeof t.sigma, f.hasSigma, f.sigmaUm / 1000);
+    Exact(t.min, sizeof t.min, any, f.minUm / 1000);
+    Exact(t.max, sizeof t.max, any, f.maxUm / 1000);
+    Exact(t.cp, sizeof t.cp, f.hasCp, f.cp);
+    Exact(t.cpk, sizeof t.cpk, f.hasCpk, f.cpk);
     const int n = std::snprintf(
         out, size,
         "{\"file\": %s, \"n\": %llu, \"mean_mm\": %s, \"sigma_mm\": %s, \"min_mm\": %s, "

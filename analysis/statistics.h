@@ -59,7 +59,7 @@ struct Histogram {
     static constexpr int kBins = 64;
     int64_t originUm = 0, widthUm = 0;  // width 0: no value yet
     uint64_t count[kBins] = {};
-    void Add(int32_t um);
+    void Add(double um);
     uint64_t Total() const;
     // The occupied bins: first and one past the last; first == last when empty.
     void Occupied(int &first, int &last) const;
@@ -99,7 +99,7 @@ class SampleStatistics {
     SampleStatistics();
     void Reset();
     // One value with its verdict and the limits in force when it was measured.
-    void Add(int32_t um, Verdict verdict, const Limits &limits);
+    void Add(double um, Verdict verdict, const Limits &limits);
 
     uint64_t Count() const { return moments_.n; }
     // window 0: the whole run; otherwise the newest min(window, kMaxWindow).
@@ -115,7 +115,7 @@ class SampleStatistics {
 
   private:
     struct Kept {
-        int32_t um;
+        double um;
         Verdict verdict;
     };
     const Kept &KeptAt(std::size_t back) const;  // 0: the newest
@@ -126,8 +126,8 @@ class SampleStatistics {
     RunningMoments moments_;
     double shiftUm_ = 0, minUm_ = 0, maxUm_ = 0;
     uint64_t counts_[4] = {};  // by Verdict
-    int64_t movingRangeSum_ = 0;
-    int32_t previous_ = 0;
+    double movingRangeSum_ = 0;
+    double previous_ = 0;
     Histogram histogram_;
     std::vector<Kept> ring_;
     std::size_t ringNext_ = 0;

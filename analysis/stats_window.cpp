@@ -65,7 +65,7 @@ void RefreshLater();
 void OnSample(const Sample &s) {
     if (g_stats.Count() == 0) g_firstMs = s.wallMs;
     g_lastMs = s.wallMs;
-    g_stats.Add(s.um, s.verdict, LimitsOf(s));
+    g_stats.Add(s.exactUm, s.verdict, LimitsOf(s));
     RefreshLater();
 }
 
@@ -122,7 +122,7 @@ std::size_t Window() {
 void AddFileSample(const Sample &s, void *) {
     if (g_file.stats.Count() == 0) g_file.firstMs = s.wallMs;
     g_file.lastMs = s.wallMs;
-    g_file.stats.Add(s.um, s.verdict, LimitsOf(s));
+    g_file.stats.Add(s.exactUm, s.verdict, LimitsOf(s));
 }
 
 // The file's samples the chosen scope covers; false when no replay offers

@@ -68,7 +68,7 @@ struct RecordFile {
         return false;
     }
     bool WriteLine(const char *text) {
-        char line[160];
+        char line[330];
         const int n = std::snprintf(line, sizeof line, "%s\r\n", text);
         if (n <= 0 || static_cast<std::size_t>(n) >= sizeof line || !Write(line, n)) return false;
         lineEnd = std::ftell(f);
@@ -145,7 +145,7 @@ bool WriteCsvHeader(RecordFile &file) {
     return file.WriteLine(
         "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
         "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint [\xC2\xB5m],"
-        "verdict");
+        "verdict,scale [\xC2\xB5m/unit],setpoint [units],measured value exact [\xC2\xB5m]");
 }
 
 bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
@@ -169,20 +169,28 @@ bool WriteHeader(RecordFile &file, unsigned short interval, uint32_t setpoint) {
 
 // The line is made of the sample alone: what the displays showed of it is
 // what the file keeps.
+// The limits, the scale and the exact value are written in their shortest
+// exact form: read back, each is the double that was judged.
 bool WriteSample(RecordFile &file, unsigned short number, const Sample &s) {
-    char line[160];
+    char line[320];
     if (g_csv) {
-        char time[48];
+        char time[48], lower[40], upper[40], scale[40], exact[40];
         IsoTimestamp(time, sizeof time, s.wallMs);
-        std::snprintf(line, sizeof line, "%u,%s,%u,%u,%u,%d,%u,%u,%d,%d,%d,%s",
+        if (ShortestNumber(lower, sizeof lower, s.lowerUm) < 0 ||
+            ShortestNumber(upper, sizeof upper, s.upperUm) < 0 ||
+            ShortestNumber(scale, sizeof scale, s.umPerUnit) < 0 ||
+            ShortestNumber(exact, sizeof exact, s.exactUm) < 0)
+            return false;
+        std::snprintf(line, sizeof line, "%u,%s,%u,%u,%u,%d,%u,%u,%s,%s,%d,%s,%s,%u,%s",
                       static_cast<unsigned>(number), time, static_cast<unsigned>(s.a),
-                      static_cast<unsigned>(s.b), static_cast<unsigned>(s.units), s.um,
-                      static_cast<unsigned>(s.edgesA), static_cast<unsigned>(s.edgesB), s.lowerUm,
-                      s.upperUm, s.setpointUm, VerdictName(s.verdict));
+                      static_cast<unsigned>(s.b), static_cast<unsigned>(s.units), s.sensorUm,
+                      static_cast<unsigned>(s.edgesA), static_cast<unsigned>(s.edgesB), lower,
+                      upper, s.setpointUm, VerdictName(s.verdict), scale,
+                      static_cast<unsigned>(s.setpointUnits), exact);
         return file.WriteLine(line);
     }
     std::snprintf(line, sizeof line, "%u\t%u\t%u\t%d\t%u\t%u", static_cast<unsigned>(s.a),
-                  static_cast<unsigned>(s.b), static_cast<unsigned>(s.units), s.um,
+                  static_cast<unsigned>(s.b), static_cast<unsigned>(s.units), s.sensorUm,
                   static_cast<unsigned>(s.edgesA), static_cast<unsigned>(s.edgesB));
     return file.WriteLine(line);
 }

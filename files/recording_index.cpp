@@ -110,17 +110,10 @@ void RecordingIndex::Take(const char *line, std::size_t len, unsigned long lineN
         return;
     }
     offsets_.push_back(offset);
-    um_.push_back(s.um);
-    const Verdict v = header_.hasLimits ? s.verdict : JudgeAgainst(limits_, s.um);
+    um_.push_back(s.sensorUm);
+    const Verdict v = header_.hasLimits ? s.verdict : JudgeAgainst(limits_, s.sensorUm);
     verdict_.push_back(static_cast<uint8_t>(v));
     if (v == Verdict::Below || v == Verdict::Above) ++outCount_;
-    if (!haveFirst_) {
-        haveFirst_ = true;
-        firstUm_ = s.um, firstUnits_ = s.units;
-    } else if (!haveScale_ && s.units != firstUnits_) {
-        haveScale_ = true;
-        scaleUm_ = s.um, scaleUnits_ = s.units;
-    }
 }
 
 bool RecordingIndex::IndexMore(double seconds) {
@@ -166,11 +159,6 @@ bool RecordingIndex::Read(unsigned long i, Sample &out) const {
         }
     }
     return true;
-}
-
-double RecordingIndex::UmPerUnit() const {
-    if (!haveScale_) return 0;
-    return static_cast<double>(scaleUm_ - firstUm_) / (scaleUnits_ - firstUnits_);
 }
 
 void RecordingIndex::Judge(const ReplayLimits &limits) {

@@ -61,11 +61,10 @@ class RecordingIndex {
     // Sample i (from 0) as its line says; false when the file changed under
     // the replay and the line no longer reads.
     bool Read(unsigned long i, Sample &out) const;
+    // The sensor's whole µm of sample i: what a file without recorded
+    // verdicts (and so without an exact value) is judged by.
     int32_t Um(unsigned long i) const { return um_[i]; }
     Verdict VerdictAt(unsigned long i) const { return static_cast<Verdict>(verdict_[i]); }
-    // Micrometres per sensor unit as the file's own samples show it, 0 when
-    // they cannot tell (all one value).
-    double UmPerUnit() const;
 
     // Judges every sample without a recorded verdict again.
     void Judge(const ReplayLimits &limits);
@@ -99,8 +98,4 @@ class RecordingIndex {
     std::size_t partialTail_ = 0;
     bool complete_ = false, refused_ = false;
     char refusal_[200] = "";
-    // The first sample and one with another value: the file's own scale.
-    bool haveFirst_ = false, haveScale_ = false;
-    int32_t firstUm_ = 0, scaleUm_ = 0;
-    unsigned short firstUnits_ = 0, scaleUnits_ = 0;
 };

@@ -1,13 +1,16 @@
 // The recorder writes two formats. Text: a header line with the start date,
 // time and interval, a setpoint line, then "A\tB\tunits\tum\tedgesA\tedgesB"
 // per sample. CSV: a header row, then "sample,time,A,B,units,um,edgesA,
-// edgesB" and, in newer files, ",lower,upper,setpoint,verdict".
+// edgesB"; in newer files ",lower,upper,setpoint,verdict" follow, and in the
+// newest ",scale,setpoint units,exact um" after them.
 #include "recording_reader.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +25,8 @@ constexpr char kIntervalMark[] = "Time-Interval[s]: ";
 constexpr char kSetpointMark[] = "SETPOINT-VALUE [";
 constexpr char kCsvMark[] = "sample,time,";
 constexpr char kCsvLimitsMark[] = ",verdict";
+constexpr char kCsvExactMark[] =
+    ",verdict,scale [\xC2\xB5m/unit],setpoint [units],measured value exact [\xC2\xB5m]";
 
 bool StartsWith(const char *text, std::size_t len, const char *prefix) {
     const std::size_t n = std::strlen(prefix);
@@ -84,7 +89,7 @@ bool ReadI32(const char *&p, const char *end, char sep, bool last, int32_t &out)
     return true;
 }
 
-bool ReadVerdict(const char *p, const char *end, Verdict &out) {
+bool ReadVerdictName(const char *p, const char *end, Verdict &out) {
     static const Verdict kAll[] = {Verdict::Inside, Verdict::Below, Verdict::Above, Verdict::None};
     const std::size_t len = static_cast<std::size_t>(end - p);
     for (Verdict v : kAll) {
@@ -95,6 +100,27 @@ bool ReadVerdict(const char *p, const char *end, Verdict &out) {
         }
     }
     return false;
+}
+
+// A number as the recorder writes it (the shortest form that reads back to
+// the same double: "37020", "37020.25", "6.103515625e-05"); at most 40
+// characters, finite, nothing before or after it.
+bool ReadReal(const char *&p, const char *end, char sep, bool last, double &out) {
+    const char *stop = last ? end : static_cast<const char *>(std::memchr(p, sep, end - p));
+    if (!stop || stop == p || stop - p > 40 || *p == '+') return false;
+    double v = 0;
+    const std::from_chars_result r = std::from_chars(p, stop, v);
+    if (r.ec != std::errc() || r.ptr != stop || !std::isfinite(v)) return false;
+    out = v;
+    p = stop;
+    return Separator(p, end, sep, last);
+}
+
+bool ReadVerdict(const char *&p, const char *end, char sep, bool last, Verdict &out) {
+    const char *stop = last ? end : static_cast<const char *>(std::memchr(p, sep, end - p));
+    if (!stop || !ReadVerdictName(p, stop, out)) return false;
+    p = stop;
+    return Separator(p, end, sep, last);
 }
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
@@ -139,9 +165,10 @@ int64_t ReadTextStart(const char *line, std::size_t len) {
 bool ParseTextLine(const RecordingHeader &h, const char *p, const char *end, unsigned long index,
                    Sample &s) {
     if (!ReadU16(p, end, '\t', false, s.a) || !ReadU16(p, end, '\t', false, s.b) ||
-        !ReadU16(p, end, '\t', false, s.units) || !ReadI32(p, end, '\t', false, s.um) ||
+        !ReadU16(p, end, '\t', false, s.units) || !ReadI32(p, end, '\t', false, s.sensorUm) ||
         !ReadU16(p, end, '\t', false, s.edgesA) || !ReadU16(p, end, '\t', true, s.edgesB))
         return false;
+    s.exactUm = s.sensorUm;  // the text format keeps the sensor's whole µm only
     s.number = index + 1;
     s.monotonic = static_cast<double>(index) * h.intervalS;
     if (h.startWallMs >= 0) s.wallMs = h.startWallMs + static_cast<int64_t>(s.monotonic * 1000);
@@ -157,14 +184,20 @@ bool ParseCsvLine(const RecordingHeader &h, const char *p, const char *end, Samp
     if (!comma || !ParseIsoTimestamp(p, static_cast<std::size_t>(comma - p), s.wallMs))
         return false;
     p = comma + 1;
-    const bool limits = h.hasLimits;
+    const bool limits = h.hasLimits, exact = h.hasScale;
     if (!ReadU16(p, end, ',', false, s.a) || !ReadU16(p, end, ',', false, s.b) ||
-        !ReadU16(p, end, ',', false, s.units) || !ReadI32(p, end, ',', false, s.um) ||
+        !ReadU16(p, end, ',', false, s.units) || !ReadI32(p, end, ',', false, s.sensorUm) ||
         !ReadU16(p, end, ',', false, s.edgesA) || !ReadU16(p, end, ',', !limits, s.edgesB))
         return false;
+    s.exactUm = s.sensorUm;
     if (limits &&
-        (!ReadI32(p, end, ',', false, s.lowerUm) || !ReadI32(p, end, ',', false, s.upperUm) ||
-         !ReadI32(p, end, ',', false, s.setpointUm) || !ReadVerdict(p, end, s.verdict)))
+        (!ReadReal(p, end, ',', false, s.lowerUm) || !ReadReal(p, end, ',', false, s.upperUm) ||
+         !ReadI32(p, end, ',', false, s.setpointUm) ||
+         !ReadVerdict(p, end, ',', !exact, s.verdict)))
+        return false;
+    if (exact &&
+        (!ReadReal(p, end, ',', false, s.umPerUnit) || !(s.umPerUnit >= 0) ||
+         !ReadU16(p, end, ',', false, s.setpointUnits) || !ReadReal(p, end, ',', true, s.exactUm)))
         return false;
     s.number = static_cast<unsigned long>(number);
     s.monotonic = static_cast<double>(s.wallMs) / 1000.0;
@@ -185,7 +218,8 @@ bool ReadRecordingHeader(const char *first, std::size_t firstLen, const char *se
     h.format = DetectRecordingFormat(first, firstLen);
     if (h.format == RecordingFormat::Csv) {
         h.headerLines = 1;
-        h.hasLimits = EndsWith(first, firstLen, kCsvLimitsMark);
+        h.hasScale = EndsWith(first, firstLen, kCsvExactMark);
+        h.hasLimits = h.hasScale || EndsWith(first, firstLen, kCsvLimitsMark);
         return true;
     }
     if (h.format != RecordingFormat::Text) return false;
@@ -222,7 +256,7 @@ bool ParseRecordingLine(const RecordingHeader &header, const char *line, std::si
                     : header.format == RecordingFormat::Csv ? ParseCsvLine(header, line, end, s)
                                                             : false;
     if (!ok) return false;
-    s.mm = s.um / 1000.0;
+    s.mm = s.exactUm / 1000.0;
     out = s;
     return true;
 }

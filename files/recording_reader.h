@@ -20,6 +20,9 @@ struct RecordingHeader {
     bool hasSetpoint = false;  // text: the setpoint line was read
     int32_t setpointUm = 0;
     bool hasLimits = false;  // CSV: each line carries its limits, setpoint and verdict
+    // CSV: and its scale, setpoint in units and exact value; without them the
+    // exact value is the sensor's whole µm and the scale is not known (0).
+    bool hasScale = false;
 };
 
 // The format the first line names (without its line end).

@@ -119,6 +119,7 @@ enum {
     ATTR_DATA_TYPE = 13,        // read only
     ATTR_MIN_VALUE = 14,        // read only, double: the least value the control holds
     ATTR_MAX_VALUE = 15,        // read only, double: the greatest value the control holds
+    ATTR_PRECISION = 16,        // decimals a real number is shown with, 0 to 15
     ATTR_TOOLTIP_TEXT = 1400,   // string: what the tooltip says (range and key are added)
     // strip charts
     ATTR_SCROLL_MODE = 1088,        // stored and reported; every mode scrolls continuously

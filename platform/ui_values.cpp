@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPixmap>
 #include <QStringDecoder>
@@ -430,6 +431,14 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
             c->pointSize = value;
             ApplyFont(*c);
             return 0;
+        case ATTR_PRECISION:
+            if (value < 0 || value > 15) return UIE_BAD_VALUE;
+            if (value == c->precision) return 0;
+            c->precision = value;
+            if (auto *d = qobject_cast<QDoubleSpinBox *>(c->widget))
+                if (!IsIntegerType(c->dataType)) d->setDecimals(value);
+            ShowValue(*c);
+            return 0;
         case ATTR_SCROLL_MODE:
         case ATTR_NUM_TRACES:
         case ATTR_POINTS_PER_SCREEN:
@@ -505,6 +514,9 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
             return 0;
         case ATTR_TEXT_POINT_SIZE:
             *value = c->pointSize;
+            return 0;
+        case ATTR_PRECISION:
+            *value = c->precision;
             return 0;
         case ATTR_DATA_TYPE:
             *value = c->dataType;

@@ -52,16 +52,21 @@ std::string JsonText(const char *text) {
     return out + "\"";
 }
 
+// Every figure in its shortest exact form: a subscriber reads the double
+// that was judged, so a value beyond a limit never reads as equal to it.
 std::string SamplePayload(const Sample &s) {
-    char time[40], json[400];
+    char time[40], json[600], value[40], lower[40], upper[40];
     IsoTimestamp(time, sizeof time, s.wallMs);
+    if (ShortestNumber(value, sizeof value, s.exactUm) < 0 ||
+        ShortestNumber(lower, sizeof lower, s.lowerUm) < 0 ||
+        ShortestNumber(upper, sizeof upper, s.upperUm) < 0)
+        return "{}";
     std::snprintf(json, sizeof json,
-                  "{\"sample\": %lu, \"time\": \"%s\", \"value_mm\": %.3f, \"value_um\": %d, "
-                  "\"a\": %u, \"b\": %u, \"verdict\": \"%s\", \"lower_um\": %d, "
-                  "\"upper_um\": %d, \"setpoint_um\": %d}",
-                  s.number, time, s.mm, s.um, static_cast<unsigned>(s.a),
-                  static_cast<unsigned>(s.b), VerdictName(s.verdict), s.lowerUm, s.upperUm,
-                  s.setpointUm);
+                  "{\"sample\": %lu, \"time\": \"%s\", \"value_mm\": %.3f, \"value_um\": %s, "
+                  "\"sensor_um\": %d, \"a\": %u, \"b\": %u, \"verdict\": \"%s\", "
+                  "\"lower_um\": %s, \"upper_um\": %s, \"setpoint_um\": %d}",
+                  s.number, time, s.mm, value, s.sensorUm, static_cast<unsigned>(s.a),
+                  static_cast<unsigned>(s.b), VerdictName(s.verdict), lower, upper, s.setpointUm);
     return json;
 }
 

@@ -2,6 +2,10 @@
 // loops' life cycle, the link's state on screen and the folders remembered.
 #include "session.h"
 
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -322,9 +326,37 @@ const char *ActivityName(Activity a) {
 
 Activity CurrentActivity() { return activity; }
 
+namespace {
+
+char runStation[128] = "";
+char runId[200] = "";
+
+void BeginRunId() {
+    if (!runStation[0] && gethostname(runStation, sizeof runStation - 1) != 0)
+        std::snprintf(runStation, sizeof runStation, "kvex");
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    char start[48];
+    IsoTimestamp(start, sizeof start,
+                 static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+    std::snprintf(runId, sizeof runId, "%s %s", start, runStation);
+}
+
+}  // namespace
+
+const char *CurrentRunId() {
+    if (!runId[0]) BeginRunId();
+    return runId;
+}
+
+void SetRunStation(const char *station) {
+    std::snprintf(runStation, sizeof runStation, "%s", station ? station : "");
+}
+
 void SetActivity(Activity a) {
     if (a == activity) return;
     activity = a;
+    if (a != Activity::Idle) BeginRunId();
     activitySubscribers.Call(a);
 }
 
@@ -355,6 +387,33 @@ const char *VerdictName(Verdict v) {
         default:
             return "none";
     }
+}
+
+double ExactUm(int32_t setpointUm, int units, int setpointUnits, double umPerUnit) {
+    return setpointUm + (units - setpointUnits) * umPerUnit;
+}
+
+// ---------------------------------------------------------------- numbers
+int ShortestNumber(char *out, std::size_t size, double value) {
+    if (!std::isfinite(value) || size == 0) return -1;
+    const std::to_chars_result r = std::to_chars(out, out + size - 1, value);
+    if (r.ec != std::errc()) return -1;
+    *r.ptr = '\0';
+    return static_cast<int>(r.ptr - out);
+}
+
+int DecimalsApart(double value, const double *others, int count) {
+    int decimals = 3;
+    for (int i = 0; i < count; ++i) {
+        if (others[i] == value) continue;
+        for (; decimals < 9; ++decimals) {
+            char a[48], b[48];
+            std::snprintf(a, sizeof a, "%.*f", decimals, value);
+            std::snprintf(b, sizeof b, "%.*f", decimals, others[i]);
+            if (std::strcmp(a, b) != 0) break;
+        }
+    }
+    return decimals;
 }
 
 void SubscribeSamples(SampleSubscriber subscriber) { sampleSubscribers.Add(subscriber); }

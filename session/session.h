@@ -88,17 +88,24 @@ struct Sample {
     int64_t wallMs = 0;           // milliseconds since 1970 (UTC) at that moment
     unsigned short a = 0, b = 0;  // edge positions, sensor units
     unsigned short units = 0;     // the measured value, sensor units
-    int32_t um = 0;               // the measured value, micrometres
-    double mm = 0;                // the same in millimetres
+    int32_t sensorUm = 0;         // the sensor's own value: whole micrometres
+    // The value at the sensor's resolution: the setpoint value plus the offset
+    // from the setpoint in units times the scale, as the limits are made, so
+    // that the value and the limits compare as the verdict did.
+    double exactUm = 0;
+    double mm = 0;  // exactUm in millimetres
     unsigned short edgesA = 0, edgesB = 0;
     unsigned short peakA = 0, peakB = 0;  // peak widths, sensor units
     unsigned short analogMax = 0, analogMin = 0;
     unsigned short tolUp = 0, tolLow = 0;  // tolerances, sensor units
     unsigned short setpointUnits = 0;      // the value the verdict compares with
     int32_t setpointUm = 0;                // the setpoint value, micrometres
-    int32_t lowerUm = 0, upperUm = 0;      // the limits, micrometres
+    double lowerUm = 0, upperUm = 0;       // the limits, micrometres, at the resolution
+    double umPerUnit = 0;                  // the scale; 0 when it is not known
     Verdict verdict = Verdict::None;
 };
+// The exact value of units against a setpoint (units and µm) and a scale.
+double ExactUm(int32_t setpointUm, int units, int setpointUnits, double umPerUnit);
 // "inside", "below", "above", "none".
 const char *VerdictName(Verdict v);
 // A sample's wall-clock time as "2026-12-08T06:00:44.123+01:00": local time,
@@ -114,6 +121,24 @@ void UnsubscribeSamples(SampleSubscriber subscriber);
 void PublishSample(const Sample &sample);
 // The number the next sample of the running loop gets.
 unsigned long NextSampleNumber();
+
+// Every loop (run, video, recording, replay) is a run of its own, named by
+// its start and the station: "2026-12-08T06:00:44.123+01:00 line-3/kvex"
+// (local time with milliseconds and the offset, then the station). A new run
+// starts whenever the front-end leaves idle. The station is the host's name
+// until the publisher names it by its topic root.
+const char *CurrentRunId();
+void SetRunStation(const char *station);
+
+// ---------------------------------------------------------------- numbers
+// The one way a figure leaves the program for another program: the shortest
+// text that reads back to the same double ("37020.25", "0.1", "1e-07").
+// Returns the length, or -1 when out is too small or the value is not finite.
+int ShortestNumber(char *out, std::size_t size, double value);
+// The decimals (3 and up, at most 9) at which value reads apart from each of
+// the others that it is not equal to: a value judged beyond a limit must
+// never read as that limit.
+int DecimalsApart(double value, const double *others, int count);
 
 // ---------------------------------------------------------------- link state
 // The firmware text of the sensor on com, once the start-up questions passed.

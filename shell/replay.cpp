@@ -87,32 +87,23 @@ double RecordedTime(const Sample &s, unsigned long i) {
     return h.intervalS > 0 ? s.monotonic : static_cast<double>(i) * kLinePace;
 }
 
-double UmPerUnit() {
-    const double own = r.index->UmPerUnit();
-    if (own > 0) return own;
-    const double held = ScaleFactor() / 16384.0;
-    return held > 0 ? held : 1.0;
-}
-
-unsigned short ToUnits(const Sample &s, int32_t um, double k) {
-    const long v = std::lround(s.units + (um - s.um) / k);
-    return static_cast<unsigned short>(v < 0 ? 0 : v > 65535 ? 65535 : v);
-}
-
 // Sample i with what the drawing needs in sensor units: the setpoint and the
-// tolerances that its limits stand for.
+// tolerances that its limits stand for. Only a file that carries its scale
+// tells them; any other is drawn without unit lines rather than with guessed
+// ones.
 bool ReadShown(unsigned long i, Sample &s) {
     if (!r.index->Read(i, s)) return false;
-    if (!r.index->RecordedVerdicts() && s.verdict == Verdict::None) {
+    if (!(s.umPerUnit > 0)) {
         s.setpointUnits = s.units;
+        s.tolUp = s.tolLow = 0;
         return true;
     }
-    const double k = UmPerUnit();
-    s.setpointUnits = ToUnits(s, s.setpointUm, k);
-    const int up = ToUnits(s, s.upperUm, k) - s.setpointUnits;
-    const int low = s.setpointUnits - ToUnits(s, s.lowerUm, k);
-    s.tolUp = static_cast<unsigned short>(up < 0 ? 0 : up);
-    s.tolLow = static_cast<unsigned short>(low < 0 ? 0 : low);
+    const auto units = [&](double um) {
+        const long v = std::lround(um / s.umPerUnit);
+        return static_cast<unsigned short>(v < 0 ? 0 : v > 65535 ? 65535 : v);
+    };
+    s.tolUp = units(s.upperUm - s.setpointUm);
+    s.tolLow = units(s.setpointUm - s.lowerUm);
     return true;
 }
 

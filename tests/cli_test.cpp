@@ -131,14 +131,24 @@ TEST(CommandLine, RecordWritesTodaysFormatOrCsvWithHeaderAndTimestamps) {
     ASSERT_EQ(rows.size(), 1 + 3);  // the header row first, as spreadsheets expect
     EXPECT_EQ(rows[0], QStringLiteral("sample,time,A [pixel],B [pixel],measured value [units],"
                                       "measured value [µm],edges A,edges B,lower limit [µm],"
-                                      "upper limit [µm],setpoint [µm],verdict"));
-    // The limits and setpoint in force, and the verdict they gave.
+                                      "upper limit [µm],setpoint [µm],verdict,scale [µm/unit],"
+                                      "setpoint [units],measured value exact [µm]"));
+    // The limits and setpoint in force, the verdict they gave, the scale and
+    // the exact value, which tells the same verdict against the limits.
+    const QString real = "(-?\\d+(\\.\\d+)?)";
     const QRegularExpression sample(
-        "^\\d+,\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d(,-?\\d+){9},"
-        "(inside|below|above|none)$");
+        "^\\d+,\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d(,-?\\d+){6}," +
+        real + "," + real + ",-?\\d+,(inside|below|above|none)," + real + ",\\d+," + real + "$");
     for (int i = 1; i < rows.size(); ++i) {
         EXPECT_TRUE(sample.match(rows[i]).hasMatch()) << rows[i].toStdString();
         EXPECT_TRUE(rows[i].startsWith(QString::number(i) + ","));
+        const QStringList f = rows[i].split(',');
+        ASSERT_EQ(f.size(), 15);
+        const double exact = f[14].toDouble();
+        EXPECT_EQ(exact, f[10].toDouble() + (f[4].toInt() - f[13].toInt()) * f[12].toDouble());
+        EXPECT_EQ(f[11], exact < f[8].toDouble()   ? "below"
+                         : exact > f[9].toDouble() ? "above"
+                                                   : "inside");
     }
 }
 
@@ -464,21 +474,26 @@ namespace {
 struct Expected {
     int n = 0;
     long double mean = 0, sigma = 0;
-    long long min = 0, max = 0;
+    double min = 0, max = 0;
     int below = 0, inside = 0, above = 0;
     double lower = 0, upper = 0;  // the last line's limits (CSV)
+    int disagree = 0;             // CSV lines whose exact value and limits tell another verdict
 };
 
+// A CSV line's value is its exact one (the last column) where it has it.
 Expected FromLines(const QStringList &lines, bool csv, double lower = NAN, double upper = NAN) {
     Expected e;
-    std::vector<long long> um;
+    std::vector<double> um;
     for (const QString &line : lines) {
         const QStringList f = line.split(csv ? ',' : '\t');
         if (f.size() < 6 || (!csv && f.size() != 6) || (csv && f[0] == "sample")) continue;
-        const long long v = f[csv ? 5 : 3].toLongLong();
+        const double v = f[csv ? (f.size() == 15 ? 14 : 5) : 3].toDouble();
         um.push_back(v);
         QString verdict = csv ? f[11] : "none";
-        if (csv) e.lower = f[8].toDouble(), e.upper = f[9].toDouble();
+        if (csv) {
+            e.lower = f[8].toDouble(), e.upper = f[9].toDouble();
+            e.disagree += verdict != (v < e.lower ? "below" : v > e.upper ? "above" : "inside");
+        }
         if (!std::isnan(lower)) verdict = v < lower ? "below" : v > upper ? "above" : "inside";
         e.below += verdict == "below", e.inside += verdict == "inside";
         e.above += verdict == "above";
@@ -487,9 +502,9 @@ Expected FromLines(const QStringList &lines, bool csv, double lower = NAN, doubl
     if (e.n == 0) return e;
     e.min = *std::min_element(um.begin(), um.end());
     e.max = *std::max_element(um.begin(), um.end());
-    for (long long v : um) e.mean += v;
+    for (double v : um) e.mean += v;
     e.mean /= e.n;
-    for (long long v : um) e.sigma += (v - e.mean) * (v - e.mean);
+    for (double v : um) e.sigma += (v - e.mean) * (v - e.mean);
     e.sigma = std::sqrt(e.sigma / (e.n - 1));
     return e;
 }
@@ -555,6 +570,7 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
     ExpectFigures(objects[0], t, 0);
     EXPECT_TRUE(objects[0]["cp"].isNull() && objects[0]["cpk"].isNull()) << "no limits named";
     ExpectFigures(objects[1], c, 0);
+    EXPECT_EQ(c.disagree, 0) << "a value judged out reads as inside its limits";
     EXPECT_NEAR(objects[1]["cp"].toDouble(),
                 static_cast<double>((c.upper - c.lower) / (6 * c.sigma)), 1e-3);
     const long double cpk = std::min(c.upper - c.mean, c.mean - c.lower) / (3 * c.sigma);

@@ -143,22 +143,56 @@ TEST_F(Drawing, ToleranceCheckUsesPlainIntegersAndTheWindowFollowsTheMode) {
     EXPECT_EQ(3020.0, Windows(PANEL_GraphBarB)[0].x2);
 }
 
+// The value shown is the exact one (setpoint value plus the offset from the
+// setpoint in units times the scale), not the sensor's whole µm.
 TEST_F(Drawing, DisplaysShowMillimetresAndTheRawValues) {
     Mode(1, 2000, 2100);
     Reply r;
-    r.a = 2010, r.b = 2111, r.m = 2010, r.um = -1234, r.up = 1000, r.max = 2300, r.min = 1800;
+    r.a = 2010, r.b = 2111, r.m = 2011, r.um = -1234, r.up = 1000, r.max = 2300, r.min = 1800;
     parameter[PW_SCALE_LO] = 8192;  // 0.5 µm per unit
     parameter[PW_SCALE_HI] = 0;
+    SetWord32(PW_SETPOINT_LO, static_cast<uint32_t>(-1240));
     Draw(r);
     double mm = 0, upMm = 0;
     GetCtrlVal(pHandle, PANEL_Display14, &mm);
     GetCtrlVal(pHandle, PANEL_Display35, &upMm);
-    EXPECT_DOUBLE_EQ(-1.234, mm);
+    EXPECT_DOUBLE_EQ(-1.2345, mm);
     EXPECT_DOUBLE_EQ(0.5, upMm);
     EXPECT_EQ(2010, KVexApp::U16(pHandle, PANEL_Display17));
     EXPECT_EQ(2111, KVexApp::U16(pHandle, PANEL_Display16));
     EXPECT_EQ(2300, KVexApp::U16(pHandle, PANEL_Display36));
     EXPECT_EQ(1800, KVexApp::U16(pHandle, PANEL_Display33));
+}
+
+// One unit beyond a limit at 0.25 µm a unit: the value and the limit it
+// was judged beyond must read apart; well inside, three decimals suffice.
+TEST_F(Drawing, AValueBeyondALimitNeverReadsAsTheLimit) {
+    Mode(1, 2000, 2100);
+    parameter[PW_SCALE_LO] = 4096, parameter[PW_SCALE_HI] = 0;
+    SetWord32(PW_SETPOINT_LO, 37000);
+    Reply r;
+    r.up = 80, r.lo = 80;
+    auto text = [](int control) {
+        char t[64] = "";
+        GetCtrlVal(pHandle, control, t, sizeof t);
+        return std::string(t);
+    };
+    r.m = 2081;
+    Draw(r);
+    EXPECT_EQ(text(PANEL_ToleranceVerdict), "above tolerance");
+    EXPECT_EQ(text(PANEL_Display45), "37.0200");
+    EXPECT_NE(text(PANEL_Display14), text(PANEL_Display45));
+    EXPECT_EQ(text(PANEL_Display14).substr(0, 6), "37.020");
+    r.m = 1919;  // one unit below the lower limit
+    Draw(r);
+    EXPECT_EQ(text(PANEL_ToleranceVerdict), "below tolerance");
+    EXPECT_EQ(text(PANEL_Display44), "36.9800");
+    EXPECT_NE(text(PANEL_Display14), text(PANEL_Display44));
+    EXPECT_EQ(text(PANEL_Display14).substr(0, 6), "36.979");
+    r.m = 2040;
+    Draw(r);
+    EXPECT_EQ(text(PANEL_Display14), "37.010");
+    EXPECT_EQ(text(PANEL_Display45), "37.020");
 }
 
 TEST_F(Drawing, WindowEdgesStayOnTheLine) {

@@ -86,7 +86,7 @@ TEST(RecordingIndex, FindsEverySampleTheRecorderWroteByItsPlace) {
             Sample s;
             ASSERT_TRUE(o.index.Read(i, s)) << i;
             EXPECT_EQ(s.number, i + 1);
-            EXPECT_EQ(s.um, o.index.Um(i));
+            EXPECT_EQ(s.sensorUm, o.index.Um(i));
             if (csv) {
                 EXPECT_EQ(s.verdict, o.index.VerdictAt(i));
             }
@@ -103,8 +103,7 @@ TEST(RecordingIndex, OutOfToleranceSamplesAreFoundAndMarkedFromAnywhere) {
     OpenAll(o, path);
     ASSERT_TRUE(o.ok) << o.why;
     ASSERT_EQ(o.index.Count(), 1000u);
-    EXPECT_EQ(o.index.OutCount(), 0u);            // no limits, no verdict
-    EXPECT_DOUBLE_EQ(o.index.UmPerUnit(), 0.25);  // the file's own scale, 4 units a µm
+    EXPECT_EQ(o.index.OutCount(), 0u);  // no limits, no verdict
     EXPECT_EQ(o.index.VerdictAt(0), Verdict::None);
 
     o.index.Judge({true, 36990, 37012, 37000});

@@ -94,14 +94,14 @@ TEST(RecordingReader, ReadsBackWhatTheRecorderWrote) {
         EXPECT_EQ(t.samples[i].number, i + 1);
         EXPECT_EQ(s.number, i + 1);
         EXPECT_EQ(t.samples[i].setpointUm, t.header.setpointUm);
-        EXPECT_DOUBLE_EQ(s.mm, s.um / 1000.0);
+        EXPECT_DOUBLE_EQ(s.mm, s.exactUm / 1000.0);
         // The limits frame the setpoint, and the verdict is the one they give.
         EXPECT_LE(s.lowerUm, s.setpointUm);
         EXPECT_GE(s.upperUm, s.setpointUm);
-        const Verdict expected = s.um < s.lowerUm   ? Verdict::Below
-                                 : s.um > s.upperUm ? Verdict::Above
-                                                    : Verdict::Inside;
-        EXPECT_EQ(s.verdict, expected) << s.um << " in " << s.lowerUm << ".." << s.upperUm;
+        const Verdict expected = s.exactUm < s.lowerUm   ? Verdict::Below
+                                 : s.exactUm > s.upperUm ? Verdict::Above
+                                                         : Verdict::Inside;
+        EXPECT_EQ(s.verdict, expected) << s.exactUm << " in " << s.lowerUm << ".." << s.upperUm;
         if (i > 0) {
             EXPECT_GE(s.wallMs, c.samples[i - 1].wallMs);
         }
@@ -135,7 +135,7 @@ TEST(RecordingReader, DamagedLinesAreRefusedWhole) {
     Sample s;
     const std::string good = "1947\t2079\t2013\t-36987\t2\t65535";
     ASSERT_TRUE(ParseRecordingLine(text, good.data(), good.size(), 4, s));
-    EXPECT_EQ(s.um, -36987);
+    EXPECT_EQ(s.sensorUm, -36987);
     EXPECT_EQ(s.edgesB, 65535);
     EXPECT_EQ(s.number, 5u);
     EXPECT_EQ(s.wallMs - text.startWallMs, 8000);  // the fifth sample, 2 s apart

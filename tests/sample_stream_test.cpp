@@ -70,7 +70,8 @@ TEST(SampleStream, TheDisplaysAndTheRecordingShowWhatTheStreamCarries) {
     SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, 60000);
     SetCtrlVal(panelPopUp, POPUP_NEDITRecTime, 0);
     Sample made;
-    made.a = 1111, made.b = 2222, made.units = 3333, made.um = 44444, made.mm = 44.444;
+    made.a = 1111, made.b = 2222, made.units = 3333, made.sensorUm = 44444, made.exactUm = 44444,
+    made.mm = 44.444;
     made.edgesA = 1, made.edgesB = 2;
     made.tolUp = 40, made.tolLow = 60, made.setpointUnits = 3333;
     made.verdict = Verdict::Inside;

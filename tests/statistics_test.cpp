@@ -233,7 +233,7 @@ TEST(Statistics, JsonAndCsvNameEveryFigure) {
     char out[2048];
     ASSERT_GT(FiguresJson(out, sizeof out, "a\"b\n.csv", s.FiguresOf(0), 3), 0);
     EXPECT_STREQ(out,
-                 "{\"file\": \"a\\\"b\\u000a.csv\", \"n\": 1, \"mean_mm\": 37.018000, "
+                 "{\"file\": \"a\\\"b\\u000a.csv\", \"n\": 1, \"mean_mm\": 37.018, "
                  "\"sigma_mm\": null, \"min_mm\": 37.018, \"max_mm\": 37.018, \"cp\": null, "
                  "\"cpk\": null, \"below\": 0, \"inside\": 1, \"above\": 0, \"bad_lines\": 3}");
     EXPECT_EQ(FiguresJson(out, 40, "x", s.FiguresOf(0), 0), -1);

@@ -28,7 +28,7 @@ void Exercise(RecordingIndex &index) {
     for (unsigned long i = 0; i < n; ++i) {
         Sample s;
         Check(index.Read(i, s));
-        Check(s.um == index.Um(i));
+        Check(s.sensorUm == index.Um(i));
         Check(s.verdict == index.VerdictAt(i));
     }
     // Walking forward and back by the search meets each counted sample once.
