@@ -49,8 +49,11 @@ int Hover(int, int, double x, double, char *text, int size) {
         if (!ReplaySampleNumbered(number, s)) return 0;
         if (FormatClock(s.wallMs, "%Y-%m-%d %H:%M:%S", when, sizeof when) > 0)
             std::snprintf(when + 19, sizeof when - 19, ".%03d", static_cast<int>(s.wallMs % 1000));
-        return std::snprintf(text, room, "Sample %ld\n%s\n%u units, %.3f mm, %s", number, when,
-                             static_cast<unsigned>(s.units), s.mm, VerdictName(s.verdict));
+        const double limitsMm[2] = {s.lowerUm / 1000, s.upperUm / 1000};
+        const int decimals = s.verdict == Verdict::None ? 3 : DecimalsApart(s.mm, limitsMm, 2);
+        return std::snprintf(text, room, "Sample %ld\n%s\n%u units, %.*f mm, %s", number, when,
+                             static_cast<unsigned>(s.units), decimals, s.mm,
+                             VerdictName(s.verdict));
     }
     const long back = historySamples - number;
     if (back < 0 || back > 99) return 0;

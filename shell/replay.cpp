@@ -137,10 +137,24 @@ void ShowPosition(const Sample &s) {
     SetCtrlVal(pReplay, REPLAY_ReplayPosition, text);
 }
 
+// A file with limits of its own shows them in the (dimmed) limit edits, as
+// the sample shown was judged: never limits the file did not use.
+void ShowRecordedLimits(const Sample &s) {
+    if (!r.index->RecordedVerdicts()) return;
+    const double limitsMm[2] = {s.lowerUm / 1000, s.upperUm / 1000};
+    const int decimals = DecimalsApart(s.mm, limitsMm, 2);
+    for (int k = 0; k < 2; ++k) {
+        const int id = k == 0 ? REPLAY_ReplayLower : REPLAY_ReplayUpper;
+        SetCtrlAttribute(pReplay, id, ATTR_PRECISION, decimals);
+        SetCtrlVal(pReplay, id, limitsMm[k]);
+    }
+}
+
 void Show(unsigned long i, const Sample &s) {
     r.pos = i;
     PublishSample(s);
     ShowPosition(s);
+    ShowRecordedLimits(s);
 }
 
 void CannotRead(unsigned long i) {
@@ -239,6 +253,8 @@ void SetUpLimits() {
     r.source = recorded ? ReplayLimitSource::Recorded : ReplayLimitSource::Parameters;
     const ReplayLimits held = LimitsFor(ReplayLimitSource::Parameters);
     r.enteredLower = held.lowerUm / 1000.0, r.enteredUpper = held.upperUm / 1000.0;
+    for (int id : {REPLAY_ReplayLower, REPLAY_ReplayUpper})
+        SetCtrlAttribute(pReplay, id, ATTR_PRECISION, 3);
     SetCtrlVal(pReplay, REPLAY_ReplayLower, r.enteredLower);
     SetCtrlVal(pReplay, REPLAY_ReplayUpper, r.enteredUpper);
     SetCtrlVal(pReplay, REPLAY_ReplayLimitSource, static_cast<int>(r.source));

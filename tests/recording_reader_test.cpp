@@ -164,6 +164,38 @@ TEST(RecordingReader, DamagedLinesAreRefusedWhole) {
           std::string("-7,2026-12-08T06:00:44.123+01:00,1,2,3,4,5,6,1,2,3,none")})
         EXPECT_FALSE(parses(csv, bad)) << bad;
     EXPECT_TRUE(parses(oldCsv, "7,2026-12-08T06:00:44.123+01:00,1,2,3,4,5,6"));
+
+    // The newest columns: the scale, the setpoint in units and the exact value,
+    // each read back to the double written; anything but a finite plain number
+    // (or the shortest form's exponent) is refused.
+    RecordingHeader exact;
+    const std::string exactHead = csvHead +
+                                  ",scale [\xC2\xB5m/unit],setpoint [units],measured value exact "
+                                  "[\xC2\xB5m]";
+    ASSERT_TRUE(ReadRecordingHeader(exactHead.data(), exactHead.size(), nullptr, 0, exact));
+    EXPECT_TRUE(exact.hasLimits && exact.hasScale && !csv.hasScale);
+    const std::string row = "7,2026-12-08T06:00:44.123+01:00,1938,2086,1938,36985,1,1,";
+    const std::string goodExact =
+        row + "36979.75,37020.25,37000,below,6.103515625e-05,2000,36984.5";
+    ASSERT_TRUE(ParseRecordingLine(exact, goodExact.data(), goodExact.size(), 0, s));
+    EXPECT_EQ(s.sensorUm, 36985);
+    EXPECT_EQ(s.exactUm, 36984.5);
+    EXPECT_EQ(s.mm, 36.9845);
+    EXPECT_EQ(s.lowerUm, 36979.75);
+    EXPECT_EQ(s.umPerUnit, 1.0 / 16384);
+    EXPECT_EQ(s.setpointUnits, 2000);
+    ASSERT_TRUE(parses(csv, goodCsv));  // an older line: its exact value is the whole µm
+    ParseRecordingLine(csv, goodCsv.data(), goodCsv.size(), 0, s);
+    EXPECT_EQ(s.exactUm, 36987);
+    EXPECT_EQ(s.umPerUnit, 0);
+    for (const std::string &tail :
+         {"36985,37010,37000,below,0.25,2000,inf", "36985,37010,37000,below,0.25,2000,+36984.5",
+          "36985,37010,37000,below,-0.25,2000,36984.5", "36985,37010,37000,below,0.25,2000,",
+          "36985,37010,37000,below,0.25,2000,36984.5,",
+          "36985,37010,37000,below,0.25,2000.5,36984.5",
+          "36985,1e999,37000,below,0.25,2000,36984.5", "36985,37010,37000,below,0x1p2,2000,36984.5",
+          "36985,37010,37000,below,0.25,36984.5"})
+        EXPECT_FALSE(parses(exact, row + tail)) << tail;
 }
 
 TEST(RecordingReader, LinesComeWholeAcrossBlocksAndAGrowingEndIsHeldBack) {

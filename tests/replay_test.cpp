@@ -282,6 +282,60 @@ TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
     EndReplay();
 }
 
+// A recording that carries its scale (0.25 µm a unit, the setpoint at 2000
+// units, tolerances of 80 units) is drawn with its own unit lines and limits,
+// whatever the connected sensor holds; one without it gets no guessed lines.
+TEST(Replay, TheFilesOwnScaleDrawsItsLinesAndAnOlderFileDrawsNone) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = KVEX_TEST_OUTPUT "/replay_scaled.csv";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fprintf(f,
+                 "sample,time,A [pixel],B [pixel],measured value [units],measured value "
+                 "[\xC2\xB5m],edges A,edges B,lower limit [\xC2\xB5m],upper limit "
+                 "[\xC2\xB5m],setpoint [\xC2\xB5m],verdict,scale [\xC2\xB5m/unit],"
+                 "setpoint [units],measured value exact [\xC2\xB5m]\n");
+    for (int i = 0; i < 20; ++i) {
+        const int units = i == 9 ? 2081 : 1990 + i;
+        const double exact = 37000 + (units - 2000) * 0.25;
+        std::fprintf(f,
+                     "%d,2026-12-08T03:10:%02d.000+00:00,%d,2100,%d,%d,1,1,36980,37020,37000,%s,"
+                     "0.25,2000,%.2f\n",
+                     i + 1, i, units, units, static_cast<int>(exact),
+                     units > 2080 ? "above" : "inside", exact);
+    }
+    std::fclose(f);
+    auto trace = [](int n) {
+        double values[200];
+        const int got = GetStripChartTrace(pHandle, PANEL_StripChartRaw, n, values, 200);
+        return got > 0 ? values[got - 1] : -1.0;
+    };
+    auto text = [](int panel, int control) {
+        char t[64] = "";
+        GetCtrlVal(panel, control, t, sizeof t);
+        return std::string(t);
+    };
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+    for (int i = 1; i <= 9; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    EXPECT_EQ(VerdictText(), "above tolerance");
+    EXPECT_EQ(trace(1), 2080);
+    EXPECT_EQ(trace(2), 1920);
+    EXPECT_EQ(trace(3), 2000);
+    EXPECT_EQ(trace(4), 2081);
+    EXPECT_NE(text(pHandle, PANEL_Display14), text(pHandle, PANEL_Display45));
+    EXPECT_EQ(text(pHandle, PANEL_Display45).substr(0, 6), "37.020");
+    EXPECT_EQ(text(pReplay, REPLAY_ReplayUpper).substr(0, 6), "37.020");
+    EXPECT_EQ(text(pReplay, REPLAY_ReplayLower).substr(0, 6), "36.980");
+    EndReplay();
+
+    ASSERT_TRUE(BeginReplay(CsvRecording("unscaled.csv").c_str()));
+    for (int i = 1; i <= 5; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    EXPECT_TRUE(std::isnan(trace(1)) && std::isnan(trace(2)) && std::isnan(trace(3)));
+    EXPECT_EQ(trace(4), UnitsOf(5));
+    EndReplay();
+}
+
 TEST(Replay, AfterVideoModeTheHistoryShowsAndTheCurvesComeBackAtTheEnd) {
     KVexApp app;
     ASSERT_TRUE(app.Start());
