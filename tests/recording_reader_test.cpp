@@ -188,7 +188,7 @@ TEST(RecordingReader, DamagedLinesAreRefusedWhole) {
     ParseRecordingLine(csv, goodCsv.data(), goodCsv.size(), 0, s);
     EXPECT_EQ(s.exactUm, 36987);
     EXPECT_EQ(s.umPerUnit, 0);
-    for (const std::string &tail :
+    for (const char *tail :
          {"36985,37010,37000,below,0.25,2000,inf", "36985,37010,37000,below,0.25,2000,+36984.5",
           "36985,37010,37000,below,-0.25,2000,36984.5", "36985,37010,37000,below,0.25,2000,",
           "36985,37010,37000,below,0.25,2000,36984.5,",
