@@ -36,6 +36,7 @@ constexpr const char *kUndefined = "\xE2\x80\x94";  // an em dash
 SampleStatistics g_stats;
 Activity g_source = Activity::Idle;  // what delivered the values of this run
 char g_sourceName[300] = "";
+char g_runId[200] = "";  // the run the figures belong to
 int64_t g_firstMs = 0, g_lastMs = 0;
 bool g_refreshPosted = false, g_shown = false;
 double g_chartsDrawnAt = -1e9;  // Timer() of the last full redraw
@@ -92,18 +93,30 @@ void RefreshLater() {
 // A loop that starts begins a new run; the end of one keeps its figures in
 // view.
 void OnActivity(Activity now) {
+    // The scopes of a file offer nothing once its replay has ended.
+    int scope = SCOPE_RUN;
+    GetCtrlVal(pStats, STATS_ScopeRing, &scope);
+    if (now != Activity::Replay && scope >= SCOPE_FILE)
+        SetCtrlVal(pStats, STATS_ScopeRing, static_cast<int>(SCOPE_RUN));
     if (now == Activity::Idle || now == Activity::Video) {
         if (WindowOpen()) RefreshStatistics();
         return;
     }
+    const bool replay = now == Activity::Replay;
     g_stats.Reset();
+    std::snprintf(g_runId, sizeof g_runId, "%s", CurrentRunId());
     g_file.valid = false;
     g_source = now;
     if (now == Activity::Recording)
         std::snprintf(g_sourceName, sizeof g_sourceName, "recording to %s", LastRecording().path);
+    else if (replay)
+        std::snprintf(g_sourceName, sizeof g_sourceName, "replay of %s",
+                      statisticsFile.name ? statisticsFile.name() : "a file");
     else
-        std::snprintf(g_sourceName, sizeof g_sourceName, "%s",
-                      now == Activity::Run ? "run mode" : "replay");
+        std::snprintf(g_sourceName, sizeof g_sourceName, "run mode");
+    // A replay's figures start on its whole file, not on the few samples
+    // stepped through.
+    if (replay) SetCtrlVal(pStats, STATS_ScopeRing, static_cast<int>(SCOPE_FILE));
     if (WindowOpen()) RefreshStatistics();
 }
 
@@ -427,11 +440,61 @@ void ShowControl(const ControlLines &c, int broken) {
     SetCtrlAttribute(pStats, STATS_StatRuleBreaks, ATTR_TEXT_COLOR, broken ? kRed : kBlack);
 }
 
-// A name for the figures of this run, in files and reports.
+// A name for the figures of this run, in files and reports: what delivered
+// them and the run's id (its start and the station).
 void RunName(char *out, std::size_t size) {
-    char from[40] = "";
-    if (g_stats.Count() > 0) ClockText(from, sizeof from, g_firstMs, " %Y-%m-%d %H:%M:%S");
-    std::snprintf(out, size, "%s%s", g_sourceName[0] ? g_sourceName : "no run", from);
+    std::snprintf(out, size, "%s %s", g_sourceName[0] ? g_sourceName : "no run", g_runId);
+}
+
+// The limits the figures were judged against and the span of their
+// samples, as the saved figures carry them after the figures themselves.
+struct Circumstances {
+    char lower[40] = "", upper[40] = "", from[48] = "", to[48] = "";
+};
+
+Circumstances CircumstancesOfView() {
+    Circumstances c;
+    const Limits &l = g_view->CurrentLimits();
+    if (l.hasLower) ShortestNumber(c.lower, sizeof c.lower, l.lowerUm / 1000);
+    if (l.hasUpper) ShortestNumber(c.upper, sizeof c.upper, l.upperUm / 1000);
+    const bool file = g_view == &g_file.stats;
+    if (g_view->Count() > 0) {
+        IsoTimestamp(c.from, sizeof c.from, file ? g_file.firstMs : g_firstMs);
+        IsoTimestamp(c.to, sizeof c.to, file ? g_file.lastMs : g_lastMs);
+    }
+    return c;
+}
+
+// The file a replayed file's figures came from, or the run's name and id.
+void ViewName(char *out, std::size_t size) {
+    if (g_view == &g_file.stats && statisticsFile.name) {
+        std::snprintf(out, size, "%s", statisticsFile.name());
+        return;
+    }
+    RunName(out, size);
+}
+
+// The figures as Save writes them: a CSV header and row, or one JSON object,
+// each followed by the limits and the time span.
+void SaveText(char *out, std::size_t size, bool json) {
+    char name[320], row[1600];
+    ViewName(name, sizeof name);
+    const Figures f = g_view->FiguresOf(Window());
+    const Circumstances c = CircumstancesOfView();
+    if (json) {
+        const int n = FiguresJson(row, sizeof row, name, f, 0);
+        if (n > 0) row[n - 1] = '\0';  // the object goes on
+        auto value = [](const char *v) { return v[0] ? v : "null"; };
+        auto quote = [](const char *v) { return v[0] ? "\"" : ""; };
+        std::snprintf(out, size,
+                      "%s, \"lower_mm\": %s, \"upper_mm\": %s, \"from\": %s%s%s, \"to\": %s%s%s}\n",
+                      row, value(c.lower), value(c.upper), quote(c.from), value(c.from),
+                      quote(c.from), quote(c.to), value(c.to), quote(c.to));
+        return;
+    }
+    FiguresCsvRow(row, sizeof row, name, f, 0);
+    std::snprintf(out, size, "%s,lower limit [mm],upper limit [mm],from,to\n%s,%s,%s,%s,%s\n",
+                  FiguresCsvHeader(), row, c.lower, c.upper, c.from, c.to);
 }
 
 bool EndsWith(const char *text, const char *end) {
@@ -531,16 +594,9 @@ int CC_StatsSave(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char path[260];
     if (!ChooseFile("statistics.csv", "*.csv;*.json", "Save the statistics", path)) return 0;
-    char name[320], row[1600], text[2000];
-    RunName(name, sizeof name);
+    char text[2400];
     ChooseView();
-    const Figures f = g_view->FiguresOf(Window());
-    if (EndsWith(path, ".json"))
-        FiguresJson(row, sizeof row, name, f, 0);
-    else
-        FiguresCsvRow(row, sizeof row, name, f, 0);
-    std::snprintf(text, sizeof text, "%s%s%s\n", EndsWith(path, ".json") ? "" : FiguresCsvHeader(),
-                  EndsWith(path, ".json") ? "" : "\n", row);
+    SaveText(text, sizeof text, EndsWith(path, ".json"));
     SayWritten(path, WriteFile(path, text));
     return 0;
 }

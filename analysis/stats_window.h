@@ -27,6 +27,7 @@ extern double statisticsFigureSeconds;
 // shows, beside those of the samples played so far. The replay lies above
 // and installs it; an entry left empty offers nothing.
 struct StatisticsFile {
+    const char *(*name)();     // the file's name, as the replay shows it
     unsigned long (*count)();  // samples in the file (indexed so far)
     bool (*historySpan)(unsigned long &first, unsigned long &last);
     unsigned long (*forEach)(unsigned long first, unsigned long last,

@@ -458,6 +458,7 @@ bool ReplayShown() { return shown; }
 bool ReplayPlaying() { return shown && r.playing; }
 unsigned long ReplayPosition() { return shown ? r.pos : 0; }
 unsigned long ReplayCount() { return shown ? r.index->Count() : 0; }
+const char *ReplayName() { return shown ? r.name : ""; }
 bool ReplayIndexComplete() { return shown && r.index->Complete(); }
 ReplayLimitSource CurrentReplayLimitSource() { return r.source; }
 
@@ -558,7 +559,7 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
 void InitReplay() {
     SetPanelFileDrop(pHandle, DropReplay);
     InitHistoryTool();
-    statisticsFile = {ReplayCount, ReplayHistorySpan, ForEachReplaySample};
+    statisticsFile = {ReplayName, ReplayCount, ReplayHistorySpan, ForEachReplaySample};
 }
 
 bool ReplaySampleNumbered(long number, Sample &s) {

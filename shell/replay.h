@@ -28,7 +28,9 @@ void SetReplaySpeed(double factor);
 void SetReplayLoop(bool on);
 
 unsigned long ReplayPosition();  // the index of the sample shown
-unsigned long ReplayCount();     // samples indexed so far
+// The replayed file's name ("" when none is shown).
+const char *ReplayName();
+unsigned long ReplayCount();  // samples indexed so far
 bool ReplayIndexComplete();
 
 // What judges a recording without recorded limits.

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +20,9 @@
 #include "gui.h"
 #include "kvex_app.h"
 #include "modes.h"
+#include "recording_reader.h"
 #include "stats_window.h"
+#include "ui_testing.h"
 
 using kvextest::KVexApp;
 
@@ -264,12 +269,36 @@ TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
         return sum / (last - first + 1) / 1000;
     };
 
-    SetCtrlVal(pStats, STATS_ScopeRing, 2);  // the whole file
-    KVexApp::Commit(CC_StatsScope, pStats, STATS_ScopeRing);
+    // The figures start on the whole file, not on the samples stepped through.
+    int scope = -1;
+    GetCtrlVal(pStats, STATS_ScopeRing, &scope);
+    EXPECT_EQ(scope, 2);
     EXPECT_EQ(text(STATS_StatN), "n: 600");
     EXPECT_NEAR(number(STATS_StatMean), meanMm(0, kSamples - 1), 0.0005);
     EXPECT_EQ(number(STATS_StatAbove), 3);
     EXPECT_EQ(number(STATS_StatBelow), 1);
+    // Saved, they name the file, its limits and the span of its samples.
+    const std::string saved = KVEX_TEST_OUTPUT "/replay_figures.json";
+    SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
+        path = saved;
+        return true;
+    });
+    KVexApp::Commit(CC_StatsSave, pStats, STATS_BTNStatsSave);
+    SetFileSelectScript(nullptr);
+    QFile file(QString::fromStdString(saved));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(file.readAll()).object();
+    EXPECT_EQ(o["file"].toString(), "replay_figures.csv");
+    EXPECT_EQ(o["n"].toInt(), 600);
+    EXPECT_EQ(o["lower_mm"].toDouble(), 36.985);
+    EXPECT_EQ(o["upper_mm"].toDouble(), 37.01);
+    auto ms = [&](const char *key) {
+        const std::string t = o[key].toString().toStdString();
+        int64_t v = -1;
+        return ParseIsoTimestamp(t.data(), t.size(), v) ? v : -1;
+    };
+    EXPECT_EQ(ms("from"), 1796699400000);  // 2026-12-08T03:10:00.000Z, in local time
+    EXPECT_EQ(ms("to"), 1796699459900);
 
     SetCtrlVal(pStats, STATS_ScopeRing, 3);  // what the history shows
     KVexApp::Commit(CC_StatsScope, pStats, STATS_ScopeRing);
@@ -280,6 +309,8 @@ TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
                 0.0005);
     EXPECT_EQ(number(STATS_StatAbove), 0);
     EndReplay();
+    GetCtrlVal(pStats, STATS_ScopeRing, &scope);
+    EXPECT_EQ(scope, 0) << "no file to cover once the replay ended";
 }
 
 // A recording that carries its scale (0.25 µm a unit, the setpoint at 2000
