@@ -600,6 +600,38 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
         << table.out.toStdString();
 }
 
+// A target that stands one unit beyond the upper limit at 0.25 µm a unit:
+// the sensor's whole µm equals the limit, the exact value does not, and the
+// statistics count by the exact value what the verdicts say.
+TEST(CommandLine, AValueOneUnitBeyondALimitIsRecordedAndCountedBeyondIt) {
+    kvexsim::SimConfig cfg = Fast();
+    cfg.motion = false;
+    cfg.restA = 2040.0 / 4096;  // A = 2040, the measured value in mode 1
+    cfg.eeprom0[2] = 1999;      // teach A: the setpoint, 41 units below
+    kvexsim::SensorSim sim(cfg);
+    ASSERT_TRUE(sim.start());
+    const QString csv = Out("one_beyond.csv");
+    Record(QString::fromStdString(sim.devicePath()), csv, true);
+    const QStringList rows = Lines(csv);
+    ASSERT_EQ(rows.size(), 61);
+    const QStringList f = rows[1].split(',');
+    ASSERT_EQ(f.size(), 15);
+    EXPECT_EQ(f[5], "37010");  // what the sensor says in whole µm: the limit itself
+    EXPECT_EQ(f[9], "37010");
+    EXPECT_EQ(f[11], "above");
+    EXPECT_EQ(f[14], "37010.25");
+    const Expected e = FromLines(rows, true);
+    EXPECT_EQ(e.above, 60);
+    EXPECT_EQ(e.disagree, 0);
+    const Finished json = Kvex({"stats", "--json", csv});
+    ASSERT_EQ(json.code, 0) << json.err.toStdString();
+    const auto o = JsonLines(json.out);
+    ASSERT_EQ(o.size(), 1u);
+    EXPECT_EQ(o[0]["above"].toInt(), 60);
+    EXPECT_EQ(o[0]["max_mm"].toDouble(), 37.01025);
+    EXPECT_GT(o[0]["max_mm"].toDouble(), e.upper / 1000);
+}
+
 // Lines that cannot be read are counted and never taken as values: the
 // figures stay those of the good lines, and the first bad line is named. A
 // missing file or one that is no recording ends with 4 once the others are
