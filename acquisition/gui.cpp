@@ -116,7 +116,7 @@ void ShowToleranceState() {
         const auto setpoint = static_cast<int32_t>(SetpointValue());
         setpointUm = setpoint;
         lowerUm = setpoint - scale * tollo, upperUm = setpoint + scale * tolup;
-        valueUm = ExactUm(setpoint, Mvalue, tVal, scale);
+        valueUm = drawn ? drawn->exactUm : ExactUm(setpoint, Mvalue, tVal, scale);
     }
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, VerdictColour(v));
     // The colour alone says nothing to a screen reader or a colour-blind eye.
