@@ -29,6 +29,9 @@ struct Publisher {
     unsigned long lastQueued = 0, lastDropped = 0;
 };
 std::unique_ptr<Publisher> publisher;
+// Measurement messages queued since the process started: never restarts,
+// not with a run, not with publishing switched off and on.
+unsigned long long messagesQueued = 0;
 int tickToken = 0;
 void (*stateListener)(const char *text, bool newState) = nullptr;
 
@@ -53,21 +56,26 @@ std::string JsonText(const char *text) {
 }
 
 // Every figure in its shortest exact form: a subscriber reads the double
-// that was judged, so a value beyond a limit never reads as equal to it.
-std::string SamplePayload(const Sample &s) {
-    char time[40], json[600], value[40], lower[40], upper[40];
+// that was judged, so a value beyond a limit never reads as equal to it, in
+// µm or in mm. The run and the sample name the measurement across restarts
+// (a redelivery repeats both); seq, counted over the whole process, shows a
+// subscriber what it missed, the oldest dropped from a full queue included.
+std::string SamplePayload(const Sample &s, unsigned long long seq) {
+    char time[40], json[600], mm[40], value[40], lower[40], upper[40];
     IsoTimestamp(time, sizeof time, s.wallMs);
-    if (ShortestNumber(value, sizeof value, s.exactUm) < 0 ||
+    if (ShortestNumber(mm, sizeof mm, s.mm) < 0 ||
+        ShortestNumber(value, sizeof value, s.exactUm) < 0 ||
         ShortestNumber(lower, sizeof lower, s.lowerUm) < 0 ||
         ShortestNumber(upper, sizeof upper, s.upperUm) < 0)
         return "{}";
     std::snprintf(json, sizeof json,
-                  "{\"sample\": %lu, \"time\": \"%s\", \"value_mm\": %.3f, \"value_um\": %s, "
-                  "\"sensor_um\": %d, \"a\": %u, \"b\": %u, \"verdict\": \"%s\", "
-                  "\"lower_um\": %s, \"upper_um\": %s, \"setpoint_um\": %d}",
-                  s.number, time, s.mm, value, s.sensorUm, static_cast<unsigned>(s.a),
+                  ", \"seq\": %llu, \"sample\": %lu, \"time\": \"%s\", \"value_mm\": %s, "
+                  "\"value_um\": %s, \"sensor_um\": %d, \"a\": %u, \"b\": %u, "
+                  "\"verdict\": \"%s\", \"lower_um\": %s, \"upper_um\": %s, "
+                  "\"setpoint_um\": %d}",
+                  seq, s.number, time, mm, value, s.sensorUm, static_cast<unsigned>(s.a),
                   static_cast<unsigned>(s.b), VerdictName(s.verdict), lower, upper, s.setpointUm);
-    return json;
+    return "{\"run\": " + JsonText(CurrentRunId()) + json;
 }
 
 std::string StatePayload() {
@@ -142,7 +150,7 @@ void Tick(void *token) {
 // hears only new measurements, and the state says a replay is shown.
 void OnSample(const Sample &sample) {
     if (publisher && CurrentActivity() != Activity::Replay)
-        publisher->link.Enqueue(SamplePayload(sample));
+        publisher->link.Enqueue(SamplePayload(sample, ++messagesQueued));
 }
 
 void OnActivity(Activity) {
@@ -299,6 +307,11 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
     c.queueLimit = o.queueLimit;
     if (!p->link.Start(c)) return Refuse(why, size, "the network thread cannot start");
     publisher = std::move(p);
+    // The station's name in every run id from the next run on, so that runs
+    // of stations on one host never share an id; cut whole characters only.
+    char station[128];
+    TextAsUtf8(root, station, sizeof station);
+    SetRunStation(station);
     SubscribeSamples(OnSample);
     SubscribeActivity(OnActivity);
     RetainChanges();

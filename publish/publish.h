@@ -1,6 +1,8 @@
 // Measured values to the plant: every sample of the stream, the front-end's
 // state and the sensor's identity, published to an MQTT broker.
-//   <root>/measurement  one message per sample, QoS 1, in order
+//   <root>/measurement  one message per sample, QoS 1, in order; named by its
+//                       run and sample number, with seq counting the
+//                       process's measurement messages
 //   <root>/state        retained: online, mode, port, sensor, queued, dropped;
 //                       {"online": false} on a clean end, and as the last will
 //   <root>/info         retained: hardware and firmware texts, parameter words
@@ -39,7 +41,8 @@ struct PublishOptions {
 constexpr unsigned long kLeastQueue = 10, kMostQueue = 10000000;
 
 // Subscribes to the samples and the activity and starts the link to the
-// broker; false, with the reason, when the options cannot be used.
+// broker; false, with the reason, when the options cannot be used. The topic
+// root becomes the station in the ids of the runs that follow.
 bool StartPublishing(const PublishOptions &options, char *why, std::size_t size);
 // Sends what waits and the offline state, then disconnects, giving up after
 // seconds. With wait the caller waits for that end (at the program's end);

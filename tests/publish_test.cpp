@@ -1,10 +1,13 @@
-// Publishing through a real broker: the kvex program as a process of its own,
-// the simulated sensor on a real pseudo-terminal, and a mosquitto of the
-// test's own on 127.0.0.1 and a free port, stopped by its process id.
+// Publishing through a real broker: the kvex program as a process of its own
+// (or, for runs one after another, the front-end in the test's process), the
+// simulated sensor on a real pseudo-terminal, and a mosquitto of the test's
+// own on 127.0.0.1 and a free port, stopped by its process id.
 // mosquitto_sub stands for the plant. Where the broker goes away, it keeps
 // the plant's session in a file of the test's own, as a plant's broker
 // would: what it took from the station before it stopped still reaches the
 // plant, and the plant's subscription stands before the station is back.
+#include "publish.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -23,10 +26,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <set>
 
+#include "kvex_app.h"
 #include "sensor_sim.h"
 
 namespace {
@@ -257,18 +263,26 @@ TEST(Publishing, EverySampleArrivesOnceInOrderWithEveryFieldAndTheStateGoesOnlin
     const QRegularExpression iso(
         "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$");
     const std::set<QString> verdicts = {"inside", "below", "above", "none"};
+    const QString runId = samples.value(0)["run"].toString();
+    EXPECT_TRUE(
+        QRegularExpression(iso.pattern().chopped(1) + " line/gauge1$").match(runId).hasMatch())
+        << "the run is named by its start and the station's topic root: " << runId.toStdString();
     for (int i = 0; i < samples.size(); ++i) {
         const QJsonObject &s = samples[i];
+        EXPECT_EQ(s["run"].toString(), runId);
+        EXPECT_EQ(s["seq"].toInteger(), i + 1) << "the process's first messages";
         EXPECT_EQ(s["sample"].toInteger(), i + 1);
         EXPECT_TRUE(iso.match(s["time"].toString()).hasMatch())
             << s["time"].toString().toStdString();
-        EXPECT_DOUBLE_EQ(s["value_mm"].toDouble() * 1000, s["value_um"].toDouble());
-        EXPECT_GT(s["value_um"].toInteger(), 0);
+        const double um = s["value_um"].toDouble();
+        EXPECT_DOUBLE_EQ(s["value_mm"].toDouble() * 1000, um);
+        EXPECT_GT(um, 0);
+        EXPECT_LT(std::abs(um - s["sensor_um"].toInteger()), 1.0);
         EXPECT_TRUE(s["a"].isDouble() && s["b"].isDouble());
         EXPECT_TRUE(verdicts.count(s["verdict"].toString()));
-        EXPECT_LT(s["lower_um"].toInteger(), s["upper_um"].toInteger());
+        EXPECT_LT(s["lower_um"].toDouble(), s["upper_um"].toDouble());
         EXPECT_TRUE(s["setpoint_um"].isDouble());
-        EXPECT_EQ(s.size(), 10);
+        EXPECT_EQ(s.size(), 13);
     }
 
     const QList<QJsonObject> states = plant.Of("line/gauge1/state");
@@ -379,6 +393,7 @@ TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
     ASSERT_FALSE(samples.isEmpty());
     // The newest were kept: the first to arrive is the one after the dropped.
     EXPECT_EQ(samples.front()["sample"].toInteger(), dropped + 1);
+    EXPECT_EQ(samples.front()["seq"].toInteger(), dropped + 1) << "the dropped had theirs";
     ExpectWholeAndInOrder(samples, dropped + 1, Measured(err));
 }
 
@@ -459,4 +474,59 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
     EXPECT_EQ(trusted.code, 0) << trusted.err.toStdString();
     Wait(0.3);
     EXPECT_EQ(plant.Of("t/measurement").size(), Measured(trusted.err));
+}
+
+// Two run-mode runs in one front-end, publishing all along, the target
+// standing one unit above the upper limit: each run has an id of its own,
+// the samples count from 1 in each, seq goes on over both (and over
+// publishing switched off and on between them), and the value
+// reads at the sensor's resolution, apart from the limit it is beyond.
+TEST(Publishing, EachRunHasItsOwnIdSeqGoesOnAcrossRunsAndAValueBeyondALimitReadsApart) {
+    Broker broker("runs");
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "plant/line3/kvex");
+    // The factory's frames: teach A 2000 units = setpoint 37000 µm, 0.25 µm a
+    // unit, upper tolerance 40 units; edge A stands at 2041.
+    constexpr int kTeach = 2000, kUnits = 2041, kTolUp = 40, kSetpointUm = 37000;
+    constexpr double kScale = 0.25;
+    kvexsim::SimConfig cfg = kvextest::FastSensor();
+    cfg.restA = kUnits / 4096.0;
+    kvextest::KVexApp app(cfg);
+    ASSERT_TRUE(app.Start());
+    PublishOptions o;
+    std::snprintf(o.url, sizeof o.url, "%s", broker.url("plant/line3/kvex").toUtf8().constData());
+    char why[240] = "";
+    ASSERT_TRUE(StartPublishing(o, why, sizeof why)) << why;
+    for (int run = 0; run < 2; ++run) {
+        QTimer::singleShot(300, [] { RequestStop(); });
+        kvextest::KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+        // Switched off and on between the runs, as an operator may.
+        EXPECT_EQ(StopPublishing(5, true), 0ul);
+        if (run == 0) {
+            ASSERT_TRUE(StartPublishing(o, why, sizeof why)) << why;
+        }
+    }
+
+    const QList<QJsonObject> got = plant.Of("plant/line3/kvex/measurement");
+    ASSERT_GT(got.size(), 4);
+    QStringList runs;
+    for (int i = 0; i < got.size(); ++i) {
+        const QJsonObject &s = got[i];
+        if (runs.isEmpty() || runs.back() != s["run"].toString()) {
+            runs.append(s["run"].toString());
+            EXPECT_EQ(s["sample"].toInteger(), 1) << "a run's samples count from 1";
+        }
+        if (i > 0) {
+            EXPECT_EQ(s["seq"].toInteger(), got[i - 1]["seq"].toInteger() + 1);
+        }
+        EXPECT_EQ(s["value_um"].toDouble(), kSetpointUm + (kUnits - kTeach) * kScale);
+        EXPECT_EQ(s["value_mm"].toDouble(), (kSetpointUm + (kUnits - kTeach) * kScale) / 1000);
+        EXPECT_EQ(s["sensor_um"].toInteger(), kSetpointUm + (kUnits - kTeach) / 4);
+        EXPECT_EQ(s["upper_um"].toDouble(), kSetpointUm + kTolUp * kScale);
+        EXPECT_EQ(s["verdict"].toString(), "above");
+    }
+    ASSERT_EQ(runs.size(), 2) << runs.join(" | ").toStdString();
+    EXPECT_NE(runs[0], runs[1]);
+    for (const QString &run : runs)
+        EXPECT_TRUE(run.endsWith(" plant/line3/kvex")) << run.toStdString();
 }
