@@ -128,13 +128,13 @@ bool ParseRules(const char *text, uint8_t &rules, const char **why) {
     return true;
 }
 
-void RulesText(char *out, std::size_t size, uint8_t rules) {
+void RulesText(char *out, std::size_t size, uint8_t rules, const char *separator) {
     if (size == 0) return;
     std::snprintf(out, size, "%s", rules ? "" : "none");
     std::size_t used = std::strlen(out);
     for (int r = 1; r <= kRules; ++r) {
         if (!(rules & (1u << (r - 1)))) continue;
-        const int n = std::snprintf(out + used, size - used, "%s%d", used ? ", " : "", r);
+        const int n = std::snprintf(out + used, size - used, "%s%d", used ? separator : "", r);
         if (n < 0 || used + static_cast<std::size_t>(n) >= size) return;
         used += static_cast<std::size_t>(n);
     }

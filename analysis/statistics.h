@@ -34,8 +34,8 @@ const char *RuleName(int rule);
 // A selection from "1,2,3,5": numbers 1 to 8, each once, comma-separated,
 // nothing else. False, with why set, otherwise.
 bool ParseRules(const char *text, uint8_t &rules, const char **why);
-// "1, 2, 3" (or "none").
-void RulesText(char *out, std::size_t size, uint8_t rules);
+// "1, 2, 3" (or "none"), the numbers apart by separator.
+void RulesText(char *out, std::size_t size, uint8_t rules, const char *separator = ", ");
 
 // The figures of a set of values. A figure that cannot be told is marked
 // undefined, with the reason in a few words. σ is the overall sample

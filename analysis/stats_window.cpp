@@ -214,7 +214,7 @@ void Show(int control, const char *text) {
 }
 
 void ShowTip(int control, const char *base, const char *why) {
-    char tip[400];
+    char tip[1400];
     if (why && *why)
         std::snprintf(tip, sizeof tip, "%s. Not told: %s", base, why);
     else
@@ -386,15 +386,16 @@ struct InView {
 };
 InView g_inView;
 
-// "rule 1 (1 beyond 3σ): 2, the last sample 412; rule 5 (...): 1, ..."
+// "rule 1: 1 beyond 3σ (2 points, the last sample 412); rule 5: ..."
 void InViewText(char *out, std::size_t size, const InView &v) {
     std::snprintf(out, size, "none");
     std::size_t used = 0;
     for (int r = 0; r < kRules; ++r) {
         if (!v.byRule[r]) continue;
         const int n = std::snprintf(
-            out + used, size - used, "%srule %d (%s): %d, the last sample %llu", used ? "; " : "",
-            r + 1, RuleName(r + 1), v.byRule[r], static_cast<unsigned long long>(v.lastAt[r]));
+            out + used, size - used, "%srule %d: %s (%d point%s, the last sample %llu)",
+            used ? "; " : "", r + 1, RuleName(r + 1), v.byRule[r], v.byRule[r] == 1 ? "" : "s",
+            static_cast<unsigned long long>(v.lastAt[r]));
         if (n < 0 || used + static_cast<std::size_t>(n) >= size) return;
         used += static_cast<std::size_t>(n);
     }
@@ -478,7 +479,7 @@ void ShowControl(const ControlLines &c, const InView &v) {
         uint8_t hit = 0;
         for (int r = 0; r < kRules; ++r)
             if (v.byRule[r]) hit = static_cast<uint8_t>(hit | 1u << r);
-        RulesText(broken, sizeof broken, hit);
+        RulesText(broken, sizeof broken, hit, ",");  // all eight still fit the figure
         std::snprintf(text, sizeof text, v.points ? "Rule breaks: %d (%s)" : "Rule breaks: %d",
                       v.points, broken);
     }

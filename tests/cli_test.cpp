@@ -763,7 +763,9 @@ TEST(CommandLine, StatsCapabilityByTheBookWithAndWithoutDrift) {
         const auto [one, two] = RuleOneAndTwo(um, mean, within);
         EXPECT_EQ(breaks["1"].toInt(), one);
         EXPECT_EQ(breaks["2"].toInt(), two);
-        if (k == 0) EXPECT_GT(two, 300) << "a drift keeps long runs on one side";
+        if (k == 0) {
+            EXPECT_GT(two, 300) << "a drift keeps long runs on one side";
+        }
     }
     const Finished table = Kvex({"stats", "--rules", "2", drift});
     EXPECT_EQ(table.code, 0);

@@ -126,11 +126,11 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
         UiControlWidget(pStats, STATS_IChart)->toolTip().toUtf8().toStdString();
     EXPECT_EQ(Text(STATS_StatRuleBreaks),
               "Rule breaks: " + std::to_string(broken) + (broken ? " (2)" : ""));
-    EXPECT_EQ(chartTip.find("rule 2 (9 in a row on one side): " + std::to_string(broken)) !=
-                  std::string::npos,
+    EXPECT_EQ(chartTip.find("rule 2: 9 in a row on one side (" + std::to_string(broken) +
+                            " point") != std::string::npos,
               broken > 0)
         << chartTip;
-    EXPECT_EQ(chartTip.find("rule 1 ("), std::string::npos);
+    EXPECT_EQ(chartTip.find("rule 1:"), std::string::npos);
     GetNumGraphPlots(pStats, STATS_IChart, &plots);
     EXPECT_EQ(plots, broken ? 5 : 4);
 
