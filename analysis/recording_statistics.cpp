@@ -1,12 +1,18 @@
 #include "recording_statistics.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
+// What a reading does with each value: the figures take it on the first
+// pass, the run rules on the second.
+using TakeValue = void (*)(void *data, double um, Verdict verdict, const Limits &limits);
+
 struct Reading {
     const Limits *given;
-    SampleStatistics &stats;
+    TakeValue take;
+    void *data;
     RecordingStatistics &out;
     unsigned long index = 0;  // sample lines so far
 
@@ -31,7 +37,7 @@ struct Reading {
             limits.hasSetpoint = true;
             limits.setpointUm = out.header.setpointUm;
         }
-        stats.Add(s.exactUm, s.verdict, limits);
+        take(data, s.exactUm, s.verdict, limits);
         if (out.header.format == RecordingFormat::Csv || out.header.startWallMs >= 0) {
             if (out.firstMs < 0) out.firstMs = s.wallMs;
             out.lastMs = s.wallMs;
@@ -39,11 +45,8 @@ struct Reading {
     }
 };
 
-}  // namespace
-
-bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
-                             RecordingStatistics &out, const char **why) {
-    stats.Reset();
+bool ReadValues(const char *path, const Limits *limits, TakeValue take, void *data,
+                RecordingStatistics &out, const char **why) {
     out = RecordingStatistics{};
     RecordingLines lines;
     if (!lines.Open(path, why)) return false;
@@ -69,7 +72,7 @@ bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStati
                                    "CSV format)";
         return false;
     }
-    Reading r{limits, stats, out};
+    Reading r{limits, take, data, out};
     // The second line was read ahead: unless it was header, it is a sample.
     if (got > 1 && out.header.headerLines < 2)
         r.Take(lines, head[1], headLen[1], headLen[1] == sizeof head[1]);
@@ -79,5 +82,54 @@ bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStati
         return false;
     }
     if (lines.Tail(line, len)) r.Take(lines, line, len, false);
+    return true;
+}
+
+void AddToStatistics(void *data, double um, Verdict verdict, const Limits &limits) {
+    static_cast<SampleStatistics *>(data)->Add(um, verdict, limits);
+}
+
+struct RuleCount {
+    RuleCheck check;
+    uint64_t values = 0;
+    uint64_t *counts;
+};
+
+void AddToRuleCount(void *data, double um, Verdict, const Limits &) {
+    RuleCount &c = *static_cast<RuleCount *>(data);
+    const uint8_t marks = c.check.Next(um);
+    for (int r = 0; r < kRules; ++r) c.counts[r] += (marks >> r) & 1;
+    ++c.values;
+}
+
+}  // namespace
+
+bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
+                             RecordingStatistics &out, const char **why) {
+    stats.Reset();
+    return ReadValues(path, limits, AddToStatistics, &stats, out, why);
+}
+
+bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats, uint8_t rules,
+                              Figures &f, const char **why) {
+    f.rules = rules;
+    f.hasRuleBreaks = false;
+    std::fill(std::begin(f.ruleBreaks), std::end(f.ruleBreaks), 0);
+    const ControlLines lines = stats.LinesOf(0);
+    if (!lines.defined) {
+        f.ruleBreaksWhy = stats.Count() < 2 ? "fewer than two values"
+                                            : "no spread from value to value (mean moving range 0)";
+        return true;
+    }
+    RuleCount count{RuleCheck(lines.centreUm, lines.sigmaUm, rules), 0, f.ruleBreaks};
+    RecordingStatistics again;
+    if (!ReadValues(path, nullptr, AddToRuleCount, &count, again, why)) return false;
+    if (count.values != stats.Count()) {
+        std::fill(std::begin(f.ruleBreaks), std::end(f.ruleBreaks), 0);
+        *why = "the file changed while it was read";
+        return false;
+    }
+    f.hasRuleBreaks = true;
+    f.ruleBreaksWhy = "";
     return true;
 }

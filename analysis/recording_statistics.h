@@ -21,3 +21,9 @@ struct RecordingStatistics {
 // cannot be read is counted and passed over.
 bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
                              RecordingStatistics &out, const char **why);
+// Reads the file's values a second time and counts into f the points that
+// break each of the chosen rules, against the individuals chart of all of
+// them (stats, as the first reading left them). False, with why set, when
+// the file cannot be read again or no longer holds the values it held.
+bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats, uint8_t rules,
+                              Figures &f, const char **why);

@@ -1,6 +1,7 @@
 #include "statistics.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,33 +22,169 @@ Verdict Judge(double um, const Limits &limits) {
     return Verdict::Inside;
 }
 
-void SetCapability(Figures &f, const Limits &limits) {
-    f.hasCp = f.hasCpk = false;
+namespace {
+
+constexpr double kD2 = 1.128;  // d2 of moving ranges of two
+
+// One pair of indices (Cp and Cpk, or Pp and Ppk) from one σ.
+struct Indices {
+    bool has = false, hasK = false;
+    double index = 0, k = 0;
+    const char *why = "", *kWhy = "";
+};
+
+Indices IndicesOf(double mean, bool hasSigma, double sigma, const char *sigmaWhy,
+                  const Limits &limits, const char *oneSided) {
+    Indices r;
     const char *why = nullptr;
-    if (!f.hasSigma)
-        why = f.n == 0 ? "no values" : "fewer than two values";
-    else if (!(f.sigmaUm > 0))
+    if (!hasSigma)
+        why = sigmaWhy;
+    else if (!(sigma > 0))
         why = "no spread: every value is the same (\xCF\x83 = 0)";
     else if (!limits.hasLower && !limits.hasUpper)
         why = "no tolerance limits";
     if (why) {
-        f.cpWhy = f.cpkWhy = why;
+        r.why = r.kWhy = why;
+        return r;
+    }
+    if (limits.hasLower && limits.hasUpper) {
+        r.has = true;
+        r.index = (limits.upperUm - limits.lowerUm) / (6 * sigma);
+    } else {
+        r.why = oneSided;
+    }
+    double k = HUGE_VAL;
+    if (limits.hasUpper) k = std::min(k, (limits.upperUm - mean) / (3 * sigma));
+    if (limits.hasLower) k = std::min(k, (mean - limits.lowerUm) / (3 * sigma));
+    r.hasK = true;
+    r.k = k;
+    return r;
+}
+
+}  // namespace
+
+void SetCapability(Figures &f, const Limits &limits) {
+    const Indices c = IndicesOf(f.meanUm, f.hasSigmaWithin, f.sigmaWithinUm, f.sigmaWithinWhy,
+                                limits, "one tolerance limit only: Cp needs both");
+    f.hasCp = c.has, f.cp = c.index, f.cpWhy = c.why;
+    f.hasCpk = c.hasK, f.cpk = c.k, f.cpkWhy = c.kWhy;
+    const Indices p = IndicesOf(f.meanUm, f.hasSigma, f.sigmaUm, f.sigmaWhy, limits,
+                                "one tolerance limit only: Pp needs both");
+    f.hasPp = p.has, f.pp = p.index, f.ppWhy = p.why;
+    f.hasPpk = p.hasK, f.ppk = p.k, f.ppkWhy = p.kWhy;
+}
+
+void SetSigmaWithin(Figures &f, double movingRangeSum) {
+    f.hasSigmaWithin = false;
+    f.sigmaWithinUm = 0;
+    if (f.n < 2) {
+        f.sigmaWithinWhy = f.n == 0 ? "no values" : "fewer than two values";
         return;
     }
-    const double sigma = f.sigmaUm;
-    if (limits.hasLower && limits.hasUpper) {
-        f.hasCp = true;
-        f.cp = (limits.upperUm - limits.lowerUm) / (6 * sigma);
-        f.cpWhy = "";
-    } else {
-        f.cpWhy = "one tolerance limit only: Cp needs both";
+    const double meanMovingRange = movingRangeSum / static_cast<double>(f.n - 1);
+    if (!(meanMovingRange > 0)) {
+        f.sigmaWithinWhy =
+            "no spread from value to value: mean moving range 0 (within \xCF\x83 = 0)";
+        return;
     }
-    double cpk = HUGE_VAL;
-    if (limits.hasUpper) cpk = std::min(cpk, (limits.upperUm - f.meanUm) / (3 * sigma));
-    if (limits.hasLower) cpk = std::min(cpk, (f.meanUm - limits.lowerUm) / (3 * sigma));
-    f.hasCpk = true;
-    f.cpk = cpk;
-    f.cpkWhy = "";
+    f.hasSigmaWithin = true;
+    f.sigmaWithinUm = meanMovingRange / kD2;
+    f.sigmaWithinWhy = "";
+}
+
+// ---------------------------------------------------------------- run rules
+const char *RuleName(int rule) {
+    static const char *const kNames[kRules] = {
+        "1 beyond 3\xCF\x83",
+        "9 in a row on one side",
+        "6 in a row rising or falling",
+        "14 in a row alternating up and down",
+        "2 of 3 beyond 2\xCF\x83 on one side",
+        "4 of 5 beyond 1\xCF\x83 on one side",
+        "15 in a row within 1\xCF\x83",
+        "8 in a row beyond 1\xCF\x83, either side",
+    };
+    return rule >= 1 && rule <= kRules ? kNames[rule - 1] : "no such rule";
+}
+
+bool ParseRules(const char *text, uint8_t &rules, const char **why) {
+    uint8_t chosen = 0;
+    const char *p = text ? text : "";
+    for (;;) {
+        if (*p < '1' || *p > '0' + kRules || (p[1] != ',' && p[1] != '\0')) {
+            *why = "the rules are numbers 1 to 8 separated by commas, e.g. 1,2,3,5";
+            return false;
+        }
+        const uint8_t bit = static_cast<uint8_t>(1u << (*p - '1'));
+        if (chosen & bit) {
+            *why = "a rule is named twice";
+            return false;
+        }
+        chosen |= bit;
+        if (p[1] == '\0') break;
+        p += 2;
+    }
+    rules = chosen;
+    return true;
+}
+
+void RulesText(char *out, std::size_t size, uint8_t rules, const char *separator) {
+    if (size == 0) return;
+    std::snprintf(out, size, "%s", rules ? "" : "none");
+    std::size_t used = std::strlen(out);
+    for (int r = 1; r <= kRules; ++r) {
+        if (!(rules & (1u << (r - 1)))) continue;
+        const int n = std::snprintf(out + used, size - used, "%s%d", used ? separator : "", r);
+        if (n < 0 || used + static_cast<std::size_t>(n) >= size) return;
+        used += static_cast<std::size_t>(n);
+    }
+}
+
+RuleCheck::RuleCheck(double centre, double sigma, uint8_t rules)
+    : centre_(centre), sigma_(sigma > 0 ? sigma : 0), rules_(rules) {}
+
+uint8_t RuleCheck::Next(double value) {
+    const double d = value - centre_;
+    const bool spread = sigma_ > 0;
+    uint8_t m = 0;
+    if (spread && std::fabs(d) > 3 * sigma_) m |= 1;
+    const int side = d > 0 ? 1 : d < 0 ? -1 : 0;
+    sideRun_ = side == 0 ? 0 : side == side_ ? sideRun_ + 1 : 1;
+    side_ = side;
+    if (sideRun_ >= 9) m |= 2;
+    const int step = first_ ? 0 : value > previous_ ? 1 : value < previous_ ? -1 : 0;
+    trendRun_ = step == 0 ? 1 : step == step_ ? trendRun_ + 1 : 2;
+    alternatingRun_ = step == 0 ? 1 : step == -step_ ? alternatingRun_ + 1 : 2;
+    step_ = step;
+    previous_ = value;
+    first_ = false;
+    if (trendRun_ >= 6) m |= 4;
+    if (alternatingRun_ >= 14) m |= 8;
+    auto shift = [](uint8_t &history, bool now) {
+        history = static_cast<uint8_t>(((history << 1) | (now ? 1 : 0)) & 0x1F);
+        return now;
+    };
+    const bool up2 = shift(above2_, spread && d > 2 * sigma_);
+    const bool down2 = shift(below2_, spread && d < -2 * sigma_);
+    const bool up1 = shift(above1_, spread && d > sigma_);
+    const bool down1 = shift(below1_, spread && d < -sigma_);
+    if ((up2 && std::popcount(static_cast<unsigned>(above2_ & 0x7)) >= 2) ||
+        (down2 && std::popcount(static_cast<unsigned>(below2_ & 0x7)) >= 2))
+        m |= 16;
+    if ((up1 && std::popcount(static_cast<unsigned>(above1_)) >= 4) ||
+        (down1 && std::popcount(static_cast<unsigned>(below1_)) >= 4))
+        m |= 32;
+    withinRun_ = spread && std::fabs(d) < sigma_ ? withinRun_ + 1 : 0;
+    if (withinRun_ >= 15) m |= 64;
+    outsideRun_ = spread && std::fabs(d) > sigma_ ? outsideRun_ + 1 : 0;
+    if (outsideRun_ >= 8) m |= 128;
+    return m & rules_;
+}
+
+void MarkRuleBreaks(const double *values, int count, double centre, double sigma, uint8_t rules,
+                    uint8_t *marks) {
+    RuleCheck check(centre, sigma, rules);
+    for (int i = 0; i < count; ++i) marks[i] = check.Next(values[i]);
 }
 
 // ---------------------------------------------------------------- histogram
@@ -89,30 +226,12 @@ void Histogram::Occupied(int &first, int &last) const {
 }
 
 // ---------------------------------------------------------------- control chart
-void MarkRuleBreaks(const double *values, int count, double centre, double sigma, uint8_t *marks) {
-    int side = 0, sideRun = 0, trend = 0, trendRun = 1;
-    for (int i = 0; i < count; ++i) {
-        const double v = values[i];
-        uint8_t m = 0;
-        if (sigma > 0 && std::fabs(v - centre) > 3 * sigma) m |= RULE_BEYOND_3_SIGMA;
-        const int s = v > centre ? 1 : v < centre ? -1 : 0;
-        sideRun = s == 0 ? 0 : s == side ? sideRun + 1 : 1;
-        side = s;
-        if (sideRun >= 9) m |= RULE_NINE_ONE_SIDE;
-        const int t = i == 0 ? 0 : v > values[i - 1] ? 1 : v < values[i - 1] ? -1 : 0;
-        trendRun = t == 0 ? 1 : t == trend ? trendRun + 1 : 2;  // points in the trend
-        trend = t;
-        if (trendRun >= 6) m |= RULE_SIX_TRENDING;
-        marks[i] = m;
-    }
-}
-
 ControlLines ControlLinesFrom(double meanUm, double meanMovingRangeUm) {
     ControlLines c;
     if (!(meanMovingRangeUm > 0)) return c;
     c.defined = true;
     c.centreUm = meanUm;
-    c.sigmaUm = meanMovingRangeUm / 1.128;
+    c.sigmaUm = meanMovingRangeUm / kD2;
     c.lowerUm = meanUm - 3 * c.sigmaUm;
     c.upperUm = meanUm + 3 * c.sigmaUm;
     c.mrCentreUm = meanMovingRangeUm;
@@ -185,6 +304,7 @@ Figures SampleStatistics::FiguresOf(std::size_t window) const {
     f.minUm = minUm_;
     f.maxUm = maxUm_;
     SetSigma(f, moments_.m2);
+    SetSigmaWithin(f, movingRangeSum_);
     SetCounts(f, counts_);
     SetCapability(f, limits_);
     return f;
@@ -207,13 +327,15 @@ Figures SampleStatistics::WindowFigures(std::size_t n) const {
         ++byVerdict[static_cast<int>(k.verdict) & 3];
     }
     const double meanOffset = sum / static_cast<double>(n);
-    double squares = 0;
+    double squares = 0, ranges = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double d = (KeptAt(i).um - offset) - meanOffset;
         squares += d * d;
+        if (i > 0) ranges += std::fabs(KeptAt(i - 1).um - KeptAt(i).um);
     }
     f.meanUm = offset + meanOffset;
     SetSigma(f, squares);
+    SetSigmaWithin(f, ranges);
     SetCounts(f, byVerdict);
     SetCapability(f, limits_);
     return f;
@@ -239,6 +361,28 @@ ControlLines SampleStatistics::LinesOf(std::size_t window) const {
     double ranges = 0;
     for (std::size_t i = 1; i < n; ++i) ranges += std::fabs(KeptAt(i - 1).um - KeptAt(i).um);
     return ControlLinesFrom(WindowFigures(n).meanUm, ranges / static_cast<double>(n - 1));
+}
+
+void SampleStatistics::CountRuleBreaks(std::size_t window, uint8_t rules, Figures &f) const {
+    f.rules = rules;
+    f.hasRuleBreaks = false;
+    std::fill(std::begin(f.ruleBreaks), std::end(f.ruleBreaks), 0);
+    const uint64_t kept = std::min<uint64_t>(moments_.n, ring_.size());
+    const uint64_t covered = window ? std::min<uint64_t>(window, kept) : moments_.n;
+    const ControlLines c = LinesOf(window);
+    if (covered > kept)
+        f.ruleBreaksWhy = "not every value of the run is kept (the newest 100000 are)";
+    else if (!c.defined)
+        f.ruleBreaksWhy = covered < 2 ? "fewer than two values"
+                                      : "no spread from value to value (mean moving range 0)";
+    if (covered > kept || !c.defined) return;
+    RuleCheck check(c.centreUm, c.sigmaUm, rules);
+    for (std::size_t i = covered; i-- > 0;) {
+        const uint8_t marks = check.Next(KeptAt(i).um);
+        for (int r = 0; r < kRules; ++r) f.ruleBreaks[r] += (marks >> r) & 1;
+    }
+    f.hasRuleBreaks = true;
+    f.ruleBreaksWhy = "";
 }
 
 int SampleStatistics::Newest(double *values, int capacity) const {
@@ -291,7 +435,7 @@ void Number(char *out, std::size_t size, bool defined, const char *format, doubl
 }
 
 struct Texts {
-    char mean[40], sigma[40], min[40], max[40], cp[40], cpk[40];
+    char mean[40], sigma[40], within[40], min[40], max[40], cp[40], cpk[40], pp[40], ppk[40];
 };
 
 Texts TextsOf(const Figures &f, const char *none) {
@@ -299,10 +443,13 @@ Texts TextsOf(const Figures &f, const char *none) {
     const bool any = f.n > 0;
     Number(t.mean, sizeof t.mean, any, "%.6f", f.meanUm / 1000, none);
     Number(t.sigma, sizeof t.sigma, f.hasSigma, "%.6f", f.sigmaUm / 1000, none);
-    Number(t.min, sizeof t.min, any, "%.3f", f.minUm / 1000, none);
-    Number(t.max, sizeof t.max, any, "%.3f", f.maxUm / 1000, none);
+    Number(t.within, sizeof t.within, f.hasSigmaWithin, "%.6f", f.sigmaWithinUm / 1000, none);
+    Number(t.min, sizeof t.min, any, "%.4f", f.minUm / 1000, none);
+    Number(t.max, sizeof t.max, any, "%.4f", f.maxUm / 1000, none);
     Number(t.cp, sizeof t.cp, f.hasCp, "%.4f", f.cp, none);
     Number(t.cpk, sizeof t.cpk, f.hasCpk, "%.4f", f.cpk, none);
+    Number(t.pp, sizeof t.pp, f.hasPp, "%.4f", f.pp, none);
+    Number(t.ppk, sizeof t.ppk, f.hasPpk, "%.4f", f.ppk, none);
     return t;
 }
 
@@ -315,6 +462,33 @@ void Exact(char *out, std::size_t size, bool defined, double value) {
 
 }  // namespace
 
+namespace {
+
+// {"1": 0, "2": 3} for the chosen rules, null when not told.
+void RuleBreaksJson(char *out, std::size_t size, const Figures &f) {
+    if (!f.hasRuleBreaks) {
+        std::snprintf(out, size, "null");
+        return;
+    }
+    std::size_t used = 0;
+    out[used++] = '{';
+    for (int r = 1; r <= kRules && used < size; ++r) {
+        if (!(f.rules & (1u << (r - 1)))) continue;
+        const int n = std::snprintf(out + used, size - used, "%s\"%d\": %llu", used > 1 ? ", " : "",
+                                    r, static_cast<unsigned long long>(f.ruleBreaks[r - 1]));
+        if (n < 0) break;
+        used += static_cast<std::size_t>(n);
+    }
+    if (used + 1 < size) {
+        out[used++] = '}';
+        out[used] = '\0';
+    } else {
+        std::snprintf(out, size, "null");  // never cut a map in two
+    }
+}
+
+}  // namespace
+
 int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f,
                 uint64_t badLines) {
     char name[1100];
@@ -323,23 +497,31 @@ int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f,
     const bool any = f.n > 0;
     Exact(t.mean, sizeof t.mean, any, f.meanUm / 1000);
     Exact(t.sigma, sizeof t.sigma, f.hasSigma, f.sigmaUm / 1000);
+    Exact(t.within, sizeof t.within, f.hasSigmaWithin, f.sigmaWithinUm / 1000);
     Exact(t.min, sizeof t.min, any, f.minUm / 1000);
     Exact(t.max, sizeof t.max, any, f.maxUm / 1000);
     Exact(t.cp, sizeof t.cp, f.hasCp, f.cp);
     Exact(t.cpk, sizeof t.cpk, f.hasCpk, f.cpk);
+    Exact(t.pp, sizeof t.pp, f.hasPp, f.pp);
+    Exact(t.ppk, sizeof t.ppk, f.hasPpk, f.ppk);
+    char rules[256];
+    RuleBreaksJson(rules, sizeof rules, f);
     const int n = std::snprintf(
         out, size,
-        "{\"file\": %s, \"n\": %llu, \"mean_mm\": %s, \"sigma_mm\": %s, \"min_mm\": %s, "
-        "\"max_mm\": %s, \"cp\": %s, \"cpk\": %s, \"below\": %llu, \"inside\": %llu, "
-        "\"above\": %llu, \"bad_lines\": %llu}",
-        name, static_cast<unsigned long long>(f.n), t.mean, t.sigma, t.min, t.max, t.cp, t.cpk,
-        static_cast<unsigned long long>(f.below), static_cast<unsigned long long>(f.inside),
-        static_cast<unsigned long long>(f.above), static_cast<unsigned long long>(badLines));
+        "{\"file\": %s, \"n\": %llu, \"mean_mm\": %s, \"sigma_mm\": %s, "
+        "\"sigma_within_mm\": %s, \"min_mm\": %s, \"max_mm\": %s, \"cp\": %s, \"cpk\": %s, "
+        "\"pp\": %s, \"ppk\": %s, \"below\": %llu, \"inside\": %llu, \"above\": %llu, "
+        "\"bad_lines\": %llu, \"rule_breaks\": %s}",
+        name, static_cast<unsigned long long>(f.n), t.mean, t.sigma, t.within, t.min, t.max, t.cp,
+        t.cpk, t.pp, t.ppk, static_cast<unsigned long long>(f.below),
+        static_cast<unsigned long long>(f.inside), static_cast<unsigned long long>(f.above),
+        static_cast<unsigned long long>(badLines), rules);
     return Fits(n, size);
 }
 
 const char *FiguresCsvHeader() {
-    return "file,n,mean [mm],sigma [mm],min [mm],max [mm],Cp,Cpk,below,inside,above,bad lines";
+    return "file,n,mean [mm],sigma [mm],sigma within [mm],min [mm],max [mm],Cp,Cpk,Pp,Ppk,below,"
+           "inside,above,bad lines,rule 1,rule 2,rule 3,rule 4,rule 5,rule 6,rule 7,rule 8";
 }
 
 int FiguresCsvRow(char *out, std::size_t size, const char *file, const Figures &f,
@@ -355,10 +537,21 @@ int FiguresCsvRow(char *out, std::size_t size, const char *file, const Figures &
     name[used++] = '"';
     name[used] = '\0';
     const Texts t = TextsOf(f, "");
+    // A rule not chosen, or not told, leaves its column empty.
+    char rules[kRules * 24] = "";
+    std::size_t r = 0;
+    for (int i = 0; i < kRules; ++i) {
+        const bool told = f.hasRuleBreaks && (f.rules & (1u << i));
+        const int n = told ? std::snprintf(rules + r, sizeof rules - r, ",%llu",
+                                           static_cast<unsigned long long>(f.ruleBreaks[i]))
+                           : std::snprintf(rules + r, sizeof rules - r, ",");
+        if (n > 0) r += static_cast<std::size_t>(n);
+    }
     const int n = std::snprintf(
-        out, size, "%s,%llu,%s,%s,%s,%s,%s,%s,%llu,%llu,%llu,%llu", name,
-        static_cast<unsigned long long>(f.n), t.mean, t.sigma, t.min, t.max, t.cp, t.cpk,
-        static_cast<unsigned long long>(f.below), static_cast<unsigned long long>(f.inside),
-        static_cast<unsigned long long>(f.above), static_cast<unsigned long long>(badLines));
+        out, size, "%s,%llu,%s,%s,%s,%s,%s,%s,%s,%s,%s,%llu,%llu,%llu,%llu%s", name,
+        static_cast<unsigned long long>(f.n), t.mean, t.sigma, t.within, t.min, t.max, t.cp, t.cpk,
+        t.pp, t.ppk, static_cast<unsigned long long>(f.below),
+        static_cast<unsigned long long>(f.inside), static_cast<unsigned long long>(f.above),
+        static_cast<unsigned long long>(badLines), rules);
     return Fits(n, size);
 }

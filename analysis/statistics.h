@@ -25,20 +25,45 @@ Limits LimitsOf(const Sample &s);
 // value on a limit is inside. None without any limit.
 Verdict Judge(double um, const Limits &limits);
 
+// The eight run rules of an individuals chart (Nelson's; the first four of
+// Western Electric's among them). Rule n is bit n - 1 of a selection.
+constexpr int kRules = 8;
+constexpr uint8_t kDefaultRules = 0x07;  // rules 1, 2 and 3
+// "2 of 3 beyond 2σ": what rule n (1 to 8) looks for, in a few words.
+const char *RuleName(int rule);
+// A selection from "1,2,3,5": numbers 1 to 8, each once, comma-separated,
+// nothing else. False, with why set, otherwise.
+bool ParseRules(const char *text, uint8_t &rules, const char **why);
+// "1, 2, 3" (or "none"), the numbers apart by separator.
+void RulesText(char *out, std::size_t size, uint8_t rules, const char *separator = ", ");
+
 // The figures of a set of values. A figure that cannot be told is marked
-// undefined, with the reason in a few words.
+// undefined, with the reason in a few words. σ is the overall sample
+// standard deviation (n - 1); the within σ is the short-term one of the
+// individuals chart, mean moving range / d2.
 struct Figures {
     uint64_t n = 0;
-    double meanUm = 0, sigmaUm = 0, minUm = 0, maxUm = 0;
+    double meanUm = 0, sigmaUm = 0, sigmaWithinUm = 0, minUm = 0, maxUm = 0;
     uint64_t below = 0, inside = 0, above = 0, unjudged = 0;
-    bool hasSigma = false, hasCp = false, hasCpk = false;
-    double cp = 0, cpk = 0;
-    const char *sigmaWhy = "", *cpWhy = "", *cpkWhy = "";
+    bool hasSigma = false, hasSigmaWithin = false;
+    bool hasCp = false, hasCpk = false, hasPp = false, hasPpk = false;
+    double cp = 0, cpk = 0, pp = 0, ppk = 0;
+    const char *sigmaWhy = "", *sigmaWithinWhy = "";
+    const char *cpWhy = "", *cpkWhy = "", *ppWhy = "", *ppkWhy = "";
+    // The points that break each chosen rule, against the centre line (the
+    // mean) and the within σ of the same values.
+    uint8_t rules = 0;
+    bool hasRuleBreaks = false;
+    uint64_t ruleBreaks[kRules] = {};
+    const char *ruleBreaksWhy = "";
 };
-// Cp and Cpk of figures whose n, mean and sigma are set, against limits:
-// Cp needs both limits, Cpk takes the side or sides there are; neither is
-// told with fewer than two values or without spread.
+// Cp and Cpk from the within σ, Pp and Ppk from the overall σ, of figures
+// whose n, mean and both σ are set, against limits: Cp and Pp need both
+// limits, Cpk and Ppk take the side or sides there are; none is told with
+// fewer than two values or without spread.
 void SetCapability(Figures &f, const Limits &limits);
+// The within σ from the sum of the n - 1 moving ranges of f.n values.
+void SetSigmaWithin(Figures &f, double movingRangeSum);
 
 // Mean and sum of squared deviations, updated one value at a time.
 struct RunningMoments {
@@ -68,15 +93,36 @@ struct Histogram {
     void Widen(int64_t um);
 };
 
-// The control-chart rules a point of an individuals chart can break.
-enum RuleBreak : uint8_t {
-    RULE_BEYOND_3_SIGMA = 1,  // beyond a 3σ control limit
-    RULE_NINE_ONE_SIDE = 2,   // the ninth (or later) in a row on one side of the centre
-    RULE_SIX_TRENDING = 4,    // the sixth (or later) in a row rising, or falling
+// Tells, one value at a time, which of the chosen rules each point of an
+// individuals chart breaks: the point that completes a pattern, and every
+// later one while the pattern goes on. A point on the centre line ends a run
+// on one side, an equal neighbour ends a trend and an alternation; a point
+// counts toward "2 of 3" or "4 of 5" only when it lies beyond itself. Each
+// rule looks back at most 5 points, so a file of any length is checked in
+// fixed memory. Without spread (sigma 0) the rules that measure in σ break
+// nowhere.
+class RuleCheck {
+  public:
+    RuleCheck(double centre, double sigma, uint8_t rules);
+    // The rules (bit n - 1 for rule n) the next value breaks.
+    uint8_t Next(double value);
+
+  private:
+    double centre_, sigma_;
+    uint8_t rules_;
+    bool first_ = true;
+    double previous_ = 0;
+    int side_ = 0, sideRun_ = 0;   // rule 2
+    int step_ = 0, trendRun_ = 1;  // rule 3: points in the trend
+    int alternatingRun_ = 1;       // rule 4: points that alternate
+    // Rules 5 and 6: bit i tells whether the point i back lay beyond 2σ (1σ)
+    // above, or below, the centre.
+    uint8_t above2_ = 0, below2_ = 0, above1_ = 0, below1_ = 0;
+    int withinRun_ = 0, outsideRun_ = 0;  // rules 7, 8
 };
-// Marks each of count values with the rules it breaks (0: none). A point on
-// the centre line ends a run on one side, an equal neighbour ends a trend.
-void MarkRuleBreaks(const double *values, int count, double centre, double sigma, uint8_t *marks);
+// Marks each of count values with the rules it breaks (0: none).
+void MarkRuleBreaks(const double *values, int count, double centre, double sigma, uint8_t rules,
+                    uint8_t *marks);
 
 // The I-MR chart's lines: centre and 3σ limits of the individuals, with σ
 // from the mean moving range (d2 = 1.128), and the moving range's centre and
@@ -108,6 +154,9 @@ class SampleStatistics {
     ControlLines LinesOf(std::size_t window) const;
     // The newest values, oldest first, at most capacity of them.
     int Newest(double *values, int capacity) const;
+    // The rule breaks over the values the figures of window cover, into f;
+    // untold when not all of them are kept or the chart's lines are not.
+    void CountRuleBreaks(std::size_t window, uint8_t rules, Figures &f) const;
 
     // The limits of the newest value; whether any value had others.
     const Limits &CurrentLimits() const { return limits_; }
@@ -136,9 +185,12 @@ class SampleStatistics {
 };
 
 // The figures as the window and the command line give them out, in mm:
-// JSON with the keys file, n, mean_mm, sigma_mm, min_mm, max_mm, cp, cpk,
-// below, inside, above, bad_lines (null where undefined); or a CSV header
-// row and one row of the same. Return the length, or -1 when out is too small.
+// JSON with the keys file, n, mean_mm, sigma_mm, sigma_within_mm, min_mm,
+// max_mm, cp, cpk, pp, ppk, below, inside, above, bad_lines, rule_breaks
+// (the chosen rules' numbers to their counts; null where undefined), each
+// number the shortest text of its double; or a CSV header row and one row of
+// the same at display precision. Return the length, or -1 when out is too
+// small.
 int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f, uint64_t badLines);
 const char *FiguresCsvHeader();
 int FiguresCsvRow(char *out, std::size_t size, const char *file, const Figures &f,

@@ -132,6 +132,17 @@ std::size_t Window() {
     return ChosenScope() == SCOPE_LAST_N ? std::max(n, 2u) : 0;
 }
 
+// The run rules ticked on the panel.
+uint8_t ChosenRules() {
+    uint8_t rules = 0;
+    for (int r = 0; r < kRules; ++r) {
+        int on = 0;
+        GetCtrlVal(pStats, STATS_StatsRule1 + r, &on);
+        if (on) rules = static_cast<uint8_t>(rules | 1u << r);
+    }
+    return rules;
+}
+
 void AddFileSample(const Sample &s, void *) {
     if (g_file.stats.Count() == 0) g_file.firstMs = s.wallMs;
     g_file.lastMs = s.wallMs;
@@ -216,7 +227,7 @@ void Show(int control, const char *text) {
 }
 
 void ShowTip(int control, const char *base, const char *why) {
-    char tip[400];
+    char tip[1400];
     if (why && *why)
         std::snprintf(tip, sizeof tip, "%s. Not told: %s", base, why);
     else
@@ -227,7 +238,7 @@ void ShowTip(int control, const char *base, const char *why) {
 void ShowMm(int control, const char *name, bool defined, double um) {
     char text[80];
     if (defined)
-        std::snprintf(text, sizeof text, "%s: %.3f mm", name, um / 1000);
+        std::snprintf(text, sizeof text, "%s: %.4f mm", name, um / 1000);
     else
         std::snprintf(text, sizeof text, "%s: %s", name, kUndefined);
     Show(control, text);
@@ -261,17 +272,33 @@ void ShowFigures(const Figures &f) {
     ShowMm(STATS_StatMean, "Mean", f.n > 0, f.meanUm);
     ShowMm(STATS_StatSigma, "\xCF\x83", f.hasSigma, f.sigmaUm);
     char tip[200];
-    std::snprintf(tip, sizeof tip, "Sample standard deviation \xCF\x83 (n - 1)%s%.2f \xC2\xB5m",
+    std::snprintf(tip, sizeof tip,
+                  "Overall sample standard deviation \xCF\x83 (n - 1)%s%.2f \xC2\xB5m",
                   f.hasSigma ? ": " : "", f.hasSigma ? f.sigmaUm : 0.0);
-    ShowTip(STATS_StatSigma, f.hasSigma ? tip : "Sample standard deviation \xCF\x83 (n - 1)",
-            f.sigmaWhy);
+    ShowTip(STATS_StatSigma,
+            f.hasSigma ? tip : "Overall sample standard deviation \xCF\x83 (n - 1)", f.sigmaWhy);
+    ShowMm(STATS_StatControlSigma, "Within \xCF\x83", f.hasSigmaWithin, f.sigmaWithinUm);
+    char within[200] = "Within \xCF\x83 (short term) = mean moving range / 1.128";
+    const std::size_t used = std::strlen(within);
+    if (f.hasSigmaWithin)
+        std::snprintf(within + used, sizeof within - used, " = %.2f \xC2\xB5m", f.sigmaWithinUm);
+    ShowTip(STATS_StatControlSigma, within, f.sigmaWithinWhy);
     ShowMm(STATS_StatMin, "Min", f.n > 0, f.minUm);
     ShowMm(STATS_StatMax, "Max", f.n > 0, f.maxUm);
     ShowMm(STATS_StatRange, "Range", f.n > 0, f.maxUm - f.minUm);
-    ShowIndex(STATS_StatCp, "Cp", f.hasCp, f.cp, "Cp = (upper limit - lower limit) / 6\xCF\x83",
+    ShowIndex(STATS_StatCp, "Cp", f.hasCp, f.cp,
+              "Cp = (upper limit - lower limit) / 6\xCF\x83 within; \xCF\x83 within = mean "
+              "moving range / 1.128",
               f.cpWhy);
     ShowIndex(STATS_StatCpk, "Cpk", f.hasCpk, f.cpk,
-              "Cpk = min(upper limit - mean, mean - lower limit) / 3\xCF\x83", f.cpkWhy);
+              "Cpk = min(upper limit - mean, mean - lower limit) / 3\xCF\x83 within", f.cpkWhy);
+    ShowIndex(STATS_StatPp, "Pp", f.hasPp, f.pp,
+              "Pp = (upper limit - lower limit) / 6\xCF\x83; \xCF\x83 the overall sample "
+              "standard deviation (n - 1)",
+              f.ppWhy);
+    ShowIndex(STATS_StatPpk, "Ppk", f.hasPpk, f.ppk,
+              "Ppk = min(upper limit - mean, mean - lower limit) / 3\xCF\x83, \xCF\x83 overall",
+              f.ppkWhy);
     ShowCount(STATS_StatBelow, "Below", f.below, f.n);
     ShowCount(STATS_StatInside, "Inside", f.inside, f.n);
     ShowCount(STATS_StatAbove, "Above", f.above, f.n);
@@ -362,10 +389,35 @@ void SetYRange(int control, double lo, double hi, bool fromZero = false) {
                        hi + margin);
 }
 
+// The points of the individuals chart in view that break a chosen rule: how
+// many in all, and by rule how many and the number of the last.
+struct InView {
+    uint8_t rules = 0;
+    int points = 0;
+    int byRule[kRules] = {};
+    uint64_t lastAt[kRules] = {};
+};
+InView g_inView;
+
+// "rule 1: 1 beyond 3σ (2 points, the last sample 412); rule 5: ..."
+void InViewText(char *out, std::size_t size, const InView &v) {
+    std::snprintf(out, size, "none");
+    std::size_t used = 0;
+    for (int r = 0; r < kRules; ++r) {
+        if (!v.byRule[r]) continue;
+        const int n = std::snprintf(
+            out + used, size - used, "%srule %d: %s (%d point%s, the last sample %llu)",
+            used ? "; " : "", r + 1, RuleName(r + 1), v.byRule[r], v.byRule[r] == 1 ? "" : "s",
+            static_cast<unsigned long long>(v.lastAt[r]));
+        if (n < 0 || used + static_cast<std::size_t>(n) >= size) return;
+        used += static_cast<std::size_t>(n);
+    }
+}
+
 // The newest values (no more than the figures cover), their moving ranges,
-// the control lines of the chosen figures, and the points that break a rule
-// in red; returns how many do.
-int DrawControlCharts(const ControlLines &c, std::size_t window) {
+// the control lines of the chosen figures, and the points that break a
+// chosen rule in red; tells them by rule.
+InView DrawControlCharts(const ControlLines &c, std::size_t window, uint8_t rules) {
     DeleteGraphPlot(pStats, STATS_IChart, -1, VAL_NO_DRAW);
     DeleteGraphPlot(pStats, STATS_MRChart, -1, VAL_NO_DRAW);
     static double values[SampleStatistics::kChartPoints], xs[SampleStatistics::kChartPoints];
@@ -375,7 +427,9 @@ int DrawControlCharts(const ControlLines &c, std::size_t window) {
         window ? static_cast<int>(std::min<std::size_t>(window, SampleStatistics::kChartPoints))
                : SampleStatistics::kChartPoints;
     const int n = g_view->Newest(values, wanted);
-    if (n == 0) return 0;
+    InView v;
+    v.rules = rules;
+    if (n == 0) return v;
     const double firstNumber = static_cast<double>(g_view->Count() - n + 1);
     double lo = values[0], hi = values[0], mrHi = 0;
     for (int i = 0; i < n; ++i) {
@@ -385,8 +439,14 @@ int DrawControlCharts(const ControlLines &c, std::size_t window) {
         ranges[i] = i ? std::fabs(values[i] - values[i - 1]) / 1000 : 0;
         mrHi = std::max(mrHi, ranges[i]);
     }
-    MarkRuleBreaks(values, n, c.centreUm, c.defined ? c.sigmaUm : 0, marks);
+    MarkRuleBreaks(values, n, c.centreUm, c.defined ? c.sigmaUm : 0, rules, marks);
     if (!c.defined) std::fill(marks, marks + n, 0);
+    for (int i = 0; i < n; ++i)
+        for (int r = 0; r < kRules; ++r)
+            if (marks[i] >> r & 1) {
+                ++v.byRule[r];
+                v.lastAt[r] = static_cast<uint64_t>(xs[i]);
+            }
     for (int i = 0; i < n; ++i) values[i] /= 1000;
     PlotXY(pStats, STATS_IChart, xs, values, n, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT,
            VAL_SOLID, 1, kBlue);
@@ -405,7 +465,7 @@ int DrawControlCharts(const ControlLines &c, std::size_t window) {
         hi = std::max(hi, c.upperUm / 1000);
         mrHi = std::max(mrHi, c.mrUpperUm / 1000);
     }
-    int broken = 0;
+    int &broken = v.points;
     for (int i = 0; i < n; ++i)
         if (marks[i]) {
             xs[broken] = xs[i];
@@ -418,26 +478,42 @@ int DrawControlCharts(const ControlLines &c, std::size_t window) {
         SetAxisScalingMode(pStats, control, VAL_XAXIS, VAL_MANUAL, x0, x1);
     SetYRange(STATS_IChart, lo, hi);
     SetYRange(STATS_MRChart, 0, mrHi, true);
-    return broken;
+    return v;
 }
 
-void ShowControl(const ControlLines &c, int broken) {
-    const bool enough = g_view->Count() >= 2;
-    ShowMm(STATS_StatControlSigma, "I-MR \xCF\x83", c.defined, c.sigmaUm);
-    char tip[160] = "\xCF\x83 of the I-MR chart: mean moving range / 1.128";
-    const std::size_t used = std::strlen(tip);
-    if (c.defined) std::snprintf(tip + used, sizeof tip - used, " = %.2f \xC2\xB5m", c.sigmaUm);
-    ShowTip(STATS_StatControlSigma, tip,
-            c.defined ? ""
-            : enough  ? "the values do not move (mean moving range 0)"
-                      : "fewer than two values");
-    char text[80];
-    if (c.defined)
-        std::snprintf(text, sizeof text, "Rule breaks in view: %d", broken);
-    else
+// The count in view and the numbers of the rules broken, e.g. "Rule breaks:
+// 12 (1, 2)"; each rule by name and count in the tooltips of the figure and
+// the chart.
+void ShowControl(const ControlLines &c, const InView &v) {
+    char text[80], broken[40], rules[40], list[900], tip[1200];
+    if (!c.defined || !v.rules) {
         std::snprintf(text, sizeof text, "Rule breaks: %s", kUndefined);
+    } else {
+        uint8_t hit = 0;
+        for (int r = 0; r < kRules; ++r)
+            if (v.byRule[r]) hit = static_cast<uint8_t>(hit | 1u << r);
+        RulesText(broken, sizeof broken, hit, ",");  // all eight still fit the figure
+        std::snprintf(text, sizeof text, v.points ? "Rule breaks: %d (%s)" : "Rule breaks: %d",
+                      v.points, broken);
+    }
     Show(STATS_StatRuleBreaks, text);
-    SetCtrlAttribute(pStats, STATS_StatRuleBreaks, ATTR_TEXT_COLOR, broken ? kRed : kBlack);
+    SetCtrlAttribute(pStats, STATS_StatRuleBreaks, ATTR_TEXT_COLOR, v.points ? kRed : kBlack);
+    RulesText(rules, sizeof rules, v.rules);
+    InViewText(list, sizeof list, v);
+    std::snprintf(tip, sizeof tip,
+                  "Points of the individuals chart in view that break a chosen run rule "
+                  "(chosen: %s). By rule: %s",
+                  rules, list);
+    ShowTip(STATS_StatRuleBreaks, tip,
+            !v.rules               ? "no run rule is chosen"
+            : c.defined            ? ""
+            : g_view->Count() >= 2 ? "no spread from value to value (mean moving range 0)"
+                                   : "fewer than two values");
+    std::snprintf(tip, sizeof tip,
+                  "The newest values with the centre line (the mean) and the 3\xCF\x83 control "
+                  "limits, \xCF\x83 within; red points break a chosen run rule.\nIn view: %s",
+                  list);
+    SetCtrlAttribute(pStats, STATS_IChart, ATTR_TOOLTIP_TEXT, tip);
 }
 
 // A name for the figures of this run, in files and reports: what delivered
@@ -479,7 +555,8 @@ void ViewName(char *out, std::size_t size) {
 void SaveText(char *out, std::size_t size, bool json) {
     char name[320], row[1600];
     ViewName(name, sizeof name);
-    const Figures f = g_view->FiguresOf(Window());
+    Figures f = g_view->FiguresOf(Window());
+    g_view->CountRuleBreaks(Window(), ChosenRules(), f);
     const Circumstances c = CircumstancesOfView();
     if (json) {
         const int n = FiguresJson(row, sizeof row, name, f, 0);
@@ -559,7 +636,8 @@ void RefreshStatistics() {
     g_chartsDrawnAt = Timer();
     DrawHistogram(g_view->HistogramOf(window), f);
     const ControlLines c = g_view->LinesOf(window);
-    ShowControl(c, DrawControlCharts(c, window));
+    g_inView = DrawControlCharts(c, window, ChosenRules());
+    ShowControl(c, g_inView);
     g_shown = true;
 }
 
@@ -606,7 +684,7 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     char path[260];
     if (!ChooseFile("statistics.pdf", "*.pdf", "Save the statistics report", path)) return 0;
     RefreshStatistics();
-    char hardware[200] = "", source[400], heading[1200];
+    char hardware[200] = "", source[400], heading[2400], rules[40], list[900];
     GetTextBoxLine(pCalib, CALIB_SensorInfoBox, 0, hardware, sizeof hardware);
     char hardwareUtf8[400], firmwareUtf8[200];
     TextAsUtf8(hardware, hardwareUtf8, sizeof hardwareUtf8);
@@ -618,12 +696,16 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     if (g_view == &g_file.stats)
         std::snprintf(scope, sizeof scope, "samples %lu to %lu of the replayed file",
                       g_file.first + 1, g_file.last + 1);
+    RulesText(rules, sizeof rules, g_inView.rules);
+    InViewText(list, sizeof list, g_inView);
     std::snprintf(heading, sizeof heading,
                   "K-VEX statistics report\nSensor: %s; %s; on %s\n%s\nFigures over %s; "
-                  "report made %s %s",
+                  "report made %s %s\nCp, Cpk from the within \xCF\x83 (mean moving range / "
+                  "1.128), Pp, Ppk from the overall \xCF\x83 (n - 1). Run rules chosen: %s; "
+                  "breaks in the individuals chart: %s",
                   hardwareUtf8[0] ? hardwareUtf8 : "not known",
                   firmwareUtf8[0] ? firmwareUtf8 : "firmware not known", LinkDevice(), source,
-                  scope, DateStr(), TimeStr());
+                  scope, DateStr(), TimeStr(), rules, list);
     SayWritten(path, SavePanelPdf(pStats, path, heading) == 0);
     return 0;
 }

@@ -118,6 +118,17 @@
     X(STATS, Histogram, 26, graph)                  \
     X(STATS, IChart, 27, graph)                     \
     X(STATS, MRChart, 28, graph)                    \
+    X(STATS, StatPp, 29, text_msg)                  \
+    X(STATS, StatPpk, 30, text_msg)                 \
+    X(STATS, StatsRulesLabel, 31, text_msg)         \
+    X(STATS, StatsRule1, 32, toggle_button)         \
+    X(STATS, StatsRule2, 33, toggle_button)         \
+    X(STATS, StatsRule3, 34, toggle_button)         \
+    X(STATS, StatsRule4, 35, toggle_button)         \
+    X(STATS, StatsRule5, 36, toggle_button)         \
+    X(STATS, StatsRule6, 37, toggle_button)         \
+    X(STATS, StatsRule7, 38, toggle_button)         \
+    X(STATS, StatsRule8, 39, toggle_button)         \
     X(PUBLISH, BrokerUrl, 2, text_box)              \
     X(PUBLISH, TopicRoot, 3, text_box)              \
     X(PUBLISH, BrokerUser, 4, text_box)             \

@@ -538,21 +538,33 @@ int CheckFileFirst(const Verb &v) {
 
 // ---------------------------------------------------------------- stats
 constexpr const char *kStatsHelp =
-    "Usage: kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
+    "Usage: kvex stats [--lower MM] [--upper MM] [--rules LIST] [--json] FILE...\n"
     "Prints the statistics of each recording (text or CSV, told apart by the first line):\n"
-    "n, mean, standard deviation, min, max (mm), Cp, Cpk and the counts below, inside and\n"
-    "above tolerance. A line that cannot be read is counted as a bad line and passed over;\n"
-    "the first one's number goes to standard error. No sensor or port is needed.\n\n"
+    "n, mean, the overall standard deviation (n - 1) and the within one (mean moving range\n"
+    "/ 1.128), min, max (mm); Cp and Cpk from the within sigma, Pp and Ppk from the overall\n"
+    "one; the counts below, inside and above tolerance; and the points of the individuals\n"
+    "chart of all values (centre line the mean, within sigma) that break each chosen run\n"
+    "rule. A line that cannot be read is counted as a bad line and passed over; the first\n"
+    "one's number goes to standard error. No sensor or port is needed.\n\n"
     "  --lower MM       the lower tolerance limit in mm; with --upper, the limits that\n"
     "  --upper MM       judge every value (a CSV recording's own limits otherwise; a text\n"
     "                   recording names none). One of them alone: a one-sided tolerance\n"
-    "  --json           one JSON object per file, one a line, instead of the table\n"
+    "  --rules LIST     the run rules to check, numbers 1 to 8 separated by commas\n"
+    "                   (default 1,2,3): 1 one point beyond 3 sigma; 2 nine in a row on\n"
+    "                   one side of the centre line; 3 six in a row rising or falling;\n"
+    "                   4 fourteen in a row alternating up and down; 5 two of three beyond\n"
+    "                   2 sigma on one side; 6 four of five beyond 1 sigma on one side;\n"
+    "                   7 fifteen in a row within 1 sigma; 8 eight in a row beyond 1 sigma\n"
+    "  --json           one JSON object per file, one a line, instead of the table; its\n"
+    "                   numbers read back to the exact values, rule_breaks maps each\n"
+    "                   chosen rule's number to its count\n"
     "  --help           show this text and exit\n"
     "Exit codes: 0 done, 2 bad arguments, 4 a file cannot be read or is no recording.\n";
 
 struct StatsVerb {
     std::vector<std::string> files;
     Limits limits;
+    uint8_t rules = kDefaultRules;
     bool json = false;
 };
 
@@ -586,6 +598,12 @@ int ReadStatsWords(int argc, char **argv, StatsVerb &v) {
                     lower ? "--lower wants millimetres, not " : "--upper wants millimetres, not ",
                     argv[i]);
             (lower ? v.limits.hasLower : v.limits.hasUpper) = true;
+        } else if (a == "--rules" && i + 1 < argc) {
+            const char *why = "";
+            if (!ParseRules(argv[++i], v.rules, &why)) {
+                const std::string said = std::string("--rules ") + argv[i] + ": " + why;
+                return RefuseStats(said.c_str());
+            }
         } else if (a == "--json") {
             v.json = true;
         } else if (a.rfind("--", 0) != 0 || a == "--") {
@@ -602,26 +620,45 @@ int ReadStatsWords(int argc, char **argv, StatsVerb &v) {
 }
 
 void PrintTableHead() {
-    std::printf("%9s %10s %10s %10s %10s %7s %7s %9s %9s %9s %6s  %s\n", "n", "mean [mm]",
-                "sigma [mm]", "min [mm]", "max [mm]", "Cp", "Cpk", "below", "inside", "above",
-                "bad", "file");
+    std::printf("%9s %10s %10s %11s %10s %10s %7s %7s %7s %7s %9s %9s %9s %6s  %-16s %s\n", "n",
+                "mean [mm]", "sigma [mm]", "within [mm]", "min [mm]", "max [mm]", "Cp", "Cpk", "Pp",
+                "Ppk", "below", "inside", "above", "bad", "rule breaks", "file");
+}
+
+// "1:0 2:3 3:1": each chosen rule's number and its count.
+void RuleBreaksText(char *out, std::size_t size, const Figures &f) {
+    std::snprintf(out, size, "-");
+    std::size_t used = 0;
+    for (int r = 1; r <= kRules && f.hasRuleBreaks; ++r) {
+        if (!(f.rules & (1u << (r - 1)))) continue;
+        const int n = std::snprintf(out + used, size - used, "%s%d:%llu", used ? " " : "", r,
+                                    static_cast<unsigned long long>(f.ruleBreaks[r - 1]));
+        if (n < 0 || used + static_cast<std::size_t>(n) >= size) return;
+        used += static_cast<std::size_t>(n);
+    }
 }
 
 void PrintTableRow(const char *file, const Figures &f, uint64_t badLines) {
-    char mean[24] = "-", sigma[24] = "-", min[24] = "-", max[24] = "-", cp[24] = "-", cpk[24] = "-";
+    char mean[24] = "-", sigma[24] = "-", within[24] = "-", min[24] = "-", max[24] = "-";
+    char cp[24] = "-", cpk[24] = "-", pp[24] = "-", ppk[24] = "-", rules[128];
     if (f.n > 0) {
         std::snprintf(mean, sizeof mean, "%.4f", f.meanUm / 1000);
-        std::snprintf(min, sizeof min, "%.3f", f.minUm / 1000);
-        std::snprintf(max, sizeof max, "%.3f", f.maxUm / 1000);
+        std::snprintf(min, sizeof min, "%.4f", f.minUm / 1000);
+        std::snprintf(max, sizeof max, "%.4f", f.maxUm / 1000);
     }
     if (f.hasSigma) std::snprintf(sigma, sizeof sigma, "%.4f", f.sigmaUm / 1000);
+    if (f.hasSigmaWithin) std::snprintf(within, sizeof within, "%.4f", f.sigmaWithinUm / 1000);
     if (f.hasCp) std::snprintf(cp, sizeof cp, "%.3f", f.cp);
     if (f.hasCpk) std::snprintf(cpk, sizeof cpk, "%.3f", f.cpk);
-    std::printf("%9llu %10s %10s %10s %10s %7s %7s %9llu %9llu %9llu %6llu  %s\n",
-                static_cast<unsigned long long>(f.n), mean, sigma, min, max, cp, cpk,
-                static_cast<unsigned long long>(f.below), static_cast<unsigned long long>(f.inside),
-                static_cast<unsigned long long>(f.above), static_cast<unsigned long long>(badLines),
-                Shown(file).c_str());
+    if (f.hasPp) std::snprintf(pp, sizeof pp, "%.3f", f.pp);
+    if (f.hasPpk) std::snprintf(ppk, sizeof ppk, "%.3f", f.ppk);
+    RuleBreaksText(rules, sizeof rules, f);
+    std::printf(
+        "%9llu %10s %10s %11s %10s %10s %7s %7s %7s %7s %9llu %9llu %9llu %6llu  %-16s %s\n",
+        static_cast<unsigned long long>(f.n), mean, sigma, within, min, max, cp, cpk, pp, ppk,
+        static_cast<unsigned long long>(f.below), static_cast<unsigned long long>(f.inside),
+        static_cast<unsigned long long>(f.above), static_cast<unsigned long long>(badLines), rules,
+        Shown(file).c_str());
 }
 
 // What the figures leave unsaid goes to standard error, one line each.
@@ -639,10 +676,14 @@ void TellAbout(const char *file, const Figures &f, const RecordingStatistics &r,
     if (!limitsGiven && stats.LimitsChanged())
         std::fprintf(stderr,
                      "kvex: %s: the tolerance limits changed during the recording; the counts "
-                     "keep each line's verdict, Cp and Cpk use the last limits\n",
+                     "keep each line's verdict, the capability indices use the last limits\n",
                      name.c_str());
     if (f.n > 0 && f.hasSigma && !f.hasCpk && f.cpkWhy[0])
         std::fprintf(stderr, "kvex: %s: no Cp or Cpk: %s\n", name.c_str(), f.cpkWhy);
+    if (f.n > 0 && f.hasSigma && !f.hasPpk && f.ppkWhy[0] && std::strcmp(f.ppkWhy, f.cpkWhy))
+        std::fprintf(stderr, "kvex: %s: no Pp or Ppk: %s\n", name.c_str(), f.ppkWhy);
+    if (f.n > 0 && f.rules && !f.hasRuleBreaks && f.ruleBreaksWhy[0])
+        std::fprintf(stderr, "kvex: %s: no run rules checked: %s\n", name.c_str(), f.ruleBreaksWhy);
 }
 
 int Stats(int argc, char **argv) {
@@ -662,7 +703,12 @@ int Stats(int argc, char **argv) {
             code = CLI_FILE;
             continue;
         }
-        const Figures f = stats.FiguresOf(0);
+        Figures f = stats.FiguresOf(0);
+        if (!CountRecordingRuleBreaks(file.c_str(), stats, v.rules, f, &why)) {
+            std::fprintf(stderr, "kvex: cannot read %s again: %s\n", Shown(file).c_str(), why);
+            code = CLI_FILE;
+            continue;
+        }
         if (v.json) {
             char line[2400];
             if (FiguresJson(line, sizeof line, file.c_str(), f, r.badLines) > 0)

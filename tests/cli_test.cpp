@@ -442,6 +442,7 @@ TEST(CommandLine, HelpExplainsEveryOptionAndStandardErrorIsTheVerbsOwn) {
         {{"params", "put", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
         {{"record", "--help"},
          {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT"}},
+        {{"stats", "--help"}, {"--lower", "--upper", "--rules", "--json"}},
     };
     for (const auto &v : verbs) {
         const Finished r = Kvex(v.words);
@@ -473,7 +474,7 @@ namespace {
 // is the fourth field of a text line, the sixth of a CSV line.
 struct Expected {
     int n = 0;
-    long double mean = 0, sigma = 0;
+    long double mean = 0, sigma = 0, within = 0;  // within: mean moving range / 1.128
     double min = 0, max = 0;
     int below = 0, inside = 0, above = 0;
     double lower = 0, upper = 0;  // the last line's limits (CSV)
@@ -506,6 +507,8 @@ Expected FromLines(const QStringList &lines, bool csv, double lower = NAN, doubl
     e.mean /= e.n;
     for (double v : um) e.sigma += (v - e.mean) * (v - e.mean);
     e.sigma = std::sqrt(e.sigma / (e.n - 1));
+    for (std::size_t i = 1; i < um.size(); ++i) e.within += std::fabs(um[i] - um[i - 1]);
+    e.within = e.within / (e.n - 1) / 1.128L;
     return e;
 }
 
@@ -556,8 +559,10 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
     ASSERT_EQ(json.code, 0) << json.err.toStdString();
     const auto objects = JsonLines(json.out);
     ASSERT_EQ(objects.size(), 2u) << json.out.toStdString();
-    const QStringList keys = {"file", "n",   "mean_mm", "sigma_mm", "min_mm", "max_mm",
-                              "cp",   "cpk", "below",   "inside",   "above",  "bad_lines"};
+    const QStringList keys = {"file",       "n",      "mean_mm", "sigma_mm", "sigma_within_mm",
+                              "min_mm",     "max_mm", "cp",      "cpk",      "pp",
+                              "ppk",        "below",  "inside",  "above",    "bad_lines",
+                              "rule_breaks"};
     for (const QJsonObject &o : objects) {
         QStringList have = o.keys(), want = keys;
         have.sort();
@@ -572,9 +577,11 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
     ExpectFigures(objects[1], c, 0);
     EXPECT_EQ(c.disagree, 0) << "a value judged out reads as inside its limits";
     EXPECT_NEAR(objects[1]["cp"].toDouble(),
+                static_cast<double>((c.upper - c.lower) / (6 * c.within)), 1e-3);
+    EXPECT_NEAR(objects[1]["pp"].toDouble(),
                 static_cast<double>((c.upper - c.lower) / (6 * c.sigma)), 1e-3);
-    const long double cpk = std::min(c.upper - c.mean, c.mean - c.lower) / (3 * c.sigma);
-    EXPECT_NEAR(objects[1]["cpk"].toDouble(), static_cast<double>(cpk), 1e-3);
+    const long double ppk = std::min(c.upper - c.mean, c.mean - c.lower) / (3 * c.sigma);
+    EXPECT_NEAR(objects[1]["ppk"].toDouble(), static_cast<double>(ppk), 1e-3);
     EXPECT_TRUE(json.err.contains("names no tolerance limits")) << json.err.toStdString();
 
     // The options win over the file's own limits; one alone is a one-sided
@@ -590,8 +597,10 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
     const Finished oneSided = Kvex({"stats", "--json", "--upper", "99", csv});
     const auto one = JsonLines(oneSided.out);
     ASSERT_EQ(one.size(), 1u);
-    EXPECT_TRUE(one[0]["cp"].isNull());
-    EXPECT_NEAR(one[0]["cpk"].toDouble(), static_cast<double>((99000 - c.mean) / (3 * c.sigma)),
+    EXPECT_TRUE(one[0]["cp"].isNull() && one[0]["pp"].isNull());
+    EXPECT_NEAR(one[0]["cpk"].toDouble(), static_cast<double>((99000 - c.mean) / (3 * c.within)),
+                1e-3);
+    EXPECT_NEAR(one[0]["ppk"].toDouble(), static_cast<double>((99000 - c.mean) / (3 * c.sigma)),
                 1e-3);
 
     const Finished table = Kvex({"stats", csv});
@@ -676,9 +685,123 @@ TEST(CommandLine, StatsCountsBadLinesAndRefusesWhatItCannotRead) {
     for (const QStringList &words :
          {QStringList{"stats"}, QStringList{"stats", "--lower", "x", csv},
           QStringList{"stats", "--lower", "2", "--upper", "1", csv},
-          QStringList{"stats", "--samples", "3", csv}}) {
+          QStringList{"stats", "--samples", "3", csv}, QStringList{"stats", "--rules", "1,9", csv},
+          QStringList{"stats", "--rules", "", csv}, QStringList{"stats", csv, "--rules"}}) {
         const Finished bad = Kvex(words);
         EXPECT_EQ(bad.code, 2) << words.join(' ').toStdString();
         EXPECT_TRUE(bad.err.contains("Usage: kvex stats")) << bad.err.toStdString();
     }
+}
+
+namespace {
+
+// A CSV recording of values at a scale of 0.75 µm a unit, limits 36980 and
+// 37060 µm; drift adds `drift` units over the file, noise up to ±6 units.
+QString WriteRecording(const char *name, double drift, unsigned seed) {
+    const QString path = Out(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+    f.write(
+        "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
+        "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint "
+        "[\xC2\xB5m],verdict,scale [\xC2\xB5m/unit],setpoint [units],measured value exact "
+        "[\xC2\xB5m]\r\n");
+    std::srand(seed);
+    constexpr int kLines = 2000;
+    for (int i = 0; i < kLines; ++i) {
+        const int units =
+            49333 + static_cast<int>(std::lround(drift * i / kLines)) + std::rand() % 13 - 6;
+        const double um = units * 0.75;
+        const char *verdict = um < 36980 ? "below" : um > 37060 ? "above" : "inside";
+        f.write(QString("%1,2026-12-08T06:03:58.150+00:00,2075,2205,%2,%3,1,1,36980,37060,37000,"
+                        "%4,0.75,49333,%5\r\n")
+                    .arg(i + 1)
+                    .arg(units)
+                    .arg(std::lround(um))
+                    .arg(verdict)
+                    .arg(um, 0, 'g', 17)
+                    .toUtf8());
+    }
+    return path;
+}
+
+// Points beyond 3σ within of the mean, and the ninth and later of a run on
+// one side: rules 1 and 2 worked out here over every value.
+std::pair<int, int> RuleOneAndTwo(const std::vector<long double> &um, long double mean,
+                                  long double within) {
+    int beyond = 0, nine = 0, run = 0, side = 0;
+    for (const long double v : um) {
+        beyond += std::fabs(v - mean) > 3 * within;
+        const int s = v > mean ? 1 : v < mean ? -1 : 0;
+        run = s != 0 && s == side ? run + 1 : s != 0;
+        side = s;
+        nine += run >= 9;
+    }
+    return {beyond, nine};
+}
+
+}  // namespace
+
+// Capability by the book, against figures worked out here in long double
+// from the file's own lines: Cp and Cpk from the within σ (mean moving range
+// / 1.128), Pp and Ppk from the overall σ. A drift parts them clearly; with
+// none they nearly agree. The rule breaks name the chosen rules only and
+// count over every value, not only the chart's newest.
+TEST(CommandLine, StatsCapabilityByTheBookWithAndWithoutDrift) {
+    const QString drift = WriteRecording("drift.csv", 40, 3),
+                  flat = WriteRecording("flat.csv", 0, 5);
+    const Finished r = Kvex({"stats", "--json", "--rules", "1,2,3,5", drift, flat});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const auto objects = JsonLines(r.out);
+    ASSERT_EQ(objects.size(), 2u) << r.out.toStdString();
+    for (int k = 0; k < 2; ++k) {
+        std::vector<long double> um;
+        for (const QString &line : Lines(k ? flat : drift)) {
+            const QStringList f = line.split(',');
+            if (f.size() == 15 && f[0] != "sample") um.push_back(f[14].toDouble());
+        }
+        ASSERT_EQ(um.size(), 2000u);
+        long double mean = 0, squares = 0, ranges = 0;
+        for (const long double v : um) mean += v;
+        mean /= um.size();
+        for (std::size_t i = 0; i < um.size(); ++i) {
+            squares += (um[i] - mean) * (um[i] - mean);
+            if (i > 0) ranges += std::fabs(um[i] - um[i - 1]);
+        }
+        const long double sigma = std::sqrt(squares / (um.size() - 1));
+        const long double within = ranges / (um.size() - 1) / 1.128L;
+        const long double lower = 36980, upper = 37060;
+        const QJsonObject &o = objects[k];
+        auto expectClose = [&](const char *key, long double want) {
+            EXPECT_NEAR(o[key].toDouble(), static_cast<double>(want),
+                        1e-9 * std::fabs(static_cast<double>(want)))
+                << key << (k ? " without drift" : " with drift");
+        };
+        expectClose("mean_mm", mean / 1000);
+        expectClose("sigma_mm", sigma / 1000);
+        expectClose("sigma_within_mm", within / 1000);
+        expectClose("cp", (upper - lower) / (6 * within));
+        expectClose("cpk", std::min(upper - mean, mean - lower) / (3 * within));
+        expectClose("pp", (upper - lower) / (6 * sigma));
+        expectClose("ppk", std::min(upper - mean, mean - lower) / (3 * sigma));
+        const double parted = o["cp"].toDouble() / o["pp"].toDouble();
+        if (k == 0) {
+            EXPECT_GT(parted, 2) << "the drift widens the overall σ only";
+        } else {
+            EXPECT_NEAR(parted, 1, 0.15);
+        }
+        const QJsonObject breaks = o["rule_breaks"].toObject();
+        EXPECT_EQ(breaks.keys(), (QStringList{"1", "2", "3", "5"}));
+        const auto [one, two] = RuleOneAndTwo(um, mean, within);
+        EXPECT_EQ(breaks["1"].toInt(), one);
+        EXPECT_EQ(breaks["2"].toInt(), two);
+        if (k == 0) {
+            EXPECT_GT(two, 300) << "a drift keeps long runs on one side";
+        }
+    }
+    const Finished table = Kvex({"stats", "--rules", "2", drift});
+    EXPECT_EQ(table.code, 0);
+    EXPECT_TRUE(table.out.contains("within [mm]") && table.out.contains("Ppk") &&
+                table.out.contains(" 2:"))
+        << table.out.toStdString();
 }

@@ -15,7 +15,7 @@
 namespace {
 
 struct Reference {
-    long double mean = 0, sigma = 0;
+    long double mean = 0, sigma = 0, within = 0;
     int32_t min = 0, max = 0;
 };
 
@@ -32,6 +32,9 @@ Reference TwoPass(const std::vector<int32_t> &v) {
     long double squares = 0;
     for (const int32_t x : v) squares += (x - r.mean) * (x - r.mean);
     r.sigma = std::sqrt(squares / (v.size() - 1));
+    long double ranges = 0;
+    for (std::size_t i = 1; i < v.size(); ++i) ranges += std::abs(int64_t{v[i]} - v[i - 1]);
+    r.within = ranges / (v.size() - 1) / 1.128L;
     return r;
 }
 
@@ -53,6 +56,8 @@ void ExpectMatches(const Figures &f, const std::vector<int32_t> &v) {
     EXPECT_NEAR(f.meanUm, static_cast<double>(r.mean), 1e-6);
     ASSERT_TRUE(f.hasSigma);
     EXPECT_NEAR(f.sigmaUm, static_cast<double>(r.sigma), 1e-9 + 1e-9 * r.sigma);
+    ASSERT_TRUE(f.hasSigmaWithin);
+    EXPECT_NEAR(f.sigmaWithinUm, static_cast<double>(r.within), 1e-9 * r.within);
     EXPECT_EQ(f.minUm, r.min);
     EXPECT_EQ(f.maxUm, r.max);
 }
@@ -86,36 +91,42 @@ TEST(Statistics, FiguresMatchTwoPassAlsoWithALargeOffsetAndTinySpread) {
         const std::vector<int32_t> last(v.end() - 777, v.end());
         ExpectMatches(s.FiguresOf(777), last);
         const Figures tail = s.FiguresOf(777);
-        EXPECT_NEAR(tail.cp, 101.0 / (6 * static_cast<double>(TwoPass(last).sigma)), 1e-9);
+        EXPECT_NEAR(tail.pp, 101.0 / (6 * static_cast<double>(TwoPass(last).sigma)), 1e-9);
+        EXPECT_NEAR(tail.cp, 101.0 / (6 * static_cast<double>(TwoPass(last).within)), 1e-9);
     }
 }
 
-// Worked by hand: 1..5 µm, mean 3, σ = sqrt(2.5). With 0..12 µm,
-// Cp = 12 / 6σ, Cpk = (3 - 0) / 3σ; with the upper limit alone, Cpk = 9 / 3σ
-// and Cp is not told; nothing is told with fewer than two values or none
+// Worked by hand: 1..5 µm, mean 3, σ = sqrt(2.5), every moving range 1, so
+// σ within = 1 / 1.128. With 0..12 µm, Cp = 12 / 6σw, Cpk = 3 / 3σw and Pp,
+// Ppk the same with σ; with the upper limit alone, Cpk = 9 / 3σw and neither
+// Cp nor Pp is told; nothing is told with fewer than two values or none
 // apart.
 TEST(Statistics, CapabilityOneSidedAndUndefinedCases) {
-    const double sigma = std::sqrt(2.5);
+    const double sigma = std::sqrt(2.5), within = 1 / 1.128;
     SampleStatistics s;
     AddAll(s, {1, 2, 3, 4, 5}, Both(0, 12));
     Figures f = s.FiguresOf(0);
-    EXPECT_NEAR(f.cp, 12 / (6 * sigma), 1e-12);
-    EXPECT_NEAR(f.cpk, 3 / (3 * sigma), 1e-12);
+    EXPECT_NEAR(f.cp, 12 / (6 * within), 1e-12);
+    EXPECT_NEAR(f.cpk, 3 / (3 * within), 1e-12);
+    EXPECT_NEAR(f.pp, 12 / (6 * sigma), 1e-12);
+    EXPECT_NEAR(f.ppk, 3 / (3 * sigma), 1e-12);
     Limits upperOnly;
     upperOnly.hasUpper = true;
     upperOnly.upperUm = 12;
     SetCapability(f, upperOnly);
-    EXPECT_FALSE(f.hasCp);
+    EXPECT_FALSE(f.hasCp || f.hasPp);
     EXPECT_NE(std::strstr(f.cpWhy, "one tolerance limit"), nullptr);
-    ASSERT_TRUE(f.hasCpk);
-    EXPECT_NEAR(f.cpk, 9 / (3 * sigma), 1e-12);
+    EXPECT_NE(std::strstr(f.ppWhy, "Pp needs both"), nullptr);
+    ASSERT_TRUE(f.hasCpk && f.hasPpk);
+    EXPECT_NEAR(f.cpk, 9 / (3 * within), 1e-12);
+    EXPECT_NEAR(f.ppk, 9 / (3 * sigma), 1e-12);
     Limits lowerOnly;
     lowerOnly.hasLower = true;
     lowerOnly.lowerUm = 2;
     SetCapability(f, lowerOnly);
-    EXPECT_NEAR(f.cpk, 1 / (3 * sigma), 1e-12);
+    EXPECT_NEAR(f.cpk, 1 / (3 * within), 1e-12);
     SetCapability(f, Limits{});
-    EXPECT_FALSE(f.hasCp || f.hasCpk);
+    EXPECT_FALSE(f.hasCp || f.hasCpk || f.hasPp || f.hasPpk);
     EXPECT_EQ(s.FiguresOf(0).unjudged, 0u);
 
     SampleStatistics none;
@@ -123,15 +134,16 @@ TEST(Statistics, CapabilityOneSidedAndUndefinedCases) {
     EXPECT_EQ(none.FiguresOf(0).n, 0u);
     none.Add(5, Verdict::Inside, Both(0, 12));
     f = none.FiguresOf(0);
-    EXPECT_FALSE(f.hasSigma || f.hasCp || f.hasCpk);
+    EXPECT_FALSE(f.hasSigma || f.hasSigmaWithin || f.hasCp || f.hasCpk || f.hasPp || f.hasPpk);
     EXPECT_NE(std::strstr(f.cpWhy, "fewer than two"), nullptr);
     EXPECT_FALSE(none.LinesOf(0).defined);
     for (int i = 0; i < 50; ++i) none.Add(5, Verdict::Inside, Both(0, 12));
     f = none.FiguresOf(0);
     EXPECT_TRUE(f.hasSigma);
     EXPECT_EQ(f.sigmaUm, 0);
-    EXPECT_FALSE(f.hasCp || f.hasCpk);
-    EXPECT_NE(std::strstr(f.cpkWhy, "= 0"), nullptr);
+    EXPECT_FALSE(f.hasSigmaWithin || f.hasCp || f.hasCpk || f.hasPp || f.hasPpk);
+    EXPECT_NE(std::strstr(f.cpkWhy, "mean moving range 0"), nullptr);
+    EXPECT_NE(std::strstr(f.ppkWhy, "\xCF\x83 = 0"), nullptr);
     EXPECT_FALSE(none.LinesOf(10).defined) << "no moving range, no control limits";
 }
 
@@ -150,38 +162,68 @@ TEST(Statistics, LimitsChangingMidRunKeepEachVerdict) {
     EXPECT_EQ(f.below, 1u);
     EXPECT_EQ(f.above, 1u);
     EXPECT_TRUE(s.CurrentLimits() == narrow);
-    EXPECT_NEAR(f.cp, 20 / (6 * f.sigmaUm), 1e-12);
+    EXPECT_NEAR(f.pp, 20 / (6 * f.sigmaUm), 1e-12);
+    EXPECT_NEAR(f.cp, 20 / (6 * f.sigmaWithinUm), 1e-12);
     s.Reset();
     EXPECT_FALSE(s.LimitsChanged());
     EXPECT_EQ(s.FiguresOf(0).n, 0u);
 }
 
-// Beyond 3σ, nine on one side, six in a row rising or falling, each placed
-// in a series that otherwise breaks none; the marks fall exactly there.
+namespace {
+
+// A stretch round the centre 0 (σ 1) that breaks no rule: ties end every
+// trend and alternation, zeros end every run on one side, and it starts and
+// ends within 1σ.
+void Neutral(std::vector<double> &v) {
+    for (const double x : {0.0, 0.0, 1.2, 1.2, -1.2, -1.2, 0.0, 0.0}) v.push_back(x);
+}
+
+}  // namespace
+
+// A break of each of the eight rules placed on purpose between neutral
+// stretches: each rule marks exactly the point that completes its pattern
+// (and those after it while it goes on), whatever else is chosen; rules not
+// chosen mark nothing.
 TEST(Statistics, RunRulesMarkThePointsThatBreakThem) {
+    const std::vector<std::vector<double>> patterns = {
+        {3.5},                                               // 1
+        {0.5, 0.3, 0.5, 0.3, 0.5, 0.3, 0.5, 0.3, 0.5, 0.3},  // 2: ten above
+        {-0.9, -0.6, -0.3, 0.2, 0.5, 0.8},                   // 3: six rising
+        {0, 1.3, -0.5, 0.5, -1.3, 0.5, -0.5, 1.3, -0.5, 0.5, -1.3, 0.5, -0.5, -0.2},  // 4
+        {2.5, 0.5, 2.5},                                                              // 5
+        {1.5, 1.5, 0.5, 1.5, 1.5},                                                    // 6
+        {1.3, 0.5, 0.3, -0.5, -0.3, 0.5, 0.3, -0.5, -0.3, 0.5, 0.3, -0.5, -0.3, 0.5, 0.3, -0.5,
+         -1.3},                                        // 7: fifteen within
+        {1.5, -1.5, 1.5, -1.5, 1.5, -1.5, 1.5, -1.5},  // 8
+    };
+    // Where each pattern completes, from its first point.
+    const std::vector<std::vector<int>> completes = {{0}, {8, 9}, {5}, {13}, {2}, {4}, {15}, {7}};
     std::vector<double> v;
-    for (int i = 0; i < 20; ++i) v.push_back(i % 2 ? 1 : -1);  // zig-zag round 0
-    const int beyond = static_cast<int>(v.size());
-    v.push_back(3.5);
-    v.push_back(-1);
-    const int sideFrom = static_cast<int>(v.size());
-    for (int i = 0; i < 10; ++i) v.push_back(i % 2 ? 0.5 : 0.7);  // ten above, no trend
-    v.push_back(-1);
-    const int riseFrom = static_cast<int>(v.size());
-    for (int i = 0; i < 6; ++i) v.push_back(-2.5 + i * 0.4);  // six rising, both sides
-    v.push_back(-2);
-    std::vector<uint8_t> marks(v.size());
-    MarkRuleBreaks(v.data(), static_cast<int>(v.size()), 0, 1, marks.data());
-    for (int i = 0; i < static_cast<int>(v.size()); ++i) {
-        uint8_t want = 0;
-        if (i == beyond) want |= RULE_BEYOND_3_SIGMA;
-        if (i >= sideFrom + 8 && i < sideFrom + 10) want |= RULE_NINE_ONE_SIDE;
-        if (i == riseFrom + 5) want |= RULE_SIX_TRENDING;
-        EXPECT_EQ(marks[i], want) << "point " << i;
+    std::vector<std::vector<int>> want(kRules);
+    for (int r = 0; r < kRules; ++r) {
+        Neutral(v);
+        for (const int at : completes[r]) want[r].push_back(static_cast<int>(v.size()) + at);
+        v.insert(v.end(), patterns[r].begin(), patterns[r].end());
     }
-    std::vector<double> falling = {5, 4, 3, 2, 2, 1, 0, -1, -2, -3};  // a tie ends a trend
-    MarkRuleBreaks(falling.data(), 10, 0, 10, marks.data());
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(marks[i] & RULE_SIX_TRENDING, i == 9 ? 4 : 0) << i;
+    Neutral(v);
+    const int n = static_cast<int>(v.size());
+    std::vector<uint8_t> marks(v.size());
+    for (const uint8_t chosen : {uint8_t{0xFF}, uint8_t{0x52}, kDefaultRules}) {
+        MarkRuleBreaks(v.data(), n, 0, 1, chosen, marks.data());
+        for (int r = 0; r < kRules; ++r) {
+            std::vector<int> got;
+            for (int i = 0; i < n; ++i)
+                if (marks[i] >> r & 1) got.push_back(i);
+            EXPECT_EQ(got, chosen >> r & 1 ? want[r] : std::vector<int>{})
+                << "rule " << r + 1 << " of 0x" << std::hex << int{chosen};
+        }
+    }
+    uint8_t rules = 0;
+    const char *why = "";
+    ASSERT_TRUE(ParseRules("1,2,3,5", rules, &why));
+    EXPECT_EQ(rules, 0x17);
+    for (const char *bad : {"", "1,,2", "0", "9", "1,2,", "12", "1 2", "2,2", "1;3"})
+        EXPECT_FALSE(ParseRules(bad, rules, &why)) << bad;
 
     // σ from the mean moving range: 2, 4, 6 µm gives MR-bar 2, σ = 2 / 1.128.
     SampleStatistics s;
@@ -224,9 +266,21 @@ TEST(Statistics, HistogramBinsStayExactAsTheyWiden) {
     EXPECT_EQ(s.FiguresOf(0).unjudged, v.size());
 }
 
+namespace {
+
+// The number after "key": in a JSON text, read back as strtod reads it.
+double JsonNumber(const std::string &json, const char *key) {
+    const std::size_t at = json.find(std::string("\"") + key + "\": ");
+    if (at == std::string::npos) return NAN;
+    return std::strtod(json.c_str() + at + std::strlen(key) + 4, nullptr);
+}
+
+}  // namespace
+
 // The command line's and the window's output: undefined figures are null,
-// a name with quotes stays one JSON string, the CSV row has a column for
-// every header.
+// a name with quotes stays one JSON string, every number reads back to the
+// very double computed, the rule breaks name the chosen rules, the CSV row
+// has a column for every header.
 TEST(Statistics, JsonAndCsvNameEveryFigure) {
     SampleStatistics s;
     s.Add(37018, Verdict::Inside, Both(36900, 37100));
@@ -234,10 +288,40 @@ TEST(Statistics, JsonAndCsvNameEveryFigure) {
     ASSERT_GT(FiguresJson(out, sizeof out, "a\"b\n.csv", s.FiguresOf(0), 3), 0);
     EXPECT_STREQ(out,
                  "{\"file\": \"a\\\"b\\u000a.csv\", \"n\": 1, \"mean_mm\": 37.018, "
-                 "\"sigma_mm\": null, \"min_mm\": 37.018, \"max_mm\": 37.018, \"cp\": null, "
-                 "\"cpk\": null, \"below\": 0, \"inside\": 1, \"above\": 0, \"bad_lines\": 3}");
+                 "\"sigma_mm\": null, \"sigma_within_mm\": null, \"min_mm\": 37.018, "
+                 "\"max_mm\": 37.018, \"cp\": null, \"cpk\": null, \"pp\": null, \"ppk\": null, "
+                 "\"below\": 0, \"inside\": 1, \"above\": 0, \"bad_lines\": 3, "
+                 "\"rule_breaks\": null}");
     EXPECT_EQ(FiguresJson(out, 40, "x", s.FiguresOf(0), 0), -1);
-    ASSERT_GT(FiguresCsvRow(out, sizeof out, "a,b", s.FiguresOf(0), 0), 0);
+
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> quarters(-80, 80);
+    for (int i = 0; i < 5000; ++i) {
+        const double um = 37000.0 + i * 0.01 + quarters(rng) * 0.25;  // drifts, in 0.25 µm steps
+        s.Add(um, Judge(um, Both(36900.5, 37100.25)), Both(36900.5, 37100.25));
+    }
+    Figures f = s.FiguresOf(0);
+    s.CountRuleBreaks(0, 0x83, f);
+    ASSERT_TRUE(f.hasRuleBreaks);
+    ASSERT_GT(FiguresJson(out, sizeof out, "drift.csv", f, 0), 0);
+    const std::string json = out;
+    EXPECT_EQ(JsonNumber(json, "mean_mm"), f.meanUm / 1000);
+    EXPECT_EQ(JsonNumber(json, "sigma_mm"), f.sigmaUm / 1000);
+    EXPECT_EQ(JsonNumber(json, "sigma_within_mm"), f.sigmaWithinUm / 1000);
+    EXPECT_EQ(JsonNumber(json, "min_mm"), f.minUm / 1000);
+    EXPECT_EQ(JsonNumber(json, "max_mm"), f.maxUm / 1000);
+    for (const auto &[key, value] : {std::pair{"cp", f.cp}, std::pair{"cpk", f.cpk},
+                                     std::pair{"pp", f.pp}, std::pair{"ppk", f.ppk}})
+        EXPECT_EQ(JsonNumber(json, key), value) << key;
+    EXPECT_GT(f.pp, 0);
+    EXPECT_LT(f.pp, f.cp) << "a drift widens the overall spread, not the short-term one";
+    const std::size_t rules = json.find("\"rule_breaks\": {\"1\": ");
+    ASSERT_NE(rules, std::string::npos) << json;
+    EXPECT_NE(json.find(", \"2\": ", rules), std::string::npos);
+    EXPECT_NE(json.find(", \"8\": ", rules), std::string::npos);
+    EXPECT_EQ(json.find("\"3\"", rules), std::string::npos) << "rule 3 is not chosen";
+
+    ASSERT_GT(FiguresCsvRow(out, sizeof out, "a,b", f, 0), 0);
     const std::string row = out, header = FiguresCsvHeader();
     EXPECT_EQ(std::count(row.begin(), row.end(), ','),
               std::count(header.begin(), header.end(), ',') + 1)

@@ -44,33 +44,44 @@ double Number(int control) {
     return std::atof(t.c_str() + t.find(": ") + 2);
 }
 
+// Every figure in mm at the gauge's resolution, four decimals: what the
+// window shows lies within half of the last decimal of the value.
 void ExpectShows(const std::vector<Sample> &samples) {
-    long double mean = 0, squares = 0;
+    long double mean = 0, squares = 0, ranges = 0;
     int below = 0, above = 0;
     double lo = samples[0].exactUm, hi = samples[0].exactUm;
-    for (const Sample &s : samples) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const Sample &s = samples[i];
         mean += s.exactUm;
         below += s.verdict == Verdict::Below;
         above += s.verdict == Verdict::Above;
         lo = std::min<double>(lo, s.exactUm);
         hi = std::max<double>(hi, s.exactUm);
+        if (i > 0) ranges += std::fabs(s.exactUm - samples[i - 1].exactUm);
     }
     mean /= samples.size();
     for (const Sample &s : samples) squares += (s.exactUm - mean) * (s.exactUm - mean);
     const double sigma = static_cast<double>(std::sqrt(squares / (samples.size() - 1)));
+    const double within = static_cast<double>(ranges / (samples.size() - 1) / 1.128L);
+    constexpr double kShown = 0.00005 + 1e-9;
     EXPECT_EQ(Text(STATS_StatN), "n: " + std::to_string(samples.size()));
-    EXPECT_NEAR(Number(STATS_StatMean), static_cast<double>(mean) / 1000, 0.0005 + 1e-9);
-    EXPECT_NEAR(Number(STATS_StatSigma), sigma / 1000, 0.0005 + 1e-9);
-    EXPECT_NEAR(Number(STATS_StatMin), lo / 1000, 0.0005 + 1e-9);
-    EXPECT_NEAR(Number(STATS_StatMax), hi / 1000, 0.0005 + 1e-9);
+    EXPECT_NEAR(Number(STATS_StatMean), static_cast<double>(mean) / 1000, kShown);
+    EXPECT_NEAR(Number(STATS_StatSigma), sigma / 1000, kShown);
+    EXPECT_NEAR(Number(STATS_StatMin), lo / 1000, kShown);
+    EXPECT_NEAR(Number(STATS_StatMax), hi / 1000, kShown);
     EXPECT_EQ(Number(STATS_StatBelow), below);
     EXPECT_EQ(Number(STATS_StatAbove), above);
     const Sample &last = samples.back();
-    if (sigma > 0)
-        EXPECT_NEAR(Number(STATS_StatCp), (last.upperUm - last.lowerUm) / (6 * sigma),
+    if (within > 0) {
+        EXPECT_NEAR(Number(STATS_StatControlSigma), within / 1000, kShown);
+        EXPECT_NEAR(Number(STATS_StatCp), (last.upperUm - last.lowerUm) / (6 * within),
                     0.005 + 1e-9);
-    else  // the newest few may all be equal
+        EXPECT_NEAR(Number(STATS_StatPp), (last.upperUm - last.lowerUm) / (6 * sigma),
+                    0.005 + 1e-9);
+    } else {  // the newest few may all be equal
         EXPECT_EQ(Text(STATS_StatCp), "Cp: \xE2\x80\x94");
+        EXPECT_EQ(Text(STATS_StatPp), "Pp: \xE2\x80\x94");
+    }
 }
 
 kvexsim::SimConfig MovingTarget() {
@@ -99,6 +110,29 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
     GetNumGraphPlots(pStats, STATS_IChart, &plots);
     EXPECT_GE(plots, 4) << "values, centre line and both control limits";
     EXPECT_NE(Text(STATS_StatsSource).find("ended"), std::string::npos);
+    SavePanelImage(pStats, KVEX_TEST_OUTPUT "/statistics_window.png");
+
+    // The rules ticked are the rules checked: with every rule off nothing is
+    // marked; with rule 2 alone, the breaks in view are told as rule 2's.
+    for (int r = 0; r < kRules; ++r) SetCtrlVal(pStats, STATS_StatsRule1 + r, 0);
+    RefreshStatistics();
+    EXPECT_EQ(Text(STATS_StatRuleBreaks), "Rule breaks: \xE2\x80\x94");
+    GetNumGraphPlots(pStats, STATS_IChart, &plots);
+    EXPECT_EQ(plots, 4) << "no red points";
+    SetCtrlVal(pStats, STATS_StatsRule2, 1);
+    RefreshStatistics();
+    const int broken = static_cast<int>(Number(STATS_StatRuleBreaks));
+    const std::string chartTip =
+        UiControlWidget(pStats, STATS_IChart)->toolTip().toUtf8().toStdString();
+    EXPECT_EQ(Text(STATS_StatRuleBreaks),
+              "Rule breaks: " + std::to_string(broken) + (broken ? " (2)" : ""));
+    EXPECT_EQ(chartTip.find("rule 2: 9 in a row on one side (" + std::to_string(broken) +
+                            " point") != std::string::npos,
+              broken > 0)
+        << chartTip;
+    EXPECT_EQ(chartTip.find("rule 1:"), std::string::npos);
+    GetNumGraphPlots(pStats, STATS_IChart, &plots);
+    EXPECT_EQ(plots, broken ? 5 : 4);
 
     RunFor(300);
     ExpectShows(g_seen);  // the second run alone
