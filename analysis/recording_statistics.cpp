@@ -85,8 +85,21 @@ bool ReadValues(const char *path, const Limits *limits, TakeValue take, void *da
     return true;
 }
 
+struct FirstReading {
+    SampleStatistics &stats;
+    RecordingStatistics &read;
+};
+
 void AddToStatistics(void *data, double um, Verdict verdict, const Limits &limits) {
-    static_cast<SampleStatistics *>(data)->Add(um, verdict, limits);
+    FirstReading &r = *static_cast<FirstReading *>(data);
+    r.stats.Add(um, verdict, limits);
+    if (!r.read.keptAll) return;
+    if (r.read.kept.size() < RecordingStatistics::kKeptValues) {
+        r.read.kept.push_back(um);
+        return;
+    }
+    r.read.keptAll = false;
+    std::vector<double>().swap(r.read.kept);
 }
 
 struct RuleCount {
@@ -107,11 +120,14 @@ void AddToRuleCount(void *data, double um, Verdict, const Limits &) {
 bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
                              RecordingStatistics &out, const char **why) {
     stats.Reset();
-    return ReadValues(path, limits, AddToStatistics, &stats, out, why);
+    FirstReading first{stats, out};
+    // ReadValues starts out afresh; the values are kept in first.read.
+    return ReadValues(path, limits, AddToStatistics, &first, out, why);
 }
 
-bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats, uint8_t rules,
-                              Figures &f, const char **why) {
+bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats,
+                              const RecordingStatistics &read, uint8_t rules, Figures &f,
+                              const char **why) {
     f.rules = rules;
     f.hasRuleBreaks = false;
     std::fill(std::begin(f.ruleBreaks), std::end(f.ruleBreaks), 0);
@@ -122,8 +138,13 @@ bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats, u
         return true;
     }
     RuleCount count{RuleCheck(lines.centreUm, lines.sigmaUm, rules), 0, f.ruleBreaks};
-    RecordingStatistics again;
-    if (!ReadValues(path, nullptr, AddToRuleCount, &count, again, why)) return false;
+    const bool kept = read.keptAll && read.kept.size() == stats.Count();
+    if (kept) {
+        for (const double um : read.kept) AddToRuleCount(&count, um, Verdict::None, Limits{});
+    } else {
+        RecordingStatistics again;
+        if (!ReadValues(path, nullptr, AddToRuleCount, &count, again, why)) return false;
+    }
     if (count.values != stats.Count()) {
         std::fill(std::begin(f.ruleBreaks), std::end(f.ruleBreaks), 0);
         *why = "the file changed while it was read";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "recording_reader.h"
 #include "statistics.h"
@@ -13,6 +14,11 @@ struct RecordingStatistics {
     uint64_t badLines = 0;
     unsigned long firstBadLine = 0;     // its number in the file, from 1; 0 if none
     int64_t firstMs = -1, lastMs = -1;  // the span of the samples, when their times are known
+    // The values in the file's order, kept for the run rules while they number
+    // at most kKeptValues (32 MB); a larger file is read a second time instead.
+    static constexpr std::size_t kKeptValues = 4000000;
+    std::vector<double> kept;
+    bool keptAll = true;
 };
 
 // Reads the file at path into stats (reset first). limits, when given, win
@@ -21,9 +27,11 @@ struct RecordingStatistics {
 // cannot be read is counted and passed over.
 bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
                              RecordingStatistics &out, const char **why);
-// Reads the file's values a second time and counts into f the points that
-// break each of the chosen rules, against the individuals chart of all of
-// them (stats, as the first reading left them). False, with why set, when
-// the file cannot be read again or no longer holds the values it held.
-bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats, uint8_t rules,
-                              Figures &f, const char **why);
+// Counts into f the points that break each of the chosen rules, against the
+// individuals chart of all the values (stats and read as the first reading
+// left them): from the values kept, or from a second reading of the file.
+// False, with why set, when the file cannot be read again or no longer holds
+// the values it held.
+bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats,
+                              const RecordingStatistics &read, uint8_t rules, Figures &f,
+                              const char **why);

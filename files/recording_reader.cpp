@@ -89,35 +89,131 @@ bool ReadI32(const char *&p, const char *end, char sep, bool last, int32_t &out)
     return true;
 }
 
+// Short fields are compared and searched in place: the library's calls cost
+// more than a field of a few characters.
+bool SameBytes(const char *a, const char *b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The first 16 bytes of a and b, as two words.
+bool SameWords(const char *a, const char *b) {
+    uint64_t x[2], y[2];
+    std::memcpy(x, a, 16);
+    std::memcpy(y, b, 16);
+    return x[0] == y[0] && x[1] == y[1];
+}
+
+const char *FindByte(const char *p, const char *end, char c) {
+    for (; p < end; ++p)
+        if (*p == c) return p;
+    return nullptr;
+}
+
 bool ReadVerdictName(const char *p, const char *end, Verdict &out) {
-    static const Verdict kAll[] = {Verdict::Inside, Verdict::Below, Verdict::Above, Verdict::None};
     const std::size_t len = static_cast<std::size_t>(end - p);
-    for (Verdict v : kAll) {
-        const char *name = VerdictName(v);
-        if (std::strlen(name) == len && std::memcmp(p, name, len) == 0) {
-            out = v;
-            return true;
-        }
+    Verdict v;
+    switch (len > 0 ? *p : 0) {  // the first letter tells the one name it can be
+        case 'i':
+            v = Verdict::Inside;
+            break;
+        case 'b':
+            v = Verdict::Below;
+            break;
+        case 'a':
+            v = Verdict::Above;
+            break;
+        case 'n':
+            v = Verdict::None;
+            break;
+        default:
+            return false;
     }
-    return false;
+    const char *name = VerdictName(v);
+    if (std::strlen(name) != len || !SameBytes(p, name, len)) return false;
+    out = v;
+    return true;
+}
+
+// "-37020.25" and the like, read fast and exactly: with at most 15 digits
+// the digits and the power of ten are both exact doubles, so one division
+// rounds as a full conversion would. Returns where the number ends, or
+// nullptr for a form it does not take (an exponent, more digits, "5."),
+// which the full conversion then reads.
+const char *PlainDecimal(const char *p, const char *end, double &out) {
+    static constexpr double kPowers[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = p < end && *p == '-';
+    if (negative) ++p;
+    const char *start = p;
+    uint64_t digits = 0;
+    while (p < end && static_cast<unsigned>(*p - '0') < 10)
+        digits = digits * 10 + static_cast<uint64_t>(*p++ - '0');
+    long fraction = 0;
+    if (p < end && *p == '.') {
+        const char *first = ++p;
+        while (p < end && static_cast<unsigned>(*p - '0') < 10)
+            digits = digits * 10 + static_cast<uint64_t>(*p++ - '0');
+        fraction = p - first;
+        if (fraction == 0) return nullptr;
+    }
+    const long count = p - start - (fraction ? 1 : 0);
+    if (count == 0 || count > 15 || (p < end && (*p == 'e' || *p == 'E'))) return nullptr;
+    const double whole = static_cast<double>(digits);
+    const double v = fraction ? whole / kPowers[fraction] : whole;  // a division is slow
+    out = negative ? -v : v;
+    return p;
 }
 
 // A number as the recorder writes it (the shortest form that reads back to
 // the same double: "37020", "37020.25", "6.103515625e-05"); at most 40
 // characters, finite, nothing before or after it.
 bool ReadReal(const char *&p, const char *end, char sep, bool last, double &out) {
-    const char *stop = last ? end : static_cast<const char *>(std::memchr(p, sep, end - p));
-    if (!stop || stop == p || stop - p > 40 || *p == '+') return false;
+    if (p == end || *p == '+') return false;
     double v = 0;
-    const std::from_chars_result r = std::from_chars(p, stop, v);
-    if (r.ec != std::errc() || r.ptr != stop || !std::isfinite(v)) return false;
+    const char *stop = PlainDecimal(p, end, v);
+    if (!stop) {
+        stop = last ? end : static_cast<const char *>(std::memchr(p, sep, end - p));
+        if (!stop || stop == p || stop - p > 40) return false;
+        const std::from_chars_result r = std::from_chars(p, stop, v);
+        if (r.ec != std::errc() || r.ptr != stop || !std::isfinite(v)) return false;
+    }
     out = v;
     p = stop;
     return Separator(p, end, sep, last);
 }
 
+// A column whose text repeats from line to line (the limits, the scale) is
+// read once: the same text is the same number.
+struct RepeatedReal {
+    char text[24];
+    std::size_t len = 0;
+    double value = 0;
+};
+
+bool ReadRepeatedReal(const char *&p, const char *end, char sep, RepeatedReal &column,
+                      double &out) {
+    const std::size_t n = column.len;
+    if (n > 0 && static_cast<std::size_t>(end - p) > n && p[n] == sep &&
+        SameBytes(p, column.text, n)) {
+        out = column.value;
+        p += n + 1;
+        return true;
+    }
+    const char *from = p;
+    if (!ReadReal(p, end, sep, false, out)) return false;
+    const std::size_t read = static_cast<std::size_t>(p - 1 - from);  // without the separator
+    if (read <= sizeof column.text) {
+        std::memcpy(column.text, from, read);
+        column.len = read;
+        column.value = out;
+    }
+    return true;
+}
+
 bool ReadVerdict(const char *&p, const char *end, char sep, bool last, Verdict &out) {
-    const char *stop = last ? end : static_cast<const char *>(std::memchr(p, sep, end - p));
+    const char *stop = last ? end : FindByte(p, end, sep);
     if (!stop || !ReadVerdictName(p, stop, out)) return false;
     p = stop;
     return Separator(p, end, sep, last);
@@ -179,8 +275,10 @@ bool ParseTextLine(const RecordingHeader &h, const char *p, const char *end, uns
 bool ParseCsvLine(const RecordingHeader &h, const char *p, const char *end, Sample &s) {
     uint64_t number = 0;
     if (!ReadUnsigned(p, end, 4294967295u, number) || !Separator(p, end, ',', false)) return false;
-    const char *comma =
-        static_cast<const char *>(std::memchr(p, ',', static_cast<size_t>(end - p)));
+    // A timestamp has one of two lengths: its end is looked at, not searched.
+    const char *comma = end - p > 29 && p[29] == ','   ? p + 29
+                        : end - p > 24 && p[24] == ',' ? p + 24
+                                                       : nullptr;
     if (!comma || !ParseIsoTimestamp(p, static_cast<std::size_t>(comma - p), s.wallMs))
         return false;
     p = comma + 1;
@@ -190,13 +288,14 @@ bool ParseCsvLine(const RecordingHeader &h, const char *p, const char *end, Samp
         !ReadU16(p, end, ',', false, s.edgesA) || !ReadU16(p, end, ',', !limits, s.edgesB))
         return false;
     s.exactUm = s.sensorUm;
-    if (limits &&
-        (!ReadReal(p, end, ',', false, s.lowerUm) || !ReadReal(p, end, ',', false, s.upperUm) ||
-         !ReadI32(p, end, ',', false, s.setpointUm) ||
-         !ReadVerdict(p, end, ',', !exact, s.verdict)))
+    thread_local RepeatedReal lower, upper, scale;
+    if (limits && (!ReadRepeatedReal(p, end, ',', lower, s.lowerUm) ||
+                   !ReadRepeatedReal(p, end, ',', upper, s.upperUm) ||
+                   !ReadI32(p, end, ',', false, s.setpointUm) ||
+                   !ReadVerdict(p, end, ',', !exact, s.verdict)))
         return false;
     if (exact &&
-        (!ReadReal(p, end, ',', false, s.umPerUnit) || !(s.umPerUnit >= 0) ||
+        (!ReadRepeatedReal(p, end, ',', scale, s.umPerUnit) || !(s.umPerUnit >= 0) ||
          !ReadU16(p, end, ',', false, s.setpointUnits) || !ReadReal(p, end, ',', true, s.exactUm)))
         return false;
     s.number = static_cast<unsigned long>(number);
@@ -249,27 +348,41 @@ bool ReadRecordingHeader(const char *first, std::size_t firstLen, const char *se
 
 bool ParseRecordingLine(const RecordingHeader &header, const char *line, std::size_t len,
                         unsigned long index, Sample &out) {
-    Sample s;
+    // Straight into out: a large file is read at millions of lines a second,
+    // and a refused line leaves nothing a caller uses.
+    static const Sample kNone;
+    out = kNone;
     const char *end = line + len;
     const bool ok = header.format == RecordingFormat::Text
-                        ? ParseTextLine(header, line, end, index, s)
-                    : header.format == RecordingFormat::Csv ? ParseCsvLine(header, line, end, s)
+                        ? ParseTextLine(header, line, end, index, out)
+                    : header.format == RecordingFormat::Csv ? ParseCsvLine(header, line, end, out)
                                                             : false;
     if (!ok) return false;
-    s.mm = s.exactUm / 1000.0;
-    out = s;
+    out.mm = out.exactUm / 1000.0;
     return true;
 }
 
 bool ParseIsoTimestamp(const char *t, std::size_t len, int64_t &wallMs) {
     // 2026-12-08T06:00:44.123+01:00 (29 characters) or ...44.123Z (24).
     if (len != 29 && len != 24) return false;
-    if (t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' || t[19] != '.')
+    int second, ms;
+    if (t[16] != ':' || t[19] != '.' || !Digits(t + 17, 2, second) || !Digits(t + 20, 3, ms) ||
+        second > 60)
         return false;
-    int year, month, day, hour, minute, second, ms, offH = 0, offM = 0;
+    // The lines of a recording share their date, hour, minute and offset: the
+    // start of the minute is kept, once its text has been read whole.
+    thread_local char lastText[29] = {};
+    thread_local std::size_t lastLen = 0;
+    thread_local int64_t lastMinuteMs = 0;
+    if (len == lastLen && SameWords(t, lastText) && t[16] == lastText[16] &&
+        SameBytes(t + 23, lastText + 23, len - 23)) {
+        wallMs = lastMinuteMs + second * 1000 + ms;
+        return true;
+    }
+    if (t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':') return false;
+    int year, month, day, hour, minute, offH = 0, offM = 0;
     if (!Digits(t, 4, year) || !Digits(t + 5, 2, month) || !Digits(t + 8, 2, day) ||
-        !Digits(t + 11, 2, hour) || !Digits(t + 14, 2, minute) || !Digits(t + 17, 2, second) ||
-        !Digits(t + 20, 3, ms))
+        !Digits(t + 11, 2, hour) || !Digits(t + 14, 2, minute))
         return false;
     int sign = 0;
     if (len == 24) {
@@ -280,13 +393,14 @@ bool ParseIsoTimestamp(const char *t, std::size_t len, int64_t &wallMs) {
             return false;
         sign = t[23] == '+' ? 1 : -1;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-        return false;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) return false;
     const int64_t days =
         DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const int64_t local = ((days * 24 + hour) * 60 + minute) * 60 + second;
-    const int64_t utc = local - sign * (offH * 3600 + offM * 60);
-    wallMs = utc * 1000 + ms;
+    const int64_t local = ((days * 24 + hour) * 60 + minute) * 60;
+    lastMinuteMs = (local - sign * (offH * 3600 + offM * 60)) * 1000;
+    std::memcpy(lastText, t, len);
+    lastLen = len;
+    wallMs = lastMinuteMs + second * 1000 + ms;
     return true;
 }
 

@@ -37,8 +37,8 @@ bool ReadRecordingHeader(const char *first, std::size_t firstLen, const char *se
 // One sample line (without its line end) as a Sample. index counts the
 // sample lines from 0; a text line takes its number and time from it. What
 // the line does not hold stays as a default-made Sample has it (a text line
-// carries no limits, so its verdict is None). False, with out untouched
-// beyond use, for a line that cannot be read.
+// carries no limits, so its verdict is None). False, with out of no use,
+// for a line that cannot be read.
 bool ParseRecordingLine(const RecordingHeader &header, const char *line, std::size_t len,
                         unsigned long index, Sample &out);
 

@@ -704,7 +704,7 @@ int Stats(int argc, char **argv) {
             continue;
         }
         Figures f = stats.FiguresOf(0);
-        if (!CountRecordingRuleBreaks(file.c_str(), stats, v.rules, f, &why)) {
+        if (!CountRecordingRuleBreaks(file.c_str(), stats, r, v.rules, f, &why)) {
             std::fprintf(stderr, "kvex: cannot read %s again: %s\n", Shown(file).c_str(), why);
             code = CLI_FILE;
             continue;

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,19 @@ TEST(RecordingReader, DamagedLinesAreRefusedWhole) {
     ParseRecordingLine(csv, goodCsv.data(), goodCsv.size(), 0, s);
     EXPECT_EQ(s.exactUm, 36987);
     EXPECT_EQ(s.umPerUnit, 0);
+    // Every exact value the recorder can write reads back to its double,
+    // whether the quick path or the full conversion reads it.
+    uint64_t seed = 7;
+    for (int i = 0; i < 3000; ++i) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        const double v =
+            static_cast<double>(static_cast<int64_t>(seed >> 20) - (1ll << 43)) / (1 << (i % 15));
+        char text[40];
+        ASSERT_GT(ShortestNumber(text, sizeof text, i % 7 ? v : v * 1e-9), 0);
+        const std::string line = row + "1,2,3,inside,0.25,2000," + text;
+        ASSERT_TRUE(ParseRecordingLine(exact, line.data(), line.size(), 0, s)) << text;
+        EXPECT_EQ(s.exactUm, std::strtod(text, nullptr)) << text;
+    }
     for (const char *tail :
          {"36985,37010,37000,below,0.25,2000,inf", "36985,37010,37000,below,0.25,2000,+36984.5",
           "36985,37010,37000,below,-0.25,2000,36984.5", "36985,37010,37000,below,0.25,2000,",
