@@ -122,7 +122,13 @@ bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStati
     stats.Reset();
     FirstReading first{stats, out};
     // ReadValues starts out afresh; the values are kept in first.read.
-    return ReadValues(path, limits, AddToStatistics, &first, out, why);
+    if (!ReadValues(path, limits, AddToStatistics, &first, out, why)) return false;
+    // Lines but no sample: no figures of a recording, whatever the figures say.
+    if (stats.Count() == 0 && out.badLines > 0) {
+        *why = "no line of it is a sample";
+        return false;
+    }
+    return true;
 }
 
 bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats,

@@ -23,8 +23,9 @@ struct RecordingStatistics {
 
 // Reads the file at path into stats (reset first). limits, when given, win
 // over what the file says: each value is judged against them. False, with
-// why set, when the file cannot be read or is no recording; a line that
-// cannot be read is counted and passed over.
+// why set, when the file cannot be read, is no recording or has lines of
+// which none is a sample; a line that cannot be read is counted and passed
+// over.
 bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
                              RecordingStatistics &out, const char **why);
 // Counts into f the points that break each of the chosen rules, against the

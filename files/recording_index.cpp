@@ -149,7 +149,7 @@ bool RecordingIndex::Read(unsigned long i, Sample &out) const {
     const char *nl = static_cast<const char *>(std::memchr(buffer, '\n', static_cast<size_t>(n)));
     if (!nl) return false;
     std::size_t len = static_cast<std::size_t>(nl - buffer);
-    if (len > 0 && buffer[len - 1] == '\r') --len;
+    TrimLineEnd(buffer, len);
     if (!ParseRecordingLine(header_, buffer, len, Slot(i), out)) return false;
     if (!header_.hasLimits) {
         out.verdict = static_cast<Verdict>(verdict_[i]);

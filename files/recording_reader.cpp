@@ -305,7 +305,17 @@ bool ParseCsvLine(const RecordingHeader &h, const char *p, const char *end, Samp
 
 }  // namespace
 
+void TrimLineEnd(const char *line, std::size_t &len) {
+    while (len > 0 && line[len - 1] == '\r') --len;
+}
+
+// A spreadsheet that saves a CSV file again puts a byte-order mark before it.
+void SkipByteOrderMark(const char *&line, std::size_t &len) {
+    if (StartsWith(line, len, "\xEF\xBB\xBF")) line += 3, len -= 3;
+}
+
 RecordingFormat DetectRecordingFormat(const char *line, std::size_t len) {
+    SkipByteOrderMark(line, len);
     if (StartsWith(line, len, kCsvMark)) return RecordingFormat::Csv;
     if (Find(line, len, kTextMark)) return RecordingFormat::Text;
     return RecordingFormat::Unknown;
@@ -314,6 +324,7 @@ RecordingFormat DetectRecordingFormat(const char *line, std::size_t len) {
 bool ReadRecordingHeader(const char *first, std::size_t firstLen, const char *second,
                          std::size_t secondLen, RecordingHeader &h) {
     h = RecordingHeader{};
+    SkipByteOrderMark(first, firstLen);
     h.format = DetectRecordingFormat(first, firstLen);
     if (h.format == RecordingFormat::Csv) {
         h.headerLines = 1;
@@ -458,7 +469,7 @@ bool RecordingLines::Next(const char *&line, std::size_t &len) {
             }
             line = from;
             len = static_cast<std::size_t>(nl - from);
-            if (len > 0 && line[len - 1] == '\r') --len;
+            TrimLineEnd(line, len);
             ++lineNumber_;
             lineOffset_ = bufferOffset_ + at;
             overlong_ = false;
@@ -485,7 +496,7 @@ bool RecordingLines::Tail(const char *&line, std::size_t &len) {
     if (!buffer_ || !eof_ || start_ == end_ || skipping_) return false;
     line = buffer_ + start_;
     len = end_ - start_;
-    if (buffer_[end_ - 1] == '\r') --len;
+    TrimLineEnd(line, len);
     ++lineNumber_;
     lineOffset_ = bufferOffset_ + start_;
     start_ = end_;

@@ -25,7 +25,11 @@ struct RecordingHeader {
     bool hasScale = false;
 };
 
-// The format the first line names (without its line end).
+// A line without the carriage returns before its end: "\r\n", and "\r\r\n"
+// as a CSV file saved again in a text mode leaves it, end alike.
+void TrimLineEnd(const char *line, std::size_t &len);
+// The format the first line names (without its line end; a byte-order mark
+// before it is passed over).
 RecordingFormat DetectRecordingFormat(const char *line, std::size_t len);
 
 // Reads the header from the first lines of a file (each without its line

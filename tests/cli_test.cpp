@@ -641,6 +641,43 @@ TEST(CommandLine, AValueOneUnitBeyondALimitIsRecordedAndCountedBeyondIt) {
     EXPECT_GT(o[0]["max_mm"].toDouble(), e.upper / 1000);
 }
 
+// A recording saved again by a spreadsheet (a byte-order mark, lines ending
+// "\r\r\n") gives the figures of the original; a file whose lines are none
+// of them samples is no recording to give figures of.
+TEST(CommandLine, StatsReadWhatASpreadsheetSavesAndRefuseAFileOfBadLines) {
+    kvexsim::SensorSim sim(Fast());
+    ASSERT_TRUE(sim.start());
+    const QString csv = Out("resaved.csv"), bom = Out("resaved_bom.csv"),
+                  crcr = Out("resaved_crcr.csv"), bad = Out("resaved_bad.csv");
+    Record(QString::fromStdString(sim.devicePath()), csv, true);
+    QFile original(csv);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+    auto write = [](const QString &path, const QByteArray &content) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+    };
+    write(bom, "\xEF\xBB\xBF" + bytes);
+    write(crcr, QByteArray(bytes).replace("\r\n", "\r\r\n"));
+    QByteArray damaged = bytes.left(bytes.indexOf('\n') + 1);
+    for (int i = 0; i < 50; ++i) damaged += "1,not a time,1,2,3,4,5,6\r\n";
+    write(bad, damaged);
+
+    const Finished r = Kvex({"stats", "--json", csv, bom, crcr});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const auto o = JsonLines(r.out);
+    ASSERT_EQ(o.size(), 3u);
+    for (const QString key : {"n", "mean_mm", "sigma_mm", "above", "bad_lines"}) {
+        EXPECT_EQ(o[1][key], o[0][key]) << key.toStdString();
+        EXPECT_EQ(o[2][key], o[0][key]) << key.toStdString();
+    }
+    EXPECT_EQ(o[0]["n"].toInt(), 60);
+    const Finished none = Kvex({"stats", bad});
+    EXPECT_EQ(none.code, 4);
+    EXPECT_TRUE(none.err.contains("no line of it is a sample")) << none.err.toStdString();
+}
+
 // Lines that cannot be read are counted and never taken as values: the
 // figures stay those of the good lines, and the first bad line is named. A
 // missing file or one that is no recording ends with 4 once the others are

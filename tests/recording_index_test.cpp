@@ -92,6 +92,24 @@ TEST(RecordingIndex, FindsEverySampleTheRecorderWroteByItsPlace) {
             }
         }
     }
+    // Saved again by a spreadsheet, with a byte-order mark and "\r\r\n", the
+    // CSV recording replays as it was.
+    std::FILE *in = std::fopen(Out("rec.csv").c_str(), "rb");
+    ASSERT_TRUE(in);
+    std::string bytes, resaved = "\xEF\xBB\xBF";
+    for (int c; (c = std::fgetc(in)) != EOF;) bytes += static_cast<char>(c);
+    std::fclose(in);
+    for (char c : bytes) resaved += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    WriteFile(Out("rec_resaved.csv"), resaved);
+    Opened again;
+    OpenAll(again, Out("rec_resaved.csv"));
+    ASSERT_TRUE(again.ok) << again.why;
+    EXPECT_TRUE(again.index.RecordedVerdicts());
+    EXPECT_EQ(again.index.Count(), 40u);
+    EXPECT_EQ(again.index.SkippedLines(), 0u);
+    Sample last;
+    ASSERT_TRUE(again.index.Read(39, last));
+    EXPECT_EQ(last.number, 40u);
 }
 
 TEST(RecordingIndex, OutOfToleranceSamplesAreFoundAndMarkedFromAnywhere) {
