@@ -10,6 +10,7 @@
 // eventfd; it never touches the socket.
 #include "broker_link.h"
 
+#include <dlfcn.h>
 #include <mosquitto.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -77,6 +78,8 @@ struct BrokerLink::Shared {
     double finishBy = 0;  // a finish left to run on its own gives up then
     int connack = -1;
     int wakeFd = -1;
+    char tlsNote[200] = "";  // the library's last word on a failed handshake
+    long tlsVerify = 0;      // OpenSSL's verification result then (X509_V_OK is 0)
 
     ~Shared() {
         if (wakeFd >= 0) close(wakeFd);
@@ -127,8 +130,89 @@ void OnPublish(mosquitto *, void *obj, int mid) {
     s->changed.notify_all();
 }
 
+// The verification's result of the failed handshake, from the OpenSSL that
+// libmosquitto loaded (found at run time: no build depends on its headers).
+// The codes are OpenSSL's X509_V_ERR_* values, fixed in its ABI.
+long VerifyResult(mosquitto *m) {
+    using Getter = long (*)(const void *);
+    static const auto get = reinterpret_cast<Getter>(dlsym(RTLD_DEFAULT, "SSL_get_verify_result"));
+    const void *ssl = m ? mosquitto_ssl_get(m) : nullptr;
+    return get && ssl ? get(ssl) : 0;
+}
+
+// libmosquitto says why a handshake failed only in its log: OpenSSL's error
+// text, or its own word on a host name the certificate does not name.
+void OnLog(mosquitto *m, void *obj, int level, const char *text) {
+    if (!(level & MOSQ_LOG_ERR) || !text) return;
+    auto *s = static_cast<Shared *>(obj);
+    // Asked while the handshake's state is still there: the library may
+    // free it before it returns the failure.
+    const long verify = VerifyResult(m);
+    std::lock_guard<std::mutex> lock(s->mu);
+    if (verify != 0) s->tlsVerify = verify;
+    if (std::strstr(s->tlsNote, "host name")) return;  // the first cause stays
+    std::snprintf(s->tlsNote, sizeof s->tlsNote, "%s", text);
+}
+
+// Which part of TLS failed, as OpenSSL knows it.
+void TlsFailure(Shared &s, mosquitto *m, char *text, std::size_t size) {
+    const char *host = s.cfg.host.c_str();
+    const int port = s.cfg.port;
+    char note[sizeof s.tlsNote];
+    long verify = VerifyResult(m);
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        std::snprintf(note, sizeof note, "%s", s.tlsNote);
+        if (verify == 0) verify = s.tlsVerify;
+    }
+    const std::string ca = s.cfg.caFile.empty() ? "the system's CAs" : s.cfg.caFile;
+    switch (verify) {
+        case 10:  // certificate has expired
+            std::snprintf(text, size, "certificate: the broker's certificate on %s:%d has expired",
+                          host, port);
+            return;
+        case 9:  // not yet valid
+            std::snprintf(text, size,
+                          "certificate: the broker's certificate on %s:%d is not valid yet", host,
+                          port);
+            return;
+        case 2:   // unable to get issuer certificate
+        case 18:  // self-signed
+        case 19:  // self-signed in the chain
+        case 20:  // unable to get local issuer certificate
+        case 21:  // unable to verify the first certificate
+            std::snprintf(text, size,
+                          "certificate: the broker's certificate on %s:%d is signed by an unknown "
+                          "CA (not in %s)",
+                          host, port, ca.c_str());
+            return;
+        case 62:  // host name mismatch
+            break;
+        default:
+            if (!std::strstr(note, "host name")) {
+                if (std::strstr(note, "wrong version number") ||
+                    std::strstr(note, "packet length too long") ||
+                    std::strstr(note, "record layer failure") ||
+                    std::strstr(note, "unexpected eof"))
+                    std::snprintf(text, size,
+                                  "wrong protocol: %s:%d does not speak TLS (a plain port wants "
+                                  "mqtt://)",
+                                  host, port);
+                else
+                    std::snprintf(text, size,
+                                  "certificate: the broker on %s:%d is not trusted, or TLS failed",
+                                  host, port);
+                return;
+            }
+    }
+    std::snprintf(text, size,
+                  "certificate: the broker's certificate on %s:%d is not made out to %s (name "
+                  "mismatch)",
+                  host, port, host);
+}
+
 // Why the connection could not be made, in the operator's words.
-void ConnectFailure(Shared &s, int rc, int error) {
+void ConnectFailure(Shared &s, int rc, int error, mosquitto *m) {
     char text[sizeof s.figures.reason];
     const char *host = s.cfg.host.c_str();
     const int port = s.cfg.port;
@@ -141,8 +225,7 @@ void ConnectFailure(Shared &s, int rc, int error) {
         std::snprintf(text, sizeof text, "unreachable: %s:%d: %s", host, port,
                       std::strerror(error));
     else if (rc == MOSQ_ERR_TLS)
-        std::snprintf(text, sizeof text,
-                      "certificate: the broker on %s:%d is not trusted, or TLS failed", host, port);
+        TlsFailure(s, m, text, sizeof text);
     else
         std::snprintf(text, sizeof text, "unreachable: %s:%d: %s", host, port,
                       mosquitto_strerror(rc));
@@ -154,6 +237,7 @@ bool Configure(Shared &s, mosquitto *m) {
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(m, OnConnect);
     mosquitto_publish_callback_set(m, OnPublish);
+    mosquitto_log_callback_set(m, OnLog);
     // Our window bounds what is in flight; libmosquitto must not hold any back.
     mosquitto_max_inflight_messages_set(m, 0);
     if (!c.user.empty())
@@ -253,6 +337,8 @@ void TakeBackWindow(Shared &s) {
             r.dirty = true;
         }
     s.connack = -1;
+    s.tlsNote[0] = '\0';
+    s.tlsVerify = 0;
 }
 
 bool Quitting(const Shared &s) {
@@ -272,11 +358,20 @@ void DrainWake(const Shared &s) {
 bool Session(Shared &s, mosquitto *m) {
     const int rc = mosquitto_connect(m, s.cfg.host.c_str(), s.cfg.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        ConnectFailure(s, rc, errno);
+        ConnectFailure(s, rc, errno, m);
         return false;
     }
     char lost[sizeof s.figures.reason];
     std::snprintf(lost, sizeof lost, "unreachable: the connection to %s:%d was lost",
+                  s.cfg.host.c_str(), s.cfg.port);
+    // A listener that ends the connection before any MQTT answer is no
+    // MQTT listener of that kind: a TLS port for mqtt://, a plain one for mqtts://.
+    char unanswered[sizeof s.figures.reason];
+    std::snprintf(unanswered, sizeof unanswered,
+                  s.cfg.tls
+                      ? "wrong protocol: %s:%d does not speak TLS (a plain port wants mqtt://)"
+                      : "wrong protocol: %s:%d ended the connection without an MQTT answer "
+                        "(a TLS port wants mqtts://)",
                   s.cfg.host.c_str(), s.cfg.port);
     const double deadline = Now() + kConnackSeconds;
     bool accepted = false;
@@ -327,7 +422,9 @@ bool Session(Shared &s, mosquitto *m) {
             }
             if (connack > 0) continue;  // said above, on the next pass
             if (step == MOSQ_ERR_TLS && !accepted)
-                ConnectFailure(s, step, 0);
+                ConnectFailure(s, step, 0, m);
+            else if (!accepted)
+                s.SetReason(BrokerState::Waiting, unanswered);
             else
                 s.SetReason(BrokerState::Waiting, lost);
             break;

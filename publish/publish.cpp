@@ -3,6 +3,7 @@
 // front-end's thread and never waits on the network.
 #include "publish.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -192,13 +193,16 @@ bool ReadHostPort(std::string hostPort, BrokerAddress &out) {
         const std::size_t close = hostPort.find(']');
         if (close == std::string::npos) return false;
         if (close + 1 < hostPort.size()) {
-            if (hostPort[close + 1] != ':') return false;
+            if (hostPort[close + 1] != ':' || close + 2 == hostPort.size()) return false;
             port = hostPort.substr(close + 2);
         }
         hostPort = hostPort.substr(1, close - 1);
-    } else if (const std::size_t colon = hostPort.rfind(':'); colon != std::string::npos) {
+    } else if (const std::size_t colon = hostPort.find(':'); colon != std::string::npos) {
+        // One colon, then the port: a second one is no host name (an IPv6
+        // address goes in brackets), so it is said now, not on connecting.
         port = hostPort.substr(colon + 1);
         hostPort.resize(colon);
+        if (port.empty()) return false;
     }
     if (hostPort.empty() || hostPort.size() >= sizeof out.host) return false;
     if (!port.empty() && !ReadPort(port.c_str(), out.port)) return false;
@@ -213,6 +217,9 @@ const char *TopicRootFault(const char *root) {
     if (std::strchr(root, '#') || std::strchr(root, '+'))
         return "the topic root holds a wildcard (+ or #); a publisher needs one exact topic";
     if (root[0] == '$') return "topics starting with $ belong to the broker";
+    // plant//measurement is a topic of its own that no subscriber of plant/... expects.
+    if (root[0] == '/' || root[std::strlen(root) - 1] == '/' || std::strstr(root, "//"))
+        return "the topic root has an empty level (a / at its start or end, or //)";
     if (std::strlen(root) > 200) return "the topic root is longer than 200 characters";
     for (const char *c = root; *c; ++c)
         if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
@@ -226,7 +233,13 @@ void DefaultTopicRoot(const char *device, char *root, std::size_t size) {
     const char *d = device && device[0] ? device : "no-port";
     if (std::strncmp(d, "/dev/", 5) == 0) d += 5;
     while (*d == '/') ++d;
-    std::snprintf(dev, sizeof dev, "%s", d);
+    // One / between levels and none at the end: an empty level is refused.
+    std::size_t n = 0;
+    for (; *d && n + 1 < sizeof dev; ++d)
+        if (*d != '/' || (n > 0 && dev[n - 1] != '/')) dev[n++] = *d;
+    while (n > 0 && dev[n - 1] == '/') --n;
+    dev[n] = '\0';
+    if (n == 0) std::snprintf(dev, sizeof dev, "no-port");
     NoWildcards(host);
     NoWildcards(dev);
     std::snprintf(root, size, "kvex/%s/%s", host, dev);
@@ -282,6 +295,8 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
     if (const char *fault = TopicRootFault(root)) return Refuse(why, size, fault);
     if (o.queueLimit < kLeastQueue || o.queueLimit > kMostQueue)
         return Refuse(why, size, "the queue holds 10 to 10000000 samples");
+    if (o.password[0] && !KeepSecretsOutOfDumps())
+        return Refuse(why, size, "the password cannot be kept out of core dumps");
     p->root = root;
     p->measurementTopic = p->root + "/measurement";
     p->stateTopic = p->root + "/state";
@@ -319,18 +334,22 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
     return true;
 }
 
-unsigned long StopPublishing(double seconds, bool wait) {
+unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped) {
+    if (dropped) *dropped = 0;
     if (!publisher) return 0;
     UnsubscribeSamples(OnSample);
     UnsubscribeActivity(OnActivity);
     ++tickToken;
     const unsigned long unsent = publisher->link.Finish(kStateSlot, publisher->stateTopic,
                                                         "{\"online\": false}", seconds, wait);
+    if (dropped) *dropped = publisher->link.Figures().dropped;
     publisher.reset();
     ShowLinkState();
     if (stateListener) stateListener("", true);
     return unsent;
 }
+
+bool KeepSecretsOutOfDumps() { return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0; }
 
 bool PublishingOn() { return publisher != nullptr; }
 

@@ -47,9 +47,15 @@ bool StartPublishing(const PublishOptions &options, char *why, std::size_t size)
 // Sends what waits and the offline state, then disconnects, giving up after
 // seconds. With wait the caller waits for that end (at the program's end);
 // without, it runs on by itself and the window goes on at once. Returns the
-// samples unsent when it returns. Nothing happens when not on.
-unsigned long StopPublishing(double seconds, bool wait);
+// samples unsent when it returns, and in dropped (when given) all the
+// samples a full queue gave up. Nothing happens when not on.
+unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped = nullptr);
 bool PublishingOn();
+// From the first password on, the process leaves no core dump (and no one of
+// its user may attach to it): copies of a password outlive every wipe of
+// ours (the environment, the client library's, a finishing link's). False
+// when the system refused.
+bool KeepSecretsOutOfDumps();
 // The topic root in use ("" when off).
 const char *PublishTopicRoot();
 

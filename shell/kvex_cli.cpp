@@ -96,7 +96,8 @@ constexpr const char *kPublishHelp =
     "  --mqtt-ca FILE   the CA (PEM) that signed the broker's certificate (default: the\n"
     "                   system's)\n"
     "  --mqtt-insecure  TLS without checking the broker's certificate\n"
-    "  --mqtt-password-file FILE  the password, first line of FILE; else the environment\n"
+    "  --mqtt-password-file FILE  the password, first line of FILE (a regular file\n"
+    "                   that others cannot read, else exit 4); else the environment\n"
     "                   variable KVEX_MQTT_PASSWORD (never an argument: others can read\n"
     "                   those)\n"
     "  --mqtt-queue N   samples kept while the broker is away, 10 to 10000000 (default\n"
@@ -431,24 +432,48 @@ void SayBrokerState(const char *text, bool newState) {
 unsigned long g_measured = 0;
 void CountSample(const Sample &) { ++g_measured; }
 
+// Why the open password file is no password to use, or nullptr: anything
+// but a regular file (a folder, /dev/zero), one others may read or change,
+// one without a first line to use.
+const char *PasswordFileFault(int fd, char *password, std::size_t size) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "it is no regular file";
+    if (st.st_mode & (S_IROTH | S_IWOTH))
+        return "others may read or change it (chmod o-rw, as for any secret)";
+    const ssize_t n = read(fd, password, size - 1);
+    if (n < 0) return std::strerror(errno);
+    password[n] = '\0';
+    const std::size_t line = std::strcspn(password, "\r\n");
+    if (line == static_cast<std::size_t>(n) && n == static_cast<ssize_t>(size - 1))
+        return "its first line is too long for a password";
+    password[line] = '\0';
+    if (line == 0) return "its first line is empty";
+    return nullptr;
+}
+
 // The password from --mqtt-password-file (its first line) or KVEX_MQTT_PASSWORD.
 bool ReadPassword(const Verb &v, char *password, std::size_t size) {
     password[0] = '\0';
     if (v.passwordFile.empty()) {
-        if (const char *env = std::getenv("KVEX_MQTT_PASSWORD"))
+        if (const char *env = std::getenv("KVEX_MQTT_PASSWORD")) {
+            KeepSecretsOutOfDumps();
             std::snprintf(password, size, "%s", env);
+        }
         return true;
     }
-    FILE *f = std::fopen(v.passwordFile.c_str(), "re");
-    if (!f) {
-        std::fprintf(stderr, "kvex: cannot read the password file %s: %s\n",
-                     Shown(v.passwordFile).c_str(), std::strerror(errno));
-        return false;
+    KeepSecretsOutOfDumps();
+    const char *why = nullptr;
+    const int fd = OpenRegularFile(v.passwordFile.c_str(), &why);
+    if (fd >= 0) {
+        why = PasswordFileFault(fd, password, size);
+        close(fd);
     }
-    if (!std::fgets(password, static_cast<int>(size), f)) password[0] = '\0';
-    std::fclose(f);
-    password[std::strcspn(password, "\r\n")] = '\0';
-    return true;
+    if (!why) return true;
+    std::memset(password, 0, size);
+    std::fprintf(stderr, "kvex: cannot use the password file %s: %s\n",
+                 Shown(v.passwordFile).c_str(), why);
+    return false;
 }
 
 int BeginPublishing(const Verb &v) {
@@ -480,19 +505,26 @@ int EndPublishing(const Verb &v) {
     // A broker that is there gets time for a long queue; one that is away
     // a short chance to come back.
     const PublishFigures before = PublishingFigures();
-    const unsigned long unsent = StopPublishing(before.connected ? 10 : 3, true);
+    unsigned long dropped = 0;
+    const unsigned long unsent = StopPublishing(before.connected ? 10 : 3, true, &dropped);
     UnsubscribeSamples(CountSample);
-    const unsigned long published = g_measured - unsent - before.dropped;
+    const unsigned long lost = std::min(g_measured, unsent + dropped);
     const char *plural = g_measured == 1 ? "" : "s";
-    if (unsent == 0 && before.dropped == 0) {
+    if (lost == 0) {
         std::fprintf(stderr, "kvex: %lu sample%s measured, all published\n", g_measured, plural);
         return 0;
     }
-    std::fprintf(stderr,
-                 "kvex: %lu sample%s measured, %lu published, %lu dropped (queue full), %lu not "
-                 "published: %s\n",
-                 g_measured, plural, published, before.dropped, unsent,
-                 before.reason[0] ? before.reason : "the broker did not take them in time");
+    // Each part names only what happened: a queue that overflowed while the
+    // broker was away but was emptied at the end left nothing unpublished.
+    char line[400];
+    int n = std::snprintf(line, sizeof line, "%lu sample%s measured, %lu published", g_measured,
+                          plural, g_measured - lost);
+    if (dropped && n > 0 && n < static_cast<int>(sizeof line))
+        n += std::snprintf(line + n, sizeof line - n, ", %lu dropped (queue full)", dropped);
+    if (unsent && n > 0 && n < static_cast<int>(sizeof line))
+        std::snprintf(line + n, sizeof line - n, ", %lu not published: %s", unsent,
+                      before.reason[0] ? before.reason : "the broker did not take them in time");
+    std::fprintf(stderr, "kvex: %s\n", line);
     return CLI_NOT_PUBLISHED;
 }
 

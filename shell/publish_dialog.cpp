@@ -103,16 +103,32 @@ void ShowBrokerState(const char *text, bool) {
     lastDropped = f.dropped;
 }
 
-bool TurnOn() {
-    PublishOptions o;
+// The fields publishing was last switched on with, to see on closing
+// whether they changed.
+PublishOptions inUse;
+
+void ReadOptions(PublishOptions &o) {
     TextField(PUBLISH_BrokerUrl, o.url, sizeof o.url);
     TextField(PUBLISH_TopicRoot, o.root, sizeof o.root);
     TextField(PUBLISH_BrokerUser, o.user, sizeof o.user);
     TextField(PUBLISH_BrokerPassword, o.password, sizeof o.password);
     TextField(PUBLISH_CaFile, o.caFile, sizeof o.caFile);
+    if (o.password[0]) KeepSecretsOutOfDumps();
+}
+
+bool SameOptions(const PublishOptions &a, const PublishOptions &b) {
+    return std::strcmp(a.url, b.url) == 0 && std::strcmp(a.root, b.root) == 0 &&
+           std::strcmp(a.user, b.user) == 0 && std::strcmp(a.password, b.password) == 0 &&
+           std::strcmp(a.caFile, b.caFile) == 0;
+}
+
+bool TurnOn() {
+    PublishOptions o;
+    ReadOptions(o);
     char why[240];
     lastDropped = 0;
     const bool on = StartPublishing(o, why, sizeof why);
+    inUse = o;
     std::memset(o.password, 0, sizeof o.password);
     if (!on) {
         char text[300];
@@ -127,6 +143,48 @@ bool TurnOn() {
     return true;
 }
 
+// The fields, the Remember choice and the kept password as the window shows
+// them, whichever way the operator leaves it.
+void KeepWhatWasSet() {
+    RememberFields();
+    if (unattended) return;
+    int keep = 0;
+    GetCtrlVal(pPublish, PUBLISH_KeepPassword, &keep);
+    char password[256];
+    TextField(PUBLISH_BrokerPassword, password, sizeof password);
+    if (password[0]) KeepSecretsOutOfDumps();
+    if (keep && !KeepPassword(password))
+        ShowStatusText("Cannot keep the password: its file cannot be written");
+    if (!keep) ForgetPassword();
+    std::memset(password, 0, sizeof password);
+}
+
+void SwitchOff(double seconds) {
+    const unsigned long waiting = StopPublishing(seconds, false);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  waiting ? "Off: %lu samples still going out (for at most %.0f s)" : "Off",
+                  waiting, seconds);
+    ResetTextBox(pPublish, PUBLISH_PublishState, text);
+}
+
+// Closing the window applies what was typed: a publisher that runs on other
+// fields than the window shows starts again with them, as the switch would.
+void CloseWindow() {
+    KeepWhatWasSet();
+    PublishOptions now;
+    ReadOptions(now);
+    if (PublishingOn() && !SameOptions(now, inUse)) {
+        SwitchOff(kFinishSeconds);
+        if (!TurnOn()) {
+            SetCtrlVal(pPublish, PUBLISH_PublishOn, 0);
+            if (!unattended) SetSettingNumber("publish/on", 0);
+        }
+    }
+    std::memset(now.password, 0, sizeof now.password);
+    HidePanel(pPublish);
+}
+
 }  // namespace
 
 int CC_BTNPublish(int, int, int event, void *, int, int) {
@@ -138,24 +196,9 @@ int CC_PublishOn(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int on = 0;
     GetCtrlVal(pPublish, PUBLISH_PublishOn, &on);
-    RememberFields();
-    int keep = 0;
-    GetCtrlVal(pPublish, PUBLISH_KeepPassword, &keep);
-    char password[256];
-    TextField(PUBLISH_BrokerPassword, password, sizeof password);
-    if (!unattended && keep && !KeepPassword(password))
-        ShowStatusText("Cannot keep the password: its file cannot be written");
-    if (!unattended && !keep) ForgetPassword();
-    std::memset(password, 0, sizeof password);
+    KeepWhatWasSet();
     if (on && !TurnOn()) on = 0;
-    if (!on && PublishingOn()) {
-        const unsigned long waiting = StopPublishing(kFinishSeconds, false);
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      waiting ? "Off: %lu samples still going out (for at most %.0f s)" : "Off",
-                      waiting, kFinishSeconds);
-        ResetTextBox(pPublish, PUBLISH_PublishState, text);
-    }
+    if (!on && PublishingOn()) SwitchOff(kFinishSeconds);
     SetCtrlVal(pPublish, PUBLISH_PublishOn, on);
     if (!unattended) SetSettingNumber("publish/on", on);
     return 0;
@@ -171,12 +214,12 @@ int CC_CaFileBtn(int, int, int event, void *, int, int) {
 }
 
 int CC_PublishClose(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT) HidePanel(pPublish);
+    if (event == EVENT_COMMIT) CloseWindow();
     return 0;
 }
 
 int CC_PUBLISH(int, int event, void *, int, int) {
-    if (event == EVENT_CLOSE) HidePanel(pPublish);
+    if (event == EVENT_CLOSE) CloseWindow();
     return 0;
 }
 
@@ -191,6 +234,7 @@ void RestorePublishing() {
     if (keep) {
         char password[256];
         KeptPassword(password, sizeof password);
+        if (password[0]) KeepSecretsOutOfDumps();
         SetCtrlVal(pPublish, PUBLISH_BrokerPassword, password);
         std::memset(password, 0, sizeof password);
     }
@@ -201,4 +245,7 @@ void RestorePublishing() {
     }
 }
 
-void EndPublishing() { StopPublishing(kEndSeconds, true); }
+void EndPublishing() {
+    KeepWhatWasSet();
+    StopPublishing(kEndSeconds, true);
+}

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -388,6 +389,11 @@ TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
     ASSERT_TRUE(m.hasMatch()) << err.toStdString();
     const long dropped = m.captured(1).toLong();
     EXPECT_GT(dropped, 0);
+    // The queue was emptied at the end: the line names no sample as unpublished.
+    EXPECT_FALSE(err.contains("not published")) << err.toStdString();
+    const auto published = QRegularExpression("(\\d+) published").match(err);
+    ASSERT_TRUE(published.hasMatch()) << err.toStdString();
+    EXPECT_EQ(published.captured(1).toLong() + dropped, Measured(err)) << err.toStdString();
     Wait(0.5);
     const QList<QJsonObject> samples = plant->Of("full/measurement");
     ASSERT_FALSE(samples.isEmpty());
@@ -435,6 +441,7 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
     EXPECT_FALSE(wrong.err.contains("wrong-word")) << "a password is never shown";
     const QString passwordFile = Scratch("password");
     WriteFile(passwordFile, "s3cret-Word\n");
+    QFile::setPermissions(passwordFile, QFile::ReadOwner | QFile::WriteOwner);
     const Finished right = publish(user, {"--mqtt-password-file", passwordFile});
     EXPECT_EQ(right.code, 0) << right.err.toStdString();
 
@@ -459,16 +466,37 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
     ASSERT_EQ(ssl("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
                   "-extfile san.ext -out server.pem"),
               0);
+    // Beside it one that expired at once and one made out to another name.
+    ASSERT_EQ(ssl("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -days 0 -out expired.pem"), 0);
+    WriteFile(dir + "/elsewhere.ext", "subjectAltName=DNS:elsewhere.example\n");
+    ASSERT_EQ(ssl("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -days 2 "
+                  "-extfile elsewhere.ext -out elsewhere.pem"),
+              0);
     // The broker may run as another user than the test (root hands it over).
     QFile::setPermissions(dir + "/server.key", QFile::ReadOwner | QFile::ReadOther);
-    const int tlsPort = FreePort();
-    Broker secure("secure", "allow_anonymous true\nlistener " + QByteArray::number(tlsPort) +
-                                " 127.0.0.1\ncafile " + (dir + "/ca.pem").toUtf8() + "\ncertfile " +
-                                (dir + "/server.pem").toUtf8() + "\nkeyfile " +
-                                (dir + "/server.key").toUtf8() + "\n");
+    const int tlsPort = FreePort(), expiredPort = FreePort(), elsewherePort = FreePort();
+    const auto tlsListener = [&](int at, const char *cert) {
+        return "listener " + QByteArray::number(at) + " 127.0.0.1\ncafile " +
+               (dir + "/ca.pem").toUtf8() + "\ncertfile " + (dir + "/" + cert).toUtf8() +
+               "\nkeyfile " + (dir + "/server.key").toUtf8() + "\n";
+    };
+    Broker secure("secure", "allow_anonymous true\n" + tlsListener(tlsPort, "server.pem") +
+                                tlsListener(expiredPort, "expired.pem") +
+                                tlsListener(elsewherePort, "elsewhere.pem"));
     ASSERT_TRUE(secure.Start());
     const QString tlsUrl = QString("mqtts://localhost:%1/t").arg(tlsPort);
-    expectFault(publish(tlsUrl, {"--mqtt-ca", dir + "/other.pem"}), "certificate: ");
+    const QStringList trust = {"--mqtt-ca", dir + "/ca.pem"};
+    // Each TLS fault says which it is, as OpenSSL knows it.
+    const Finished unknown = publish(tlsUrl, {"--mqtt-ca", dir + "/other.pem"});
+    expectFault(unknown, "certificate: the broker's certificate on localhost:");
+    EXPECT_TRUE(unknown.err.contains("signed by an unknown CA")) << unknown.err.toStdString();
+    expectFault(publish(QString("mqtts://localhost:%1/t").arg(expiredPort), trust), "has expired");
+    expectFault(publish(QString("mqtts://localhost:%1/t").arg(elsewherePort), trust),
+                "name mismatch");
+    expectFault(publish(QString("mqtts://localhost:%1/t").arg(secure.port()), trust),
+                "wrong protocol: localhost:");
+    expectFault(publish(QString("mqtt://localhost:%1/t").arg(tlsPort)),
+                "a TLS port wants mqtts://");
     Subscriber plant(secure, "t");
     const Finished trusted = publish(tlsUrl, {"--mqtt-ca", dir + "/ca.pem"});
     EXPECT_EQ(trusted.code, 0) << trusted.err.toStdString();
@@ -529,4 +557,91 @@ TEST(Publishing, EachRunHasItsOwnIdSeqGoesOnAcrossRunsAndAValueBeyondALimitReads
     EXPECT_NE(runs[0], runs[1]);
     for (const QString &run : runs)
         EXPECT_TRUE(run.endsWith(" plant/line3/kvex")) << run.toStdString();
+}
+
+// What cannot work is refused before anything is measured: topic roots with
+// an empty level, an address with a port that is no port (exit 2), and a
+// password file that is no file, holds nothing or others may read (exit 4).
+TEST(Publishing, MalformedAddressesAndOddPasswordFilesAreRefusedBeforeAnythingStarts) {
+    BrokerAddress a;
+    char why[240] = "";
+    for (const char *url : {"mqtt://h/plant/", "mqtt://h//plant", "mqtt://h/plant//x"}) {
+        EXPECT_FALSE(ParseBrokerUrl(url, a, why, sizeof why)) << url;
+        EXPECT_TRUE(std::strstr(why, "empty level")) << url << ": " << why;
+    }
+    for (const char *url : {"mqtt://127.0.0.1:45941:5/x", "mqtt://h:/x", "mqtt://[::1]:/x"})
+        EXPECT_FALSE(ParseBrokerUrl(url, a, why, sizeof why)) << url;
+    ASSERT_TRUE(ParseBrokerUrl("mqtts://u@[::1]:8884/plant/line", a, why, sizeof why)) << why;
+    EXPECT_EQ(std::string(a.host) + " " + std::to_string(a.port), "::1 8884");
+
+    Broker broker("odd");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString badPort = QString("mqtt://127.0.0.1:%1:5/x").arg(broker.port());
+    const Finished colon = Kvex({"publish", "--port", port, "--mqtt", badPort});
+    EXPECT_EQ(colon.code, 2) << colon.err.toStdString();
+
+    const QString empty = Scratch("empty-password"), open = Scratch("open-password");
+    WriteFile(empty, "");
+    WriteFile(open, "s3cret-Word\n");
+    QFile::setPermissions(empty, QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(open, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    const struct {
+        QString file;
+        const char *why;
+    } odd[] = {{Scratch(""), "folder"},
+               {"/dev/zero", "device"},
+               {empty, "empty"},
+               {open, "others may read"}};
+    for (const auto &o : odd) {
+        const Finished f = Kvex({"publish", "--port", port, "--mqtt", broker.url("odd"),
+                                 "--duration", "1", "--mqtt-password-file", o.file});
+        EXPECT_EQ(f.code, 4) << f.err.toStdString();
+        EXPECT_TRUE(f.err.contains(o.why)) << f.err.toStdString();
+        EXPECT_FALSE(f.err.contains("s3cret")) << "a password is never shown";
+    }
+}
+
+// Type the password, tick Remember, close the window: the running publisher
+// takes the password at once, the choice and the password are kept for the
+// next start, and from the first password on the process leaves no core dump.
+TEST(PublishWindow, ClosingItAppliesAndKeepsThePasswordAndAPasswordKeepsCoreDumpsOff) {
+    const QString passwords = Scratch("window-passwords");
+    QFile::remove(passwords);
+    ASSERT_EQ(
+        QProcess::execute("mosquitto_passwd", {"-b", "-c", passwords, "station", "s3cret-Word"}),
+        0);
+    Broker broker("window", "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n");
+    ASSERT_TRUE(broker.Start());
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    char settings[300] = "";
+    ASSERT_TRUE(GetSettingsFile(settings, sizeof settings));
+    const QString kept = QString(settings) + ".mqtt-password";
+    QFile::remove(kept);
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1);
+
+    const QByteArray url = QString("mqtt://station@127.0.0.1:%1/w").arg(broker.port()).toUtf8();
+    SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    EXPECT_TRUE(kvextest::PumpUntil(
+        [] { return std::strstr(PublishingFigures().reason, "not authorised") != nullptr; }, 5));
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1) << "no password yet";
+
+    SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
+    SetCtrlVal(pPublish, PUBLISH_KeepPassword, 1);
+    kvextest::KVexApp::Commit(CC_PublishClose, pPublish, PUBLISH_PublishClose);
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    EXPECT_TRUE(kvextest::PumpUntil([] { return PublishingFigures().connected; }, 5))
+        << PublishingFigures().reason;
+    EXPECT_EQ(GetSettingNumber("publish/keep_password", 0), 1);
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "s3cret-Word");
+    EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    StopPublishing(3, true);
+    QFile::remove(kept);
 }
