@@ -238,21 +238,25 @@ struct ZoomWindow {
 };
 
 // A narrow tolerance band gets a fixed margin; a wide one twice itself. The
-// window always takes in the measured value.
+// window then takes in the whole band and every kept value with a margin
+// beyond it, so the worst excursions in the history are never cut off.
 ZoomWindow ZoomAroundSetpoint() {
-    const int t = tVal, m = Mvalue;
-    ZoomWindow z;
-    if (tollo < 20 || tolup < 20) {
-        z = {t - 20, t + 20};
-        if (m > z.high) z.high = m + 40;
-        if (m < z.low) z.low = m - 40;
-    } else {
-        z = {t - 2 * tollo, t + 2 * tolup};
-        if (m > z.high) z.high = m + 100;
-        if (m < z.low) z.low = m - 100;
+    const int t = tVal;
+    const bool narrow = tollo < 20 || tolup < 20;
+    ZoomWindow z = narrow ? ZoomWindow{t - 20, t + 20} : ZoomWindow{t - 2 * tollo, t + 2 * tolup};
+    const int margin = narrow ? 40 : 100;
+    double lowest = std::min(t - tollo, static_cast<int>(Mvalue));
+    double highest = std::max(t + tolup, static_cast<int>(Mvalue));
+    for (int i = 0; i < kHistory; ++i) {
+        // The analog trace (the fifth) is no measured value.
+        if (i % kTraces == kTraces - 1 || !std::isfinite(arrayNORM[i])) continue;
+        lowest = std::min(lowest, arrayNORM[i]);
+        highest = std::max(highest, arrayNORM[i]);
     }
-    if (z.high > yaxisMAX - 1) z.high = yaxisMAX - 1;
-    if (z.low < 1) z.low = 1;
+    if (highest > z.high) z.high = static_cast<int>(std::ceil(highest)) + margin;
+    if (lowest < z.low) z.low = static_cast<int>(std::floor(lowest)) - margin;
+    if (z.high > yaxisMAX) z.high = yaxisMAX;
+    if (z.low < 0) z.low = 0;
     return z;
 }
 

@@ -92,6 +92,9 @@ double shownValue[kFields];
 int plainBackground[kFields];
 bool marked[kFields];
 bool backgroundsKnown = false;
+// Until a set was read, loaded or sent the panels hold only their start
+// values: nothing the operator could lose.
+bool setKnown = false;
 
 double FieldValue(int i) {
     const Field f = FieldAt(i);
@@ -119,7 +122,7 @@ void KnowBackgrounds() {
     backgroundsKnown = true;
 }
 
-bool FieldChanged(int i) { return FieldValue(i) != shownValue[i]; }
+bool FieldChanged(int i) { return setKnown && FieldValue(i) != shownValue[i]; }
 
 void MarkField(int i) {
     const bool changed = FieldChanged(i);
@@ -135,11 +138,13 @@ void MarkField(int i) {
 
 void NoteShownParameters() {
     for (int i = 0; i < kFields; ++i) shownValue[i] = FieldValue(i);
+    setKnown = true;
     MarkChangedParameterFields();
 }
 
 void NoteSensorParameters(const unsigned short *words) {
     for (int i = 0; i < kFields; ++i) shownValue[i] = FieldValueOf(i, words);
+    setKnown = true;
     MarkChangedParameterFields();
 }
 

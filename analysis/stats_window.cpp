@@ -645,6 +645,9 @@ int CC_BTNStatistics(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     if (!g_shown) RestorePanelGeometry(pStats);
     DisplayPanel(pStats);
+    // The measured value, its verdict and the limits stay in view: on a
+    // small screen they are what the operator works by.
+    KeepPanelClearOf(pStats, pHandle, PANEL_Display14);
     RefreshStatistics();
     return 0;
 }
@@ -653,6 +656,12 @@ int CC_STATS(int, int event, void *, int, int) {
     if (event != EVENT_CLOSE) return 0;
     RememberPanelGeometry(pStats);
     HidePanel(pStats);
+    return 0;
+}
+
+// A panel PC without a window manager has no title bar to close it with.
+int CC_StatsClose(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) CC_STATS(pStats, EVENT_CLOSE, nullptr, 0, 0);
     return 0;
 }
 

@@ -101,6 +101,11 @@ const char *GetPanelFileError();
 const char *GetCtrlKind(int panel, int control);
 int DisplayPanel(int panel);
 int HidePanel(int panel);
+// Moves a shown window off the part of another one that runs from one of
+// its controls' left edge to its right edge: beside that window where the
+// screen has room, else over its part left of the control, narrowed where it
+// must be (it scrolls). A window that covers none of that part stays.
+int KeepPanelClearOf(int panel, int otherPanel, int control);
 int DiscardPanel(int panel);
 
 enum {

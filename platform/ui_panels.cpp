@@ -322,6 +322,41 @@ int DisplayPanel(int panel) {
     return 0;
 }
 
+int KeepPanelClearOf(int panel, int otherPanel, int control) {
+    Panel *p = FindPanel(panel);
+    const Panel *other = FindPanel(otherPanel);
+    if (!p || !other || p->parent != 0 || other->parent != 0) return UIE_BAD_PANEL;
+    int code = 0;
+    const Control *c = FindControl(otherPanel, control, code);
+    if (!c) return code;
+    QWidget *w = p->widget;
+    if (!w->isVisible() || !other->widget->isVisible()) return 0;
+    const QRect beside = other->widget->frameGeometry();
+    const QRect keep(QPoint(c->widget->mapToGlobal(QPoint(0, 0)).x(), beside.top()),
+                     beside.bottomRight());
+    QRect outer = w->frameGeometry();
+    if (!outer.intersects(keep)) return 0;
+    const QScreen *s = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!s) return 0;
+    const QRect free = s->availableGeometry();
+    const QSize frame = outer.size() - w->size();
+    if (free.right() - beside.right() >= outer.width()) {
+        outer.moveLeft(beside.right() + 1);
+    } else {
+        // No room beside it: the window takes the other's side away from
+        // the control, as wide as that leaves.
+        const int left = std::max(free.left(), beside.left() - outer.width());
+        outer.setWidth(std::max(std::min(outer.width(), keep.left() - left),
+                                w->minimumWidth() + frame.width()));
+        outer.moveLeft(left);
+    }
+    outer.moveTop(std::clamp(outer.top(), free.top(),
+                             std::max(free.top(), free.bottom() + 1 - outer.height())));
+    w->resize(outer.size() - frame);
+    w->move(outer.topLeft());
+    return 0;
+}
+
 int HidePanel(int panel) {
     Panel *p = FindPanel(panel);
     if (!p) return UIE_BAD_PANEL;

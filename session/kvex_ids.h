@@ -129,6 +129,7 @@
     X(STATS, StatsRule6, 37, toggle_button)         \
     X(STATS, StatsRule7, 38, toggle_button)         \
     X(STATS, StatsRule8, 39, toggle_button)         \
+    X(STATS, StatsClose, 40, command_button)        \
     X(PUBLISH, BrokerUrl, 2, text_box)              \
     X(PUBLISH, TopicRoot, 3, text_box)              \
     X(PUBLISH, BrokerUser, 4, text_box)             \

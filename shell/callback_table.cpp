@@ -46,6 +46,7 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_StatsReset)
     KVEX_REGISTER(CC_StatsSave)
     KVEX_REGISTER(CC_StatsReport)
+    KVEX_REGISTER(CC_StatsClose)
     KVEX_REGISTER(CC_BTNPublish)
     KVEX_REGISTER(CC_PublishOn)
     KVEX_REGISTER(CC_CaFileBtn)

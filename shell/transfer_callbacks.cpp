@@ -150,6 +150,7 @@ int SendToSensor() {
         std::snprintf(text, sizeof text, "Line Ok! - Sent to %s: 30 of 30 words confirmed", memory);
         ShowText(text);
         NoteShownParameters();
+        ShowSensorLimits();  // the limits in force now, not at the next run
         return 0;
     }
     if (differ < 0) {

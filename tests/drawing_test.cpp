@@ -101,7 +101,7 @@ class Drawing : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(app.Start(false));
-        std::fill(std::begin(arrayNORM), std::end(arrayNORM), 0.0);
+        ClearHistory();  // as the program starts: no sample kept
     }
     void Mode(unsigned short m, unsigned short tA, unsigned short tB) {
         parameter[PW_EVALMODE] = m;
@@ -343,6 +343,25 @@ TEST_F(Drawing, ZoomWindowNarrowAndWideAndTheLineLimits) {
     GetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, &mode, &lo, &hi);
     EXPECT_EQ(0.0, lo);
     EXPECT_EQ(2048.0, hi);
+}
+
+// The zoomed history shows the whole tolerance band and every kept value,
+// also an excursion that has scrolled back and a band lopsided about the
+// setpoint.
+TEST_F(Drawing, ZoomedHistoryTakesInTheBandAndEveryKeptValue) {
+    Mode(1, 1000, 0);
+    SetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, 1);
+    Reply r;
+    r.m = 1230, r.lo = 60, r.up = 40;
+    Draw(r);
+    r.m = 1000, r.lo = 60, r.up = 5;
+    for (int i = 0; i < 5; ++i) Draw(r);
+    double lo = 0, hi = 0;
+    int mode = 0;
+    GetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, &mode, &lo, &hi);
+    EXPECT_LT(lo, 1000.0 - r.lo) << "the lower limit is in view";
+    EXPECT_GT(hi, 1230.0) << "the excursion five samples back is in view";
+    EXPECT_LT(hi - lo, yaxisMAX / 2.0) << "still zoomed";
 }
 
 TEST_F(Drawing, StripChartKeepsAHundredSamplesOfFiveTraces) {

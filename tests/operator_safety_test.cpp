@@ -182,6 +182,37 @@ TEST(Edits, ChangedFieldsAreMarkedAndNothingReplacesThemUnasked) {
     EXPECT_EQ(Attr(pHandle, PANEL_NEDITeachA, ATTR_TEXT_BGCOLOR), plain);
 }
 
+// Start values nobody edited are nothing to lose; and the limits follow a
+// confirmed send at once, not at the next run.
+TEST(Edits, OnlyWhatDiffersFromTheSetReadCountsAsChanged) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));  // no sensor: nothing read yet
+    Questions questions;
+    questions.AnswerWith(false);
+    char names[400];
+    EXPECT_EQ(ChangedParameterFields(names, sizeof names), 0) << names;
+    EXPECT_TRUE(ConfirmDiscardEdits("Get parameters"));
+    EXPECT_TRUE(questions.asked.empty()) << questions.asked.front();
+}
+
+TEST(Edits, SentTolerancesShowTheirLimitsAtOnce) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    auto shown = [](int control) {
+        double v = 0;
+        GetCtrlVal(pHandle, control, &v);
+        return v;
+    };
+    const double lower = shown(PANEL_Display44), upper = shown(PANEL_Display45);
+    SetCtrlVal(pPara1, PARA1_Para1Edit4, KVexApp::U16(pPara1, PARA1_Para1Edit4) + 10u);
+    SetCtrlVal(pPara1, PARA1_Para1Edit3, KVexApp::U16(pPara1, PARA1_Para1Edit3) + 20u);
+    KVexApp::Commit(CC_BTNSend, pHandle, PANEL_BTNSend);
+    ASSERT_EQ(KVexApp::Status(), "Line Ok! - Sent to RAM: 30 of 30 words confirmed");
+    const double mmPerUnit = ScaleFactor() / 16384.0 / 1000;
+    EXPECT_NEAR(shown(PANEL_Display45) - upper, 10 * mmPerUnit, 1e-9);
+    EXPECT_NEAR(lower - shown(PANEL_Display44), 20 * mmPerUnit, 1e-9);
+}
+
 TEST(Eeprom, EverySendAsksAndOnlyYesWritesIt) {
     KVexApp app;
     ASSERT_TRUE(app.Start());

@@ -185,6 +185,7 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"STATS.StatsRule6", "CC_StatsScope"},
         {"STATS.StatsRule7", "CC_StatsScope"},
         {"STATS.StatsRule8", "CC_StatsScope"},
+        {"STATS.StatsClose", "CC_StatsClose"},
         {"PANEL.BTNPublish", "CC_BTNPublish"},
         {"PUBLISH.CaFileBtn", "CC_CaFileBtn"},
         {"PUBLISH.PublishOn", "CC_PublishOn"},
@@ -564,7 +565,9 @@ TEST_F(PanelFile, EachKeyPressesOneButtonPerWindow) {
     std::map<std::string, std::set<std::string>> keysOfWindow;
     for (const auto &pv : panels()) {
         const QJsonObject p = pv.toObject();
-        const std::string window = p["name"].toString() == "POPUP" ? "POPUP" : "PANEL";
+        const QString name = p["name"].toString();
+        const bool subPanel = QStringList{"PARA1", "PARA2", "CALIB", "REPLAY"}.contains(name);
+        const std::string window = subPanel ? "PANEL" : str(name);
         for (const auto &cv : p["controls"].toArray()) {
             const QString key = cv.toObject()["shortcut"].toString().toLower();
             if (key.isEmpty()) continue;

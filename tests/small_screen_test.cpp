@@ -6,15 +6,18 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "kvex_app.h"
 #include "kvex_ids.h"
+#include "stats_window.h"
 #include "ui_qt.h"
 
 using kvextest::KVexApp;
@@ -67,5 +70,45 @@ TEST(SmallScreen, OperatorsCornerIsInViewWithoutScrolling) {
     EXPECT_LE(QFontMetrics(verdict->font()).horizontalAdvance(verdict->text()),
               verdict->contentsRect().width());
     window->grab().save(QStringLiteral(KVEX_TEST_OUTPUT "/main_1024x700.png"));
+    HidePanel(pHandle);
+}
+
+// The statistics opened over run mode leave the value, its verdict and the
+// limits in view, and close by their own button or Esc where no window
+// manager gives a title bar.
+TEST(SmallScreen, StatisticsLeaveValueVerdictAndLimitsInViewAndClose) {
+    ASSERT_TRUE(kScreenSet);
+    KVexApp app;
+    ASSERT_TRUE(app.Start(true));
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    KVexApp::Pump(0.1);
+    QWidget *main = UiPanelWidget(pHandle), *stats = UiPanelWidget(pStats);
+    ASSERT_TRUE(stats->isVisible());
+    const QRect screen = stats->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(stats->frameGeometry()));
+    for (int id : {PANEL_Display14, PANEL_ToleranceVerdict, PANEL_Display43, PANEL_Display44,
+                   PANEL_Display45, PANEL_Display34, PANEL_Display35}) {
+        QWidget *w = UiControlWidget(pHandle, id);
+        const QRect onScreen(w->mapToGlobal(QPoint(0, 0)), w->size());
+        EXPECT_TRUE(screen.contains(onScreen)) << w->objectName().toStdString();
+        EXPECT_FALSE(stats->frameGeometry().intersects(onScreen)) << w->objectName().toStdString();
+    }
+    QPixmap shot(screen.size());
+    shot.fill(Qt::darkGray);
+    {
+        QPainter painter(&shot);
+        painter.drawPixmap(main->pos(), main->grab());
+        painter.drawPixmap(stats->pos(), stats->grab());
+    }
+    shot.save(QStringLiteral(KVEX_TEST_OUTPUT "/statistics_1024x700.png"));
+
+    QApplication::setActiveWindow(stats);
+    QTest::keyClick(stats, Qt::Key_Escape);
+    EXPECT_FALSE(stats->isVisible()) << "Esc closes the statistics";
+    EXPECT_TRUE(main->isVisible());
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    ASSERT_TRUE(stats->isVisible());
+    KVexApp::Commit(CC_StatsClose, pStats, STATS_StatsClose);
+    EXPECT_FALSE(stats->isVisible()) << "so does its Close button";
     HidePanel(pHandle);
 }
