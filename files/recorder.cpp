@@ -120,11 +120,13 @@ void SayRecordingStarts(unsigned short samples, unsigned short interval, const c
 }
 
 void SayRecordingEnded(unsigned short wanted, unsigned written, bool timedOut, const char *path) {
-    const char *how = timedOut            ? "ended, the sensor did not reply"
-                      : written >= wanted ? "complete"
-                                          : "stopped";
+    // An end the operator did not ask for reads as the fault that caused it.
+    const char *how = line_lost           ? "Line lost, recording ended"
+                      : timedOut          ? "Timeout RS232-Line, recording ended"
+                      : written >= wanted ? "Recording complete"
+                                          : "Recording stopped";
     char prefix[160], text[400];
-    std::snprintf(prefix, sizeof prefix, "Recording %s: %u of %u sample%s in ", how, written,
+    std::snprintf(prefix, sizeof prefix, "%s: %u of %u sample%s in ", how, written,
                   static_cast<unsigned>(wanted), wanted == 1 ? "" : "s");
     FormatFileMessage(text, sizeof text, prefix, path);
     ShowText(text);
