@@ -108,6 +108,30 @@ RecordingOutcome g_outcome;
 
 void CopyPath(char *to, const char *from) { std::snprintf(to, 260, "%s", from); }
 
+// The status line and its log say when a recording began and how it ended,
+// so a recording that ends by itself, maybe hours later, leaves a trace.
+void SayRecordingStarts(unsigned short samples, unsigned short interval, const char *path) {
+    char prefix[120], text[400];
+    std::snprintf(prefix, sizeof prefix, "Recording %u sample%s every %u s to ",
+                  static_cast<unsigned>(samples), samples == 1 ? "" : "s",
+                  static_cast<unsigned>(interval));
+    FormatFileMessage(text, sizeof text, prefix, path);
+    ShowText(text);
+}
+
+void SayRecordingEnded(unsigned short wanted, unsigned written, bool timedOut, const char *path) {
+    // An end the operator did not ask for reads as the fault that caused it.
+    const char *how = line_lost           ? "Line lost, recording ended"
+                      : timedOut          ? "Timeout RS232-Line, recording ended"
+                      : written >= wanted ? "Recording complete"
+                                          : "Recording stopped";
+    char prefix[160], text[400];
+    std::snprintf(prefix, sizeof prefix, "%s: %u of %u sample%s in ", how, written,
+                  static_cast<unsigned>(wanted), wanted == 1 ? "" : "s");
+    FormatFileMessage(text, sizeof text, prefix, path);
+    ShowText(text);
+}
+
 void ShowRecordPath(const char *path, bool forNextRecording) {
     std::snprintf(g_shownText, sizeof g_shownText, "%s%s%s", path, forNextRecording ? "\n" : "",
                   forNextRecording ? kNextHint : "");
@@ -234,6 +258,7 @@ struct Recording {
     unsigned short samples = 0, interval = 0, counter = 0, reference = 0;
     double lastSent = 0;
     FileFault fault = FileFault::None;
+    bool timedOut = false;
 } g_rec;
 
 // The recorder's subscriber of the sample stream: a sample that comes when
@@ -277,6 +302,7 @@ bool RecordPass() {
         NoteLinkActivity();
     }
     if (Timer() - r.lastSent > TIMEOUT) {
+        r.timedOut = true;
         EndForMissingReply();
         return false;
     }
@@ -483,6 +509,7 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
         file.why = nullptr;
         parameter[PW_COMMAND] = CMD_RAW_VALUES;
         if (SendRawRequest() == FRAME_BYTES) ShowText("Line Ok!");
+        SayRecordingStarts(samples, interval, g_recordingPath);
         fault = RecordLoop(file, samples, interval);
     }
     file.Close();
@@ -496,6 +523,8 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
         std::snprintf(g_outcome.why, sizeof g_outcome.why, "%s",
                       file.why ? file.why : "write failed");
         ReportFileFault(fault, file.why, g_outcome.samples, g_recordingPath);
+    } else {
+        SayRecordingEnded(samples, g_outcome.samples, g_rec.timedOut, g_recordingPath);
     }
     g_recordingPath[0] = '\0';
     // A name typed while the recording ran waits in the box for the next one.

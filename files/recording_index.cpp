@@ -3,6 +3,7 @@
 #include "recording_index.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,10 @@
 #include "file_checks.h"
 
 namespace {
+
+bool IsOutVerdict(uint8_t v) {
+    return v == static_cast<uint8_t>(Verdict::Below) || v == static_cast<uint8_t>(Verdict::Above);
+}
 
 constexpr std::size_t kMaxSkipsKept = 100000;
 
@@ -161,6 +166,20 @@ bool RecordingIndex::Read(unsigned long i, Sample &out) const {
     return true;
 }
 
+unsigned long RecordingIndex::KeepWhole() {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return Count();
+    const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    Sample s;
+    while (!offsets_.empty() && (offsets_.back() >= size || !Read(Count() - 1, s))) {
+        if (IsOutVerdict(verdict_.back())) --outCount_;
+        offsets_.pop_back();
+        um_.pop_back();
+        verdict_.pop_back();
+    }
+    return Count();
+}
+
 void RecordingIndex::Judge(const ReplayLimits &limits) {
     limits_ = limits;
     if (header_.hasLimits) return;
@@ -172,23 +191,15 @@ void RecordingIndex::Judge(const ReplayLimits &limits) {
     }
 }
 
-namespace {
-
-bool IsOut(uint8_t v) {
-    return v == static_cast<uint8_t>(Verdict::Below) || v == static_cast<uint8_t>(Verdict::Above);
-}
-
-}  // namespace
-
 long RecordingIndex::NextOut(unsigned long i) const {
     for (std::size_t k = static_cast<std::size_t>(i) + 1; k < verdict_.size(); ++k)
-        if (IsOut(verdict_[k])) return static_cast<long>(k);
+        if (IsOutVerdict(verdict_[k])) return static_cast<long>(k);
     return -1;
 }
 
 long RecordingIndex::PreviousOut(unsigned long i) const {
     for (std::size_t k = std::min<std::size_t>(i, verdict_.size()); k-- > 0;)
-        if (IsOut(verdict_[k])) return static_cast<long>(k);
+        if (IsOutVerdict(verdict_[k])) return static_cast<long>(k);
     return -1;
 }
 
@@ -198,7 +209,7 @@ std::vector<int> RecordingIndex::OutMarks(int buckets) const {
     if (buckets < 1 || n == 0) return marks;
     long lastBucket = -1;
     for (std::size_t k = 0; k < n; ++k) {
-        if (!IsOut(verdict_[k])) continue;
+        if (!IsOutVerdict(verdict_[k])) continue;
         const long bucket = static_cast<long>(static_cast<double>(k) * buckets / n);
         if (bucket == lastBucket) continue;
         lastBucket = bucket;

@@ -66,6 +66,10 @@ class RecordingIndex {
     int32_t Um(unsigned long i) const { return um_[i]; }
     Verdict VerdictAt(unsigned long i) const { return static_cast<Verdict>(verdict_[i]); }
 
+    // The file was cut short under the replay: drops the samples at its end
+    // whose lines no longer read whole. Returns the samples left.
+    unsigned long KeepWhole();
+
     // Judges every sample without a recorded verdict again.
     void Judge(const ReplayLimits &limits);
     // The next out-of-tolerance sample after i, the last one before i;

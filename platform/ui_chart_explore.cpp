@@ -125,6 +125,24 @@ class ProgramLabels : public QCPAxisTicker {
         return QCPAxisTicker::getTickLabel(tick, locale, format, precision);
     }
 
+    // The program's labels may be coarser than the ticks (times of day to
+    // the second, with several samples a second): a label that the tick
+    // before already carries stays blank, so no label stands twice in a row.
+    QVector<QString> createLabelVector(const QVector<double> &ticks, const QLocale &locale,
+                                       QChar format, int precision) override {
+        QVector<QString> labels =
+            QCPAxisTicker::createLabelVector(ticks, locale, format, precision);
+        QString last;
+        for (QString &label : labels) {
+            if (label.trimmed().isEmpty()) continue;
+            if (label == last)
+                label = QStringLiteral(" ");
+            else
+                last = label;
+        }
+        return labels;
+    }
+
   private:
     int panel_, id_;
     ChartTextPtr label_;

@@ -302,6 +302,7 @@ QAccessibleInterface *DisplayAccessFor(QWidget *w);
 // Accessible name from the label; text messages are read by their text.
 void NameForScreenReaders(Control &c);
 void ApplyFont(Control &c);
+void FitText(Control &c);
 void PlaceCaption(Control &c);
 
 // Accessibility, keys, tooltips and tab order (ui_access.cpp).

@@ -265,6 +265,7 @@ void StretchControls(Panel &p) {
                   QSize(static_cast<int>(dx * s.width), static_cast<int>(dy * s.height)));
         c->widget->setGeometry(r);
         PlaceCaption(*c);
+        FitText(*c);
     }
 }
 

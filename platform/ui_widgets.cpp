@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -327,6 +328,9 @@ QWidget *MakeTextBox(const Control &c, const ControlSpec &desc, QWidget *parent)
         });
     }
     t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long lines wrap instead
+    // A box holds a path or a name, where a Tab has no place: it moves on to
+    // the next control, as in every other field.
+    t->setTabChangesFocus(true);
     return t;
 }
 
@@ -514,7 +518,10 @@ void ShowValue(Control &c) {
             // QLabel tells nobody; a screen reader should hear the new status.
             QAccessibleEvent changed(label, QAccessible::NameChanged);
             QAccessible::updateAccessibility(&changed);
-            if (c.sizeToText) w->adjustSize();
+            if (c.sizeToText)
+                w->adjustSize();
+            else
+                FitText(c);
             break;
         }
         case Kind::TextBox: {
@@ -549,6 +556,28 @@ void ApplyTextColors(Control &c) {
     if (pal != w->palette()) w->setPalette(pal);
 }
 
+// A text message of a fixed size whose text is longer than its line wraps
+// onto a second line, in a font made smaller step by step until the text fits
+// or the least readable size is reached: read whole, never cut at the edge.
+void FitText(Control &c) {
+    constexpr int kLeastPixels = 9;
+    auto *label = qobject_cast<QLabel *>(c.widget);
+    if (!label || c.kind != Kind::TextMsg || c.sizeToText || c.pointSize <= 0) return;
+    QFont font = label->font();
+    font.setPixelSize(c.pointSize);
+    const QRect room = label->contentsRect();
+    const QString text = label->text();
+    const bool wrap = QFontMetrics(font).horizontalAdvance(text) > room.width();
+    for (int px = c.pointSize; wrap && px >= kLeastPixels; --px) {
+        font.setPixelSize(px);
+        const QRect needed =
+            QFontMetrics(font).boundingRect(room, Qt::TextWordWrap | Qt::AlignLeft, text);
+        if (needed.height() <= room.height() && needed.width() <= room.width()) break;
+    }
+    if (label->wordWrap() != wrap) label->setWordWrap(wrap);
+    if (label->font() != font) label->setFont(font);
+}
+
 void ApplyFont(Control &c) {
     QFont font = QApplication::font();
     if (!c.fontName.empty() && c.fontName != kAppFontName)
@@ -558,6 +587,7 @@ void ApplyFont(Control &c) {
     if (c.pointSize > 0) font.setPixelSize(c.pointSize);
     c.widget->setFont(font);
     if (c.sizeToText) c.widget->adjustSize();
+    FitText(c);
 }
 
 }  // namespace kvexui

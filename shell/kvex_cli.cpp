@@ -261,7 +261,9 @@ std::string Utf8(const char *text) {
 // but for the file texts that the verbs give in their own words.
 void SayStatus(const char *text) {
     SetCtrlVal(pHandle, PANEL_StatusLine, text);
-    for (const char *own : {"Cannot write record file", "Record file gone", "Not loaded",
+    // The verb says how a recording ended in its own last line.
+    for (const char *own : {"Cannot write record file", "Record file gone", "Recording ",
+                            "Timeout RS232-Line, recording", "Line lost, recording", "Not loaded",
                             "Cannot write parameter file", "Parameters saved", "Port in use"})
         if (std::strncmp(text, own, std::strlen(own)) == 0) return;
     if (!g_quiet) std::fprintf(stderr, "kvex: %s\n", text);

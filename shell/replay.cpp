@@ -157,7 +157,33 @@ void Show(unsigned long i, const Sample &s) {
     ShowRecordedLimits(s);
 }
 
+void ShowTrack();
+
+// A file cut short under the replay ends the track where the file ends now;
+// what stays is shown as any other sample. False when nothing was cut.
+bool FollowCutFile() {
+    const unsigned long before = r.index->Count();
+    const unsigned long left = r.index->KeepWhole();
+    if (left == before) return false;
+    char text[600];
+    if (left == 0) {
+        std::snprintf(text, sizeof text, "Replay of %s ended: the file holds no sample any more",
+                      r.name);
+        EndReplay();
+        ShowStatusText(text);
+        return true;
+    }
+    ShowTrack();
+    std::snprintf(text, sizeof text,
+                  "Replay of %s: %lu samples, the file was cut short (it held %lu)", r.name, left,
+                  before);
+    ShowStatusText(text);
+    ReplaySeek(r.pos < left ? r.pos : left - 1);
+    return true;
+}
+
 void CannotRead(unsigned long i) {
+    if (FollowCutFile()) return;
     char text[400];
     std::snprintf(text, sizeof text, "Cannot read sample %lu of %s: the file changed", i + 1,
                   r.name);

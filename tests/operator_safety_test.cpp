@@ -129,6 +129,9 @@ TEST(LiveState, StopAndTimeOutLeaveNoGreenValueAndGiveEverythingBack) {
     std::remove(recfile_name);
     KVexApp::Commit(CC_BTNStartRecord, panelPopUp, POPUP_BTNStartRecord);
     ExpectStoppedFrontEnd("after a recording's time-out");
+    EXPECT_EQ(KVexApp::Status().rfind("Timeout RS232-Line, recording ended: 0 of 5 samples in ", 0),
+              0u)
+        << KVexApp::Status();
 }
 
 TEST(Edits, ChangedFieldsAreMarkedAndNothingReplacesThemUnasked) {

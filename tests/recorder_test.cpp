@@ -15,6 +15,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -162,6 +163,15 @@ TEST_F(Recorder, TwentySamplesAtIntervalZeroMatchTheFormatByteForByte) {
     EXPECT_EQ(0, KVexApp::Attr(pHandle, PANEL_CmdButton11, ATTR_DIMMED))
         << "a recording that ended by itself gives back Video and Get too";
     EXPECT_EQ(0, KVexApp::Attr(pHandle, PANEL_CmdButton4, ATTR_DIMMED));
+    // Its start and its end stand in the log, the end on the status line.
+    char log[8000] = "";
+    StatusLog(log, sizeof log);
+    EXPECT_NE(nullptr, std::strstr(log, ("Recording 20 samples every 0 s to " + path).c_str()))
+        << log;
+    char status[400] = "";
+    GetCtrlVal(pHandle, PANEL_StatusLine, status, sizeof status);
+    EXPECT_EQ("Recording complete: 20 of 20 samples in " + path, std::string(status));
+    EXPECT_NE(nullptr, std::strstr(log, status)) << log;
 }
 
 TEST_F(Recorder, ZeroSamplesWritesTheHeaderOnly) {
@@ -707,6 +717,12 @@ TEST_F(Recorder, TypedNamesAreTakenWholeOrRefusedWithTheirReason) {
     }
     struct stat st {};
     EXPECT_NE(0, stat(TempPath("new").c_str(), &st)) << "the name was not cut";
+    // Tab moves on from the box, as from every field; it never enters the name.
+    auto *box = qobject_cast<QPlainTextEdit *>(UiControlWidget(panelPopUp, POPUP_RecordFileName));
+    SetCtrlVal(panelPopUp, POPUP_RecordFileName, "");
+    QTest::keyClicks(box, QStringLiteral("tabbed.dat"));
+    QTest::keyClick(box, Qt::Key_Tab);
+    EXPECT_EQ(QStringLiteral("tabbed.dat"), box->toPlainText());
 
     const std::string first = TempPath("first.dat"), next = TempPath("next.dat");
     for (const auto &p : {first, next}) std::remove(p.c_str());
@@ -722,6 +738,9 @@ TEST_F(Recorder, TypedNamesAreTakenWholeOrRefusedWithTheirReason) {
     StartRecording();
     EXPECT_GT(CrLfLines(ReadBytes(first)).size(), 2u);
     EXPECT_EQ(next, BoxLine(0)) << "the typed name stays for the next recording";
+    char status[400] = "";
+    GetCtrlVal(pHandle, PANEL_StatusLine, status, sizeof status);
+    EXPECT_EQ(0, std::strncmp(status, "Recording stopped: ", 19)) << status;
     SetRecorder(2, 0);
     StartRecording();
     EXPECT_EQ(4u, CrLfLines(ReadBytes(next)).size());

@@ -5,10 +5,12 @@
 #include "replay.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSlider>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +24,7 @@
 #include "modes.h"
 #include "recording_reader.h"
 #include "stats_window.h"
+#include "ui_qt.h"
 #include "ui_testing.h"
 
 using kvextest::KVexApp;
@@ -140,6 +143,38 @@ TEST(Replay, ShowsTheFileInOrderJumpsToItsOutOfToleranceSamplesAndSendsNothing) 
     Press(CC_ReplayPlay, REPLAY_ReplayPlay);
     KVexApp::Pump(0.5);
     EXPECT_EQ(SensorBytes(app), before);
+}
+
+// A file cut short under the replay: the track, the slider and the panel
+// all end where the file ends now, on the last whole line.
+TEST(Replay, AFileCutShortEndsTheTrackWhereTheFileEndsNow) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = CsvRecording("cut.csv");
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+    SetCtrlVal(pReplay, REPLAY_ReplaySlider, 500);
+    Press(CC_ReplaySlider, REPLAY_ReplaySlider);
+    ASSERT_EQ(ReplayPosition(), 499u);
+
+    // The header, 200 whole sample lines and half of the next one stay.
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    qsizetype at = 0;
+    for (int line = 0; line < 201; ++line) at = bytes.indexOf('\n', at) + 1;
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(at + 20)), 0);
+
+    Press(CC_ReplayForward, REPLAY_ReplayForward);
+    EXPECT_EQ(ReplayCount(), 200u);
+    EXPECT_EQ(ReplayPosition(), 199u);
+    EXPECT_EQ(qobject_cast<QSlider *>(UiControlWidget(pReplay, REPLAY_ReplaySlider))->maximum(),
+              200);
+    char position[200] = "";
+    GetCtrlVal(pReplay, REPLAY_ReplayPosition, position, sizeof position);
+    EXPECT_EQ(std::string(position).rfind("Sample 200 of 200, ", 0), 0u) << position;
+    EXPECT_NE(KVexApp::Status().find("200 samples"), std::string::npos) << KVexApp::Status();
+    EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display15), UnitsOf(199));
 }
 
 TEST(Replay, TheSpeedSetsThePace) {

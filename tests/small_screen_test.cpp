@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
@@ -11,10 +12,12 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "com232.h"
 #include "kvex_app.h"
 #include "kvex_ids.h"
 #include "stats_window.h"
@@ -110,5 +113,59 @@ TEST(SmallScreen, StatisticsLeaveValueVerdictAndLimitsInViewAndClose) {
     ASSERT_TRUE(stats->isVisible());
     KVexApp::Commit(CC_StatsClose, pStats, STATS_StatsClose);
     EXPECT_FALSE(stats->isVisible()) << "so does its Close button";
+    HidePanel(pHandle);
+}
+
+namespace {
+
+// Publishing's part of the connection indicator at its longest.
+void BrokerNotAuthorised(char *text, std::size_t size) {
+    std::snprintf(text, size, "MQTT queued 48213, 1740 dropped: not authorised");
+}
+
+// The whole text is drawn inside the indicator, on as many lines as it takes.
+void ExpectReadWhole(QWidget *window, const char *what) {
+    auto *state = qobject_cast<QLabel *>(UiControlWidget(pHandle, PANEL_LinkState));
+    ASSERT_NE(state, nullptr);
+    const QRect room = state->contentsRect();
+    const int flags = Qt::AlignLeft | (state->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect needed = QFontMetrics(state->font()).boundingRect(room, flags, state->text());
+    EXPECT_LE(needed.width(), room.width()) << what << ": " << state->text().toStdString();
+    EXPECT_LE(needed.height(), room.height()) << what << ": " << state->text().toStdString();
+    EXPECT_GE(QFontInfo(state->font()).pixelSize(), 9) << what;
+    EXPECT_TRUE(window->rect().contains(QRect(state->mapTo(window, QPoint(0, 0)), state->size())))
+        << what;
+}
+
+}  // namespace
+
+// The connection indicator with publishing on, during a mode and with a long
+// firmware text, is read whole on the smallest screen and on a wide one.
+TEST(SmallScreen, TheConnectionIndicatorIsReadWhole) {
+    ASSERT_TRUE(kScreenSet);
+    KVexApp app;
+    ASSERT_TRUE(app.Start(true));
+    DisplayPanel(pHandle);
+    QWidget *window = UiPanelWidget(pHandle);
+    session_hooks.secondLinkState = BrokerNotAuthorised;
+    std::snprintf(szVersion, sizeof szVersion, "%s",
+                  "K-VEX-RB-ZD Firmware V4.17.203 build 2026-11-30 (line-scan CCD, 2 ch)");
+    for (const QSize size : {QSize(1024, 700), QSize(1366, 700)}) {
+        window->resize(size - (window->frameGeometry().size() - window->size()));
+        KVexApp::Pump(0.1);
+        const std::string at = std::to_string(size.width());
+        NoteLinkOpened();  // connected: the device and the firmware
+        KVexApp::Pump(0.05);
+        ExpectReadWhole(window, ("firmware at " + at).c_str());
+        window->grab().save(
+            QString::fromStdString(KVEX_TEST_OUTPUT "/link_state_firmware_" + at + ".png"));
+        BeginLinkFigure();
+        KVexApp::Pump(0.05);
+        ExpectReadWhole(window, ("running at " + at).c_str());
+        window->grab().save(
+            QString::fromStdString(KVEX_TEST_OUTPUT "/link_state_running_" + at + ".png"));
+        EndLinkFigure();
+    }
+    session_hooks.secondLinkState = nullptr;
     HidePanel(pHandle);
 }

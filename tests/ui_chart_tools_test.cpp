@@ -5,7 +5,9 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QSet>
 #include <QSlider>
+#include <QStringList>
 #include <QToolTip>
 #include <QUrl>
 #include <cmath>
@@ -33,6 +35,11 @@ int SayPoint(int, int, double x, double, char *text, int size) {
 
 int NumberTimesTen(int, int, double x, double, char *text, int size) {
     return std::snprintf(text, static_cast<std::size_t>(size), "t%ld", std::lround(x * 10));
+}
+
+// Coarser than the ticks: many ticks fall into one "second" of 100 points.
+int Hundreds(int, int, double x, double, char *text, int size) {
+    return std::snprintf(text, static_cast<std::size_t>(size), "h%ld", std::lround(x) / 100);
 }
 
 }  // namespace
@@ -102,6 +109,14 @@ TEST_F(UiTest, AnExploredChartIsDraggedZoomedAndReadUnderThePointer) {
     EXPECT_EQ(plot->xAxis->label(), "Tens");  // the axis says what its labels count
     SetChartXLabels(panel, kStrip, nullptr);
     EXPECT_EQ(plot->xAxis->label(), "Tens");  // no name given: the name stays
+    // Labels coarser than the ticks are never repeated, yet each one stands.
+    SetChartXLabels(panel, kStrip, Hundreds, "Hundreds");
+    QStringList shown;
+    for (const QString &label : plot->xAxis->tickVectorLabels())
+        if (!label.trimmed().isEmpty()) shown.append(label);
+    ASSERT_GE(shown.size(), 2) << "the 400 points span several hundreds";
+    EXPECT_EQ(shown.size(), QSet<QString>(shown.begin(), shown.end()).size())
+        << shown.join(' ').toStdString();
 }
 
 TEST_F(UiTest, AFileDroppedOntoAPanelIsHandedToTheProgram) {
