@@ -552,26 +552,31 @@ void ViewName(char *out, std::size_t size) {
 
 // The figures as Save writes them: a CSV header and row, or one JSON object,
 // each followed by the limits and the time span.
-void SaveText(char *out, std::size_t size, bool json) {
-    char name[320], row[1600];
+// False when the figures do not fit: nothing half written is saved.
+bool SaveText(char *out, std::size_t size, bool json) {
+    char name[512], row[1600];
     ViewName(name, sizeof name);
     Figures f = g_view->FiguresOf(Window());
     g_view->CountRuleBreaks(Window(), ChosenRules(), f);
     const Circumstances c = CircumstancesOfView();
     if (json) {
         const int n = FiguresJson(row, sizeof row, name, f, 0);
-        if (n > 0) row[n - 1] = '\0';  // the object goes on
+        if (n <= 0) return false;
+        row[n - 1] = '\0';  // the object goes on
         auto value = [](const char *v) { return v[0] ? v : "null"; };
         auto quote = [](const char *v) { return v[0] ? "\"" : ""; };
-        std::snprintf(out, size,
-                      "%s, \"lower_mm\": %s, \"upper_mm\": %s, \"from\": %s%s%s, \"to\": %s%s%s}\n",
-                      row, value(c.lower), value(c.upper), quote(c.from), value(c.from),
-                      quote(c.from), quote(c.to), value(c.to), quote(c.to));
-        return;
+        const int written = std::snprintf(
+            out, size,
+            "%s, \"lower_mm\": %s, \"upper_mm\": %s, \"from\": %s%s%s, \"to\": %s%s%s}\n", row,
+            value(c.lower), value(c.upper), quote(c.from), value(c.from), quote(c.from),
+            quote(c.to), value(c.to), quote(c.to));
+        return written > 0 && static_cast<std::size_t>(written) < size;
     }
-    FiguresCsvRow(row, sizeof row, name, f, 0);
-    std::snprintf(out, size, "%s,lower limit [mm],upper limit [mm],from,to\n%s,%s,%s,%s,%s\n",
-                  FiguresCsvHeader(), row, c.lower, c.upper, c.from, c.to);
+    if (FiguresCsvRow(row, sizeof row, name, f, 0) <= 0) return false;
+    const int written =
+        std::snprintf(out, size, "%s,lower limit [mm],upper limit [mm],from,to\n%s,%s,%s,%s,%s\n",
+                      FiguresCsvHeader(), row, c.lower, c.upper, c.from, c.to);
+    return written > 0 && static_cast<std::size_t>(written) < size;
 }
 
 bool EndsWith(const char *text, const char *end) {
@@ -681,10 +686,9 @@ int CC_StatsSave(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char path[260];
     if (!ChooseFile("statistics.csv", "*.csv;*.json", "Save the statistics", path)) return 0;
-    char text[2400];
+    char text[4096];
     ChooseView();
-    SaveText(text, sizeof text, EndsWith(path, ".json"));
-    SayWritten(path, WriteFile(path, text));
+    SayWritten(path, SaveText(text, sizeof text, EndsWith(path, ".json")) && WriteFile(path, text));
     return 0;
 }
 
