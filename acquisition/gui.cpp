@@ -112,11 +112,10 @@ void ShowToleranceState() {
     } else {
         lastLiveValue = std::time(nullptr);
         v = JudgeValue(Mvalue);
-        const double scale = ScaleFactor() / 16384.0;
-        const auto setpoint = static_cast<int32_t>(SetpointValue());
-        setpointUm = setpoint;
-        lowerUm = setpoint - scale * tollo, upperUm = setpoint + scale * tolup;
-        valueUm = drawn ? drawn->exactUm : ExactUm(setpoint, Mvalue, tVal, scale);
+        const LimitsUm l = LimitsInForce(tollo, tolup);
+        setpointUm = l.setpointUm, lowerUm = l.lowerUm, upperUm = l.upperUm;
+        valueUm = drawn ? drawn->exactUm
+                        : ExactUm(static_cast<int32_t>(l.setpointUm), Mvalue, tVal, l.umPerUnit);
     }
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, VerdictColour(v));
     // The colour alone says nothing to a screen reader or a colour-blind eye.
@@ -150,6 +149,17 @@ void ShowDisplaysStale() {
         std::strftime(text, sizeof text, "no live value, last %H:%M:%S", &local);
     ShowVerdict(text, kGrey);
     ShowBarGraphsIdle();
+}
+
+// Multiples of 1/16384 µm below 2^31 µm are exact in a double, so a value
+// and these limits compare exactly as the units did.
+LimitsUm LimitsInForce(unsigned short tolLow, unsigned short tolUp) {
+    LimitsUm l;
+    l.umPerUnit = ScaleFactor() / 16384.0;
+    l.setpointUm = static_cast<int32_t>(SetpointValue());
+    l.lowerUm = l.setpointUm - l.umPerUnit * tolLow;
+    l.upperUm = l.setpointUm + l.umPerUnit * tolUp;
+    return l;
 }
 
 // The deviations, and the nominal with both limits beside them, all in mm.

@@ -33,6 +33,12 @@ void PlotRAWGraph();
 // nothing live stands behind them (a mode stopped or timed out, the port
 // changed, the line lost); the next reply colours them again.
 void ShowDisplaysStale();
+// The limits that the setpoint value and tolerances in units give at the
+// scale of the parameter words, in µm: the one place they are worked out.
+struct LimitsUm {
+    double umPerUnit, setpointUm, lowerUm, upperUm;
+};
+LimitsUm LimitsInForce(unsigned short tolLow, unsigned short tolUp);
 // The lower and upper tolerance, the nominal and both limits (given in µm,
 // shown in mm); the limits with the decimals given (3 and up).
 void ShowToleranceLimits(double setpointUm, double lowerUm, double upperUm, int decimals);

@@ -94,15 +94,12 @@ Sample MakeSample() {
     s.tolUp = tolup, s.tolLow = tollo;
     UpdateSetpoint(parameter[PW_EVALMODE]);
     s.setpointUnits = tVal;
-    s.setpointUm = static_cast<int32_t>(SetpointValue());
-    // Multiples of 1/16384 µm below 2^31 µm are exact in a double, so the
-    // value and the limits compare exactly as the units did.
-    const double scale = ScaleFactor() / 16384.0;
-    s.umPerUnit = scale;
-    s.exactUm = ExactUm(s.setpointUm, Mvalue, tVal, scale);
+    const LimitsUm l = LimitsInForce(tollo, tolup);
+    s.setpointUm = static_cast<int32_t>(l.setpointUm);
+    s.umPerUnit = l.umPerUnit;
+    s.lowerUm = l.lowerUm, s.upperUm = l.upperUm;
+    s.exactUm = ExactUm(s.setpointUm, Mvalue, tVal, l.umPerUnit);
     s.mm = s.exactUm / 1000.0;
-    s.lowerUm = s.setpointUm - scale * tollo;
-    s.upperUm = s.setpointUm + scale * tolup;
     s.verdict = JudgeValue(Mvalue);
     return s;
 }

@@ -253,8 +253,6 @@ void SetPanelValues() {
 
 // The tolerances as the parameter words hold them.
 void ShowSensorLimits() {
-    const double scale = ScaleFactor() / 16384.0;
-    const auto setpoint = static_cast<int32_t>(SetpointValue());
-    ShowToleranceLimits(setpoint, setpoint - scale * parameter[PW_TOLLO],
-                        setpoint + scale * parameter[PW_TOLUP], 3);
+    const LimitsUm l = LimitsInForce(parameter[PW_TOLLO], parameter[PW_TOLUP]);
+    ShowToleranceLimits(l.setpointUm, l.lowerUm, l.upperUm, 3);
 }
