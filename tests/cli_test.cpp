@@ -586,9 +586,11 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
 
     // The options win over the file's own limits; one alone is a one-sided
     // tolerance: Cpk, no Cp.
-    const double lower = static_cast<double>(t.mean) - 1, upper = static_cast<double>(t.mean) + 2;
-    const Finished judged = Kvex({"stats", "--json", "--lower", QString::number(lower / 1000),
-                                  "--upper", QString::number(upper / 1000), text, csv});
+    // Whole µm, passed whole: the test and the program judge by the same limits.
+    const double lower = std::floor(static_cast<double>(t.mean)) - 1, upper = lower + 3;
+    const Finished judged =
+        Kvex({"stats", "--json", "--lower", QString::number(lower / 1000, 'f', 3), "--upper",
+              QString::number(upper / 1000, 'f', 3), text, csv});
     ASSERT_EQ(judged.code, 0);
     const auto again = JsonLines(judged.out);
     ASSERT_EQ(again.size(), 2u);
