@@ -8,10 +8,14 @@
 //   build/release/bin/process_bench [seconds per run, default 20] [runs, default 3]
 //                                   [scenarios, default run,video,fast,idle,flood,
 //                                    publish,fastpublish; also stats: run mode with the
-//                                    statistics window open]
+//                                    statistics window open; access: run mode with the
+//                                    accessibility bus on and a listener registered]
 // The publishing scenarios start a mosquitto of their own on 127.0.0.1 and a
 // free port, let the front-end publish to it (as the Publish window does,
-// from the settings) and count what a mosquitto_sub receives.
+// from the settings) and count what a mosquitto_sub receives. The access
+// scenario starts a session bus of its own, the accessibility bus on it and
+// a listener that registers for every object event, as a screen reader does,
+// so the front-end sends its events and the bench counts them.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -215,6 +219,8 @@ struct Figures {
     bool ok = false;
     double delivered = 0;  // publishing: samples per second the subscriber got
     long missing = 0;      // publishing: sample numbers the subscriber never got
+    double events = -1;    // accessibility: events per second the listener got
+    std::string commonest;
 };
 
 // ---------------------------------------------------------------- publishing
@@ -278,13 +284,86 @@ long Received(const Plant &p, long *missing) {
     return count;
 }
 
+// ------------------------------------------------------------ accessibility
+struct AccessBus {
+    Child session, launcher, listener;
+    std::string address;  // the session bus, for the front-end's environment
+};
+
+void StopAccessBus(AccessBus &a) {
+    Stop(a.listener);
+    Stop(a.launcher);
+    Stop(a.session);
+}
+
+// The accessibility bus's own address, asked of the launcher on the session
+// bus; "" while it is not up yet.
+std::string AccessBusAddress(const std::string &session) {
+    Child ask = Spawn({"dbus-send", "--bus=" + session, "--print-reply=literal",
+                       "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"},
+                      {}, true);
+    std::string reply = ReadLine(ask.out, 5.0);
+    waitpid(ask.pid, nullptr, 0);
+    close(ask.out);
+    const auto from = reply.find_first_not_of(' ');
+    return from == std::string::npos ? "" : reply.substr(from);
+}
+
+AccessBus StartAccessBus() {
+    AccessBus a;
+    a.session = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address"}, {}, true);
+    a.address = ReadLine(a.session.out, 5.0);
+    if (a.address.empty()) return a;
+    const std::vector<std::string> env = {"DBUS_SESSION_BUS_ADDRESS=" + a.address,
+                                          "DISPLAY=" + g_display};
+    a.launcher = Spawn({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"}, env, false);
+    std::string bus;
+    for (int i = 0; i < 50 && bus.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        bus = AccessBusAddress(a.address);
+    }
+    if (bus.empty()) {
+        StopAccessBus(a);
+        a.address.clear();
+        return a;
+    }
+    a.listener = Spawn({KVEX_ACCESS_LISTENER, bus}, {}, true);
+    if (ReadLine(a.listener.out, 10.0) != "listening") {
+        StopAccessBus(a);
+        a.address.clear();
+    }
+    return a;
+}
+
+// The events the listener received so far ("events N ..."), or -1.
+long AccessEvents(AccessBus &a, std::string *commonest) {
+    if (a.listener.pid <= 0) return -1;
+    kill(a.listener.pid, SIGUSR1);
+    const std::string line = ReadLine(a.listener.out, 5.0);
+    if (line.rfind("events ", 0) != 0) return -1;
+    char *end = nullptr;
+    const long n = std::strtol(line.c_str() + 7, &end, 10);
+    if (commonest && end) *commonest = end;
+    return n;
+}
+
 // One run: a sensor, a front-end in the given mode ("" for idle), measured
 // after the start-up has settled.
 Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool publish,
-                bool statistics) {
+                bool statistics, bool access) {
     Figures f;
     Plant plant;
     if (publish) plant = StartPlant();
+    AccessBus bus;
+    if (access) {
+        bus = StartAccessBus();
+        if (bus.address.empty()) {
+            std::fprintf(stderr,
+                         "process_bench: no accessibility bus (dbus-daemon, "
+                         "at-spi2-core and python3-dbus are needed)\n");
+            return f;
+        }
+    }
     // The sensor answers without a processing time of its own, so that the
     // line is the only limit besides the front-end.
     std::vector<std::string> simArgs = {g_bin + "/kvex-sensor-sim", "--latency", "0"};
@@ -312,6 +391,10 @@ Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool p
         std::ofstream(settings) << "[publish]\nurl=mqtt://127.0.0.1:" << plant.port
                                 << "/bench\non=1\n";
     std::vector<std::string> env = {"KVEX_SETTINGS=" + settings};
+    if (access) {
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.address);
+        env.push_back("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
+    }
     if (g_display.empty())
         env.push_back("QT_QPA_PLATFORM=offscreen");
     else
@@ -320,9 +403,11 @@ Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool p
     std::this_thread::sleep_for(std::chrono::duration<double>(kWarmUp));
     long missing = 0;
     const long receivedA = publish ? Received(plant, &missing) : 0;
+    const long eventsA = AccessEvents(bus, nullptr);
     const Sample a = Take(front.pid, sim);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const Sample b = Take(front.pid, sim);
+    const long eventsB = AccessEvents(bus, &f.commonest);
     const long receivedB = publish ? Received(plant, &missing) : 0;
     f.ok = Alive(front.pid) && a.raw >= 0 && b.raw >= 0;
     const double wall = b.wall - a.wall;
@@ -335,7 +420,9 @@ Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool p
     f.wakeups = static_cast<double>(b.wakeups - a.wakeups) / wall;
     f.delivered = static_cast<double>(receivedB - receivedA) / wall;
     f.missing = missing;
+    if (eventsA >= 0 && eventsB >= 0) f.events = static_cast<double>(eventsB - eventsA) / wall;
     Stop(front);
+    if (access) StopAccessBus(bus);
     Stop(sim);
     if (publish) StopPlant(plant);
     std::remove(settings.c_str());
@@ -351,12 +438,14 @@ double Median(std::vector<double> v) {
 }
 
 Figures Medians(bool paced, const char *mode, double seconds, int runs, bool flood, bool publish,
-                bool statistics) {
-    std::vector<double> rate, cpu, wake, delivered;
+                bool statistics, bool access) {
+    std::vector<double> rate, cpu, wake, delivered, events;
     Figures m;
     m.ok = true;
     for (int i = 0; i < runs; ++i) {
-        const Figures f = RunOnce(paced, mode, seconds, flood, publish, statistics);
+        const Figures f = RunOnce(paced, mode, seconds, flood, publish, statistics, access);
+        events.push_back(f.events);
+        if (!f.commonest.empty()) m.commonest = f.commonest;
         m.ok = m.ok && f.ok;
         rate.push_back(f.rate);
         cpu.push_back(f.cpu);
@@ -368,6 +457,7 @@ Figures Medians(bool paced, const char *mode, double seconds, int runs, bool flo
     m.rate = Median(rate);
     m.cpu = Median(cpu);
     m.wakeups = Median(wake);
+    m.events = Median(events);
     return m;
 }
 
@@ -405,12 +495,16 @@ int main(int argc, char **argv) {
 
     // A scenario not chosen counts as passed and prints nothing.
     const auto measure = [&](const char *key, bool paced, const char *mode, const char *title,
-                             bool flood = false, bool publish = false, bool statistics = false) {
+                             bool flood = false, bool publish = false, bool statistics = false,
+                             bool access = false) {
         Figures f;
         f.ok = true;
         if (!wanted(key)) return f;
-        f = Medians(paced, mode, seconds, runs, flood, publish, statistics);
+        f = Medians(paced, mode, seconds, runs, flood, publish, statistics, access);
         Describe(title, f);
+        if (access)
+            std::printf("%-22s %9.2f accessibility events/s; commonest:%s\n", "", f.events,
+                        f.commonest.c_str());
         if (publish)
             std::printf("%-22s %9.1f samples/s delivered to a subscriber, %ld missing\n", "",
                         f.delivered, f.missing);
@@ -431,6 +525,11 @@ int main(int argc, char **argv) {
     // cost at most 0.3 % of a core more than run mode alone.
     const Figures stats =
         measure("stats", true, "run", "run mode + statistics", false, false, true);
+
+    // The same run mode with a screen reader's bus listening: the events of
+    // texts that change at the line's rate are the price.
+    const Figures access =
+        measure("access", true, "run", "run mode + a11y bus", false, false, false, true);
 
     std::printf("\ngoals (measured / target):\n");
     if (wanted("run")) {
@@ -467,8 +566,15 @@ int main(int argc, char **argv) {
             Goal("statistics window: CPU on top of run mode", 100.0 * (stats.cpu - run.cpu), 0.3,
                  false, "%");
     }
+    if (wanted("access")) {
+        Goal("run mode + a11y bus: exchanges/s", access.rate, 0.99 * kRunLimit, true, "/s");
+        Goal("run mode + a11y bus: CPU of one core", 100.0 * access.cpu, 3.0, false, "%");
+        Goal("run mode + a11y bus: wake-ups per exchange",
+             access.rate > 0 ? access.wakeups / access.rate : 1e9, 3.0, false, "");
+    }
     Stop(xvfb);
-    return run.ok && video.ok && fast.ok && idle.ok && flood.ok && pub.ok && fastPub.ok && stats.ok
+    return access.ok && run.ok && video.ok && fast.ok && idle.ok && flood.ok && pub.ok &&
+                   fastPub.ok && stats.ok
                ? 0
                : 1;
 }

@@ -2,7 +2,8 @@
 // A read-only line edit lays its text out and shapes it again at each
 // change and draws an editor's machinery around it; a display only looks up
 // the glyphs of its characters in the font and puts them side by side.
-// Screen readers read it as a read-only text field, named by its label.
+// Screen readers read it as a read-only text field, named by its label; they
+// are told of its changes at most a few times a second (see setText).
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -12,16 +13,30 @@
 #include <QMenu>
 #include <QPainter>
 #include <QRawFont>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
 #include "ui_internal.h"
+#include "ui_testing.h"
 
 namespace kvexui {
 namespace {
 
+std::function<void(const void *, const std::string &)> &AnnouncementListener() {
+    static std::function<void(const void *, const std::string &)> listener;
+    return listener;
+}
+
+bool ReadersListen() { return QAccessible::isActive() || AnnouncementListener(); }
+
 constexpr int kFrame = 1;    // the plain frame line
 constexpr int kPadding = 4;  // between frame and text, as a line edit keeps it
+// A value that changes with every measurement would have a screen reader
+// announce 26 texts a second, none of them to the end, and cost the program
+// a round of events on the accessibility bus for each; it hears the first
+// change at once and then the latest text at most this often.
+constexpr int kAnnounceMs = 500;
 
 class DisplayBox : public QWidget {
   public:
@@ -35,12 +50,19 @@ class DisplayBox : public QWidget {
 
     void setText(const QString &text) {
         if (text == text_) return;
-        const QString old = std::exchange(text_, text);
+        text_ = text;
         update();
-        if (QAccessible::isActive()) {
-            QAccessibleTextUpdateEvent changed(this, 0, old, text_);
-            QAccessible::updateAccessibility(&changed);
+        if (!ReadersListen()) {
+            announced_ = text_;
+            return;
         }
+        if (!announceTimer_) {
+            announceTimer_ = new QTimer(this);
+            announceTimer_->setSingleShot(true);
+            announceTimer_->setInterval(kAnnounceMs);
+            connect(announceTimer_, &QTimer::timeout, this, [this] { announce(); });
+        }
+        if (!announceTimer_->isActive()) announce();
     }
 
     QSize sizeHint() const override {
@@ -89,6 +111,17 @@ class DisplayBox : public QWidget {
     }
 
   private:
+    // Tells the accessibility bus what changed since it last heard, and holds
+    // further changes back for a while.
+    void announce() {
+        if (text_ == announced_) return;
+        const QString old = std::exchange(announced_, text_);
+        if (AnnouncementListener()) AnnouncementListener()(this, text_.toStdString());
+        QAccessibleTextUpdateEvent changed(this, 0, old, text_);
+        QAccessible::updateAccessibility(&changed);
+        announceTimer_->start();
+    }
+
     // False when the font lacks a character: the text is then laid out the
     // usual way, with the fonts that have it.
     bool drawGlyphs(QPainter &p, const QRect &area) {
@@ -117,6 +150,8 @@ class DisplayBox : public QWidget {
     }
 
     QString text_;
+    QString announced_;  // the text the accessibility bus last heard
+    QTimer *announceTimer_ = nullptr;
     QRawFont font_;  // of font(), made at the first paint after a change
 };
 
@@ -197,3 +232,7 @@ QAccessibleInterface *DisplayAccessFor(QWidget *w) {
 }
 
 }  // namespace kvexui
+
+void SetAnnouncementListener(std::function<void(const void *, const std::string &)> listener) {
+    kvexui::AnnouncementListener() = std::move(listener);
+}

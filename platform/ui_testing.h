@@ -34,6 +34,12 @@ void SetFileSelectScript(FileSelectScript script);
 using ConfirmScript = std::function<bool(const std::string &title, const std::string &message)>;
 void SetConfirmScript(ConfirmScript script);
 
+// Hears what the numeric displays tell screen readers, as a reader would,
+// with the display's widget; displays then act as if a reader listened. An
+// empty listener ends that.
+void SetAnnouncementListener(
+    std::function<void(const void *control, const std::string &text)> listener);
+
 // How many keystrokes or pastes the numeric control refused so far because
 // its range or its kind of number could not hold them; a negative code for
 // an unknown panel or control.

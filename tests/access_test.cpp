@@ -23,6 +23,7 @@
 #include "kvex_ids.h"
 #include "modes.h"
 #include "ui_qt.h"
+#include "ui_testing.h"
 
 using kvextest::KVexApp;
 
@@ -120,6 +121,23 @@ TEST_F(Operator, ScreenReaderReadsStatusDisplaysBrandAndVerdict) {
     }
     ShowDisplaysStale();
     EXPECT_TRUE(Name(pHandle, PANEL_ToleranceVerdict).startsWith(QStringLiteral("no live value")));
+}
+
+TEST_F(Operator, ScreenReaderHearsAValueThatChangesAtTheLinesRateAFewTimesASecond) {
+    const void *display = UiControlWidget(pHandle, PANEL_Display17);
+    QStringList heard;
+    SetAnnouncementListener([&](const void *control, const std::string &text) {
+        if (control == display) heard << QString::fromStdString(text);
+    });
+    // A run of fifty measurements is told as its first change, at most, and
+    // its latest: a reader that heard all fifty would finish none of them.
+    for (unsigned v = 1000; v < 1050; ++v) SetCtrlVal(pHandle, PANEL_Display17, v);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard.contains(QStringLiteral("1049")); }, 5000));
+    SetAnnouncementListener(nullptr);
+    EXPECT_LE(heard.size(), 2);
+    EXPECT_EQ(heard.value(0), QStringLiteral("1000"));
+    // The reader itself always gets what the display shows.
+    EXPECT_EQ(Access(pHandle, PANEL_Display17)->text(QAccessible::Value), QStringLiteral("1049"));
 }
 
 TEST_F(Operator, TreeGivesRolesGroupsLabelsAndOnlyWhatIsShown) {
