@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <initializer_list>
 #include <limits>
@@ -143,10 +144,10 @@ Verdict JudgeValue(unsigned short value) {
 void ShowDisplaysStale() {
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey);
     for (int id : kLiveDisplays) SetCtrlAttribute(pHandle, id, ATTR_TEXT_COLOR, kGrey);
-    char text[48] = "no live value";
-    tm local{};
-    if (lastLiveValue != 0 && localtime_r(&lastLiveValue, &local))
-        std::strftime(text, sizeof text, "no live value, last %H:%M:%S", &local);
+    char text[48] = "no live value", clock[16];
+    if (lastLiveValue != 0 && WallTimeText(static_cast<int64_t>(lastLiveValue) * 1000,
+                                           WallStyle::Clock, clock, sizeof clock) > 0)
+        std::snprintf(text, sizeof text, "no live value, last %s", clock);
     ShowVerdict(text, kGrey);
     ShowBarGraphsIdle();
 }

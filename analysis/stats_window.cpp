@@ -179,19 +179,16 @@ void ChooseView() {
 }
 
 // ---------------------------------------------------------------- texts
-void ClockText(char *out, std::size_t size, int64_t wallMs, const char *format) {
-    const std::time_t t = static_cast<std::time_t>(wallMs / 1000);
-    tm local{};
-    localtime_r(&t, &local);
-    std::strftime(out, size, format, &local);
+void ClockText(char *out, std::size_t size, int64_t wallMs, WallStyle style) {
+    if (WallTimeText(wallMs, style, out, size) == 0) std::snprintf(out, size, "?");
 }
 
 // "run mode, 2026-12-08 16:40:12 to 16:52:15 (12 min 3 s)"
 void SourceText(char *out, std::size_t size) {
     if (g_view == &g_file.stats) {
         char from[40], to[40];
-        ClockText(from, sizeof from, g_file.firstMs, "%Y-%m-%d %H:%M:%S");
-        ClockText(to, sizeof to, g_file.lastMs, "%H:%M:%S");
+        ClockText(from, sizeof from, g_file.firstMs, WallStyle::Date);
+        ClockText(to, sizeof to, g_file.lastMs, WallStyle::Clock);
         const int n = std::snprintf(out, size, "%s, samples %lu to %lu of the file, %s to %s",
                                     g_sourceName[0] ? g_sourceName : "replay", g_file.first + 1,
                                     g_file.last + 1, from, to);
@@ -203,8 +200,8 @@ void SourceText(char *out, std::size_t size) {
         return;
     }
     char from[40], to[40];
-    ClockText(from, sizeof from, g_firstMs, "%Y-%m-%d %H:%M:%S");
-    ClockText(to, sizeof to, g_lastMs, "%H:%M:%S");
+    ClockText(from, sizeof from, g_firstMs, WallStyle::Date);
+    ClockText(to, sizeof to, g_lastMs, WallStyle::Clock);
     const long seconds = static_cast<long>((g_lastMs - g_firstMs) / 1000);
     char span[40];
     if (seconds >= 3600)

@@ -4,11 +4,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "com232.h"
 #include "exchange.h"
@@ -269,38 +271,40 @@ void RememberedFolder(const char *key, char *dir) {
 // ---------------------------------------------------------------- subscribers
 namespace {
 
-// A fixed list of plain functions, called in the order they came. A
-// subscriber that unsubscribes itself, or another, while it is called leaves
-// the rest to be called as they stood.
+// A list of plain functions, called in the order they came; it grows as
+// subscribers come, so none is ever left out. A subscriber that unsubscribes
+// itself, or another, while it is called leaves the rest to be called as they
+// stood.
 template <typename Fn>
 class SubscriberList {
   public:
     void Add(Fn fn) {
-        if (!fn || count_ == kMax) return;
-        for (int i = 0; i < count_; ++i)
-            if (list_[i] == fn) return;
-        list_[count_++] = fn;
+        if (!fn || std::find(list_.begin(), list_.end(), fn) != list_.end()) return;
+        list_.push_back(fn);
     }
     void Remove(Fn fn) {
-        for (int i = 0; i < count_; ++i) {
-            if (list_[i] != fn) continue;
-            for (int k = i + 1; k < count_; ++k) list_[k - 1] = list_[k];
-            --count_;
-            return;
-        }
+        const auto at = std::find(list_.begin(), list_.end(), fn);
+        if (at != list_.end()) list_.erase(at);
     }
     template <typename Arg>
     void Call(const Arg &arg) const {
-        Fn now[kMax];
-        const int n = count_;
-        for (int i = 0; i < n; ++i) now[i] = list_[i];
-        for (int i = 0; i < n; ++i) now[i](arg);
+        // The usual few are copied on the stack: a sample costs no allocation.
+        Fn few[kFew];
+        std::vector<Fn> many;
+        const std::size_t n = list_.size();
+        Fn *now = few;
+        if (n > kFew) {
+            many = list_;
+            now = many.data();
+        } else {
+            std::copy(list_.begin(), list_.end(), few);
+        }
+        for (std::size_t i = 0; i < n; ++i) now[i](arg);
     }
 
   private:
-    static constexpr int kMax = 16;
-    Fn list_[kMax] = {};
-    int count_ = 0;
+    static constexpr std::size_t kFew = 16;
+    std::vector<Fn> list_;
 };
 
 SubscriberList<SampleSubscriber> sampleSubscribers;
@@ -364,16 +368,41 @@ void SubscribeActivity(ActivitySubscriber subscriber) { activitySubscribers.Add(
 void UnsubscribeActivity(ActivitySubscriber subscriber) { activitySubscribers.Remove(subscriber); }
 
 // ---------------------------------------------------------------- samples
-// "2026-12-08T06:00:44.123+01:00": local time, milliseconds and the offset.
-void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
-    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
+std::size_t WallTimeText(int64_t wallMs, WallStyle style, char *out, std::size_t size) {
+    if (!out || size == 0) return 0;
+    out[0] = '\0';
+    int64_t seconds = wallMs / 1000, ms = wallMs % 1000;
+    if (ms < 0) --seconds, ms += 1000;
+    const std::time_t t = static_cast<std::time_t>(seconds);
     tm local{};
-    localtime_r(&seconds, &local);
-    char date[32], zone[8];
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
-    const int ms = static_cast<int>(wallMs % 1000);
-    std::snprintf(out, size, "%.19s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
+    if (!localtime_r(&t, &local)) return 0;
+    const char *format = style == WallStyle::Clock ? "%H:%M:%S"
+                         : style == WallStyle::Iso ? "%Y-%m-%dT%H:%M:%S"
+                                                   : "%Y-%m-%d %H:%M:%S";
+    char whole[64], zone[8] = "";
+    if (std::strftime(whole, sizeof whole, format, &local) == 0) return 0;
+    int n = 0;
+    switch (style) {
+        case WallStyle::Iso:
+            std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
+            n = std::snprintf(out, size, "%s.%03d%.3s:%.2s", whole, static_cast<int>(ms), zone,
+                              zone[0] ? zone + 3 : "");
+            break;
+        case WallStyle::DateMs:
+            n = std::snprintf(out, size, "%s.%03d", whole, static_cast<int>(ms));
+            break;
+        default:
+            n = std::snprintf(out, size, "%s", whole);
+    }
+    if (n < 0 || static_cast<std::size_t>(n) >= size) {
+        out[0] = '\0';
+        return 0;
+    }
+    return static_cast<std::size_t>(n);
+}
+
+void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
+    WallTimeText(wallMs, WallStyle::Iso, out, size);
 }
 
 const char *VerdictName(Verdict v) {

@@ -108,8 +108,19 @@ struct Sample {
 double ExactUm(int32_t setpointUm, int units, int setpointUnits, double umPerUnit);
 // "inside", "below", "above", "none".
 const char *VerdictName(Verdict v);
-// A sample's wall-clock time as "2026-12-08T06:00:44.123+01:00": local time,
-// milliseconds and the offset.
+// How a wall-clock time reads, always in local time.
+enum class WallStyle {
+    Iso,     // "2026-12-08T06:00:44.123+01:00", as files and messages keep it
+    DateMs,  // "2026-12-08 06:00:44.123"
+    Date,    // "2026-12-08 06:00:44"
+    Clock,   // "06:00:44"
+};
+// Every time of the program turned into text: milliseconds since 1970, those
+// before it counted back to the second before (-1 ms is 23:59:59.999 of 31
+// December 1969, never ".-01"). Returns the characters written, 0 when the
+// time cannot be shown or out is too small.
+std::size_t WallTimeText(int64_t wallMs, WallStyle style, char *out, std::size_t size);
+// A sample's wall-clock time as WallStyle::Iso.
 void IsoTimestamp(char *out, std::size_t size, int64_t wallMs);
 
 // Every consumer of samples subscribes once; a subscriber added later needs

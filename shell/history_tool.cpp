@@ -22,18 +22,17 @@ int64_t PointTime(long number) {
     return ReplaySampleNumbered(number, s) && s.wallMs > 0 ? s.wallMs : -1;
 }
 
-int FormatClock(int64_t wallMs, const char *format, char *text, int size) {
-    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
-    tm local{};
-    if (wallMs <= 0 || !localtime_r(&seconds, &local)) return 0;
-    return static_cast<int>(std::strftime(text, static_cast<std::size_t>(size), format, &local));
+// A time of 0 or less stands for none (a text recording without a start).
+int FormatClock(int64_t wallMs, WallStyle style, char *text, int size) {
+    if (wallMs <= 0 || size <= 0) return 0;
+    return static_cast<int>(WallTimeText(wallMs, style, text, static_cast<std::size_t>(size)));
 }
 
 // A tick without a sample's time (between samples, or an empty slot) stays
 // blank: a number on an axis of times would read as one.
 int TimeLabel(int, int, double x, double, char *text, int size) {
     if (std::fabs(x - std::round(x)) <= 1e-6) {
-        const int n = FormatClock(PointTime(std::lround(x)), "%H:%M:%S", text, size);
+        const int n = FormatClock(PointTime(std::lround(x)), WallStyle::Clock, text, size);
         if (n > 0) return n;
     }
     return std::snprintf(text, static_cast<std::size_t>(size), " ");
@@ -47,8 +46,7 @@ int Hover(int, int, double x, double, char *text, int size) {
     if (ReplayShown()) {
         Sample s;
         if (!ReplaySampleNumbered(number, s)) return 0;
-        if (FormatClock(s.wallMs, "%Y-%m-%d %H:%M:%S", when, sizeof when) > 0)
-            std::snprintf(when + 19, sizeof when - 19, ".%03d", static_cast<int>(s.wallMs % 1000));
+        FormatClock(s.wallMs, WallStyle::DateMs, when, sizeof when);
         const double limitsMm[2] = {s.lowerUm / 1000, s.upperUm / 1000};
         const int decimals = s.verdict == Verdict::None ? 3 : DecimalsApart(s.mm, limitsMm, 2);
         return std::snprintf(text, room, "Sample %ld\n%s\n%u units, %.*f mm, %s", number, when,
@@ -59,7 +57,7 @@ int Hover(int, int, double x, double, char *text, int size) {
     if (back < 0 || back > 99) return 0;
     const double value = arrayNORM[(99 - back) * 5 + 3];
     if (std::isnan(value)) return 0;
-    FormatClock(HistoryPointTime(number), "%Y-%m-%d %H:%M:%S", when, sizeof when);
+    FormatClock(HistoryPointTime(number), WallStyle::Date, when, sizeof when);
     return std::snprintf(text, room, "Sample %ld\n%s\n%.0f units", number, when, value);
 }
 

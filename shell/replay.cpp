@@ -113,15 +113,8 @@ void FormatTime(const Sample &s, char *out, std::size_t size) {
         std::snprintf(out, size, "%.1f s after the start", s.monotonic);
         return;
     }
-    const std::time_t seconds = static_cast<std::time_t>(s.wallMs / 1000);
-    tm local{};
-    if (!localtime_r(&seconds, &local)) {
+    if (WallTimeText(s.wallMs, WallStyle::DateMs, out, size) == 0)
         std::snprintf(out, size, "time unknown");
-        return;
-    }
-    char day[40];
-    std::strftime(day, sizeof day, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(out, size, "%s.%03d", day, static_cast<int>(s.wallMs % 1000));
 }
 
 // The verdict stands in the main display; here the place and the time.
