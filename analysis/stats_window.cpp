@@ -694,10 +694,9 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     char path[260];
     if (!ChooseFile("statistics.pdf", "*.pdf", "Save the statistics report", path)) return 0;
     RefreshStatistics();
-    char hardware[200] = "", source[400], heading[2400], rules[40], list[900];
-    GetTextBoxLine(pCalib, CALIB_SensorInfoBox, 0, hardware, sizeof hardware);
+    char source[400], heading[2400], rules[40], list[900];
     char hardwareUtf8[400], firmwareUtf8[200];
-    TextAsUtf8(hardware, hardwareUtf8, sizeof hardwareUtf8);
+    TextAsUtf8(sensorHardware[0], hardwareUtf8, sizeof hardwareUtf8);
     TextAsUtf8(sensorFirmware, firmwareUtf8, sizeof firmwareUtf8);
     SourceText(source, sizeof source);
     const std::size_t window = Window();

@@ -58,6 +58,9 @@ extern unsigned short ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel
 extern unsigned short YMAXADC;  // video full scale, 256 or 1024
 extern double xArray8[128];     // x positions of the video points
 extern char szVersion[72];
+// The sensor's hardware in three lines of Latin-1 text, from its last
+// hardware reply; "" before one came.
+extern char szHardware[3][40];
 
 // ---------------------------------------------------------------- raw values
 extern unsigned short Aval, Bval, Mvalue;

@@ -13,6 +13,7 @@ unsigned short ccdtype, ccdmaxpixel = 1024, ccdresolution, pcbtype, ccdvirtpixel
 unsigned short YMAXADC = 256;
 double xArray8[128];
 char szVersion[72];
+char szHardware[3][40];
 
 namespace {
 
@@ -122,6 +123,8 @@ int GetHARDWAREInfo() {
     const double axisEnd = ccdvirtpixel >= 2 ? ccdvirtpixel : 2048.0;
     FillVideoXPositions();
     const InfoLines info = SensorInfoLines();
+    for (int i = 0; i < 3; ++i)
+        std::snprintf(szHardware[i], sizeof szHardware[i], "%s", info.line[i]);
     if (link_display.sensorIdentified)
         link_display.sensorIdentified(axisEnd, info.line[0], info.line[1], info.line[2]);
     YMAXADC = (ccdtype == 20 && adcmax == 1024) ? 1024 : 256;

@@ -100,11 +100,8 @@ std::string WordList(unsigned short frame) {
 
 std::string InfoPayload() {
     std::string hardware = "[";
-    for (int line = 0; line < 3; ++line) {
-        char text[256] = "";
-        GetTextBoxLine(pCalib, CALIB_SensorInfoBox, line, text, sizeof text);
-        hardware += (line ? ", " : "") + JsonText(text);
-    }
+    for (int line = 0; line < 3; ++line)
+        hardware += (line ? ", " : "") + JsonText(sensorHardware[line]);
     return "{\"hardware\": " + hardware + "], \"firmware\": " + JsonText(sensorFirmware) +
            ", \"parameters\": {\"frame0\": " + WordList(0) + ", \"frame1\": " + WordList(1) + "}}";
 }

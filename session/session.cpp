@@ -109,6 +109,7 @@ void RequestStop() {
 
 // ---------------------------------------------------------------- link state
 char sensorFirmware[sizeof szStatus];
+char sensorHardware[3][sizeof szHardware[0]];
 
 namespace {
 
@@ -204,7 +205,12 @@ void ShowLinkState() {
 void NoteLinkOpened() {
     ReadLinkDevice();
     sensorFirmware[0] = '\0';
-    if (LinkReady()) std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szVersion);
+    for (auto &line : sensorHardware) line[0] = '\0';
+    if (LinkReady()) {
+        std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szVersion);
+        for (int i = 0; i < 3; ++i)
+            std::snprintf(sensorHardware[i], sizeof sensorHardware[i], "%s", szHardware[i]);
+    }
     figure = LinkFigure{};
     ShowLinkState();
     // Whatever was shown came from the link before.

@@ -154,6 +154,8 @@ int DecimalsApart(double value, const double *others, int count);
 // ---------------------------------------------------------------- link state
 // The firmware text of the sensor on com, once the start-up questions passed.
 extern char sensorFirmware[72];
+// Its hardware, three lines of Latin-1 text; "" while no sensor answered.
+extern char sensorHardware[3][40];
 // The indicator beside the status line: Running, Stopped, No data or Line
 // lost, with the device, the firmware or the figures of the last mode.
 void ShowLinkState();

@@ -312,11 +312,9 @@ int StartLink(const Verb &v) {
 
 int Info(const Verb &v) {
     std::printf("port: %s\n", v.port.c_str());
-    for (int line = 0; line < 3; ++line) {
-        char text[256] = "";
-        GetTextBoxLine(pCalib, CALIB_SensorInfoBox, line, text, sizeof text);
-        std::printf("%s%s\n", line == 0 ? "hardware: " : "          ", Utf8(text).c_str());
-    }
+    for (int line = 0; line < 3; ++line)
+        std::printf("%s%s\n", line == 0 ? "hardware: " : "          ",
+                    Utf8(sensorHardware[line]).c_str());
     std::printf("firmware: %s\n", Utf8(sensorFirmware).c_str());
     return 0;
 }

@@ -103,6 +103,7 @@ TEST(Firmware, AReplyWithoutTextIsAnErrorAndNeverAnIdentity) {
     EXPECT_FALSE(LinkReady());
     EXPECT_EQ(LinkState().find("Parameter-frame"), std::string::npos) << LinkState();
     EXPECT_STREQ(sensorFirmware, "");
+    EXPECT_STREQ(sensorHardware[0], "") << "a hardware reply alone is no identity";
 
     // Stray bytes before the text: the 72 bytes of the text are taken.
     kvexsim::Faults lead;
@@ -113,9 +114,12 @@ TEST(Firmware, AReplyWithoutTextIsAnErrorAndNeverAnIdentity) {
         again.Stop();
         ASSERT_TRUE(again.Start());
     }
-    if (LinkReady())
+    if (LinkReady()) {
         EXPECT_STREQ(sensorFirmware, "K-VEX sensor simulator firmware 1.04 (simulated)");
-    else
+        // What the plant and the reports are told, whatever the text box shows.
+        ReplaceTextBoxLine(pCalib, CALIB_SensorInfoBox, 2, "typed over");
+        EXPECT_STREQ(sensorHardware[2], "working-range=37mm +/- 2.0mm");
+    } else
         EXPECT_EQ(KVexApp::Status(), "Error reading firmware-info!") << "never another text";
 }
 
