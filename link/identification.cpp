@@ -110,15 +110,21 @@ int TextPlaces(const unsigned char *bytes, int n, int pcb, int *places, int max)
 
 // Stray bytes just before the text that happen to be printable make it read
 // as a text from more than one place: the stray bytes differ from one reading
-// to the next, the text does not. The text is the shortest that both
-// readings hold; -1 when they share none.
+// to the next, the text does not. The text is the one place that both
+// readings hold; none when they share no place or several (a reply of
+// another length reads the same each time, with all its places).
 int AgreedPlace(const unsigned char *earlier, const int *earlierPlaces, int earlierCount,
                 const int *places, int count) {
-    for (int i = count - 1; i >= 0; --i)
+    int agreed = -1, shared = 0;
+    for (int i = 0; i < count; ++i)
         for (int j = 0; j < earlierCount; ++j)
-            if (std::memcmp(szReadBuf + places[i], earlier + earlierPlaces[j], FIRMWARE_BYTES) == 0)
-                return places[i];
-    return -1;
+            if (std::memcmp(szReadBuf + places[i], earlier + earlierPlaces[j], FIRMWARE_BYTES) ==
+                0) {
+                agreed = places[i];
+                ++shared;
+                break;
+            }
+    return shared == 1 ? agreed : -1;
 }
 
 // One firmware question: its raw reply in szReadBuf, the byte count returned.

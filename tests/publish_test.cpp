@@ -836,3 +836,37 @@ TEST(PublishWindow, RememberPasswordSwitchedOffDeletesTheKeptPasswordAtOnce) {
     EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_KeepPassword), 0);
     StopPublishing(3, true);
 }
+
+// The window refuses what the command line refuses: a CA file with mqtt://,
+// and a password over it unless Send password without TLS is on; it says
+// why in its state and leaves Publishing off.
+TEST(PublishWindow, APasswordOrACaFileOverPlainMqttIsRefusedUnlessAllowed) {
+    Broker broker("plainwindow");
+    ASSERT_TRUE(broker.Start());
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const QByteArray url = broker.url("pw").toUtf8();
+    SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+    const auto switchOn = [] {
+        SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+        kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+        char state[400] = "";
+        GetCtrlVal(pPublish, PUBLISH_PublishState, state, sizeof state);
+        return std::string(state);
+    };
+    SetCtrlVal(pPublish, PUBLISH_CaFile, "/etc/ssl/certs/ca-certificates.crt");
+    const std::string refused = switchOn();
+    EXPECT_EQ(refused.rfind("Cannot publish: a CA file is for TLS", 0), 0u) << refused;
+    EXPECT_FALSE(PublishingOn());
+    EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_PublishOn), 0);
+
+    SetCtrlVal(pPublish, PUBLISH_CaFile, "");
+    SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
+    EXPECT_EQ(switchOn().rfind("Cannot publish: mqtt:// is not encrypted", 0), 0u);
+    EXPECT_FALSE(PublishingOn());
+
+    SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);
+    switchOn();
+    EXPECT_TRUE(PublishingOn());
+    StopPublishing(3, true);
+}
