@@ -26,6 +26,7 @@
 char szDate[24];
 char szTime[12];
 void (*recordProgress)(unsigned done, unsigned wanted) = nullptr;
+void (*recordedSample)(const Sample &sample, unsigned number) = nullptr;
 
 namespace {
 
@@ -275,6 +276,7 @@ void RecordSample(const Sample &sample) {
     if (r.fault != FileFault::None) return;
     SetCtrlVal(panelPopUp, POPUP_RecCounter, static_cast<unsigned int>(r.counter));
     g_outcome.samples = r.counter;
+    if (recordedSample) recordedSample(sample, r.counter);
     if (recordProgress) recordProgress(r.counter, r.samples);
     r.reference = WholeSeconds(Timer());
 }

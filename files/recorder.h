@@ -1,6 +1,8 @@
 // Data recorder: the recorder pop-up and the record file.
 #pragma once
 
+#include "session.h"
+
 extern char szDate[24];
 extern char szTime[12];
 
@@ -20,6 +22,9 @@ const RecordingOutcome &LastRecording();
 void SetRecordFile(const char *path, bool replace);
 // Called after every sample written, when set (progress of unattended runs).
 extern void (*recordProgress)(unsigned done, unsigned wanted);
+// Called with every sample written and its number in the file, when set:
+// those who want what the file holds, not every reply of the loop.
+extern void (*recordedSample)(const Sample &sample, unsigned number);
 // The record file at start-up: "KVexRecord.dat" in the program's folder, or in
 // the user's documents folder when the program's folder cannot be written.
 void InitRecordFile();

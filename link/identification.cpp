@@ -91,19 +91,57 @@ bool LooksLikeText(const unsigned char *bytes) {
     return i == FIRMWARE_BYTES;
 }
 
-// Where in n bytes the 72 of the firmware text lie: all of them when exactly
-// 72 came; among more, the one place where 72 bytes read as a text, and
-// nowhere when there is no such place or more than one. -1: no text.
-int FirmwareTextAt(int n, int pcb) {
-    if (n == FIRMWARE_BYTES) return 0;
-    if (n < FIRMWARE_BYTES || pcb == 0) return -1;
-    int found = -1;
+// The places in n bytes where 72 bytes read as a text, the last max of them
+// in order: all of them when exactly 72 came. Returns how many there are.
+int TextPlaces(const unsigned char *bytes, int n, int pcb, int *places, int max) {
+    if (n == FIRMWARE_BYTES) {
+        places[0] = 0;
+        return 1;
+    }
+    if (n < FIRMWARE_BYTES || pcb == 0) return 0;
+    int found = 0;
     for (int at = 0; at + FIRMWARE_BYTES <= n; ++at) {
-        if (!LooksLikeText(szReadBuf + at)) continue;
-        if (found >= 0) return -1;
-        found = at;
+        if (!LooksLikeText(bytes + at)) continue;
+        if (found >= max) std::memmove(places, places + 1, sizeof(int) * (max - 1));
+        places[found < max ? found : max - 1] = at;
+        ++found;
     }
     return found;
+}
+
+// Stray bytes just before the text that happen to be printable make it read
+// as a text from more than one place: the stray bytes differ from one reading
+// to the next, the text does not. The text is the one place that both
+// readings hold; none when they share no place or several (a reply of
+// another length reads the same each time, with all its places).
+int AgreedPlace(const unsigned char *earlier, const int *earlierPlaces, int earlierCount,
+                const int *places, int count) {
+    int agreed = -1, shared = 0;
+    for (int i = 0; i < count; ++i)
+        for (int j = 0; j < earlierCount; ++j)
+            if (std::memcmp(szReadBuf + places[i], earlier + earlierPlaces[j], FIRMWARE_BYTES) ==
+                0) {
+                agreed = places[i];
+                ++shared;
+                break;
+            }
+    return shared == 1 ? agreed : -1;
+}
+
+// One firmware question: its raw reply in szReadBuf, the byte count returned.
+int ReadFirmwareReply() {
+    FlushInput(com);
+    FlushOutQ(com);
+    parameter[PW_COMMAND] = CMD_FIRMWARE;
+    parameter[PW_SUBARG] = 0;
+    SendRequest(com, CMD_FIRMWARE, 0, pp);
+    ShowText("Waiting for firmware info ...");
+
+    bool timedOut = false;
+    const int n = AwaitBytes(com, FIRMWARE_BYTES, TIMEOUT, false, &timedOut);
+    if (timedOut) SetStatus("Timeout - reading firmware info!");
+    const int count = n < 0 ? 0 : (n > 1024 ? 1024 : n);
+    return ComRd(com, reinterpret_cast<char *>(szReadBuf), count);
 }
 
 }  // namespace
@@ -131,25 +169,33 @@ int GetHARDWAREInfo() {
     return 1;
 }
 
+// Stray bytes around the text, or a reply of another length, never let
+// another text stand for the sensor's firmware: a text found in one place
+// is taken, one found in several is asked for again and taken once a second
+// reading holds it too.
 int GetVERSIONInfo() {
+    constexpr int kReadings = 3, kPlaces = 64;
+    static unsigned char earlier[1024];
+    int earlierPlaces[kPlaces], places[kPlaces];
+    int earlierCount = 0, at = -1;
     // The 72 raw bytes must not be taken by the frame notification.
     RemoveRxNotification(com);
-    FlushInput(com);
-    FlushOutQ(com);
-    parameter[PW_COMMAND] = CMD_FIRMWARE;
-    parameter[PW_SUBARG] = 0;
-    SendRequest(com, CMD_FIRMWARE, 0, pp);
-    ShowText("Waiting for firmware info ...");
-
-    bool timedOut = false;
-    int n = AwaitBytes(com, FIRMWARE_BYTES, TIMEOUT, false, &timedOut);
-    if (timedOut) SetStatus("Timeout - reading firmware info!");
     szVersion[0] = '\0';
-    const int count = n < 0 ? 0 : (n > 1024 ? 1024 : n);
-    nBytesR = ComRd(com, reinterpret_cast<char *>(szReadBuf), count);
-    // Stray bytes around the text, or a reply of another length, never let
-    // another text stand for the sensor's firmware.
-    const int at = FirmwareTextAt(nBytesR, pcbtype);
+    for (int reading = 0; reading < kReadings && at < 0 && !line_lost; ++reading) {
+        nBytesR = ReadFirmwareReply();
+        const int found = TextPlaces(szReadBuf, nBytesR, pcbtype, places, kPlaces);
+        const int count = found < kPlaces ? found : kPlaces;
+        if (found == 1) {
+            at = places[0];
+        } else if (found > 1) {
+            at = AgreedPlace(earlier, earlierPlaces, earlierCount, places, count);
+            std::memcpy(earlier, szReadBuf, sizeof earlier);
+            std::memcpy(earlierPlaces, places, sizeof places);
+            earlierCount = count;
+        } else {
+            break;  // no text at all: asking again would not change that
+        }
+    }
     if (at >= 0) TakeFirmwareText(pcbtype, szReadBuf + at);
     const bool text = at >= 0 && szVersion[0] != '\0';
 

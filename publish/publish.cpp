@@ -14,6 +14,7 @@
 
 #include "broker_link.h"
 #include "com232.h"
+#include "recorder.h"
 #include "ui.h"
 
 namespace {
@@ -151,6 +152,15 @@ void OnSample(const Sample &sample) {
         publisher->link.Enqueue(SamplePayload(sample, ++messagesQueued));
 }
 
+// A recording with an interval measures far more than it keeps: the plant
+// hears what the file holds, under the number of its line there.
+void OnRecorded(const Sample &sample, unsigned number) {
+    if (!publisher) return;
+    Sample kept = sample;
+    kept.number = number;
+    publisher->link.Enqueue(SamplePayload(kept, ++messagesQueued));
+}
+
 void OnActivity(Activity) {
     if (publisher) RetainChanges();
 }
@@ -173,6 +183,18 @@ void NoWildcards(char *text) {
 bool Refuse(char *why, std::size_t size, const char *text) {
     std::snprintf(why, size, "%s", text);
     return false;
+}
+
+// A CA file or an unchecked certificate means TLS, which mqtt:// never
+// uses; and a password would cross mqtt:// in clear for anyone on the way.
+const char *PlainConnectionFault(const BrokerAddress &a, const PublishOptions &o) {
+    if (a.tls) return nullptr;
+    if (o.caFile[0] || o.insecure)
+        return "a CA file is for TLS (mqtts://); mqtt:// is not encrypted";
+    if (o.password[0] && !o.allowPlainPassword)
+        return "mqtt:// is not encrypted: the password would cross the network in clear "
+               "(use mqtts://, or allow the password without TLS)";
+    return nullptr;
 }
 
 bool ReadPort(const char *text, int &port) {
@@ -282,6 +304,7 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
     if (publisher) return Refuse(why, size, "publishing is on already");
     auto p = std::make_unique<Publisher>();
     if (!ParseBrokerUrl(o.url, p->address, why, size)) return false;
+    if (const char *fault = PlainConnectionFault(p->address, o)) return Refuse(why, size, fault);
     char root[256];
     if (o.root[0])
         std::snprintf(root, sizeof root, "%s", o.root);
@@ -324,7 +347,10 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
     char station[128];
     TextAsUtf8(root, station, sizeof station);
     SetRunStation(station);
-    SubscribeSamples(OnSample);
+    if (o.recordedOnly)
+        recordedSample = OnRecorded;
+    else
+        SubscribeSamples(OnSample);
     SubscribeActivity(OnActivity);
     RetainChanges();
     Tick(reinterpret_cast<void *>(static_cast<std::intptr_t>(++tickToken)));
@@ -335,6 +361,7 @@ unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped) 
     if (dropped) *dropped = 0;
     if (!publisher) return 0;
     UnsubscribeSamples(OnSample);
+    if (recordedSample == OnRecorded) recordedSample = nullptr;
     UnsubscribeActivity(OnActivity);
     ++tickToken;
     const unsigned long unsent = publisher->link.Finish(kStateSlot, publisher->stateTopic,

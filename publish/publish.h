@@ -36,6 +36,11 @@ struct PublishOptions {
     char password[256] = "";
     char caFile[260] = "";
     bool insecure = false;
+    // mqtt:// carries the password in clear: only when the operator said so.
+    bool allowPlainPassword = false;
+    // Only the samples the recorder writes, numbered as in its file, instead
+    // of every sample of the stream.
+    bool recordedOnly = false;
     unsigned long queueLimit = 100000;
 };
 constexpr unsigned long kLeastQueue = 10, kMostQueue = 10000000;

@@ -140,6 +140,7 @@
     X(PUBLISH, PublishOn, 9, toggle_button)         \
     X(PUBLISH, PublishState, 10, text_box)          \
     X(PUBLISH, PublishClose, 11, command_button)    \
+    X(PUBLISH, PlainPassword, 12, toggle_button)    \
     X(PANEL, BTNReplay, 50, command_button)         \
     X(PANEL, HistoryXAxis, 51, toggle_button)       \
     X(REPLAY, ReplayFile, 1, text_msg)              \

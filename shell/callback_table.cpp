@@ -49,6 +49,7 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_StatsClose)
     KVEX_REGISTER(CC_BTNPublish)
     KVEX_REGISTER(CC_PublishOn)
+    KVEX_REGISTER(CC_KeepPassword)
     KVEX_REGISTER(CC_CaFileBtn)
     KVEX_REGISTER(CC_PublishClose)
     KVEX_REGISTER(CC_BTNReplay)

@@ -69,7 +69,7 @@ constexpr const char *kParamsHelp =
 
 constexpr const char *kRecordHelp =
     "Usage: kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
-    "                   FILE\n"
+    "                   [--mqtt URL [MQTT options]] FILE\n"
     "Records N measured values, one every S seconds, to FILE in the recorder's text\n"
     "format. On a terminal one line shows the progress; elsewhere one line per sample.\n"
     "Ctrl+C (SIGINT) or SIGTERM ends the recording after the line being written and\n"
@@ -79,12 +79,16 @@ constexpr const char *kRecordHelp =
     "  --csv            CSV with a header row and a timestamp per sample instead\n"
     "  --force          replace FILE if it exists (else the next free name is taken,\n"
     "                   FILE-2.dat, ..., and named on standard error)\n"
-    "  --mqtt URL       publish every recorded sample too (see kvex publish --help)\n";
+    "  --mqtt URL       publish each recorded sample too: N messages, numbered as the\n"
+    "                   lines of FILE, whatever the interval; the replies measured in\n"
+    "                   between are not published. The MQTT options (--mqtt-ca,\n"
+    "                   --mqtt-insecure, --mqtt-password-file, --mqtt-allow-plain-password,\n"
+    "                   --mqtt-queue) as kvex publish --help explains\n";
 
 constexpr const char *kPublishHelp =
     "Usage: kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--mqtt-ca FILE]\n"
-    "                    [--mqtt-insecure] [--mqtt-password-file FILE] [--mqtt-queue N]\n"
-    "                    [--quiet]\n"
+    "                    [--mqtt-insecure] [--mqtt-password-file FILE]\n"
+    "                    [--mqtt-allow-plain-password] [--mqtt-queue N] [--quiet]\n"
     "Runs run mode without a window and publishes every sample to an MQTT broker, QoS 1,\n"
     "in order, until the duration ends or SIGINT/SIGTERM comes; then what waits goes\n"
     "out, the retained state turns to {\"online\": false}, and the exit code is 0.\n"
@@ -96,10 +100,13 @@ constexpr const char *kPublishHelp =
     "  --mqtt-ca FILE   the CA (PEM) that signed the broker's certificate (default: the\n"
     "                   system's)\n"
     "  --mqtt-insecure  TLS without checking the broker's certificate\n"
+    "                   (both need mqtts://; with mqtt:// they are refused, exit 2)\n"
     "  --mqtt-password-file FILE  the password, first line of FILE (a regular file\n"
     "                   that others cannot read, else exit 4); else the environment\n"
     "                   variable KVEX_MQTT_PASSWORD (never an argument: others can read\n"
-    "                   those)\n"
+    "                   those). The files are checked before the port is opened\n"
+    "  --mqtt-allow-plain-password  send the password over mqtt:// all the same, in\n"
+    "                   clear for anyone on the network (without it: exit 2)\n"
     "  --mqtt-queue N   samples kept while the broker is away, 10 to 10000000 (default\n"
     "                   100000); beyond it the oldest are dropped and counted\n";
 
@@ -109,7 +116,7 @@ struct Verb {
     long samples = -1, interval = -1;
     bool csv = false, force = false, quiet = false;
     std::string mqtt, caFile, passwordFile;
-    bool insecure = false;
+    bool insecure = false, plainPassword = false;
     unsigned long queue = 100000;
     double duration = 0;  // 0: until a signal
 };
@@ -154,6 +161,8 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
         v.passwordFile = argv[++i];
     } else if (a == "--mqtt-insecure") {
         v.insecure = true;
+    } else if (a == "--mqtt-allow-plain-password") {
+        v.plainPassword = true;
     } else if (a == "--mqtt-queue" && hasValue) {
         char *end = nullptr;
         const unsigned long n = std::strtoul(argv[++i], &end, 10);
@@ -169,6 +178,28 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
         return false;
     }
     return true;
+}
+
+// TLS options on an address without TLS are a contradiction, and a password
+// over it is readable by anyone on the way: both refused before anything
+// starts, unless the password was allowed in clear.
+int RefusePlainConnection(const Verb &v) {
+    BrokerAddress address;
+    char why[240];
+    if (v.mqtt.empty() || !ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why) || address.tls)
+        return -1;
+    if (!v.caFile.empty() || v.insecure)
+        return Refuse(
+            "--mqtt-ca and --mqtt-insecure are for TLS, and mqtt:// is not encrypted: "
+            "give mqtts://");
+    const char *env = std::getenv("KVEX_MQTT_PASSWORD");
+    const bool password = !v.passwordFile.empty() || (env && env[0]);
+    if (password && !v.plainPassword)
+        return Refuse(
+            "mqtt:// is not encrypted and the password would cross the network in "
+            "clear: give mqtts://, or --mqtt-allow-plain-password to send it all the "
+            "same");
+    return -1;
 }
 
 // Returns -1 when the words make a verb, otherwise the exit code.
@@ -215,8 +246,10 @@ int ReadWords(int argc, char **argv, Verb &v) {
         }
     }
     if (v.port.empty()) return Refuse("--port DEVICE is missing");
-    if (v.mqtt.empty() && (!v.caFile.empty() || !v.passwordFile.empty() || v.insecure))
+    if (v.mqtt.empty() &&
+        (!v.caFile.empty() || !v.passwordFile.empty() || v.insecure || v.plainPassword))
         return Refuse("the MQTT options need --mqtt URL");
+    if (const int refused = RefusePlainConnection(v); refused >= 0) return refused;
     if (v.name == "publish") return v.mqtt.empty() ? Refuse("--mqtt URL is missing") : -1;
     if (v.name == "info") return -1;
     if (v.file.empty()) return Refuse("FILE is missing");
@@ -244,6 +277,7 @@ std::string Shown(const std::string &path) {
 }
 
 bool g_quiet = false;
+volatile std::sig_atomic_t g_signal = 0;  // the stop signal that came, or 0
 
 bool StatusStartsWith(const char *prefix) {
     return std::strncmp(szStatus, prefix, std::strlen(prefix)) == 0;
@@ -289,6 +323,30 @@ void EndProgressLine() {
     g_progressLineOpen = false;
 }
 
+// Start-up questions in all, the first included: enough that a sensor whose
+// replies a noisy line garbles now and then gets through, few enough that a
+// port with only noise on it is called sensor-less soon.
+constexpr int kStartAttempts = 6;
+
+void KeepQuiet(const char *) {}
+
+// A garbled reply is asked again, as the window asks a sensor that came back
+// after a lost line; a silent line or a port that did not open is not: no
+// sensor is there to answer.
+void AskAgainWhileGarbled() {
+    for (int attempt = 1; attempt < kStartAttempts && !LinkReady(); ++attempt) {
+        if (line_lost || ReceivedBytes() == 0 || g_signal != 0) return;
+        if (!BeginLinkOperation()) return;
+        // The first attempt said what went wrong; its repeats would only echo it.
+        link_display.status = KeepQuiet;
+        CloseCom(com);
+        InitRS232(com);
+        link_display.status = SayStatus;
+        EndLinkOperation();
+        NoteLinkOpened();
+    }
+}
+
 // The panels, hidden, and the start-up handshake on port 1.
 int StartLink(const Verb &v) {
     if (LoadKVexPanels() < 0) return CLI_PANEL_FILE;
@@ -298,6 +356,7 @@ int StartLink(const Verb &v) {
     StartKVex(true);
     HidePanel(pHandle);
     link_display.status = SayStatus;
+    AskAgainWhileGarbled();
     if (!LinkReady()) {
         static const char kInUse[] = "Port in use by ";
         if (StatusStartsWith(kInUse))
@@ -381,7 +440,6 @@ int ParamsPut(const Verb &v) {
 
 // A signal ends the recording as its stop button does: after the pass that
 // runs, with the file whole.
-volatile std::sig_atomic_t g_signal = 0;
 
 void OnStopSignal(int signal) {
     g_signal = signal;
@@ -476,14 +534,47 @@ bool ReadPassword(const Verb &v, char *password, std::size_t size) {
     return false;
 }
 
-int BeginPublishing(const Verb &v) {
+// The TLS library reads the CA file on every connection attempt: one that
+// cannot serve would fail each of them for the whole run.
+const char *CaFileFault(const char *path) {
+    const char *why = nullptr;
+    const int fd = OpenRegularFile(path, &why);
+    if (fd < 0) return why;
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        why = FileErrorText(errno);
+    else if (st.st_size == 0)
+        why = "it is empty";
+    close(fd);
+    return why;
+}
+
+// The publishing files are read before the port is opened, so a file that
+// cannot serve ends the verb before the sensor is asked anything; the
+// password waits in password until publishing starts.
+int ReadPublishingFiles(const Verb &v, char *password, std::size_t size) {
+    password[0] = '\0';
+    if (v.mqtt.empty()) return 0;
+    if (!v.caFile.empty()) {
+        if (const char *why = CaFileFault(v.caFile.c_str())) {
+            std::fprintf(stderr, "kvex: cannot use the CA file %s: %s; nothing was sent\n",
+                         Shown(v.caFile).c_str(), why);
+            return CLI_FILE;
+        }
+    }
+    return ReadPassword(v, password, size) ? 0 : CLI_FILE;
+}
+
+int BeginPublishing(const Verb &v, const char *password) {
     if (v.mqtt.empty()) return 0;
     PublishOptions o;
     std::snprintf(o.url, sizeof o.url, "%s", v.mqtt.c_str());
     std::snprintf(o.caFile, sizeof o.caFile, "%s", v.caFile.c_str());
     o.insecure = v.insecure;
+    o.allowPlainPassword = v.plainPassword;
+    o.recordedOnly = v.name == "record";
     o.queueLimit = v.queue;
-    if (!ReadPassword(v, o.password, sizeof o.password)) return CLI_FILE;
+    std::snprintf(o.password, sizeof o.password, "%s", password);
     char why[240];
     const bool on = StartPublishing(o, why, sizeof why);
     std::memset(o.password, 0, sizeof o.password);
@@ -508,17 +599,21 @@ int EndPublishing(const Verb &v) {
     unsigned long dropped = 0;
     const unsigned long unsent = StopPublishing(before.connected ? 10 : 3, true, &dropped);
     UnsubscribeSamples(CountSample);
-    const unsigned long lost = std::min(g_measured, unsent + dropped);
-    const char *plural = g_measured == 1 ? "" : "s";
+    // A recording publishes what its file holds, not every reply it saw.
+    const bool recording = v.name == "record";
+    const unsigned long measured = recording ? LastRecording().samples : g_measured;
+    const char *done = recording ? "recorded" : "measured";
+    const unsigned long lost = std::min(measured, unsent + dropped);
+    const char *plural = measured == 1 ? "" : "s";
     if (lost == 0) {
-        std::fprintf(stderr, "kvex: %lu sample%s measured, all published\n", g_measured, plural);
+        std::fprintf(stderr, "kvex: %lu sample%s %s, all published\n", measured, plural, done);
         return 0;
     }
     // Each part names only what happened: a queue that overflowed while the
     // broker was away but was emptied at the end left nothing unpublished.
     char line[400];
-    int n = std::snprintf(line, sizeof line, "%lu sample%s measured, %lu published", g_measured,
-                          plural, g_measured - lost);
+    int n = std::snprintf(line, sizeof line, "%lu sample%s %s, %lu published", measured, plural,
+                          done, measured - lost);
     if (dropped && n > 0 && n < static_cast<int>(sizeof line))
         n += std::snprintf(line + n, sizeof line - n, ", %lu dropped (queue full)", dropped);
     if (unsent && n > 0 && n < static_cast<int>(sizeof line))
@@ -771,7 +866,12 @@ int RunKVexVerb(int argc, char **argv) {
     if (refused >= 0) return refused;
     g_quiet = v.quiet;
     if (const int code = CheckFileFirst(v)) return code;
-    if (InitRunTime(0, nullptr) < 0) return CLI_PANEL_FILE;
+    char password[sizeof PublishOptions::password];
+    if (const int code = ReadPublishingFiles(v, password, sizeof password)) return code;
+    if (InitRunTime(0, nullptr) < 0) {
+        std::memset(password, 0, sizeof password);
+        return CLI_PANEL_FILE;
+    }
     portFromCommandLine = unattended = true;
     // A signal ends a recording or a publishing run as its stop button does:
     // after the pass that runs, with the file whole and what waits sent.
@@ -783,7 +883,8 @@ int RunKVexVerb(int argc, char **argv) {
     sigaction(SIGINT, &stop, &oldInt);
     sigaction(SIGTERM, &stop, &oldTerm);
     int code = StartLink(v);
-    if (code == 0) code = BeginPublishing(v);
+    if (code == 0) code = BeginPublishing(v, password);
+    std::memset(password, 0, sizeof password);
     if (code == 0) {
         if (v.name == "info")
             code = Info(v);

@@ -84,9 +84,11 @@ void RememberFields() {
         TextField(f.control, text, sizeof text);
         SetSettingText(f.key, text);
     }
-    int keep = 0;
+    int keep = 0, plain = 0;
     GetCtrlVal(pPublish, PUBLISH_KeepPassword, &keep);
     SetSettingNumber("publish/keep_password", keep);
+    GetCtrlVal(pPublish, PUBLISH_PlainPassword, &plain);
+    SetSettingNumber("publish/plain_password", plain);
 }
 
 unsigned long lastDropped = 0;
@@ -113,13 +115,16 @@ void ReadOptions(PublishOptions &o) {
     TextField(PUBLISH_BrokerUser, o.user, sizeof o.user);
     TextField(PUBLISH_BrokerPassword, o.password, sizeof o.password);
     TextField(PUBLISH_CaFile, o.caFile, sizeof o.caFile);
+    int plain = 0;
+    GetCtrlVal(pPublish, PUBLISH_PlainPassword, &plain);
+    o.allowPlainPassword = plain != 0;
     if (o.password[0]) KeepSecretsOutOfDumps();
 }
 
 bool SameOptions(const PublishOptions &a, const PublishOptions &b) {
     return std::strcmp(a.url, b.url) == 0 && std::strcmp(a.root, b.root) == 0 &&
            std::strcmp(a.user, b.user) == 0 && std::strcmp(a.password, b.password) == 0 &&
-           std::strcmp(a.caFile, b.caFile) == 0;
+           std::strcmp(a.caFile, b.caFile) == 0 && a.allowPlainPassword == b.allowPlainPassword;
 }
 
 bool TurnOn() {
@@ -204,6 +209,14 @@ int CC_PublishOn(int, int, int event, void *, int, int) {
     return 0;
 }
 
+// Remember password acts at once, whatever publishing does: switched off,
+// the kept password leaves the disk now, not only when the window closes or
+// the switch is next used.
+int CC_KeepPassword(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) KeepWhatWasSet();
+    return 0;
+}
+
 int CC_CaFileBtn(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char path[260] = "";
@@ -229,6 +242,8 @@ void RestorePublishing() {
     RestoreField("publish/root", PUBLISH_TopicRoot);
     RestoreField("publish/user", PUBLISH_BrokerUser);
     RestoreField("publish/cafile", PUBLISH_CaFile);
+    SetCtrlVal(pPublish, PUBLISH_PlainPassword,
+               GetSettingNumber("publish/plain_password", 0) ? 1 : 0);
     const int keep = GetSettingNumber("publish/keep_password", 0) ? 1 : 0;
     SetCtrlVal(pPublish, PUBLISH_KeepPassword, keep);
     if (keep) {

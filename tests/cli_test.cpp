@@ -441,7 +441,10 @@ TEST(CommandLine, HelpExplainsEveryOptionAndStandardErrorIsTheVerbsOwn) {
         {{"params", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
         {{"params", "put", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
         {{"record", "--help"},
-         {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT"}},
+         {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT", "--mqtt"}},
+        {{"publish", "--help"},
+         {"--port", "--mqtt", "--duration", "--mqtt-ca", "--mqtt-insecure", "--mqtt-password-file",
+          "--mqtt-allow-plain-password", "--mqtt-queue", "--quiet"}},
         {{"stats", "--help"}, {"--lower", "--upper", "--rules", "--json"}},
     };
     for (const auto &v : verbs) {

@@ -189,6 +189,7 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"PANEL.BTNPublish", "CC_BTNPublish"},
         {"PUBLISH.CaFileBtn", "CC_CaFileBtn"},
         {"PUBLISH.PublishOn", "CC_PublishOn"},
+        {"PUBLISH.KeepPassword", "CC_KeepPassword"},
         {"PUBLISH.PublishClose", "CC_PublishClose"},
         {"PANEL.BTNReplay", "CC_BTNReplay"},
         {"PANEL.HistoryXAxis", "CC_HistoryXAxis"},

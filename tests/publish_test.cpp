@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -26,6 +27,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -35,6 +37,7 @@
 
 #include "kvex_app.h"
 #include "sensor_sim.h"
+#include "ui_qt.h"
 
 namespace {
 
@@ -436,13 +439,14 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
     Broker guarded("guarded", "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n");
     ASSERT_TRUE(guarded.Start());
     const QString user = QString("mqtt://station@127.0.0.1:%1/g").arg(guarded.port());
-    const Finished wrong = publish(user, {}, "wrong-word");
+    const QStringList plain = {"--mqtt-allow-plain-password"};
+    const Finished wrong = publish(user, plain, "wrong-word");
     expectFault(wrong, "not authorised: the broker refused the user name or password");
     EXPECT_FALSE(wrong.err.contains("wrong-word")) << "a password is never shown";
     const QString passwordFile = Scratch("password");
     WriteFile(passwordFile, "s3cret-Word\n");
     QFile::setPermissions(passwordFile, QFile::ReadOwner | QFile::WriteOwner);
-    const Finished right = publish(user, {"--mqtt-password-file", passwordFile});
+    const Finished right = publish(user, plain + QStringList{"--mqtt-password-file", passwordFile});
     EXPECT_EQ(right.code, 0) << right.err.toStdString();
 
     // A CA of the test's own signs the broker's certificate; another CA does not.
@@ -596,8 +600,9 @@ TEST(Publishing, MalformedAddressesAndOddPasswordFilesAreRefusedBeforeAnythingSt
                {empty, "empty"},
                {open, "others may read"}};
     for (const auto &o : odd) {
-        const Finished f = Kvex({"publish", "--port", port, "--mqtt", broker.url("odd"),
-                                 "--duration", "1", "--mqtt-password-file", o.file});
+        const Finished f =
+            Kvex({"publish", "--port", port, "--mqtt", broker.url("odd"), "--duration", "1",
+                  "--mqtt-allow-plain-password", "--mqtt-password-file", o.file});
         EXPECT_EQ(f.code, 4) << f.err.toStdString();
         EXPECT_TRUE(f.err.contains(o.why)) << f.err.toStdString();
         EXPECT_FALSE(f.err.contains("s3cret")) << "a password is never shown";
@@ -633,6 +638,7 @@ TEST(PublishWindow, ClosingItAppliesAndKeepsThePasswordAndAPasswordKeepsCoreDump
 
     SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
     SetCtrlVal(pPublish, PUBLISH_KeepPassword, 1);
+    SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);  // the test's broker has no TLS
     kvextest::KVexApp::Commit(CC_PublishClose, pPublish, PUBLISH_PublishClose);
     EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
     EXPECT_TRUE(kvextest::PumpUntil([] { return PublishingFigures().connected; }, 5))
@@ -644,4 +650,223 @@ TEST(PublishWindow, ClosingItAppliesAndKeepsThePasswordAndAPasswordKeepsCoreDump
     EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     StopPublishing(3, true);
     QFile::remove(kept);
+}
+
+// What must not cross a line without TLS, and files that cannot serve, are
+// refused before the sensor's port is opened: a CA file or an unchecked
+// certificate with mqtt://, and a password over it unless allowed (exit 2);
+// a CA or password file that is missing, a FIFO (never waited on), a folder,
+// a device or empty (exit 4). The sensor is asked nothing meanwhile.
+TEST(Publishing, SecretsOverPlainMqttAndUnusableFilesAreRefusedBeforeThePortOpens) {
+    Broker broker("plain");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+    const QString dir = Scratch("refused");
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    const QString password = dir + "/password", ca = dir + "/ca.pem", empty = dir + "/empty.pem",
+                  fifo = dir + "/fifo";
+    WriteFile(password, "s3cret-Word\n");
+    QFile::setPermissions(password, QFile::ReadOwner | QFile::WriteOwner);
+    WriteFile(ca, "-----BEGIN CERTIFICATE-----\n");
+    WriteFile(empty, "");
+    ASSERT_EQ(mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    const QString plain = QString("mqtt://station@127.0.0.1:%1/p").arg(broker.port());
+    const QString tls = QString("mqtts://station@127.0.0.1:%1/p").arg(broker.port());
+    const auto run = [&](const QString &url, const QStringList &more, const QString &env = {}) {
+        return Kvex(QStringList{"publish", "--port", port, "--mqtt", url, "--duration", "1"} + more,
+                    env);
+    };
+    const struct {
+        QString url;
+        QStringList more;
+        QString env;
+        int code;
+        const char *why;
+    } refused[] = {
+        {plain, {"--mqtt-ca", ca}, {}, 2, "give mqtts://"},
+        {plain, {"--mqtt-insecure"}, {}, 2, "give mqtts://"},
+        {plain, {"--mqtt-password-file", password}, {}, 2, "--mqtt-allow-plain-password"},
+        {plain, {}, "s3cret-Word", 2, "--mqtt-allow-plain-password"},
+        {tls, {"--mqtt-password-file", fifo}, {}, 4, "FIFO"},
+        {tls, {"--mqtt-password-file", dir + "/none"}, {}, 4, "no such file"},
+        {tls, {"--mqtt-ca", fifo}, {}, 4, "FIFO"},
+        {tls, {"--mqtt-ca", dir + "/none.pem"}, {}, 4, "no such file"},
+        {tls, {"--mqtt-ca", empty}, {}, 4, "empty"},
+        {tls, {"--mqtt-ca", dir}, {}, 4, "folder"},
+        {tls, {"--mqtt-ca", "/dev/null"}, {}, 4, "device"},
+    };
+    for (const auto &r : refused) {
+        const Finished f = run(r.url, r.more, r.env);
+        const std::string said = (r.url + " " + r.more.join(' ') + ": " + f.err).toStdString();
+        EXPECT_EQ(f.code, r.code) << said;
+        EXPECT_TRUE(f.err.contains(r.why)) << said;
+        EXPECT_FALSE(f.err.contains("s3cret")) << "a password is never shown";
+    }
+    EXPECT_EQ(sim.commandCount(kvexsim::kLineCheck), 0) << "the sensor was asked nothing";
+
+    const Finished allowed =
+        run(plain, {"--mqtt-allow-plain-password", "--mqtt-password-file", password});
+    EXPECT_EQ(allowed.code, 0) << allowed.err.toStdString();
+    EXPECT_GT(Measured(allowed.err), 0) << allowed.err.toStdString();
+}
+
+// A recording with an interval measures many replies and keeps one a
+// second: the plant gets what the file holds, one message per line, under
+// the line's number and with its time and value.
+TEST(Publishing, ARecordingPublishesExactlyItsLinesWhateverTheInterval) {
+    Broker broker("lines");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    Subscriber plant(broker, "kept");
+    const QString file = Scratch("kept.csv");
+    QFile::remove(file);
+    const Finished rec =
+        Kvex({"record", "--port", QString::fromStdString(sim.devicePath()), "--samples", "3",
+              "--interval", "1", "--csv", "--mqtt", broker.url("kept"), file});
+    ASSERT_EQ(rec.code, 0) << rec.err.toStdString();
+    EXPECT_TRUE(rec.err.contains("3 samples recorded, all published")) << rec.err.toStdString();
+    EXPECT_GT(sim.commandCount(kvexsim::kRawValues), 3) << "more replies came than were kept";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << "the header and three samples";
+    Wait(0.3);
+    const QList<QJsonObject> got = plant.Of("kept/measurement");
+    ASSERT_EQ(got.size(), 3);
+    for (int i = 0; i < got.size(); ++i) {
+        const QStringList cells = lines[i + 1].split(',');
+        ASSERT_EQ(cells.size(), 15) << lines[i + 1].toStdString();
+        EXPECT_EQ(got[i]["sample"].toInteger(), cells[0].toLongLong());
+        EXPECT_EQ(got[i]["time"].toString(), cells[1]);
+        EXPECT_EQ(got[i]["value_um"].toDouble(), cells[14].toDouble());
+        EXPECT_EQ(got[i]["seq"].toInteger(), i + 1);
+    }
+}
+
+// A line that garbles replies (stray bytes before and after each, or random
+// bytes at the line's full rate between them) still gets its sensor through
+// the start-up questions, asked again as the window's reconnect asks: info
+// and publish go through. A line of noise with no sensor behind it is called
+// sensor-less after a bounded number of questions.
+TEST(Publishing, StartUpAsksAgainThroughGarbledRepliesAndGivesUpOnNoise) {
+    Broker broker("noisy");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::Faults flood, garbage, noise;
+    flood.flood = true;
+    garbage.garbage = true;
+    garbage.leadingBytes = 5;
+    noise.flood = true;
+    noise.silent = true;
+    for (const kvexsim::Faults &faults : {flood, garbage}) {
+        kvexsim::SimConfig cfg;  // paced as a real line
+        cfg.faults = faults;
+        kvexsim::SensorSim sim(cfg);
+        ASSERT_TRUE(sim.start());
+        const QString port = QString::fromStdString(sim.devicePath());
+        const Finished info = Kvex({"info", "--port", port});
+        EXPECT_EQ(info.code, 0) << info.err.toStdString();
+        const Finished run =
+            Kvex({"publish", "--port", port, "--mqtt", broker.url("noisy"), "--duration", "2"});
+        EXPECT_EQ(run.code, 0) << run.err.toStdString();
+        EXPECT_GT(Measured(run.err), 0) << run.err.toStdString();
+    }
+    kvexsim::SimConfig cfg;
+    cfg.faults = noise;
+    kvexsim::SensorSim sim(cfg);
+    ASSERT_TRUE(sim.start());
+    const Finished none = Kvex({"info", "--port", QString::fromStdString(sim.devicePath())});
+    EXPECT_EQ(none.code, 3) << none.err.toStdString();
+    EXPECT_TRUE(none.err.contains("no sensor on")) << none.err.toStdString();
+    const int asked = sim.commandCount(kvexsim::kLineCheck);
+    EXPECT_GT(asked, 1) << "noise is a garbled reply: asked again";
+    EXPECT_LE(asked, 10) << "but not for ever";
+}
+
+// Remember password acts when it is switched, publishing on or off: on, the
+// password typed is kept; off, the kept file goes at once and the settings
+// say so, and the next start finds no password.
+TEST(PublishWindow, RememberPasswordSwitchedOffDeletesTheKeptPasswordAtOnce) {
+    Broker broker("remember");
+    ASSERT_TRUE(broker.Start());
+    QString kept;
+    {
+        kvextest::KVexApp app;
+        ASSERT_TRUE(app.Start());
+        char settings[300] = "";
+        ASSERT_TRUE(GetSettingsFile(settings, sizeof settings));
+        kept = QString(settings) + ".mqtt-password";
+        QFile::remove(kept);
+        DisplayPanel(pPublish);
+        const QByteArray url = broker.url("remember").toUtf8();
+        SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+        SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
+        SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);
+        QWidget *remember = UiControlWidget(pPublish, PUBLISH_KeepPassword);
+        ASSERT_NE(remember, nullptr);
+        const auto keptText = [&] {
+            QFile f(kept);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+        };
+        for (const bool publishing : {false, true}) {
+            if (publishing) {
+                SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+                kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+            }
+            ASSERT_EQ(PublishingOn(), publishing);
+            QTest::mouseClick(remember, Qt::LeftButton);
+            EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_KeepPassword), 1);
+            EXPECT_EQ(keptText(), "s3cret-Word") << "publishing " << publishing;
+            EXPECT_EQ(GetSettingNumber("publish/keep_password", 0), 1);
+            QTest::mouseClick(remember, Qt::LeftButton);
+            EXPECT_FALSE(QFile::exists(kept)) << "publishing " << publishing;
+            EXPECT_EQ(GetSettingNumber("publish/keep_password", 1), 0);
+            EXPECT_EQ(PublishingOn(), publishing) << "publishing goes on as it was";
+        }
+        StopPublishing(3, true);
+    }
+    kvextest::KVexApp again;
+    ASSERT_TRUE(again.Start(true, true));
+    char password[64] = "?";
+    GetCtrlVal(pPublish, PUBLISH_BrokerPassword, password, sizeof password);
+    EXPECT_STREQ(password, "");
+    EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_KeepPassword), 0);
+    StopPublishing(3, true);
+}
+
+// The window refuses what the command line refuses: a CA file with mqtt://,
+// and a password over it unless Send password without TLS is on; it says
+// why in its state and leaves Publishing off.
+TEST(PublishWindow, APasswordOrACaFileOverPlainMqttIsRefusedUnlessAllowed) {
+    Broker broker("plainwindow");
+    ASSERT_TRUE(broker.Start());
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const QByteArray url = broker.url("pw").toUtf8();
+    SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+    const auto switchOn = [] {
+        SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+        kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+        char state[400] = "";
+        GetCtrlVal(pPublish, PUBLISH_PublishState, state, sizeof state);
+        return std::string(state);
+    };
+    SetCtrlVal(pPublish, PUBLISH_CaFile, "/etc/ssl/certs/ca-certificates.crt");
+    const std::string refused = switchOn();
+    EXPECT_EQ(refused.rfind("Cannot publish: a CA file is for TLS", 0), 0u) << refused;
+    EXPECT_FALSE(PublishingOn());
+    EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_PublishOn), 0);
+
+    SetCtrlVal(pPublish, PUBLISH_CaFile, "");
+    SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
+    EXPECT_EQ(switchOn().rfind("Cannot publish: mqtt:// is not encrypted", 0), 0u);
+    EXPECT_FALSE(PublishingOn());
+
+    SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);
+    switchOn();
+    EXPECT_TRUE(PublishingOn());
+    StopPublishing(3, true);
 }
