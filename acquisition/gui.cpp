@@ -41,6 +41,9 @@ int64_t NowMs() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// The history shows a recording: its axis is the file's, not the sensor's.
+bool historyOfRecording = false;
+
 // Wall-clock second of the last value shown live; 0 while none was.
 std::time_t lastLiveValue = 0;
 // The sample being drawn (nullptr: the globals alone), and the same when it
@@ -265,9 +268,27 @@ ZoomWindow ZoomAroundSetpoint() {
     }
     if (highest > z.high) z.high = static_cast<int>(std::ceil(highest)) + margin;
     if (lowest < z.low) z.low = static_cast<int>(std::floor(lowest)) - margin;
-    if (z.high > yaxisMAX) z.high = yaxisMAX;
+    // A recording may come from a sensor of another range than the one
+    // connected (or none): only the units themselves bound it.
+    const int top = historyOfRecording ? 65535 : yaxisMAX;
+    if (z.high > top) z.high = top;
     if (z.low < 0) z.low = 0;
     return z;
+}
+
+// A recording's whole view: every kept value and limit line, with a margin,
+// as the sensor's whole range is the live one.
+ZoomWindow RecordedRange() {
+    double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
+    for (int i = 0; i < kHistory; ++i) {
+        if (i % kTraces == kTraces - 1 || !std::isfinite(arrayNORM[i])) continue;
+        lowest = std::min(lowest, arrayNORM[i]);
+        highest = std::max(highest, arrayNORM[i]);
+    }
+    if (lowest > highest) return {0, yaxisMAX};  // nothing kept yet
+    const int margin = std::max(10, static_cast<int>(std::ceil((highest - lowest) / 10)));
+    const int low = std::max(0, static_cast<int>(std::floor(lowest)) - margin);
+    return {low, std::min(65535, static_cast<int>(std::ceil(highest)) + margin)};
 }
 
 void SetStripChartLook() {
@@ -432,6 +453,8 @@ void RedrawHistory() {
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, historySamples);
 }
 
+void HistoryOfRecording(bool on) { historyOfRecording = on; }
+
 void DrawingSample(const Sample *sample, bool asRecorded) {
     drawn = sample;
     recorded = asRecorded ? sample : nullptr;
@@ -478,8 +501,8 @@ void BeginHistoryRun() {
 void ApplyHistoryScale() {
     int zoomOn = 0;
     GetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, &zoomOn);
-    if (zoomOn) {
-        const ZoomWindow zoom = ZoomAroundSetpoint();
+    if (zoomOn || historyOfRecording) {
+        const ZoomWindow zoom = zoomOn ? ZoomAroundSetpoint() : RecordedRange();
         SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, zoom.low,
                            zoom.high);
     } else {

@@ -24,6 +24,10 @@ bool IsOutVerdict(uint8_t v) {
 
 constexpr std::size_t kMaxSkipsKept = 100000;
 
+int64_t ChangeNs(const struct stat &st) {
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 double Now() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -65,6 +69,7 @@ bool RecordingIndex::Open(const char *path, char *why, std::size_t whySize,
                       static_cast<long long>(lines_->FileSize() >> 20), maxSamples);
         return false;
     }
+    Stamp();
     const char *line;
     std::size_t len;
     if (!lines_->Next(line, len)) {
@@ -121,6 +126,23 @@ void RecordingIndex::Take(const char *line, std::size_t len, unsigned long lineN
     if (v == Verdict::Below || v == Verdict::Above) ++outCount_;
 }
 
+void RecordingIndex::Stamp() {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return;
+    stampSize_ = st.st_size;
+    stampNs_ = ChangeNs(st);
+}
+
+bool RecordingIndex::ChangedInPlace() const {
+    if (changed_) return true;
+    struct stat st {};
+    if (fd_ < 0 || stampSize_ < 0 || ::fstat(fd_, &st) != 0) return false;
+    // A file that grew was written on at its end, one that shrank was cut:
+    // only the same size with another time is a change under the index.
+    changed_ = st.st_size == stampSize_ && ChangeNs(st) != stampNs_;
+    return changed_;
+}
+
 bool RecordingIndex::IndexMore(double seconds) {
     if (complete_ || refused_ || !lines_) return false;
     const double until = Now() + seconds;
@@ -130,8 +152,12 @@ bool RecordingIndex::IndexMore(double seconds) {
         if (!lines_->Next(line, len)) break;
         Take(lines_->Overlong() ? nullptr : line, len, lines_->LineNumber(), lines_->LineOffset());
         if (refused_) break;
-        if (n % 4096 == 0 && Now() >= until) return true;
+        if (n % 4096 == 0 && Now() >= until) {
+            Stamp();
+            return true;
+        }
     }
+    Stamp();
     partialTail_ = lines_->PartialTail();
     complete_ = true;
     lines_.reset();  // its block buffer goes with it
@@ -144,7 +170,7 @@ unsigned long RecordingIndex::Slot(unsigned long i) const {
 }
 
 bool RecordingIndex::Read(unsigned long i, Sample &out) const {
-    if (i >= Count() || fd_ < 0) return false;
+    if (i >= Count() || fd_ < 0 || ChangedInPlace()) return false;
     char buffer[kMaxSampleLine + 2];
     ssize_t n;
     do {
@@ -156,6 +182,11 @@ bool RecordingIndex::Read(unsigned long i, Sample &out) const {
     std::size_t len = static_cast<std::size_t>(nl - buffer);
     TrimLineEnd(buffer, len);
     if (!ParseRecordingLine(header_, buffer, len, Slot(i), out)) return false;
+    if (out.sensorUm != um_[i] ||
+        (header_.hasLimits && static_cast<uint8_t>(out.verdict) != verdict_[i])) {
+        changed_ = true;  // another line stands where this sample was indexed
+        return false;
+    }
     if (!header_.hasLimits) {
         out.verdict = static_cast<Verdict>(verdict_[i]);
         if (limits_.valid) {
@@ -168,7 +199,7 @@ bool RecordingIndex::Read(unsigned long i, Sample &out) const {
 
 unsigned long RecordingIndex::KeepWhole() {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return Count();
+    if (fd_ < 0 || ChangedInPlace() || ::fstat(fd_, &st) != 0) return Count();
     const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     Sample s;
     while (!offsets_.empty() && (offsets_.back() >= size || !Read(Count() - 1, s))) {

@@ -59,8 +59,13 @@ class RecordingIndex {
     bool RecordedVerdicts() const { return header_.hasLimits; }
 
     // Sample i (from 0) as its line says; false when the file changed under
-    // the replay and the line no longer reads.
+    // the replay and the line no longer reads, or reads otherwise than it
+    // was indexed.
     bool Read(unsigned long i, Sample &out) const;
+    // The file was written over in place (the same size, another time of
+    // change, or a line that no longer holds what was indexed): its index
+    // stands for nothing any more, and no sample is read from it again.
+    bool ChangedInPlace() const;
     // The sensor's whole µm of sample i: what a file without recorded
     // verdicts (and so without an exact value) is judged by.
     int32_t Um(unsigned long i) const { return um_[i]; }
@@ -84,6 +89,7 @@ class RecordingIndex {
 
   private:
     void Take(const char *line, std::size_t len, unsigned long lineNumber, uint64_t offset);
+    void Stamp();
     // The place of sample i among all sample lines, the unreadable ones too:
     // a text line's number and time count from it.
     unsigned long Slot(unsigned long i) const;
@@ -100,6 +106,9 @@ class RecordingIndex {
     // For each unreadable line (up to a bound), the sample it came before.
     std::vector<unsigned long> skippedBefore_;
     std::size_t partialTail_ = 0;
+    // The file as the last indexing pass left it: a size and a time of change.
+    int64_t stampSize_ = -1, stampNs_ = -1;
+    mutable bool changed_ = false;
     bool complete_ = false, refused_ = false;
     char refusal_[200] = "";
 };

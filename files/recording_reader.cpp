@@ -294,6 +294,8 @@ bool ParseCsvLine(const RecordingHeader &h, const char *p, const char *end, Samp
                    !ReadI32(p, end, ',', false, s.setpointUm) ||
                    !ReadVerdict(p, end, ',', !exact, s.verdict)))
         return false;
+    // Limits the wrong way round judge nothing: no value lies between them.
+    if (limits && s.lowerUm > s.upperUm) return false;
     if (exact &&
         (!ReadRepeatedReal(p, end, ',', scale, s.umPerUnit) || !(s.umPerUnit >= 0) ||
          !ReadU16(p, end, ',', false, s.setpointUnits) || !ReadReal(p, end, ',', true, s.exactUm)))

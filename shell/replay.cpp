@@ -182,7 +182,20 @@ bool FollowCutFile() {
     return true;
 }
 
+// A file written over in place holds other values under the old index:
+// nothing of it is shown as if it were the file that was opened.
+void EndChangedFile() {
+    char text[600];
+    std::snprintf(text, sizeof text,
+                  "Cannot replay %s any further: the file was written over while it was "
+                  "replayed; open it again to replay what it holds now",
+                  r.name);
+    EndReplay();
+    ShowStatusText(text);
+}
+
 void CannotRead(unsigned long i) {
+    if (r.index->ChangedInPlace()) return EndChangedFile();
     if (FollowCutFile()) return;
     char text[400];
     std::snprintf(text, sizeof text, "Cannot read sample %lu of %s: the file changed", i + 1,
@@ -300,6 +313,7 @@ void KeepLiveViews() {
     live.anaMax = anaMax, live.anaMin = anaMin;
     for (int i = 0; i < 11; ++i) GetCtrlVal(pHandle, kDisplays[i], &live.displays[i]);
     // After video mode its curves stand where the history belongs.
+    HistoryOfRecording(true);
     live.videoGraphs = VideoGraphsShown();
     ShowGraphsOf(false);
     const int subPanels[3] = {pPara1, pPara2, pCalib};
@@ -320,6 +334,7 @@ void PutBackLiveViews() {
     edcntA = live.edgesA, edcntB = live.edgesB, peakwA = live.peakA, peakwB = live.peakB;
     anaMax = live.anaMax, anaMin = live.anaMin;
     UpdateSetpoint(parameter[PW_EVALMODE]);
+    HistoryOfRecording(false);
     RedrawHistory();
     ShowGraphsOf(live.videoGraphs);
     ShowDisplaysStale();

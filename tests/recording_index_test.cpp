@@ -202,3 +202,40 @@ TEST(RecordingIndex, DamagedOversizedAndGrowingFilesAreToldApart) {
     EXPECT_EQ(later.index.Count(), 4u);
     EXPECT_EQ(later.index.PartialTail(), 0u);
 }
+
+// A line whose lower limit lies above its upper one judges nothing and is
+// skipped; a file written over in place with the same length is noticed
+// (its lines no longer hold what was indexed), while one that only grew
+// still reads.
+TEST(RecordingIndex, CrossedLimitsAreSkippedAndAFileWrittenOverIsNoticed) {
+    const std::string path = Out("overwritten.csv");
+    auto csv = [](int um, const char *lower, const char *upper) {
+        return "1,2026-12-08T06:03:58.150+00:00,2075,2205,2075," + std::to_string(um) + ",1,1," +
+               lower + "," + upper + ",37000,inside\n";
+    };
+    const std::string head =
+        "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
+        "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint "
+        "[\xC2\xB5m],verdict\n";
+    WriteFile(path, head + csv(37001, "36985", "37010") + csv(37002, "37010", "36985") +
+                        csv(37003, "36985", "37010"));
+    Opened o;
+    OpenAll(o, path);
+    ASSERT_TRUE(o.ok) << o.why;
+    EXPECT_EQ(o.index.Count(), 2u);
+    EXPECT_EQ(o.index.SkippedLines(), 1u);
+    EXPECT_EQ(o.index.FirstSkippedLine(), 3u);
+
+    WriteFile(path, csv(37004, "36985", "37010"), "ab");
+    Sample s;
+    ASSERT_TRUE(o.index.Read(1, s)) << "a file that grew still reads";
+    EXPECT_EQ(s.sensorUm, 37003);
+    EXPECT_FALSE(o.index.ChangedInPlace());
+
+    WriteFile(path, head + csv(37101, "36985", "37010") + csv(37002, "37010", "36985") +
+                        csv(37103, "36985", "37010") + csv(37004, "36985", "37010"));
+    EXPECT_FALSE(o.index.Read(1, s));
+    EXPECT_TRUE(o.index.ChangedInPlace());
+    EXPECT_FALSE(o.index.Read(0, s)) << "nothing more is read from it";
+    EXPECT_EQ(o.index.KeepWhole(), 2u) << "a change in place is no cut";
+}

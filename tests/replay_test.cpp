@@ -418,3 +418,79 @@ TEST(Replay, AfterVideoModeTheHistoryShowsAndTheCurvesComeBackAtTheEnd) {
     EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_StripChartRaw, ATTR_VISIBLE), 0);
     EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_HistoryXAxis, ATTR_VISIBLE), 0);
 }
+
+namespace {
+
+// A recording from a sensor of another range than the one connected: values
+// of 2303 to 2328 units at 0.25 µm a unit, the setpoint at 2315 units and
+// limits 20 units either side, four damaged lines after the first sample.
+// `shift` units more give a file of the same length with other values.
+std::string WideRangeRecording(const std::string &path, int shift) {
+    std::string text =
+        "sample,time,A [pixel],B [pixel],measured value [units],measured value "
+        "[\xC2\xB5m],edges A,edges B,lower limit [\xC2\xB5m],upper limit "
+        "[\xC2\xB5m],setpoint [\xC2\xB5m],verdict,scale [\xC2\xB5m/unit],"
+        "setpoint [units],measured value exact [\xC2\xB5m]\n";
+    char line[300];
+    for (int i = 0; i < 26; ++i) {
+        const int units = 2303 + i + shift;
+        const double exact = 37000 + (units - 2315) * 0.25;
+        std::snprintf(line, sizeof line,
+                      "%d,2026-12-08T03:10:%02d.000+00:00,%d,2100,%d,%ld,1,1,36995,37005,37000,"
+                      "inside,0.25,2315,%.2f\n",
+                      i + 1, i, units, units, std::lround(exact), exact);
+        text += line;
+        if (i == 0) text += "x\ny\nz\n\n";
+    }
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) return "";
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return text;
+}
+
+}  // namespace
+
+// Without a sensor the history's axis would be the front-end's 0 to 2048
+// units: the recording's own values and limits set it instead. The status
+// line and the log keep the program's long texts whole, and a file written
+// over in place ends the replay instead of showing new values under the old
+// index.
+TEST(Replay, ARecordingDrawsOnItsOwnAxisSaysWhatItFoundWholeAndNoticesAnOverwrite) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));
+    const std::string path = KVEX_TEST_OUTPUT "/replay_wide_range_recording.csv";
+    const std::size_t length = WideRangeRecording(path, 0).size();
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+
+    const std::string found =
+        "Replay of replay_wide_range_recording.csv: 26 samples; 4 unreadable lines skipped, the "
+        "first is line 3";
+    EXPECT_EQ(KVexApp::Status(), found);
+    char log[8192] = "";
+    StatusLog(log, sizeof log);
+    EXPECT_NE(std::string(log).find(found), std::string::npos) << log;
+
+    for (int i = 1; i <= 25; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    const std::vector<double> history = HistoryValues();
+    ASSERT_EQ(history.size(), 26u);
+    EXPECT_EQ(history.front(), 2303);
+    EXPECT_EQ(history.back(), 2328);
+    int mode = -1;
+    double low = 0, high = 0;
+    GetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, &mode, &low, &high);
+    // Every value and both limit lines (2295 and 2335 units) in view, and
+    // the curve's spread more than a sliver of it.
+    EXPECT_LE(low, 2295);
+    EXPECT_GE(high, 2335);
+    EXPECT_GT((2328 - 2303) / (high - low), 0.25) << low << " to " << high;
+
+    ASSERT_EQ(WideRangeRecording(path, 100).size(), length);
+    Press(CC_ReplayBack, REPLAY_ReplayBack);
+    EXPECT_FALSE(ReplayShown());
+    EXPECT_EQ(KVexApp::Status().rfind("Cannot replay replay_wide_range_recording.csv any "
+                                      "further: the file was written over",
+                                      0),
+              0u)
+        << KVexApp::Status();
+}
