@@ -3,6 +3,7 @@
 #include "com232.h"
 
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 #include "exchange.h"
@@ -54,7 +55,11 @@ void SetStatus(const char *text) {
 }
 
 void ShowStatus() {
-    if (link_display.status) link_display.status(g_ownStatus[0] ? g_ownStatus : szStatus);
+    // A module may write szStatus itself: the whole text stands behind it
+    // only while szStatus still holds its beginning.
+    const bool own =
+        g_ownStatus[0] != '\0' && std::strncmp(szStatus, g_ownStatus, sizeof szStatus - 1) == 0;
+    if (link_display.status) link_display.status(own ? g_ownStatus : szStatus);
 }
 
 void ShowStatusText(const char *text) {
