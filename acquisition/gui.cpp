@@ -43,6 +43,7 @@ int64_t NowMs() {
 
 // The history shows a recording: its axis is the file's, not the sensor's.
 bool historyOfRecording = false;
+bool limitDisplaysDimmed = false;
 
 // Wall-clock second of the last value shown live; 0 while none was.
 std::time_t lastLiveValue = 0;
@@ -105,6 +106,13 @@ int VerdictColour(Verdict v) {
     return v == Verdict::Inside ? kDarkGreen : kRed;
 }
 
+void DimLimitDisplays(bool dim) {
+    if (limitDisplaysDimmed == dim) return;
+    limitDisplaysDimmed = dim;
+    for (int id : {PANEL_Display34, PANEL_Display35, PANEL_Display44, PANEL_Display45})
+        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dim ? 1 : 0);
+}
+
 void ShowToleranceState() {
     Verdict v;
     double setpointUm, lowerUm, upperUm, valueUm;
@@ -127,7 +135,11 @@ void ShowToleranceState() {
     const int decimals = DecimalsApart(valueUm / 1000, limitsMm, 2);
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_PRECISION, decimals);
     SetCtrlVal(pHandle, PANEL_Display14, valueUm / 1000);
-    ShowToleranceLimits(setpointUm, lowerUm, upperUm, decimals);
+    // A recorded value without limits was judged against none: its limits
+    // and tolerances are not shown as 0 but dimmed, as the verdict says.
+    const bool limitsHeld = !recorded || recorded->hasLower || recorded->hasUpper;
+    DimLimitDisplays(!limitsHeld);
+    if (limitsHeld) ShowToleranceLimits(setpointUm, lowerUm, upperUm, decimals);
 }
 
 }  // namespace
@@ -453,7 +465,10 @@ void RedrawHistory() {
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, historySamples);
 }
 
-void HistoryOfRecording(bool on) { historyOfRecording = on; }
+void HistoryOfRecording(bool on) {
+    historyOfRecording = on;
+    if (!on) DimLimitDisplays(false);
+}
 
 void DrawingSample(const Sample *sample, bool asRecorded) {
     drawn = sample;

@@ -98,6 +98,7 @@ Sample MakeSample() {
     s.setpointUm = static_cast<int32_t>(l.setpointUm);
     s.umPerUnit = l.umPerUnit;
     s.lowerUm = l.lowerUm, s.upperUm = l.upperUm;
+    s.hasLower = s.hasUpper = true;
     s.exactUm = ExactUm(s.setpointUm, Mvalue, tVal, l.umPerUnit);
     s.mm = s.exactUm / 1000.0;
     s.verdict = JudgeValue(Mvalue);

@@ -376,6 +376,13 @@ void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
     std::snprintf(out, size, "%.19s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
 }
 
+Verdict Judge(double um, const Limits &limits) {
+    if (!limits.hasLower && !limits.hasUpper) return Verdict::None;
+    if (limits.hasLower && um < limits.lowerUm) return Verdict::Below;
+    if (limits.hasUpper && um > limits.upperUm) return Verdict::Above;
+    return Verdict::Inside;
+}
+
 const char *VerdictName(Verdict v) {
     switch (v) {
         case Verdict::Inside:

@@ -124,7 +124,7 @@ TEST(RecordingIndex, OutOfToleranceSamplesAreFoundAndMarkedFromAnywhere) {
     EXPECT_EQ(o.index.OutCount(), 0u);  // no limits, no verdict
     EXPECT_EQ(o.index.VerdictAt(0), Verdict::None);
 
-    o.index.Judge({true, 36990, 37012, 37000});
+    o.index.Judge({true, true, true, 36990, 37012, 37000});
     EXPECT_EQ(o.index.OutCount(), 3u);
     EXPECT_EQ(o.index.NextOut(0), 10);
     EXPECT_EQ(o.index.NextOut(10), 500);
@@ -140,7 +140,7 @@ TEST(RecordingIndex, OutOfToleranceSamplesAreFoundAndMarkedFromAnywhere) {
     // Two neighbours share one mark on a short track; the others get theirs.
     EXPECT_EQ(o.index.OutMarks(100), (std::vector<int>{10, 500}));
 
-    o.index.Judge({true, 36990, 37011, 37000});  // narrower limits, other marks
+    o.index.Judge({true, true, true, 36990, 37011, 37000});  // narrower limits, other marks
     EXPECT_EQ(o.index.OutCount(), 4u);
     EXPECT_EQ(o.index.PreviousOut(999), 990);
 }

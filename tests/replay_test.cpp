@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSlider>
 #include <cmath>
 #include <cstdio>
@@ -493,4 +495,120 @@ TEST(Replay, ARecordingDrawsOnItsOwnAxisSaysWhatItFoundWholeAndNoticesAnOverwrit
                                       0),
               0u)
         << KVexApp::Status();
+}
+
+namespace {
+
+// `kvex stats --json` of a file, run as a script runs it.
+QJsonObject CommandLineFigures(const std::string &path) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    env.remove("XDG_RUNTIME_DIR");
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationDirPath() + "/kvex",
+            {"stats", "--json", QString::fromStdString(path)});
+    if (!p.waitForFinished(60000)) return {};
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+// The figures the statistics window gives of the whole replayed file, saved.
+QJsonObject WindowFigures(const std::string &saved) {
+    SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
+        path = saved;
+        return true;
+    });
+    KVexApp::Commit(CC_StatsSave, pStats, STATS_BTNStatsSave);
+    SetFileSelectScript(nullptr);
+    QFile file(QString::fromStdString(saved));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+}  // namespace
+
+// The replay and `kvex stats` read a recording one way: damaged lines, a last
+// line without its end, a line longer than the recorder ever writes and a
+// line still being written give the same count and the same figures in both.
+TEST(Replay, TheReplayAndTheCommandLineReadEveryRecordingAlike) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = CsvRecording("alike.csv");
+    QFile made(QString::fromStdString(path));
+    ASSERT_TRUE(made.open(QIODevice::ReadOnly));
+    const std::string whole = made.readAll().toStdString();
+    made.close();
+    std::size_t at = 0;
+    for (int line = 0; line < 11; ++line) at = whole.find('\n', at) + 1;
+    const std::string sample = whole.substr(at, whole.find('\n', at) + 1 - at);
+    const struct {
+        const char *name;
+        std::string text;
+    } cases[] = {
+        {"damaged", whole.substr(0, at) + "garbage\n\n" +
+                        "9,2026-12-08T03:10:00.900+00:00,2000,2100,2000,37000,1,1,37010,36985,"
+                        "37000,inside\n" +
+                        whole.substr(at)},
+        {"unfinished", whole.substr(0, whole.size() - 1)},
+        {"overlong", whole + std::string(300, '0') + sample},
+        {"growing", whole + sample.substr(0, 20)},
+    };
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    const char *keys[] = {"n",   "mean_mm", "sigma_mm", "sigma_within_mm", "min_mm", "max_mm", "cp",
+                          "cpk", "pp",      "ppk",      "below",           "inside", "above"};
+    for (const auto &c : cases) {
+        const std::string file = KVEX_TEST_OUTPUT "/replay_alike_" + std::string(c.name) + ".csv";
+        FILE *f = std::fopen(file.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(c.text.data(), 1, c.text.size(), f);
+        std::fclose(f);
+        ASSERT_TRUE(BeginReplay(file.c_str())) << c.name;
+        ASSERT_TRUE(kvextest::PumpUntil(ReplayIndexComplete, 30)) << c.name;
+        RefreshStatistics();
+        const QJsonObject window = WindowFigures(file + ".json");
+        const QJsonObject command = CommandLineFigures(file);
+        EXPECT_EQ(window["n"].toInt(), kSamples) << c.name;
+        for (const char *key : keys) EXPECT_EQ(window[key], command[key]) << c.name << ": " << key;
+        EndReplay();
+    }
+}
+
+// A text recording names no limits; without a sensor's parameters none are
+// in force: its samples are unjudged, and neither the statistics nor the main
+// window show limits of 0 or the capability against them.
+TEST(Replay, ATextRecordingWithoutLimitsIsUnjudgedAndSaysWhy) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));
+    parameter[PW_SCALE_LO] = parameter[PW_SCALE_HI] = 0;  // no parameters read
+    const std::string path = KVEX_TEST_OUTPUT "/replay_text_no_limits.dat";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fprintf(f, "12-08-2026 03:00:00  K-VEX-RECORDER-FILE: Time-Interval[s]: 1\r\n");
+    for (int d : {0, 1, -1, 5, 0, -4, 2, 3})
+        std::fprintf(f, "%d\t2100\t%d\t%d\t1\t1\r\n", 2000 + 4 * d, 2000 + 4 * d, 37000 + d);
+    std::fclose(f);
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+    char text[200] = "";
+    GetCtrlVal(pReplay, REPLAY_ReplayLimits, text, sizeof text);
+    EXPECT_EQ(std::string(text).rfind("No limits: ", 0), 0u) << text;
+    for (int i = 1; i <= 4; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    EXPECT_EQ(VerdictText(), "not judged: no limits");
+    for (int id : {PANEL_Display44, PANEL_Display45})
+        EXPECT_EQ(KVexApp::Attr(pHandle, id, ATTR_DIMMED), 1) << id;
+
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    auto shown = [](int control) {
+        char t[200] = "";
+        GetCtrlVal(pStats, control, t, sizeof t);
+        return std::string(t);
+    };
+    EXPECT_EQ(shown(STATS_StatN), "n: 8");
+    for (int id : {STATS_StatCp, STATS_StatCpk, STATS_StatPp, STATS_StatPpk}) {
+        EXPECT_EQ(shown(id).find("0."), std::string::npos) << shown(id);
+        EXPECT_NE(UiControlWidget(pStats, id)->toolTip().indexOf("no tolerance limits"), -1) << id;
+    }
+    for (int id : {STATS_StatLower, STATS_StatUpper})
+        EXPECT_EQ(shown(id).find("0.0"), std::string::npos) << shown(id);
+    EndReplay();
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_Display44, ATTR_DIMMED), 0) << "live limits again";
 }
