@@ -146,13 +146,15 @@ void ShowToleranceState() {
 
 // The clock time of the last live value, not its age: a text that nobody
 // refreshes stays true that way, and the idle program needs no ticking.
-// Both limits are plain integers: nothing wraps, and a lower limit below zero
-// cannot be undershot.
+// The one judge, in the sensor's units as the sensor compares: both limits
+// are whole numbers exact in a double, so nothing wraps, and a lower limit
+// below zero cannot be undershot.
 Verdict JudgeValue(unsigned short value) {
-    const int m = value;
-    if (m > tVal + tolup) return Verdict::Above;
-    if (m < tVal - tollo) return Verdict::Below;
-    return Verdict::Inside;
+    Limits units;
+    units.hasLower = units.hasUpper = true;
+    units.lowerUm = static_cast<double>(tVal) - tollo;
+    units.upperUm = static_cast<double>(tVal) + tolup;
+    return Judge(value, units);
 }
 
 void ShowDisplaysStale() {

@@ -91,7 +91,9 @@ struct Limits {
     bool operator==(const Limits &) const = default;
 };
 // The one judge of a value, as the sensor's judgement goes: a value on a
-// limit is inside; None (unjudged) without any limit, never against 0.
+// limit is inside; None (unjudged) without any limit, never against 0. The
+// value and the limits may be in any one unit (the live loops judge in the
+// sensor's units, as the sensor does).
 Verdict Judge(double um, const Limits &limits);
 struct Sample {
     unsigned long number = 0;     // 1, 2, ... from the start of the loop
