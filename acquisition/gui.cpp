@@ -42,6 +42,10 @@ int64_t NowMs() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// The history shows a recording: its axis is the file's, not the sensor's.
+bool historyOfRecording = false;
+bool limitDisplaysDimmed = false;
+
 // Wall-clock second of the last value shown live; 0 while none was.
 std::time_t lastLiveValue = 0;
 // The sample being drawn (nullptr: the globals alone), and the same when it
@@ -103,6 +107,13 @@ int VerdictColour(Verdict v) {
     return v == Verdict::Inside ? kDarkGreen : kRed;
 }
 
+void DimLimitDisplays(bool dim) {
+    if (limitDisplaysDimmed == dim) return;
+    limitDisplaysDimmed = dim;
+    for (int id : {PANEL_Display34, PANEL_Display35, PANEL_Display44, PANEL_Display45})
+        SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dim ? 1 : 0);
+}
+
 void ShowToleranceState() {
     Verdict v;
     double setpointUm, lowerUm, upperUm, valueUm;
@@ -125,20 +136,26 @@ void ShowToleranceState() {
     const int decimals = DecimalsApart(valueUm / 1000, limitsMm, 2);
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_PRECISION, decimals);
     SetCtrlVal(pHandle, PANEL_Display14, valueUm / 1000);
-    ShowToleranceLimits(setpointUm, lowerUm, upperUm, decimals);
+    // A recorded value without limits was judged against none: its limits
+    // and tolerances are not shown as 0 but dimmed, as the verdict says.
+    const bool limitsHeld = !recorded || recorded->hasLower || recorded->hasUpper;
+    DimLimitDisplays(!limitsHeld);
+    if (limitsHeld) ShowToleranceLimits(setpointUm, lowerUm, upperUm, decimals);
 }
 
 }  // namespace
 
 // The clock time of the last live value, not its age: a text that nobody
 // refreshes stays true that way, and the idle program needs no ticking.
-// Both limits are plain integers: nothing wraps, and a lower limit below zero
-// cannot be undershot.
+// The one judge, in the sensor's units as the sensor compares: both limits
+// are whole numbers exact in a double, so nothing wraps, and a lower limit
+// below zero cannot be undershot.
 Verdict JudgeValue(unsigned short value) {
-    const int m = value;
-    if (m > tVal + tolup) return Verdict::Above;
-    if (m < tVal - tollo) return Verdict::Below;
-    return Verdict::Inside;
+    Limits units;
+    units.hasLower = units.hasUpper = true;
+    units.lowerUm = static_cast<double>(tVal) - tollo;
+    units.upperUm = static_cast<double>(tVal) + tolup;
+    return Judge(value, units);
 }
 
 void ShowDisplaysStale() {
@@ -266,9 +283,27 @@ ZoomWindow ZoomAroundSetpoint() {
     }
     if (highest > z.high) z.high = static_cast<int>(std::ceil(highest)) + margin;
     if (lowest < z.low) z.low = static_cast<int>(std::floor(lowest)) - margin;
-    if (z.high > yaxisMAX) z.high = yaxisMAX;
+    // A recording may come from a sensor of another range than the one
+    // connected (or none): only the units themselves bound it.
+    const int top = historyOfRecording ? 65535 : yaxisMAX;
+    if (z.high > top) z.high = top;
     if (z.low < 0) z.low = 0;
     return z;
+}
+
+// A recording's whole view: every kept value and limit line, with a margin,
+// as the sensor's whole range is the live one.
+ZoomWindow RecordedRange() {
+    double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
+    for (int i = 0; i < kHistory; ++i) {
+        if (i % kTraces == kTraces - 1 || !std::isfinite(arrayNORM[i])) continue;
+        lowest = std::min(lowest, arrayNORM[i]);
+        highest = std::max(highest, arrayNORM[i]);
+    }
+    if (lowest > highest) return {0, yaxisMAX};  // nothing kept yet
+    const int margin = std::max(10, static_cast<int>(std::ceil((highest - lowest) / 10)));
+    const int low = std::max(0, static_cast<int>(std::floor(lowest)) - margin);
+    return {low, std::min(65535, static_cast<int>(std::ceil(highest)) + margin)};
 }
 
 void SetStripChartLook() {
@@ -433,6 +468,11 @@ void RedrawHistory() {
     SetCtrlAttribute(pHandle, PANEL_StripChartRaw, ATTR_NEWEST_POINT_NUMBER, historySamples);
 }
 
+void HistoryOfRecording(bool on) {
+    historyOfRecording = on;
+    if (!on) DimLimitDisplays(false);
+}
+
 void DrawingSample(const Sample *sample, bool asRecorded) {
     drawn = sample;
     recorded = asRecorded ? sample : nullptr;
@@ -479,8 +519,8 @@ void BeginHistoryRun() {
 void ApplyHistoryScale() {
     int zoomOn = 0;
     GetCtrlVal(pHandle, PANEL_TOGBTN_Zoom, &zoomOn);
-    if (zoomOn) {
-        const ZoomWindow zoom = ZoomAroundSetpoint();
+    if (zoomOn || historyOfRecording) {
+        const ZoomWindow zoom = zoomOn ? ZoomAroundSetpoint() : RecordedRange();
         SetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, VAL_MANUAL, zoom.low,
                            zoom.high);
     } else {

@@ -47,6 +47,10 @@ void ShowBarGraphsIdle();
 // The max/min displays after the sensor reset them: the last measured value,
 // grey until a reply brings the sensor's own.
 void ShowResetMaxMin();
+// The history shows a recording (on) or the live values: a recording's axis
+// follows its own values and limits, whatever range the sensor connected has;
+// back to live, the limit displays a recording without limits dimmed come back.
+void HistoryOfRecording(bool on);
 // The history's y range as the zoom toggle asks, at once.
 void ApplyHistoryScale();
 // No sample kept; and a new run, set apart from the kept samples by a gap.

@@ -98,6 +98,9 @@ Sample MakeSample() {
     s.setpointUm = static_cast<int32_t>(l.setpointUm);
     s.umPerUnit = l.umPerUnit;
     s.lowerUm = l.lowerUm, s.upperUm = l.upperUm;
+    // Without a scale the limits in µm are not known; the sensor's verdict in
+    // units still is.
+    s.hasLower = s.hasUpper = l.umPerUnit > 0;
     s.exactUm = ExactUm(s.setpointUm, Mvalue, tVal, l.umPerUnit);
     s.mm = s.exactUm / 1000.0;
     s.verdict = JudgeValue(Mvalue);

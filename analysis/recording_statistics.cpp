@@ -9,79 +9,36 @@ namespace {
 // pass, the run rules on the second.
 using TakeValue = void (*)(void *data, double um, Verdict verdict, const Limits &limits);
 
-struct Reading {
-    const Limits *given;
-    TakeValue take;
-    void *data;
-    RecordingStatistics &out;
-    unsigned long index = 0;  // sample lines so far
-
-    void Take(const RecordingLines &lines, const char *line, std::size_t len, bool overlong) {
-        Sample s;
-        if (overlong || !ParseRecordingLine(out.header, line, len, index, s)) {
-            if (out.badLines++ == 0) out.firstBadLine = lines.LineNumber();
-            return;
-        }
-        ++index;
-        Limits limits;
-        if (given) {
-            limits = *given;
-            s.verdict = Judge(s.exactUm, limits);
-        } else if (out.header.hasLimits) {
-            limits = LimitsOf(s);
-        } else {
-            limits.hasSetpoint = out.header.hasSetpoint;
-            limits.setpointUm = out.header.setpointUm;
-        }
-        if (given && !given->hasSetpoint && out.header.hasSetpoint) {
+bool ReadValues(const char *path, const Limits *given, TakeValue take, void *data,
+                RecordingStatistics &out, const char **why) {
+    out = RecordingStatistics{};
+    RecordingSource source;
+    if (!source.Open(path, why)) return false;
+    out.header = source.Header();
+    const RecordingHeader &h = out.header;
+    const bool timed = h.format == RecordingFormat::Csv || h.startWallMs >= 0;
+    Sample s;
+    for (RecordingSource::Line got; (got = source.Next(s)) != RecordingSource::Line::End;) {
+        if (got == RecordingSource::Line::Bad) continue;
+        Limits limits = given ? *given : LimitsOf(s);
+        if (given) s.verdict = Judge(s.exactUm, limits);
+        if (!limits.hasSetpoint && h.hasSetpoint) {
             limits.hasSetpoint = true;
-            limits.setpointUm = out.header.setpointUm;
+            limits.setpointUm = h.setpointUm;
         }
         take(data, s.exactUm, s.verdict, limits);
-        if (out.header.format == RecordingFormat::Csv || out.header.startWallMs >= 0) {
+        if (timed) {
             if (out.firstMs < 0) out.firstMs = s.wallMs;
             out.lastMs = s.wallMs;
         }
     }
-};
-
-bool ReadValues(const char *path, const Limits *limits, TakeValue take, void *data,
-                RecordingStatistics &out, const char **why) {
-    out = RecordingStatistics{};
-    RecordingLines lines;
-    if (!lines.Open(path, why)) return false;
-    const char *first = nullptr, *line = nullptr;
-    std::size_t firstLen = 0, len = 0;
-    // The header is read from copies: the reader's lines live only until the
-    // next one is asked for.
-    char head[2][4096];
-    std::size_t headLen[2] = {0, 0};
-    int got = 0;
-    while (got < 2 && lines.Next(line, len)) {
-        headLen[got] = len < sizeof head[got] ? len : sizeof head[got];
-        std::memcpy(head[got], line, headLen[got]);
-        ++got;
-    }
-    first = got > 0 ? head[0] : nullptr;
-    firstLen = headLen[0];
-    if (!first || !ReadRecordingHeader(first, firstLen, got > 1 ? head[1] : nullptr, headLen[1],
-                                       out.header)) {
-        *why = lines.ReadError() ? lines.ReadError()
-               : got == 0        ? "empty, or without a whole line"
-                                 : "no recording of the data recorder (neither its text nor its "
-                                   "CSV format)";
+    out.badLines = source.BadLines();
+    out.firstBadLine = source.FirstBadLine();
+    out.partialTail = source.PartialTail();
+    if (source.ReadError()) {
+        *why = source.ReadError();
         return false;
     }
-    Reading r{limits, take, data, out};
-    // The second line was read ahead: unless it was header, it is a sample.
-    if (got > 1 && out.header.headerLines < 2)
-        r.Take(lines, head[1], headLen[1], headLen[1] == sizeof head[1]);
-    while (lines.Next(line, len)) r.Take(lines, line, len, lines.Overlong());
-    if (lines.ReadError()) {
-        *why = lines.ReadError();
-        return false;
-    }
-    if (lines.Tail(line, len)) r.Take(lines, line, len, false);
     return true;
 }
 

@@ -13,6 +13,7 @@ struct RecordingStatistics {
     RecordingHeader header;
     uint64_t badLines = 0;
     unsigned long firstBadLine = 0;     // its number in the file, from 1; 0 if none
+    std::size_t partialTail = 0;        // bytes of a last line still being written
     int64_t firstMs = -1, lastMs = -1;  // the span of the samples, when their times are known
     // The values in the file's order, kept for the run rules while they number
     // at most kKeptValues (32 MB); a larger file is read a second time instead.

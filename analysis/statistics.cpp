@@ -8,18 +8,12 @@
 
 Limits LimitsOf(const Sample &s) {
     Limits l;
-    l.hasLower = l.hasUpper = l.hasSetpoint = true;
-    l.lowerUm = s.lowerUm;
-    l.upperUm = s.upperUm;
-    l.setpointUm = s.setpointUm;
+    l.hasLower = s.hasLower, l.hasUpper = s.hasUpper;
+    l.hasSetpoint = s.hasLower || s.hasUpper;
+    l.lowerUm = s.hasLower ? s.lowerUm : 0;
+    l.upperUm = s.hasUpper ? s.upperUm : 0;
+    l.setpointUm = l.hasSetpoint ? s.setpointUm : 0;
     return l;
-}
-
-Verdict Judge(double um, const Limits &limits) {
-    if (!limits.hasLower && !limits.hasUpper) return Verdict::None;
-    if (limits.hasLower && um < limits.lowerUm) return Verdict::Below;
-    if (limits.hasUpper && um > limits.upperUm) return Verdict::Above;
-    return Verdict::Inside;
 }
 
 namespace {

@@ -12,18 +12,8 @@
 
 #include "session.h"
 
-// The tolerance limits a set of values is judged against; a limit may be
-// missing (a one-sided tolerance, or a recording that names none).
-struct Limits {
-    bool hasLower = false, hasUpper = false, hasSetpoint = false;
-    double lowerUm = 0, upperUm = 0, setpointUm = 0;
-    bool operator==(const Limits &) const = default;
-};
-// The limits a sample carries.
+// The limits a sample carries: only those it holds, and its setpoint with them.
 Limits LimitsOf(const Sample &s);
-// The verdict the limits give a value, as the sensor's judgement does: a
-// value on a limit is inside. None without any limit.
-Verdict Judge(double um, const Limits &limits);
 
 // The eight run rules of an individuals chart (Nelson's; the first four of
 // Western Electric's among them). Rule n is bit n - 1 of a selection.

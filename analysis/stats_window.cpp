@@ -169,6 +169,15 @@ void ChooseView() {
         g_view = &g_stats;
         return;
     }
+    if (scope == SCOPE_FILE && statisticsFile.whole) {
+        const SampleStatistics *whole = statisticsFile.whole(g_file.firstMs, g_file.lastMs);
+        if (whole && whole->Count() > 0) {
+            g_file.valid = false;  // the span is made afresh when it is chosen
+            g_file.first = 0, g_file.last = whole->Count() - 1;
+            g_view = whole;
+            return;
+        }
+    }
     if (!g_file.valid || g_file.first != first || g_file.last != last) {
         g_file.stats.Reset();
         statisticsFile.forEach(first, last, AddFileSample, nullptr);
@@ -185,7 +194,7 @@ void ClockText(char *out, std::size_t size, int64_t wallMs, WallStyle style) {
 
 // "run mode, 2026-12-08 16:40:12 to 16:52:15 (12 min 3 s)"
 void SourceText(char *out, std::size_t size) {
-    if (g_view == &g_file.stats) {
+    if (g_view != &g_stats) {
         char from[40], to[40];
         ClockText(from, sizeof from, g_file.firstMs, WallStyle::Date);
         ClockText(to, sizeof to, g_file.lastMs, WallStyle::Clock);
@@ -530,7 +539,7 @@ Circumstances CircumstancesOfView() {
     const Limits &l = g_view->CurrentLimits();
     if (l.hasLower) ShortestNumber(c.lower, sizeof c.lower, l.lowerUm / 1000);
     if (l.hasUpper) ShortestNumber(c.upper, sizeof c.upper, l.upperUm / 1000);
-    const bool file = g_view == &g_file.stats;
+    const bool file = g_view != &g_stats;
     if (g_view->Count() > 0) {
         IsoTimestamp(c.from, sizeof c.from, file ? g_file.firstMs : g_firstMs);
         IsoTimestamp(c.to, sizeof c.to, file ? g_file.lastMs : g_lastMs);
@@ -540,7 +549,7 @@ Circumstances CircumstancesOfView() {
 
 // The file a replayed file's figures came from, or the run's name and id.
 void ViewName(char *out, std::size_t size) {
-    if (g_view == &g_file.stats && statisticsFile.name) {
+    if (g_view != &g_stats && statisticsFile.name) {
         std::snprintf(out, size, "%s", statisticsFile.name());
         return;
     }
@@ -702,7 +711,7 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     const std::size_t window = Window();
     char scope[80] = "the whole run";
     if (window) std::snprintf(scope, sizeof scope, "the newest %zu samples", window);
-    if (g_view == &g_file.stats)
+    if (g_view != &g_stats)
         std::snprintf(scope, sizeof scope, "samples %lu to %lu of the replayed file",
                       g_file.first + 1, g_file.last + 1);
     RulesText(rules, sizeof rules, g_inView.rules);

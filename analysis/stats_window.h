@@ -32,6 +32,9 @@ struct StatisticsFile {
     bool (*historySpan)(unsigned long &first, unsigned long &last);
     unsigned long (*forEach)(unsigned long first, unsigned long last,
                              void (*fn)(const Sample &sample, void *data), void *data);
+    // The figures of the whole file so far, grown as it is indexed, with the
+    // times of its first and last sample; nullptr when there are none.
+    const SampleStatistics *(*whole)(int64_t &firstMs, int64_t &lastMs);
 };
 extern StatisticsFile statisticsFile;
 

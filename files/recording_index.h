@@ -13,22 +13,13 @@
 #include "recording_reader.h"
 #include "session.h"
 
-// The limits a sample without recorded ones is judged against, in µm.
-struct ReplayLimits {
-    bool valid = false;
-    int32_t lowerUm = 0, upperUm = 0, setpointUm = 0;
-};
-
-// Lower, upper: Below under lower, Above over upper, Inside otherwise.
-Verdict JudgeAgainst(const ReplayLimits &limits, int32_t um);
-
 class RecordingIndex {
   public:
     // A replay keeps at most this many samples (about 52 MB of index).
     static constexpr unsigned long kDefaultMaxSamples = 4000000;
-    // No sample line is longer than this; a larger file per allowed sample
-    // cannot fit the bound and is refused before it is read.
-    static constexpr std::size_t kMaxSampleLine = 256;
+    // A larger file per allowed sample than the longest sample line cannot
+    // fit the bound and is refused before it is read.
+    static constexpr std::size_t kMaxSampleLine = RecordingSource::kMaxSampleLine;
 
     RecordingIndex();
     ~RecordingIndex();
@@ -59,8 +50,13 @@ class RecordingIndex {
     bool RecordedVerdicts() const { return header_.hasLimits; }
 
     // Sample i (from 0) as its line says; false when the file changed under
-    // the replay and the line no longer reads.
+    // the replay and the line no longer reads, or reads otherwise than it
+    // was indexed.
     bool Read(unsigned long i, Sample &out) const;
+    // The file was written over in place (the same size, another time of
+    // change, or a line that no longer holds what was indexed): its index
+    // stands for nothing any more, and no sample is read from it again.
+    bool ChangedInPlace() const;
     // The sensor's whole µm of sample i: what a file without recorded
     // verdicts (and so without an exact value) is judged by.
     int32_t Um(unsigned long i) const { return um_[i]; }
@@ -70,8 +66,19 @@ class RecordingIndex {
     // whose lines no longer read whole. Returns the samples left.
     unsigned long KeepWhole();
 
-    // Judges every sample without a recorded verdict again.
-    void Judge(const ReplayLimits &limits);
+    // Judges every sample without a recorded verdict again; one without any
+    // limit is unjudged.
+    void Judge(const Limits &limits);
+    // Each sample as it is indexed, judged as the index judges it and with
+    // the limits that judged it: what is worked out over the whole file grows
+    // with the index, never read again.
+    using SampleSink = void (*)(const Sample &sample, void *data);
+    void SetSampleSink(SampleSink sink, void *data) { sink_ = sink, sinkData_ = data; }
+    // The same for samples 0 to Count() - 1 again, from memory (after a new
+    // Judge), for a file without recorded verdicts: their value is the
+    // sensor's whole µm. False for a file with them, whose samples never
+    // change their judgement.
+    bool ForEachJudged(SampleSink sink, void *data) const;
     // The next out-of-tolerance sample after i, the last one before i;
     // -1 when there is none.
     long NextOut(unsigned long i) const;
@@ -83,15 +90,22 @@ class RecordingIndex {
     std::vector<int> OutMarks(int buckets) const;
 
   private:
-    void Take(const char *line, std::size_t len, unsigned long lineNumber, uint64_t offset);
+    void Take(Sample &s, uint64_t offset);
+    void Skip(unsigned long lineNumber);
+    // A sample without recorded limits gets the ones in force.
+    void JudgeHere(Sample &s) const;
+    void Stamp();
     // The place of sample i among all sample lines, the unreadable ones too:
     // a text line's number and time count from it.
     unsigned long Slot(unsigned long i) const;
 
-    std::unique_ptr<RecordingLines> lines_;
+    std::unique_ptr<RecordingSource> source_;
     int fd_ = -1;  // for reading single lines at their place
     RecordingHeader header_;
-    ReplayLimits limits_;
+    Limits limits_;
+    SampleSink sink_ = nullptr;
+    void *sinkData_ = nullptr;
+    bool lastUnended_ = false;  // the last sample is a last line without its end
     unsigned long maxSamples_ = kDefaultMaxSamples;
     std::vector<uint64_t> offsets_;
     std::vector<int32_t> um_;
@@ -100,6 +114,9 @@ class RecordingIndex {
     // For each unreadable line (up to a bound), the sample it came before.
     std::vector<unsigned long> skippedBefore_;
     std::size_t partialTail_ = 0;
+    // The file as the last indexing pass left it: a size and a time of change.
+    int64_t stampSize_ = -1, stampNs_ = -1;
+    mutable bool changed_ = false;
     bool complete_ = false, refused_ = false;
     char refusal_[200] = "";
 };

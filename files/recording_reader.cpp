@@ -294,6 +294,9 @@ bool ParseCsvLine(const RecordingHeader &h, const char *p, const char *end, Samp
                    !ReadI32(p, end, ',', false, s.setpointUm) ||
                    !ReadVerdict(p, end, ',', !exact, s.verdict)))
         return false;
+    // Limits the wrong way round judge nothing: no value lies between them.
+    if (limits && s.lowerUm > s.upperUm) return false;
+    s.hasLower = s.hasUpper = limits;
     if (exact &&
         (!ReadRepeatedReal(p, end, ',', scale, s.umPerUnit) || !(s.umPerUnit >= 0) ||
          !ReadU16(p, end, ',', false, s.setpointUnits) || !ReadReal(p, end, ',', true, s.exactUm)))
@@ -501,4 +504,72 @@ bool RecordingLines::Tail(const char *&line, std::size_t &len) {
     lineOffset_ = bufferOffset_ + start_;
     start_ = end_;
     return true;
+}
+
+// ---------------------------------------------------------------- source
+bool RecordingSource::Open(const char *path, const char **why) {
+    if (!lines_.Open(path, why)) return false;
+    const char *line;
+    std::size_t len;
+    if (!lines_.Next(line, len)) {
+        *why = lines_.ReadError()         ? lines_.ReadError()
+               : lines_.PartialTail() > 0 ? "its first line is not complete (still being written?)"
+                                          : "it is empty";
+        return false;
+    }
+    // Copies: the reader's lines live only until the next one is asked for.
+    const std::string first(line, lines_.Overlong() ? 0 : len);
+    if (DetectRecordingFormat(first.data(), first.size()) == RecordingFormat::Unknown) {
+        *why =
+            "it is no recording (its first line is neither the recorder's text header nor its "
+            "CSV header)";
+        return false;
+    }
+    const bool haveSecond = lines_.Next(line, len);
+    pendingOverlong_ = haveSecond && (lines_.Overlong() || len > kMaxSampleLine);
+    pending_.assign(haveSecond && !pendingOverlong_ ? line : "",
+                    haveSecond && !pendingOverlong_ ? len : 0);
+    ReadRecordingHeader(first.data(), first.size(), haveSecond ? pending_.data() : nullptr,
+                        pending_.size(), header_);
+    hasPending_ = haveSecond && header_.headerLines == 1;
+    pendingNumber_ = lines_.LineNumber();
+    pendingOffset_ = lines_.LineOffset();
+    return true;
+}
+
+RecordingSource::Line RecordingSource::Take(const char *line, std::size_t len, bool overlong,
+                                            Sample &s) {
+    // A damaged line still stood for a sample: a text line's number and time
+    // count the lines before it.
+    const unsigned long slot = slots_++;
+    if (overlong || len > kMaxSampleLine || !ParseRecordingLine(header_, line, len, slot, s)) {
+        if (bad_++ == 0) firstBad_ = lineNumber_;
+        return Line::Bad;
+    }
+    return Line::Sample;
+}
+
+RecordingSource::Line RecordingSource::Next(Sample &s) {
+    if (hasPending_) {
+        hasPending_ = false;
+        lineNumber_ = pendingNumber_, lineOffset_ = pendingOffset_;
+        return Take(pending_.data(), pending_.size(), pendingOverlong_, s);
+    }
+    const char *line;
+    std::size_t len;
+    if (lines_.Next(line, len)) {
+        lineNumber_ = lines_.LineNumber(), lineOffset_ = lines_.LineOffset();
+        return Take(line, len, lines_.Overlong(), s);
+    }
+    if (ended_ || lines_.ReadError()) return Line::End;
+    ended_ = true;
+    partialTail_ = lines_.PartialTail();
+    if (partialTail_ == 0 || !lines_.Tail(line, len)) return Line::End;
+    if (len > kMaxSampleLine || !ParseRecordingLine(header_, line, len, slots_, s))
+        return Line::End;  // a line still being written
+    partialTail_ = 0;
+    tailTaken_ = true;
+    ++slots_;
+    lineNumber_ = lines_.LineNumber(), lineOffset_ = lines_.LineOffset();
+    return Line::Sample;
 }

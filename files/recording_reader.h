@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "session.h"
 
@@ -92,4 +93,51 @@ class RecordingLines {
     bool overlong_ = false, eof_ = false, skipping_ = false;
     const char *readError_ = nullptr;
     int64_t fileSize_ = 0;
+};
+
+// The one way a recording is read as samples: by the replay's index, the
+// statistics of a file and the command line alike, with one header parser,
+// one bound on a sample line and one rule for a last line without its end.
+class RecordingSource {
+  public:
+    // No sample line the recorder writes is longer; a longer one is a bad line.
+    static constexpr std::size_t kMaxSampleLine = 256;
+    enum class Line { Sample, Bad, End };
+
+    // Opens the file and reads its header. False with why (a part of a
+    // sentence such as "it is empty") when it is no recording to read.
+    bool Open(const char *path, const char **why);
+    const RecordingHeader &Header() const { return header_; }
+    // The next line after the header: a Sample (into s), a Bad line (counted,
+    // s of no use), or End once no whole line is left. There, a last line
+    // without its end is taken when it reads whole as a sample (an editor may
+    // have left the end off); otherwise its bytes are a line still being
+    // written (PartialTail), no bad line.
+    Line Next(Sample &s);
+    // Of the line Next returned: its number in the file (from 1) and the
+    // offset of its first byte.
+    unsigned long LineNumber() const { return lineNumber_; }
+    uint64_t LineOffset() const { return lineOffset_; }
+    uint64_t BadLines() const { return bad_; }
+    unsigned long FirstBadLine() const { return firstBad_; }
+    std::size_t PartialTail() const { return partialTail_; }
+    // The last sample was a last line without its end.
+    bool TailTaken() const { return tailTaken_; }
+    // A read failed (not the end of the file): why, or nullptr.
+    const char *ReadError() const { return lines_.ReadError(); }
+    int64_t FileSize() const { return lines_.FileSize(); }
+
+  private:
+    Line Take(const char *line, std::size_t len, bool overlong, Sample &s);
+
+    RecordingLines lines_;
+    RecordingHeader header_;
+    // The second line, read with the header, when it is a sample line.
+    std::string pending_;
+    bool hasPending_ = false, pendingOverlong_ = false, ended_ = false, tailTaken_ = false;
+    unsigned long pendingNumber_ = 0;
+    uint64_t pendingOffset_ = 0;
+    unsigned long lineNumber_ = 0, slots_ = 0, firstBad_ = 0;
+    uint64_t lineOffset_ = 0, bad_ = 0;
+    std::size_t partialTail_ = 0;
 };

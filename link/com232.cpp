@@ -3,6 +3,7 @@
 #include "com232.h"
 
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 #include "exchange.h"
@@ -41,16 +42,29 @@ void Notify(int port) {
     InstallComCallback(port, eventMask, g_notifyCount, kEventChar, RX_Receive_Function, nullptr);
 }
 
+// szStatus holds what the sensor's protocol names, in its own fixed size; a
+// text of the program's own (a file name, a count, a reason) is kept whole
+// beside it, so the status line and the log never show half of it.
+char g_ownStatus[1024];
+
 }  // namespace
 
-void SetStatus(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }
+void SetStatus(const char *text) {
+    std::snprintf(szStatus, sizeof szStatus, "%s", text);
+    g_ownStatus[0] = '\0';
+}
 
 void ShowStatus() {
-    if (link_display.status) link_display.status(szStatus);
+    // A module may write szStatus itself: the whole text stands behind it
+    // only while szStatus still holds its beginning.
+    const bool own =
+        g_ownStatus[0] != '\0' && std::strncmp(szStatus, g_ownStatus, sizeof szStatus - 1) == 0;
+    if (link_display.status) link_display.status(own ? g_ownStatus : szStatus);
 }
 
 void ShowStatusText(const char *text) {
     SetStatus(text);
+    std::snprintf(g_ownStatus, sizeof g_ownStatus, "%s", text);
     ShowStatus();
 }
 

@@ -98,11 +98,13 @@ struct LinkDisplay {
                              const char *line2);
 };
 extern LinkDisplay link_display;
-// Shows szStatus in StatusLine.
+// Shows the status text in StatusLine: the last one ShowStatusText gave,
+// whole, unless a SetStatus came after it; otherwise szStatus.
 void ShowStatus();
-// Copies text into szStatus, cut to fit.
+// Copies text into szStatus, cut to fit: the texts the sensor's protocol names.
 void SetStatus(const char *text);
-// Copies text into szStatus and shows it.
+// A text of the program's own: kept whole and shown; szStatus holds as much
+// of it as fits.
 void ShowStatusText(const char *text);
 // Shows a passing text in StatusLine; szStatus keeps what it holds.
 void ShowText(const char *text);

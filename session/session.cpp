@@ -411,6 +411,13 @@ void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
     WallTimeText(wallMs, WallStyle::Iso, out, size);
 }
 
+Verdict Judge(double um, const Limits &limits) {
+    if (!limits.hasLower && !limits.hasUpper) return Verdict::None;
+    if (limits.hasLower && um < limits.lowerUm) return Verdict::Below;
+    if (limits.hasUpper && um > limits.upperUm) return Verdict::Above;
+    return Verdict::Inside;
+}
+
 const char *VerdictName(Verdict v) {
     switch (v) {
         case Verdict::Inside:

@@ -82,6 +82,19 @@ bool MeasuringLoopRuns();
 // One measurement: what one run-mode reply says, with the judgement that the
 // limits in force at that moment give it.
 enum class Verdict { Inside, Below, Above, None };
+// The tolerance limits a value is judged against, in µm; a limit may be
+// missing (a one-sided tolerance, a recording that names none, no
+// parameters read).
+struct Limits {
+    bool hasLower = false, hasUpper = false, hasSetpoint = false;
+    double lowerUm = 0, upperUm = 0, setpointUm = 0;
+    bool operator==(const Limits &) const = default;
+};
+// The one judge of a value, as the sensor's judgement goes: a value on a
+// limit is inside; None (unjudged) without any limit, never against 0. The
+// value and the limits may be in any one unit (the live loops judge in the
+// sensor's units, as the sensor does).
+Verdict Judge(double um, const Limits &limits);
 struct Sample {
     unsigned long number = 0;     // 1, 2, ... from the start of the loop
     double monotonic = 0;         // Timer() seconds when the reply was taken in
@@ -97,11 +110,12 @@ struct Sample {
     unsigned short edgesA = 0, edgesB = 0;
     unsigned short peakA = 0, peakB = 0;  // peak widths, sensor units
     unsigned short analogMax = 0, analogMin = 0;
-    unsigned short tolUp = 0, tolLow = 0;  // tolerances, sensor units
-    unsigned short setpointUnits = 0;      // the value the verdict compares with
-    int32_t setpointUm = 0;                // the setpoint value, micrometres
-    double lowerUm = 0, upperUm = 0;       // the limits, micrometres, at the resolution
-    double umPerUnit = 0;                  // the scale; 0 when it is not known
+    unsigned short tolUp = 0, tolLow = 0;     // tolerances, sensor units
+    unsigned short setpointUnits = 0;         // the value the verdict compares with
+    int32_t setpointUm = 0;                   // the setpoint value, micrometres
+    double lowerUm = 0, upperUm = 0;          // the limits, micrometres, at the resolution
+    bool hasLower = false, hasUpper = false;  // which of them hold: none, unjudged
+    double umPerUnit = 0;                     // the scale; 0 when it is not known
     Verdict verdict = Verdict::None;
 };
 // The exact value of units against a setpoint (units and µm) and a scale.

@@ -796,6 +796,11 @@ void TellAbout(const char *file, const Figures &f, const RecordingStatistics &r,
         std::fprintf(stderr, "kvex: %s: %llu line%s could not be read, the first is line %lu\n",
                      name.c_str(), static_cast<unsigned long long>(r.badLines),
                      r.badLines == 1 ? "" : "s", r.firstBadLine);
+    if (r.partialTail > 0)
+        std::fprintf(stderr,
+                     "kvex: %s: read up to its last whole line; the %zu bytes after it are no "
+                     "sample (still being written?)\n",
+                     name.c_str(), r.partialTail);
     if (f.n > 0 && f.unjudged == f.n && !limitsGiven)
         std::fprintf(stderr,
                      "kvex: %s names no tolerance limits: --lower and --upper judge its values\n",

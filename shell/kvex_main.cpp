@@ -259,7 +259,7 @@ bool IsErrorText(const char *text) {
 // The last texts with the time they came, for the operator who looked away.
 constexpr int kLogEntries = 60;
 // An entry holds a whole status text: one naming a file keeps its path.
-char statusLog[kLogEntries][400 + 12];
+char statusLog[kLogEntries][1024 + 12];
 int statusLogNext = 0, statusLogCount = 0;
 int statusColour = -1;
 

@@ -17,6 +17,7 @@
 #include "gui.h"
 #include "history_tool.h"
 #include "modes.h"
+#include "statistics.h"
 #include "stats_window.h"
 #include "ui.h"
 
@@ -70,6 +71,10 @@ struct Replay {
 };
 
 Replay r;
+// The figures of the whole file, grown with its index: a growing file costs
+// only its new samples, and nothing is read from it again to give them.
+SampleStatistics fileFigures;
+int64_t fileFirstMs = 0, fileLastMs = 0;
 bool shown = false;
 intptr_t replayId = 0;  // a timer of an earlier replay or play finds another id and stops
 intptr_t playId = 0;
@@ -175,7 +180,20 @@ bool FollowCutFile() {
     return true;
 }
 
+// A file written over in place holds other values under the old index:
+// nothing of it is shown as if it were the file that was opened.
+void EndChangedFile() {
+    char text[600];
+    std::snprintf(text, sizeof text,
+                  "Cannot replay %s any further: the file was written over while it was "
+                  "replayed; open it again to replay what it holds now",
+                  r.name);
+    EndReplay();
+    ShowStatusText(text);
+}
+
 void CannotRead(unsigned long i) {
+    if (r.index->ChangedInPlace()) return EndChangedFile();
     if (FollowCutFile()) return;
     char text[400];
     std::snprintf(text, sizeof text, "Cannot read sample %lu of %s: the file changed", i + 1,
@@ -220,31 +238,38 @@ void ShowTrack() {
 }
 
 // ---------------------------------------------------------------- limits
-ReplayLimits LimitsFor(ReplayLimitSource source) {
+// Whole µm, as the file's values are: a value on a limit is inside.
+Limits LimitsFor(ReplayLimitSource source) {
     const RecordingHeader &h = r.index->Header();
-    ReplayLimits l;
+    Limits l;
+    l.hasSetpoint = h.hasSetpoint;
+    l.setpointUm = h.setpointUm;
     if (source == ReplayLimitSource::Parameters) {
         const double scale = ScaleFactor() / 16384.0;
         if (scale <= 0) return l;
-        l.setpointUm = h.hasSetpoint ? h.setpointUm : static_cast<int32_t>(SetpointValue());
-        l.lowerUm = l.setpointUm - static_cast<int32_t>(std::lround(scale * parameter[PW_TOLLO]));
-        l.upperUm = l.setpointUm + static_cast<int32_t>(std::lround(scale * parameter[PW_TOLUP]));
-        l.valid = true;
+        const int32_t setpoint =
+            h.hasSetpoint ? h.setpointUm : static_cast<int32_t>(SetpointValue());
+        l.hasSetpoint = l.hasLower = l.hasUpper = true;
+        l.setpointUm = setpoint;
+        l.lowerUm = setpoint - static_cast<int32_t>(std::lround(scale * parameter[PW_TOLLO]));
+        l.upperUm = setpoint + static_cast<int32_t>(std::lround(scale * parameter[PW_TOLUP]));
     } else if (source == ReplayLimitSource::Entered) {
-        l.lowerUm = static_cast<int32_t>(std::lround(r.enteredLower * 1000));
-        l.upperUm = static_cast<int32_t>(std::lround(r.enteredUpper * 1000));
-        l.valid = l.lowerUm <= l.upperUm;
-        const bool inside = h.hasSetpoint && h.setpointUm >= l.lowerUm && h.setpointUm <= l.upperUm;
-        l.setpointUm = inside ? h.setpointUm : l.lowerUm + (l.upperUm - l.lowerUm) / 2;
+        const long lower = std::lround(r.enteredLower * 1000);
+        const long upper = std::lround(r.enteredUpper * 1000);
+        if (lower > upper) return l;
+        l.hasLower = l.hasUpper = l.hasSetpoint = true;
+        l.lowerUm = static_cast<double>(lower), l.upperUm = static_cast<double>(upper);
+        const bool inside = h.hasSetpoint && h.setpointUm >= lower && h.setpointUm <= upper;
+        l.setpointUm = inside ? h.setpointUm : static_cast<double>(lower + (upper - lower) / 2);
     }
     return l;
 }
 
-void ShowLimits(const ReplayLimits &l) {
+void ShowLimits(const Limits &l) {
     char text[200];
     if (r.index->RecordedVerdicts()) {
         std::snprintf(text, sizeof text, "Limits and verdicts as recorded in the file");
-    } else if (!l.valid) {
+    } else if (!l.hasLower || !l.hasUpper) {
         std::snprintf(text, sizeof text, "%s",
                       r.source == ReplayLimitSource::Entered
                           ? "No limits: the lower limit lies above the upper one"
@@ -257,9 +282,23 @@ void ShowLimits(const ReplayLimits &l) {
     SetCtrlVal(pReplay, REPLAY_ReplayLimits, text);
 }
 
+void AddJudged(const Sample &s, void *) { fileFigures.Add(s.exactUm, s.verdict, LimitsOf(s)); }
+
+void AddToFileFigures(const Sample &s, void *) {
+    if (fileFigures.Count() == 0) fileFirstMs = s.wallMs;
+    fileLastMs = s.wallMs;
+    AddJudged(s, nullptr);
+}
+
 void ApplyLimits() {
-    const ReplayLimits l = LimitsFor(r.source);
+    const Limits l = LimitsFor(r.source);
     r.index->Judge(l);
+    // Judged anew, the file's figures are made again from the index in
+    // memory; a file that carries its verdicts keeps them.
+    if (!r.index->RecordedVerdicts()) {
+        fileFigures.Reset();
+        r.index->ForEachJudged(AddJudged, nullptr);
+    }
     ShowLimits(l);
     r.shownOut = ULONG_MAX;
     ShowTrack();
@@ -270,7 +309,7 @@ void ApplyLimits() {
 void SetUpLimits() {
     const bool recorded = r.index->RecordedVerdicts();
     r.source = recorded ? ReplayLimitSource::Recorded : ReplayLimitSource::Parameters;
-    const ReplayLimits held = LimitsFor(ReplayLimitSource::Parameters);
+    const Limits held = LimitsFor(ReplayLimitSource::Parameters);
     r.enteredLower = held.lowerUm / 1000.0, r.enteredUpper = held.upperUm / 1000.0;
     for (int id : {REPLAY_ReplayLower, REPLAY_ReplayUpper})
         SetCtrlAttribute(pReplay, id, ATTR_PRECISION, 3);
@@ -293,6 +332,7 @@ void KeepLiveViews() {
     live.anaMax = anaMax, live.anaMin = anaMin;
     for (int i = 0; i < 11; ++i) GetCtrlVal(pHandle, kDisplays[i], &live.displays[i]);
     // After video mode its curves stand where the history belongs.
+    HistoryOfRecording(true);
     live.videoGraphs = VideoGraphsShown();
     ShowGraphsOf(false);
     const int subPanels[3] = {pPara1, pPara2, pCalib};
@@ -313,6 +353,7 @@ void PutBackLiveViews() {
     edcntA = live.edgesA, edcntB = live.edgesB, peakwA = live.peakA, peakwB = live.peakB;
     anaMax = live.anaMax, anaMin = live.anaMin;
     UpdateSetpoint(parameter[PW_EVALMODE]);
+    HistoryOfRecording(false);
     RedrawHistory();
     ShowGraphsOf(live.videoGraphs);
     ShowDisplaysStale();
@@ -427,6 +468,9 @@ bool BeginReplay(const char *path) {
     ++replayId;
     r = Replay{};
     r.index = std::move(index);
+    fileFigures.Reset();
+    fileFirstMs = fileLastMs = 0;
+    r.index->SetSampleSink(AddToFileFigures, nullptr);
     std::snprintf(r.name, sizeof r.name, "%s", name);
     SetReplaySource(r.name);
     SetActivity(Activity::Replay);
@@ -568,6 +612,12 @@ unsigned long ForEachReplaySample(unsigned long first, unsigned long last, Repla
     return handed;
 }
 
+const SampleStatistics *ReplayFileFigures(int64_t &firstMs, int64_t &lastMs) {
+    if (!shown) return nullptr;
+    firstMs = fileFirstMs, lastMs = fileLastMs;
+    return &fileFigures;
+}
+
 bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
     if (!shown) return false;
     last = r.pos;
@@ -578,7 +628,8 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
 void InitReplay() {
     SetPanelFileDrop(pHandle, DropReplay);
     InitHistoryTool();
-    statisticsFile = {ReplayName, ReplayCount, ReplayHistorySpan, ForEachReplaySample};
+    statisticsFile = {ReplayName, ReplayCount, ReplayHistorySpan, ForEachReplaySample,
+                      ReplayFileFigures};
 }
 
 bool ReplaySampleNumbered(long number, Sample &s) {

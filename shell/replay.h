@@ -6,6 +6,7 @@
 
 #include "recording_index.h"
 #include "session.h"
+#include "statistics.h"
 
 // Opens a recording and shows its first sample, paused; the rest of a large
 // file is indexed while it is shown. False, with the reason in the status
@@ -46,6 +47,9 @@ unsigned long ForEachReplaySample(unsigned long first, unsigned long last, Repla
                                   void *data);
 // The samples the history chart shows now, as indices; false without a replay.
 bool ReplayHistorySpan(unsigned long &first, unsigned long &last);
+// The figures of the whole file as indexed so far, and the times of its first
+// and last sample; nullptr without a replay.
+const SampleStatistics *ReplayFileFigures(int64_t &firstMs, int64_t &lastMs);
 
 // At start-up: a file dropped onto the main window is replayed.
 void InitReplay();

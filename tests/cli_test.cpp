@@ -699,6 +699,8 @@ TEST(CommandLine, StatsCountsBadLinesAndRefusesWhatItCannotRead) {
     lines.insert(7, "");
     lines.insert(9, lines[8].left(lines[8].size() / 2));
     lines.append("99,2026-12-08T06:03:58.150+00:00,1,2,3,40000,1,1,36985,37010,37000,maybe");
+    // Limits the wrong way round: no value could lie between them.
+    lines.append("98,2026-12-08T06:03:58.150+00:00,1,2,3,37000,1,1,37010,36985,37000,inside");
     QFile f(damaged);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write((lines.join("\r\n") + "\r\n").toUtf8());
@@ -708,9 +710,9 @@ TEST(CommandLine, StatsCountsBadLinesAndRefusesWhatItCannotRead) {
     EXPECT_EQ(r.code, 4);
     const auto objects = JsonLines(r.out);
     ASSERT_EQ(objects.size(), 2u) << "the readable files are reported";
-    ExpectFigures(objects[0], FromLines(good, true), 4);
+    ExpectFigures(objects[0], FromLines(good, true), 5);
     ExpectFigures(objects[1], FromLines(good, true), 0);
-    EXPECT_TRUE(r.err.contains("4 lines could not be read, the first is line 5"))
+    EXPECT_TRUE(r.err.contains("5 lines could not be read, the first is line 5"))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("cannot read " + Out("no_such.csv"))) << r.err.toStdString();
 

@@ -124,7 +124,7 @@ TEST(RecordingIndex, OutOfToleranceSamplesAreFoundAndMarkedFromAnywhere) {
     EXPECT_EQ(o.index.OutCount(), 0u);  // no limits, no verdict
     EXPECT_EQ(o.index.VerdictAt(0), Verdict::None);
 
-    o.index.Judge({true, 36990, 37012, 37000});
+    o.index.Judge({true, true, true, 36990, 37012, 37000});
     EXPECT_EQ(o.index.OutCount(), 3u);
     EXPECT_EQ(o.index.NextOut(0), 10);
     EXPECT_EQ(o.index.NextOut(10), 500);
@@ -140,7 +140,7 @@ TEST(RecordingIndex, OutOfToleranceSamplesAreFoundAndMarkedFromAnywhere) {
     // Two neighbours share one mark on a short track; the others get theirs.
     EXPECT_EQ(o.index.OutMarks(100), (std::vector<int>{10, 500}));
 
-    o.index.Judge({true, 36990, 37011, 37000});  // narrower limits, other marks
+    o.index.Judge({true, true, true, 36990, 37011, 37000});  // narrower limits, other marks
     EXPECT_EQ(o.index.OutCount(), 4u);
     EXPECT_EQ(o.index.PreviousOut(999), 990);
 }
@@ -201,4 +201,41 @@ TEST(RecordingIndex, DamagedOversizedAndGrowingFilesAreToldApart) {
     OpenAll(later, growing);
     EXPECT_EQ(later.index.Count(), 4u);
     EXPECT_EQ(later.index.PartialTail(), 0u);
+}
+
+// A line whose lower limit lies above its upper one judges nothing and is
+// skipped; a file written over in place with the same length is noticed
+// (its lines no longer hold what was indexed), while one that only grew
+// still reads.
+TEST(RecordingIndex, CrossedLimitsAreSkippedAndAFileWrittenOverIsNoticed) {
+    const std::string path = Out("overwritten.csv");
+    auto csv = [](int um, const char *lower, const char *upper) {
+        return "1,2026-12-08T06:03:58.150+00:00,2075,2205,2075," + std::to_string(um) + ",1,1," +
+               lower + "," + upper + ",37000,inside\n";
+    };
+    const std::string head =
+        "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
+        "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint "
+        "[\xC2\xB5m],verdict\n";
+    WriteFile(path, head + csv(37001, "36985", "37010") + csv(37002, "37010", "36985") +
+                        csv(37003, "36985", "37010"));
+    Opened o;
+    OpenAll(o, path);
+    ASSERT_TRUE(o.ok) << o.why;
+    EXPECT_EQ(o.index.Count(), 2u);
+    EXPECT_EQ(o.index.SkippedLines(), 1u);
+    EXPECT_EQ(o.index.FirstSkippedLine(), 3u);
+
+    WriteFile(path, csv(37004, "36985", "37010"), "ab");
+    Sample s;
+    ASSERT_TRUE(o.index.Read(1, s)) << "a file that grew still reads";
+    EXPECT_EQ(s.sensorUm, 37003);
+    EXPECT_FALSE(o.index.ChangedInPlace());
+
+    WriteFile(path, head + csv(37101, "36985", "37010") + csv(37002, "37010", "36985") +
+                        csv(37103, "36985", "37010") + csv(37004, "36985", "37010"));
+    EXPECT_FALSE(o.index.Read(1, s));
+    EXPECT_TRUE(o.index.ChangedInPlace());
+    EXPECT_FALSE(o.index.Read(0, s)) << "nothing more is read from it";
+    EXPECT_EQ(o.index.KeepWhole(), 2u) << "a change in place is no cut";
 }

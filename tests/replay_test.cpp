@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSlider>
 #include <cmath>
 #include <cstdio>
@@ -417,4 +419,196 @@ TEST(Replay, AfterVideoModeTheHistoryShowsAndTheCurvesComeBackAtTheEnd) {
     EXPECT_TRUE(VideoGraphsShown());
     EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_StripChartRaw, ATTR_VISIBLE), 0);
     EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_HistoryXAxis, ATTR_VISIBLE), 0);
+}
+
+namespace {
+
+// A recording from a sensor of another range than the one connected: values
+// of 2303 to 2328 units at 0.25 µm a unit, the setpoint at 2315 units and
+// limits 20 units either side, four damaged lines after the first sample.
+// `shift` units more give a file of the same length with other values.
+std::string WideRangeRecording(const std::string &path, int shift) {
+    std::string text =
+        "sample,time,A [pixel],B [pixel],measured value [units],measured value "
+        "[\xC2\xB5m],edges A,edges B,lower limit [\xC2\xB5m],upper limit "
+        "[\xC2\xB5m],setpoint [\xC2\xB5m],verdict,scale [\xC2\xB5m/unit],"
+        "setpoint [units],measured value exact [\xC2\xB5m]\n";
+    char line[300];
+    for (int i = 0; i < 26; ++i) {
+        const int units = 2303 + i + shift;
+        const double exact = 37000 + (units - 2315) * 0.25;
+        std::snprintf(line, sizeof line,
+                      "%d,2026-12-08T03:10:%02d.000+00:00,%d,2100,%d,%ld,1,1,36995,37005,37000,"
+                      "inside,0.25,2315,%.2f\n",
+                      i + 1, i, units, units, std::lround(exact), exact);
+        text += line;
+        if (i == 0) text += "x\ny\nz\n\n";
+    }
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) return "";
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return text;
+}
+
+}  // namespace
+
+// Without a sensor the history's axis would be the front-end's 0 to 2048
+// units: the recording's own values and limits set it instead. The status
+// line and the log keep the program's long texts whole, and a file written
+// over in place ends the replay instead of showing new values under the old
+// index.
+TEST(Replay, ARecordingDrawsOnItsOwnAxisSaysWhatItFoundWholeAndNoticesAnOverwrite) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));
+    const std::string path = KVEX_TEST_OUTPUT "/replay_wide_range_recording.csv";
+    const std::size_t length = WideRangeRecording(path, 0).size();
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+
+    const std::string found =
+        "Replay of replay_wide_range_recording.csv: 26 samples; 4 unreadable lines skipped, the "
+        "first is line 3";
+    EXPECT_EQ(KVexApp::Status(), found);
+    char log[8192] = "";
+    StatusLog(log, sizeof log);
+    EXPECT_NE(std::string(log).find(found), std::string::npos) << log;
+
+    for (int i = 1; i <= 25; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    const std::vector<double> history = HistoryValues();
+    ASSERT_EQ(history.size(), 26u);
+    EXPECT_EQ(history.front(), 2303);
+    EXPECT_EQ(history.back(), 2328);
+    int mode = -1;
+    double low = 0, high = 0;
+    GetAxisScalingMode(pHandle, PANEL_StripChartRaw, VAL_LEFT_YAXIS, &mode, &low, &high);
+    // Every value and both limit lines (2295 and 2335 units) in view, and
+    // the curve's spread more than a sliver of it.
+    EXPECT_LE(low, 2295);
+    EXPECT_GE(high, 2335);
+    EXPECT_GT((2328 - 2303) / (high - low), 0.25) << low << " to " << high;
+
+    ASSERT_EQ(WideRangeRecording(path, 100).size(), length);
+    Press(CC_ReplayBack, REPLAY_ReplayBack);
+    EXPECT_FALSE(ReplayShown());
+    EXPECT_EQ(KVexApp::Status().rfind("Cannot replay replay_wide_range_recording.csv any "
+                                      "further: the file was written over",
+                                      0),
+              0u)
+        << KVexApp::Status();
+}
+
+namespace {
+
+// `kvex stats --json` of a file, run as a script runs it.
+QJsonObject CommandLineFigures(const std::string &path) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    env.remove("XDG_RUNTIME_DIR");
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationDirPath() + "/kvex",
+            {"stats", "--json", QString::fromStdString(path)});
+    if (!p.waitForFinished(60000)) return {};
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+// The figures the statistics window gives of the whole replayed file, saved.
+QJsonObject WindowFigures(const std::string &saved) {
+    SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
+        path = saved;
+        return true;
+    });
+    KVexApp::Commit(CC_StatsSave, pStats, STATS_BTNStatsSave);
+    SetFileSelectScript(nullptr);
+    QFile file(QString::fromStdString(saved));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+}  // namespace
+
+// The replay and `kvex stats` read a recording one way: damaged lines, a last
+// line without its end, a line longer than the recorder ever writes and a
+// line still being written give the same count and the same figures in both.
+TEST(Replay, TheReplayAndTheCommandLineReadEveryRecordingAlike) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = CsvRecording("alike.csv");
+    QFile made(QString::fromStdString(path));
+    ASSERT_TRUE(made.open(QIODevice::ReadOnly));
+    const std::string whole = made.readAll().toStdString();
+    made.close();
+    std::size_t at = 0;
+    for (int line = 0; line < 11; ++line) at = whole.find('\n', at) + 1;
+    const std::string sample = whole.substr(at, whole.find('\n', at) + 1 - at);
+    const struct {
+        const char *name;
+        std::string text;
+    } cases[] = {
+        {"damaged", whole.substr(0, at) + "garbage\n\n" +
+                        "9,2026-12-08T03:10:00.900+00:00,2000,2100,2000,37000,1,1,37010,36985,"
+                        "37000,inside\n" +
+                        whole.substr(at)},
+        {"unfinished", whole.substr(0, whole.size() - 1)},
+        {"overlong", whole + std::string(300, '0') + sample},
+        {"growing", whole + sample.substr(0, 20)},
+    };
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    const char *keys[] = {"n",   "mean_mm", "sigma_mm", "sigma_within_mm", "min_mm", "max_mm", "cp",
+                          "cpk", "pp",      "ppk",      "below",           "inside", "above"};
+    for (const auto &c : cases) {
+        const std::string file = KVEX_TEST_OUTPUT "/replay_alike_" + std::string(c.name) + ".csv";
+        FILE *f = std::fopen(file.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(c.text.data(), 1, c.text.size(), f);
+        std::fclose(f);
+        ASSERT_TRUE(BeginReplay(file.c_str())) << c.name;
+        ASSERT_TRUE(kvextest::PumpUntil(ReplayIndexComplete, 30)) << c.name;
+        RefreshStatistics();
+        const QJsonObject window = WindowFigures(file + ".json");
+        const QJsonObject command = CommandLineFigures(file);
+        EXPECT_EQ(window["n"].toInt(), kSamples) << c.name;
+        for (const char *key : keys) EXPECT_EQ(window[key], command[key]) << c.name << ": " << key;
+        EndReplay();
+    }
+}
+
+// A text recording names no limits; without a sensor's parameters none are
+// in force: its samples are unjudged, and neither the statistics nor the main
+// window show limits of 0 or the capability against them.
+TEST(Replay, ATextRecordingWithoutLimitsIsUnjudgedAndSaysWhy) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start(false));
+    parameter[PW_SCALE_LO] = parameter[PW_SCALE_HI] = 0;  // no parameters read
+    const std::string path = KVEX_TEST_OUTPUT "/replay_text_no_limits.dat";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fprintf(f, "12-08-2026 03:00:00  K-VEX-RECORDER-FILE: Time-Interval[s]: 1\r\n");
+    for (int d : {0, 1, -1, 5, 0, -4, 2, 3})
+        std::fprintf(f, "%d\t2100\t%d\t%d\t1\t1\r\n", 2000 + 4 * d, 2000 + 4 * d, 37000 + d);
+    std::fclose(f);
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+    char text[200] = "";
+    GetCtrlVal(pReplay, REPLAY_ReplayLimits, text, sizeof text);
+    EXPECT_EQ(std::string(text).rfind("No limits: ", 0), 0u) << text;
+    for (int i = 1; i <= 4; ++i) Press(CC_ReplayForward, REPLAY_ReplayForward);
+    EXPECT_EQ(VerdictText(), "not judged: no limits");
+    for (int id : {PANEL_Display44, PANEL_Display45})
+        EXPECT_EQ(KVexApp::Attr(pHandle, id, ATTR_DIMMED), 1) << id;
+
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    auto shown = [](int control) {
+        char t[200] = "";
+        GetCtrlVal(pStats, control, t, sizeof t);
+        return std::string(t);
+    };
+    EXPECT_EQ(shown(STATS_StatN), "n: 8");
+    for (int id : {STATS_StatCp, STATS_StatCpk, STATS_StatPp, STATS_StatPpk}) {
+        EXPECT_EQ(shown(id).find("0."), std::string::npos) << shown(id);
+        EXPECT_NE(UiControlWidget(pStats, id)->toolTip().indexOf("no tolerance limits"), -1) << id;
+    }
+    for (int id : {STATS_StatLower, STATS_StatUpper})
+        EXPECT_EQ(shown(id).find("0.0"), std::string::npos) << shown(id);
+    EndReplay();
+    EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_Display44, ATTR_DIMMED), 0) << "live limits again";
 }

@@ -123,9 +123,9 @@ void BrokerNotAuthorised(char *text, std::size_t size) {
     std::snprintf(text, size, "MQTT queued 48213, 1740 dropped: not authorised");
 }
 
-// The whole text is drawn inside the indicator, on as many lines as it takes.
-void ExpectReadWhole(QWidget *window, const char *what) {
-    auto *state = qobject_cast<QLabel *>(UiControlWidget(pHandle, PANEL_LinkState));
+// The whole text is drawn inside the control, on as many lines as it takes.
+void ExpectReadWhole(QWidget *window, const char *what, int control = PANEL_LinkState) {
+    auto *state = qobject_cast<QLabel *>(UiControlWidget(pHandle, control));
     ASSERT_NE(state, nullptr);
     const QRect room = state->contentsRect();
     const int flags = Qt::AlignLeft | (state->wordWrap() ? Qt::TextWordWrap : 0);
@@ -167,5 +167,29 @@ TEST(SmallScreen, TheConnectionIndicatorIsReadWhole) {
         EndLinkFigure();
     }
     session_hooks.secondLinkState = nullptr;
+    HidePanel(pHandle);
+}
+
+// The program's longest status texts (a replay's findings, a refusal that
+// names the file) are shown whole on the smallest screen, not cut at the
+// size of the sensor's own texts.
+TEST(SmallScreen, TheStatusLineShowsTheProgramsLongTextsWhole) {
+    ASSERT_TRUE(kScreenSet);
+    KVexApp app;
+    ASSERT_TRUE(app.Start(true));
+    DisplayPanel(pHandle);
+    QWidget *window = UiPanelWidget(pHandle);
+    const char *texts[] = {
+        "Replay of line3_2026-12-08_shift2.csv: 4000000 samples; 15 unreadable lines skipped, "
+        "the first is line 1234567",
+        "Cannot replay s4000001.dat: it holds more than 4000000 samples, more than a replay "
+        "keeps in memory"};
+    for (const char *text : texts) {
+        ShowStatusText(text);
+        KVexApp::Pump(0.05);
+        EXPECT_EQ(KVexApp::Status(), text);
+        ExpectReadWhole(window, text, PANEL_StatusLine);
+    }
+    window->grab().save(QStringLiteral(KVEX_TEST_OUTPUT "/status_line_long_1024x700.png"));
     HidePanel(pHandle);
 }

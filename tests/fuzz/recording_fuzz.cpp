@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Check(index.Count() <= 64);
     if (!index.Refused()) {
         Exercise(index);
-        index.Judge({true, -5, 5, 0});
+        index.Judge({true, true, true, -5, 5, 0});
         Exercise(index);
     }
     std::remove(path.c_str());
