@@ -500,11 +500,13 @@ void BrokerLink::Enqueue(std::string payload) {
     bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
-        // The window is on the wire already; while the link is down it is
-        // back in the queue, so then the bound covers everything held.
-        if (shared_->queue.size() >= shared_->cfg.queueLimit) {
-            shared_->queue.pop_front();
+        // The bound covers everything held, the window on the wire too: a
+        // user sizes it by memory. The oldest waiting one makes room; the
+        // window is never more than half the bound, so one always waits.
+        if (shared_->queue.size() + shared_->inFlight.size() >= shared_->cfg.queueLimit) {
             ++shared_->figures.dropped;
+            if (shared_->queue.empty()) return;
+            shared_->queue.pop_front();
         }
         wasEmpty = shared_->queue.empty();
         shared_->queue.push_back(std::move(payload));

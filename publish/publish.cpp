@@ -3,6 +3,7 @@
 // front-end's thread and never waits on the network.
 #include "publish.h"
 
+#include <mosquitto.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -167,10 +168,19 @@ void ShortHostName(char *out, std::size_t size) {
     std::snprintf(out, size, "%s", host);
 }
 
-// Topic levels may hold anything but the wildcards.
-void NoWildcards(char *text) {
-    for (char *c = text; *c; ++c)
-        if (*c == '+' || *c == '#' || static_cast<unsigned char>(*c) < 0x20) *c = '_';
+// Topic levels may hold anything but the wildcards. They and the bytes no
+// topic may hold become %XX, and so does % itself: two names that differ
+// never meet in one root, and the name can be read back from it.
+void EscapeLevels(const char *text, char *out, std::size_t size) {
+    std::size_t n = 0;
+    for (const char *c = text; *c && n + 4 <= size; ++c) {
+        const unsigned char b = static_cast<unsigned char>(*c);
+        if (b == '+' || b == '#' || b == '%' || b < 0x20 || b == 0x7F)
+            n += static_cast<std::size_t>(std::snprintf(out + n, size - n, "%%%02X", b));
+        else
+            out[n++] = *c;
+    }
+    out[n] = '\0';
 }
 
 bool Refuse(char *why, std::size_t size, const char *text) {
@@ -224,11 +234,15 @@ const char *TopicRootFault(const char *root) {
     for (const char *c = root; *c; ++c)
         if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
             return "the topic root holds a control character";
+    // The broker takes topics as UTF-8 only; a Latin-1 byte (a device or
+    // line named in another code page) would be refused on every message.
+    if (mosquitto_validate_utf8(root, static_cast<int>(std::strlen(root))) != MOSQ_ERR_SUCCESS)
+        return "the topic root is not valid UTF-8 text (or holds a character MQTT forbids)";
     return nullptr;
 }
 
 void DefaultTopicRoot(const char *device, char *root, std::size_t size) {
-    char host[128], dev[200];
+    char host[128], dev[200], hostLevel[sizeof host * 3], devLevels[sizeof dev * 3];
     ShortHostName(host, sizeof host);
     const char *d = device && device[0] ? device : "no-port";
     if (std::strncmp(d, "/dev/", 5) == 0) d += 5;
@@ -240,9 +254,9 @@ void DefaultTopicRoot(const char *device, char *root, std::size_t size) {
     while (n > 0 && dev[n - 1] == '/') --n;
     dev[n] = '\0';
     if (n == 0) std::snprintf(dev, sizeof dev, "no-port");
-    NoWildcards(host);
-    NoWildcards(dev);
-    std::snprintf(root, size, "kvex/%s/%s", host, dev);
+    EscapeLevels(host, hostLevel, sizeof hostLevel);
+    EscapeLevels(dev, devLevels, sizeof devLevels);
+    std::snprintf(root, size, "kvex/%s/%s", hostLevel, devLevels);
 }
 
 bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t size) {

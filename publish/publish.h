@@ -24,9 +24,10 @@ struct BrokerAddress {
 // False with the reason in why when the URL cannot be used.
 bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t size);
 // Why a topic root cannot be used, or nullptr: empty, a wildcard, a broker's
-// own ($...), a control character, too long.
+// own ($...), a control character, too long, not UTF-8.
 const char *TopicRootFault(const char *root);
-// kvex/<host name>/<device without /dev/>, wildcards replaced.
+// kvex/<host name>/<device without /dev/>; +, #, % and control bytes as
+// %2B, %23, %25, %XX, so that no two devices share a root.
 void DefaultTopicRoot(const char *device, char *root, std::size_t size);
 
 struct PublishOptions {

@@ -385,6 +385,10 @@ TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
     ASSERT_TRUE(station.waitForFinished(60000));
     const QString err = QString::fromUtf8(station.readAllStandardError());
     EXPECT_EQ(station.exitCode(), 6) << "dropped samples are no success: " << err.toStdString();
+    // The first drop is said when it happens, once, long before the last line.
+    const QString dropping = "the oldest samples are being dropped";
+    EXPECT_EQ(err.count(dropping), 1) << err.toStdString();
+    EXPECT_LT(err.indexOf(dropping), err.indexOf("samples measured")) << err.toStdString();
     const auto m = QRegularExpression("(\\d+) dropped \\(queue full\\)").match(err);
     ASSERT_TRUE(m.hasMatch()) << err.toStdString();
     const long dropped = m.captured(1).toLong();
@@ -559,6 +563,27 @@ TEST(Publishing, EachRunHasItsOwnIdSeqGoesOnAcrossRunsAndAValueBeyondALimitReads
         EXPECT_TRUE(run.endsWith(" plant/line3/kvex")) << run.toStdString();
 }
 
+// Without a root each device gets its own: the bytes a topic level cannot
+// hold are escaped, never merged, and ordinary names stay as they are.
+TEST(Publishing, DefaultRootsOfDifferentDevicesNeverMeet) {
+    char host[256] = "";
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const std::string shortHost(host, std::strcspn(host, "."));
+    const auto root = [](const char *device) {
+        char r[256];
+        DefaultTopicRoot(device, r, sizeof r);
+        return std::string(r);
+    };
+    EXPECT_EQ(root("/dev/pts/14"), "kvex/" + shortHost + "/pts/14");
+    EXPECT_EQ(root("/dev/ttyUSB0"), "kvex/" + shortHost + "/ttyUSB0");
+    std::set<std::string> roots;
+    for (const char *device : {"sensor+1", "sensor#1", "sensor_1", "sensor%2B1", "sensor\x01"}) {
+        const std::string r = root(device);
+        EXPECT_EQ(TopicRootFault(r.c_str()), nullptr) << r;
+        EXPECT_TRUE(roots.insert(r).second) << device << " shares " << r;
+    }
+}
+
 // What cannot work is refused before anything is measured: topic roots with
 // an empty level, an address with a port that is no port (exit 2), and a
 // password file that is no file, holds nothing or others may read (exit 4).
@@ -582,6 +607,26 @@ TEST(Publishing, MalformedAddressesAndOddPasswordFilesAreRefusedBeforeAnythingSt
     const QString badPort = QString("mqtt://127.0.0.1:%1:5/x").arg(broker.port());
     const Finished colon = Kvex({"publish", "--port", port, "--mqtt", badPort});
     EXPECT_EQ(colon.code, 2) << colon.err.toStdString();
+
+    // A root the broker would refuse on every message (a Latin-1 byte, given
+    // or taken from the device's name) is refused now; UTF-8 text is taken.
+    EXPECT_TRUE(ParseBrokerUrl("mqtt://h/plant/M\xc3\xbchle", a, why, sizeof why)) << why;
+    EXPECT_FALSE(ParseBrokerUrl("mqtt://h/plant/M\xfchle", a, why, sizeof why));
+    EXPECT_TRUE(std::strstr(why, "UTF-8")) << why;
+    const QByteArray latin1 = Scratch("sensor").toUtf8() + "\xe9";
+    ::unlink(latin1.constData());
+    ASSERT_EQ(::symlink(sim.devicePath().c_str(), latin1.constData()), 0);
+    QProcess bytes;  // words that are no UTF-8 cannot travel in a QString
+    Prepare(bytes);
+    bytes.start("sh", {"-c",
+                       "exec \"$0\" publish --port \"$(printf '%s\\351' \"$1\")\" --mqtt \"$2\" "
+                       "--duration 1",
+                       KvexProgram(), Scratch("sensor"),
+                       QString("mqtt://127.0.0.1:%1").arg(broker.port())});
+    ASSERT_TRUE(bytes.waitForFinished(60000));
+    const QString latin1Err = QString::fromUtf8(bytes.readAllStandardError());
+    EXPECT_EQ(bytes.exitCode(), 2) << latin1Err.toStdString();
+    EXPECT_TRUE(latin1Err.contains("UTF-8")) << latin1Err.toStdString();
 
     const QString empty = Scratch("empty-password"), open = Scratch("open-password");
     WriteFile(empty, "");
