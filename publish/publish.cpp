@@ -354,13 +354,13 @@ unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped) 
     UnsubscribeSamples(OnSample);
     UnsubscribeActivity(OnActivity);
     ++tickToken;
-    const unsigned long unsent = publisher->link.Finish(kStateSlot, publisher->stateTopic,
-                                                        "{\"online\": false}", seconds, wait);
-    if (dropped) *dropped = publisher->link.Figures().dropped;
+    const BrokerLink::Left left = publisher->link.Finish(kStateSlot, publisher->stateTopic,
+                                                         "{\"online\": false}", seconds, wait);
+    if (dropped) *dropped = left.dropped;
     publisher.reset();
     ShowLinkState();
     if (stateListener) stateListener("", true);
-    return unsent;
+    return left.unsent;
 }
 
 bool KeepSecretsOutOfDumps() { return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0; }
@@ -375,6 +375,7 @@ PublishFigures PublishingFigures() {
     const BrokerFigures f = publisher->link.Figures();
     p.on = true;
     p.connected = f.state == BrokerState::Connected;
+    p.stopped = f.state == BrokerState::Stopped;
     p.published = f.delivered;
     p.queued = f.queued;
     p.dropped = f.dropped;

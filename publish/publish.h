@@ -62,6 +62,7 @@ const char *PublishTopicRoot();
 
 struct PublishFigures {
     bool on = false, connected = false;
+    bool stopped = false;  // a fault no retry mends: nothing more goes out
     unsigned long published = 0, queued = 0, dropped = 0;
     char reason[240] = "";  // why not connected
 };

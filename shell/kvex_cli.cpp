@@ -527,7 +527,7 @@ int EndPublishing(const Verb &v) {
     UnsubscribeSamples(CountSample);
     const unsigned long lost = std::min(g_measured, unsent + dropped);
     const char *plural = g_measured == 1 ? "" : "s";
-    if (lost == 0) {
+    if (lost == 0 && !before.stopped) {
         std::fprintf(stderr, "kvex: %lu sample%s measured, all published\n", g_measured, plural);
         return 0;
     }
@@ -541,6 +541,8 @@ int EndPublishing(const Verb &v) {
     if (unsent && n > 0 && n < static_cast<int>(sizeof line))
         std::snprintf(line + n, sizeof line - n, ", %lu not published: %s", unsent,
                       before.reason[0] ? before.reason : "the broker did not take them in time");
+    else if (before.stopped && n > 0 && n < static_cast<int>(sizeof line))
+        std::snprintf(line + n, sizeof line - n, "; publishing %s", before.reason);
     std::fprintf(stderr, "kvex: %s\n", line);
     return CLI_NOT_PUBLISHED;
 }
@@ -552,20 +554,27 @@ void StopAfterDuration(void *) {
 }
 
 // A signal that came just before the loop began (which clears the stop)
-// still ends it.
+// still ends it, and so does publishing that stopped for good: nothing
+// measured from then on would reach the plant.
+bool g_publishingStopped = false;
 void WatchForSignal(void *) {
     if (g_signal != 0) StopMeasuring();
+    if (PublishingFigures().stopped) {
+        g_publishingStopped = true;
+        StopMeasuring();
+    }
     PostDelayedCall(0.25, WatchForSignal, nullptr);
 }
 
 // Run mode until the duration ends or a signal comes; a run that ended by
 // itself (the sensor stopped answering) says why.
 int Publish(const Verb &v) {
-    g_durationOver = false;
+    g_durationOver = g_publishingStopped = false;
     if (v.duration > 0) PostDelayedCall(v.duration, StopAfterDuration, nullptr);
     WatchForSignal(nullptr);
-    if (g_signal == 0) CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
-    if (g_signal != 0 || g_durationOver) return 0;
+    if (g_signal == 0 && !g_publishingStopped)
+        CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
+    if (g_signal != 0 || g_durationOver || g_publishingStopped) return 0;  // the end says why
     std::fprintf(stderr, "kvex: run mode ended: %s\n", szStatus);
     return CLI_NOT_CONFIRMED;
 }

@@ -29,10 +29,13 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <set>
 
+#include "broker_link.h"
 #include "kvex_app.h"
 #include "sensor_sim.h"
 
@@ -689,4 +692,120 @@ TEST(PublishWindow, ClosingItAppliesAndKeepsThePasswordAndAPasswordKeepsCoreDump
     EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     StopPublishing(3, true);
     QFile::remove(kept);
+}
+
+namespace {
+
+// Polls what the link says until it holds; false when it never did.
+template <class Condition>
+bool Until(Condition holds, double seconds = 20) {
+    for (int i = 0; i < seconds * 20 && !holds(); ++i) Wait(0.05);
+    return holds();
+}
+
+}  // namespace
+
+// The link on its own against a real broker. A fault no reconnect mends (a
+// last will on a topic that is no UTF-8) stops it with the reason, after one
+// try. Otherwise each connection gets the will of its own asked just before
+// it, and says its births before anything that waits, also after the broker
+// came back; a link let go without a finish leaves that connection's will.
+TEST(BrokerLinkWithABroker, APermanentFaultStopsItAndEachConnectionSaysItsBirthsFirst) {
+    Broker broker("births", "", true);
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "births");
+    std::atomic<int> wills{0};
+    BrokerLinkConfig c;
+    c.host = "127.0.0.1";
+    c.port = broker.port();
+    c.clientId = "births-test";
+    c.measurementTopic = "births/m";
+    c.stateTopic = "births/state";
+    c.queueLimit = 100;
+    {
+        BrokerLinkConfig bad = c;
+        bad.will = [&] {
+            ++wills;
+            return BrokerMessage{"births/\xe9tat", "{}", true};
+        };
+        BrokerLink link;
+        ASSERT_TRUE(link.Start(bad));
+        link.Enqueue("{\"n\": 0}");
+        EXPECT_TRUE(Until([&] { return link.Figures().state == BrokerState::Stopped; }));
+        const BrokerLink::Left left = link.Finish(0, "births/state", "{}", 30, true);
+        EXPECT_EQ(left.unsent, 1u);
+        EXPECT_TRUE(std::strstr(link.Figures().reason, "stopped: the last will"))
+            << link.Figures().reason;
+        EXPECT_TRUE(std::strstr(link.Figures().reason, "UTF-8")) << link.Figures().reason;
+        EXPECT_EQ(wills, 1) << "tried once, never again";
+    }
+
+    // Asked before every attempt, also those the broker was not there for.
+    wills = 0;
+    std::mutex mu;
+    std::string lastWill;
+    std::atomic<int> births{0};
+    c.will = [&] {
+        std::lock_guard<std::mutex> lock(mu);
+        lastWill = "{\"will\": " + std::to_string(++wills) + "}";
+        return BrokerMessage{"births/state", lastWill, true};
+    };
+    c.onConnect = [&] {
+        return std::vector<BrokerMessage>{
+            {"births/birth", "{\"birth\": " + std::to_string(++births) + "}", false}};
+    };
+    auto link = std::make_unique<BrokerLink>();
+    ASSERT_TRUE(link->Start(c));
+    for (int n = 1; n <= 3; ++n) link->Enqueue("{\"n\": " + std::to_string(n) + "}");
+    ASSERT_TRUE(Until([&] { return link->Figures().delivered == 3; }));
+    broker.Stop();
+    ASSERT_TRUE(Until([&] { return link->Figures().state != BrokerState::Connected; }));
+    for (int n = 4; n <= 6; ++n) link->Enqueue("{\"n\": " + std::to_string(n) + "}");
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(Until([&] { return link->Figures().delivered == 6; }));
+    link.reset();  // no finish: the broker hands out this connection's will
+    EXPECT_GE(wills, 2);
+    EXPECT_EQ(births, 2);
+
+    QStringList order;
+    plant.Of("births/m");  // until the plant's file is quiet
+    QFile file(Scratch(QString("sub-%1-births.txt").arg(broker.port())));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith("births/birth ") || line.startsWith("births/m "))
+            order.append(QString::fromUtf8(line));
+    EXPECT_EQ(order, QStringList({"births/birth {\"birth\": 1}", "births/m {\"n\": 1}",
+                                  "births/m {\"n\": 2}", "births/m {\"n\": 3}",
+                                  "births/birth {\"birth\": 2}", "births/m {\"n\": 4}",
+                                  "births/m {\"n\": 5}", "births/m {\"n\": 6}"}));
+    const QJsonObject will = QJsonDocument::fromJson(QByteArray::fromStdString(lastWill)).object();
+    EXPECT_TRUE(Until([&] { return Retained(broker, "births/state") == will; }))
+        << lastWill << " vs "
+        << QJsonDocument(Retained(broker, "births/state")).toJson().toStdString();
+}
+
+// The station with a fault no retry mends (a user name that is no UTF-8):
+// it says why once, ends by itself long before its duration with the
+// samples it could not publish, and its network thread ends with it (a
+// thread left running would abort the process instead of this exit code).
+TEST(Publishing, AStationWhoseLinkCannotWorkSaysWhyAndEnds) {
+    Broker broker("permanent");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    QProcess station;  // words that are no UTF-8 cannot travel in a QString
+    Prepare(station);
+    station.start("sh", {"-c",
+                         "exec \"$0\" publish --port \"$1\" --duration 600 --mqtt "
+                         "\"$(printf 'mqtt://st\\351@127.0.0.1:%s/perm' \"$2\")\"",
+                         KvexProgram(), QString::fromStdString(sim.devicePath()),
+                         QString::number(broker.port())});
+    ASSERT_TRUE(station.waitForFinished(60000)) << "it ended by itself";
+    const QString err = QString::fromUtf8(station.readAllStandardError());
+    EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(station.exitCode(), 6) << err.toStdString();
+    // Its last line names the fault, whether or not a sample was measured.
+    const QString last = err.trimmed().split('\n').last();
+    EXPECT_TRUE(last.contains(QRegularExpression("stopped: the user name.*UTF-8")))
+        << err.toStdString();
 }
