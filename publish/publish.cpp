@@ -7,6 +7,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,12 +22,14 @@ namespace {
 
 enum { kStateSlot = 0, kInfoSlot = 1 };
 constexpr double kTickSeconds = 1.0;
+constexpr double kFiguresSeconds = 10.0;
 
 struct Publisher {
     BrokerLink link;
     BrokerAddress address;
     std::string root, measurementTopic, stateTopic, infoTopic;
-    std::string lastState, lastInfo;
+    std::string lastState, lastFigures, lastInfo;  // the state's meaning and figures
+    double figuresSent = 0;
     char lastText[320] = "";
     unsigned long lastQueued = 0, lastDropped = 0;
 };
@@ -80,14 +83,18 @@ std::string SamplePayload(const Sample &s, unsigned long long seq) {
     return "{\"run\": " + JsonText(CurrentRunId()) + json;
 }
 
-std::string StatePayload() {
+// What the state means (online, mode, port, sensor), without the queue's figures.
+std::string StateMeaning() {
+    return std::string("{\"online\": true, \"mode\": \"") + ActivityName(CurrentActivity()) +
+           "\", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware);
+}
+
+std::string QueueFigures() {
     const BrokerFigures f = publisher->link.Figures();
     char figures[96];
     std::snprintf(figures, sizeof figures, ", \"queued\": %lu, \"dropped\": %lu}", f.queued,
                   f.dropped);
-    return std::string("{\"online\": true, \"mode\": \"") + ActivityName(CurrentActivity()) +
-           "\", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware) +
-           figures;
+    return figures;
 }
 
 std::string WordList(unsigned short frame) {
@@ -110,12 +117,24 @@ std::string InfoPayload() {
            ", \"parameters\": {\"frame0\": " + WordList(0) + ", \"frame1\": " + WordList(1) + "}}";
 }
 
-// State and info go out when they differ from what went out last.
+double Seconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// State and info go out when their meaning changed. The state's queue
+// figures alone change with every sample while the broker lags: each retained
+// copy is stored by the broker and handed to every newcomer, so those go out
+// at most every kFiguresSeconds.
 void RetainChanges() {
-    std::string state = StatePayload();
-    if (state != publisher->lastState) {
-        publisher->lastState = state;
-        publisher->link.SetRetained(kStateSlot, publisher->stateTopic, std::move(state));
+    const std::string meaning = StateMeaning(), figures = QueueFigures();
+    const double now = Seconds();
+    if (meaning != publisher->lastState ||
+        (figures != publisher->lastFigures && now - publisher->figuresSent >= kFiguresSeconds)) {
+        publisher->lastState = meaning;
+        publisher->lastFigures = figures;
+        publisher->figuresSent = now;
+        publisher->link.SetRetained(kStateSlot, publisher->stateTopic, meaning + figures);
     }
     std::string info = InfoPayload();
     if (info != publisher->lastInfo) {

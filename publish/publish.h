@@ -4,6 +4,8 @@
 //                       run and sample number, with seq counting the
 //                       process's measurement messages
 //   <root>/state        retained: online, mode, port, sensor, queued, dropped;
+//                       sent when one of the first four changes, and at most
+//                       every 10 s when only the queue's figures do;
 //                       {"online": false} on a clean end, and as the last will
 //   <root>/info         retained: hardware and firmware texts, parameter words
 #pragma once
