@@ -792,6 +792,20 @@ TEST(BrokerLinkWithABroker, APermanentFaultStopsItAndEachConnectionSaysItsBirths
     EXPECT_TRUE(Until([&] { return Retained(broker, "births/state") == will; }))
         << lastWill << " vs "
         << QJsonDocument(Retained(broker, "births/state")).toJson().toStdString();
+
+    // Let go while it finishes on its own (the window's switch): it still
+    // sends what waits and its last text, and the process joins it after.
+    c.will = nullptr;
+    c.onConnect = nullptr;
+    c.clientId = "births-finish";
+    link = std::make_unique<BrokerLink>();
+    ASSERT_TRUE(link->Start(c));
+    for (int n = 7; n <= 9; ++n) link->Enqueue("{\"n\": " + std::to_string(n) + "}");
+    link->Finish(0, "births/state", "{\"online\": false}", 10, false);
+    link.reset();
+    const QJsonObject offline({{"online", false}});
+    EXPECT_TRUE(Until([&] { return Retained(broker, "births/state") == offline; }));
+    EXPECT_EQ(plant.Of("births/m").size(), 9);
 }
 
 // The station with a fault no retry mends (a user name that is no UTF-8):
