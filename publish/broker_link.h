@@ -45,7 +45,7 @@ struct BrokerFigures {
     BrokerState state = BrokerState::Off;
     bool everConnected = false;
     unsigned long queued = 0;     // measurements not yet acknowledged by the broker
-    unsigned long dropped = 0;    // the oldest, given up for a full queue
+    unsigned long dropped = 0;    // the oldest not yet sent, given up for a full queue
     unsigned long delivered = 0;  // acknowledged by the broker
     char reason[240] = "";        // why the link is not connected, in the operator's words
 };
@@ -63,7 +63,8 @@ class BrokerLink {
     // Starts the network thread, which connects and keeps reconnecting
     // (1 s, doubling to 30 s) until Finish or a permanent fault.
     bool Start(const BrokerLinkConfig &config);
-    // One measurement to the end of the queue; a full queue drops its oldest.
+    // One measurement to the end of the queue; a full queue drops the oldest
+    // not yet sent (what is on the wire stays, so a drop is exactly a loss).
     void Enqueue(std::string payload);
     // The latest text of a retained topic; an older one not yet out is replaced.
     void SetRetained(int slot, const std::string &topic, std::string payload);

@@ -102,8 +102,8 @@ constexpr const char *kPublishHelp =
     "                   those)\n"
     "  --mqtt-queue N   samples held while the broker is away or slow (those sent\n"
     "                   but not yet acknowledged too), 10 to 10000000 (default\n"
-    "                   100000); beyond it the oldest are dropped and counted, and\n"
-    "                   the first drop is said at once. Each held sample takes its\n"
+    "                   100000); beyond it the oldest not yet sent are dropped and\n"
+    "                   counted, the first drop said at once. Each held sample takes its\n"
     "                   message (~310 bytes) and ~50 bytes more of memory: about\n"
     "                   36 MB for the default, 3.6 GB for the most\n";
 
