@@ -38,8 +38,9 @@ namespace {
 constexpr int kKeepAliveSeconds = 10;
 constexpr double kConnackSeconds = 10;
 constexpr std::size_t kWindowMost = 1000;
-// How long the end of the process waits for a link that was told to quit.
-constexpr double kQuitSeconds = 3;
+// How long the end of the process waits for a link that was told to quit,
+// and at most for one that finishes on its own.
+constexpr double kQuitSeconds = 3, kFinishingSeconds = 10;
 
 double Now() {
     using namespace std::chrono;
@@ -449,6 +450,12 @@ Outcome Session(Shared &s, mosquitto *m) {
             int error = 0;
             socklen_t len = sizeof error;
             if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+            // Made and ended at once by the far end: a listener of another
+            // kind, which got our first bytes before we polled.
+            if (error == ECONNRESET || error == EPIPE) {
+                s.SetReason(BrokerState::Waiting, unanswered);
+                return out;
+            }
             if (error != 0) {
                 ConnectFailure(s, MOSQ_ERR_ERRNO, error, m);
                 return out;
@@ -566,6 +573,15 @@ void JoinRetired(Process &p, bool all) {
 void EndAtExit() {
     Process &p = Proc();
     std::lock_guard<std::mutex> lock(p.mu);
+    // A link that finishes on its own keeps the time it was given: its last
+    // samples and its offline state are what it finishes for.
+    for (const auto &r : p.retired) {
+        std::unique_lock<std::mutex> l(r.shared->mu);
+        const double left = std::min(r.shared->finishBy - Now(), kFinishingSeconds);
+        if (left > 0)
+            r.shared->changed.wait_for(l, std::chrono::duration<double>(left),
+                                       [&] { return r.shared->exited; });
+    }
     for (const auto &s : p.running) {
         std::unique_lock<std::mutex> l(s->mu);
         s->quit = true;
