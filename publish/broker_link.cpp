@@ -426,9 +426,11 @@ Outcome Session(Shared &s, mosquitto *m) {
             }
         }
         if (out.accepted && AllOut(s)) {
-            mosquitto_disconnect(m);
-            for (int i = 0; i < 50 && mosquitto_want_write(m); ++i)
-                if (mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS) break;
+            // All was acknowledged: a DISCONNECT that cannot go out only
+            // makes the broker send our will, which says offline as well.
+            if (mosquitto_disconnect(m) == MOSQ_ERR_SUCCESS)
+                for (int i = 0; i < 50 && mosquitto_want_write(m); ++i)
+                    if (mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS) break;
             std::lock_guard<std::mutex> lock(s.mu);
             s.cleanEnd = true;
             s.figures.state = BrokerState::Off;
@@ -488,8 +490,8 @@ void WaitBeforeRetry(Shared &s, double seconds) {
         const double left = until - Now();
         if (left <= 0) return;
         pollfd fd = {s.wakeFd, POLLIN, 0};
-        poll(&fd, 1, static_cast<int>(left * 1000) + 1);
-        if (fd.revents & POLLIN) DrainWake(s);
+        if (poll(&fd, 1, static_cast<int>(left * 1000) + 1) > 0 && (fd.revents & POLLIN))
+            DrainWake(s);
     }
 }
 
