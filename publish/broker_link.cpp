@@ -1,9 +1,13 @@
 // The network side of publishing. Each connection is a fresh libmosquitto
 // client driven from our own thread through its socket, so that
-//  - what waits is ours alone: a reconnect re-sends our unacknowledged
-//    window once, in order, instead of libmosquitto's copy and ours both;
+//  - what waits is ours alone (an Outbox): a reconnect re-sends our
+//    unacknowledged window once, in order, instead of libmosquitto's copy
+//    and ours both;
 //  - a refused certificate or an unknown host name is retried like any other
-//    failure (libmosquitto's own loop thread gives up on those for good);
+//    passing failure (libmosquitto's own loop thread gives up on those for
+//    good), while a fault no retry mends stops the link with its reason;
+//  - the connection is made without blocking (only a host-name lookup
+//    waits), so a quit is seen within one poll;
 //  - the back-off is ours: 1 s, doubling to 30 s, back to 1 s after a
 //    connection that worked.
 // The caller's thread only appends to the queue under the lock and pokes an
@@ -14,6 +18,7 @@
 #include <mosquitto.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,17 +26,21 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <mutex>
-#include <thread>
+#include <system_error>
+
+#include "outbox.h"
 
 namespace {
 
 constexpr int kKeepAliveSeconds = 10;
 constexpr double kConnackSeconds = 10;
-constexpr double kFirstDelay = 1, kLongestDelay = 30;
 constexpr std::size_t kWindowMost = 1000;
+// How long the end of the process waits for a link that was told to quit,
+// and at most for one that finishes on its own.
+constexpr double kQuitSeconds = 3, kFinishingSeconds = 10;
 
 double Now() {
     using namespace std::chrono;
@@ -58,21 +67,10 @@ const char *ConnackReason(int code) {
 
 struct BrokerLink::Shared {
     BrokerLinkConfig cfg;
-    std::size_t window = 1;
 
     mutable std::mutex mu;
     std::condition_variable changed;
-    std::deque<std::string> queue;  // not yet handed to the broker
-    struct InFlight {
-        int mid = -1;
-        std::string payload;
-    };
-    std::deque<InFlight> inFlight;  // handed over, not yet acknowledged
-    struct Retained {
-        std::string topic, payload;
-        bool dirty = false;  // a text not yet handed over
-        int mid = -1;        // handed over, not yet acknowledged
-    } retained[kRetainedSlots];
+    Outbox box{1, 1};
     BrokerFigures figures;
     bool finishing = false, quit = false, cleanEnd = false, exited = false;
     double finishBy = 0;  // a finish left to run on its own gives up then
@@ -102,6 +100,34 @@ namespace {
 
 using Shared = BrokerLink::Shared;
 
+// Faults that no reconnect mends: the configuration or a message is one the
+// library refuses by itself (malformed UTF-8, a payload or packet too big, a
+// bad argument, a feature it was built without).
+LinkFault FaultOf(int rc) {
+    switch (rc) {
+        case MOSQ_ERR_SUCCESS:
+            return LinkFault::None;
+        case MOSQ_ERR_INVAL:
+        case MOSQ_ERR_NOT_SUPPORTED:
+        case MOSQ_ERR_MALFORMED_UTF8:
+        case MOSQ_ERR_PAYLOAD_SIZE:
+        case MOSQ_ERR_OVERSIZE_PACKET:
+        case MOSQ_ERR_QOS_NOT_SUPPORTED:
+        case MOSQ_ERR_RETAIN_NOT_SUPPORTED:
+            return LinkFault::Permanent;
+        default:
+            return LinkFault::Transient;
+    }
+}
+
+// The link ends for good: the reason stays in the state for every reader.
+LinkFault Stop(Shared &s, const char *what, int rc) {
+    char text[sizeof s.figures.reason];
+    std::snprintf(text, sizeof text, "stopped: %s (%s)", what, mosquitto_strerror(rc));
+    s.SetReason(BrokerState::Stopped, text);
+    return LinkFault::Permanent;
+}
+
 void OnConnect(mosquitto *, void *obj, int rc) {
     auto *s = static_cast<Shared *>(obj);
     std::lock_guard<std::mutex> lock(s->mu);
@@ -115,18 +141,7 @@ void OnConnect(mosquitto *, void *obj, int rc) {
 void OnPublish(mosquitto *, void *obj, int mid) {
     auto *s = static_cast<Shared *>(obj);
     std::lock_guard<std::mutex> lock(s->mu);
-    for (auto &r : s->retained)
-        if (r.mid == mid) {
-            r.mid = -1;
-            return;
-        }
-    // Acknowledgements come in the order the messages went out: the front.
-    for (auto it = s->inFlight.begin(); it != s->inFlight.end(); ++it)
-        if (it->mid == mid) {
-            s->inFlight.erase(it);
-            ++s->figures.delivered;
-            break;
-        }
+    s->box.Acknowledged(mid);
     s->changed.notify_all();
 }
 
@@ -232,110 +247,101 @@ void ConnectFailure(Shared &s, int rc, int error, mosquitto *m) {
     s.SetReason(BrokerState::Waiting, text);
 }
 
-bool Configure(Shared &s, mosquitto *m) {
+// Sets the client up for one connection; every setter's word is checked, as
+// a will that silently failed would leave the plant without our last word.
+LinkFault Configure(Shared &s, mosquitto *m) {
     const BrokerLinkConfig &c = s.cfg;
-    mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    int rc = mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "the client library refuses MQTT 3.1.1", rc);
     mosquitto_connect_callback_set(m, OnConnect);
     mosquitto_publish_callback_set(m, OnPublish);
     mosquitto_log_callback_set(m, OnLog);
     // Our window bounds what is in flight; libmosquitto must not hold any back.
-    mosquitto_max_inflight_messages_set(m, 0);
-    if (!c.user.empty())
-        mosquitto_username_pw_set(m, c.user.c_str(),
-                                  c.password.empty() ? nullptr : c.password.c_str());
-    mosquitto_will_set(m, c.stateTopic.c_str(), static_cast<int>(c.willPayload.size()),
-                       c.willPayload.data(), 1, true);
-    if (!c.tls) return true;
+    rc = mosquitto_max_inflight_messages_set(m, 0);
+    if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "the client library refuses our window", rc);
+    if (!c.user.empty()) {
+        rc = mosquitto_username_pw_set(m, c.user.c_str(),
+                                       c.password.empty() ? nullptr : c.password.c_str());
+        if (rc != MOSQ_ERR_SUCCESS)
+            return Stop(s, "the user name or password cannot be sent (not UTF-8?)", rc);
+    }
+    const BrokerMessage will = c.will ? c.will() : BrokerMessage{c.stateTopic, c.willPayload, true};
+    rc = mosquitto_will_set(m, will.topic.c_str(), static_cast<int>(will.payload.size()),
+                            will.payload.data(), 1, will.retain);
+    if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "the last will cannot be set", rc);
+    if (!c.tls) return LinkFault::None;
     if (c.caFile.empty()) {
-        mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-    } else if (mosquitto_tls_set(m, c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) !=
+        rc = mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "TLS with the system's CAs is not possible", rc);
+    } else if ((rc = mosquitto_tls_set(m, c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr)) !=
                MOSQ_ERR_SUCCESS) {
         char text[sizeof s.figures.reason];
-        std::snprintf(text, sizeof text, "certificate: the CA file %s cannot be read",
+        std::snprintf(text, sizeof text, "certificate: the CA file %s cannot be used",
                       c.caFile.c_str());
-        s.SetReason(BrokerState::Waiting, text);
-        return false;
+        return Stop(s, text, rc);
     }
     if (c.insecure) {
-        mosquitto_tls_opts_set(m, 0 /* SSL_VERIFY_NONE */, nullptr, nullptr);
-        mosquitto_tls_insecure_set(m, true);
+        rc = mosquitto_tls_opts_set(m, 0 /* SSL_VERIFY_NONE */, nullptr, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(m, true);
+        if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "TLS without checking cannot be set", rc);
     }
-    return true;
+    return LinkFault::None;
+}
+
+// Hands the broker one message; the fault when the library refused it.
+LinkFault Send(Shared &s, mosquitto *m, const char *topic, const std::string &payload, bool retain,
+               int &mid) {
+    const int rc = mosquitto_publish(m, &mid, topic, static_cast<int>(payload.size()),
+                                     payload.data(), 1, retain);
+    if (FaultOf(rc) != LinkFault::Permanent) return FaultOf(rc);
+    char text[sizeof s.figures.reason];
+    std::snprintf(text, sizeof text, "the broker cannot be sent a message on %s", topic);
+    return Stop(s, text, rc);
 }
 
 // Hands the broker what waits: retained texts first, then measurements up to
-// the window. False when the connection failed on the way.
-bool Pump(Shared &s, mosquitto *m) {
-    std::string topic, payload;
-    for (int slot = 0; slot < BrokerLink::kRetainedSlots; ++slot) {
+// the window. Each message is copied out under the lock and sent without it;
+// the outbox learns its message id before any acknowledgement can come, as
+// those are read on this thread only.
+LinkFault Pump(Shared &s, mosquitto *m) {
+    Outbox::Message msg;
+    for (;;) {
         {
             std::lock_guard<std::mutex> lock(s.mu);
-            Shared::Retained &r = s.retained[slot];
-            if (!r.dirty) continue;
-            r.dirty = false;
-            topic = r.topic;
-            payload = r.payload;
+            if (!s.box.Next(msg)) return LinkFault::None;
         }
+        const bool retained = msg.slot >= 0;
         int mid = -1;
-        const int rc = mosquitto_publish(m, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                                         payload.data(), 1, true);
+        const LinkFault fault =
+            Send(s, m, retained ? msg.topic.c_str() : s.cfg.measurementTopic.c_str(), msg.payload,
+                 retained, mid);
+        if (fault != LinkFault::None) return fault;  // taken back with the window
         std::lock_guard<std::mutex> lock(s.mu);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            s.retained[slot].dirty = true;
-            return false;
-        }
-        if (!s.retained[slot].dirty) s.retained[slot].mid = mid;
+        s.box.Handed(msg, mid);
     }
-    std::size_t from = 0, to = 0;
-    {
-        std::lock_guard<std::mutex> lock(s.mu);
-        from = s.inFlight.size();
-        while (s.inFlight.size() < s.window && !s.queue.empty()) {
-            s.inFlight.push_back({-1, std::move(s.queue.front())});
-            s.queue.pop_front();
-        }
-        to = s.inFlight.size();
-    }
-    // Only this thread changes the window, so its entries stay put here.
-    const char *measurements = s.cfg.measurementTopic.c_str();
-    for (std::size_t i = from; i < to; ++i) {
-        Shared::InFlight &f = s.inFlight[i];
-        int mid = -1;
-        const int rc = mosquitto_publish(m, &mid, measurements, static_cast<int>(f.payload.size()),
-                                         f.payload.data(), 1, false);
-        if (rc != MOSQ_ERR_SUCCESS) return false;
-        std::lock_guard<std::mutex> lock(s.mu);
-        f.mid = mid;
-    }
-    return true;
 }
 
-// Everything handed over and acknowledged, and the end was asked for.
+// What a protocol says first on every connection.
+LinkFault SayBirths(Shared &s, mosquitto *m) {
+    if (!s.cfg.onConnect) return LinkFault::None;
+    for (const BrokerMessage &b : s.cfg.onConnect()) {
+        int mid = -1;
+        const LinkFault fault = Send(s, m, b.topic.c_str(), b.payload, b.retain, mid);
+        if (fault != LinkFault::None) return fault;
+    }
+    return LinkFault::None;
+}
+
 bool AllOut(Shared &s) {
     std::lock_guard<std::mutex> lock(s.mu);
-    if (!s.finishing || !s.queue.empty() || !s.inFlight.empty()) return false;
-    for (const auto &r : s.retained)
-        if (r.dirty || r.mid != -1) return false;
-    return true;
+    return s.finishing && s.box.AllOut();
 }
 
 // What was handed over but not acknowledged goes back to the front of the
-// queue, in order, for the next connection; the bound then holds again.
+// queue, in order, for the next connection.
 void TakeBackWindow(Shared &s) {
     std::lock_guard<std::mutex> lock(s.mu);
-    while (!s.inFlight.empty()) {
-        s.queue.push_front(std::move(s.inFlight.back().payload));
-        s.inFlight.pop_back();
-    }
-    while (s.queue.size() > s.cfg.queueLimit) {
-        s.queue.pop_front();
-        ++s.figures.dropped;
-    }
-    for (auto &r : s.retained)
-        if (r.mid != -1) {
-            r.mid = -1;
-            r.dirty = true;
-        }
+    s.box.TakeBack();
     s.connack = -1;
     s.tlsNote[0] = '\0';
     s.tlsVerify = 0;
@@ -353,14 +359,26 @@ void DrainWake(const Shared &s) {
     }
 }
 
-// Runs one connection until it fails or ends cleanly. True when the broker
-// accepted it.
-bool Session(Shared &s, mosquitto *m) {
-    const int rc = mosquitto_connect(m, s.cfg.host.c_str(), s.cfg.port, kKeepAliveSeconds);
+struct Outcome {
+    bool accepted = false;
+    LinkFault fault = LinkFault::None;
+};
+
+// Runs one connection until it fails or ends cleanly.
+Outcome Session(Shared &s, mosquitto *m) {
+    Outcome out;
+    const int rc = mosquitto_connect_async(m, s.cfg.host.c_str(), s.cfg.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        ConnectFailure(s, rc, errno, m);
-        return false;
+        const int error = errno;
+        if (FaultOf(rc) == LinkFault::Permanent) {
+            out.fault = Stop(s, "the broker's address cannot be used", rc);
+            return out;
+        }
+        ConnectFailure(s, rc, error, m);
+        out.fault = LinkFault::Transient;
+        return out;
     }
+    out.fault = LinkFault::Transient;  // unless it ends cleanly below
     char lost[sizeof s.figures.reason];
     std::snprintf(lost, sizeof lost, "unreachable: the connection to %s:%d was lost",
                   s.cfg.host.c_str(), s.cfg.port);
@@ -374,9 +392,9 @@ bool Session(Shared &s, mosquitto *m) {
                         "(a TLS port wants mqtts://)",
                   s.cfg.host.c_str(), s.cfg.port);
     const double deadline = Now() + kConnackSeconds;
-    bool accepted = false;
+    bool tcpUp = false;
     for (;;) {
-        if (Quitting(s)) break;
+        if (Quitting(s)) return out;
         int connack = -1;
         {
             std::lock_guard<std::mutex> lock(s.mu);
@@ -384,53 +402,86 @@ bool Session(Shared &s, mosquitto *m) {
         }
         if (connack > 0) {
             s.SetReason(BrokerState::Waiting, ConnackReason(connack));
-            break;
+            return out;
         }
-        accepted = connack == 0;
-        if (!accepted && Now() > deadline) {
+        if (connack == 0 && !out.accepted) {
+            out.accepted = true;
+            if (const LinkFault f = SayBirths(s, m); f != LinkFault::None) {
+                if (f == LinkFault::Transient) s.SetReason(BrokerState::Waiting, lost);
+                out.fault = f;
+                return out;
+            }
+        }
+        if (!out.accepted && Now() > deadline) {
             std::snprintf(lost, sizeof lost, "unreachable: no answer from %s:%d",
                           s.cfg.host.c_str(), s.cfg.port);
             s.SetReason(BrokerState::Waiting, lost);
-            break;
+            return out;
         }
-        if (accepted && !Pump(s, m)) {
-            s.SetReason(BrokerState::Waiting, lost);
-            break;
+        if (out.accepted) {
+            if (const LinkFault f = Pump(s, m); f != LinkFault::None) {
+                if (f == LinkFault::Transient) s.SetReason(BrokerState::Waiting, lost);
+                out.fault = f;
+                return out;
+            }
         }
-        if (accepted && AllOut(s)) {
-            mosquitto_disconnect(m);
-            for (int i = 0; i < 50 && mosquitto_want_write(m); ++i)
-                if (mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS) break;
+        if (out.accepted && AllOut(s)) {
+            // All was acknowledged: a DISCONNECT that cannot go out only
+            // makes the broker send our will, which says offline as well.
+            if (mosquitto_disconnect(m) == MOSQ_ERR_SUCCESS)
+                for (int i = 0; i < 50 && mosquitto_want_write(m); ++i)
+                    if (mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS) break;
             std::lock_guard<std::mutex> lock(s.mu);
             s.cleanEnd = true;
             s.figures.state = BrokerState::Off;
             s.changed.notify_all();
-            break;
+            out.fault = LinkFault::None;
+            return out;
         }
-        pollfd fds[2] = {{mosquitto_socket(m), POLLIN, 0}, {s.wakeFd, POLLIN, 0}};
-        if (mosquitto_want_write(m)) fds[0].events |= POLLOUT;
-        poll(fds, 2, accepted ? 1000 : 200);
+        const int sock = mosquitto_socket(m);
+        pollfd fds[2] = {{sock, POLLIN, 0}, {s.wakeFd, POLLIN, 0}};
+        if (!tcpUp || mosquitto_want_write(m)) fds[0].events |= POLLOUT;
+        if (poll(fds, 2, out.accepted ? 1000 : 200) < 0 && errno != EINTR) {
+            s.SetReason(BrokerState::Waiting, lost);
+            return out;
+        }
         if (fds[1].revents & POLLIN) DrainWake(s);
-        int step = MOSQ_ERR_SUCCESS;
-        if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) step = mosquitto_loop_read(m, 1);
-        if (step == MOSQ_ERR_SUCCESS && mosquitto_want_write(m)) step = mosquitto_loop_write(m, 1);
-        if (step == MOSQ_ERR_SUCCESS) step = mosquitto_loop_misc(m);
+        // The connection is being made while we poll: its outcome is the
+        // socket's pending error once it is writable or failed.
+        if (!tcpUp && fds[0].revents) {
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+            // Made and ended at once by the far end: a listener of another
+            // kind, which got our first bytes before we polled.
+            if (error == ECONNRESET || error == EPIPE) {
+                s.SetReason(BrokerState::Waiting, unanswered);
+                return out;
+            }
+            if (error != 0) {
+                ConnectFailure(s, MOSQ_ERR_ERRNO, error, m);
+                return out;
+            }
+            tcpUp = (fds[0].revents & POLLOUT) != 0;
+        }
+        // libmosquitto's own step: the TLS handshake as it goes, what can be
+        // read and written now, and its keep-alive; it does not wait.
+        const int step = tcpUp ? mosquitto_loop(m, 0, 1) : mosquitto_loop_misc(m);
         if (step != MOSQ_ERR_SUCCESS) {
             {
                 std::lock_guard<std::mutex> lock(s.mu);
                 connack = s.connack;
             }
             if (connack > 0) continue;  // said above, on the next pass
-            if (step == MOSQ_ERR_TLS && !accepted)
+            if (step == MOSQ_ERR_TLS && !out.accepted)
                 ConnectFailure(s, step, 0, m);
-            else if (!accepted)
+            else if (!out.accepted)
                 s.SetReason(BrokerState::Waiting, unanswered);
             else
                 s.SetReason(BrokerState::Waiting, lost);
-            break;
+            return out;
         }
     }
-    return accepted;
 }
 
 void WaitBeforeRetry(Shared &s, double seconds) {
@@ -439,38 +490,115 @@ void WaitBeforeRetry(Shared &s, double seconds) {
         const double left = until - Now();
         if (left <= 0) return;
         pollfd fd = {s.wakeFd, POLLIN, 0};
-        poll(&fd, 1, static_cast<int>(left * 1000) + 1);
-        if (fd.revents & POLLIN) DrainWake(s);
+        if (poll(&fd, 1, static_cast<int>(left * 1000) + 1) > 0 && (fd.revents & POLLIN))
+            DrainWake(s);
     }
 }
 
 void Run(std::shared_ptr<Shared> s) {
-    double delay = kFirstDelay;
+    Retry retry;
     while (!Quitting(*s)) {
         {
             std::lock_guard<std::mutex> lock(s->mu);
             if (s->figures.state != BrokerState::Waiting)
                 s->figures.state = BrokerState::Connecting;
         }
+        Outcome o;
         mosquitto *m = mosquitto_new(s->cfg.clientId.c_str(), true, s.get());
-        bool accepted = false;
-        if (m && Configure(*s, m)) accepted = Session(*s, m);
+        if (!m) {
+            o.fault = FaultOf(errno == EINVAL ? MOSQ_ERR_INVAL : MOSQ_ERR_NOMEM);
+            if (o.fault == LinkFault::Permanent)
+                Stop(*s, "the client id is refused", MOSQ_ERR_INVAL);
+        } else if ((o.fault = Configure(*s, m)) == LinkFault::None) {
+            o = Session(*s, m);
+        }
         if (m) mosquitto_destroy(m);
         TakeBackWindow(*s);
         {
             std::lock_guard<std::mutex> lock(s->mu);
             if (s->cleanEnd) break;
         }
-        if (accepted) delay = kFirstDelay;
-        WaitBeforeRetry(*s, delay);
-        if (!accepted) delay = std::min(delay * 2, kLongestDelay);
+        const double wait = retry.After(o.accepted, o.fault);
+        if (wait < 0) break;
+        WaitBeforeRetry(*s, wait);
     }
     std::lock_guard<std::mutex> lock(s->mu);
     s->exited = true;
     s->changed.notify_all();
 }
 
-std::once_flag libraryReady;
+// The process's share: libmosquitto set up once and cleaned up once at the
+// end, every running link, and the links that finish on their own after
+// their owner let them go (joined once done, or at the end).
+struct Process {
+    std::mutex mu;
+    bool ready = false, atExit = false;
+    std::vector<std::shared_ptr<Shared>> running;
+    struct Retired {
+        std::shared_ptr<Shared> shared;
+        std::thread thread;
+    };
+    std::vector<Retired> retired;
+};
+// Never destroyed: a link may end after the statics that would hold it.
+Process &Proc() {
+    static Process *p = new Process;
+    return *p;
+}
+
+bool Exited(const Shared &s) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    return s.exited;
+}
+
+void Forget(Process &p, const Shared *s) {
+    p.running.erase(std::remove_if(p.running.begin(), p.running.end(),
+                                   [s](const auto &r) { return r.get() == s; }),
+                    p.running.end());
+}
+
+// Links whose own finish is over are joined.
+void JoinRetired(Process &p, bool all) {
+    for (auto it = p.retired.begin(); it != p.retired.end();) {
+        if (!all && !Exited(*it->shared)) {
+            ++it;
+            continue;
+        }
+        it->thread.join();
+        Forget(p, it->shared.get());
+        it = p.retired.erase(it);
+    }
+}
+
+// At the process's end every link is told to quit; the retired are joined
+// (their owner is gone) and the library cleaned up once none runs.
+void EndAtExit() {
+    Process &p = Proc();
+    std::lock_guard<std::mutex> lock(p.mu);
+    // A link that finishes on its own keeps the time it was given: its last
+    // samples and its offline state are what it finishes for.
+    for (const auto &r : p.retired) {
+        std::unique_lock<std::mutex> l(r.shared->mu);
+        const double left = std::min(r.shared->finishBy - Now(), kFinishingSeconds);
+        if (left > 0)
+            r.shared->changed.wait_for(l, std::chrono::duration<double>(left),
+                                       [&] { return r.shared->exited; });
+    }
+    for (const auto &s : p.running) {
+        std::unique_lock<std::mutex> l(s->mu);
+        s->quit = true;
+        s->Wake();
+        s->changed.wait_for(l, std::chrono::duration<double>(kQuitSeconds),
+                            [&] { return s->exited; });
+    }
+    JoinRetired(p, true);
+    const bool allEnded =
+        std::all_of(p.running.begin(), p.running.end(), [](const auto &s) { return Exited(*s); });
+    if (p.ready && allEnded) {
+        mosquitto_lib_cleanup();
+        p.ready = false;
+    }
+}
 
 }  // namespace
 
@@ -478,21 +606,50 @@ BrokerLink::BrokerLink() : shared_(std::make_shared<Shared>()) {
     shared_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-// A finish goes on by itself until it is done or its time is up; anything
-// else ends. The thread owns its share of the state, so nothing waits here.
 BrokerLink::~BrokerLink() {
-    std::lock_guard<std::mutex> lock(shared_->mu);
-    if (!shared_->finishing) shared_->quit = true;
+    if (!thread_.joinable()) return;
+    bool onItsOwn = false;
+    {
+        std::lock_guard<std::mutex> lock(shared_->mu);
+        onItsOwn = shared_->finishing && !shared_->exited && !shared_->quit;
+        if (!onItsOwn) shared_->quit = true;
+    }
     shared_->Wake();
+    Process &p = Proc();
+    std::lock_guard<std::mutex> lock(p.mu);
+    if (onItsOwn) {
+        p.retired.push_back({shared_, std::move(thread_)});
+        return;
+    }
+    // The thread sees the quit within one poll; only a host-name lookup
+    // that runs can keep it longer.
+    thread_.join();
+    Forget(p, shared_.get());
 }
 
 bool BrokerLink::Start(const BrokerLinkConfig &config) {
-    if (shared_->wakeFd < 0) return false;
-    std::call_once(libraryReady, [] { mosquitto_lib_init(); });
+    if (shared_->wakeFd < 0 || thread_.joinable()) return false;
+    Process &p = Proc();
+    {
+        std::lock_guard<std::mutex> lock(p.mu);
+        JoinRetired(p, false);
+        if (!p.ready) {
+            if (mosquitto_lib_init() != MOSQ_ERR_SUCCESS) return false;
+            p.ready = true;
+        }
+        if (!p.atExit) p.atExit = std::atexit(EndAtExit) == 0;
+        p.running.push_back(shared_);
+    }
     shared_->cfg = config;
-    shared_->window = std::max<std::size_t>(1, std::min(kWindowMost, config.queueLimit / 2));
+    shared_->box = Outbox(config.queueLimit, kWindowMost);
     shared_->figures.state = BrokerState::Connecting;
-    std::thread(Run, shared_).detach();
+    try {
+        thread_ = std::thread(Run, shared_);
+    } catch (const std::system_error &) {
+        std::lock_guard<std::mutex> lock(p.mu);
+        Forget(p, shared_.get());
+        return false;
+    }
     return true;
 }
 
@@ -500,14 +657,8 @@ void BrokerLink::Enqueue(std::string payload) {
     bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
-        // The window is on the wire already; while the link is down it is
-        // back in the queue, so then the bound covers everything held.
-        if (shared_->queue.size() >= shared_->cfg.queueLimit) {
-            shared_->queue.pop_front();
-            ++shared_->figures.dropped;
-        }
-        wasEmpty = shared_->queue.empty();
-        shared_->queue.push_back(std::move(payload));
+        wasEmpty = shared_->box.Held() == shared_->box.InWindow();
+        shared_->box.Add(std::move(payload));
     }
     // A queue that holds more is being taken already, or waits for the window.
     if (wasEmpty) shared_->Wake();
@@ -517,10 +668,7 @@ void BrokerLink::SetRetained(int slot, const std::string &topic, std::string pay
     if (slot < 0 || slot >= kRetainedSlots) return;
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
-        Shared::Retained &r = shared_->retained[slot];
-        r.topic = topic;
-        r.payload = std::move(payload);
-        r.dirty = true;
+        shared_->box.Retain(slot, topic, std::move(payload));
     }
     shared_->Wake();
 }
@@ -528,20 +676,25 @@ void BrokerLink::SetRetained(int slot, const std::string &topic, std::string pay
 BrokerFigures BrokerLink::Figures() const {
     std::lock_guard<std::mutex> lock(shared_->mu);
     BrokerFigures f = shared_->figures;
-    f.queued = shared_->queue.size() + shared_->inFlight.size();
+    f.queued = shared_->box.Held();
+    f.dropped = shared_->box.Dropped();
+    f.delivered = shared_->box.Delivered();
     return f;
 }
 
-unsigned long BrokerLink::Finish(int lastSlot, const std::string &topic, std::string lastPayload,
-                                 double seconds, bool wait) {
+BrokerLink::Left BrokerLink::Finish(int lastSlot, const std::string &topic, std::string lastPayload,
+                                    double seconds, bool wait) {
     SetRetained(lastSlot, topic, std::move(lastPayload));
     std::unique_lock<std::mutex> lock(shared_->mu);
     shared_->finishing = true;
     shared_->finishBy = Now() + seconds;
     shared_->Wake();
-    if (wait) {
+    if (wait && thread_.joinable()) {
         const auto limit = std::chrono::duration<double>(seconds + 0.5);
-        shared_->changed.wait_for(lock, limit, [this] { return shared_->exited; });
+        if (!shared_->changed.wait_for(lock, limit, [this] { return shared_->exited; })) {
+            shared_->quit = true;  // the owner's wait is over: so is the link's
+            shared_->Wake();
+        }
     }
-    return shared_->queue.size() + shared_->inFlight.size();
+    return {static_cast<unsigned long>(shared_->box.Held()), shared_->box.Dropped()};
 }

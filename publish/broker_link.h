@@ -5,8 +5,17 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
+
+// A message the link sends on a protocol's behalf (QoS 1).
+struct BrokerMessage {
+    std::string topic, payload;
+    bool retain = false;
+};
 
 struct BrokerLinkConfig {
     std::string host;
@@ -19,16 +28,24 @@ struct BrokerLinkConfig {
     std::string measurementTopic, stateTopic;
     std::string willPayload;  // retained on the state topic by the broker if we vanish
     std::size_t queueLimit = 100000;
+    // Both run on the network thread, so what they read must be safe there.
+    // The last will of the next connection, asked before each one; without
+    // it, willPayload on the state topic.
+    std::function<BrokerMessage()> will;
+    // Once the broker accepted a connection, before anything that waits: what
+    // a protocol must say first on every connection (its birth messages).
+    std::function<std::vector<BrokerMessage>()> onConnect;
 };
 
-enum class BrokerState { Off, Connecting, Connected, Waiting };
+// Stopped: a fault no retry mends (the reason says which); nothing more goes out.
+enum class BrokerState { Off, Connecting, Connected, Waiting, Stopped };
 
 // What the link can tell at any moment, copied out under its lock.
 struct BrokerFigures {
     BrokerState state = BrokerState::Off;
     bool everConnected = false;
     unsigned long queued = 0;     // measurements not yet acknowledged by the broker
-    unsigned long dropped = 0;    // the oldest, given up for a full queue
+    unsigned long dropped = 0;    // the oldest not yet sent, given up for a full queue
     unsigned long delivered = 0;  // acknowledged by the broker
     char reason[240] = "";        // why the link is not connected, in the operator's words
 };
@@ -36,14 +53,18 @@ struct BrokerFigures {
 class BrokerLink {
   public:
     BrokerLink();
-    ~BrokerLink();  // ends the link at once, unless it is finishing
+    // Ends the link and joins its thread; a link that is finishing on its
+    // own is handed to the process, which joins it when it is done (or at
+    // the latest when the process ends).
+    ~BrokerLink();
     BrokerLink(const BrokerLink &) = delete;
     BrokerLink &operator=(const BrokerLink &) = delete;
 
     // Starts the network thread, which connects and keeps reconnecting
-    // (1 s, doubling to 30 s) until Finish.
+    // (1 s, doubling to 30 s) until Finish or a permanent fault.
     bool Start(const BrokerLinkConfig &config);
-    // One measurement to the end of the queue; a full queue drops its oldest.
+    // One measurement to the end of the queue; a full queue drops the oldest
+    // not yet sent (what is on the wire stays, so a drop is exactly a loss).
     void Enqueue(std::string payload);
     // The latest text of a retained topic; an older one not yet out is replaced.
     void SetRetained(int slot, const std::string &topic, std::string payload);
@@ -51,15 +72,19 @@ class BrokerLink {
     BrokerFigures Figures() const;
     // Sends what waits, then the last retained text of slot, and disconnects
     // cleanly; gives up after seconds. With wait the caller waits for that
-    // end; without, it goes on by itself. Returns the measurements unsent
-    // when it returns.
-    unsigned long Finish(int lastSlot, const std::string &topic, std::string lastPayload,
-                         double seconds, bool wait);
+    // end; without, it goes on by itself. Says what was left unsent and all
+    // that was dropped, as of its return.
+    struct Left {
+        unsigned long unsent = 0, dropped = 0;
+    };
+    Left Finish(int lastSlot, const std::string &topic, std::string lastPayload, double seconds,
+                bool wait);
 
     struct Shared;
 
   private:
     std::shared_ptr<Shared> shared_;
+    std::thread thread_;
 };
 
 // The broker's reason for refusing a connection (CONNACK code) in words.

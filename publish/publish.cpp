@@ -3,9 +3,11 @@
 // front-end's thread and never waits on the network.
 #include "publish.h"
 
+#include <mosquitto.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,12 +23,14 @@ namespace {
 
 enum { kStateSlot = 0, kInfoSlot = 1 };
 constexpr double kTickSeconds = 1.0;
+constexpr double kFiguresSeconds = 10.0;
 
 struct Publisher {
     BrokerLink link;
     BrokerAddress address;
     std::string root, measurementTopic, stateTopic, infoTopic;
-    std::string lastState, lastInfo;
+    std::string lastState, lastFigures, lastInfo;  // the state's meaning and figures
+    double figuresSent = 0;
     char lastText[320] = "";
     unsigned long lastQueued = 0, lastDropped = 0;
 };
@@ -80,14 +84,18 @@ std::string SamplePayload(const Sample &s, unsigned long long seq) {
     return "{\"run\": " + JsonText(CurrentRunId()) + json;
 }
 
-std::string StatePayload() {
+// What the state means (online, mode, port, sensor), without the queue's figures.
+std::string StateMeaning() {
+    return std::string("{\"online\": true, \"mode\": \"") + ActivityName(CurrentActivity()) +
+           "\", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware);
+}
+
+std::string QueueFigures() {
     const BrokerFigures f = publisher->link.Figures();
     char figures[96];
     std::snprintf(figures, sizeof figures, ", \"queued\": %lu, \"dropped\": %lu}", f.queued,
                   f.dropped);
-    return std::string("{\"online\": true, \"mode\": \"") + ActivityName(CurrentActivity()) +
-           "\", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware) +
-           figures;
+    return figures;
 }
 
 std::string WordList(unsigned short frame) {
@@ -107,12 +115,24 @@ std::string InfoPayload() {
            ", \"parameters\": {\"frame0\": " + WordList(0) + ", \"frame1\": " + WordList(1) + "}}";
 }
 
-// State and info go out when they differ from what went out last.
+double Seconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// State and info go out when their meaning changed. The state's queue
+// figures alone change with every sample while the broker lags: each retained
+// copy is stored by the broker and handed to every newcomer, so those go out
+// at most every kFiguresSeconds.
 void RetainChanges() {
-    std::string state = StatePayload();
-    if (state != publisher->lastState) {
-        publisher->lastState = state;
-        publisher->link.SetRetained(kStateSlot, publisher->stateTopic, std::move(state));
+    const std::string meaning = StateMeaning(), figures = QueueFigures();
+    const double now = Seconds();
+    if (meaning != publisher->lastState ||
+        (figures != publisher->lastFigures && now - publisher->figuresSent >= kFiguresSeconds)) {
+        publisher->lastState = meaning;
+        publisher->lastFigures = figures;
+        publisher->figuresSent = now;
+        publisher->link.SetRetained(kStateSlot, publisher->stateTopic, meaning + figures);
     }
     std::string info = InfoPayload();
     if (info != publisher->lastInfo) {
@@ -174,10 +194,19 @@ void ShortHostName(char *out, std::size_t size) {
     std::snprintf(out, size, "%s", host);
 }
 
-// Topic levels may hold anything but the wildcards.
-void NoWildcards(char *text) {
-    for (char *c = text; *c; ++c)
-        if (*c == '+' || *c == '#' || static_cast<unsigned char>(*c) < 0x20) *c = '_';
+// Topic levels may hold anything but the wildcards. They and the bytes no
+// topic may hold become %XX, and so does % itself: two names that differ
+// never meet in one root, and the name can be read back from it.
+void EscapeLevels(const char *text, char *out, std::size_t size) {
+    std::size_t n = 0;
+    for (const char *c = text; *c && n + 4 <= size; ++c) {
+        const unsigned char b = static_cast<unsigned char>(*c);
+        if (b == '+' || b == '#' || b == '%' || b < 0x20 || b == 0x7F)
+            n += static_cast<std::size_t>(std::snprintf(out + n, size - n, "%%%02X", b));
+        else
+            out[n++] = *c;
+    }
+    out[n] = '\0';
 }
 
 bool Refuse(char *why, std::size_t size, const char *text) {
@@ -243,11 +272,15 @@ const char *TopicRootFault(const char *root) {
     for (const char *c = root; *c; ++c)
         if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
             return "the topic root holds a control character";
+    // The broker takes topics as UTF-8 only; a Latin-1 byte (a device or
+    // line named in another code page) would be refused on every message.
+    if (mosquitto_validate_utf8(root, static_cast<int>(std::strlen(root))) != MOSQ_ERR_SUCCESS)
+        return "the topic root is not valid UTF-8 text (or holds a character MQTT forbids)";
     return nullptr;
 }
 
 void DefaultTopicRoot(const char *device, char *root, std::size_t size) {
-    char host[128], dev[200];
+    char host[128], dev[200], hostLevel[sizeof host * 3], devLevels[sizeof dev * 3];
     ShortHostName(host, sizeof host);
     const char *d = device && device[0] ? device : "no-port";
     if (std::strncmp(d, "/dev/", 5) == 0) d += 5;
@@ -259,9 +292,9 @@ void DefaultTopicRoot(const char *device, char *root, std::size_t size) {
     while (n > 0 && dev[n - 1] == '/') --n;
     dev[n] = '\0';
     if (n == 0) std::snprintf(dev, sizeof dev, "no-port");
-    NoWildcards(host);
-    NoWildcards(dev);
-    std::snprintf(root, size, "kvex/%s/%s", host, dev);
+    EscapeLevels(host, hostLevel, sizeof hostLevel);
+    EscapeLevels(dev, devLevels, sizeof devLevels);
+    std::snprintf(root, size, "kvex/%s/%s", hostLevel, devLevels);
 }
 
 bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t size) {
@@ -364,13 +397,13 @@ unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped) 
     if (recordedSample == OnRecorded) recordedSample = nullptr;
     UnsubscribeActivity(OnActivity);
     ++tickToken;
-    const unsigned long unsent = publisher->link.Finish(kStateSlot, publisher->stateTopic,
-                                                        "{\"online\": false}", seconds, wait);
-    if (dropped) *dropped = publisher->link.Figures().dropped;
+    const BrokerLink::Left left = publisher->link.Finish(kStateSlot, publisher->stateTopic,
+                                                         "{\"online\": false}", seconds, wait);
+    if (dropped) *dropped = left.dropped;
     publisher.reset();
     ShowLinkState();
     if (stateListener) stateListener("", true);
-    return unsent;
+    return left.unsent;
 }
 
 bool KeepSecretsOutOfDumps() { return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0; }
@@ -385,6 +418,7 @@ PublishFigures PublishingFigures() {
     const BrokerFigures f = publisher->link.Figures();
     p.on = true;
     p.connected = f.state == BrokerState::Connected;
+    p.stopped = f.state == BrokerState::Stopped;
     p.published = f.delivered;
     p.queued = f.queued;
     p.dropped = f.dropped;

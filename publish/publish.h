@@ -4,6 +4,8 @@
 //                       run and sample number, with seq counting the
 //                       process's measurement messages
 //   <root>/state        retained: online, mode, port, sensor, queued, dropped;
+//                       sent when one of the first four changes, and at most
+//                       every 10 s when only the queue's figures do;
 //                       {"online": false} on a clean end, and as the last will
 //   <root>/info         retained: hardware and firmware texts, parameter words
 #pragma once
@@ -24,9 +26,10 @@ struct BrokerAddress {
 // False with the reason in why when the URL cannot be used.
 bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t size);
 // Why a topic root cannot be used, or nullptr: empty, a wildcard, a broker's
-// own ($...), a control character, too long.
+// own ($...), a control character, too long, not UTF-8.
 const char *TopicRootFault(const char *root);
-// kvex/<host name>/<device without /dev/>, wildcards replaced.
+// kvex/<host name>/<device without /dev/>; +, #, % and control bytes as
+// %2B, %23, %25, %XX, so that no two devices share a root.
 void DefaultTopicRoot(const char *device, char *root, std::size_t size);
 
 struct PublishOptions {
@@ -66,6 +69,7 @@ const char *PublishTopicRoot();
 
 struct PublishFigures {
     bool on = false, connected = false;
+    bool stopped = false;  // a fault no retry mends: nothing more goes out
     unsigned long published = 0, queued = 0, dropped = 0;
     char reason[240] = "";  // why not connected
 };

@@ -107,8 +107,12 @@ constexpr const char *kPublishHelp =
     "                   those). The files are checked before the port is opened\n"
     "  --mqtt-allow-plain-password  send the password over mqtt:// all the same, in\n"
     "                   clear for anyone on the network (without it: exit 2)\n"
-    "  --mqtt-queue N   samples kept while the broker is away, 10 to 10000000 (default\n"
-    "                   100000); beyond it the oldest are dropped and counted\n";
+    "  --mqtt-queue N   samples held while the broker is away or slow (those sent\n"
+    "                   but not yet acknowledged too), 10 to 10000000 (default\n"
+    "                   100000); beyond it the oldest not yet sent are dropped and\n"
+    "                   counted, the first drop said at once. Each held sample takes its\n"
+    "                   message (~310 bytes) and ~50 bytes more of memory: about\n"
+    "                   36 MB for the default, 3.6 GB for the most\n";
 
 struct Verb {
     std::string name, action, port, file;
@@ -481,10 +485,20 @@ int Record(const Verb &v) {
 }
 
 // ---------------------------------------------------------------- publishing
+bool g_saidDropping = false;
 void SayBrokerState(const char *text, bool newState) {
-    if (!newState || text[0] == '\0') return;
-    const bool fault = !PublishingFigures().connected;
-    if (fault || !g_quiet) std::fprintf(stderr, "kvex: MQTT %s\n", text);
+    if (text[0] == '\0') return;
+    const PublishFigures f = PublishingFigures();
+    // A stalled broker keeps the connection while the queue overflows: the
+    // first loss is said when it happens, not only in the last line.
+    if (f.dropped > 0 && !g_saidDropping) {
+        g_saidDropping = true;
+        std::fprintf(stderr,
+                     "kvex: MQTT queue full (%lu held): the oldest samples are being dropped\n",
+                     f.queued);
+    }
+    if (!newState) return;
+    if (!f.connected || !g_quiet) std::fprintf(stderr, "kvex: MQTT %s\n", text);
 }
 
 unsigned long g_measured = 0;
@@ -583,6 +597,7 @@ int BeginPublishing(const Verb &v, const char *password) {
         return CLI_BAD_ARGUMENTS;
     }
     g_measured = 0;
+    g_saidDropping = false;
     SubscribeSamples(CountSample);
     SetBrokerStateListener(SayBrokerState);
     if (!g_quiet) std::fprintf(stderr, "kvex: publishing to %s/...\n", PublishTopicRoot());
@@ -605,7 +620,7 @@ int EndPublishing(const Verb &v) {
     const char *done = recording ? "recorded" : "measured";
     const unsigned long lost = std::min(measured, unsent + dropped);
     const char *plural = measured == 1 ? "" : "s";
-    if (lost == 0) {
+    if (lost == 0 && !before.stopped) {
         std::fprintf(stderr, "kvex: %lu sample%s %s, all published\n", measured, plural, done);
         return 0;
     }
@@ -619,6 +634,8 @@ int EndPublishing(const Verb &v) {
     if (unsent && n > 0 && n < static_cast<int>(sizeof line))
         std::snprintf(line + n, sizeof line - n, ", %lu not published: %s", unsent,
                       before.reason[0] ? before.reason : "the broker did not take them in time");
+    else if (before.stopped && n > 0 && n < static_cast<int>(sizeof line))
+        std::snprintf(line + n, sizeof line - n, "; publishing %s", before.reason);
     std::fprintf(stderr, "kvex: %s\n", line);
     return CLI_NOT_PUBLISHED;
 }
@@ -630,20 +647,27 @@ void StopAfterDuration(void *) {
 }
 
 // A signal that came just before the loop began (which clears the stop)
-// still ends it.
+// still ends it, and so does publishing that stopped for good: nothing
+// measured from then on would reach the plant.
+bool g_publishingStopped = false;
 void WatchForSignal(void *) {
     if (g_signal != 0) StopMeasuring();
+    if (PublishingFigures().stopped) {
+        g_publishingStopped = true;
+        StopMeasuring();
+    }
     PostDelayedCall(0.25, WatchForSignal, nullptr);
 }
 
 // Run mode until the duration ends or a signal comes; a run that ended by
 // itself (the sensor stopped answering) says why.
 int Publish(const Verb &v) {
-    g_durationOver = false;
+    g_durationOver = g_publishingStopped = false;
     if (v.duration > 0) PostDelayedCall(v.duration, StopAfterDuration, nullptr);
     WatchForSignal(nullptr);
-    if (g_signal == 0) CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
-    if (g_signal != 0 || g_durationOver) return 0;
+    if (g_signal == 0 && !g_publishingStopped)
+        CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
+    if (g_signal != 0 || g_durationOver || g_publishingStopped) return 0;  // the end says why
     std::fprintf(stderr, "kvex: run mode ended: %s\n", szStatus);
     return CLI_NOT_CONFIRMED;
 }

@@ -31,10 +31,13 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <set>
 
+#include "broker_link.h"
 #include "kvex_app.h"
 #include "sensor_sim.h"
 #include "ui_qt.h"
@@ -291,6 +294,16 @@ TEST(Publishing, EverySampleArrivesOnceInOrderWithEveryFieldAndTheStateGoesOnlin
 
     const QList<QJsonObject> states = plant.Of("line/gauge1/state");
     ASSERT_GE(states.size(), 2);
+    // While samples flow the queue's figures change all along; the retained
+    // state goes again only when what it means does.
+    const auto meaning = [](QJsonObject o) {
+        o.remove("queued");
+        o.remove("dropped");
+        return o;
+    };
+    for (int i = 1; i < states.size(); ++i)
+        EXPECT_NE(meaning(states[i]), meaning(states[i - 1]))
+            << "state " << i << ": " << QJsonDocument(states[i]).toJson().toStdString();
     EXPECT_TRUE(states.front()["online"].toBool());
     EXPECT_EQ(states.front()["port"].toString(), port);
     EXPECT_TRUE(states.front()["sensor"].toString().contains("K-VEX sensor simulator"));
@@ -388,6 +401,10 @@ TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
     ASSERT_TRUE(station.waitForFinished(60000));
     const QString err = QString::fromUtf8(station.readAllStandardError());
     EXPECT_EQ(station.exitCode(), 6) << "dropped samples are no success: " << err.toStdString();
+    // The first drop is said when it happens, once, long before the last line.
+    const QString dropping = "the oldest samples are being dropped";
+    EXPECT_EQ(err.count(dropping), 1) << err.toStdString();
+    EXPECT_LT(err.indexOf(dropping), err.indexOf("samples measured")) << err.toStdString();
     const auto m = QRegularExpression("(\\d+) dropped \\(queue full\\)").match(err);
     ASSERT_TRUE(m.hasMatch()) << err.toStdString();
     const long dropped = m.captured(1).toLong();
@@ -400,10 +417,20 @@ TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
     Wait(0.5);
     const QList<QJsonObject> samples = plant->Of("full/measurement");
     ASSERT_FALSE(samples.isEmpty());
-    // The newest were kept: the first to arrive is the one after the dropped.
-    EXPECT_EQ(samples.front()["sample"].toInteger(), dropped + 1);
-    EXPECT_EQ(samples.front()["seq"].toInteger(), dropped + 1) << "the dropped had theirs";
-    ExpectWholeAndInOrder(samples, dropped + 1, Measured(err));
+    // What is on the wire stays there: the oldest not yet sent make room, so
+    // what the plant misses is exactly what was counted, and the newest came.
+    std::set<long> seen;
+    long newest = 0;
+    for (const QJsonObject &s : samples) {
+        const long n = s["sample"].toInteger();
+        EXPECT_EQ(s["seq"].toInteger(), n) << "the dropped had theirs";
+        if (seen.count(n)) continue;
+        EXPECT_GT(n, newest) << "in order";
+        newest = n;
+        seen.insert(n);
+    }
+    EXPECT_EQ(newest, Measured(err));
+    EXPECT_EQ(static_cast<long>(seen.size()) + dropped, Measured(err));
 }
 
 TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTestsCa) {
@@ -563,6 +590,27 @@ TEST(Publishing, EachRunHasItsOwnIdSeqGoesOnAcrossRunsAndAValueBeyondALimitReads
         EXPECT_TRUE(run.endsWith(" plant/line3/kvex")) << run.toStdString();
 }
 
+// Without a root each device gets its own: the bytes a topic level cannot
+// hold are escaped, never merged, and ordinary names stay as they are.
+TEST(Publishing, DefaultRootsOfDifferentDevicesNeverMeet) {
+    char host[256] = "";
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const std::string shortHost(host, std::strcspn(host, "."));
+    const auto root = [](const char *device) {
+        char r[256];
+        DefaultTopicRoot(device, r, sizeof r);
+        return std::string(r);
+    };
+    EXPECT_EQ(root("/dev/pts/14"), "kvex/" + shortHost + "/pts/14");
+    EXPECT_EQ(root("/dev/ttyUSB0"), "kvex/" + shortHost + "/ttyUSB0");
+    std::set<std::string> roots;
+    for (const char *device : {"sensor+1", "sensor#1", "sensor_1", "sensor%2B1", "sensor\x01"}) {
+        const std::string r = root(device);
+        EXPECT_EQ(TopicRootFault(r.c_str()), nullptr) << r;
+        EXPECT_TRUE(roots.insert(r).second) << device << " shares " << r;
+    }
+}
+
 // What cannot work is refused before anything is measured: topic roots with
 // an empty level, an address with a port that is no port (exit 2), and a
 // password file that is no file, holds nothing or others may read (exit 4).
@@ -586,6 +634,26 @@ TEST(Publishing, MalformedAddressesAndOddPasswordFilesAreRefusedBeforeAnythingSt
     const QString badPort = QString("mqtt://127.0.0.1:%1:5/x").arg(broker.port());
     const Finished colon = Kvex({"publish", "--port", port, "--mqtt", badPort});
     EXPECT_EQ(colon.code, 2) << colon.err.toStdString();
+
+    // A root the broker would refuse on every message (a Latin-1 byte, given
+    // or taken from the device's name) is refused now; UTF-8 text is taken.
+    EXPECT_TRUE(ParseBrokerUrl("mqtt://h/plant/M\xc3\xbchle", a, why, sizeof why)) << why;
+    EXPECT_FALSE(ParseBrokerUrl("mqtt://h/plant/M\xfchle", a, why, sizeof why));
+    EXPECT_TRUE(std::strstr(why, "UTF-8")) << why;
+    const QByteArray latin1 = Scratch("sensor").toUtf8() + "\xe9";
+    ::unlink(latin1.constData());
+    ASSERT_EQ(::symlink(sim.devicePath().c_str(), latin1.constData()), 0);
+    QProcess bytes;  // words that are no UTF-8 cannot travel in a QString
+    Prepare(bytes);
+    bytes.start("sh", {"-c",
+                       "exec \"$0\" publish --port \"$(printf '%s\\351' \"$1\")\" --mqtt \"$2\" "
+                       "--duration 1",
+                       KvexProgram(), Scratch("sensor"),
+                       QString("mqtt://127.0.0.1:%1").arg(broker.port())});
+    ASSERT_TRUE(bytes.waitForFinished(60000));
+    const QString latin1Err = QString::fromUtf8(bytes.readAllStandardError());
+    EXPECT_EQ(bytes.exitCode(), 2) << latin1Err.toStdString();
+    EXPECT_TRUE(latin1Err.contains("UTF-8")) << latin1Err.toStdString();
 
     const QString empty = Scratch("empty-password"), open = Scratch("open-password");
     WriteFile(empty, "");
@@ -869,4 +937,134 @@ TEST(PublishWindow, APasswordOrACaFileOverPlainMqttIsRefusedUnlessAllowed) {
     switchOn();
     EXPECT_TRUE(PublishingOn());
     StopPublishing(3, true);
+}
+
+namespace {
+
+// Polls what the link says until it holds; false when it never did.
+template <class Condition>
+bool Until(Condition holds, double seconds = 20) {
+    for (int i = 0; i < seconds * 20 && !holds(); ++i) Wait(0.05);
+    return holds();
+}
+
+}  // namespace
+
+// The link on its own against a real broker. A fault no reconnect mends (a
+// last will on a topic that is no UTF-8) stops it with the reason, after one
+// try. Otherwise each connection gets the will of its own asked just before
+// it, and says its births before anything that waits, also after the broker
+// came back; a link let go without a finish leaves that connection's will.
+TEST(BrokerLinkWithABroker, APermanentFaultStopsItAndEachConnectionSaysItsBirthsFirst) {
+    Broker broker("births", "", true);
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "births");
+    std::atomic<int> wills{0};
+    BrokerLinkConfig c;
+    c.host = "127.0.0.1";
+    c.port = broker.port();
+    c.clientId = "births-test";
+    c.measurementTopic = "births/m";
+    c.stateTopic = "births/state";
+    c.queueLimit = 100;
+    {
+        BrokerLinkConfig bad = c;
+        bad.will = [&] {
+            ++wills;
+            return BrokerMessage{"births/\xe9tat", "{}", true};
+        };
+        BrokerLink link;
+        ASSERT_TRUE(link.Start(bad));
+        link.Enqueue("{\"n\": 0}");
+        EXPECT_TRUE(Until([&] { return link.Figures().state == BrokerState::Stopped; }));
+        const BrokerLink::Left left = link.Finish(0, "births/state", "{}", 30, true);
+        EXPECT_EQ(left.unsent, 1u);
+        EXPECT_TRUE(std::strstr(link.Figures().reason, "stopped: the last will"))
+            << link.Figures().reason;
+        EXPECT_TRUE(std::strstr(link.Figures().reason, "UTF-8")) << link.Figures().reason;
+        EXPECT_EQ(wills, 1) << "tried once, never again";
+    }
+
+    // Asked before every attempt, also those the broker was not there for.
+    wills = 0;
+    std::mutex mu;
+    std::string lastWill;
+    std::atomic<int> births{0};
+    c.will = [&] {
+        std::lock_guard<std::mutex> lock(mu);
+        lastWill = "{\"will\": " + std::to_string(++wills) + "}";
+        return BrokerMessage{"births/state", lastWill, true};
+    };
+    c.onConnect = [&] {
+        return std::vector<BrokerMessage>{
+            {"births/birth", "{\"birth\": " + std::to_string(++births) + "}", false}};
+    };
+    auto link = std::make_unique<BrokerLink>();
+    ASSERT_TRUE(link->Start(c));
+    for (int n = 1; n <= 3; ++n) link->Enqueue("{\"n\": " + std::to_string(n) + "}");
+    ASSERT_TRUE(Until([&] { return link->Figures().delivered == 3; }));
+    broker.Stop();
+    ASSERT_TRUE(Until([&] { return link->Figures().state != BrokerState::Connected; }));
+    for (int n = 4; n <= 6; ++n) link->Enqueue("{\"n\": " + std::to_string(n) + "}");
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(Until([&] { return link->Figures().delivered == 6; }));
+    link.reset();  // no finish: the broker hands out this connection's will
+    EXPECT_GE(wills, 2);
+    EXPECT_EQ(births, 2);
+
+    QStringList order;
+    plant.Of("births/m");  // until the plant's file is quiet
+    QFile file(Scratch(QString("sub-%1-births.txt").arg(broker.port())));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith("births/birth ") || line.startsWith("births/m "))
+            order.append(QString::fromUtf8(line));
+    EXPECT_EQ(order, QStringList({"births/birth {\"birth\": 1}", "births/m {\"n\": 1}",
+                                  "births/m {\"n\": 2}", "births/m {\"n\": 3}",
+                                  "births/birth {\"birth\": 2}", "births/m {\"n\": 4}",
+                                  "births/m {\"n\": 5}", "births/m {\"n\": 6}"}));
+    const QJsonObject will = QJsonDocument::fromJson(QByteArray::fromStdString(lastWill)).object();
+    EXPECT_TRUE(Until([&] { return Retained(broker, "births/state") == will; }))
+        << lastWill << " vs "
+        << QJsonDocument(Retained(broker, "births/state")).toJson().toStdString();
+
+    // Let go while it finishes on its own (the window's switch): it still
+    // sends what waits and its last text, and the process joins it after.
+    c.will = nullptr;
+    c.onConnect = nullptr;
+    c.clientId = "births-finish";
+    link = std::make_unique<BrokerLink>();
+    ASSERT_TRUE(link->Start(c));
+    for (int n = 7; n <= 9; ++n) link->Enqueue("{\"n\": " + std::to_string(n) + "}");
+    link->Finish(0, "births/state", "{\"online\": false}", 10, false);
+    link.reset();
+    const QJsonObject offline({{"online", false}});
+    EXPECT_TRUE(Until([&] { return Retained(broker, "births/state") == offline; }));
+    EXPECT_EQ(plant.Of("births/m").size(), 9);
+}
+
+// The station with a fault no retry mends (a user name that is no UTF-8):
+// it says why once, ends by itself long before its duration with the
+// samples it could not publish, and its network thread ends with it (a
+// thread left running would abort the process instead of this exit code).
+TEST(Publishing, AStationWhoseLinkCannotWorkSaysWhyAndEnds) {
+    Broker broker("permanent");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    QProcess station;  // words that are no UTF-8 cannot travel in a QString
+    Prepare(station);
+    station.start("sh", {"-c",
+                         "exec \"$0\" publish --port \"$1\" --duration 600 --mqtt "
+                         "\"$(printf 'mqtt://st\\351@127.0.0.1:%s/perm' \"$2\")\"",
+                         KvexProgram(), QString::fromStdString(sim.devicePath()),
+                         QString::number(broker.port())});
+    ASSERT_TRUE(station.waitForFinished(60000)) << "it ended by itself";
+    const QString err = QString::fromUtf8(station.readAllStandardError());
+    EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(station.exitCode(), 6) << err.toStdString();
+    // Its last line names the fault, whether or not a sample was measured.
+    const QString last = err.trimmed().split('\n').last();
+    EXPECT_TRUE(last.contains(QRegularExpression("stopped: the user name.*UTF-8")))
+        << err.toStdString();
 }

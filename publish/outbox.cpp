@@ -1,0 +1,118 @@
+#include "outbox.h"
+
+#include <algorithm>
+
+namespace {
+constexpr double kFirstDelay = 1, kLongestDelay = 30;
+}
+
+Outbox::Outbox(std::size_t limit, std::size_t windowMost)
+    : limit_(std::max<std::size_t>(1, limit)),
+      windowMost_(std::max<std::size_t>(1, std::min(windowMost, limit / 2))) {}
+
+void Outbox::Add(std::string payload) {
+    const std::uint64_t id = nextId_++;
+    if (Held() >= limit_) {
+        ++dropped_;
+        // What is on the wire stays there; with the window at most half the
+        // bound this is only a bound of 1, whose one place is in flight.
+        if (waiting_.empty()) return;
+        waiting_.pop_front();
+    }
+    waiting_.push_back({id, -1, std::move(payload)});
+}
+
+void Outbox::Retain(int slot, std::string topic, std::string payload) {
+    if (slot < 0 || slot >= kSlots) return;
+    Slot &s = slots_[slot];
+    s.topic = std::move(topic);
+    s.payload = std::move(payload);
+    s.dirty = true;
+}
+
+bool Outbox::Next(Message &out) {
+    for (int i = 0; i < kSlots; ++i) {
+        Slot &s = slots_[i];
+        // A newer text may follow one not yet acknowledged: on one
+        // connection the broker takes them in the order they went.
+        if (!s.dirty || s.taken) continue;
+        s.dirty = false;
+        s.taken = true;
+        out.slot = i;
+        out.topic = s.topic;
+        out.payload = s.payload;
+        out.id = 0;
+        return true;
+    }
+    if (window_.size() >= windowMost_ || waiting_.empty()) return false;
+    window_.push_back(std::move(waiting_.front()));
+    waiting_.pop_front();
+    out.slot = -1;
+    out.topic.clear();
+    out.payload = window_.back().payload;
+    out.id = window_.back().id;
+    return true;
+}
+
+void Outbox::Handed(const Message &m, int mid) {
+    if (m.slot >= 0 && m.slot < kSlots) {
+        Slot &s = slots_[m.slot];
+        if (!s.taken) return;
+        s.taken = false;
+        s.mid = mid;
+        return;
+    }
+    // The newest in the window, almost always the last one.
+    for (auto it = window_.rbegin(); it != window_.rend(); ++it)
+        if (it->id == m.id) {
+            it->mid = mid;
+            return;
+        }
+}
+
+void Outbox::Acknowledged(int mid) {
+    if (mid < 0) return;
+    for (Slot &s : slots_)
+        if (s.mid == mid) {
+            s.mid = -1;
+            return;
+        }
+    // Acknowledgements come in the order the messages went out: the front.
+    for (auto it = window_.begin(); it != window_.end(); ++it)
+        if (it->mid == mid) {
+            window_.erase(it);
+            ++delivered_;
+            return;
+        }
+}
+
+void Outbox::TakeBack() {
+    while (!window_.empty()) {
+        window_.back().mid = -1;
+        waiting_.push_front(std::move(window_.back()));
+        window_.pop_back();
+    }
+    for (Slot &s : slots_) {
+        if (s.taken || s.mid != -1) s.dirty = true;
+        s.taken = false;
+        s.mid = -1;
+    }
+}
+
+bool Outbox::AllOut() const {
+    if (!waiting_.empty() || !window_.empty()) return false;
+    for (const Slot &s : slots_)
+        if (s.dirty || s.taken || s.mid != -1) return false;
+    return true;
+}
+
+double Retry::After(bool accepted, LinkFault fault) {
+    if (gaveUp_ || fault == LinkFault::Permanent) {
+        gaveUp_ = true;
+        return -1;
+    }
+    if (accepted) delay_ = kFirstDelay;
+    const double wait = delay_;
+    if (!accepted) delay_ = std::min(delay_ * 2, kLongestDelay);
+    return wait;
+}

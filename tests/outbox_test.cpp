@@ -1,0 +1,117 @@
+// The broker link's bookkeeping walked event by event, as the network thread
+// drives it, without a broker and without a clock: the bound with the window
+// in it, the take-back on a reconnect, retained texts, the finish, and when
+// a connection is tried again.
+#include "outbox.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Takes what the outbox lets go now, handing each over under the next mid.
+std::vector<Outbox::Message> TakeAll(Outbox &box, int &mid) {
+    std::vector<Outbox::Message> out;
+    Outbox::Message m;
+    while (box.Next(m)) {
+        box.Handed(m, ++mid);
+        out.push_back(m);
+    }
+    return out;
+}
+
+std::vector<std::string> Payloads(const std::vector<Outbox::Message> &messages) {
+    std::vector<std::string> out;
+    for (const auto &m : messages) out.push_back(m.slot >= 0 ? "R" + m.payload : m.payload);
+    return out;
+}
+
+}  // namespace
+
+// A stalled broker: the window is on the wire, the queue fills behind it.
+// Never more than the bound is held, the window included; the oldest that
+// wait make room, and what was acknowledged is never lost or repeated.
+TEST(Outbox, TheBoundCountsTheWindowAndDropsTheOldestWaiting) {
+    Outbox box(10, 1000);  // the window is at most half the bound: 5
+    int mid = 0;
+    for (int i = 1; i <= 7; ++i) box.Add(std::to_string(i));
+    EXPECT_EQ(Payloads(TakeAll(box, mid)), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    for (int i = 8; i <= 20; ++i) {
+        box.Add(std::to_string(i));
+        ASSERT_LE(box.Held(), 10u) << "after " << i;
+    }
+    EXPECT_EQ(box.Held(), 10u);
+    EXPECT_EQ(box.Dropped(), 10u);  // 6 to 15 waited and went; 1 to 5 are on the wire
+    for (int m = 1; m <= 5; ++m) box.Acknowledged(m);
+    box.Acknowledged(5);  // a repeat changes nothing
+    EXPECT_EQ(box.Delivered(), 5u);
+    EXPECT_EQ(Payloads(TakeAll(box, mid)),
+              (std::vector<std::string>{"16", "17", "18", "19", "20"}));
+    EXPECT_EQ(box.Held() + box.Delivered() + box.Dropped(), 20u) << "every sample accounted for";
+}
+
+// A connection that breaks with messages unacknowledged: they go again on
+// the next one, before anything newer, in their order, and only once; the
+// retained texts go first, and only their latest text.
+TEST(Outbox, AReconnectResendsTheUnacknowledgedInOrderAfterTheLatestRetainedTexts) {
+    Outbox box(100, 4);
+    int mid = 0;
+    box.Retain(0, "s", "state 1");
+    box.Retain(0, "s", "state 2");  // replaces the one not yet out
+    box.Retain(1, "i", "info 1");
+    for (int i = 1; i <= 6; ++i) box.Add(std::to_string(i));
+    EXPECT_EQ(Payloads(TakeAll(box, mid)),
+              (std::vector<std::string>{"Rstate 2", "Rinfo 1", "1", "2", "3", "4"}));
+    box.Add("7");
+    EXPECT_TRUE(TakeAll(box, mid).empty()) << "the window is full";
+    box.Acknowledged(2);  // the info text
+    box.Acknowledged(4);  // measurement 2; 1, 3 and 4 and the state stay open
+
+    box.TakeBack();
+    EXPECT_EQ(box.Held(), 6u);
+    EXPECT_EQ(Payloads(TakeAll(box, mid)),
+              (std::vector<std::string>{"Rstate 2", "1", "3", "4", "5"}));
+    // Acknowledgements of the broken connection's ids mean nothing now.
+    box.Acknowledged(5);
+    EXPECT_EQ(box.Delivered(), 1u);
+
+    // A message the library refused was never handed over: it goes again.
+    box.TakeBack();
+    Outbox::Message m;
+    ASSERT_TRUE(box.Next(m));
+    EXPECT_EQ(m.payload, "state 2");
+    box.TakeBack();
+    EXPECT_EQ(Payloads(TakeAll(box, mid)),
+              (std::vector<std::string>{"Rstate 2", "1", "3", "4", "5"}));
+}
+
+// The finish is over only when nothing waits and all was acknowledged; a
+// passing fault is tried again ever later, a permanent one never.
+TEST(Outbox, FinishWaitsForEveryAcknowledgementAndOnlyPassingFaultsAreRetried) {
+    Outbox box(10, 2);
+    int mid = 0;
+    EXPECT_TRUE(box.AllOut());
+    box.Add("1");
+    box.Retain(0, "s", "offline");
+    EXPECT_FALSE(box.AllOut());
+    const auto sent = TakeAll(box, mid);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_FALSE(box.AllOut()) << "handed over is not acknowledged";
+    box.Acknowledged(2);
+    EXPECT_FALSE(box.AllOut()) << "the offline state is still open";
+    box.Acknowledged(1);
+    EXPECT_TRUE(box.AllOut());
+
+    Retry retry;
+    std::vector<double> waits;
+    for (int i = 0; i < 7; ++i) waits.push_back(retry.After(false, LinkFault::Transient));
+    EXPECT_EQ(waits, (std::vector<double>{1, 2, 4, 8, 16, 30, 30}));
+    EXPECT_EQ(retry.After(true, LinkFault::Transient), 1) << "a connection that worked";
+    EXPECT_EQ(retry.After(false, LinkFault::Transient), 1);
+    EXPECT_EQ(retry.After(false, LinkFault::Transient), 2);
+    EXPECT_LT(retry.After(true, LinkFault::Permanent), 0);
+    EXPECT_TRUE(retry.GaveUp());
+    EXPECT_LT(retry.After(false, LinkFault::Transient), 0) << "never again";
+}
