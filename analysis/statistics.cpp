@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 Limits LimitsOf(const Sample &s) {
     Limits l;
@@ -398,66 +400,6 @@ int SampleStatistics::Newest(double *values, int capacity) const {
 // ---------------------------------------------------------------- output
 namespace {
 
-// A file name as a JSON string: quotes, backslashes and control characters
-// escaped; bytes from 0x80 pass as they are (UTF-8 stays UTF-8).
-int JsonString(char *out, std::size_t size, const char *text) {
-    std::size_t used = 0;
-    auto put = [&](const char *s, std::size_t n) {
-        if (used + n >= size) return false;
-        std::memcpy(out + used, s, n);
-        used += n;
-        return true;
-    };
-    if (!put("\"", 1)) return -1;
-    for (const char *p = text; *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        char esc[8];
-        bool ok;
-        if (c == '"' || c == '\\') {
-            esc[0] = '\\';
-            esc[1] = static_cast<char>(c);
-            ok = put(esc, 2);
-        } else if (c < 0x20 || c == 0x7F) {
-            ok = put(esc, static_cast<std::size_t>(std::snprintf(esc, sizeof esc, "\\u%04x", c)));
-        } else {
-            ok = put(p, 1);
-        }
-        if (!ok) return -1;
-    }
-    if (!put("\"", 1)) return -1;
-    out[used] = '\0';
-    return static_cast<int>(used);
-}
-
-void Number(char *out, std::size_t size, bool defined, const char *format, double value,
-            const char *none) {
-    if (defined)
-        std::snprintf(out, size, format, value);
-    else
-        std::snprintf(out, size, "%s", none);
-}
-
-struct Texts {
-    char mean[40], sigma[40], within[40], min[40], max[40], cp[40], cpk[40], pp[40], ppk[40];
-};
-
-Texts TextsOf(const Figures &f, const char *none) {
-    Texts t;
-    const bool any = f.n > 0;
-    Number(t.mean, sizeof t.mean, any, "%.6f", f.meanUm / 1000, none);
-    Number(t.sigma, sizeof t.sigma, f.hasSigma, "%.6f", f.sigmaUm / 1000, none);
-    Number(t.within, sizeof t.within, f.hasSigmaWithin, "%.6f", f.sigmaWithinUm / 1000, none);
-    Number(t.min, sizeof t.min, any, "%.4f", f.minUm / 1000, none);
-    Number(t.max, sizeof t.max, any, "%.4f", f.maxUm / 1000, none);
-    Number(t.cp, sizeof t.cp, f.hasCp, "%.4f", f.cp, none);
-    Number(t.cpk, sizeof t.cpk, f.hasCpk, "%.4f", f.cpk, none);
-    Number(t.pp, sizeof t.pp, f.hasPp, "%.4f", f.pp, none);
-    Number(t.ppk, sizeof t.ppk, f.hasPpk, "%.4f", f.ppk, none);
-    return t;
-}
-
-int Fits(int n, std::size_t size) { return n >= 0 && static_cast<std::size_t>(n) < size ? n : -1; }
-
 // A figure that another program reads: the shortest text of the same double.
 void Exact(char *out, std::size_t size, bool defined, double value) {
     if (!defined || ShortestNumber(out, size, value) < 0) std::snprintf(out, size, "null");
@@ -492,39 +434,127 @@ void RuleBreaksJson(char *out, std::size_t size, const Figures &f) {
 
 }  // namespace
 
+namespace {
+
+bool Any(const Figures &f) { return f.n > 0; }
+bool Always(const Figures &) { return true; }
+double Mm(double um) { return um / 1000; }
+
+// Appends to out; false, leaving out as it was, when it does not fit.
+class Line {
+  public:
+    Line(char *out, std::size_t size) : out_(out), size_(size) {
+        if (size_) out_[0] = '\0';
+    }
+    __attribute__((format(printf, 2, 3))) bool Put(const char *format, ...) {
+        if (!ok_) return false;
+        va_list args;
+        va_start(args, format);
+        const int n = std::vsnprintf(out_ + used_, size_ - used_, format, args);
+        va_end(args);
+        if (n < 0 || used_ + static_cast<std::size_t>(n) >= size_) {
+            out_[used_] = '\0';
+            return ok_ = false;
+        }
+        used_ += static_cast<std::size_t>(n);
+        return true;
+    }
+    int Length() const { return ok_ ? static_cast<int>(used_) : -1; }
+
+  private:
+    char *out_;
+    std::size_t size_, used_ = 0;
+    bool ok_ = true;
+};
+
+// A field's value at the given decimals, or none where it is not told.
+void FieldText(char *out, std::size_t size, const FigureField &field, const Figures &f,
+               uint64_t badLines, int decimals, const char *none) {
+    if (!field.told(f))
+        std::snprintf(out, size, "%s", none);
+    else if (field.csvDecimals == kCount)
+        std::snprintf(out, size, "%llu", static_cast<unsigned long long>(field.value(f, badLines)));
+    else
+        std::snprintf(out, size, "%.*f", decimals, field.value(f, badLines));
+}
+
+// "1:0 2:3 3:1": each chosen rule's number and its count; "-" when not told.
+void RuleBreaksText(char *out, std::size_t size, const Figures &f) {
+    std::snprintf(out, size, "-");
+    std::size_t used = 0;
+    for (int r = 1; r <= kRules && f.hasRuleBreaks; ++r) {
+        if (!(f.rules & (1u << (r - 1)))) continue;
+        const int n = std::snprintf(out + used, size - used, "%s%d:%llu", used ? " " : "", r,
+                                    static_cast<unsigned long long>(f.ruleBreaks[r - 1]));
+        if (n < 0 || used + static_cast<std::size_t>(n) >= size) return;
+        used += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+// Counts pass through a double: exact below 2^53 values.
+const FigureField kFigureFields[] = {
+    {"n", "n", "n", 9, kCount, kCount, Always,
+     [](const Figures &f, uint64_t) { return static_cast<double>(f.n); }},
+    {"mean_mm", "mean [mm]", "mean [mm]", 10, 6, 4, Any,
+     [](const Figures &f, uint64_t) { return Mm(f.meanUm); }},
+    {"sigma_mm", "sigma [mm]", "sigma [mm]", 10, 6, 4, [](const Figures &f) { return f.hasSigma; },
+     [](const Figures &f, uint64_t) { return Mm(f.sigmaUm); }},
+    {"sigma_within_mm", "sigma within [mm]", "within [mm]", 11, 6, 4,
+     [](const Figures &f) { return f.hasSigmaWithin; },
+     [](const Figures &f, uint64_t) { return Mm(f.sigmaWithinUm); }},
+    {"min_mm", "min [mm]", "min [mm]", 10, 4, 4, Any,
+     [](const Figures &f, uint64_t) { return Mm(f.minUm); }},
+    {"max_mm", "max [mm]", "max [mm]", 10, 4, 4, Any,
+     [](const Figures &f, uint64_t) { return Mm(f.maxUm); }},
+    {"cp", "Cp", "Cp", 7, 4, 3, [](const Figures &f) { return f.hasCp; },
+     [](const Figures &f, uint64_t) { return f.cp; }},
+    {"cpk", "Cpk", "Cpk", 7, 4, 3, [](const Figures &f) { return f.hasCpk; },
+     [](const Figures &f, uint64_t) { return f.cpk; }},
+    {"pp", "Pp", "Pp", 7, 4, 3, [](const Figures &f) { return f.hasPp; },
+     [](const Figures &f, uint64_t) { return f.pp; }},
+    {"ppk", "Ppk", "Ppk", 7, 4, 3, [](const Figures &f) { return f.hasPpk; },
+     [](const Figures &f, uint64_t) { return f.ppk; }},
+    {"below", "below", "below", 9, kCount, kCount, Always,
+     [](const Figures &f, uint64_t) { return static_cast<double>(f.below); }},
+    {"inside", "inside", "inside", 9, kCount, kCount, Always,
+     [](const Figures &f, uint64_t) { return static_cast<double>(f.inside); }},
+    {"above", "above", "above", 9, kCount, kCount, Always,
+     [](const Figures &f, uint64_t) { return static_cast<double>(f.above); }},
+    {"bad_lines", "bad lines", "bad", 6, kCount, kCount, Always,
+     [](const Figures &, uint64_t badLines) { return static_cast<double>(badLines); }},
+};
+const std::size_t kFigureFieldCount = sizeof kFigureFields / sizeof kFigureFields[0];
+
 int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f,
                 uint64_t badLines) {
     char name[1100];
     if (JsonString(name, sizeof name, file ? file : "") < 0) return -1;
-    Texts t;
-    const bool any = f.n > 0;
-    Exact(t.mean, sizeof t.mean, any, f.meanUm / 1000);
-    Exact(t.sigma, sizeof t.sigma, f.hasSigma, f.sigmaUm / 1000);
-    Exact(t.within, sizeof t.within, f.hasSigmaWithin, f.sigmaWithinUm / 1000);
-    Exact(t.min, sizeof t.min, any, f.minUm / 1000);
-    Exact(t.max, sizeof t.max, any, f.maxUm / 1000);
-    Exact(t.cp, sizeof t.cp, f.hasCp, f.cp);
-    Exact(t.cpk, sizeof t.cpk, f.hasCpk, f.cpk);
-    Exact(t.pp, sizeof t.pp, f.hasPp, f.pp);
-    Exact(t.ppk, sizeof t.ppk, f.hasPpk, f.ppk);
+    Line line(out, size);
+    line.Put("{\"file\": %s", name);
+    for (const FigureField &field : kFigureFields) {
+        char text[40];
+        if (field.csvDecimals == kCount)
+            FieldText(text, sizeof text, field, f, badLines, 0, "null");
+        else
+            Exact(text, sizeof text, field.told(f), field.value(f, badLines));
+        line.Put(", \"%s\": %s", field.key, text);
+    }
     char rules[256];
     RuleBreaksJson(rules, sizeof rules, f);
-    const int n = std::snprintf(
-        out, size,
-        "{\"file\": %s, \"n\": %llu, \"mean_mm\": %s, \"sigma_mm\": %s, "
-        "\"sigma_within_mm\": %s, \"min_mm\": %s, \"max_mm\": %s, \"cp\": %s, \"cpk\": %s, "
-        "\"pp\": %s, \"ppk\": %s, \"below\": %llu, \"inside\": %llu, \"above\": %llu, "
-        "\"bad_lines\": %llu, \"rule_breaks\": %s}",
-        name, static_cast<unsigned long long>(f.n), t.mean, t.sigma, t.within, t.min, t.max, t.cp,
-        t.cpk, t.pp, t.ppk, static_cast<unsigned long long>(f.below),
-        static_cast<unsigned long long>(f.inside), static_cast<unsigned long long>(f.above),
-        static_cast<unsigned long long>(badLines), rules);
-    return Fits(n, size);
+    line.Put(", \"rule_breaks\": %s}", rules);
+    return line.Length();
 }
 
 const char *FiguresCsvHeader() {
-    return "file,n,mean [mm],sigma [mm],sigma within [mm],min [mm],max [mm],Cp,Cpk,Pp,Ppk,below,"
-           "inside,above,bad lines,rule 1,rule 2,rule 3,rule 4,rule 5,rule 6,rule 7,rule 8";
+    static const std::string header = [] {
+        std::string h = "file";
+        for (const FigureField &field : kFigureFields) h += std::string(",") + field.header;
+        for (int r = 1; r <= kRules; ++r) h += ",rule " + std::to_string(r);
+        return h;
+    }();
+    return header.c_str();
 }
 
 int FiguresCsvRow(char *out, std::size_t size, const char *file, const Figures &f,
@@ -539,22 +569,41 @@ int FiguresCsvRow(char *out, std::size_t size, const char *file, const Figures &
     }
     name[used++] = '"';
     name[used] = '\0';
-    const Texts t = TextsOf(f, "");
-    // A rule not chosen, or not told, leaves its column empty.
-    char rules[kRules * 24] = "";
-    std::size_t r = 0;
-    for (int i = 0; i < kRules; ++i) {
-        const bool told = f.hasRuleBreaks && (f.rules & (1u << i));
-        const int n = told ? std::snprintf(rules + r, sizeof rules - r, ",%llu",
-                                           static_cast<unsigned long long>(f.ruleBreaks[i]))
-                           : std::snprintf(rules + r, sizeof rules - r, ",");
-        if (n > 0) r += static_cast<std::size_t>(n);
+    Line line(out, size);
+    line.Put("%s", name);
+    for (const FigureField &field : kFigureFields) {
+        char text[40];
+        FieldText(text, sizeof text, field, f, badLines, field.csvDecimals, "");
+        line.Put(",%s", text);
     }
-    const int n = std::snprintf(
-        out, size, "%s,%llu,%s,%s,%s,%s,%s,%s,%s,%s,%s,%llu,%llu,%llu,%llu%s", name,
-        static_cast<unsigned long long>(f.n), t.mean, t.sigma, t.within, t.min, t.max, t.cp, t.cpk,
-        t.pp, t.ppk, static_cast<unsigned long long>(f.below),
-        static_cast<unsigned long long>(f.inside), static_cast<unsigned long long>(f.above),
-        static_cast<unsigned long long>(badLines), rules);
-    return Fits(n, size);
+    // A rule not chosen, or not told, leaves its column empty.
+    for (int i = 0; i < kRules; ++i) {
+        if (f.hasRuleBreaks && (f.rules & (1u << i)))
+            line.Put(",%llu", static_cast<unsigned long long>(f.ruleBreaks[i]));
+        else
+            line.Put(",");
+    }
+    return line.Length();
+}
+
+int FiguresTableHead(char *out, std::size_t size) {
+    Line line(out, size);
+    for (const FigureField &field : kFigureFields)
+        line.Put("%s%*s", &field == kFigureFields ? "" : " ", field.width, field.column);
+    line.Put("  %-16s %s", "rule breaks", "file");
+    return line.Length();
+}
+
+int FiguresTableRow(char *out, std::size_t size, const char *file, const Figures &f,
+                    uint64_t badLines) {
+    Line line(out, size);
+    for (const FigureField &field : kFigureFields) {
+        char text[40];
+        FieldText(text, sizeof text, field, f, badLines, field.tableDecimals, "-");
+        line.Put("%s%*s", &field == kFigureFields ? "" : " ", field.width, text);
+    }
+    char rules[128];
+    RuleBreaksText(rules, sizeof rules, f);
+    line.Put("  %-16s %s", rules, file ? file : "");
+    return line.Length();
 }

@@ -185,3 +185,26 @@ int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f,
 const char *FiguresCsvHeader();
 int FiguresCsvRow(char *out, std::size_t size, const char *file, const Figures &f,
                   uint64_t badLines);
+// The command line's table: a head and one row a file, columns apart by
+// spaces, undefined figures as "-", the rule breaks ("1:0 2:3") and the name
+// last.
+int FiguresTableHead(char *out, std::size_t size);
+int FiguresTableRow(char *out, std::size_t size, const char *file, const Figures &f,
+                    uint64_t badLines);
+
+// One figure as every output gives it. A new figure is one line of
+// kFigureFields: the JSON, the CSV and the command line's table take it from
+// there (the window shows its own controls).
+struct FigureField {
+    const char *key;     // JSON: "mean_mm"
+    const char *header;  // CSV: "mean [mm]"
+    const char *column;  // the command line's table: "mean [mm]"
+    int width;           // of that column
+    // Decimals of the CSV and of the table; a count (kCount) prints whole.
+    int csvDecimals, tableDecimals;
+    bool (*told)(const Figures &f);
+    double (*value)(const Figures &f, uint64_t badLines);  // mm for lengths
+};
+constexpr int kCount = -1;
+extern const FigureField kFigureFields[];
+extern const std::size_t kFigureFieldCount;

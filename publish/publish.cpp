@@ -43,22 +43,9 @@ void (*stateListener)(const char *text, bool newState) = nullptr;
 
 // A JSON string of a text that may be Latin-1 (the sensor's micro sign).
 std::string JsonText(const char *text) {
-    char utf8[512];
+    char utf8[512], json[6 * sizeof utf8 + 3];  // \u00XX for each byte at most
     TextAsUtf8(text, utf8, sizeof utf8);
-    std::string out = "\"";
-    for (const unsigned char c : std::string(utf8)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+    return JsonString(json, sizeof json, utf8) < 0 ? "\"\"" : json;
 }
 
 // Every figure in its shortest exact form: a subscriber reads the double

@@ -407,6 +407,35 @@ std::size_t WallTimeText(int64_t wallMs, WallStyle style, char *out, std::size_t
     return static_cast<std::size_t>(n);
 }
 
+int JsonString(char *out, std::size_t size, const char *text) {
+    std::size_t used = 0;
+    auto put = [&](const char *s, std::size_t n) {
+        if (used + n >= size) return false;
+        std::memcpy(out + used, s, n);
+        used += n;
+        return true;
+    };
+    if (!put("\"", 1)) return -1;
+    for (const char *p = text; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        char esc[8];
+        bool ok;
+        if (c == '"' || c == '\\') {
+            esc[0] = '\\';
+            esc[1] = static_cast<char>(c);
+            ok = put(esc, 2);
+        } else if (c < 0x20 || c == 0x7F) {
+            ok = put(esc, static_cast<std::size_t>(std::snprintf(esc, sizeof esc, "\\u%04x", c)));
+        } else {
+            ok = put(p, 1);
+        }
+        if (!ok) return -1;
+    }
+    if (!put("\"", 1)) return -1;
+    out[used] = '\0';
+    return static_cast<int>(used);
+}
+
 void IsoTimestamp(char *out, std::size_t size, int64_t wallMs) {
     WallTimeText(wallMs, WallStyle::Iso, out, size);
 }

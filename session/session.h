@@ -160,6 +160,10 @@ void SetRunStation(const char *station);
 // text that reads back to the same double ("37020.25", "0.1", "1e-07").
 // Returns the length, or -1 when out is too small or the value is not finite.
 int ShortestNumber(char *out, std::size_t size, double value);
+// A UTF-8 text as a JSON string, the one escaper of every JSON the program
+// writes: quotes, backslashes and control characters escaped, bytes from 0x80
+// as they are. Returns the length, or -1 when out is too small.
+int JsonString(char *out, std::size_t size, const char *text);
 // The decimals (3 and up, at most 9) at which value reads apart from each of
 // the others that it is not equal to: a value judged beyond a limit must
 // never read as that limit.

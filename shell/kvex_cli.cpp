@@ -771,45 +771,14 @@ int ReadStatsWords(int argc, char **argv, StatsVerb &v) {
 }
 
 void PrintTableHead() {
-    std::printf("%9s %10s %10s %11s %10s %10s %7s %7s %7s %7s %9s %9s %9s %6s  %-16s %s\n", "n",
-                "mean [mm]", "sigma [mm]", "within [mm]", "min [mm]", "max [mm]", "Cp", "Cpk", "Pp",
-                "Ppk", "below", "inside", "above", "bad", "rule breaks", "file");
-}
-
-// "1:0 2:3 3:1": each chosen rule's number and its count.
-void RuleBreaksText(char *out, std::size_t size, const Figures &f) {
-    std::snprintf(out, size, "-");
-    std::size_t used = 0;
-    for (int r = 1; r <= kRules && f.hasRuleBreaks; ++r) {
-        if (!(f.rules & (1u << (r - 1)))) continue;
-        const int n = std::snprintf(out + used, size - used, "%s%d:%llu", used ? " " : "", r,
-                                    static_cast<unsigned long long>(f.ruleBreaks[r - 1]));
-        if (n < 0 || used + static_cast<std::size_t>(n) >= size) return;
-        used += static_cast<std::size_t>(n);
-    }
+    char line[512];
+    if (FiguresTableHead(line, sizeof line) > 0) std::printf("%s\n", line);
 }
 
 void PrintTableRow(const char *file, const Figures &f, uint64_t badLines) {
-    char mean[24] = "-", sigma[24] = "-", within[24] = "-", min[24] = "-", max[24] = "-";
-    char cp[24] = "-", cpk[24] = "-", pp[24] = "-", ppk[24] = "-", rules[128];
-    if (f.n > 0) {
-        std::snprintf(mean, sizeof mean, "%.4f", f.meanUm / 1000);
-        std::snprintf(min, sizeof min, "%.4f", f.minUm / 1000);
-        std::snprintf(max, sizeof max, "%.4f", f.maxUm / 1000);
-    }
-    if (f.hasSigma) std::snprintf(sigma, sizeof sigma, "%.4f", f.sigmaUm / 1000);
-    if (f.hasSigmaWithin) std::snprintf(within, sizeof within, "%.4f", f.sigmaWithinUm / 1000);
-    if (f.hasCp) std::snprintf(cp, sizeof cp, "%.3f", f.cp);
-    if (f.hasCpk) std::snprintf(cpk, sizeof cpk, "%.3f", f.cpk);
-    if (f.hasPp) std::snprintf(pp, sizeof pp, "%.3f", f.pp);
-    if (f.hasPpk) std::snprintf(ppk, sizeof ppk, "%.3f", f.ppk);
-    RuleBreaksText(rules, sizeof rules, f);
-    std::printf(
-        "%9llu %10s %10s %11s %10s %10s %7s %7s %7s %7s %9llu %9llu %9llu %6llu  %-16s %s\n",
-        static_cast<unsigned long long>(f.n), mean, sigma, within, min, max, cp, cpk, pp, ppk,
-        static_cast<unsigned long long>(f.below), static_cast<unsigned long long>(f.inside),
-        static_cast<unsigned long long>(f.above), static_cast<unsigned long long>(badLines), rules,
-        Shown(file).c_str());
+    char line[2048];
+    if (FiguresTableRow(line, sizeof line, Shown(file).c_str(), f, badLines) > 0)
+        std::printf("%s\n", line);
 }
 
 // What the figures leave unsaid goes to standard error, one line each.

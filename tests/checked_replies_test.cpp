@@ -136,7 +136,8 @@ TEST(CheckedReplies, LongVideoBlocksAreDroppedWholeAndVideoRecovers) {
     ASSERT_TRUE(app.Start());
     std::fill(std::begin(adcbufA), std::end(adcbufA), 0xFFFF);
     bool untouched = false;
-    QTimer::singleShot(1200, [&] {
+    // Three cycles of over-long blocks, then a sensor that is cured.
+    kvextest::AfterRequests(app.sensor(), 9, 3, [&] {
         untouched = std::all_of(std::begin(adcbufA), std::end(adcbufA),
                                 [](unsigned short v) { return v == 0xFFFF; });
         app.sensor().setFaults({});

@@ -122,18 +122,23 @@ inline bool PumpUntil(const std::function<bool()> &done, double seconds) {
 // command: a test of what a mode does over many exchanges counts them
 // instead of giving it a while. After giveUp seconds it stops all the same,
 // so a stalled mode ends and the count tells.
-inline void StopAfterRequests(kvexsim::SensorSim &sensor, int command, int n,
-                              double giveUp = 30.0) {
+inline void AfterRequests(kvexsim::SensorSim &sensor, int command, int n,
+                          std::function<void()> then, double giveUp = 30.0) {
     auto *poll = new QTimer;
     const int target = sensor.commandCount(command) + n;
     const double end = Timer() + giveUp;
-    QObject::connect(poll, &QTimer::timeout, [poll, &sensor, command, target, end] {
-        if (sensor.commandCount(command) < target && Timer() < end) return;
-        poll->stop();
-        poll->deleteLater();
-        RequestStop();
-    });
+    QObject::connect(poll, &QTimer::timeout,
+                     [poll, &sensor, command, target, end, then = std::move(then)] {
+                         if (sensor.commandCount(command) < target && Timer() < end) return;
+                         poll->stop();
+                         poll->deleteLater();
+                         then();
+                     });
     poll->start(5);
+}
+inline void StopAfterRequests(kvexsim::SensorSim &sensor, int command, int n,
+                              double giveUp = 30.0) {
+    AfterRequests(sensor, command, n, RequestStop, giveUp);
 }
 
 // Starts the program on port 1 named by link, a path that outlives the

@@ -326,4 +326,29 @@ TEST(Statistics, JsonAndCsvNameEveryFigure) {
     EXPECT_EQ(std::count(row.begin(), row.end(), ','),
               std::count(header.begin(), header.end(), ',') + 1)
         << "one comma inside the quoted name";
+
+    // The command line's table: every figure under its own column, an
+    // undefined one as "-", whatever its width.
+    char head[512], one[512];
+    ASSERT_GT(FiguresTableHead(head, sizeof head), 0);
+    ASSERT_GT(FiguresTableRow(out, sizeof out, "drift.csv", f, 0), 0);
+    SampleStatistics single;
+    single.Add(37018, Verdict::Inside, Both(36900, 37100));
+    ASSERT_GT(FiguresTableRow(one, sizeof one, "one.csv", single.FiguresOf(0), 12), 0);
+    const std::string h = head;
+    const std::size_t columns = h.find("  rule breaks");
+    ASSERT_NE(columns, std::string::npos);
+    for (const std::string &row : {std::string(out), std::string(one)}) {
+        EXPECT_EQ(row.substr(columns, 2), "  ") << row;
+        std::size_t end = 0;  // each column ends under the end of its head
+        for (std::size_t i = 0; i < kFigureFieldCount; ++i) {
+            end += (i ? 1 : 0) + static_cast<std::size_t>(kFigureFields[i].width);
+            EXPECT_NE(h[end - 1], ' ') << kFigureFields[i].key;
+            EXPECT_NE(row[end - 1], ' ') << kFigureFields[i].key << " in\n" << h << "\n" << row;
+        }
+        EXPECT_EQ(end, columns);
+    }
+    EXPECT_NE(std::string(one).find(" 37.0180 "), std::string::npos) << one;
+    EXPECT_NE(std::string(one).find("      - "), std::string::npos) << "no sigma of one value";
+    EXPECT_NE(std::string(one).find(" 12  -"), std::string::npos) << "bad lines, no rules";
 }
