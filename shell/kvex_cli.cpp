@@ -608,6 +608,7 @@ void OnStopSignal(int signal) {
 
 bool g_waitForSensor = false;  // a lost sensor is waited for, not the end
 bool AwaitSensor(const Verb &v, const char *reason);
+void NameTheSensor(const Verb &v, std::string &measured, const char *doing);
 unsigned g_recorded = 0;  // samples written to the files of the verb
 
 // A recording of the samples wanted; with --mqtt a sensor that goes away is
@@ -625,13 +626,14 @@ int Record(const Verb &v) {
     // A sensor that went silent answers the start-up questions before it
     // is recorded again.
     bool await = !LinkReady();
+    std::string measured;  // the identity of the sensor recorded last
     for (;;) {
-        if (await && !AwaitSensor(v, g_recorded ? "line lost" : "waiting for sensor")) break;
+        if (await && !AwaitSensor(v, measured.empty() ? "waiting for sensor" : "line lost")) break;
         await = true;
         const unsigned wanted = static_cast<unsigned>(v.samples) - g_recorded;
         SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, static_cast<unsigned short>(wanted));
         SetRecordFile(path, replace);
-        SetStationState("", "");
+        NameTheSensor(v, measured, "recording");
         recordProgress = SayProgress;
         if (g_signal == 0)
             CC_BTNStartRecord(panelPopUp, POPUP_BTNStartRecord, EVENT_COMMIT, nullptr, 0, 0);
@@ -911,12 +913,34 @@ bool AwaitSensor(const Verb &v, const char *reason) {
         CloseCom(com);
         InitRS232(com);
         EndLinkOperation();
-        NoteLinkOpened();
-        AskAgainWhileGarbled();
+        // The last sensor's texts stay in the state and the info until
+        // another answers, as in the window.
+        if (LinkReady())
+            NoteLinkOpened();
+        else
+            AskAgainWhileGarbled();
         link_display.status = status;
         if (LinkReady()) return true;
     }
     return false;
+}
+
+// The sensor that answers is the one measured last, or another, which the
+// state and the log name; the state says what the station does with it.
+void NameTheSensor(const Verb &v, std::string &measured, const char *doing) {
+    const std::string identity = SensorIdentityNow();
+    const bool another = !measured.empty() && identity != measured;
+    const std::string firmware = Utf8(sensorFirmware);
+    if (another)
+        Say(kLogWarning, "another sensor on %s: %s (hardware %s); %s it as a new run",
+            Shown(v.port).c_str(), firmware.c_str(), Utf8(sensorHardware[0]).c_str(), doing);
+    else if (!measured.empty() && !g_quiet)
+        Say(kLogInfo, "the sensor on %s answers again; %s as a new run", Shown(v.port).c_str(),
+            doing);
+    measured = identity;
+    SetStation("", another ? "another sensor" : "",
+               std::string(doing) + " on " + Shown(v.port) + ", " + firmware +
+                   (another ? " (another sensor)" : ""));
 }
 
 // Run mode until the duration ends or a signal comes. A sensor that goes
@@ -934,19 +958,7 @@ int Publish(const Verb &v) {
     while (StationGoesOn()) {
         if (await && !AwaitSensor(v, measured.empty() ? "waiting for sensor" : "line lost")) break;
         await = true;
-        const std::string identity = SensorIdentityNow();
-        const bool another = !measured.empty() && identity != measured;
-        const std::string firmware = Utf8(sensorFirmware);
-        if (another)
-            Say(kLogWarning, "another sensor on %s: %s (hardware %s); measuring it as a new run",
-                Shown(v.port).c_str(), firmware.c_str(), Utf8(sensorHardware[0]).c_str());
-        else if (!measured.empty() && !g_quiet)
-            Say(kLogInfo, "the sensor on %s answers again; measuring as a new run",
-                Shown(v.port).c_str());
-        measured = identity;
-        SetStation("", another ? "another sensor" : "",
-                   "measuring on " + Shown(v.port) + ", " + firmware +
-                       (another ? " (another sensor)" : ""));
+        NameTheSensor(v, measured, "measuring");
         CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
         if (!StationGoesOn()) break;
         if (!g_waitForSensor) {
@@ -1249,6 +1261,7 @@ int RunKVexVerb(int argc, char **argv) {
     if (code == 0 && station) TellServiceReady();
     if (code == 0) {
         code = v.entry->run(v);
+        if (g_serviceReady) NotifyServiceManager("STOPPING=1");
         StopMeasuring();
         const int published = EndPublishing(v);
         if (code == 0) code = published;

@@ -1185,6 +1185,8 @@ TEST(Station, TellsTheServiceManagerItIsReadyItsStateAndThatItLives) {
     kill(static_cast<pid_t>(station.processId()), SIGTERM);
     ASSERT_TRUE(station.waitForFinished(30000));
     EXPECT_EQ(station.exitCode(), 0);
+    after += manager.Take(0.5);
+    EXPECT_EQ(after.back(), "STOPPING=1") << after.join(" | ").toStdString();
     const QStringList lines =
         QString::fromUtf8(station.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty());
