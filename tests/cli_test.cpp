@@ -447,10 +447,12 @@ TEST(CommandLine, HelpExplainsEveryOptionAndStandardErrorIsTheVerbsOwn) {
         {{"params", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
         {{"params", "put", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
         {{"record", "--help"},
-         {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT", "--mqtt"}},
+         {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT", "--mqtt",
+          "--exit-on-line-lost"}},
         {{"publish", "--help"},
          {"--port", "--mqtt", "--duration", "--mqtt-ca", "--mqtt-insecure", "--mqtt-password-file",
-          "--mqtt-allow-plain-password", "--mqtt-queue", "--quiet"}},
+          "--mqtt-allow-plain-password", "--mqtt-queue", "--quiet", "--exit-on-line-lost",
+          "--config", "--print-config"}},
         {{"stats", "--help"}, {"--lower", "--upper", "--rules", "--json"}},
     };
     for (const auto &v : verbs) {
