@@ -40,6 +40,7 @@ std::unique_ptr<Publisher> publisher;
 unsigned long long messagesQueued = 0;
 int tickToken = 0;
 void (*stateListener)(const char *text, bool newState) = nullptr;
+char stationMode[32] = "", stationReason[64] = "";
 
 // A JSON string of a text that may be Latin-1 (the sensor's micro sign).
 std::string JsonText(const char *text) {
@@ -71,10 +72,14 @@ std::string SamplePayload(const Sample &s, unsigned long long seq) {
     return "{\"run\": " + JsonText(CurrentRunId()) + json;
 }
 
-// What the state means (online, mode, port, sensor), without the queue's figures.
+// What the state means (online, mode, reason, port, sensor), without the
+// queue's figures.
 std::string StateMeaning() {
-    return std::string("{\"online\": true, \"mode\": \"") + ActivityName(CurrentActivity()) +
-           "\", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware);
+    const std::string reason =
+        stationReason[0] ? ", \"reason\": " + JsonText(stationReason) : std::string();
+    return std::string("{\"online\": true, \"mode\": \"") +
+           (stationMode[0] ? stationMode : ActivityName(CurrentActivity())) + "\"" + reason +
+           ", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware);
 }
 
 std::string QueueFigures() {
@@ -396,6 +401,11 @@ unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped) 
 bool KeepSecretsOutOfDumps() { return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0; }
 
 bool PublishingOn() { return publisher != nullptr; }
+
+void SetStationState(const char *mode, const char *reason) {
+    std::snprintf(stationMode, sizeof stationMode, "%s", mode ? mode : "");
+    std::snprintf(stationReason, sizeof stationReason, "%s", reason ? reason : "");
+}
 
 const char *PublishTopicRoot() { return publisher ? publisher->root.c_str() : ""; }
 

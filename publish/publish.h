@@ -3,9 +3,10 @@
 //   <root>/measurement  one message per sample, QoS 1, in order; named by its
 //                       run and sample number, with seq counting the
 //                       process's measurement messages
-//   <root>/state        retained: online, mode, port, sensor, queued, dropped;
-//                       sent when one of the first four changes, and at most
-//                       every 10 s when only the queue's figures do;
+//   <root>/state        retained: online, mode, reason (when there is one),
+//                       port, sensor, queued, dropped; sent when one of the
+//                       first five changes, and at most every 10 s when only
+//                       the queue's figures do;
 //                       {"online": false} on a clean end, and as the last will
 //   <root>/info         retained: hardware and firmware texts, parameter words
 #pragma once
@@ -64,6 +65,12 @@ bool PublishingOn();
 // ours (the environment, the client library's, a finishing link's). False
 // when the system refused.
 bool KeepSecretsOutOfDumps();
+// What a headless station says of itself beyond the activity: while it
+// waits for a sensor, mode "waiting" and why ("line lost", "waiting for
+// sensor"); why a run is what it is ("another sensor"). An empty mode says
+// the activity's name, an empty reason none. It goes out with the next
+// state message: at the next activity change, or within a second.
+void SetStationState(const char *mode, const char *reason);
 // The topic root in use ("" when off).
 const char *PublishTopicRoot();
 

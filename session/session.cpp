@@ -20,7 +20,7 @@
 int pHandle, pPara1, pPara2, pCalib, panelPopUp, pPublish;
 int pReplay;
 int target = 1;
-int stop_flag = 1;
+volatile std::sig_atomic_t stop_flag = 1;
 int startMode = START_NONE;
 
 const int MAXPOINT = 128;

@@ -5,6 +5,7 @@
 // the acquisition, the files and the shell, so each of them may use it.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,8 +16,10 @@
 extern int pHandle, pPara1, pPara2, pCalib, panelPopUp, pPublish;
 extern int pReplay;  // the replay's controls, a sub-panel of the main panel
 
-extern int target;     // memory target of send and get: 1 RAM, 2 EEPROM, 3 file
-extern int stop_flag;  // 0 while a run, video or recording loop runs
+extern int target;  // memory target of send and get: 1 RAM, 2 EEPROM, 3 file
+// 0 while a run, video or recording loop runs; a stop signal's handler
+// writes it, so it is of the one type a handler may write.
+extern volatile std::sig_atomic_t stop_flag;
 
 // The mode that starts by itself once the window is up, as if its button had
 // been pressed (demos, kiosks, benchmarks).

@@ -26,6 +26,7 @@
 #include "recorder.h"
 #include "recording_statistics.h"
 #include "rs232.h"
+#include "service.h"
 #include "ui.h"
 
 namespace {
@@ -35,17 +36,6 @@ constexpr const char *kExitCodes =
     "(or the port is in use), 4 file cannot be read or written, 5 the sensor did not send\n"
     "or confirm, 6 samples left unpublished (the broker could not take them), 130 and 143\n"
     "record ended by SIGINT or SIGTERM.\n";
-
-constexpr const char *kVerbUsage =
-    "Usage:\n"
-    "  kvex info --port DEVICE [--quiet]\n"
-    "  kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
-    "  kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n"
-    "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
-    "              [--mqtt URL ...] FILE\n"
-    "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n"
-    "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
-    "kvex VERB --help explains the options of a verb.\n";
 
 constexpr const char *kCommonOptions =
     "  --port DEVICE    the serial device the sensor is on, e.g. /dev/ttyUSB0\n"
@@ -83,17 +73,26 @@ constexpr const char *kRecordHelp =
     "                   lines of FILE, whatever the interval; the replies measured in\n"
     "                   between are not published. The MQTT options (--mqtt-ca,\n"
     "                   --mqtt-insecure, --mqtt-password-file, --mqtt-allow-plain-password,\n"
-    "                   --mqtt-queue) as kvex publish --help explains\n";
+    "                   --mqtt-queue) as kvex publish --help explains. A sensor that\n"
+    "                   goes away is then waited for as kvex publish waits, and the\n"
+    "                   samples still wanted go to the next free name (FILE-2.dat, ...)\n"
+    "                   as a new run\n"
+    "  --exit-on-line-lost  with --mqtt: end when the sensor goes away, as without it\n";
 
 constexpr const char *kPublishHelp =
     "Usage: kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--mqtt-ca FILE]\n"
     "                    [--mqtt-insecure] [--mqtt-password-file FILE]\n"
     "                    [--mqtt-allow-plain-password] [--mqtt-queue N] [--quiet]\n"
+    "                    [--exit-on-line-lost] [--config FILE] [--print-config]\n"
     "Runs run mode without a window and publishes every sample to an MQTT broker, QoS 1,\n"
     "in order, until the duration ends or SIGINT/SIGTERM comes; then what waits goes\n"
     "out, the retained state turns to {\"online\": false}, and the exit code is 0.\n"
     "Topics: ROOT/measurement (one message per sample), ROOT/state and ROOT/info\n"
-    "(retained). While the broker cannot be reached the samples wait in a queue.\n\n"
+    "(retained). While the broker cannot be reached the samples wait in a queue.\n"
+    "A sensor that goes away (or is not there yet) is waited for: the state says\n"
+    "{\"mode\": \"waiting\", \"reason\": \"line lost\"}, the device is tried once a second,\n"
+    "and the sensor that answers starts a new run; another sensor is named.\n"
+    "Under systemd (Type=notify) it says READY=1, its state (STATUS=) and WATCHDOG=1.\n\n"
     "  --mqtt URL       mqtt://[user@]host[:port][/topic/root] (port 1883), or mqtts://\n"
     "                   for TLS (port 8883); without a root: kvex/HOST/DEVICE\n"
     "  --duration SECONDS  how long to measure (default: until a signal)\n"
@@ -102,9 +101,11 @@ constexpr const char *kPublishHelp =
     "  --mqtt-insecure  TLS without checking the broker's certificate\n"
     "                   (both need mqtts://; with mqtt:// they are refused, exit 2)\n"
     "  --mqtt-password-file FILE  the password, first line of FILE (a regular file\n"
-    "                   that others cannot read, else exit 4); else the environment\n"
-    "                   variable KVEX_MQTT_PASSWORD (never an argument: others can read\n"
-    "                   those). The files are checked before the port is opened\n"
+    "                   that others cannot read, else exit 4); else the file\n"
+    "                   $CREDENTIALS_DIRECTORY/mqtt-password (systemd's credentials);\n"
+    "                   else the environment variable KVEX_MQTT_PASSWORD (never an\n"
+    "                   argument: others can read those). The files are checked before\n"
+    "                   the port is opened\n"
     "  --mqtt-allow-plain-password  send the password over mqtt:// all the same, in\n"
     "                   clear for anyone on the network (without it: exit 2)\n"
     "  --mqtt-queue N   samples held while the broker is away or slow (those sent\n"
@@ -112,30 +113,73 @@ constexpr const char *kPublishHelp =
     "                   100000); beyond it the oldest not yet sent are dropped and\n"
     "                   counted, the first drop said at once. Each held sample takes its\n"
     "                   message (~310 bytes) and ~50 bytes more of memory: about\n"
-    "                   36 MB for the default, 3.6 GB for the most\n";
+    "                   36 MB for the default, 3.6 GB for the most\n"
+    "  --exit-on-line-lost  end with exit 5 when the sensor goes away (3 when there is\n"
+    "                   none at the start) instead of waiting for it\n"
+    "  --config FILE    options from FILE: one \"key = value\" a line, the key an option's\n"
+    "                   name without the dashes (port = /dev/ttyUSB0, quiet = yes), lines\n"
+    "                   starting with # are comments; the command line wins. A password\n"
+    "                   is refused there (exit 2): name a file with mqtt-password-file\n"
+    "  --print-config   print the options in force in that form (never the password)\n"
+    "                   and exit\n";
+
+// What a verb takes and needs, one bit each; the word readers and the
+// checks after them ask these instead of the verb's name.
+enum VerbOption : unsigned {
+    kOwnWords = 1u << 0,   // reads its words itself: no sensor, no port, no run-time
+    kAction = 1u << 1,     // a first word says what: get or put
+    kFile = 1u << 2,       // a FILE word, needed
+    kMemory = 1u << 3,     // --memory ram|eeprom, needed
+    kSamples = 1u << 4,    // --samples N and --interval S, needed; --csv
+    kForce = 1u << 5,      // --force (params: for get only)
+    kMqtt = 1u << 6,       // --mqtt URL and its options
+    kNeedsMqtt = 1u << 7,  // --mqtt is no option but the point
+    kDuration = 1u << 8,   // --duration SECONDS
+    // What it publishes is what its file holds, under each line's number.
+    kPublishesRecorded = 1u << 9,
+    // Reads a configuration file (--config, --print-config), tells systemd.
+    kStation = 1u << 10,
+    // Publishing, waits for a lost or missing sensor (--exit-on-line-lost).
+    kWaitsForSensor = 1u << 11,
+};
+
+struct Verb;
+// One verb of the command line: a new verb is one more entry in kVerbs.
+struct VerbEntry {
+    const char *name;
+    unsigned options;   // VerbOption bits
+    const char *usage;  // its lines in the usage of every refusal
+    const char *help;   // kvex VERB --help, before the common options
+    int (*run)(const Verb &v);
+};
+const VerbEntry *FindVerb(const char *name);
 
 struct Verb {
-    std::string name, action, port, file;
+    const VerbEntry *entry = nullptr;
+    int argc = 0;
+    char **argv = nullptr;
+    std::string action, port, file;
     int memory = 0;  // 1 RAM, 2 EEPROM
     long samples = -1, interval = -1;
     bool csv = false, force = false, quiet = false;
     std::string mqtt, caFile, passwordFile;
     bool insecure = false, plainPassword = false;
+    bool exitOnLineLost = false, printConfig = false;
     unsigned long queue = 100000;
     double duration = 0;  // 0: until a signal
 };
 
+std::string VerbUsage();
+
 int Refuse(const char *why, const char *what = "") {
-    std::fprintf(stderr, "kvex: %s%s\n\n%s%s", why, what, kVerbUsage, kExitCodes);
+    std::fprintf(stderr, "kvex: %s%s\n\n%s%s", why, what, VerbUsage().c_str(), kExitCodes);
     return CLI_BAD_ARGUMENTS;
 }
 
+bool Takes(const Verb &v, unsigned option) { return (v.entry->options & option) != 0; }
+
 int Help(const Verb &v) {
-    const char *head = v.name == "info"      ? kInfoHelp
-                       : v.name == "params"  ? kParamsHelp
-                       : v.name == "publish" ? kPublishHelp
-                                             : kRecordHelp;
-    std::printf("%s%s%s", head, kCommonOptions, kExitCodes);
+    std::printf("%s%s%s", v.entry->help, kCommonOptions, kExitCodes);
     return 0;
 }
 
@@ -152,7 +196,7 @@ bool WholeNumber(const char *text, long &out) {
 bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (v.name != "record" && v.name != "publish") return false;
+    if (!Takes(v, kMqtt)) return false;
     if (a == "--mqtt" && hasValue) {
         v.mqtt = argv[++i];
         BrokerAddress address;
@@ -167,13 +211,17 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
         v.insecure = true;
     } else if (a == "--mqtt-allow-plain-password") {
         v.plainPassword = true;
+    } else if (a == "--exit-on-line-lost" && Takes(v, kWaitsForSensor)) {
+        v.exitOnLineLost = true;
+    } else if (a == "--print-config" && Takes(v, kStation)) {
+        v.printConfig = true;
     } else if (a == "--mqtt-queue" && hasValue) {
         char *end = nullptr;
         const unsigned long n = std::strtoul(argv[++i], &end, 10);
         if (end == argv[i] || *end != '\0' || n < kLeastQueue || n > kMostQueue)
             refused = Refuse("--mqtt-queue wants 10 to 10000000 samples, not ", argv[i]);
         v.queue = n;
-    } else if (a == "--duration" && hasValue && v.name == "publish") {
+    } else if (a == "--duration" && hasValue && Takes(v, kDuration)) {
         char *end = nullptr;
         v.duration = std::strtod(argv[++i], &end);
         if (end == argv[i] || *end != '\0' || !(v.duration > 0) || v.duration > 1e7)
@@ -182,85 +230,6 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
         return false;
     }
     return true;
-}
-
-// TLS options on an address without TLS are a contradiction, and a password
-// over it is readable by anyone on the way: both refused before anything
-// starts, unless the password was allowed in clear.
-int RefusePlainConnection(const Verb &v) {
-    BrokerAddress address;
-    char why[240];
-    if (v.mqtt.empty() || !ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why) || address.tls)
-        return -1;
-    if (!v.caFile.empty() || v.insecure)
-        return Refuse(
-            "--mqtt-ca and --mqtt-insecure are for TLS, and mqtt:// is not encrypted: "
-            "give mqtts://");
-    const char *env = std::getenv("KVEX_MQTT_PASSWORD");
-    const bool password = !v.passwordFile.empty() || (env && env[0]);
-    if (password && !v.plainPassword)
-        return Refuse(
-            "mqtt:// is not encrypted and the password would cross the network in "
-            "clear: give mqtts://, or --mqtt-allow-plain-password to send it all the "
-            "same");
-    return -1;
-}
-
-// Returns -1 when the words make a verb, otherwise the exit code.
-int ReadWords(int argc, char **argv, Verb &v) {
-    v.name = argv[1];
-    for (int k = 2; k < argc; ++k)
-        if (!std::strcmp(argv[k], "--help") || !std::strcmp(argv[k], "-h")) return Help(v);
-    int i = 2;
-    if (v.name == "params") {
-        if (i >= argc || (std::strcmp(argv[i], "get") && std::strcmp(argv[i], "put")))
-            return Refuse("params wants get or put");
-        v.action = argv[i++];
-    }
-    for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        int refused = -1;
-        if (ReadMqttWord(argc, argv, i, v, refused)) {
-            if (refused >= 0) return refused;
-        } else if (a == "--port" && hasValue) {
-            v.port = argv[++i];
-        } else if (a == "--memory" && hasValue && v.name == "params") {
-            const std::string m = argv[++i];
-            if (m != "ram" && m != "eeprom")
-                return Refuse("--memory is ram or eeprom, not ", argv[i]);
-            v.memory = m == "ram" ? 1 : 2;
-        } else if (a == "--samples" && hasValue && v.name == "record") {
-            if (!WholeNumber(argv[++i], v.samples) || v.samples < 1)
-                return Refuse("--samples wants 1 to 65535, not ", argv[i]);
-        } else if (a == "--interval" && hasValue && v.name == "record") {
-            if (!WholeNumber(argv[++i], v.interval))
-                return Refuse("--interval wants whole seconds, 0 to 65535, not ", argv[i]);
-        } else if (a == "--csv" && v.name == "record") {
-            v.csv = true;
-        } else if (a == "--force" && (v.name == "record" || v.action == "get")) {
-            v.force = true;
-        } else if (a == "--quiet") {
-            v.quiet = true;
-        } else if (a.rfind("--", 0) != 0 && v.file.empty() && v.name != "info" &&
-                   v.name != "publish") {
-            v.file = a;
-        } else {
-            return Refuse("unexpected argument ", argv[i]);
-        }
-    }
-    if (v.port.empty()) return Refuse("--port DEVICE is missing");
-    if (v.mqtt.empty() &&
-        (!v.caFile.empty() || !v.passwordFile.empty() || v.insecure || v.plainPassword))
-        return Refuse("the MQTT options need --mqtt URL");
-    if (const int refused = RefusePlainConnection(v); refused >= 0) return refused;
-    if (v.name == "publish") return v.mqtt.empty() ? Refuse("--mqtt URL is missing") : -1;
-    if (v.name == "info") return -1;
-    if (v.file.empty()) return Refuse("FILE is missing");
-    if (v.name == "params" && v.memory == 0) return Refuse("--memory ram|eeprom is missing");
-    if (v.name == "record" && (v.samples < 0 || v.interval < 0))
-        return Refuse("--samples N and --interval S are both needed");
-    return -1;
 }
 
 // A name as the shell would need it typed: control characters escaped.
@@ -278,6 +247,199 @@ std::string Shown(const std::string &path) {
             out += static_cast<char>(c);
     }
     return out;
+}
+
+// The file the password comes from: the one named, else the service
+// manager's credential when it handed one over; "" for neither.
+std::string PasswordFileInForce(const Verb &v) {
+    if (!v.passwordFile.empty()) return v.passwordFile;
+    const char *credentials = std::getenv("CREDENTIALS_DIRECTORY");
+    if (!credentials || !credentials[0]) return "";
+    const std::string file = std::string(credentials) + "/mqtt-password";
+    return access(file.c_str(), F_OK) == 0 ? file : "";
+}
+
+// TLS options on an address without TLS are a contradiction, and a password
+// over it is readable by anyone on the way: both refused before anything
+// starts, unless the password was allowed in clear.
+int RefusePlainConnection(const Verb &v) {
+    BrokerAddress address;
+    char why[240];
+    if (v.mqtt.empty() || !ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why) || address.tls)
+        return -1;
+    if (!v.caFile.empty() || v.insecure)
+        return Refuse(
+            "--mqtt-ca and --mqtt-insecure are for TLS, and mqtt:// is not encrypted: "
+            "give mqtts://");
+    const char *env = std::getenv("KVEX_MQTT_PASSWORD");
+    const bool password = !PasswordFileInForce(v).empty() || (env && env[0]);
+    if (password && !v.plainPassword)
+        return Refuse(
+            "mqtt:// is not encrypted and the password would cross the network in "
+            "clear: give mqtts://, or --mqtt-allow-plain-password to send it all the "
+            "same");
+    return -1;
+}
+
+// The options a configuration file may set: the long options without their
+// dashes, each for the verbs that take it (0: every verb).
+struct OptionWord {
+    const char *name;
+    bool value;  // takes a value; else a flag: yes or no
+    unsigned verbs;
+};
+constexpr OptionWord kOptionWords[] = {
+    {"port", true, 0},
+    {"quiet", false, 0},
+    {"memory", true, kMemory},
+    {"samples", true, kSamples},
+    {"interval", true, kSamples},
+    {"csv", false, kSamples},
+    {"force", false, kForce},
+    {"mqtt", true, kMqtt},
+    {"mqtt-ca", true, kMqtt},
+    {"mqtt-insecure", false, kMqtt},
+    {"mqtt-password-file", true, kMqtt},
+    {"mqtt-allow-plain-password", false, kMqtt},
+    {"mqtt-queue", true, kMqtt},
+    {"duration", true, kDuration},
+    {"exit-on-line-lost", false, kWaitsForSensor},
+};
+
+int RefuseConfig(const std::string &file, int line, const std::string &why) {
+    Say(kLogError, "%s, line %d: %s", Shown(file).c_str(), line, why.c_str());
+    return CLI_BAD_ARGUMENTS;
+}
+
+// The words of --config FILE, as the command line would give them, go
+// before the command line's own, so that those win. Returns -1 when words
+// holds them (or there was no --config), otherwise the exit code.
+int ConfigWords(const Verb &v, int argc, char **argv, std::vector<std::string> &words) {
+    words.assign(argv, argv + argc);
+    if (!Takes(v, kStation)) return -1;
+    std::string file;
+    for (std::size_t i = 2; i + 1 < words.size(); ++i)
+        if (words[i] == "--config") {
+            file = words[i + 1];
+            words.erase(words.begin() + static_cast<long>(i),
+                        words.begin() + static_cast<long>(i) + 2);
+            break;
+        }
+    if (file.empty()) return -1;
+    std::vector<ConfigEntry> entries;
+    std::string why;
+    int badLine = 0;
+    if (!ReadConfigFile(file.c_str(), entries, why, badLine)) {
+        if (badLine > 0) return RefuseConfig(file, badLine, why);
+        Say(kLogError, "cannot read the configuration %s: %s", Shown(file).c_str(), why.c_str());
+        return CLI_FILE;
+    }
+    std::vector<std::string> given;
+    for (const ConfigEntry &e : entries) {
+        // Others may read a configuration file: a password does not go there.
+        if (e.key.find("password") != std::string::npos && e.key != "mqtt-password-file" &&
+            e.key != "mqtt-allow-plain-password")
+            return RefuseConfig(file, e.line,
+                                "no password in a configuration file: name a file that "
+                                "holds it with mqtt-password-file, or give it as the "
+                                "credential mqtt-password or in KVEX_MQTT_PASSWORD");
+        const OptionWord *option = nullptr;
+        for (const OptionWord &o : kOptionWords)
+            if (e.key == o.name && (o.verbs == 0 || Takes(v, o.verbs))) option = &o;
+        if (!option) return RefuseConfig(file, e.line, "no option " + e.key + " here");
+        if (option->value) {
+            if (e.value.empty()) return RefuseConfig(file, e.line, e.key + " wants a value");
+            given.push_back("--" + e.key);
+            given.push_back(e.value);
+            continue;
+        }
+        const int flag = ConfigFlag(e.value);
+        if (flag < 0)
+            return RefuseConfig(file, e.line, e.key + " is yes or no, not \"" + e.value + "\"");
+        if (flag == 1) given.push_back("--" + e.key);
+    }
+    words.insert(words.begin() + 2, given.begin(), given.end());
+    return -1;
+}
+
+// The options in force, in the configuration file's form: what a station
+// will do, and where its password comes from, but never the password.
+void PrintConfig(const Verb &v) {
+    const auto flag = [](bool on) { return on ? "yes" : "no"; };
+    std::printf("# kvex %s: the options in force\n", v.entry->name);
+    std::printf("port = %s\n", v.port.c_str());
+    std::printf("mqtt = %s\n", v.mqtt.c_str());
+    if (v.duration > 0) std::printf("duration = %g\n", v.duration);
+    if (!v.caFile.empty()) std::printf("mqtt-ca = %s\n", v.caFile.c_str());
+    std::printf("mqtt-insecure = %s\n", flag(v.insecure));
+    if (!v.passwordFile.empty()) std::printf("mqtt-password-file = %s\n", v.passwordFile.c_str());
+    std::printf("mqtt-allow-plain-password = %s\n", flag(v.plainPassword));
+    std::printf("mqtt-queue = %lu\n", v.queue);
+    std::printf("quiet = %s\n", flag(v.quiet));
+    std::printf("exit-on-line-lost = %s\n", flag(v.exitOnLineLost));
+    const std::string file = PasswordFileInForce(v);
+    const char *env = std::getenv("KVEX_MQTT_PASSWORD");
+    if (!file.empty())
+        std::printf("# password: from the file %s\n", file.c_str());
+    else if (env && env[0])
+        std::printf("# password: from KVEX_MQTT_PASSWORD\n");
+    else
+        std::printf("# password: none\n");
+}
+
+// Returns -1 when the words make a verb, otherwise the exit code.
+int ReadWords(int argc, char **argv, Verb &v) {
+    for (int k = 2; k < argc; ++k)
+        if (!std::strcmp(argv[k], "--help") || !std::strcmp(argv[k], "-h")) return Help(v);
+    int i = 2;
+    if (Takes(v, kAction)) {
+        if (i >= argc || (std::strcmp(argv[i], "get") && std::strcmp(argv[i], "put")))
+            return Refuse("params wants get or put");
+        v.action = argv[i++];
+    }
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        int refused = -1;
+        if (ReadMqttWord(argc, argv, i, v, refused)) {
+            if (refused >= 0) return refused;
+        } else if (a == "--port" && hasValue) {
+            v.port = argv[++i];
+        } else if (a == "--memory" && hasValue && Takes(v, kMemory)) {
+            const std::string m = argv[++i];
+            if (m != "ram" && m != "eeprom")
+                return Refuse("--memory is ram or eeprom, not ", argv[i]);
+            v.memory = m == "ram" ? 1 : 2;
+        } else if (a == "--samples" && hasValue && Takes(v, kSamples)) {
+            if (!WholeNumber(argv[++i], v.samples) || v.samples < 1)
+                return Refuse("--samples wants 1 to 65535, not ", argv[i]);
+        } else if (a == "--interval" && hasValue && Takes(v, kSamples)) {
+            if (!WholeNumber(argv[++i], v.interval))
+                return Refuse("--interval wants whole seconds, 0 to 65535, not ", argv[i]);
+        } else if (a == "--csv" && Takes(v, kSamples)) {
+            v.csv = true;
+        } else if (a == "--force" && Takes(v, kForce) && v.action != "put") {
+            v.force = true;
+        } else if (a == "--quiet") {
+            v.quiet = true;
+        } else if (a.rfind("--", 0) != 0 && v.file.empty() && Takes(v, kFile)) {
+            v.file = a;
+        } else {
+            return Refuse("unexpected argument ", argv[i]);
+        }
+    }
+    if (v.port.empty()) return Refuse("--port DEVICE is missing");
+    if (v.mqtt.empty() &&
+        (!v.caFile.empty() || !v.passwordFile.empty() || v.insecure || v.plainPassword))
+        return Refuse("the MQTT options need --mqtt URL");
+    if (const int refused = RefusePlainConnection(v); refused >= 0) return refused;
+    if (Takes(v, kNeedsMqtt)) return v.mqtt.empty() ? Refuse("--mqtt URL is missing") : -1;
+    if (!Takes(v, kFile)) return -1;
+    if (v.file.empty()) return Refuse("FILE is missing");
+    if (Takes(v, kMemory) && v.memory == 0) return Refuse("--memory ram|eeprom is missing");
+    if (Takes(v, kSamples) && (v.samples < 0 || v.interval < 0))
+        return Refuse("--samples N and --interval S are both needed");
+    return -1;
 }
 
 bool g_quiet = false;
@@ -304,7 +466,7 @@ void SayStatus(const char *text) {
                             "Timeout RS232-Line, recording", "Line lost, recording", "Not loaded",
                             "Cannot write parameter file", "Parameters saved", "Port in use"})
         if (std::strncmp(text, own, std::strlen(own)) == 0) return;
-    if (!g_quiet) std::fprintf(stderr, "kvex: %s\n", text);
+    if (!g_quiet) Say(kLogInfo, "%s", text);
 }
 
 // On a terminal the progress is one line that counts up; in a log, one line
@@ -318,7 +480,7 @@ void SayProgress(unsigned done, unsigned wanted) {
         std::fprintf(stderr, "\rkvex: sample %u of %u", done, wanted);
         g_progressLineOpen = true;
     } else {
-        std::fprintf(stderr, "kvex: sample %u of %u\n", done, wanted);
+        Say(kLogInfo, "sample %u of %u", done, wanted);
     }
 }
 
@@ -342,10 +504,11 @@ void AskAgainWhileGarbled() {
         if (line_lost || ReceivedBytes() == 0 || g_signal != 0) return;
         if (!BeginLinkOperation()) return;
         // The first attempt said what went wrong; its repeats would only echo it.
+        void (*status)(const char *) = link_display.status;
         link_display.status = KeepQuiet;
         CloseCom(com);
         InitRS232(com);
-        link_display.status = SayStatus;
+        link_display.status = status;
         EndLinkOperation();
         NoteLinkOpened();
     }
@@ -364,10 +527,9 @@ int StartLink(const Verb &v) {
     if (!LinkReady()) {
         static const char kInUse[] = "Port in use by ";
         if (StatusStartsWith(kInUse))
-            std::fprintf(stderr, "kvex: %s is in use by %s\n", v.port.c_str(),
-                         szStatus + sizeof kInUse - 1);
+            Say(kLogError, "%s is in use by %s", v.port.c_str(), szStatus + sizeof kInUse - 1);
         else
-            std::fprintf(stderr, "kvex: no sensor on %s: %s\n", v.port.c_str(), szStatus);
+            Say(kLogError, "no sensor on %s: %s", v.port.c_str(), szStatus);
         return CLI_NO_SENSOR;
     }
     return 0;
@@ -397,13 +559,11 @@ bool OutputName(const Verb &v, const std::string &file, char *out, std::size_t s
         return true;
     }
     if (!NextFreeName(file.c_str(), out, size)) {
-        std::fprintf(stderr,
-                     "kvex: %s exists and no free name is beside it (--force replaces it)\n",
-                     file.c_str());
+        Say(kLogError, "%s exists and no free name is beside it (--force replaces it)",
+            file.c_str());
         return false;
     }
-    std::fprintf(stderr, "kvex: %s exists; writing %s instead (--force replaces it)\n",
-                 file.c_str(), out);
+    Say(kLogWarning, "%s exists; writing %s instead (--force replaces it)", file.c_str(), out);
     return true;
 }
 
@@ -413,7 +573,7 @@ int ParamsGet(const Verb &v) {
     const bool answered = GetParameterFrames();
     EndLinkOperation();
     if (!answered) {
-        std::fprintf(stderr, "kvex: the sensor did not send its parameters: %s\n", szStatus);
+        Say(kLogError, "the sensor did not send its parameters: %s", szStatus);
         return CLI_NOT_CONFIRMED;
     }
     char path[sizeof file_name];
@@ -421,17 +581,17 @@ int ParamsGet(const Verb &v) {
     std::snprintf(file_name, sizeof file_name, "%s", path);
     SendParaToFile();
     if (ParameterFileFault()[0] != '\0') {
-        std::fprintf(stderr, "kvex: cannot write %s: %s\n", path, ParameterFileFault());
+        Say(kLogError, "cannot write %s: %s", path, ParameterFileFault());
         return CLI_FILE;
     }
-    if (!g_quiet) std::fprintf(stderr, "kvex: parameters saved to %s\n", path);
+    if (!g_quiet) Say(kLogInfo, "parameters saved to %s", path);
     return 0;
 }
 
 int ParamsPut(const Verb &v) {
     const std::string file = Absolute(v.file);
     if (!ReadParaFromPath(file.c_str())) {
-        std::fprintf(stderr, "kvex: %s not loaded: %s\n", file.c_str(), ParameterFileFault());
+        Say(kLogError, "%s not loaded: %s", file.c_str(), ParameterFileFault());
         return CLI_FILE;
     }
     SetPanelValues();  // as Get from a file leaves them: the panels hold what is sent
@@ -450,42 +610,81 @@ void OnStopSignal(int signal) {
     StopMeasuring();
 }
 
+bool g_waitForSensor = false;  // a lost sensor is waited for, not the end
+bool AwaitSensor(const Verb &v, const char *reason);
+void NameTheSensor(const Verb &v, std::string &measured, const char *doing);
+unsigned g_recorded = 0;  // samples written to the files of the verb
+
+// A recording of the samples wanted; with --mqtt a sensor that goes away is
+// waited for and the samples still wanted go to the next free name, as a
+// run of their own.
 int Record(const Verb &v) {
-    SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, static_cast<unsigned short>(v.samples));
     SetCtrlVal(panelPopUp, POPUP_NEDITRecTime, static_cast<unsigned short>(v.interval));
     SetCtrlVal(panelPopUp, POPUP_RecFormat, v.csv ? 1 : 0);
     const std::string file = Absolute(v.file);
     char path[sizeof recfile_name];
     if (!OutputName(v, file, path, sizeof path)) return CLI_FILE;
-    SetRecordFile(path, v.force);
+    bool replace = v.force;
+    g_recorded = 0;
     g_progressOnTerminal = isatty(STDERR_FILENO) != 0;
-    recordProgress = SayProgress;
-    if (g_signal == 0)
-        CC_BTNStartRecord(panelPopUp, POPUP_BTNStartRecord, EVENT_COMMIT, nullptr, 0, 0);
-    recordProgress = nullptr;
-    EndProgressLine();
-    const RecordingOutcome &r = LastRecording();
-    if (!r.started) {
-        std::fprintf(stderr, "kvex: cannot record to %s: %s\n", Shown(path).c_str(), r.why);
-        return CLI_FILE;
-    }
-    const char *plural = r.samples == 1 ? "" : "s";
-    if (r.fileFault) {
-        std::fprintf(stderr, "kvex: cannot write %s: %s; the file holds %u sample%s\n", r.path,
-                     r.why, r.samples, plural);
-        return CLI_FILE;
+    // A sensor that went silent answers the start-up questions before it
+    // is recorded again.
+    bool await = !LinkReady();
+    std::string measured;  // the identity of the sensor recorded last
+    for (;;) {
+        if (await && !AwaitSensor(v, measured.empty() ? "waiting for sensor" : "line lost")) break;
+        await = true;
+        const unsigned wanted = static_cast<unsigned>(v.samples) - g_recorded;
+        SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, static_cast<unsigned short>(wanted));
+        SetRecordFile(path, replace);
+        NameTheSensor(v, measured, "recording");
+        recordProgress = SayProgress;
+        if (g_signal == 0)
+            CC_BTNStartRecord(panelPopUp, POPUP_BTNStartRecord, EVENT_COMMIT, nullptr, 0, 0);
+        recordProgress = nullptr;
+        EndProgressLine();
+        const RecordingOutcome &r = LastRecording();
+        if (!r.started) {
+            Say(kLogError, "cannot record to %s: %s", Shown(path).c_str(), r.why);
+            return CLI_FILE;
+        }
+        g_recorded += r.samples;
+        const char *plural = r.samples == 1 ? "" : "s";
+        if (r.fileFault) {
+            Say(kLogError, "cannot write %s: %s; the file holds %u sample%s", r.path, r.why,
+                r.samples, plural);
+            return CLI_FILE;
+        }
+        if (g_signal != 0) {
+            Say(kLogInfo, "stopped by %s; %s holds %u sample%s",
+                g_signal == SIGINT ? "SIGINT" : "SIGTERM", r.path, r.samples, plural);
+            return 128 + g_signal;
+        }
+        Say(kLogInfo, "%u sample%s recorded to %s", r.samples, plural, r.path);
+        if (r.samples >= wanted) return 0;
+        if (!g_waitForSensor) return CLI_NOT_CONFIRMED;
+        // The samples still wanted go beside the file, never over it.
+        if (!NextFreeName(file.c_str(), path, sizeof path)) {
+            Say(kLogError, "no free name beside %s for the samples still wanted", file.c_str());
+            return CLI_FILE;
+        }
+        replace = false;
+        Say(kLogInfo, "the other %u sample%s go to %s once a sensor answers", wanted - r.samples,
+            wanted - r.samples == 1 ? "" : "s", path);
     }
     if (g_signal != 0) {
-        std::fprintf(stderr, "kvex: stopped by %s; %s holds %u sample%s\n",
-                     g_signal == SIGINT ? "SIGINT" : "SIGTERM", r.path, r.samples, plural);
+        Say(kLogInfo, "stopped by %s while waiting for a sensor; %u sample%s recorded",
+            g_signal == SIGINT ? "SIGINT" : "SIGTERM", g_recorded, g_recorded == 1 ? "" : "s");
         return 128 + g_signal;
     }
-    std::fprintf(stderr, "kvex: %u sample%s recorded to %s\n", r.samples, plural, r.path);
-    return r.samples >= static_cast<unsigned>(v.samples) ? 0 : CLI_NOT_CONFIRMED;
+    return CLI_NOT_CONFIRMED;
 }
 
 // ---------------------------------------------------------------- publishing
+void TellServiceManager();
+std::string g_brokerWords;
 bool g_saidDropping = false;
+
 void SayBrokerState(const char *text, bool newState) {
     if (text[0] == '\0') return;
     const PublishFigures f = PublishingFigures();
@@ -493,12 +692,14 @@ void SayBrokerState(const char *text, bool newState) {
     // first loss is said when it happens, not only in the last line.
     if (f.dropped > 0 && !g_saidDropping) {
         g_saidDropping = true;
-        std::fprintf(stderr,
-                     "kvex: MQTT queue full (%lu held): the oldest samples are being dropped\n",
-                     f.queued);
+        Say(kLogWarning, "MQTT queue full (%lu held): the oldest samples are being dropped",
+            f.queued);
     }
     if (!newState) return;
-    if (!f.connected || !g_quiet) std::fprintf(stderr, "kvex: MQTT %s\n", text);
+    g_brokerWords = text;
+    TellServiceManager();
+    const bool fault = !f.connected;
+    if (fault || !g_quiet) Say(fault ? kLogWarning : kLogInfo, "MQTT %s", text);
 }
 
 unsigned long g_measured = 0;
@@ -524,10 +725,12 @@ const char *PasswordFileFault(int fd, char *password, std::size_t size) {
     return nullptr;
 }
 
-// The password from --mqtt-password-file (its first line) or KVEX_MQTT_PASSWORD.
+// The password from --mqtt-password-file (its first line), the credential
+// or KVEX_MQTT_PASSWORD.
 bool ReadPassword(const Verb &v, char *password, std::size_t size) {
     password[0] = '\0';
-    if (v.passwordFile.empty()) {
+    const std::string file = PasswordFileInForce(v);
+    if (file.empty()) {
         if (const char *env = std::getenv("KVEX_MQTT_PASSWORD")) {
             KeepSecretsOutOfDumps();
             std::snprintf(password, size, "%s", env);
@@ -536,15 +739,14 @@ bool ReadPassword(const Verb &v, char *password, std::size_t size) {
     }
     KeepSecretsOutOfDumps();
     const char *why = nullptr;
-    const int fd = OpenRegularFile(v.passwordFile.c_str(), &why);
+    const int fd = OpenRegularFile(file.c_str(), &why);
     if (fd >= 0) {
         why = PasswordFileFault(fd, password, size);
         close(fd);
     }
     if (!why) return true;
     std::memset(password, 0, size);
-    std::fprintf(stderr, "kvex: cannot use the password file %s: %s\n",
-                 Shown(v.passwordFile).c_str(), why);
+    Say(kLogError, "cannot use the password file %s: %s", Shown(file).c_str(), why);
     return false;
 }
 
@@ -571,8 +773,8 @@ int ReadPublishingFiles(const Verb &v, char *password, std::size_t size) {
     if (v.mqtt.empty()) return 0;
     if (!v.caFile.empty()) {
         if (const char *why = CaFileFault(v.caFile.c_str())) {
-            std::fprintf(stderr, "kvex: cannot use the CA file %s: %s; nothing was sent\n",
-                         Shown(v.caFile).c_str(), why);
+            Say(kLogError, "cannot use the CA file %s: %s; nothing was sent",
+                Shown(v.caFile).c_str(), why);
             return CLI_FILE;
         }
     }
@@ -586,21 +788,21 @@ int BeginPublishing(const Verb &v, const char *password) {
     std::snprintf(o.caFile, sizeof o.caFile, "%s", v.caFile.c_str());
     o.insecure = v.insecure;
     o.allowPlainPassword = v.plainPassword;
-    o.recordedOnly = v.name == "record";
+    o.recordedOnly = Takes(v, kPublishesRecorded);
     o.queueLimit = v.queue;
     std::snprintf(o.password, sizeof o.password, "%s", password);
     char why[240];
     const bool on = StartPublishing(o, why, sizeof why);
     std::memset(o.password, 0, sizeof o.password);
     if (!on) {
-        std::fprintf(stderr, "kvex: cannot publish: %s\n", why);
+        Say(kLogError, "cannot publish: %s", why);
         return CLI_BAD_ARGUMENTS;
     }
     g_measured = 0;
     g_saidDropping = false;
     SubscribeSamples(CountSample);
     SetBrokerStateListener(SayBrokerState);
-    if (!g_quiet) std::fprintf(stderr, "kvex: publishing to %s/...\n", PublishTopicRoot());
+    if (!g_quiet) Say(kLogInfo, "publishing to %s/...", PublishTopicRoot());
     return 0;
 }
 
@@ -615,13 +817,13 @@ int EndPublishing(const Verb &v) {
     const unsigned long unsent = StopPublishing(before.connected ? 10 : 3, true, &dropped);
     UnsubscribeSamples(CountSample);
     // A recording publishes what its file holds, not every reply it saw.
-    const bool recording = v.name == "record";
-    const unsigned long measured = recording ? LastRecording().samples : g_measured;
+    const bool recording = Takes(v, kPublishesRecorded);
+    const unsigned long measured = recording ? g_recorded : g_measured;
     const char *done = recording ? "recorded" : "measured";
     const unsigned long lost = std::min(measured, unsent + dropped);
     const char *plural = measured == 1 ? "" : "s";
     if (lost == 0 && !before.stopped) {
-        std::fprintf(stderr, "kvex: %lu sample%s %s, all published\n", measured, plural, done);
+        Say(kLogInfo, "%lu sample%s %s, all published", measured, plural, done);
         return 0;
     }
     // Each part names only what happened: a queue that overflowed while the
@@ -636,7 +838,7 @@ int EndPublishing(const Verb &v) {
                       before.reason[0] ? before.reason : "the broker did not take them in time");
     else if (before.stopped && n > 0 && n < static_cast<int>(sizeof line))
         std::snprintf(line + n, sizeof line - n, "; publishing %s", before.reason);
-    std::fprintf(stderr, "kvex: %s\n", line);
+    Say(kLogError, "%s", line);
     return CLI_NOT_PUBLISHED;
 }
 
@@ -659,17 +861,136 @@ void WatchForSignal(void *) {
     PostDelayedCall(0.25, WatchForSignal, nullptr);
 }
 
-// Run mode until the duration ends or a signal comes; a run that ended by
-// itself (the sensor stopped answering) says why.
+// ---------------------------------------------------------------- the station
+// What the station does, in words, for the service manager's status line;
+// the broker's state in words beside it; the last status sent.
+std::string g_stationWords, g_statusSent;
+bool g_serviceReady = false;
+double g_watchdogSeconds = 0;
+
+void TellServiceManager() {
+    if (!g_serviceReady || g_stationWords.empty()) return;
+    std::string status = "STATUS=" + g_stationWords;
+    if (!g_brokerWords.empty()) status += "; " + g_brokerWords;
+    if (status == g_statusSent) return;
+    g_statusSent = status;
+    NotifyServiceManager(status.c_str());
+}
+
+// From the event loop, so that a loop that hangs stops the pings and the
+// service manager restarts the station.
+void PingWatchdog(void *) {
+    NotifyServiceManager("WATCHDOG=1");
+    PostDelayedCall(g_watchdogSeconds, PingWatchdog, nullptr);
+}
+
+// The sensor and the broker are connected or being waited for: the service
+// has started.
+void TellServiceReady() {
+    g_serviceReady = true;
+    NotifyServiceManager("READY=1");
+    TellServiceManager();
+    g_watchdogSeconds = WatchdogPingSeconds();
+    if (g_watchdogSeconds > 0) PingWatchdog(nullptr);
+}
+
+void SetStation(const char *mode, const char *reason, const std::string &words) {
+    SetStationState(mode, reason);
+    g_stationWords = words;
+    TellServiceManager();
+}
+
+bool StationGoesOn() { return g_signal == 0 && !g_durationOver && !g_publishingStopped; }
+
+void (*g_windowLineLost)() = nullptr;
+
+// The state turns to waiting before run mode ends, so the plant never reads
+// the idle moment in between.
+void StationLineLost() {
+    if (g_windowLineLost) g_windowLineLost();
+    if (g_waitForSensor) SetStationState("waiting", "line lost");
+}
+
+// Who the sensor says it is: a sensor of other hardware or firmware that
+// answers at the device is another one.
+std::string SensorIdentityNow() {
+    std::string identity = sensorFirmware;
+    for (const auto &line : sensorHardware) identity += std::string("|") + line;
+    return identity;
+}
+
+// Tries the device once a second, quietly, until a sensor answers every
+// start-up question; false when a signal or the duration ended the wait.
+bool AwaitSensor(const Verb &v, const char *reason) {
+    StopReconnecting();  // the window's own look at the lost device
+    const std::string words = "waiting for a sensor on " + Shown(v.port) + ": " + reason;
+    SetStation("waiting", reason, words);
+    Say(kLogWarning, "%s; trying once a second", words.c_str());
+    while (StationGoesOn()) {
+        const double next = Timer() + 1.0;
+        while (StationGoesOn() && Timer() < next) ProcessSystemEventsUntil(next);
+        if (!StationGoesOn()) break;
+        if (access(v.port.c_str(), F_OK) != 0 || !BeginLinkOperation()) continue;
+        void (*status)(const char *) = link_display.status;
+        link_display.status = KeepQuiet;
+        CloseCom(com);
+        InitRS232(com);
+        EndLinkOperation();
+        // The last sensor's texts stay in the state and the info until
+        // another answers, as in the window.
+        if (LinkReady())
+            NoteLinkOpened();
+        else
+            AskAgainWhileGarbled();
+        link_display.status = status;
+        if (LinkReady()) return true;
+    }
+    return false;
+}
+
+// The sensor that answers is the one measured last, or another, which the
+// state and the log name; the state says what the station does with it.
+void NameTheSensor(const Verb &v, std::string &measured, const char *doing) {
+    const std::string identity = SensorIdentityNow();
+    const bool another = !measured.empty() && identity != measured;
+    const std::string firmware = Utf8(sensorFirmware);
+    if (another)
+        Say(kLogWarning, "another sensor on %s: %s (hardware %s); %s it as a new run",
+            Shown(v.port).c_str(), firmware.c_str(), Utf8(sensorHardware[0]).c_str(), doing);
+    else if (!measured.empty() && !g_quiet)
+        Say(kLogInfo, "the sensor on %s answers again; %s as a new run", Shown(v.port).c_str(),
+            doing);
+    measured = identity;
+    SetStation("", another ? "another sensor" : "",
+               std::string(doing) + " on " + Shown(v.port) + ", " + firmware +
+                   (another ? " (another sensor)" : ""));
+}
+
+// Run mode until the duration ends or a signal comes. A sensor that goes
+// away, or is not there at the start, is waited for and measured again as
+// a new run; with --exit-on-line-lost a run that ended by itself (the
+// sensor stopped answering) ends the verb and says why.
 int Publish(const Verb &v) {
     g_durationOver = g_publishingStopped = false;
     if (v.duration > 0) PostDelayedCall(v.duration, StopAfterDuration, nullptr);
     WatchForSignal(nullptr);
-    if (g_signal == 0 && !g_publishingStopped)
+    std::string measured;  // the identity of the sensor measured last
+    // A sensor that went silent answers the start-up questions before it
+    // is measured again.
+    bool await = !LinkReady();
+    while (StationGoesOn()) {
+        if (await && !AwaitSensor(v, measured.empty() ? "waiting for sensor" : "line lost")) break;
+        await = true;
+        NameTheSensor(v, measured, "measuring");
         CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
-    if (g_signal != 0 || g_durationOver || g_publishingStopped) return 0;  // the end says why
-    std::fprintf(stderr, "kvex: run mode ended: %s\n", szStatus);
-    return CLI_NOT_CONFIRMED;
+        if (!StationGoesOn()) break;
+        if (!g_waitForSensor) {
+            Say(kLogError, "run mode ended: %s", szStatus);
+            return CLI_NOT_CONFIRMED;
+        }
+    }
+    SetStation("", "", "stopping");
+    return 0;
 }
 
 // What can be told of the file before anything goes to the sensor.
@@ -683,7 +1004,7 @@ int CheckFileFirst(const Verb &v) {
         why = NotARegularFile(v.file.c_str());
     }
     if (!why) return 0;
-    std::fprintf(stderr, "kvex: %s: %s; nothing was sent\n", Shown(v.file).c_str(), why);
+    Say(kLogError, "%s: %s; nothing was sent", Shown(v.file).c_str(), why);
     return CLI_FILE;
 }
 
@@ -786,34 +1107,33 @@ void TellAbout(const char *file, const Figures &f, const RecordingStatistics &r,
                const SampleStatistics &stats, bool limitsGiven) {
     const std::string name = Shown(file);
     if (r.badLines > 0)
-        std::fprintf(stderr, "kvex: %s: %llu line%s could not be read, the first is line %lu\n",
-                     name.c_str(), static_cast<unsigned long long>(r.badLines),
-                     r.badLines == 1 ? "" : "s", r.firstBadLine);
+        Say(kLogWarning, "%s: %llu line%s could not be read, the first is line %lu", name.c_str(),
+            static_cast<unsigned long long>(r.badLines), r.badLines == 1 ? "" : "s",
+            r.firstBadLine);
     if (r.partialTail > 0)
-        std::fprintf(stderr,
-                     "kvex: %s: read up to its last whole line; the %zu bytes after it are no "
-                     "sample (still being written?)\n",
-                     name.c_str(), r.partialTail);
+        Say(kLogWarning,
+            "%s: read up to its last whole line; the %zu bytes after it are no sample (still "
+            "being written?)",
+            name.c_str(), r.partialTail);
     if (f.n > 0 && f.unjudged == f.n && !limitsGiven)
-        std::fprintf(stderr,
-                     "kvex: %s names no tolerance limits: --lower and --upper judge its values\n",
-                     name.c_str());
+        Say(kLogWarning, "%s names no tolerance limits: --lower and --upper judge its values",
+            name.c_str());
     if (!limitsGiven && stats.LimitsChanged())
-        std::fprintf(stderr,
-                     "kvex: %s: the tolerance limits changed during the recording; the counts "
-                     "keep each line's verdict, the capability indices use the last limits\n",
-                     name.c_str());
+        Say(kLogWarning,
+            "%s: the tolerance limits changed during the recording; the counts "
+            "keep each line's verdict, the capability indices use the last limits",
+            name.c_str());
     if (f.n > 0 && f.hasSigma && !f.hasCpk && f.cpkWhy[0])
-        std::fprintf(stderr, "kvex: %s: no Cp or Cpk: %s\n", name.c_str(), f.cpkWhy);
+        Say(kLogWarning, "%s: no Cp or Cpk: %s", name.c_str(), f.cpkWhy);
     if (f.n > 0 && f.hasSigma && !f.hasPpk && f.ppkWhy[0] && std::strcmp(f.ppkWhy, f.cpkWhy))
-        std::fprintf(stderr, "kvex: %s: no Pp or Ppk: %s\n", name.c_str(), f.ppkWhy);
+        Say(kLogWarning, "%s: no Pp or Ppk: %s", name.c_str(), f.ppkWhy);
     if (f.n > 0 && f.rules && !f.hasRuleBreaks && f.ruleBreaksWhy[0])
-        std::fprintf(stderr, "kvex: %s: no run rules checked: %s\n", name.c_str(), f.ruleBreaksWhy);
+        Say(kLogWarning, "%s: no run rules checked: %s", name.c_str(), f.ruleBreaksWhy);
 }
 
-int Stats(int argc, char **argv) {
+int Stats(const Verb &words) {
     StatsVerb v;
-    const int refused = ReadStatsWords(argc, argv, v);
+    const int refused = ReadStatsWords(words.argc, words.argv, v);
     if (refused >= 0) return refused;
     const bool limitsGiven = v.limits.hasLower || v.limits.hasUpper;
     static SampleStatistics stats;  // its ring is large: made once
@@ -824,13 +1144,13 @@ int Stats(int argc, char **argv) {
         const char *why = "";
         if (!ReadRecordingStatistics(file.c_str(), limitsGiven ? &v.limits : nullptr, stats, r,
                                      &why)) {
-            std::fprintf(stderr, "kvex: cannot read %s: %s\n", Shown(file).c_str(), why);
+            Say(kLogError, "cannot read %s: %s", Shown(file).c_str(), why);
             code = CLI_FILE;
             continue;
         }
         Figures f = stats.FiguresOf(0);
         if (!CountRecordingRuleBreaks(file.c_str(), stats, r, v.rules, f, &why)) {
-            std::fprintf(stderr, "kvex: cannot read %s again: %s\n", Shown(file).c_str(), why);
+            Say(kLogError, "cannot read %s again: %s", Shown(file).c_str(), why);
             code = CLI_FILE;
             continue;
         }
@@ -849,20 +1169,62 @@ int Stats(int argc, char **argv) {
     return code;
 }
 
-}  // namespace
+int Params(const Verb &v) { return v.action == "get" ? ParamsGet(v) : ParamsPut(v); }
 
-bool IsKVexVerb(const char *word) {
-    return word && (!std::strcmp(word, "info") || !std::strcmp(word, "params") ||
-                    !std::strcmp(word, "record") || !std::strcmp(word, "publish") ||
-                    !std::strcmp(word, "stats"));
+constexpr VerbEntry kVerbs[] = {
+    {"info", 0, "  kvex info --port DEVICE [--quiet]\n", kInfoHelp, Info},
+    {"params", kAction | kFile | kMemory | kForce,
+     "  kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
+     "  kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n",
+     kParamsHelp, Params},
+    {"record", kFile | kSamples | kForce | kMqtt | kPublishesRecorded | kWaitsForSensor,
+     "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
+     "              [--mqtt URL ...] FILE\n",
+     kRecordHelp, Record},
+    {"publish", kMqtt | kNeedsMqtt | kDuration | kStation | kWaitsForSensor,
+     "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n",
+     kPublishHelp, Publish},
+    {"stats", kOwnWords, "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n", kStatsHelp,
+     Stats},
+};
+
+const VerbEntry *FindVerb(const char *name) {
+    for (const VerbEntry &e : kVerbs)
+        if (name && !std::strcmp(name, e.name)) return &e;
+    return nullptr;
 }
 
+std::string VerbUsage() {
+    std::string usage = "Usage:\n";
+    for (const VerbEntry &e : kVerbs) usage += e.usage;
+    return usage + "kvex VERB --help explains the options of a verb.\n";
+}
+
+}  // namespace
+
+bool IsKVexVerb(const char *word) { return FindVerb(word) != nullptr; }
+
 int RunKVexVerb(int argc, char **argv) {
-    if (!std::strcmp(argv[1], "stats")) return Stats(argc, argv);
     Verb v;
-    const int refused = ReadWords(argc, argv, v);
+    v.entry = FindVerb(argv[1]);
+    if (!v.entry) return CLI_BAD_ARGUMENTS;
+    v.argc = argc;
+    v.argv = argv;
+    if (v.entry->options & kOwnWords) return v.entry->run(v);
+    std::vector<std::string> words;
+    if (const int refused = ConfigWords(v, argc, argv, words); refused >= 0) return refused;
+    std::vector<char *> wordPointers;
+    for (std::string &w : words) wordPointers.push_back(w.data());
+    wordPointers.push_back(nullptr);
+    const int refused = ReadWords(static_cast<int>(words.size()), wordPointers.data(), v);
     if (refused >= 0) return refused;
+    if (v.printConfig) {
+        PrintConfig(v);
+        return 0;
+    }
     g_quiet = v.quiet;
+    const bool station = Takes(v, kStation);
+    g_waitForSensor = Takes(v, kWaitsForSensor) && !v.mqtt.empty() && !v.exitOnLineLost;
     if (const int code = CheckFileFirst(v)) return code;
     char password[sizeof PublishOptions::password];
     if (const int code = ReadPublishingFiles(v, password, sizeof password)) return code;
@@ -881,17 +1243,22 @@ int RunKVexVerb(int argc, char **argv) {
     sigaction(SIGINT, &stop, &oldInt);
     sigaction(SIGTERM, &stop, &oldTerm);
     int code = StartLink(v);
+    if (g_waitForSensor) {
+        g_windowLineLost = link_display.lineLost;
+        link_display.lineLost = StationLineLost;
+    }
+    // A station waits for a sensor that is not there yet (an adapter
+    // plugged in later).
+    if (code == CLI_NO_SENSOR && g_waitForSensor) {
+        code = 0;
+        SetStationState("waiting", "waiting for sensor");
+    }
     if (code == 0) code = BeginPublishing(v, password);
     std::memset(password, 0, sizeof password);
+    if (code == 0 && station) TellServiceReady();
     if (code == 0) {
-        if (v.name == "info")
-            code = Info(v);
-        else if (v.name == "record")
-            code = Record(v);
-        else if (v.name == "publish")
-            code = Publish(v);
-        else
-            code = v.action == "get" ? ParamsGet(v) : ParamsPut(v);
+        code = v.entry->run(v);
+        if (g_serviceReady) NotifyServiceManager("STOPPING=1");
         StopMeasuring();
         const int published = EndPublishing(v);
         if (code == 0) code = published;

@@ -40,9 +40,15 @@ void Prepare(QProcess &p) {
     p.setProcessEnvironment(env);
 }
 
-Finished Kvex(const QStringList &args, std::function<void()> inChild = nullptr) {
+Finished Kvex(const QStringList &args, std::function<void()> inChild = nullptr,
+              const QProcessEnvironment &more = {}) {
     QProcess p;
     Prepare(p);
+    QProcessEnvironment env = p.processEnvironment();
+    env.remove("KVEX_MQTT_PASSWORD");
+    env.remove("CREDENTIALS_DIRECTORY");
+    env.insert(more);
+    p.setProcessEnvironment(env);
     if (inChild) p.setChildProcessModifier(inChild);
     p.start(KvexProgram(), args);
     p.waitForFinished(60000);
@@ -441,10 +447,12 @@ TEST(CommandLine, HelpExplainsEveryOptionAndStandardErrorIsTheVerbsOwn) {
         {{"params", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
         {{"params", "put", "--help"}, {"--port", "--memory", "--force", "--quiet"}},
         {{"record", "--help"},
-         {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT", "--mqtt"}},
+         {"--port", "--samples", "--interval", "--csv", "--force", "--quiet", "SIGINT", "--mqtt",
+          "--exit-on-line-lost"}},
         {{"publish", "--help"},
          {"--port", "--mqtt", "--duration", "--mqtt-ca", "--mqtt-insecure", "--mqtt-password-file",
-          "--mqtt-allow-plain-password", "--mqtt-queue", "--quiet"}},
+          "--mqtt-allow-plain-password", "--mqtt-queue", "--quiet", "--exit-on-line-lost",
+          "--config", "--print-config"}},
         {{"stats", "--help"}, {"--lower", "--upper", "--rules", "--json"}},
     };
     for (const auto &v : verbs) {
@@ -848,4 +856,103 @@ TEST(CommandLine, StatsCapabilityByTheBookWithAndWithoutDrift) {
     EXPECT_TRUE(table.out.contains("within [mm]") && table.out.contains("Ppk") &&
                 table.out.contains(" 2:"))
         << table.out.toStdString();
+}
+
+// A station's options from a file: the command line wins, flags read yes or
+// no, --print-config shows what is in force and where the password comes
+// from but never the password; a password in the file's own text, a key no
+// option has and a flag that is neither yes nor no are refused with the line.
+TEST(CommandLine, AConfigFileSetsTheOptionsTheCommandLineWinsAndHoldsNoPassword) {
+    const QString dir = Dir("config");
+    const QString conf = dir + "/station.conf";
+    const auto write = [](const QString &path, const QByteArray &text) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    };
+    write(conf,
+          "# line 3, gauge 1\n\n  port = /dev/ttyUSB7  \nmqtt=mqtts://station@broker/plant/g1\n"
+          "mqtt-queue = 500\nquiet = yes\nexit-on-line-lost = no\nduration = 5\n");
+    const QString credentials = dir + "/credentials";
+    QDir().mkpath(credentials);
+    write(credentials + "/mqtt-password", "s3cret-Word\n");
+    QFile::setPermissions(credentials + "/mqtt-password", QFile::ReadOwner | QFile::WriteOwner);
+    const auto with = [](const char *key, const QString &value) {
+        QProcessEnvironment env;
+        env.insert(key, value);
+        return env;
+    };
+    const struct {
+        QProcessEnvironment env;
+        const char *password;
+    } sources[] = {
+        {{}, "# password: none\n"},
+        {with("KVEX_MQTT_PASSWORD", "s3cret-Word"), "# password: from KVEX_MQTT_PASSWORD\n"},
+        {with("CREDENTIALS_DIRECTORY", credentials), "/credentials/mqtt-password\n"},
+    };
+    for (const auto &s : sources) {
+        const Finished shown = Kvex(
+            {"publish", "--config", conf, "--mqtt-queue", "700", "--print-config"}, nullptr, s.env);
+        EXPECT_EQ(shown.code, 0) << shown.err.toStdString();
+        for (const char *line :
+             {"port = /dev/ttyUSB7\n", "mqtt = mqtts://station@broker/plant/g1\n",
+              "mqtt-queue = 700\n", "quiet = yes\n", "duration = 5\n", "exit-on-line-lost = no\n",
+              s.password})
+            EXPECT_TRUE(shown.out.contains(line)) << line << " in\n" << shown.out.toStdString();
+        EXPECT_FALSE(shown.out.contains("s3cret")) << "never the password itself";
+    }
+
+    const struct {
+        QByteArray text;
+        const char *why;
+    } refused[] = {
+        {"port = /dev/ttyUSB7\npassword = s3cret-Word\n", "line 2: no password"},
+        {"mqtt-password = s3cret-Word\n", "line 1: no password"},
+        {"port = /dev/ttyUSB7\nspeed = 9600\n", "line 2: no option speed"},
+        {"quiet = maybe\n", "line 1: quiet is yes or no"},
+        {"port /dev/ttyUSB7\n", "line 1: no \"key = value\""},
+        {"samples = 5\n", "line 1: no option samples"},  // not an option of publish
+    };
+    for (const auto &r : refused) {
+        write(conf, r.text);
+        const Finished f = Kvex({"publish", "--config", conf, "--mqtt", "mqtts://h/x"});
+        EXPECT_EQ(f.code, 2) << r.text.toStdString() << f.err.toStdString();
+        EXPECT_TRUE(f.err.contains(r.why)) << f.err.toStdString();
+        EXPECT_FALSE(f.err.contains("s3cret")) << f.err.toStdString();
+    }
+    const Finished missing = Kvex({"publish", "--config", dir + "/none.conf", "--print-config"});
+    EXPECT_EQ(missing.code, 4) << missing.err.toStdString();
+    EXPECT_TRUE(missing.err.contains("no such file")) << missing.err.toStdString();
+}
+
+// The service's files: the example configuration is one that kvex takes,
+// and systemd (where it is installed) accepts the unit, run from this build.
+TEST(CommandLine, TheStationsExampleConfigurationAndUnitAreAccepted) {
+    const QString packaging = QStringLiteral(KVEX_SOURCE_DIR "/packaging/");
+    const Finished example =
+        Kvex({"publish", "--config", packaging + "station.conf.example", "--print-config"});
+    EXPECT_EQ(example.code, 0) << example.err.toStdString();
+    EXPECT_TRUE(example.out.contains("port = /dev/ttyUSB0\n")) << example.out.toStdString();
+
+    if (QProcess::execute("sh", {"-c", "command -v systemd-analyze >/dev/null"}) != 0)
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    QFile unit(packaging + "kvex-station@.service");
+    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+    QByteArray text = unit.readAll();
+    ASSERT_TRUE(text.contains("ExecStart=/usr/bin/kvex publish --config /etc/kvex/%i.conf\n"));
+    // verify wants the program it starts to be there.
+    text.replace("/usr/bin/kvex", KvexProgram().toUtf8());
+    const QString dir = Dir("unit");
+    QFile instance(dir + "/kvex-station@line3.service");
+    ASSERT_TRUE(instance.open(QIODevice::WriteOnly));
+    instance.write(text);
+    instance.close();
+    QProcess verify;
+    verify.setWorkingDirectory(dir);
+    verify.start("systemd-analyze", {"verify", "--man=no", "./kvex-station@line3.service"});
+    ASSERT_TRUE(verify.waitForFinished(60000));
+    const QString said =
+        QString::fromUtf8(verify.readAllStandardError() + verify.readAllStandardOutput());
+    EXPECT_EQ(verify.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.trimmed().isEmpty()) << said.toStdString();
 }
