@@ -2,7 +2,8 @@
 # Builds the Debian package: a release build with Debian's hardening flags in
 # build/package, packed by CPack (dependencies from dpkg-shlibdeps), and
 # checked by lintian where it is installed. Prints the package's path last.
-# KVEX_SKIP_SETUP=1 leaves the system's packages alone (the tests use it).
+# KVEX_SKIP_SETUP=1 leaves the system's packages alone (the tests use it);
+# KVEX_JOBS sets the build's parallel jobs (2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${KVEX_SKIP_SETUP:-0}" = 1 ] || scripts/setup.sh
@@ -33,4 +34,4 @@ if command -v lintian >/dev/null; then
     exit 1
   fi
 fi
-echo "$deb"
+echo "$PWD/$deb"

@@ -22,7 +22,6 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 deb=$(KVEX_SKIP_SETUP=1 "$src/scripts/package.sh" | tail -n 1)
-deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 if command -v lintian >/dev/null; then
   # package.sh fails on a lintian error; its report must be of this package.
   [ "$(dirname "$deb")/lintian.txt" -nt "$deb" ] || fail "lintian did not check $deb"
@@ -132,6 +131,33 @@ expect "$scratch/line3.csv " "$completions/kvex" kvex stats "$scratch/line3"
 expect "$scratch/line3.csv " "$completions/kvex" kvex publish --mqtt-ca "$scratch/line"
 expect "$(options "$scratch/help.publish" | tr '\n' ' ')" "$completions/kvex" kvex publish --
 expect "--flood " "$completions/kvex-sensor-sim" kvex-sensor-sim --fl
+
+# --- installed and removed by dpkg, on a throw-away overlay of this machine
+# (root and a mount namespace needed; the machine itself stays untouched)
+if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null; then
+  mkdir -p "$scratch"/overlay/{upper,work,merged}
+  cp "$deb" "$scratch/overlay/kvex.deb"
+  # shellcheck disable=SC2016 # expanded by the inner shells
+  unshare -m --propagation private sh -c '
+    o=$1
+    mount -t overlay overlay -o "lowerdir=/,upperdir=$o/upper,workdir=$o/work" "$o/merged" ||
+      exit 77
+    mount --bind /proc "$o/merged/proc" && mount --bind /dev "$o/merged/dev" || exit 77
+    cp "$o/kvex.deb" "$o/merged/tmp/kvex.deb"
+    chroot "$o/merged" sh -c "
+      set -e
+      dpkg -i /tmp/kvex.deb >/dev/null
+      id -nG kvex | grep -qw dialout || { echo the user kvex is not in dialout; exit 1; }
+      kvex --version >/dev/null
+      dpkg -r kvex >/dev/null
+      ! [ -e /usr/bin/kvex ] || { echo /usr/bin/kvex stays after removal; exit 1; }
+    "' _ "$scratch/overlay" >"$scratch/install.out" 2>&1 && installed=0 || installed=$?
+  case $installed in
+  0) ;;
+  77) echo "install check skipped: no overlay mount here" ;;
+  *) fail "install and removal with dpkg: $(cat "$scratch/install.out")" ;;
+  esac
+fi
 
 [ "$failures" -eq 0 ] || { echo "$failures failures" >&2; exit 1; }
 echo "package $deb: contents, lintian, manual pages, completion and unpacked programs are right"
