@@ -10,5 +10,8 @@ find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print0 |
   xargs -0 clang-format --dry-run -Werror
 cmake -G Ninja -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DKVEX_SANITIZE=ON >/dev/null
 cmake --build build/test
+# The Debian package's release build, before the tests rather than among them
+# (its test then only repacks and checks it).
+scripts/package.sh >/dev/null
 export QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
 ctest --test-dir build/test --output-on-failure -j2 --timeout 300
