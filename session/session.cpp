@@ -208,8 +208,9 @@ void NoteLinkOpened() {
     for (auto &line : sensorHardware) line[0] = '\0';
     if (LinkReady()) {
         std::snprintf(sensorFirmware, sizeof sensorFirmware, "%s", szVersion);
-        for (int i = 0; i < 3; ++i)
-            std::snprintf(sensorHardware[i], sizeof sensorHardware[i], "%s", szHardware[i]);
+        static_assert(sizeof sensorHardware == sizeof szHardware);
+        std::memcpy(sensorHardware, szHardware, sizeof sensorHardware);
+        for (auto &line : sensorHardware) line[sizeof line - 1] = '\0';
     }
     figure = LinkFigure{};
     ShowLinkState();
