@@ -165,7 +165,8 @@ void OnLog(mosquitto *m, void *obj, int level, const char *text) {
     const long verify = VerifyResult(m);
     std::lock_guard<std::mutex> lock(s->mu);
     if (verify != 0) s->tlsVerify = verify;
-    if (std::strstr(s->tlsNote, "host name")) return;  // the first cause stays
+    // The first cause stays: the broker's alert, not the closed socket after it.
+    if (std::strstr(s->tlsNote, "host name") || std::strstr(s->tlsNote, " alert ")) return;
     std::snprintf(s->tlsNote, sizeof s->tlsNote, "%s", text);
 }
 
@@ -204,6 +205,22 @@ void TlsFailure(Shared &s, mosquitto *m, char *text, std::size_t size) {
         case 62:  // host name mismatch
             break;
         default:
+            if (std::strstr(note, "alert certificate required") ||
+                std::strstr(note, "alert bad certificate") ||
+                std::strstr(note, "alert unknown ca") ||
+                std::strstr(note, "alert certificate unknown")) {
+                if (s.cfg.certFile.empty())
+                    std::snprintf(text, size,
+                                  "certificate: the broker on %s:%d wants the station's own "
+                                  "certificate (--mqtt-cert, --mqtt-key)",
+                                  host, port);
+                else
+                    std::snprintf(text, size,
+                                  "certificate: the broker on %s:%d refused the station's "
+                                  "certificate %s",
+                                  host, port, s.cfg.certFile.c_str());
+                return;
+            }
             if (!std::strstr(note, "host name")) {
                 if (std::strstr(note, "wrong version number") ||
                     std::strstr(note, "packet length too long") ||
@@ -227,10 +244,19 @@ void TlsFailure(Shared &s, mosquitto *m, char *text, std::size_t size) {
 }
 
 // Why the connection could not be made, in the operator's words.
+// Under TLS 1.3 a broker's refusal of our certificate (or of its absence)
+// comes as an alert after the handshake, on the first read, whatever the
+// library then calls the failure.
+bool TlsAlert(Shared &s) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    return s.cfg.tls && std::strstr(s.tlsNote, " alert ") != nullptr;
+}
+
 void ConnectFailure(Shared &s, int rc, int error, mosquitto *m) {
     char text[sizeof s.figures.reason];
     const char *host = s.cfg.host.c_str();
     const int port = s.cfg.port;
+    if (TlsAlert(s)) rc = MOSQ_ERR_TLS;
     if (rc == MOSQ_ERR_EAI)
         std::snprintf(text, sizeof text, "unreachable: no host named %s", host);
     else if (rc == MOSQ_ERR_ERRNO && error == ECONNREFUSED)
@@ -270,15 +296,30 @@ LinkFault Configure(Shared &s, mosquitto *m) {
                             will.payload.data(), 1, will.retain);
     if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "the last will cannot be set", rc);
     if (!c.tls) return LinkFault::None;
+    const bool ownCertificate = !c.certFile.empty() || !c.keyFile.empty();
     if (c.caFile.empty()) {
         rc = mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "TLS with the system's CAs is not possible", rc);
-    } else if ((rc = mosquitto_tls_set(m, c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr)) !=
-               MOSQ_ERR_SUCCESS) {
-        char text[sizeof s.figures.reason];
-        std::snprintf(text, sizeof text, "certificate: the CA file %s cannot be used",
-                      c.caFile.c_str());
-        return Stop(s, text, rc);
+    }
+    if (!c.caFile.empty() || ownCertificate) {
+        // The client library takes a client's certificate only beside a CA
+        // file or folder: the system's folder stands in for a CA file.
+        const char *ca = c.caFile.empty() ? nullptr : c.caFile.c_str();
+        const char *caFolder = c.caFile.empty() ? "/etc/ssl/certs" : nullptr;
+        rc = mosquitto_tls_set(m, ca, caFolder, ownCertificate ? c.certFile.c_str() : nullptr,
+                               ownCertificate ? c.keyFile.c_str() : nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            char text[sizeof s.figures.reason];
+            if (ownCertificate)
+                std::snprintf(text, sizeof text,
+                              "certificate: the client certificate %s or its key %s cannot be "
+                              "used",
+                              c.certFile.c_str(), c.keyFile.c_str());
+            else
+                std::snprintf(text, sizeof text, "certificate: the CA file %s cannot be used",
+                              c.caFile.c_str());
+            return Stop(s, text, rc);
+        }
     }
     if (c.insecure) {
         rc = mosquitto_tls_opts_set(m, 0 /* SSL_VERIFY_NONE */, nullptr, nullptr);
@@ -473,8 +514,8 @@ Outcome Session(Shared &s, mosquitto *m) {
                 connack = s.connack;
             }
             if (connack > 0) continue;  // said above, on the next pass
-            if (step == MOSQ_ERR_TLS && !out.accepted)
-                ConnectFailure(s, step, 0, m);
+            if ((step == MOSQ_ERR_TLS || TlsAlert(s)) && !out.accepted)
+                ConnectFailure(s, MOSQ_ERR_TLS, 0, m);
             else if (!out.accepted)
                 s.SetReason(BrokerState::Waiting, unanswered);
             else

@@ -25,6 +25,7 @@ struct BrokerLinkConfig {
     std::string caFile;     // empty: the system's certificate authorities
     std::string user, password;
     std::string clientId;
+    std::string certFile, keyFile;  // the client's certificate and key (PEM), for TLS
     std::string measurementTopic, stateTopic;
     std::string willPayload;  // retained on the state topic by the broker if we vanish
     std::size_t queueLimit = 100000;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "broker_link.h"
@@ -25,12 +26,23 @@ enum { kStateSlot = 0, kInfoSlot = 1 };
 constexpr double kTickSeconds = 1.0;
 constexpr double kFiguresSeconds = 10.0;
 
+// What the network thread says on every connection after the first: a
+// broker that restarted without its store has lost our retained state and
+// info, and would give a newcomer none until they next change.
+struct ConnectSay {
+    std::mutex lock;
+    std::string stateTopic, infoTopic, state, info;  // state: its meaning, without reason
+    int connections = 0;
+};
+
 struct Publisher {
     BrokerLink link;
+    std::shared_ptr<ConnectSay> connectSay = std::make_shared<ConnectSay>();
     BrokerAddress address;
     std::string root, measurementTopic, stateTopic, infoTopic;
     std::string lastState, lastFigures, lastInfo;  // the state's meaning and figures
     double figuresSent = 0;
+    int connectionsSeen = 0;
     char lastText[320] = "";
     unsigned long lastQueued = 0, lastDropped = 0;
 };
@@ -72,14 +84,29 @@ std::string SamplePayload(const Sample &s, unsigned long long seq) {
     return "{\"run\": " + JsonText(CurrentRunId()) + json;
 }
 
-// What the state means (online, mode, reason, port, sensor), without the
-// queue's figures.
-std::string StateMeaning() {
-    const std::string reason =
-        stationReason[0] ? ", \"reason\": " + JsonText(stationReason) : std::string();
+// "time": now, as the state is sent: when the station said it.
+std::string TimeNow() {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    char time[48];
+    IsoTimestamp(time, sizeof time, static_cast<int64_t>(ms));
+    return std::string(", \"time\": \"") + time + "\"";
+}
+
+// What the state means (online, mode, reason, port, sensor), without its
+// time and the queue's figures; reason stands in when the station gives none.
+std::string StateMeaning(const char *reason = "") {
+    const char *why = stationReason[0] ? stationReason : reason;
+    const std::string said = why[0] ? ", \"reason\": " + JsonText(why) : std::string();
     return std::string("{\"online\": true, \"mode\": \"") +
-           (stationMode[0] ? stationMode : ActivityName(CurrentActivity())) + "\"" + reason +
+           (stationMode[0] ? stationMode : ActivityName(CurrentActivity())) + "\"" + said +
            ", \"port\": " + JsonText(LinkDevice()) + ", \"sensor\": " + JsonText(sensorFirmware);
+}
+
+// The end of a station that stopped, and the broker's word for one that died.
+std::string OfflineState(const char *reason, bool withTime) {
+    return std::string("{\"online\": false, \"reason\": \"") + reason + "\"" +
+           (withTime ? TimeNow() : std::string()) + "}";
 }
 
 std::string QueueFigures() {
@@ -119,18 +146,32 @@ double Seconds() {
 void RetainChanges() {
     const std::string meaning = StateMeaning(), figures = QueueFigures();
     const double now = Seconds();
+    {
+        // After a reconnect a state of before it may go out again behind the
+        // one the connection began with: the present one follows it.
+        ConnectSay &say = *publisher->connectSay;
+        const std::lock_guard<std::mutex> hold(say.lock);
+        if (say.connections > 1 && say.connections != publisher->connectionsSeen)
+            publisher->lastState.clear();
+        publisher->connectionsSeen = say.connections;
+    }
     if (meaning != publisher->lastState ||
         (figures != publisher->lastFigures && now - publisher->figuresSent >= kFiguresSeconds)) {
         publisher->lastState = meaning;
         publisher->lastFigures = figures;
         publisher->figuresSent = now;
-        publisher->link.SetRetained(kStateSlot, publisher->stateTopic, meaning + figures);
+        publisher->link.SetRetained(kStateSlot, publisher->stateTopic,
+                                    meaning + TimeNow() + figures);
     }
     std::string info = InfoPayload();
     if (info != publisher->lastInfo) {
         publisher->lastInfo = info;
-        publisher->link.SetRetained(kInfoSlot, publisher->infoTopic, std::move(info));
+        publisher->link.SetRetained(kInfoSlot, publisher->infoTopic, info);
     }
+    ConnectSay &say = *publisher->connectSay;
+    const std::lock_guard<std::mutex> hold(say.lock);
+    say.state = StateMeaning("broker reconnect") + TimeNow() + figures;
+    say.info = publisher->lastInfo;
 }
 
 // The listener hears every tick; newState says whether the connection's
@@ -361,9 +402,24 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
     static int starts = 0;
     c.clientId = "kvex-" + std::string(host) + "-" + std::to_string(getpid()) + "-" +
                  std::to_string(++starts);
+    if (o.clientId[0]) c.clientId = o.clientId;
+    c.certFile = o.certFile;
+    c.keyFile = o.keyFile;
     c.measurementTopic = p->measurementTopic;
     c.stateTopic = p->stateTopic;
-    c.willPayload = "{\"online\": false}";
+    c.willPayload = OfflineState("died", false);
+    {
+        ConnectSay &say = *p->connectSay;
+        say.stateTopic = p->stateTopic;
+        say.infoTopic = p->infoTopic;
+    }
+    // On the network thread: it reads only what RetainChanges left under the lock.
+    c.onConnect = [say = p->connectSay] {
+        const std::lock_guard<std::mutex> hold(say->lock);
+        if (say->connections++ == 0 || say->state.empty()) return std::vector<BrokerMessage>{};
+        return std::vector<BrokerMessage>{{say->stateTopic, say->state, true},
+                                          {say->infoTopic, say->info, true}};
+    };
     c.queueLimit = o.queueLimit;
     if (!p->link.Start(c)) return Refuse(why, size, "the network thread cannot start");
     publisher = std::move(p);
@@ -389,8 +445,8 @@ unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped) 
     if (recordedSample == OnRecorded) recordedSample = nullptr;
     UnsubscribeActivity(OnActivity);
     ++tickToken;
-    const BrokerLink::Left left = publisher->link.Finish(kStateSlot, publisher->stateTopic,
-                                                         "{\"online\": false}", seconds, wait);
+    const BrokerLink::Left left = publisher->link.Finish(
+        kStateSlot, publisher->stateTopic, OfflineState("stopped", true), seconds, wait);
     if (dropped) *dropped = left.dropped;
     publisher.reset();
     ShowLinkState();

@@ -39,6 +39,8 @@ struct PublishOptions {
     char user[128] = "";  // overrides the URL's, when not empty
     char password[256] = "";
     char caFile[260] = "";
+    char certFile[260] = "", keyFile[260] = "";  // the client's certificate, for TLS
+    char clientId[128] = "";                     // "": one made of host, process and start
     bool insecure = false;
     // mqtt:// carries the password in clear: only when the operator said so.
     bool allowPlainPassword = false;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com232.h"
@@ -100,6 +101,10 @@ constexpr const char *kPublishHelp =
     "                   system's)\n"
     "  --mqtt-insecure  TLS without checking the broker's certificate\n"
     "                   (both need mqtts://; with mqtt:// they are refused, exit 2)\n"
+    "  --mqtt-cert FILE --mqtt-key FILE  the station's own certificate and its key\n"
+    "                   (PEM, both, mqtts:// only), for a broker that asks for one\n"
+    "  --mqtt-client-id ID  the client id the broker sees (default: kvex-HOST-PID-N);\n"
+    "                   one id per station: a broker drops the older of two alike\n"
     "  --mqtt-password-file FILE  the password, first line of FILE (a regular file\n"
     "                   that others cannot read, else exit 4); else the file\n"
     "                   $CREDENTIALS_DIRECTORY/mqtt-password (systemd's credentials);\n"
@@ -162,7 +167,7 @@ struct Verb {
     int memory = 0;  // 1 RAM, 2 EEPROM
     long samples = -1, interval = -1;
     bool csv = false, force = false, quiet = false;
-    std::string mqtt, caFile, passwordFile;
+    std::string mqtt, caFile, passwordFile, certFile, keyFile, clientId;
     bool insecure = false, plainPassword = false;
     bool exitOnLineLost = false, printConfig = false;
     unsigned long queue = 100000;
@@ -207,6 +212,14 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
         v.caFile = argv[++i];
     } else if (a == "--mqtt-password-file" && hasValue) {
         v.passwordFile = argv[++i];
+    } else if (a == "--mqtt-cert" && hasValue) {
+        v.certFile = argv[++i];
+    } else if (a == "--mqtt-key" && hasValue) {
+        v.keyFile = argv[++i];
+    } else if (a == "--mqtt-client-id" && hasValue) {
+        v.clientId = argv[++i];
+        if (v.clientId.empty() || v.clientId.size() > 127)
+            refused = Refuse("--mqtt-client-id: 1 to 127 characters");
     } else if (a == "--mqtt-insecure") {
         v.insecure = true;
     } else if (a == "--mqtt-allow-plain-password") {
@@ -267,10 +280,10 @@ int RefusePlainConnection(const Verb &v) {
     char why[240];
     if (v.mqtt.empty() || !ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why) || address.tls)
         return -1;
-    if (!v.caFile.empty() || v.insecure)
+    if (!v.caFile.empty() || v.insecure || !v.certFile.empty() || !v.keyFile.empty())
         return Refuse(
-            "--mqtt-ca and --mqtt-insecure are for TLS, and mqtt:// is not encrypted: "
-            "give mqtts://");
+            "--mqtt-ca, --mqtt-insecure, --mqtt-cert and --mqtt-key are for TLS, and mqtt:// is "
+            "not encrypted: give mqtts://");
     const char *env = std::getenv("KVEX_MQTT_PASSWORD");
     const bool password = !PasswordFileInForce(v).empty() || (env && env[0]);
     if (password && !v.plainPassword)
@@ -300,6 +313,9 @@ constexpr OptionWord kOptionWords[] = {
     {"mqtt-ca", true, kMqtt},
     {"mqtt-insecure", false, kMqtt},
     {"mqtt-password-file", true, kMqtt},
+    {"mqtt-cert", true, kMqtt},
+    {"mqtt-key", true, kMqtt},
+    {"mqtt-client-id", true, kMqtt},
     {"mqtt-allow-plain-password", false, kMqtt},
     {"mqtt-queue", true, kMqtt},
     {"duration", true, kDuration},
@@ -372,6 +388,9 @@ void PrintConfig(const Verb &v) {
     if (v.duration > 0) std::printf("duration = %g\n", v.duration);
     if (!v.caFile.empty()) std::printf("mqtt-ca = %s\n", v.caFile.c_str());
     std::printf("mqtt-insecure = %s\n", flag(v.insecure));
+    if (!v.certFile.empty()) std::printf("mqtt-cert = %s\n", v.certFile.c_str());
+    if (!v.keyFile.empty()) std::printf("mqtt-key = %s\n", v.keyFile.c_str());
+    if (!v.clientId.empty()) std::printf("mqtt-client-id = %s\n", v.clientId.c_str());
     if (!v.passwordFile.empty()) std::printf("mqtt-password-file = %s\n", v.passwordFile.c_str());
     std::printf("mqtt-allow-plain-password = %s\n", flag(v.plainPassword));
     std::printf("mqtt-queue = %lu\n", v.queue);
@@ -430,8 +449,11 @@ int ReadWords(int argc, char **argv, Verb &v) {
     }
     if (v.port.empty()) return Refuse("--port DEVICE is missing");
     if (v.mqtt.empty() &&
-        (!v.caFile.empty() || !v.passwordFile.empty() || v.insecure || v.plainPassword))
+        (!v.caFile.empty() || !v.passwordFile.empty() || v.insecure || v.plainPassword ||
+         !v.certFile.empty() || !v.keyFile.empty() || !v.clientId.empty()))
         return Refuse("the MQTT options need --mqtt URL");
+    if (v.certFile.empty() != v.keyFile.empty())
+        return Refuse("--mqtt-cert and --mqtt-key go together");
     if (const int refused = RefusePlainConnection(v); refused >= 0) return refused;
     if (Takes(v, kNeedsMqtt)) return v.mqtt.empty() ? Refuse("--mqtt URL is missing") : -1;
     if (!Takes(v, kFile)) return -1;
@@ -771,10 +793,13 @@ const char *CaFileFault(const char *path) {
 int ReadPublishingFiles(const Verb &v, char *password, std::size_t size) {
     password[0] = '\0';
     if (v.mqtt.empty()) return 0;
-    if (!v.caFile.empty()) {
-        if (const char *why = CaFileFault(v.caFile.c_str())) {
-            Say(kLogError, "cannot use the CA file %s: %s; nothing was sent",
-                Shown(v.caFile).c_str(), why);
+    const std::pair<const std::string *, const char *> files[] = {
+        {&v.caFile, "CA file"}, {&v.certFile, "certificate"}, {&v.keyFile, "key"}};
+    for (const auto &[file, what] : files) {
+        if (file->empty()) continue;
+        if (const char *why = CaFileFault(file->c_str())) {
+            Say(kLogError, "cannot use the %s %s: %s; nothing was sent", what, Shown(*file).c_str(),
+                why);
             return CLI_FILE;
         }
     }
@@ -786,6 +811,9 @@ int BeginPublishing(const Verb &v, const char *password) {
     PublishOptions o;
     std::snprintf(o.url, sizeof o.url, "%s", v.mqtt.c_str());
     std::snprintf(o.caFile, sizeof o.caFile, "%s", v.caFile.c_str());
+    std::snprintf(o.certFile, sizeof o.certFile, "%s", v.certFile.c_str());
+    std::snprintf(o.keyFile, sizeof o.keyFile, "%s", v.keyFile.c_str());
+    std::snprintf(o.clientId, sizeof o.clientId, "%s", v.clientId.c_str());
     o.insecure = v.insecure;
     o.allowPlainPassword = v.plainPassword;
     o.recordedOnly = Takes(v, kPublishesRecorded);

@@ -198,6 +198,16 @@ QJsonObject Retained(const Broker &b, const QString &topic) {
     return QJsonDocument::fromJson(p.readAllStandardOutput().trimmed()).object();
 }
 
+// Polls until what returns true, at most seconds: the test's own patience,
+// not a bound the station must meet.
+bool Within(double seconds, const std::function<bool()> &what) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (what()) return true;
+        Wait(0.1);
+    }
+    return what();
+}
+
 QString KvexProgram() { return QCoreApplication::applicationDirPath() + "/kvex"; }
 
 void Prepare(QProcess &p, const QString &password = {}) {
@@ -312,12 +322,19 @@ TEST(Publishing, EverySampleArrivesOnceInOrderWithEveryFieldAndTheStateGoesOnlin
         EXPECT_NE(meaning(states[i]), meaning(states[i - 1]))
             << "state " << i << ": " << QJsonDocument(states[i]).toJson().toStdString();
     EXPECT_TRUE(states.front()["online"].toBool());
+    for (const QJsonObject &s : states)  // each says when it was said, with the zone
+        EXPECT_TRUE(QRegularExpression(
+                        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")
+                        .match(s["time"].toString())
+                        .hasMatch())
+            << QJsonDocument(s).toJson().toStdString();
     EXPECT_EQ(states.front()["port"].toString(), port);
     EXPECT_TRUE(states.front()["sensor"].toString().contains("K-VEX sensor simulator"));
     EXPECT_TRUE(std::any_of(states.begin(), states.end(),
                             [](const QJsonObject &s) { return s["mode"] == "run"; }));
-    EXPECT_EQ(states.back(), QJsonObject({{"online", false}}));
-    EXPECT_EQ(Retained(broker, "line/gauge1/state"), QJsonObject({{"online", false}}));
+    EXPECT_FALSE(states.back()["online"].toBool());
+    EXPECT_EQ(states.back()["reason"], "stopped");
+    EXPECT_EQ(Retained(broker, "line/gauge1/state")["reason"], "stopped");
 
     const QJsonObject info = Retained(broker, "line/gauge1/info");
     EXPECT_EQ(info["hardware"].toArray().size(), 3);
@@ -358,7 +375,8 @@ TEST(Publishing, RecordPublishesWhatItRecordsAndAKilledPublisherLeavesItsLastWil
     kill(static_cast<pid_t>(station.processId()), SIGKILL);
     station.waitForFinished(5000);
     Wait(1.0);
-    EXPECT_EQ(Retained(broker, "killed/state"), QJsonObject({{"online", false}}))
+    EXPECT_EQ(Retained(broker, "killed/state"),
+              QJsonObject({{"online", false}, {"reason", "died"}}))
         << "the broker's last will stands for the front-end that died";
 }
 
@@ -386,6 +404,38 @@ TEST(Publishing, ABrokerAwayForTenSecondsLosesNoSampleAndKeepsTheOrder) {
         << err.toStdString();
     Wait(0.5);
     ExpectWholeAndInOrder(plant.Of("restart/measurement"), 1, Measured(err));
+}
+
+// A broker that restarts without its store has lost the retained state and
+// info, and took the station for dead: the station tells both again as soon
+// as it is back, the state saying why, and the present state follows.
+TEST(Publishing, ABrokerThatLostItsStoreHearsTheStateAndTheSensorAgain) {
+    Broker broker("amnesia");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(true));
+    ASSERT_TRUE(sim.start());
+    QProcess station;
+    Prepare(station);
+    station.start(KvexProgram(), {"publish", "--port", QString::fromStdString(sim.devicePath()),
+                                  "--mqtt", broker.url("amnesia"), "--duration", "30"});
+    ASSERT_TRUE(station.waitForStarted(5000));
+    ASSERT_TRUE(Within(15, [&] { return !Retained(broker, "amnesia/info").isEmpty(); }));
+    broker.Stop();
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "amnesia");
+    EXPECT_TRUE(Within(15, [&] { return !Retained(broker, "amnesia/info").isEmpty(); }))
+        << "the sensor told again";
+    EXPECT_EQ(Retained(broker, "amnesia/info")["hardware"].toArray().size(), 3);
+    EXPECT_TRUE(Within(15, [&] {
+        const QJsonObject s = Retained(broker, "amnesia/state");
+        return s["online"].toBool() && s["mode"] == "run" && !s.contains("reason");
+    })) << QJsonDocument(Retained(broker, "amnesia/state")).toJson().toStdString();
+    kill(static_cast<pid_t>(station.processId()), SIGTERM);
+    ASSERT_TRUE(station.waitForFinished(30000));
+    const QList<QJsonObject> states = plant.Of("amnesia/state");
+    EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const QJsonObject &s) {
+        return s["online"].toBool() && s["reason"] == "broker reconnect";
+    })) << "the first word after the restart says why";
 }
 
 TEST(Publishing, AFullQueueDropsTheOldestAndCountsThem) {
@@ -510,9 +560,15 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
     ASSERT_EQ(ssl("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -days 2 "
                   "-extfile elsewhere.ext -out elsewhere.pem"),
               0);
+    // The station's own certificate, for a broker that wants one of each client.
+    ASSERT_EQ(ssl("req -newkey rsa:2048 -nodes -subj /CN=station -keyout client.key "
+                  "-out client.csr"),
+              0);
+    ASSERT_EQ(ssl("x509 -req -in client.csr -CA ca.pem -CAkey ca.key -days 2 -out client.pem"), 0);
     // The broker may run as another user than the test (root hands it over).
     QFile::setPermissions(dir + "/server.key", QFile::ReadOwner | QFile::ReadOther);
     const int tlsPort = FreePort(), expiredPort = FreePort(), elsewherePort = FreePort();
+    const int clientsPort = FreePort();
     const auto tlsListener = [&](int at, const char *cert) {
         return "listener " + QByteArray::number(at) + " 127.0.0.1\ncafile " +
                (dir + "/ca.pem").toUtf8() + "\ncertfile " + (dir + "/" + cert).toUtf8() +
@@ -520,7 +576,9 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
     };
     Broker secure("secure", "allow_anonymous true\n" + tlsListener(tlsPort, "server.pem") +
                                 tlsListener(expiredPort, "expired.pem") +
-                                tlsListener(elsewherePort, "elsewhere.pem"));
+                                tlsListener(elsewherePort, "elsewhere.pem") +
+                                tlsListener(clientsPort, "server.pem") +
+                                "require_certificate true\n");
     ASSERT_TRUE(secure.Start());
     const QString tlsUrl = QString("mqtts://localhost:%1/t").arg(tlsPort);
     const QStringList trust = {"--mqtt-ca", dir + "/ca.pem"};
@@ -540,6 +598,28 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
     EXPECT_EQ(trusted.code, 0) << trusted.err.toStdString();
     Wait(0.3);
     EXPECT_EQ(plant.Of("t/measurement").size(), Measured(trusted.err));
+
+    // A broker that asks each client for its certificate: without one the
+    // station is refused and says so; with its own, under the id it was
+    // given, it publishes.
+    const QString clientsUrl = QString("mqtts://localhost:%1/c").arg(clientsPort);
+    expectFault(publish(clientsUrl, trust), "wants the station's own certificate");
+    Subscriber clients(secure, "c");
+    const Finished own = publish(
+        clientsUrl, trust + QStringList{"--mqtt-cert", dir + "/client.pem", "--mqtt-key",
+                                        dir + "/client.key", "--mqtt-client-id", "line3-gauge1"});
+    EXPECT_EQ(own.code, 0) << own.err.toStdString();
+    Wait(0.3);
+    EXPECT_EQ(clients.Of("c/measurement").size(), Measured(own.err));
+    QFile log(Scratch("secure.conf.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains(" as line3-gauge1 ")) << "the broker knew it by its id";
+    // Half a pair, or the pair over mqtt://, is refused before anything starts.
+    EXPECT_EQ(publish(clientsUrl, {"--mqtt-cert", dir + "/client.pem"}).code, 2);
+    EXPECT_EQ(publish(QString("mqtt://localhost:%1/c").arg(secure.port()),
+                      {"--mqtt-cert", dir + "/client.pem", "--mqtt-key", dir + "/client.key"})
+                  .code,
+              2);
 }
 
 // Two run-mode runs in one front-end, publishing all along, the target
@@ -955,16 +1035,6 @@ bool Until(Condition holds, double seconds = 20) {
     return holds();
 }
 
-// Polls until what returns true, at most seconds: the test's own patience,
-// not a bound the station must meet.
-bool Within(double seconds, const std::function<bool()> &what) {
-    for (int i = 0; i < seconds * 10; ++i) {
-        if (what()) return true;
-        Wait(0.1);
-    }
-    return what();
-}
-
 QSet<QString> Runs(const QList<QJsonObject> &samples) {
     QSet<QString> runs;
     for (const QJsonObject &s : samples) runs.insert(s["run"].toString());
@@ -1204,7 +1274,7 @@ TEST(Station, RidesThroughALostSensorAndNamesAnotherOne) {
     EXPECT_EQ(*seqs.rbegin() - *seqs.begin() + 1, total) << "no seq left out";
     const QList<QJsonObject> states = plant.Of("st/state");
     ASSERT_FALSE(states.isEmpty());
-    EXPECT_EQ(states.back(), QJsonObject({{"online", false}}));
+    EXPECT_EQ(states.back()["reason"], "stopped");
 }
 
 // A recording that publishes waits for its lost sensor as the station
