@@ -38,6 +38,12 @@ struct StatisticsFile {
 };
 extern StatisticsFile statisticsFile;
 
+// Called as the window's report is made, after its own sections are set: a
+// study of the same data may append sections of its own to data.extra (text
+// lines and one chart each).
+class ReportData;
+extern void (*statisticsReportSections)(ReportData &data);
+
 int CC_STATS(int panel, int event, void *callbackData, int eventData1, int eventData2);
 #define KVEX_DECLARE_STATS_CC(name) \
     int name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

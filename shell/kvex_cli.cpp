@@ -21,6 +21,7 @@
 #include "exchange.h"
 #include "file_checks.h"
 #include "kvex_main.h"
+#include "kvex_report_cli.h"
 #include "parafile.h"
 #include "publish.h"
 #include "recorder.h"
@@ -45,6 +46,8 @@ constexpr const char *kVerbUsage =
     "              [--mqtt URL ...] FILE\n"
     "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n"
     "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
+    "  kvex stats --events [--lower MM] [--upper MM] FILE\n"
+    "  kvex report FILE... -o OUT.pdf [--part P ...] [--lower MM] [--upper MM]\n"
     "kvex VERB --help explains the options of a verb.\n";
 
 constexpr const char *kCommonOptions =
@@ -854,11 +857,15 @@ int Stats(int argc, char **argv) {
 bool IsKVexVerb(const char *word) {
     return word && (!std::strcmp(word, "info") || !std::strcmp(word, "params") ||
                     !std::strcmp(word, "record") || !std::strcmp(word, "publish") ||
-                    !std::strcmp(word, "stats"));
+                    !std::strcmp(word, "stats") || !std::strcmp(word, "report"));
 }
 
 int RunKVexVerb(int argc, char **argv) {
-    if (!std::strcmp(argv[1], "stats")) return Stats(argc, argv);
+    if (!std::strcmp(argv[1], "report")) return ReportVerb(argc, argv);
+    if (!std::strcmp(argv[1], "stats")) {
+        const int events = StatsEventsVerb(argc, argv);
+        return events >= 0 ? events : Stats(argc, argv);
+    }
     Verb v;
     const int refused = ReadWords(argc, argv, v);
     if (refused >= 0) return refused;
