@@ -13,6 +13,7 @@ namespace {
 constexpr int kBlack = 0x000000, kRed = 0xD00000, kGreen = 0x008000, kBlue = 0x0050C0;
 constexpr std::size_t kEventsListed = 20;
 constexpr std::size_t kChartBuckets = 1500;  // polyline points a chart needs, at most
+constexpr std::size_t kMarks = 300;          // rule-break circles that stay apart
 
 std::string Mm(double um) {
     char text[40];
@@ -156,8 +157,8 @@ void DrawControlCharts(const ReportData &d, const std::vector<uint8_t> &marks) {
     Decimate(mm, ix, iy);
     Decimate(mr, rx, ry);
     for (double &x : rx) x += 1;  // a moving range belongs to the later value
-    // The points that break a rule, at most one mark per stretch of the path.
-    const std::size_t stretch = std::max<std::size_t>(1, mm.size() / kChartBuckets);
+    // The points that break a rule, at most one mark per 1/kMarks of the run.
+    const std::size_t stretch = std::max<std::size_t>(1, mm.size() / kMarks);
     for (std::size_t i = 0; i < marks.size(); ++i)
         if (marks[i] && (kx.empty() || i + 1 - kx.back() >= stretch))
             kx.push_back(static_cast<double>(i + 1)), ky.push_back(mm[i]);

@@ -773,3 +773,57 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     SayWritten(path, WriteReport(data, path, &why));
     return 0;
 }
+
+namespace {
+
+struct FileEvents {
+    ToleranceEvents events;
+    uint64_t number = 0;
+};
+
+void AddEventSample(const Sample &s, void *data) {
+    auto &f = *static_cast<FileEvents *>(data);
+    f.events.Add(++f.number, s.wallMs, s.exactUm, s.verdict);
+}
+
+// Each event as an item, valued by the index (from 0) of its first sample
+// in the replayed file; the run's events carry no index to go to (-1).
+void ListEvents() {
+    constexpr std::size_t kListed = 200;
+    ChooseView();
+    FileEvents fromFile;
+    const bool file = g_view != &g_stats && statisticsFile.forEach;
+    if (file) statisticsFile.forEach(g_file.first, g_file.last, AddEventSample, &fromFile);
+    const ToleranceEvents &events = file ? fromFile.events : g_live->Events();
+    ClearListCtrl(pStats, STATS_StatsEvents);
+    char head[80];
+    std::snprintf(head, sizeof head, "%llu out-of-tolerance event%s",
+                  static_cast<unsigned long long>(events.Total()), events.Total() == 1 ? "" : "s");
+    InsertListItem(pStats, STATS_StatsEvents, -1, head, -1);
+    const std::size_t listed = std::min(kListed, events.Events().size());
+    for (std::size_t i = 0; i < listed; ++i) {
+        const ToleranceEvent &e = events.Events()[i];
+        char from[40] = "?", worst[40] = "?", item[160];
+        if (e.firstMs >= 0) ClockText(from, sizeof from, e.firstMs, WallStyle::Date);
+        ShortestNumber(worst, sizeof worst, e.worstUm / 1000);
+        std::snprintf(item, sizeof item, "%s, %llu %s, worst %s mm", from,
+                      static_cast<unsigned long long>(e.count),
+                      e.side == Verdict::Below ? "below" : "above", worst);
+        const long index = file ? static_cast<long>(g_file.first + e.firstSample - 1) : -1;
+        InsertListItem(pStats, STATS_StatsEvents, -1, item,
+                       static_cast<int>(std::min<long>(index, 0x7FFFFFFF)));
+    }
+    SetCtrlVal(pStats, STATS_StatsEvents, -1);
+}
+
+}  // namespace
+
+int CC_StatsEvent(int, int, int event, void *, int, int) {
+    if (event == EVENT_RING_OPENING) ListEvents();
+    if (event != EVENT_COMMIT) return 0;
+    int index = -1;
+    GetCtrlVal(pStats, STATS_StatsEvents, &index);
+    if (index >= 0 && statisticsFile.seek && CurrentActivity() == Activity::Replay)
+        statisticsFile.seek(static_cast<unsigned long>(index));
+    return 0;
+}

@@ -35,6 +35,8 @@ struct StatisticsFile {
     // The figures of the whole file so far, grown as it is indexed, with the
     // times of its first and last sample; nullptr when there are none.
     const SampleStatistics *(*whole)(int64_t &firstMs, int64_t &lastMs);
+    // Shows the sample of that index (from 0) in the replay.
+    void (*seek)(unsigned long index);
 };
 extern StatisticsFile statisticsFile;
 
@@ -53,4 +55,5 @@ KVEX_DECLARE_STATS_CC(CC_StatsReset)
 KVEX_DECLARE_STATS_CC(CC_StatsSave)
 KVEX_DECLARE_STATS_CC(CC_StatsReport)
 KVEX_DECLARE_STATS_CC(CC_StatsClose)
+KVEX_DECLARE_STATS_CC(CC_StatsEvent)
 #undef KVEX_DECLARE_STATS_CC
