@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kvex_app.h"
+#include "report.h"
 #include "stats_window.h"
 #include "ui_testing.h"
 
@@ -156,7 +157,18 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
         path = pdf;
         return true;
     });
+    // A study of the same data adds a section of its own, text and chart.
+    statisticsReportSections = [](ReportData &data) {
+        ReportSection study;
+        study.heading = "Added study";
+        study.lines = {"Cg 1.50 against 1.33"};
+        study.chartTitle = "Study values";
+        study.chartValues = {1, 2, 3};
+        study.chartLines = {{2, "reference"}};
+        data.extra.push_back(study);
+    };
     KVexApp::Commit(CC_StatsReport, pStats, STATS_BTNStatsReport);
+    statisticsReportSections = nullptr;
     SetFileSelectScript(nullptr);
     SetConfirmScript([](const std::string &, const std::string &) { return true; });
     EXPECT_NE(asked.find("Part number\nCharacteristic\nOrder\nOperator\nComment"),
@@ -175,6 +187,8 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
     EXPECT_TRUE(said.contains("P-77")) << "the remembered part number";
     EXPECT_TRUE(said.contains("connected sensor")) << said.toStdString();
     EXPECT_FALSE(said.contains("Figures over")) << "no control of the window";
+    EXPECT_TRUE(said.contains("Added study") && said.contains("Cg 1.50 against 1.33") &&
+                said.contains("reference"));
 
     KVexApp::Commit(CC_StatsReset, pStats, STATS_BTNStatsReset);
     EXPECT_EQ(Text(STATS_StatN), "n: 0");
