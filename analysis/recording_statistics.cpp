@@ -7,7 +7,7 @@ namespace {
 
 // What a reading does with each value: the figures take it on the first
 // pass, the run rules on the second.
-using TakeValue = void (*)(void *data, double um, Verdict verdict, const Limits &limits);
+using TakeValue = RecordingSampleFn;
 
 bool ReadValues(const char *path, const Limits *given, TakeValue take, void *data,
                 RecordingStatistics &out, const char **why) {
@@ -26,7 +26,8 @@ bool ReadValues(const char *path, const Limits *given, TakeValue take, void *dat
             limits.hasSetpoint = true;
             limits.setpointUm = h.setpointUm;
         }
-        take(data, s.exactUm, s.verdict, limits);
+        if (!timed) s.wallMs = -1;
+        take(data, s, limits);
         if (timed) {
             if (out.firstMs < 0) out.firstMs = s.wallMs;
             out.lastMs = s.wallMs;
@@ -45,11 +46,15 @@ bool ReadValues(const char *path, const Limits *given, TakeValue take, void *dat
 struct FirstReading {
     SampleStatistics &stats;
     RecordingStatistics &read;
+    RecordingSampleFn each;
+    void *eachData;
 };
 
-void AddToStatistics(void *data, double um, Verdict verdict, const Limits &limits) {
+void AddToStatistics(void *data, const Sample &s, const Limits &limits) {
     FirstReading &r = *static_cast<FirstReading *>(data);
-    r.stats.Add(um, verdict, limits);
+    const double um = s.exactUm;
+    r.stats.Add(um, s.verdict, limits);
+    if (r.each) r.each(r.eachData, s, limits);
     if (!r.read.keptAll) return;
     if (r.read.kept.size() < RecordingStatistics::kKeptValues) {
         r.read.kept.push_back(um);
@@ -65,19 +70,23 @@ struct RuleCount {
     uint64_t *counts;
 };
 
-void AddToRuleCount(void *data, double um, Verdict, const Limits &) {
-    RuleCount &c = *static_cast<RuleCount *>(data);
+void CountRules(RuleCount &c, double um) {
     const uint8_t marks = c.check.Next(um);
     for (int r = 0; r < kRules; ++r) c.counts[r] += (marks >> r) & 1;
     ++c.values;
 }
 
+void AddToRuleCount(void *data, const Sample &s, const Limits &) {
+    CountRules(*static_cast<RuleCount *>(data), s.exactUm);
+}
+
 }  // namespace
 
 bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
-                             RecordingStatistics &out, const char **why) {
+                             RecordingStatistics &out, const char **why, RecordingSampleFn each,
+                             void *eachData) {
     stats.Reset();
-    FirstReading first{stats, out};
+    FirstReading first{stats, out, each, eachData};
     // ReadValues starts out afresh; the values are kept in first.read.
     if (!ReadValues(path, limits, AddToStatistics, &first, out, why)) return false;
     // Lines but no sample: no figures of a recording, whatever the figures say.
@@ -103,7 +112,7 @@ bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats,
     RuleCount count{RuleCheck(lines.centreUm, lines.sigmaUm, rules), 0, f.ruleBreaks};
     const bool kept = read.keptAll && read.kept.size() == stats.Count();
     if (kept) {
-        for (const double um : read.kept) AddToRuleCount(&count, um, Verdict::None, Limits{});
+        for (const double um : read.kept) CountRules(count, um);
     } else {
         RecordingStatistics again;
         if (!ReadValues(path, nullptr, AddToRuleCount, &count, again, why)) return false;

@@ -22,13 +22,19 @@ struct RecordingStatistics {
     bool keptAll = true;
 };
 
-// Reads the file at path into stats (reset first). limits, when given, win
+// Each sample as it is read, judged as the figures take it, with the limits
+// it was judged by; its wallMs is -1 when the file tells no times.
+using RecordingSampleFn = void (*)(void *data, const Sample &s, const Limits &limits);
+
+// Reads the file at path into stats (reset first), and hands each sample to
+// each when one is given. limits, when given, win
 // over what the file says: each value is judged against them. False, with
 // why set, when the file cannot be read, is no recording or has lines of
 // which none is a sample; a line that cannot be read is counted and passed
 // over.
 bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStatistics &stats,
-                             RecordingStatistics &out, const char **why);
+                             RecordingStatistics &out, const char **why,
+                             RecordingSampleFn each = nullptr, void *eachData = nullptr);
 // Counts into f the points that break each of the chosen rules, against the
 // individuals chart of all the values (stats and read as the first reading
 // left them): from the values kept, or from a second reading of the file.

@@ -18,6 +18,7 @@
 
 #include "com232.h"
 #include "recorder.h"
+#include "report.h"
 #include "session.h"
 #include "ui.h"
 
@@ -26,6 +27,7 @@ bool statisticsAtStart = false;
 double statisticsRefreshSeconds = 3.0;
 double statisticsFigureSeconds = 1.0;
 StatisticsFile statisticsFile = {};
+void (*statisticsReportSections)(ReportData &data) = nullptr;
 
 namespace {
 
@@ -34,6 +36,9 @@ constexpr int kAmber = 0xB06000;
 constexpr const char *kUndefined = "\xE2\x80\x94";  // an em dash
 
 SampleStatistics g_stats;
+// The run's values for its report: the figures again, the events and the
+// chart's values, which the window's own figures do not keep.
+std::unique_ptr<ReportData> g_live = std::make_unique<ReportData>();
 Activity g_source = Activity::Idle;  // what delivered the values of this run
 char g_sourceName[300] = "";
 char g_runId[200] = "";  // the run the figures belong to
@@ -67,6 +72,7 @@ void OnSample(const Sample &s) {
     if (g_stats.Count() == 0) g_firstMs = s.wallMs;
     g_lastMs = s.wallMs;
     g_stats.Add(s.exactUm, s.verdict, LimitsOf(s));
+    g_live->Add(0, s.wallMs, s.exactUm, s.verdict, LimitsOf(s));
     RefreshLater();
 }
 
@@ -104,6 +110,7 @@ void OnActivity(Activity now) {
     }
     const bool replay = now == Activity::Replay;
     g_stats.Reset();
+    g_live = std::make_unique<ReportData>();
     std::snprintf(g_runId, sizeof g_runId, "%s", CurrentRunId());
     g_file.valid = false;
     g_source = now;
@@ -698,32 +705,125 @@ int CC_StatsSave(int, int, int event, void *, int, int) {
     return 0;
 }
 
+namespace {
+
+void AddReportSample(const Sample &s, void *data) {
+    static_cast<ReportData *>(data)->Add(0, s.wallMs, s.exactUm, s.verdict, LimitsOf(s));
+}
+
+// The title block, as entered last time; false when the engineer cancels.
+bool AskReportTitle(ReportTitle &title) {
+    static const char *const kLabels[] = {"Part number", "Characteristic", "Order", "Operator",
+                                          "Comment"};
+    static const char *const kKeys[] = {"report/part", "report/characteristic", "report/order",
+                                        "report/operator", "report/comment"};
+    constexpr int kFields = 5, kSize = 200;
+    char values[kFields][kSize] = {};
+    for (int i = 0; i < kFields; ++i)
+        if (GetSettingText(kKeys[i], values[i], kSize) != 1) values[i][0] = '\0';
+    if (TextFieldsPopup("Report", kLabels, values[0], kFields, kSize) != 1) return false;
+    for (int i = 0; i < kFields; ++i) SetSettingText(kKeys[i], values[i]);
+    title = {values[0], values[1], values[2], values[3], values[4]};
+    return true;
+}
+
+std::string ConnectedSensor() {
+    std::string text;
+    const char *const parts[] = {sensorHardware[0], sensorHardware[1], sensorHardware[2],
+                                 sensorFirmware};
+    for (const char *part : parts) {
+        char utf8[200];
+        TextAsUtf8(part, utf8, sizeof utf8);
+        if (utf8[0]) text += (text.empty() ? "" : ", ") + std::string(utf8);
+    }
+    return "connected sensor: " + (text.empty() ? std::string("none answered") : text);
+}
+
+}  // namespace
+
 int CC_StatsReport(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
+    ReportTitle title;
+    if (!AskReportTitle(title)) return 0;
     char path[260];
-    if (!ChooseFile("statistics.pdf", "*.pdf", "Save the statistics report", path)) return 0;
-    RefreshStatistics();
-    char source[400], heading[2400], rules[40], list[900];
-    char hardwareUtf8[400], firmwareUtf8[200];
-    TextAsUtf8(sensorHardware[0], hardwareUtf8, sizeof hardwareUtf8);
-    TextAsUtf8(sensorFirmware, firmwareUtf8, sizeof firmwareUtf8);
-    SourceText(source, sizeof source);
-    const std::size_t window = Window();
-    char scope[80] = "the whole run";
-    if (window) std::snprintf(scope, sizeof scope, "the newest %zu samples", window);
-    if (g_view != &g_stats)
-        std::snprintf(scope, sizeof scope, "samples %lu to %lu of the replayed file",
-                      g_file.first + 1, g_file.last + 1);
-    RulesText(rules, sizeof rules, g_inView.rules);
-    InViewText(list, sizeof list, g_inView);
-    std::snprintf(heading, sizeof heading,
-                  "K-VEX statistics report\nSensor: %s; %s; on %s\n%s\nFigures over %s; "
-                  "report made %s %s\nCp, Cpk from the within \xCF\x83 (mean moving range / "
-                  "1.128), Pp, Ppk from the overall \xCF\x83 (n - 1). Run rules chosen: %s; "
-                  "breaks in the individuals chart: %s",
-                  hardwareUtf8[0] ? hardwareUtf8 : "not known",
-                  firmwareUtf8[0] ? firmwareUtf8 : "firmware not known", LinkDevice(), source,
-                  scope, DateStr(), TimeStr(), rules, list);
-    SayWritten(path, SavePanelPdf(pStats, path, heading) == 0);
+    if (!ChooseFile("statistics.pdf", "*.pdf", "Save the report", path)) return 0;
+    ChooseView();
+    // A replayed file's figures come from the file; the run's from its values.
+    ReportData fromFile;
+    const bool file = g_view != &g_stats && statisticsFile.forEach;
+    ReportData &data = file ? fromFile : *g_live;
+    if (file) {
+        statisticsFile.forEach(g_file.first, g_file.last, AddReportSample, &fromFile);
+        data.source = statisticsFile.name ? statisticsFile.name() : "replayed file";
+        char scope[80];
+        std::snprintf(scope, sizeof scope, "samples %lu to %lu of the file", g_file.first + 1,
+                      g_file.last + 1);
+        data.scope = scope;
+        data.sensor = "not named in the recording; " + ConnectedSensor();
+    } else {
+        data.source = std::string(g_sourceName) + ", run " + g_runId;
+        data.scope = Window() ? "the whole run (the window shows the newest samples)" : "";
+        data.sensor = ConnectedSensor() + ", on " + LinkDevice();
+    }
+    data.title = title;
+    data.rules = ChosenRules();
+    data.extra.clear();
+    if (statisticsReportSections) statisticsReportSections(data);
+    const char *why = "";
+    SayWritten(path, WriteReport(data, path, &why));
+    return 0;
+}
+
+namespace {
+
+struct FileEvents {
+    ToleranceEvents events;
+    uint64_t number = 0;
+};
+
+void AddEventSample(const Sample &s, void *data) {
+    auto &f = *static_cast<FileEvents *>(data);
+    f.events.Add(++f.number, s.wallMs, s.exactUm, s.verdict);
+}
+
+// Each event as an item, valued by the index (from 0) of its first sample
+// in the replayed file; the run's events carry no index to go to (-1).
+void ListEvents() {
+    constexpr std::size_t kListed = 200;
+    ChooseView();
+    FileEvents fromFile;
+    const bool file = g_view != &g_stats && statisticsFile.forEach;
+    if (file) statisticsFile.forEach(g_file.first, g_file.last, AddEventSample, &fromFile);
+    const ToleranceEvents &events = file ? fromFile.events : g_live->Events();
+    ClearListCtrl(pStats, STATS_StatsEvents);
+    char head[80];
+    std::snprintf(head, sizeof head, "%llu out-of-tolerance event%s",
+                  static_cast<unsigned long long>(events.Total()), events.Total() == 1 ? "" : "s");
+    InsertListItem(pStats, STATS_StatsEvents, -1, head, -1);
+    const std::size_t listed = std::min(kListed, events.Events().size());
+    for (std::size_t i = 0; i < listed; ++i) {
+        const ToleranceEvent &e = events.Events()[i];
+        char from[40] = "?", worst[40] = "?", item[160];
+        if (e.firstMs >= 0) ClockText(from, sizeof from, e.firstMs, WallStyle::Date);
+        ShortestNumber(worst, sizeof worst, e.worstUm / 1000);
+        std::snprintf(item, sizeof item, "%s, %llu %s, worst %s mm", from,
+                      static_cast<unsigned long long>(e.count),
+                      e.side == Verdict::Below ? "below" : "above", worst);
+        const long index = file ? static_cast<long>(g_file.first + e.firstSample - 1) : -1;
+        InsertListItem(pStats, STATS_StatsEvents, -1, item,
+                       static_cast<int>(std::min<long>(index, 0x7FFFFFFF)));
+    }
+    SetCtrlVal(pStats, STATS_StatsEvents, -1);
+}
+
+}  // namespace
+
+int CC_StatsEvent(int, int, int event, void *, int, int) {
+    if (event == EVENT_RING_OPENING) ListEvents();
+    if (event != EVENT_COMMIT) return 0;
+    int index = -1;
+    GetCtrlVal(pStats, STATS_StatsEvents, &index);
+    if (index >= 0 && statisticsFile.seek && CurrentActivity() == Activity::Replay)
+        statisticsFile.seek(static_cast<unsigned long>(index));
     return 0;
 }

@@ -35,8 +35,16 @@ struct StatisticsFile {
     // The figures of the whole file so far, grown as it is indexed, with the
     // times of its first and last sample; nullptr when there are none.
     const SampleStatistics *(*whole)(int64_t &firstMs, int64_t &lastMs);
+    // Shows the sample of that index (from 0) in the replay.
+    void (*seek)(unsigned long index);
 };
 extern StatisticsFile statisticsFile;
+
+// Called as the window's report is made, after its own sections are set: a
+// study of the same data may append sections of its own to data.extra (text
+// lines and one chart each).
+class ReportData;
+extern void (*statisticsReportSections)(ReportData &data);
 
 int CC_STATS(int panel, int event, void *callbackData, int eventData1, int eventData2);
 #define KVEX_DECLARE_STATS_CC(name) \
@@ -47,4 +55,5 @@ KVEX_DECLARE_STATS_CC(CC_StatsReset)
 KVEX_DECLARE_STATS_CC(CC_StatsSave)
 KVEX_DECLARE_STATS_CC(CC_StatsReport)
 KVEX_DECLARE_STATS_CC(CC_StatsClose)
+KVEX_DECLARE_STATS_CC(CC_StatsEvent)
 #undef KVEX_DECLARE_STATS_CC

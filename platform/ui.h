@@ -345,6 +345,12 @@ int ConfirmChoicePopup(const char *title, const char *message, const char *yesTe
                        const char *noText);
 // A message with OK; returns 0 once it is closed.
 int MessagePopup(const char *title, const char *message);
+// A box of count one-line text fields, each named by its label, filled from
+// and written back to values (count texts of valueSize bytes each, UTF-8).
+// Returns 1 for OK, 0 when cancelled (values unchanged). A confirm script
+// answers it instead, with the labels one a line as its message.
+int TextFieldsPopup(const char *title, const char *const *labels, char *values, int count,
+                    int valueSize);
 
 // Array files. Layout and file type as the callers use them.
 // dataOrder: how the groups lie in the array: one after the other, or

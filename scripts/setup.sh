@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqcustomplot-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-  xvfb xauth fonts-dejavu-core clang-format
+  xvfb xauth fonts-dejavu-core clang-format poppler-utils
   libmosquitto-dev mosquitto mosquitto-clients openssl
   dpkg-dev file lintian
 )

@@ -130,6 +130,7 @@
     X(STATS, StatsRule7, 38, toggle_button)         \
     X(STATS, StatsRule8, 39, toggle_button)         \
     X(STATS, StatsClose, 40, command_button)        \
+    X(STATS, StatsEvents, 41, ring)                 \
     X(PUBLISH, BrokerUrl, 2, text_box)              \
     X(PUBLISH, TopicRoot, 3, text_box)              \
     X(PUBLISH, BrokerUser, 4, text_box)             \

@@ -47,6 +47,7 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_StatsSave)
     KVEX_REGISTER(CC_StatsReport)
     KVEX_REGISTER(CC_StatsClose)
+    KVEX_REGISTER(CC_StatsEvent)
     KVEX_REGISTER(CC_BTNPublish)
     KVEX_REGISTER(CC_PublishOn)
     KVEX_REGISTER(CC_KeepPassword)

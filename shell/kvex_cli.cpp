@@ -22,6 +22,7 @@
 #include "exchange.h"
 #include "file_checks.h"
 #include "kvex_main.h"
+#include "kvex_report_cli.h"
 #include "parafile.h"
 #include "publish.h"
 #include "recorder.h"
@@ -1058,6 +1059,8 @@ constexpr const char *kStatsHelp =
     "  --json           one JSON object per file, one a line, instead of the table; its\n"
     "                   numbers read back to the exact values, rule_breaks maps each\n"
     "                   chosen rule's number to its count\n"
+    "  --events         the out-of-tolerance events of one FILE as CSV instead\n"
+    "                   (kvex stats --events --help tells more)\n"
     "  --help           show this text and exit\n"
     "Exit codes: 0 done, 2 bad arguments, 4 a file cannot be read or is no recording.\n";
 
@@ -1199,6 +1202,13 @@ int Stats(const Verb &words) {
 
 int Params(const Verb &v) { return v.action == "get" ? ParamsGet(v) : ParamsPut(v); }
 
+// The verbs that read their own words, from the report's module.
+int StatsOrEvents(const Verb &v) {
+    const int events = StatsEventsVerb(v.argc, v.argv);
+    return events >= 0 ? events : Stats(v);
+}
+int Report(const Verb &v) { return ReportVerb(v.argc, v.argv); }
+
 constexpr VerbEntry kVerbs[] = {
     {"info", 0, "  kvex info --port DEVICE [--quiet]\n", kInfoHelp, Info},
     {"params", kAction | kFile | kMemory | kForce,
@@ -1212,8 +1222,13 @@ constexpr VerbEntry kVerbs[] = {
     {"publish", kMqtt | kNeedsMqtt | kDuration | kStation | kWaitsForSensor,
      "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n",
      kPublishHelp, Publish},
-    {"stats", kOwnWords, "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n", kStatsHelp,
-     Stats},
+    {"stats", kOwnWords,
+     "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
+     "  kvex stats --events [--lower MM] [--upper MM] FILE\n",
+     kStatsHelp, StatsOrEvents},
+    {"report", kOwnWords,
+     "  kvex report FILE... -o OUT.pdf [--part P ...] [--lower MM] [--upper MM]\n", nullptr,
+     Report},
 };
 
 const VerbEntry *FindVerb(const char *name) {

@@ -628,8 +628,8 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
 void InitReplay() {
     SetPanelFileDrop(pHandle, DropReplay);
     InitHistoryTool();
-    statisticsFile = {ReplayName, ReplayCount, ReplayHistorySpan, ForEachReplaySample,
-                      ReplayFileFigures};
+    statisticsFile = {ReplayName,          ReplayCount,       ReplayHistorySpan,
+                      ForEachReplaySample, ReplayFileFigures, ReplaySeek};
 }
 
 bool ReplaySampleNumbered(long number, Sample &s) {

@@ -186,6 +186,7 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"STATS.StatsRule7", "CC_StatsScope"},
         {"STATS.StatsRule8", "CC_StatsScope"},
         {"STATS.StatsClose", "CC_StatsClose"},
+        {"STATS.StatsEvents", "CC_StatsEvent"},
         {"PANEL.BTNPublish", "CC_BTNPublish"},
         {"PUBLISH.CaFileBtn", "CC_CaFileBtn"},
         {"PUBLISH.PublishOn", "CC_PublishOn"},

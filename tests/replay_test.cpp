@@ -345,6 +345,20 @@ TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
     EXPECT_NEAR(number(STATS_StatMean), meanMm(static_cast<int>(first), static_cast<int>(last)),
                 0.0005);
     EXPECT_EQ(number(STATS_StatAbove), 0);
+
+    // The events of the file: samples 120 and 121 one, 260 and 430 one each;
+    // choosing one shows its first sample in the replay.
+    SetCtrlVal(pStats, STATS_ScopeRing, 2);
+    CC_StatsEvent(pStats, STATS_StatsEvents, EVENT_RING_OPENING, nullptr, 0, 0);
+    int items = 0;
+    GetNumListItems(pStats, STATS_StatsEvents, &items);
+    ASSERT_EQ(items, 4);  // the count, then each event
+    for (const int first : {260, 120, 430}) {
+        SetCtrlVal(pStats, STATS_StatsEvents, first);
+        KVexApp::Commit(CC_StatsEvent, pStats, STATS_StatsEvents);
+        EXPECT_EQ(ReplayPosition(), static_cast<unsigned long>(first));
+        EXPECT_EQ(VerdictText(), first == 260 ? "below tolerance" : "above tolerance");
+    }
     EndReplay();
     GetCtrlVal(pStats, STATS_ScopeRing, &scope);
     EXPECT_EQ(scope, 0) << "no file to cover once the replay ended";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QTimer>
 #include <QWidget>
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "kvex_app.h"
+#include "report.h"
 #include "stats_window.h"
 #include "ui_testing.h"
 
@@ -141,20 +143,52 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
     RefreshStatistics();
     ExpectShows(std::vector<Sample>(g_seen.end() - 5, g_seen.end()));
 
-    // A report of what the window shows, on one page.
+    // A report of the run's values, on one or two pages, with the title block
+    // asked for first and remembered for the next one.
     const std::string pdf = KVEX_TEST_OUTPUT "/statistics_report.pdf";
     std::remove(pdf.c_str());
+    SetSettingText("report/part", "P-77");
+    std::string asked;
+    SetConfirmScript([&](const std::string &title, const std::string &message) {
+        asked += title + ": " + message;
+        return true;
+    });
     SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
         path = pdf;
         return true;
     });
+    // A study of the same data adds a section of its own, text and chart.
+    statisticsReportSections = [](ReportData &data) {
+        ReportSection study;
+        study.heading = "Added study";
+        study.lines = {"Cg 1.50 against 1.33"};
+        study.chartTitle = "Study values";
+        study.chartValues = {1, 2, 3};
+        study.chartLines = {{2, "reference"}};
+        data.extra.push_back(study);
+    };
     KVexApp::Commit(CC_StatsReport, pStats, STATS_BTNStatsReport);
+    statisticsReportSections = nullptr;
     SetFileSelectScript(nullptr);
+    SetConfirmScript([](const std::string &, const std::string &) { return true; });
+    EXPECT_NE(asked.find("Part number\nCharacteristic\nOrder\nOperator\nComment"),
+              std::string::npos)
+        << asked;
     QFile report(QString::fromStdString(pdf));
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     const QByteArray bytes = report.readAll();
     EXPECT_TRUE(bytes.startsWith("%PDF"));
-    EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r"), 1) << "one page";
+    const auto pages = bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r");
+    EXPECT_TRUE(pages == 1 || pages == 2) << pages;
+    QProcess text;
+    text.start("pdftotext", {QString::fromStdString(pdf), "-"});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    const QString said = QString::fromUtf8(text.readAllStandardOutput());
+    EXPECT_TRUE(said.contains("P-77")) << "the remembered part number";
+    EXPECT_TRUE(said.contains("connected sensor")) << said.toStdString();
+    EXPECT_FALSE(said.contains("Figures over")) << "no control of the window";
+    EXPECT_TRUE(said.contains("Added study") && said.contains("Cg 1.50 against 1.33") &&
+                said.contains("reference"));
 
     KVexApp::Commit(CC_StatsReset, pStats, STATS_BTNStatsReset);
     EXPECT_EQ(Text(STATS_StatN), "n: 0");

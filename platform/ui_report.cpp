@@ -1,0 +1,272 @@
+// The printed document: Qt's PDF writer and painter, in points (1/72 inch),
+// so that the coordinates of the page and the sizes of the fonts are one
+// unit.
+#include "ui_report.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "ui.h"
+
+namespace {
+
+constexpr double kMargin = 40;  // points on each side
+constexpr double kText = 8.5, kHead = 11, kGap = 6;
+
+struct Document {
+    std::unique_ptr<QPdfWriter> writer;
+    std::unique_ptr<QPainter> painter;
+    double y = 0, width = 0, bottom = 0;
+    bool failed = false;
+};
+std::unique_ptr<Document> g_doc;
+
+QFont Font(double size, bool bold = false) {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPointSizeF(size);
+    f.setBold(bold);
+    // Without shaping no ligature stands for "fi": a reader of the text
+    // finds the words as they are spelled.
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    return f;
+}
+
+QColor Colour(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+// Room for height points below the current line, on a new page if need be.
+void Room(double height) {
+    Document &d = *g_doc;
+    if (d.y + height <= d.bottom || d.y <= kMargin + 1) return;
+    if (!d.writer->newPage()) d.failed = true;
+    d.y = kMargin;
+}
+
+// The lines of text as they wrap to width.
+QStringList Wrapped(const QString &text, const QFontMetricsF &m, double width) {
+    QStringList out;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        QString rest = line;
+        while (m.horizontalAdvance(rest) > width) {
+            int cut = rest.size();
+            while (cut > 1 && m.horizontalAdvance(rest.left(cut)) > width) --cut;
+            const int space = rest.lastIndexOf(QLatin1Char(' '), cut);
+            if (space > 0) cut = space;
+            out << rest.left(cut);
+            rest = rest.mid(cut).trimmed();
+        }
+        out << rest;
+    }
+    return out;
+}
+
+void Lines(const QStringList &lines, const QFont &font) {
+    Document &d = *g_doc;
+    d.painter->setFont(font);
+    const QFontMetricsF m(font, d.writer.get());
+    for (const QString &l : lines) {
+        Room(m.height());
+        d.painter->drawText(QPointF(kMargin, d.y + m.ascent()), l);
+        d.y += m.height();
+    }
+}
+
+QString Number(double v) {
+    const double a = std::fabs(v);
+    return QString::number(v, 'g', a >= 1e5 || (a > 0 && a < 1e-3) ? 4 : 5);
+}
+
+void DrawChart(const ReportChart &c, double left, double width) {
+    QPainter &p = *g_doc->painter;
+    const double top = g_doc->y;
+    const QFont small = Font(6.5), title = Font(kText, true);
+    const QFontMetricsF ms(small, g_doc->writer.get()), mt(title, g_doc->writer.get());
+    p.setFont(title);
+    p.setPen(Qt::black);
+    p.drawText(QPointF(left, top + mt.ascent()), QString::fromUtf8(c.title ? c.title : ""));
+    const QRectF area(left + 44, top + mt.height() + 4, width - 44 - 40, c.heightPt);
+    const double xSpan = c.xMax > c.xMin ? c.xMax - c.xMin : 1;
+    const double ySpan = c.yMax > c.yMin ? c.yMax - c.yMin : 1;
+    const auto X = [&](double x) { return area.left() + (x - c.xMin) / xSpan * area.width(); };
+    const auto Y = [&](double y) { return area.bottom() - (y - c.yMin) / ySpan * area.height(); };
+    p.save();
+    p.setClipRect(area.adjusted(-3, -3, 3, 3));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xA0, 0xB8, 0xD8));
+    for (int i = 0; i < c.barCount; ++i)
+        p.drawRect(QRectF(QPointF(X(c.barEdges[i]), Y(c.barHeights[i])),
+                          QPointF(X(c.barEdges[i + 1]), Y(c.yMin))));
+    p.setBrush(Qt::NoBrush);
+    for (int s = 0; s < c.seriesCount; ++s) {
+        const ReportSeries &r = c.series[s];
+        QPen pen(Colour(r.rgb), r.style == REPORT_MARKS ? 0.8 : 0.6);
+        if (r.style == REPORT_DASHED) pen.setStyle(Qt::DashLine);
+        p.setPen(pen);
+        if (r.style == REPORT_MARKS) {
+            for (int i = 0; i < r.count; ++i)
+                p.drawEllipse(QPointF(X(r.x[i]), Y(r.y[i])), 1.8, 1.8);
+            continue;
+        }
+        QPainterPath path;
+        for (int i = 0; i < r.count; ++i) {
+            const QPointF at(X(r.x[i]), Y(r.y[i]));
+            if (i == 0)
+                path.moveTo(at);
+            else
+                path.lineTo(at);
+        }
+        p.drawPath(path);
+    }
+    p.setClipping(false);
+    p.setFont(small);
+    for (int i = 0; i < c.lineCount; ++i) {
+        const ReportLine &l = c.lines[i];
+        QPen pen(Colour(l.rgb), 0.7);
+        if (l.dashed) pen.setStyle(Qt::DashLine);
+        p.setPen(pen);
+        const QString label = QString::fromUtf8(l.label ? l.label : "");
+        if (l.vertical) {
+            const double x = X(l.at);
+            if (x < area.left() - 0.5 || x > area.right() + 0.5) continue;
+            p.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+            p.drawText(QPointF(x + 1, area.top() + ms.ascent() + (i % 3) * ms.height()), label);
+        } else {
+            const double y = Y(l.at);
+            if (y < area.top() - 0.5 || y > area.bottom() + 0.5) continue;
+            p.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+            p.drawText(QPointF(area.right() + 2, y + ms.ascent() / 2), label);
+        }
+    }
+    p.restore();
+    p.setPen(QPen(Qt::black, 0.6));
+    p.setFont(small);
+    p.drawRect(area);
+    for (int k = 0; k <= 4; ++k) {
+        const double yv = c.yMin + ySpan * k / 4, xv = c.xMin + xSpan * k / 4;
+        const QString yt = Number(yv), xt = Number(xv);
+        p.drawText(QPointF(area.left() - 2 - ms.horizontalAdvance(yt), Y(yv) + ms.ascent() / 2),
+                   yt);
+        p.drawText(QPointF(X(xv) - ms.horizontalAdvance(xt) / 2, area.bottom() + ms.height()), xt);
+    }
+    const QString xl = QString::fromUtf8(c.xLabel ? c.xLabel : "");
+    p.drawText(
+        QPointF(area.center().x() - ms.horizontalAdvance(xl) / 2, area.bottom() + 2 * ms.height()),
+        xl);
+    p.save();
+    p.translate(left + 6, area.center().y());
+    p.rotate(-90);
+    const QString yl = QString::fromUtf8(c.yLabel ? c.yLabel : "");
+    p.drawText(QPointF(-ms.horizontalAdvance(yl) / 2, 0), yl);
+    p.restore();
+}
+
+double ChartHeight(const ReportChart &c) { return c.heightPt + 4 + 14 + 2 * 9 + kGap; }
+
+}  // namespace
+
+int ReportOpen(const char *file, const char *title) {
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) return UIE_NOT_INITIALISED;
+    if (!file || !file[0]) return UIE_FILE;
+    g_doc.reset();
+    auto d = std::make_unique<Document>();
+    d->writer = std::make_unique<QPdfWriter>(QString::fromUtf8(file));
+    d->writer->setResolution(72);
+    d->writer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                         QMarginsF(0, 0, 0, 0), QPageLayout::Point));
+    d->writer->setTitle(QString::fromUtf8(title ? title : ""));
+    d->writer->setCreator(QStringLiteral("K-VEX"));
+    d->painter = std::make_unique<QPainter>();
+    if (!d->painter->begin(d->writer.get())) return UIE_FILE;
+    const QRectF page = d->writer->pageLayout().fullRectPoints();
+    d->width = page.width() - 2 * kMargin;
+    d->bottom = page.height() - kMargin;
+    d->y = kMargin;
+    g_doc = std::move(d);
+    return 0;
+}
+
+int ReportHeading(const char *text) {
+    if (!g_doc) return UIE_NOT_INITIALISED;
+    g_doc->y += kGap;
+    Room(3 * kHead);  // never a heading alone at the foot of a page
+    Lines(QStringList{QString::fromUtf8(text ? text : "")}, Font(kHead, true));
+    g_doc->y += 2;
+    return 0;
+}
+
+int ReportParagraph(const char *text) {
+    if (!g_doc) return UIE_NOT_INITIALISED;
+    const QFont f = Font(kText);
+    Lines(Wrapped(QString::fromUtf8(text ? text : ""), QFontMetricsF(f, g_doc->writer.get()),
+                  g_doc->width),
+          f);
+    return 0;
+}
+
+int ReportTable(const char *const *cells, int rows, int columns, const double *widths) {
+    if (!g_doc) return UIE_NOT_INITIALISED;
+    if (!cells || rows < 0 || columns < 1) return UIE_BAD_VALUE;
+    Document &d = *g_doc;
+    QPainter &p = *d.painter;
+    const QFont body = Font(kText - 0.5), head = Font(kText - 0.5, true);
+    const QFontMetricsF m(body, d.writer.get());
+    double shareSum = 0;
+    for (int c = 0; c < columns; ++c) shareSum += widths ? widths[c] : 1;
+    for (int r = 0; r < rows; ++r) {
+        // A row as high as its tallest wrapped cell.
+        std::vector<QStringList> wrapped(columns);
+        std::vector<double> w(columns);
+        int most = 1;
+        for (int c = 0; c < columns; ++c) {
+            w[c] = d.width * (widths ? widths[c] : 1) / shareSum;
+            const char *cell = cells[static_cast<long>(r) * columns + c];
+            wrapped[c] = Wrapped(QString::fromUtf8(cell ? cell : ""), m, w[c] - 4);
+            most = std::max(most, static_cast<int>(wrapped[c].size()));
+        }
+        const double h = most * m.height() + 2;
+        Room(h);
+        double x = kMargin;
+        p.setFont(r == 0 ? head : body);
+        p.setPen(QPen(QColor(0x90, 0x90, 0x90), 0.4));
+        p.drawLine(QPointF(kMargin, d.y + h), QPointF(kMargin + d.width, d.y + h));
+        p.setPen(Qt::black);
+        for (int c = 0; c < columns; ++c) {
+            for (int k = 0; k < wrapped[c].size(); ++k)
+                p.drawText(QPointF(x + 2, d.y + 1 + m.ascent() + k * m.height()), wrapped[c][k]);
+            x += w[c];
+        }
+        d.y += h;
+    }
+    d.y += kGap;
+    return 0;
+}
+
+int ReportCharts(const ReportChart *charts, int count) {
+    if (!g_doc) return UIE_NOT_INITIALISED;
+    if (!charts || count < 1) return UIE_BAD_VALUE;
+    double h = 0;
+    for (int i = 0; i < count; ++i) h = std::max(h, ChartHeight(charts[i]));
+    Room(h);
+    const double each = g_doc->width / count;
+    for (int i = 0; i < count; ++i) DrawChart(charts[i], kMargin + i * each, each);
+    g_doc->y += h;
+    return 0;
+}
+
+int ReportClose() {
+    if (!g_doc) return UIE_NOT_INITIALISED;
+    const bool ended = g_doc->painter->end();
+    const bool failed = g_doc->failed || !ended;
+    g_doc.reset();  // the writer closes the file here
+    return failed ? UIE_FILE : 0;
+}
