@@ -20,6 +20,7 @@
 #include "com232.h"
 #include "exchange.h"
 #include "file_checks.h"
+#include "kvex_gauge_cli.h"
 #include "kvex_main.h"
 #include "parafile.h"
 #include "publish.h"
@@ -45,6 +46,7 @@ constexpr const char *kVerbUsage =
     "              [--mqtt URL ...] FILE\n"
     "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n"
     "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
+    "  kvex gauge-study --reference MM --tolerance MM [--n N] [--json] (--port DEVICE | FILE)\n"
     "kvex VERB --help explains the options of a verb.\n";
 
 constexpr const char *kCommonOptions =
@@ -854,11 +856,12 @@ int Stats(int argc, char **argv) {
 bool IsKVexVerb(const char *word) {
     return word && (!std::strcmp(word, "info") || !std::strcmp(word, "params") ||
                     !std::strcmp(word, "record") || !std::strcmp(word, "publish") ||
-                    !std::strcmp(word, "stats"));
+                    !std::strcmp(word, "stats") || !std::strcmp(word, "gauge-study"));
 }
 
 int RunKVexVerb(int argc, char **argv) {
     if (!std::strcmp(argv[1], "stats")) return Stats(argc, argv);
+    if (!std::strcmp(argv[1], "gauge-study")) return GaugeStudyVerb(argc, argv);
     Verb v;
     const int refused = ReadWords(argc, argv, v);
     if (refused >= 0) return refused;
