@@ -11,7 +11,8 @@
     X(POPUP, 5)        \
     X(STATS, 6)        \
     X(PUBLISH, 8)      \
-    X(REPLAY, 7)
+    X(REPLAY, 7)       \
+    X(GAUGE, 12)
 
 // X(panel constant, control name, control id, kind as the panel file names it)
 #define KVEX_CONTROLS(X)                            \
@@ -159,7 +160,21 @@
     X(REPLAY, ReplayLower, 13, numeric)             \
     X(REPLAY, ReplayUpper, 14, numeric)             \
     X(REPLAY, ReplayLimits, 15, text_msg)           \
-    X(REPLAY, ReplayCounts, 16, text_msg)
+    X(REPLAY, ReplayCounts, 16, text_msg)           \
+    X(REPLAY, ReplayGoTime, 17, text_box)           \
+    X(REPLAY, ReplayGoTo, 18, command_button)       \
+    X(PANEL, BTNGauge, 70, command_button)          \
+    X(GAUGE, GaugeReference, 1, numeric)            \
+    X(GAUGE, GaugeTolerance, 2, numeric)            \
+    X(GAUGE, GaugeN, 3, numeric)                    \
+    X(GAUGE, GaugePace, 4, numeric)                 \
+    X(GAUGE, GaugeStart, 5, command_button)         \
+    X(GAUGE, GaugeFromFile, 6, command_button)      \
+    X(GAUGE, GaugeSource, 7, text_msg)              \
+    X(GAUGE, GaugeVerdict, 8, text_msg)             \
+    X(GAUGE, GaugeChart, 9, graph)                  \
+    X(GAUGE, GaugeResult, 10, text_box)             \
+    X(GAUGE, GaugeClose, 11, command_button)
 
 #define KVEX_PANEL_ENUM(panel, id) panel = id,
 enum KVexPanelResource { KVEX_PANELS(KVEX_PANEL_ENUM) };

@@ -1,4 +1,5 @@
 // Every callback that the panel file may name, under that name.
+#include "gauge_dialog.h"
 #include "history_tool.h"
 #include "kvex_main.h"
 #include "recorder.h"
@@ -10,6 +11,7 @@ void RegisterKVexCallbacks() {
     RegisterPanelCallback("CC_PANEL", CC_PANEL);
     RegisterPanelCallback("CC_POPUP", CC_POPUP);
     RegisterPanelCallback("CC_STATS", CC_STATS);
+    RegisterPanelCallback("CC_GAUGE", CC_GAUGE);
     RegisterPanelCallback("CC_PUBLISH", CC_PUBLISH);
 #define KVEX_REGISTER(name) RegisterCtrlCallback(#name, name);
     KVEX_REGISTER(CC_BTNRun)
@@ -65,6 +67,11 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_ReplayEnd)
     KVEX_REGISTER(CC_ReplayLimitSource)
     KVEX_REGISTER(CC_ReplayLimitEdit)
+    KVEX_REGISTER(CC_ReplayGoTo)
+    KVEX_REGISTER(CC_BTNGauge)
+    KVEX_REGISTER(CC_GaugeStart)
+    KVEX_REGISTER(CC_GaugeFromFile)
+    KVEX_REGISTER(CC_GaugeClose)
     KVEX_REGISTER(CC_HistoryXAxis)
 #undef KVEX_REGISTER
 }

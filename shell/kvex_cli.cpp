@@ -21,6 +21,7 @@
 #include "com232.h"
 #include "exchange.h"
 #include "file_checks.h"
+#include "kvex_gauge_cli.h"
 #include "kvex_main.h"
 #include "kvex_report_cli.h"
 #include "parafile.h"
@@ -1208,6 +1209,7 @@ int StatsOrEvents(const Verb &v) {
     return events >= 0 ? events : Stats(v);
 }
 int Report(const Verb &v) { return ReportVerb(v.argc, v.argv); }
+int GaugeStudy(const Verb &v) { return GaugeStudyVerb(v.argc, v.argv); }
 
 constexpr VerbEntry kVerbs[] = {
     {"info", 0, "  kvex info --port DEVICE [--quiet]\n", kInfoHelp, Info},
@@ -1229,6 +1231,9 @@ constexpr VerbEntry kVerbs[] = {
     {"report", kOwnWords,
      "  kvex report FILE... -o OUT.pdf [--part P ...] [--lower MM] [--upper MM]\n", nullptr,
      Report},
+    {"gauge-study", kOwnWords,
+     "  kvex gauge-study --reference MM --tolerance MM [--n N] [--json] (--port DEVICE | FILE)\n",
+     nullptr, GaugeStudy},
 };
 
 const VerbEntry *FindVerb(const char *name) {

@@ -10,6 +10,7 @@
 
 #include "com232.h"
 #include "exchange.h"
+#include "gauge_dialog.h"
 #include "gui.h"
 #include "logo.h"
 #include "modes.h"
@@ -180,7 +181,7 @@ int LoadKVexPanels(const char *file) {
     static const Load kLoads[] = {
         {PANEL, "PANEL", false},  {PARA1, "PARA1", true},  {PARA2, "PARA2", true},
         {CALIB, "CALIB", true},   {POPUP, "POPUP", false}, {PUBLISH, "PUBLISH", false},
-        {REPLAY, "REPLAY", true}, {STATS, "STATS", false},
+        {REPLAY, "REPLAY", true}, {STATS, "STATS", false}, {GAUGE, "GAUGE", false},
     };
     // A control whose callback the program lacks would do nothing when used:
     // such a file is refused like one that lacks the control.
@@ -221,6 +222,8 @@ int *PanelHandle(int resourceId) {
             return &pPublish;
         case REPLAY:
             return &pReplay;
+        case GAUGE:
+            return &pGauge;
         default:
             return &panelPopUp;
     }
@@ -235,6 +238,7 @@ void DiscardKVexPanels() {
     DiscardPanel(pStats);
     DiscardPanel(pPublish);
     DiscardPanel(pReplay);
+    DiscardPanel(pGauge);
     DiscardPanel(pHandle);
 }
 

@@ -24,6 +24,12 @@ void ReplayStep(long delta);
 void ReplaySeek(unsigned long index);
 // To the next (or previous) out-of-tolerance sample; false when none is.
 bool ReplayJumpOut(bool forward);
+// Shows the sample nearest to a local time typed as "2026-12-08 19:23:00"
+// or, as a time of day alone, "19:23:00" (on any day the file's samples
+// cover, the nearest across them); minutes without seconds and a fraction of
+// a second are taken too. Pauses; landed is the sample shown. False, with why
+// set, for a text that is no time or a file without times.
+bool ReplayGoToTime(const char *text, Sample &landed, const char **why);
 // factor times the recorded pace; 0: as fast as drawing allows.
 void SetReplaySpeed(double factor);
 void SetReplayLoop(bool on);
@@ -78,4 +84,5 @@ KVEX_REPLAY_CC(CC_ReplayLoop)
 KVEX_REPLAY_CC(CC_ReplayEnd)
 KVEX_REPLAY_CC(CC_ReplayLimitSource)
 KVEX_REPLAY_CC(CC_ReplayLimitEdit)
+KVEX_REPLAY_CC(CC_ReplayGoTo)
 #undef KVEX_REPLAY_CC

@@ -1,6 +1,7 @@
 // The replay panel's controls and the main panel's Replay button.
 #include <cstdio>
 
+#include "com232.h"
 #include "replay.h"
 #include "ui.h"
 
@@ -97,5 +98,25 @@ int CC_ReplayLimitEdit(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SetCtrlVal(pReplay, REPLAY_ReplayLimitSource, static_cast<int>(ReplayLimitSource::Entered));
     TakeLimitControls();
+    return 0;
+}
+
+// The field then reads the landed sample's time as the history's hover
+// shows it, so the operator sees how near the file came.
+int CC_ReplayGoTo(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    char typed[128] = "";
+    GetCtrlVal(pReplay, REPLAY_ReplayGoTime, typed, sizeof typed);
+    const char *why = "";
+    Sample s;
+    if (!ReplayGoToTime(typed, s, &why)) {
+        char text[200];
+        std::snprintf(text, sizeof text, "Go to time: %s", why);
+        ShowStatusText(text);
+        return 0;
+    }
+    char when[40];
+    if (WallTimeText(s.wallMs, WallStyle::DateMs, when, sizeof when) > 0)
+        SetCtrlVal(pReplay, REPLAY_ReplayGoTime, when);
     return 0;
 }

@@ -233,8 +233,8 @@ TEST_F(Operator, TabFollowsTheLayoutAndTooltipsExplain) {
         "BTNStop",       "TOGGBTN_Recorder", "TOGBTN_Zoom",   "NEDITeachA",       "NEDITeachB",
         "TOGGBTN_Para1", "TOGGBTN_Para2",    "TOGGBTN_Calib", "RBTRam",           "RBTEeprom",
         "RBTFile",       "CmdButton4",       "CmdButton3",    "ButtonTeach",      "ButtonReset",
-        "HistoryXAxis",  "BTNStatistics",    "BTNReplay",     "BTNPublish",       "DropDCom",
-        "BTNStatusLog"};
+        "BTNGauge",      "HistoryXAxis",     "BTNStatistics", "BTNReplay",        "BTNPublish",
+        "DropDCom",      "BTNStatusLog"};
     EXPECT_EQ(order, expected) << order.join(' ').toStdString();
 
     auto tip = [](int panel, int control) {

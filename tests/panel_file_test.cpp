@@ -206,10 +206,16 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"REPLAY.ReplayLimitSource", "CC_ReplayLimitSource"},
         {"REPLAY.ReplayLower", "CC_ReplayLimitEdit"},
         {"REPLAY.ReplayUpper", "CC_ReplayLimitEdit"},
+        {"REPLAY.ReplayGoTo", "CC_ReplayGoTo"},
+        {"PANEL.BTNGauge", "CC_BTNGauge"},
+        {"GAUGE.GaugeStart", "CC_GaugeStart"},
+        {"GAUGE.GaugeFromFile", "CC_GaugeFromFile"},
+        {"GAUGE.GaugeClose", "CC_GaugeClose"},
     };
     const std::map<std::string, std::string> panelCallbacks = {
-        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"},     {"PARA1", ""},  {"PARA2", ""},
-        {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"}, {"REPLAY", ""}, {"STATS", "CC_STATS"}};
+        {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"}, {"PARA1", ""},
+        {"PARA2", ""},         {"CALIB", ""},         {"PUBLISH", "CC_PUBLISH"},
+        {"REPLAY", ""},        {"STATS", "CC_STATS"}, {"GAUGE", "CC_GAUGE"}};
     int withCallback = 0;
     for (const auto &pv : panels()) {
         const QJsonObject p = pv.toObject();

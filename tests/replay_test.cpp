@@ -5,14 +5,19 @@
 #include "replay.h"
 
 #include <gtest/gtest.h>
+#include <qcustomplot.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
+#include <QHelpEvent>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSlider>
+#include <QToolTip>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -625,4 +630,60 @@ TEST(Replay, ATextRecordingWithoutLimitsIsUnjudgedAndSaysWhy) {
         EXPECT_EQ(shown(id).find("0.0"), std::string::npos) << shown(id);
     EndReplay();
     EXPECT_EQ(KVexApp::Attr(pHandle, PANEL_Display44, ATTR_DIMMED), 0) << "live limits again";
+}
+
+// A time typed into the replay panel lands on the nearest sample, as a time
+// of day alone or with its date, and holds at the file's ends; the field
+// then reads the landed sample's time as the history's hover tells it.
+TEST(Replay, GoToTimeLandsOnTheNearestSampleAndTheHoverReadsTheSameTime) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(BeginReplay(CsvRecording("goto.csv").c_str()));
+    // Sample i was recorded at 03:10:00 UTC on 2026-12-08 plus i tenths of a second.
+    const QDateTime start(QDate(2026, 12, 8), QTime(3, 10), Qt::UTC);
+    const auto local = [&](long ms, const char *format) {
+        return start.addMSecs(ms).toLocalTime().toString(format).toStdString();
+    };
+    const struct {
+        long ms;
+        const char *format;
+        unsigned long lands;
+    } typed[] = {{25040, "HH:mm:ss.zzz", 250},
+                 {25060, "HH:mm:ss.zzz", 251},
+                 {43700, "yyyy-MM-dd HH:mm:ss.zzz", 437},
+                 {43700, "yyyy-MM-dd'T'HH:mm:ss.z", 437},
+                 {-3600000, "HH:mm", 0},
+                 {59000, "yyyy-MM-dd HH:mm:ss", 590},
+                 {86400000, "yyyy-MM-dd HH:mm:ss", 599}};
+    for (const auto &t : typed) {
+        const std::string text = local(t.ms, t.format);
+        SetCtrlVal(pReplay, REPLAY_ReplayGoTime, text.c_str());
+        Press(CC_ReplayGoTo, REPLAY_ReplayGoTo);
+        EXPECT_EQ(ReplayPosition(), t.lands) << text;
+        EXPECT_EQ(KVexApp::U16(pHandle, PANEL_Display15), UnitsOf(static_cast<int>(t.lands)))
+            << text;
+    }
+    ReplaySeek(10);
+    for (const char *bad : {"25:00", "19:23:61", "tomorrow", "2026-13-01 10:00", ""}) {
+        SetCtrlVal(pReplay, REPLAY_ReplayGoTime, bad);
+        Press(CC_ReplayGoTo, REPLAY_ReplayGoTo);
+        EXPECT_EQ(ReplayPosition(), 10u) << bad;
+        EXPECT_NE(KVexApp::Status().find("Go to time: type a time"), std::string::npos) << bad;
+    }
+
+    SetCtrlVal(pReplay, REPLAY_ReplayGoTime, local(25040, "HH:mm:ss.zzz").c_str());
+    Press(CC_ReplayGoTo, REPLAY_ReplayGoTo);
+    char field[100] = "";
+    GetCtrlVal(pReplay, REPLAY_ReplayGoTime, field, sizeof field);
+    EXPECT_EQ(std::string(field), local(25000, "yyyy-MM-dd HH:mm:ss.zzz"));
+    auto *plot = qobject_cast<QCustomPlot *>(UiControlWidget(pHandle, PANEL_StripChartRaw));
+    ASSERT_NE(plot, nullptr);
+    KVexApp::Pump(0.2);
+    const QPoint at(static_cast<int>(plot->xAxis->coordToPixel(251)),
+                    plot->height() / 2);  // sample 251 is the one of index 250
+    QHelpEvent tip(QEvent::ToolTip, at, plot->mapToGlobal(at));
+    QApplication::sendEvent(plot, &tip);
+    EXPECT_NE(QToolTip::text().toStdString().find(field), std::string::npos)
+        << QToolTip::text().toStdString();
+    EXPECT_EQ(SavePanelImage(pHandle, KVEX_TEST_OUTPUT "/replay_goto.png"), 0);
 }

@@ -1,0 +1,21 @@
+// Taking the values of a type-1 gauge study: the first n samples of a
+// recording, or n measurements of the connected sensor in run mode at a
+// chosen pace. Shared by the study window and kvex gauge-study.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// The first n samples of the recording at path, in mm, into values. False,
+// with why set, when the file cannot be read or is no recording; a file with
+// fewer samples gives what it has. badLines counts the lines passed over.
+bool GaugeValuesFromFile(const char *path, std::size_t n, std::vector<double> &values,
+                         unsigned long &badLines, const char **why);
+
+// Runs run mode on the connected sensor until n measurements are taken, one
+// at most every intervalS seconds (0: every reply), then stops it. progress,
+// when given, hears each one taken. Returns how many were taken: fewer than
+// n when the run ended for another reason (the status line says why).
+using GaugeProgress = void (*)(std::size_t taken, std::size_t wanted);
+std::size_t GaugeValuesLive(std::size_t n, double intervalS, std::vector<double> &values,
+                            GaugeProgress progress);
