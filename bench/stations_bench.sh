@@ -111,7 +111,7 @@ run_once() {
     mosquitto -c "$dir/broker.conf" >"$dir/broker.log" 2>&1 &
     local broker=$!
     others+=("$broker")
-    for _ in $(seq 50); do grep -q 'running' "$dir/broker.log" 2>/dev/null && break; sleep 0.1; done
+    for _ in $(seq 50); do grep -qs 'running' "$dir/broker.log" 2>/dev/null && break; sleep 0.1; done
     # The subscriber first, so that it sees every sample.
     mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -v -t 'bench/#' >"$dir/received.txt" &
     others+=($!)
@@ -119,7 +119,7 @@ run_once() {
     for i in $(seq "$k"); do
         "$bin/kvex-sensor-sim" --latency 0 >"$dir/sim$i.out" &
         sensors+=($!)
-        for _ in $(seq 50); do grep -q 'serving on' "$dir/sim$i.out" && break; sleep 0.1; done
+        for _ in $(seq 50); do grep -qs 'serving on' "$dir/sim$i.out" && break; sleep 0.1; done
         local device
         device=$(sed -n 's/.*serving on //p' "$dir/sim$i.out")
         [ -n "$device" ] || { echo "stations_bench: sensor $i did not start" >&2; exit 1; }
