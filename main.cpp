@@ -34,7 +34,10 @@ constexpr const char *kUsage =
     "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
     "              [--mqtt URL ...] FILE\n"
     "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n"
-    "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n";
+    "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
+    "  kvex stats --events [--lower MM] [--upper MM] FILE\n"
+    "  kvex report FILE... -o OUT.pdf [--part P ...] [--lower MM] [--upper MM]\n"
+    "  kvex gauge-study --reference MM --tolerance MM [--n N] [--json] (--port DEVICE | FILE)\n";
 
 struct Options {
     bool simulate = false;

@@ -66,7 +66,7 @@ done < <(sed -n 's/^Exec=//p' "$desktop")
   fail "desktop entry's icon is not in the package"
 
 # --- the programs run from the unpacked package
-verbs=(info params record publish stats)
+verbs=(info params record publish stats report gauge-study)
 "$bin/kvex" --help >"$scratch/help.kvex" || fail "kvex --help"
 for v in "${verbs[@]}"; do
   "$bin/kvex" "$v" --help >"$scratch/help.$v" || fail "kvex $v --help"
@@ -119,7 +119,7 @@ expect() { # WANTED FILE WORD...
   got=$(complete_words "$@")
   [ "$got" = "$wanted" ] || fail "completing '${*:2}': '$got', not '$wanted'"
 }
-expect "info params publish record stats " "$completions/kvex" kvex ""
+expect "gauge-study info params publish record report stats " "$completions/kvex" kvex ""
 expect "get put " "$completions/kvex" kvex params ""
 expect "eeprom ram " "$completions/kvex" kvex params put --memory ""
 expect "--start --statistics " "$completions/kvex" kvex --st
