@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <numbers>
 
+#include "gauge_study.h"
 #include "ui_report.h"
 
 namespace {
@@ -236,7 +238,7 @@ void DrawExtra(const ReportSection &s) {
                               REPORT_LINE};
     ReportChart c{};
     c.title = s.chartTitle.c_str();
-    c.xLabel = "value";
+    c.xLabel = "sample";
     c.yLabel = s.chartUnit.c_str();
     c.xMin = 1, c.xMax = static_cast<double>(s.chartValues.size()), c.yMin = lo, c.yMax = hi;
     c.heightPt = 110;
@@ -303,6 +305,20 @@ Figures ReportData::FiguresWithRules() const {
     return f;
 }
 
+namespace {
+
+// The title block, the same on every document the program hands over.
+void DrawTitle(const char *heading, const ReportTitle &t) {
+    ReportHeading(heading);
+    Table title{4, {}};
+    title.Row({"Part number", t.part, "Order", t.order});
+    title.Row({"Characteristic", t.characteristic, "Operator", t.operatorName});
+    title.Row({"Comment", t.comment, "Report made", Iso(std::time(nullptr) * 1000LL)});
+    title.Draw({0.16, 0.34, 0.14, 0.36});
+}
+
+}  // namespace
+
 bool WriteReport(const ReportData &d, const char *file, const char **why) {
     if (ReportOpen(file, "K-VEX measurement report") != 0) {
         *why = "it cannot be written";
@@ -310,12 +326,7 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
     }
     const Figures f = d.FiguresWithRules();
     const Limits &l = d.Statistics().CurrentLimits();
-    ReportHeading("K-VEX measurement report");
-    Table title{4, {}};
-    title.Row({"Part number", d.title.part, "Order", d.title.order});
-    title.Row({"Characteristic", d.title.characteristic, "Operator", d.title.operatorName});
-    title.Row({"Comment", d.title.comment, "Report made", Iso(std::time(nullptr) * 1000LL)});
-    title.Draw({0.16, 0.34, 0.14, 0.36});
+    DrawTitle("K-VEX measurement report", d.title);
 
     Table source{2, {}};
     source.Row({"Recording", d.source});
@@ -396,6 +407,58 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
         events.Draw({0.29, 0.29, 0.08, 0.08, 0.08, 0.07, 0.11});
     }
     for (const ReportSection &s : d.extra) DrawExtra(s);
+    if (ReportClose() != 0) {
+        *why = "it could not be written whole";
+        return false;
+    }
+    return true;
+}
+
+bool WriteGaugeStudyReport(const GaugeStudyReport &r, const char *file, const char **why) {
+    if (ReportOpen(file, "K-VEX gauge study (type 1)") != 0) {
+        *why = "it cannot be written";
+        return false;
+    }
+    const GaugeStudy &g = r.study;
+    DrawTitle("K-VEX gauge study (type 1)", r.title);
+    Table source{2, {}};
+    source.Row({"Measured", r.source});
+    source.Row({"Sensor", r.sensor});
+    source.Row({"Reference", Fixed(g.referenceMm, 6) + " mm, tolerance width T " +
+                                 Fixed(g.toleranceMm, 6) +
+                                 " mm (0.1 T = " + Fixed(0.1 * g.toleranceMm, 6) + " mm)"});
+    source.Row({"Measurements", std::to_string(g.n)});
+    source.Draw({0.16, 0.84});
+
+    ReportHeading("Result");
+    char text[2048];
+    if (GaugeStudyText(text, sizeof text, g) < 0) text[0] = '\0';
+    Table result{2, {}};
+    result.Row({"figure", "value"});
+    for (const char *line = text; *line;) {
+        const char *end = std::strchr(line, '\n');
+        const std::string whole(line,
+                                end ? static_cast<std::size_t>(end - line) : std::strlen(line));
+        const std::size_t gap = whole.find("  ");
+        const std::size_t value = whole.find_first_not_of(' ', gap);
+        if (gap != std::string::npos && value != std::string::npos)
+            result.Row({whole.substr(0, gap), whole.substr(value)});
+        else
+            result.Row({whole, ""});
+        if (!end) break;
+        line = end + 1;
+    }
+    result.Draw({0.2, 0.8});
+
+    ReportSection chart;
+    chart.heading = "Run chart";
+    chart.chartTitle = "Measurements in order, the reference and reference \xC2\xB1 0.1 T";
+    chart.chartUnit = "mm";
+    chart.chartValues = r.valuesMm;
+    chart.chartLines = {{g.referenceMm + 0.1 * g.toleranceMm, "xm + 0.1 T"},
+                        {g.referenceMm, "xm"},
+                        {g.referenceMm - 0.1 * g.toleranceMm, "xm - 0.1 T"}};
+    DrawExtra(chart);
     if (ReportClose() != 0) {
         *why = "it could not be written whole";
         return false;

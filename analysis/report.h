@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "gauge_study.h"
 #include "recording_statistics.h"
 #include "statistics.h"
 #include "tolerance_events.h"
@@ -72,3 +73,13 @@ class ReportData {
 
 // Writes the report to file: true, or false with why set.
 bool WriteReport(const ReportData &data, const char *file, const char **why);
+
+// A type-1 gauge study as the same form: title block, what was measured and
+// by which sensor, the reference and tolerance, the result and the run chart.
+struct GaugeStudyReport {
+    ReportTitle title;
+    std::string source, sensor;
+    std::vector<double> valuesMm;
+    GaugeStudy study;
+};
+bool WriteGaugeStudyReport(const GaugeStudyReport &report, const char *file, const char **why);

@@ -17,7 +17,9 @@
 #include "gauge_study_run.h"
 #include "kvex_cli.h"
 #include "kvex_main.h"
+#include "report.h"
 #include "rs232.h"
+#include "session.h"
 #include "ui.h"
 
 namespace {
@@ -40,6 +42,9 @@ constexpr const char *kGaugeHelp =
     "                   capable, t, t_critical, bias_significant, reference_mm,\n"
     "                   tolerance_mm, undefined (why the figures are null, or null)\n"
     "  --port DEVICE    measure live on the sensor at DEVICE\n"
+    "  --pdf OUT.pdf    also write the study as an A4 report (replaced if it exists)\n"
+    "  --part, --characteristic, --order, --operator, --comment TEXT  the report's title\n"
+    "                   block\n"
     "  --help           show this text and exit\n"
     "Exit codes: 0 done, 1 panel file unusable, 2 bad arguments, 3 no sensor on the port,\n"
     "4 the file cannot be read or is no recording, 5 the sensor stopped before n\n"
@@ -49,7 +54,8 @@ struct GaugeWords {
     double referenceMm = 0, toleranceMm = 0, intervalS = 0;
     bool hasReference = false, hasTolerance = false, json = false;
     unsigned long n = kGaugeDefaultValues;
-    std::string port, file;
+    std::string port, file, pdf;
+    ReportTitle title;
 };
 
 int RefuseGauge(const char *why, const char *what = "") {
@@ -97,6 +103,18 @@ int ReadGaugeWords(int argc, char **argv, GaugeWords &w) {
             w.json = true;
         } else if (a == "--port" && hasValue) {
             w.port = argv[++i];
+        } else if (a == "--pdf" && hasValue) {
+            w.pdf = argv[++i];
+        } else if (a == "--part" && hasValue) {
+            w.title.part = argv[++i];
+        } else if (a == "--characteristic" && hasValue) {
+            w.title.characteristic = argv[++i];
+        } else if (a == "--order" && hasValue) {
+            w.title.order = argv[++i];
+        } else if (a == "--operator" && hasValue) {
+            w.title.operatorName = argv[++i];
+        } else if (a == "--comment" && hasValue) {
+            w.title.comment = argv[++i];
         } else if (a.rfind("--", 0) != 0 && w.file.empty()) {
             w.file = a;
         } else {
@@ -185,5 +203,25 @@ int GaugeStudyVerb(int argc, char **argv) {
     else
         std::printf("gauge study of %s\n%s", w.file.empty() ? w.port.c_str() : w.file.c_str(),
                     text);
+    if (w.pdf.empty()) return 0;
+    GaugeStudyReport r;
+    r.title = w.title;
+    r.study = g;
+    r.valuesMm = values;
+    if (!w.file.empty()) {
+        r.source = w.file + ", the first " + std::to_string(values.size()) + " samples";
+        r.sensor = "not named in the recording; no sensor connected";
+        if (InitRunTime(0, nullptr) < 0) return CLI_PANEL_FILE;  // the writer draws through it
+    } else {
+        char firmware[200];
+        TextAsUtf8(sensorFirmware, firmware, sizeof firmware);
+        r.source = "live on " + w.port + ", " + std::to_string(values.size()) + " measurements";
+        r.sensor = firmware;
+    }
+    const char *why = "";
+    if (!WriteGaugeStudyReport(r, w.pdf.c_str(), &why)) {
+        std::fprintf(stderr, "kvex: cannot write %s: %s\n", w.pdf.c_str(), why);
+        return CLI_FILE;
+    }
     return 0;
 }

@@ -153,9 +153,28 @@ TEST(GaugeStudy, FiguresMatchAnIndependentComputation) {
         EXPECT_EQ(o["bias_significant"].toBool(), e.t > 2.000995L) << c.name << " t " << e.t;
         EXPECT_TRUE(o["undefined"].isNull());
 
+        // The table, and the same study as a report to hand over: its text
+        // holds the title block and the figures, its chart is no picture.
+        const QString pdf = file + ".pdf";
+        QFile::remove(pdf);
         const Finished table = Kvex({"gauge-study", "--reference", QString::number(xm, 'g', 17),
-                                     "--tolerance", QString::number(T), "--n", "60", file});
-        ASSERT_EQ(table.code, 0);
+                                     "--tolerance", QString::number(T), "--n", "60", file, "--pdf",
+                                     pdf, "--part", "P-4711-B", "--operator", "M. Keller"});
+        ASSERT_EQ(table.code, 0) << table.err.toStdString();
+        QProcess text, images;
+        text.start("pdftotext", {"-layout", pdf, "-"});
+        ASSERT_TRUE(text.waitForFinished(20000));
+        const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+        for (const QString &wanted :
+             {QString("P-4711-B"), QString("M. Keller"), QString(c.name), QString("xm + 0.1 T"),
+              QString("%1").arg(static_cast<double>(e.cgk), 0, 'f', 3),
+              QString(c.capable ? "capable (" : "NOT capable")})
+            EXPECT_TRUE(printed.contains(wanted)) << wanted.toStdString() << " in\n"
+                                                  << printed.toStdString();
+        images.start("pdfimages", {"-list", pdf});
+        ASSERT_TRUE(images.waitForFinished(20000));
+        EXPECT_EQ(QString::fromUtf8(images.readAllStandardOutput()).trimmed().count('\n'), 1)
+            << "the head of the list and no image";
         EXPECT_TRUE(
             table.out.contains(c.capable ? "verdict       capable" : "verdict       NOT capable"))
             << table.out.toStdString();
