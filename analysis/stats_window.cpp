@@ -734,7 +734,10 @@ std::string ConnectedSensor() {
     for (const char *part : parts) {
         char utf8[200];
         TextAsUtf8(part, utf8, sizeof utf8);
-        if (utf8[0]) text += (text.empty() ? "" : ", ") + std::string(utf8);
+        // The sensor ends some of its lines with "; " or blanks: one comma apart.
+        std::string piece(utf8);
+        while (!piece.empty() && (piece.back() == ';' || piece.back() == ' ')) piece.pop_back();
+        if (!piece.empty()) text += (text.empty() ? "" : ", ") + piece;
     }
     return "connected sensor: " + (text.empty() ? std::string("none answered") : text);
 }

@@ -81,9 +81,29 @@ void Lines(const QStringList &lines, const QFont &font) {
     }
 }
 
-QString Number(double v) {
-    const double a = std::fabs(v);
-    return QString::number(v, 'g', a >= 1e5 || (a > 0 && a < 1e-3) ? 4 : 5);
+// Ticks a reader can take in at a glance: 1, 2, 2.5 or 5 times a power of
+// ten, four to six of them over the span, labelled with as many decimals as
+// the step needs (1245.8 and 830.52 read as noise, 1200 and 800 do not).
+struct Ticks {
+    double first = 0, step = 1;
+    int decimals = 0;
+};
+Ticks NiceTicks(double lo, double hi) {
+    Ticks t;
+    const double span = hi > lo ? hi - lo : 1;
+    const double raw = span / 5;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double mantissa = 10;
+    for (const double m : {1.0, 2.0, 2.5, 5.0})
+        if (raw <= m * power * 1.0000001) {
+            mantissa = m;
+            break;
+        }
+    t.step = mantissa * power;
+    t.first = std::ceil(lo / t.step - 1e-9) * t.step;
+    t.decimals = std::max(
+        0, static_cast<int>(-std::floor(std::log10(t.step) + 1e-9)) + (mantissa == 2.5 ? 1 : 0));
+    return t;
 }
 
 void DrawChart(const ReportChart &c, double left, double width) {
@@ -151,12 +171,19 @@ void DrawChart(const ReportChart &c, double left, double width) {
     p.setPen(QPen(Qt::black, 0.6));
     p.setFont(small);
     p.drawRect(area);
-    for (int k = 0; k <= 4; ++k) {
-        const double yv = c.yMin + ySpan * k / 4, xv = c.xMin + xSpan * k / 4;
-        const QString yt = Number(yv), xt = Number(xv);
-        p.drawText(QPointF(area.left() - 2 - ms.horizontalAdvance(yt), Y(yv) + ms.ascent() / 2),
-                   yt);
-        p.drawText(QPointF(X(xv) - ms.horizontalAdvance(xt) / 2, area.bottom() + ms.height()), xt);
+    const double slack = 1e-9;
+    const Ticks yt = NiceTicks(c.yMin, c.yMin + ySpan), xt = NiceTicks(c.xMin, c.xMin + xSpan);
+    for (double yv = yt.first; yv <= c.yMin + ySpan * (1 + slack); yv += yt.step) {
+        const QString text =
+            QString::number(std::fabs(yv) < yt.step * slack ? 0 : yv, 'f', yt.decimals);
+        p.drawText(QPointF(area.left() - 2 - ms.horizontalAdvance(text), Y(yv) + ms.ascent() / 2),
+                   text);
+    }
+    for (double xv = xt.first; xv <= c.xMin + xSpan * (1 + slack); xv += xt.step) {
+        const QString text =
+            QString::number(std::fabs(xv) < xt.step * slack ? 0 : xv, 'f', xt.decimals);
+        p.drawText(QPointF(X(xv) - ms.horizontalAdvance(text) / 2, area.bottom() + ms.height()),
+                   text);
     }
     const QString xl = QString::fromUtf8(c.xLabel ? c.xLabel : "");
     p.drawText(
