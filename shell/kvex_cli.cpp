@@ -247,23 +247,6 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
     return true;
 }
 
-// A name as the shell would need it typed: control characters escaped.
-std::string Shown(const std::string &path) {
-    std::string out;
-    for (const unsigned char c : path) {
-        char esc[8];
-        if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c < 0x20 || c == 0x7F)
-            out += (std::snprintf(esc, sizeof esc, "\\x%02X", c), esc);
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
-}
-
 // The file the password comes from: the one named, else the service
 // manager's credential when it handed one over; "" for neither.
 std::string PasswordFileInForce(const Verb &v) {
@@ -1072,16 +1055,6 @@ struct StatsVerb {
     bool json = false;
 };
 
-bool Millimetres(const char *text, double &um) {
-    char *end = nullptr;
-    errno = 0;
-    const double mm = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(mm) || std::fabs(mm) > 2e6)
-        return false;
-    um = std::round(mm * 1e6) / 1000;  // to the nanometre: 37.0245 stays 37024.5 µm
-    return true;
-}
-
 int RefuseStats(const char *why, const char *what = "") {
     std::fprintf(stderr, "kvex: %s%s\n\n%s", why, what, kStatsHelp);
     return CLI_BAD_ARGUMENTS;
@@ -1249,6 +1222,33 @@ std::string VerbUsage() {
 }
 
 }  // namespace
+
+// A name as the shell would need it typed: control characters escaped.
+std::string Shown(const std::string &path) {
+    std::string out;
+    for (const unsigned char c : path) {
+        char esc[8];
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c < 0x20 || c == 0x7F)
+            out += (std::snprintf(esc, sizeof esc, "\\x%02X", c), esc);
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+bool Millimetres(const char *text, double &um) {
+    char *end = nullptr;
+    errno = 0;
+    const double mm = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(mm) || std::fabs(mm) > 2e6)
+        return false;
+    um = std::round(mm * 1e6) / 1000;  // to the nanometre: 37.0245 stays 37024.5 µm
+    return true;
+}
 
 bool IsKVexVerb(const char *word) { return FindVerb(word) != nullptr; }
 

@@ -2,6 +2,8 @@
 // kvex stats, kvex publish.
 #pragma once
 
+#include <string>
+
 enum CliExit {
     CLI_PANEL_FILE = 1,     // the panel file beside the program is unusable
     CLI_BAD_ARGUMENTS = 2,  // the words do not make a verb (usage on standard error)
@@ -16,3 +18,10 @@ bool IsKVexVerb(const char *word);
 // Runs the verb of argv[1] with the rest as its arguments: the exit code. The
 // run-time must not be started yet; the caller chooses the offscreen platform.
 int RunKVexVerb(int argc, char **argv);
+
+// A path as the verbs name it: tabs, line ends and other control characters
+// escaped, as the shell would need it typed.
+std::string Shown(const std::string &path);
+// Millimetres from text into µm, to the nanometre (37.0245 stays 37024.5 µm):
+// false for anything but a finite number of at most 2,000,000 mm.
+bool Millimetres(const char *text, double &um);

@@ -38,32 +38,9 @@ constexpr const char *kEventsHelp =
     "the worst value in mm.\n"
     "Exit codes: 0 done, 2 bad arguments, 4 the file cannot be read or is no recording.\n";
 
-bool Millimetres(const char *text, double &um) {
-    char *end = nullptr;
-    errno = 0;
-    const double mm = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(mm) || std::fabs(mm) > 2e6)
-        return false;
-    um = std::round(mm * 1e6) / 1000;  // to the nanometre, as kvex stats reads it
-    return true;
-}
-
 int Refuse(const char *help, const std::string &why) {
     std::fprintf(stderr, "kvex: %s\n\n%s", why.c_str(), help);
     return CLI_BAD_ARGUMENTS;
-}
-
-// Control characters of a name escaped, as the shell would need it typed.
-std::string Shown(const std::string &path) {
-    std::string out;
-    for (const unsigned char c : path) {
-        char esc[8];
-        if (c < 0x20 || c == 0x7F)
-            out += (std::snprintf(esc, sizeof esc, "\\x%02X", c), esc);
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
 }
 
 struct Words {
