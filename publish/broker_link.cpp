@@ -75,6 +75,9 @@ struct BrokerLink::Shared {
     bool finishing = false, quit = false, cleanEnd = false, exited = false;
     double finishBy = 0;  // a finish left to run on its own gives up then
     int connack = -1;
+    // On this connection: the births went out; nothing goes out until a
+    // protocol's word (a primary host that is not online).
+    bool born = false, held = false;
     int wakeFd = -1;
     char tlsNote[200] = "";  // the library's last word on a failed handshake
     long tlsVerify = 0;      // OpenSSL's verification result then (X509_V_OK is 0)
@@ -138,11 +141,29 @@ void OnConnect(mosquitto *, void *obj, int rc) {
     s->figures.reason[0] = '\0';
 }
 
+// A subscribed topic's message, on the network thread inside the library's
+// step; what it asks is done on the next pass of the connection's loop.
+void OnMessage(mosquitto *, void *obj, const mosquitto_message *msg) {
+    auto *s = static_cast<Shared *>(obj);
+    if (!msg || !msg->topic || !s->cfg.onMessage) return;
+    const std::string payload(static_cast<const char *>(msg->payload),
+                              msg->payload ? static_cast<std::size_t>(msg->payloadlen) : 0);
+    const LinkCommand c = s->cfg.onMessage(msg->topic, payload);
+    if (c == LinkCommand::None) return;
+    std::lock_guard<std::mutex> lock(s->mu);
+    s->born = false;
+    s->held = c == LinkCommand::Hold;
+}
+
 void OnPublish(mosquitto *, void *obj, int mid) {
     auto *s = static_cast<Shared *>(obj);
-    std::lock_guard<std::mutex> lock(s->mu);
-    s->box.Acknowledged(mid);
-    s->changed.notify_all();
+    std::string acked;
+    {
+        std::lock_guard<std::mutex> lock(s->mu);
+        s->box.Acknowledged(mid, s->cfg.onAcknowledged ? &acked : nullptr);
+        s->changed.notify_all();
+    }
+    if (!acked.empty()) s->cfg.onAcknowledged(acked);
 }
 
 // The verification's result of the failed handshake, from the OpenSSL that
@@ -282,6 +303,7 @@ LinkFault Configure(Shared &s, mosquitto *m) {
     mosquitto_connect_callback_set(m, OnConnect);
     mosquitto_publish_callback_set(m, OnPublish);
     mosquitto_log_callback_set(m, OnLog);
+    mosquitto_message_callback_set(m, OnMessage);
     // Our window bounds what is in flight; libmosquitto must not hold any back.
     rc = mosquitto_max_inflight_messages_set(m, 0);
     if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "the client library refuses our window", rc);
@@ -353,13 +375,53 @@ LinkFault Pump(Shared &s, mosquitto *m) {
         }
         const bool retained = msg.slot >= 0;
         int mid = -1;
-        const LinkFault fault =
-            Send(s, m, retained ? msg.topic.c_str() : s.cfg.measurementTopic.c_str(), msg.payload,
-                 retained, mid);
-        if (fault != LinkFault::None) return fault;  // taken back with the window
+        if (s.cfg.encode) {
+            // All but the last are what the message needs before it (a birth).
+            const std::vector<BrokerMessage> out = s.cfg.encode(msg.slot, msg.payload);
+            for (std::size_t i = 0; i < out.size(); ++i) {
+                const LinkFault fault =
+                    Send(s, m, out[i].topic.c_str(), out[i].payload, out[i].retain, mid);
+                if (fault != LinkFault::None) return fault;  // taken back with the window
+            }
+            if (out.empty()) {
+                // Nothing to say: acknowledged as soon as it is handed over.
+                std::lock_guard<std::mutex> lock(s.mu);
+                s.box.Handed(msg, -2);
+                s.box.Acknowledged(-2);
+                continue;
+            }
+        } else {
+            const LinkFault fault =
+                Send(s, m, retained ? msg.topic.c_str() : s.cfg.measurementTopic.c_str(),
+                     msg.payload, retained, mid);
+            if (fault != LinkFault::None) return fault;  // taken back with the window
+        }
         std::lock_guard<std::mutex> lock(s.mu);
         s.box.Handed(msg, mid);
     }
+}
+
+// The topics a protocol listens to, asked again on every connection (the
+// session is a clean one).
+LinkFault Subscribe(Shared &s, mosquitto *m) {
+    for (const std::string &topic : s.cfg.subscriptions) {
+        const int rc = mosquitto_subscribe(m, nullptr, topic.c_str(), 1);
+        if (FaultOf(rc) == LinkFault::Permanent) {
+            char text[sizeof s.figures.reason];
+            std::snprintf(text, sizeof text, "the broker cannot be asked for %s", topic.c_str());
+            return Stop(s, text, rc);
+        }
+        if (rc != MOSQ_ERR_SUCCESS) return LinkFault::Transient;
+    }
+    return LinkFault::None;
+}
+
+// Whether births are due now, and whether what waits may go.
+bool Due(Shared &s, bool &births) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    births = !s.held && !s.born;
+    if (births) s.born = true;
+    return !s.held;
 }
 
 // What a protocol says first on every connection.
@@ -384,6 +446,8 @@ void TakeBackWindow(Shared &s) {
     std::lock_guard<std::mutex> lock(s.mu);
     s.box.TakeBack();
     s.connack = -1;
+    s.born = false;
+    s.held = s.cfg.holdAtConnect;
     s.tlsNote[0] = '\0';
     s.tlsVerify = 0;
 }
@@ -447,6 +511,15 @@ Outcome Session(Shared &s, mosquitto *m) {
         }
         if (connack == 0 && !out.accepted) {
             out.accepted = true;
+            if (const LinkFault f = Subscribe(s, m); f != LinkFault::None) {
+                if (f == LinkFault::Transient) s.SetReason(BrokerState::Waiting, lost);
+                out.fault = f;
+                return out;
+            }
+        }
+        bool births = false, mayPump = false;
+        if (out.accepted) mayPump = Due(s, births);
+        if (births) {
             if (const LinkFault f = SayBirths(s, m); f != LinkFault::None) {
                 if (f == LinkFault::Transient) s.SetReason(BrokerState::Waiting, lost);
                 out.fault = f;
@@ -459,7 +532,7 @@ Outcome Session(Shared &s, mosquitto *m) {
             s.SetReason(BrokerState::Waiting, lost);
             return out;
         }
-        if (out.accepted) {
+        if (mayPump) {
             if (const LinkFault f = Pump(s, m); f != LinkFault::None) {
                 if (f == LinkFault::Transient) s.SetReason(BrokerState::Waiting, lost);
                 out.fault = f;
@@ -683,6 +756,7 @@ bool BrokerLink::Start(const BrokerLinkConfig &config) {
     }
     shared_->cfg = config;
     shared_->box = Outbox(config.queueLimit, kWindowMost);
+    shared_->held = config.holdAtConnect;
     shared_->figures.state = BrokerState::Connecting;
     try {
         thread_ = std::thread(Run, shared_);
@@ -694,12 +768,12 @@ bool BrokerLink::Start(const BrokerLinkConfig &config) {
     return true;
 }
 
-void BrokerLink::Enqueue(std::string payload) {
+void BrokerLink::Enqueue(std::string payload, bool keep) {
     bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
         wasEmpty = shared_->box.Held() == shared_->box.InWindow();
-        shared_->box.Add(std::move(payload));
+        shared_->box.Add(std::move(payload), keep);
     }
     // A queue that holds more is being taken already, or waits for the window.
     if (wasEmpty) shared_->Wake();

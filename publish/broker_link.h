@@ -17,6 +17,10 @@ struct BrokerMessage {
     bool retain = false;
 };
 
+// What a message heard on a subscribed topic asks of the link: births again
+// (and sending resumes), or nothing more sent until the next rebirth.
+enum class LinkCommand { None, Rebirth, Hold };
+
 struct BrokerLinkConfig {
     std::string host;
     int port = 1883;
@@ -36,6 +40,19 @@ struct BrokerLinkConfig {
     // Once the broker accepted a connection, before anything that waits: what
     // a protocol must say first on every connection (its birth messages).
     std::function<std::vector<BrokerMessage>()> onConnect;
+    // What goes out for a queued message (slot -1) or a retained slot's
+    // text, made when it is sent: a protocol whose messages depend on the
+    // connection (sequence numbers, births) encodes them here. The last
+    // message is the one the queue waits to be acknowledged.
+    std::function<std::vector<BrokerMessage>(int slot, const std::string &queued)> encode;
+    // Topics subscribed on every connection (QoS 1), and what their
+    // messages ask; onConnect waits for a Rebirth when holdAtConnect.
+    // A queued message the broker acknowledged, in the order they were
+    // queued: what the plant has for certain.
+    std::function<void(const std::string &queued)> onAcknowledged;
+    std::vector<std::string> subscriptions;
+    std::function<LinkCommand(const std::string &topic, const std::string &payload)> onMessage;
+    bool holdAtConnect = false;
 };
 
 // Stopped: a fault no retry mends (the reason says which); nothing more goes out.
@@ -66,7 +83,9 @@ class BrokerLink {
     bool Start(const BrokerLinkConfig &config);
     // One measurement to the end of the queue; a full queue drops the oldest
     // not yet sent (what is on the wire stays, so a drop is exactly a loss).
-    void Enqueue(std::string payload);
+    // A kept message (a birth or a death a protocol depends on) is never
+    // the one dropped.
+    void Enqueue(std::string payload, bool keep = false);
     // The latest text of a retained topic; an older one not yet out is replaced.
     void SetRetained(int slot, const std::string &topic, std::string payload);
     static constexpr int kRetainedSlots = 2;

@@ -10,16 +10,24 @@ Outbox::Outbox(std::size_t limit, std::size_t windowMost)
     : limit_(std::max<std::size_t>(1, limit)),
       windowMost_(std::max<std::size_t>(1, std::min(windowMost, limit / 2))) {}
 
-void Outbox::Add(std::string payload) {
+void Outbox::Add(std::string payload, bool keep) {
     const std::uint64_t id = nextId_++;
     if (Held() >= limit_) {
-        ++dropped_;
         // What is on the wire stays there; with the window at most half the
         // bound this is only a bound of 1, whose one place is in flight.
-        if (waiting_.empty()) return;
-        waiting_.pop_front();
+        // Kept messages are few (a device's birth and death), so the bound
+        // holds but for them.
+        const auto oldest =
+            std::find_if(waiting_.begin(), waiting_.end(), [](const Entry &e) { return !e.keep; });
+        if (oldest != waiting_.end()) {
+            ++dropped_;
+            waiting_.erase(oldest);
+        } else if (!keep) {
+            ++dropped_;
+            return;
+        }
     }
-    waiting_.push_back({id, -1, std::move(payload)});
+    waiting_.push_back({id, -1, std::move(payload), keep});
 }
 
 void Outbox::Retain(int slot, std::string topic, std::string payload) {
@@ -70,8 +78,8 @@ void Outbox::Handed(const Message &m, int mid) {
         }
 }
 
-void Outbox::Acknowledged(int mid) {
-    if (mid < 0) return;
+void Outbox::Acknowledged(int mid, std::string *acked) {
+    if (mid == -1) return;  // -1 is no id; other negative ones are the link's own
     for (Slot &s : slots_)
         if (s.mid == mid) {
             s.mid = -1;
@@ -80,6 +88,7 @@ void Outbox::Acknowledged(int mid) {
     // Acknowledgements come in the order the messages went out: the front.
     for (auto it = window_.begin(); it != window_.end(); ++it)
         if (it->mid == mid) {
+            if (acked) *acked = std::move(it->payload);
             window_.erase(it);
             ++delivered_;
             return;

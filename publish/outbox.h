@@ -19,8 +19,8 @@ class Outbox {
     Outbox(std::size_t limit, std::size_t windowMost);
 
     // One measurement to the end of the queue; when the bound is reached the
-    // oldest that waits makes room, counted as dropped.
-    void Add(std::string payload);
+    // oldest that waits and is not kept makes room, counted as dropped.
+    void Add(std::string payload, bool keep = false);
     // The latest text of a retained topic; an older one not yet out is replaced.
     void Retain(int slot, std::string topic, std::string payload);
 
@@ -34,8 +34,9 @@ class Outbox {
     bool Next(Message &out);
     // The client library took the message under its message id.
     void Handed(const Message &m, int mid);
-    // The broker acknowledged a message id.
-    void Acknowledged(int mid);
+    // The broker acknowledged a message id; a measurement's payload is
+    // handed out in acked (when given).
+    void Acknowledged(int mid, std::string *acked = nullptr);
     // The connection ended: what was taken but not acknowledged goes back to
     // the front, in order, and retained texts not acknowledged go again.
     void TakeBack();
@@ -52,6 +53,7 @@ class Outbox {
         std::uint64_t id = 0;
         int mid = -1;  // -1: taken, not yet handed over
         std::string payload;
+        bool keep = false;
     };
     struct Slot {
         std::string topic, payload;

@@ -18,6 +18,7 @@
 #include "broker_link.h"
 #include "com232.h"
 #include "recorder.h"
+#include "sparkplug.h"
 #include "ui.h"
 
 namespace {
@@ -35,8 +36,22 @@ struct ConnectSay {
     int connections = 0;
 };
 
+// What the front-end's thread last told the Sparkplug node, so that it
+// tells what changed: a sensor that came or went, a new run, new limits.
+struct SparkplugTold {
+    std::shared_ptr<SparkplugNode> node;
+    SparkplugName name;
+    std::string bdSeqKey;
+    int bdSeqStored = -1;
+    bool device = false;
+    std::string identity, run, mode;
+    SparkplugValue limits[3];  // lower, upper, setpoint
+    bool limitsTold = false;
+};
+
 struct Publisher {
     BrokerLink link;
+    std::unique_ptr<SparkplugTold> sp;  // a Sparkplug edge node, else plain JSON
     std::shared_ptr<ConnectSay> connectSay = std::make_shared<ConnectSay>();
     BrokerAddress address;
     std::string root, measurementTopic, stateTopic, infoTopic;
@@ -174,6 +189,138 @@ void RetainChanges() {
     say.info = publisher->lastInfo;
 }
 
+// ------------------------------------------------------------- Sparkplug
+std::uint64_t NowMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+SparkplugValue Number(double v) {
+    SparkplugValue out;
+    out.set = true;
+    out.number = v;
+    return out;
+}
+
+SparkplugValue Count(std::uint64_t v) {
+    SparkplugValue out;
+    out.set = true;
+    out.count = v;
+    return out;
+}
+
+SparkplugValue Text(const char *text) {
+    char utf8[512];
+    TextAsUtf8(text, utf8, sizeof utf8);
+    SparkplugValue out;
+    out.set = true;
+    out.text = utf8;
+    return out;
+}
+
+SparkplugValue Nothing() {
+    SparkplugValue out;
+    out.set = true;
+    out.isNull = true;
+    return out;
+}
+
+bool SameValue(const SparkplugValue &a, const SparkplugValue &b) {
+    return a.set == b.set && a.isNull == b.isNull && a.number == b.number;
+}
+
+// The sensor is there while the link knows who it is and the station does
+// not wait for it.
+bool SensorThere() { return sensorFirmware[0] != '\0' && std::strcmp(stationMode, "waiting") != 0; }
+
+std::string HardwareText() {
+    std::string out;
+    for (const auto &line : sensorHardware)
+        if (line[0]) out += (out.empty() ? "" : ", ") + std::string(line);
+    return out;
+}
+
+// A sensor that came is born, one that went dies, another one at the same
+// port is born anew: kept messages, which a full queue never drops.
+void TellDevice(SparkplugTold &sp, std::uint64_t nowMs) {
+    const bool there = SensorThere();
+    const std::string identity = there ? std::string(sensorFirmware) + "|" + HardwareText() : "";
+    if (there == sp.device && identity == sp.identity) return;
+    SparkplugEvent e;
+    e.timeMs = nowMs;
+    e.kind = there ? SparkplugEvent::DeviceBirth : SparkplugEvent::DeviceDeath;
+    if (there) {
+        e.values[kSpFirmware] = Text(sensorFirmware);
+        e.values[kSpHardware] = Text(HardwareText().c_str());
+    }
+    sp.device = there;
+    sp.identity = identity;
+    publisher->link.Enqueue(PackEvent(e), true);
+}
+
+// One sample as DDATA: the measurement, and the run and limits when they changed.
+void TellSample(SparkplugTold &sp, const Sample &s) {
+    TellDevice(sp, static_cast<std::uint64_t>(s.wallMs));
+    SparkplugEvent e;
+    e.timeMs = static_cast<std::uint64_t>(s.wallMs);
+    e.values[kSpValue] = Number(s.mm);
+    e.values[kSpValueUm] = Number(s.exactUm);
+    e.values[kSpVerdict] = Text(VerdictName(s.verdict));
+    e.values[kSpSample] = Count(s.number);
+    if (sp.run != CurrentRunId()) {
+        sp.run = CurrentRunId();
+        e.values[kSpRun] = Text(sp.run.c_str());
+    }
+    const SparkplugValue limits[3] = {s.hasLower ? Number(s.lowerUm / 1000) : Nothing(),
+                                      s.hasUpper ? Number(s.upperUm / 1000) : Nothing(),
+                                      Number(s.setpointUm / 1000.0)};
+    for (int i = 0; i < 3; ++i)
+        if (!sp.limitsTold || !SameValue(limits[i], sp.limits[i])) {
+            sp.limits[i] = limits[i];
+            e.values[kSpLower + i] = limits[i];
+        }
+    sp.limitsTold = true;
+    publisher->link.Enqueue(PackEvent(e));
+}
+
+// The node's own metrics, as the state in JSON: the mode when it changes,
+// the queue's figures at most every kFiguresSeconds. They go out in the
+// link's slot: only the latest waits.
+void TellNode(SparkplugTold &sp) {
+    const std::uint64_t now = NowMs();
+    TellDevice(sp, now);
+    const char *mode = stationMode[0] ? stationMode : ActivityName(CurrentActivity());
+    const BrokerFigures f = publisher->link.Figures();
+    char figures[64];
+    std::snprintf(figures, sizeof figures, "%lu %lu", f.queued, f.dropped);
+    const double seconds = Seconds();
+    const bool modeChanged = sp.mode != mode;
+    if (!modeChanged &&
+        (figures == publisher->lastFigures || seconds - publisher->figuresSent < kFiguresSeconds))
+        return;
+    SparkplugEvent e;
+    e.kind = SparkplugEvent::NodeData;
+    e.timeMs = now;
+    if (modeChanged) e.values[kSpMode] = Text(mode);
+    e.values[kSpQueued] = Count(f.queued);
+    e.values[kSpDropped] = Count(f.dropped);
+    sp.mode = mode;
+    sp.node->Know(e);
+    publisher->lastFigures = figures;
+    publisher->figuresSent = seconds;
+    publisher->link.SetRetained(kStateSlot, "", PackEvent(e));
+}
+
+// The next connection's bdSeq outlives the process, so that a restart
+// never says a bdSeq that the host saw die already.
+void KeepBdSeq(SparkplugTold &sp) {
+    const int next = sp.node->NextBdSeq();
+    if (next == sp.bdSeqStored) return;
+    SetSettingNumber(sp.bdSeqKey.c_str(), next);
+    sp.bdSeqStored = next;
+}
+
 // The listener hears every tick; newState says whether the connection's
 // state or reason changed since the last one (the counts change all along).
 void TellState() {
@@ -193,7 +340,12 @@ void TellState() {
 
 void Tick(void *token) {
     if (!publisher || reinterpret_cast<std::intptr_t>(token) != tickToken) return;
-    RetainChanges();
+    if (publisher->sp) {
+        TellNode(*publisher->sp);
+        KeepBdSeq(*publisher->sp);
+    } else {
+        RetainChanges();
+    }
     TellState();
     PostDelayedCall(kTickSeconds, Tick, token);
 }
@@ -201,7 +353,10 @@ void Tick(void *token) {
 // A replayed sample was measured long ago and published then: the plant
 // hears only new measurements, and the state says a replay is shown.
 void OnSample(const Sample &sample) {
-    if (publisher && CurrentActivity() != Activity::Replay)
+    if (!publisher || CurrentActivity() == Activity::Replay) return;
+    if (publisher->sp)
+        TellSample(*publisher->sp, sample);
+    else
         publisher->link.Enqueue(SamplePayload(sample, ++messagesQueued));
 }
 
@@ -211,11 +366,18 @@ void OnRecorded(const Sample &sample, unsigned number) {
     if (!publisher) return;
     Sample kept = sample;
     kept.number = number;
-    publisher->link.Enqueue(SamplePayload(kept, ++messagesQueued));
+    if (publisher->sp)
+        TellSample(*publisher->sp, kept);
+    else
+        publisher->link.Enqueue(SamplePayload(kept, ++messagesQueued));
 }
 
 void OnActivity(Activity) {
-    if (publisher) RetainChanges();
+    if (!publisher) return;
+    if (publisher->sp)
+        TellNode(*publisher->sp);
+    else
+        RetainChanges();
 }
 
 void ShortHostName(char *out, std::size_t size) {
@@ -289,6 +451,26 @@ bool ReadHostPort(std::string hostPort, BrokerAddress &out) {
     if (!port.empty() && !ReadPort(port.c_str(), out.port)) return false;
     std::snprintf(out.host, sizeof out.host, "%s", hostPort.c_str());
     return true;
+}
+
+// The link speaks for the node: its will is NDEATH, every connection and
+// rebirth begins with the births, each queued event is encoded when it goes.
+// The node lives on the network thread; only its next bdSeq is read here.
+void StartSparkplug(SparkplugTold &sp, BrokerLinkConfig &c, const char *host) {
+    sp.bdSeqKey = std::string("sparkplug/") + sp.name.group + "/" + sp.name.node + "/bdSeq";
+    const int stored = GetSettingNumber(sp.bdSeqKey.c_str(), 0);
+    sp.node = std::make_shared<SparkplugNode>(sp.name, stored, host ? host : "");
+    sp.bdSeqStored = stored & 255;
+    auto node = sp.node;
+    c.will = [node] { return node->Will(); };
+    c.onConnect = [node] { return node->Births(NowMs()); };
+    c.encode = [node](int, const std::string &queued) { return node->Encode(queued); };
+    c.onAcknowledged = [node](const std::string &queued) { node->Acknowledged(queued); };
+    c.subscriptions = node->Subscriptions();
+    c.onMessage = [node](const std::string &topic, const std::string &payload) {
+        return node->Heard(topic, payload);
+    };
+    c.holdAtConnect = node->WaitsForHost();
 }
 
 }  // namespace
@@ -383,6 +565,19 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
         return Refuse(why, size, "the queue holds 10 to 10000000 samples");
     if (o.password[0] && !KeepSecretsOutOfDumps())
         return Refuse(why, size, "the password cannot be kept out of core dumps");
+    if (o.sparkplug[0]) {
+        p->sp = std::make_unique<SparkplugTold>();
+        if (!ParseSparkplugName(o.sparkplug, LinkDevice(), p->sp->name, why, size)) return false;
+        if (o.sparkplugHost[0])
+            if (const char *fault = SparkplugIdFault(o.sparkplugHost)) {
+                std::snprintf(why, size, "the Sparkplug host id \"%s\" cannot be used: %s",
+                              o.sparkplugHost, fault);
+                return false;
+            }
+        std::snprintf(root, sizeof root, "spBv1.0/%s", p->sp->name.group);
+    } else if (o.sparkplugHost[0]) {
+        return Refuse(why, size, "a Sparkplug host needs a Sparkplug name (GROUP/EDGE_NODE)");
+    }
     p->root = root;
     p->measurementTopic = p->root + "/measurement";
     p->stateTopic = p->root + "/state";
@@ -421,19 +616,24 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
                                           {say->infoTopic, say->info, true}};
     };
     c.queueLimit = o.queueLimit;
+    if (p->sp) StartSparkplug(*p->sp, c, o.sparkplugHost);
     if (!p->link.Start(c)) return Refuse(why, size, "the network thread cannot start");
     publisher = std::move(p);
     // The station's name in every run id from the next run on, so that runs
     // of stations on one host never share an id; cut whole characters only.
-    char station[128];
-    TextAsUtf8(root, station, sizeof station);
+    char station[400];
+    if (publisher->sp)
+        std::snprintf(station, sizeof station, "%s/%s/%s", publisher->sp->name.group,
+                      publisher->sp->name.node, publisher->sp->name.device);
+    else
+        TextAsUtf8(root, station, sizeof station);
     SetRunStation(station);
     if (o.recordedOnly)
         recordedSample = OnRecorded;
     else
         SubscribeSamples(OnSample);
     SubscribeActivity(OnActivity);
-    RetainChanges();
+    if (!publisher->sp) RetainChanges();
     Tick(reinterpret_cast<void *>(static_cast<std::intptr_t>(++tickToken)));
     return true;
 }
@@ -445,8 +645,19 @@ unsigned long StopPublishing(double seconds, bool wait, unsigned long *dropped) 
     if (recordedSample == OnRecorded) recordedSample = nullptr;
     UnsubscribeActivity(OnActivity);
     ++tickToken;
-    const BrokerLink::Left left = publisher->link.Finish(
-        kStateSlot, publisher->stateTopic, OfflineState("stopped", true), seconds, wait);
+    BrokerLink::Left left;
+    if (SparkplugTold *sp = publisher->sp.get()) {
+        // The node's death goes out after every sample before it.
+        SparkplugEvent death;
+        death.kind = SparkplugEvent::NodeDeath;
+        death.timeMs = NowMs();
+        publisher->link.Enqueue(PackEvent(death), true);
+        left = publisher->link.Finish(-1, "", "", seconds, wait);
+        KeepBdSeq(*sp);
+    } else {
+        left = publisher->link.Finish(kStateSlot, publisher->stateTopic,
+                                      OfflineState("stopped", true), seconds, wait);
+    }
     if (dropped) *dropped = left.dropped;
     publisher.reset();
     ShowLinkState();
@@ -503,7 +714,11 @@ void BrokerStateText(char *text, std::size_t size) {
     char dropped[80] = "";
     if (f.dropped)
         std::snprintf(dropped, sizeof dropped, "; %lu oldest dropped (queue full)", f.dropped);
-    if (f.connected)
+    if (f.connected && publisher->sp)
+        std::snprintf(text, size, "broker %s:%d connected, Sparkplug B node %s/%s, device %s%s",
+                      a.host, a.port, publisher->sp->name.group, publisher->sp->name.node,
+                      publisher->sp->name.device, dropped);
+    else if (f.connected)
         std::snprintf(text, size, "broker %s:%d connected, topics %s/...%s", a.host, a.port,
                       publisher->root.c_str(), dropped);
     else

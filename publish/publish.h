@@ -9,6 +9,7 @@
 //                       the queue's figures do;
 //                       {"online": false} on a clean end, and as the last will
 //   <root>/info         retained: hardware and firmware texts, parameter words
+// Or, with a Sparkplug name, as a Sparkplug B edge node (sparkplug.h).
 #pragma once
 
 #include <cstddef>
@@ -48,6 +49,9 @@ struct PublishOptions {
     // of every sample of the stream.
     bool recordedOnly = false;
     unsigned long queueLimit = 100000;
+    // GROUP/EDGE_NODE[/DEVICE]: a Sparkplug B edge node instead of plain JSON.
+    char sparkplug[400] = "";
+    char sparkplugHost[128] = "";  // the primary host whose word the births wait for
 };
 constexpr unsigned long kLeastQueue = 10, kMostQueue = 10000000;
 
@@ -73,7 +77,7 @@ bool KeepSecretsOutOfDumps();
 // the activity's name, an empty reason none. It goes out with the next
 // state message: at the next activity change, or within a second.
 void SetStationState(const char *mode, const char *reason);
-// The topic root in use ("" when off).
+// The topic root in use ("" when off): spBv1.0/<group> for Sparkplug.
 const char *PublishTopicRoot();
 
 struct PublishFigures {

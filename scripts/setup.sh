@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core clang-format poppler-utils
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  libprotobuf-c-dev protobuf-c-compiler libprotobuf-dev protobuf-compiler
   dpkg-dev file lintian
 )
 

@@ -143,6 +143,9 @@
     X(PUBLISH, PublishState, 10, text_box)          \
     X(PUBLISH, PublishClose, 11, command_button)    \
     X(PUBLISH, PlainPassword, 12, toggle_button)    \
+    X(PUBLISH, PublishFormat, 13, ring)             \
+    X(PUBLISH, SparkplugName, 14, text_box)         \
+    X(PUBLISH, SparkplugHost, 15, text_box)         \
     X(PANEL, BTNReplay, 50, command_button)         \
     X(PANEL, HistoryXAxis, 51, toggle_button)       \
     X(REPLAY, ReplayFile, 1, text_msg)              \

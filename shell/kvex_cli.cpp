@@ -30,6 +30,7 @@
 #include "recording_statistics.h"
 #include "rs232.h"
 #include "service.h"
+#include "sparkplug.h"
 #include "ui.h"
 
 namespace {
@@ -76,7 +77,8 @@ constexpr const char *kRecordHelp =
     "                   lines of FILE, whatever the interval; the replies measured in\n"
     "                   between are not published. The MQTT options (--mqtt-ca,\n"
     "                   --mqtt-insecure, --mqtt-password-file, --mqtt-allow-plain-password,\n"
-    "                   --mqtt-queue) as kvex publish --help explains. A sensor that\n"
+    "                   --mqtt-queue, --sparkplug, --sparkplug-host) as kvex publish\n"
+    "                   --help explains. A sensor that\n"
     "                   goes away is then waited for as kvex publish waits, and the\n"
     "                   samples still wanted go to the next free name (FILE-2.dat, ...)\n"
     "                   as a new run\n"
@@ -87,6 +89,7 @@ constexpr const char *kPublishHelp =
     "                    [--mqtt-insecure] [--mqtt-password-file FILE]\n"
     "                    [--mqtt-allow-plain-password] [--mqtt-queue N] [--quiet]\n"
     "                    [--exit-on-line-lost] [--config FILE] [--print-config]\n"
+    "                    [--sparkplug GROUP/EDGE_NODE[/DEVICE] [--sparkplug-host ID]]\n"
     "Runs run mode without a window and publishes every sample to an MQTT broker, QoS 1,\n"
     "in order, until the duration ends or SIGINT/SIGTERM comes; then what waits goes\n"
     "out, the retained state turns to {\"online\": false}, and the exit code is 0.\n"
@@ -123,6 +126,13 @@ constexpr const char *kPublishHelp =
     "                   36 MB for the default, 3.6 GB for the most\n"
     "  --exit-on-line-lost  end with exit 5 when the sensor goes away (3 when there is\n"
     "                   none at the start) instead of waiting for it\n"
+    "  --sparkplug GROUP/EDGE_NODE[/DEVICE]  a Sparkplug B edge node instead of JSON:\n"
+    "                   spBv1.0/GROUP/NBIRTH|NDATA|NDEATH/EDGE_NODE and\n"
+    "                   .../DBIRTH|DDATA|DDEATH/EDGE_NODE/DEVICE, protobuf payloads, NDEATH\n"
+    "                   as the will, a DDATA per sample, rebirth on NCMD; DEVICE defaults to\n"
+    "                   the port's name (ttyUSB0, pts_3); the topic root is not used\n"
+    "  --sparkplug-host ID  births wait for spBv1.0/STATE/ID to say online, and follow\n"
+    "                   again each time it comes back online\n"
     "  --config FILE    options from FILE: one \"key = value\" a line, the key an option's\n"
     "                   name without the dashes (port = /dev/ttyUSB0, quiet = yes), lines\n"
     "                   starting with # are comments; the command line wins. A password\n"
@@ -170,6 +180,7 @@ struct Verb {
     long samples = -1, interval = -1;
     bool csv = false, force = false, quiet = false;
     std::string mqtt, caFile, passwordFile, certFile, keyFile, clientId;
+    std::string sparkplug, sparkplugHost;  // GROUP/EDGE_NODE[/DEVICE], the primary host
     bool insecure = false, plainPassword = false;
     bool exitOnLineLost = false, printConfig = false;
     unsigned long queue = 100000;
@@ -222,6 +233,16 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
         v.clientId = argv[++i];
         if (v.clientId.empty() || v.clientId.size() > 127)
             refused = Refuse("--mqtt-client-id: 1 to 127 characters");
+    } else if (a == "--sparkplug" && hasValue) {
+        v.sparkplug = argv[++i];
+        SparkplugName name;
+        char why[240];
+        if (!ParseSparkplugName(v.sparkplug.c_str(), "", name, why, sizeof why))
+            refused = Refuse("--sparkplug: ", why);
+    } else if (a == "--sparkplug-host" && hasValue) {
+        v.sparkplugHost = argv[++i];
+        if (const char *fault = SparkplugIdFault(v.sparkplugHost.c_str()))
+            refused = Refuse("--sparkplug-host: ", fault);
     } else if (a == "--mqtt-insecure") {
         v.insecure = true;
     } else if (a == "--mqtt-allow-plain-password") {
@@ -303,6 +324,8 @@ constexpr OptionWord kOptionWords[] = {
     {"mqtt-client-id", true, kMqtt},
     {"mqtt-allow-plain-password", false, kMqtt},
     {"mqtt-queue", true, kMqtt},
+    {"sparkplug", true, kMqtt},
+    {"sparkplug-host", true, kMqtt},
     {"duration", true, kDuration},
     {"exit-on-line-lost", false, kWaitsForSensor},
 };
@@ -379,6 +402,8 @@ void PrintConfig(const Verb &v) {
     if (!v.passwordFile.empty()) std::printf("mqtt-password-file = %s\n", v.passwordFile.c_str());
     std::printf("mqtt-allow-plain-password = %s\n", flag(v.plainPassword));
     std::printf("mqtt-queue = %lu\n", v.queue);
+    if (!v.sparkplug.empty()) std::printf("sparkplug = %s\n", v.sparkplug.c_str());
+    if (!v.sparkplugHost.empty()) std::printf("sparkplug-host = %s\n", v.sparkplugHost.c_str());
     std::printf("quiet = %s\n", flag(v.quiet));
     std::printf("exit-on-line-lost = %s\n", flag(v.exitOnLineLost));
     const std::string file = PasswordFileInForce(v);
@@ -803,6 +828,8 @@ int BeginPublishing(const Verb &v, const char *password) {
     o.allowPlainPassword = v.plainPassword;
     o.recordedOnly = Takes(v, kPublishesRecorded);
     o.queueLimit = v.queue;
+    std::snprintf(o.sparkplug, sizeof o.sparkplug, "%s", v.sparkplug.c_str());
+    std::snprintf(o.sparkplugHost, sizeof o.sparkplugHost, "%s", v.sparkplugHost.c_str());
     std::snprintf(o.password, sizeof o.password, "%s", password);
     char why[240];
     const bool on = StartPublishing(o, why, sizeof why);
@@ -815,7 +842,14 @@ int BeginPublishing(const Verb &v, const char *password) {
     g_saidDropping = false;
     SubscribeSamples(CountSample);
     SetBrokerStateListener(SayBrokerState);
-    if (!g_quiet) Say(kLogInfo, "publishing to %s/...", PublishTopicRoot());
+    if (g_quiet) return 0;
+    if (v.sparkplug.empty()) {
+        Say(kLogInfo, "publishing to %s/...", PublishTopicRoot());
+    } else {
+        char text[320];
+        BrokerStateText(text, sizeof text);
+        Say(kLogInfo, "publishing as a Sparkplug B edge node: %s", text);
+    }
     return 0;
 }
 

@@ -1,7 +1,7 @@
-// The Publish window: broker, topic root, user, password and CA file, the
-// switch, and the broker's state. What the operator set is remembered; the
-// password only when asked, and then in a file of its own that only the
-// user can read, never among the settings.
+// The Publish window: broker, topic root, user, password and CA file, plain
+// JSON or Sparkplug B with its names, the switch, and the broker's state. What the operator set is
+// remembered; the password only when asked, and then in a file of its own that only the user can
+// read, never among the settings.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,7 +78,9 @@ void RememberFields() {
     } kFields[] = {{"publish/url", PUBLISH_BrokerUrl},
                    {"publish/root", PUBLISH_TopicRoot},
                    {"publish/user", PUBLISH_BrokerUser},
-                   {"publish/cafile", PUBLISH_CaFile}};
+                   {"publish/cafile", PUBLISH_CaFile},
+                   {"publish/sparkplug", PUBLISH_SparkplugName},
+                   {"publish/sparkplug_host", PUBLISH_SparkplugHost}};
     for (const auto &f : kFields) {
         char text[512];
         TextField(f.control, text, sizeof text);
@@ -89,6 +91,9 @@ void RememberFields() {
     SetSettingNumber("publish/keep_password", keep);
     GetCtrlVal(pPublish, PUBLISH_PlainPassword, &plain);
     SetSettingNumber("publish/plain_password", plain);
+    int format = 0;
+    GetCtrlVal(pPublish, PUBLISH_PublishFormat, &format);
+    SetSettingNumber("publish/format", format);
 }
 
 unsigned long lastDropped = 0;
@@ -105,6 +110,12 @@ void ShowBrokerState(const char *text, bool) {
     lastDropped = f.dropped;
 }
 
+bool SparkplugChosen() {
+    int format = 0;
+    GetCtrlVal(pPublish, PUBLISH_PublishFormat, &format);
+    return format == 1;
+}
+
 // The fields publishing was last switched on with, to see on closing
 // whether they changed.
 PublishOptions inUse;
@@ -119,12 +130,18 @@ void ReadOptions(PublishOptions &o) {
     GetCtrlVal(pPublish, PUBLISH_PlainPassword, &plain);
     o.allowPlainPassword = plain != 0;
     if (o.password[0]) KeepSecretsOutOfDumps();
+    if (SparkplugChosen()) {
+        TextField(PUBLISH_SparkplugName, o.sparkplug, sizeof o.sparkplug);
+        TextField(PUBLISH_SparkplugHost, o.sparkplugHost, sizeof o.sparkplugHost);
+    }
 }
 
 bool SameOptions(const PublishOptions &a, const PublishOptions &b) {
     return std::strcmp(a.url, b.url) == 0 && std::strcmp(a.root, b.root) == 0 &&
            std::strcmp(a.user, b.user) == 0 && std::strcmp(a.password, b.password) == 0 &&
-           std::strcmp(a.caFile, b.caFile) == 0 && a.allowPlainPassword == b.allowPlainPassword;
+           std::strcmp(a.caFile, b.caFile) == 0 && a.allowPlainPassword == b.allowPlainPassword &&
+           std::strcmp(a.sparkplug, b.sparkplug) == 0 &&
+           std::strcmp(a.sparkplugHost, b.sparkplugHost) == 0;
 }
 
 bool TurnOn() {
@@ -132,7 +149,9 @@ bool TurnOn() {
     ReadOptions(o);
     char why[240];
     lastDropped = 0;
-    const bool on = StartPublishing(o, why, sizeof why);
+    const bool unnamed = SparkplugChosen() && o.sparkplug[0] == '\0';
+    if (unnamed) std::snprintf(why, sizeof why, "Sparkplug B needs GROUP/EDGE_NODE[/DEVICE]");
+    const bool on = !unnamed && StartPublishing(o, why, sizeof why);
     inUse = o;
     std::memset(o.password, 0, sizeof o.password);
     if (!on) {
@@ -142,8 +161,11 @@ bool TurnOn() {
         ShowStatusText(text);
         return false;
     }
-    char text[400];
-    std::snprintf(text, sizeof text, "Publishing to %s/...", PublishTopicRoot());
+    char text[480];
+    if (o.sparkplug[0])
+        std::snprintf(text, sizeof text, "Publishing as Sparkplug B node %s", o.sparkplug);
+    else
+        std::snprintf(text, sizeof text, "Publishing to %s/...", PublishTopicRoot());
     ShowText(text);
     return true;
 }
@@ -242,6 +264,9 @@ void RestorePublishing() {
     RestoreField("publish/root", PUBLISH_TopicRoot);
     RestoreField("publish/user", PUBLISH_BrokerUser);
     RestoreField("publish/cafile", PUBLISH_CaFile);
+    RestoreField("publish/sparkplug", PUBLISH_SparkplugName);
+    RestoreField("publish/sparkplug_host", PUBLISH_SparkplugHost);
+    SetCtrlVal(pPublish, PUBLISH_PublishFormat, GetSettingNumber("publish/format", 0) == 1 ? 1 : 0);
     SetCtrlVal(pPublish, PUBLISH_PlainPassword,
                GetSettingNumber("publish/plain_password", 0) ? 1 : 0);
     const int keep = GetSettingNumber("publish/keep_password", 0) ? 1 : 0;

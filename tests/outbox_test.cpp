@@ -52,6 +52,30 @@ TEST(Outbox, TheBoundCountsTheWindowAndDropsTheOldestWaiting) {
     EXPECT_EQ(box.Held() + box.Delivered() + box.Dropped(), 20u) << "every sample accounted for";
 }
 
+// A protocol's births and deaths among the samples are kept through a full
+// queue: the samples around them make room instead, and the order stays.
+// The broker's acknowledgement hands back what it acknowledged.
+TEST(Outbox, KeptMessagesOutliveAFullQueueInTheirPlace) {
+    Outbox box(6, 1000);  // the window is at most 3
+    int mid = 0;
+    box.Add("birth", true);
+    for (int i = 1; i <= 4; ++i) box.Add(std::to_string(i));
+    box.Add("death", true);
+    for (int i = 5; i <= 9; ++i) box.Add(std::to_string(i));
+    box.Add("birth2", true);
+    EXPECT_EQ(box.Held(), 6u);
+    EXPECT_EQ(box.Dropped(), 6u);  // 1 to 6
+    EXPECT_EQ(Payloads(TakeAll(box, mid)), (std::vector<std::string>{"birth", "death", "7"}));
+    std::string acked;
+    box.Acknowledged(1, &acked);
+    EXPECT_EQ(acked, "birth");
+    EXPECT_EQ(Payloads(TakeAll(box, mid)), (std::vector<std::string>{"8"}));
+    box.Acknowledged(2, &acked);
+    box.Acknowledged(3, &acked);
+    EXPECT_EQ(acked, "7");
+    EXPECT_EQ(Payloads(TakeAll(box, mid)), (std::vector<std::string>{"9", "birth2"}));
+}
+
 // A connection that breaks with messages unacknowledged: they go again on
 // the next one, before anything newer, in their order, and only once; the
 // retained texts go first, and only their latest text.

@@ -47,6 +47,7 @@
 #include "broker_link.h"
 #include "kvex_app.h"
 #include "sensor_sim.h"
+#include "sparkplug_b.pb.h"
 #include "ui_qt.h"
 
 namespace {
@@ -139,19 +140,22 @@ class Broker {
 };
 
 // The plant's side: every message under the topic root, one line each,
-// "topic payload"; it reconnects by itself when the broker comes back, to
-// the session it had when the broker keeps sessions.
+// "topic payload" (binary payloads in hex); it reconnects by itself when the
+// broker comes back, to the session it had when the broker keeps sessions.
 class Subscriber {
   public:
-    Subscriber(const Broker &b, const QString &root)
+    Subscriber(const Broker &b, const QString &root, bool binary = false)
         : file_(Scratch(
               QString("sub-%1-%2.txt").arg(b.port()).arg(QString(root).replace("/", "_")))) {
         QFile::remove(file_);
         proc_.setStandardOutputFile(file_);
         const QString port = QString::number(b.port());
+        QStringList format = {"-v"};
+        if (binary) format = QStringList{"-F", "%t %x"};
         proc_.start("mosquitto_sub",
-                    {"-h", "127.0.0.1", "-p", port, "-q", "1", "-c", "-i",
-                     "plant-" + QString(root).replace("/", "-"), "-v", "-t", root + "/#"});
+                    QStringList{"-h", "127.0.0.1", "-p", port, "-q", "1", "-c", "-i",
+                                "plant-" + QString(root).replace("/", "-"), "-t", root + "/#"} +
+                        format);
         proc_.waitForStarted(5000);
         // Subscribed before the first sample goes out: a probe came through.
         for (int i = 0; i < 50 && !QFileInfo(file_).size(); ++i) {
@@ -167,6 +171,15 @@ class Subscriber {
     // The payloads of one topic, in the order they came.
     // With settle, what it wrote until it has been quiet for a moment.
     QList<QJsonObject> Of(const QString &topic, bool settle = true) {
+        QList<QJsonObject> out;
+        for (const QString &line : Lines(settle)) {
+            const int space = line.indexOf(' ');
+            if (line.left(space) == topic)
+                out.append(QJsonDocument::fromJson(line.mid(space + 1).toUtf8()).object());
+        }
+        return out;
+    }
+    QStringList Lines(bool settle = true) {
         qint64 size = -1;
         while (settle && QFileInfo(file_).size() != size) {
             size = QFileInfo(file_).size();
@@ -174,14 +187,7 @@ class Subscriber {
         }
         QFile f(file_);
         f.open(QIODevice::ReadOnly);
-        const QString lines_ = QString::fromUtf8(f.readAll());
-        QList<QJsonObject> out;
-        for (const QString &line : lines_.split('\n', Qt::SkipEmptyParts)) {
-            const int space = line.indexOf(' ');
-            if (line.left(space) == topic)
-                out.append(QJsonDocument::fromJson(line.mid(space + 1).toUtf8()).object());
-        }
-        return out;
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 
   private:
@@ -1465,4 +1471,360 @@ TEST(Station, TellsTheServiceManagerItIsReadyItsStateAndThatItLives) {
             << line.toStdString();
     EXPECT_TRUE(lines.filter(QRegularExpression("^<6>kvex: publishing to notify/")).size() == 1)
         << lines.join('\n').toStdString();
+}
+
+// ----------------------------------------------------------------- Sparkplug
+// The plant here is a Sparkplug host's view: every payload decoded with
+// Google's protobuf, not the station's library, and checked against the
+// session rules a host relies on.
+namespace {
+
+struct SpMessage {
+    QString type, topic;
+    spb::Payload payload;
+};
+
+QList<SpMessage> SparkplugMessages(Subscriber &plant, bool settle = true) {
+    QList<SpMessage> out;
+    for (const QString &line : plant.Lines(settle)) {
+        const QStringList words = line.split(' ');
+        const QStringList levels = words[0].split('/');
+        if (words.size() != 2 || levels.size() < 4 || levels[0] != "spBv1.0") continue;
+        SpMessage m;
+        m.type = levels[2];
+        m.topic = words[0];
+        const QByteArray bytes = QByteArray::fromHex(words[1].toLatin1());
+        EXPECT_TRUE(m.payload.ParseFromArray(bytes.constData(), static_cast<int>(bytes.size())))
+            << line.toStdString();
+        out.append(m);
+    }
+    return out;
+}
+
+const spb::Payload_Metric *Named(const spb::Payload &p, const std::string &name) {
+    for (const auto &m : p.metrics())
+        if (m.name() == name) return &m;
+    return nullptr;
+}
+
+// What a host learns from the births: each alias's name.
+struct Host {
+    std::map<uint64_t, std::string> names;
+    void Learn(const spb::Payload &birth) {
+        for (const auto &m : birth.metrics())
+            if (m.has_alias()) names[m.alias()] = m.name();
+    }
+    // The metric of that name in a data message, which names by alias only.
+    const spb::Payload_Metric *Get(const spb::Payload &data, const std::string &name) const {
+        for (const auto &m : data.metrics()) {
+            EXPECT_FALSE(m.has_name()) << "a name after the birth: " << m.name();
+            const auto it = names.find(m.alias());
+            if (it != names.end() && it->second == name) return &m;
+        }
+        return nullptr;
+    }
+};
+
+// The session rules over one stream of messages: NBIRTH with seq 0 and the
+// bdSeq of its will, each following message one seq on (255 then 0), DBIRTH
+// before any DDATA of a connection or after a DDEATH, and the samples whole
+// and in order (repeated only after a new birth: QoS 1 sends again what a
+// broken connection left unacknowledged). Returns the samples' numbers.
+struct SessionCheck {
+    Host host;
+    int births = 0, deviceBirths = 0, deviceDeaths = 0, wraps = 0;
+    std::vector<uint64_t> bdSeqs;
+    std::vector<long> samples;  // in the order they came, repeats left out
+    std::vector<double> values;
+    std::set<std::string> seen;
+    void Run(const QList<SpMessage> &messages) {
+        bool nodeBorn = false, deviceBorn = false;
+        uint64_t seq = 0;
+        for (const SpMessage &m : messages) {
+            const spb::Payload &p = m.payload;
+            if (m.type == "NCMD") continue;  // the host's word, not the node's
+            // What a restarting broker had in flight to the plant it hands
+            // over again: the very same message, not a new one of the node.
+            if (!seen.insert(m.topic.toStdString() + p.SerializeAsString()).second) continue;
+            if (m.type == "NDEATH") {
+                const spb::Payload_Metric *bd = Named(p, "bdSeq");
+                ASSERT_TRUE(bd);
+                ASSERT_FALSE(bdSeqs.empty());
+                EXPECT_EQ(bd->long_value(), bdSeqs.back()) << "a death of another session";
+                EXPECT_FALSE(p.has_seq());
+                nodeBorn = deviceBorn = false;
+                continue;
+            }
+            ASSERT_TRUE(p.has_seq()) << m.topic.toStdString();
+            ASSERT_TRUE(p.has_timestamp());
+            if (m.type == "NBIRTH") {
+                EXPECT_EQ(p.seq(), 0u);
+                const spb::Payload_Metric *bd = Named(p, "bdSeq");
+                const spb::Payload_Metric *rebirth = Named(p, "Node Control/Rebirth");
+                ASSERT_TRUE(bd && rebirth);
+                EXPECT_FALSE(rebirth->boolean_value());
+                bdSeqs.push_back(bd->long_value());
+                host.Learn(p);
+                ++births;
+                nodeBorn = true;
+                deviceBorn = false;
+                seq = 0;
+                continue;
+            }
+            ASSERT_TRUE(nodeBorn) << m.type.toStdString() << " before NBIRTH";
+            EXPECT_EQ(p.seq(), (seq + 1) % 256) << m.type.toStdString();
+            if (p.seq() == 0) ++wraps;
+            seq = p.seq();
+            if (m.type == "DBIRTH") {
+                host.Learn(p);
+                const spb::Payload_Metric *v = Named(p, "Measurement/Value");
+                ASSERT_TRUE(v);
+                EXPECT_EQ(v->datatype(), 10u);
+                ASSERT_EQ(v->properties().keys_size(), 1);
+                EXPECT_EQ(v->properties().keys(0), "engUnit");
+                EXPECT_EQ(v->properties().values(0).string_value(), "mm");
+                deviceBorn = true;
+                ++deviceBirths;
+                if (!v->is_null()) Sample(p, Named(p, "Measurement/Sample"), v);
+            } else if (m.type == "DDEATH") {
+                deviceBorn = false;
+                ++deviceDeaths;
+            } else if (m.type == "DDATA") {
+                ASSERT_TRUE(deviceBorn) << "DDATA before DBIRTH";
+                const spb::Payload_Metric *v = host.Get(p, "Measurement/Value");
+                const spb::Payload_Metric *um = host.Get(p, "Measurement/Value um");
+                ASSERT_TRUE(v && um);
+                EXPECT_NEAR(v->double_value() * 1000, um->double_value(), 1e-6);
+                Sample(p, host.Get(p, "Measurement/Sample"), v);
+            }
+        }
+    }
+    // A new run counts from 1 again; within a run, numbers go up by one.
+    void Sample(const spb::Payload &, const spb::Payload_Metric *n, const spb::Payload_Metric *v) {
+        ASSERT_TRUE(n);
+        const long number = static_cast<long>(n->long_value());
+        if (!samples.empty() && number != 1 && number <= samples.back()) return;  // a repeat
+        if (!samples.empty() && number != 1) {
+            EXPECT_EQ(number, samples.back() + 1) << "a sample left out";
+        }
+        samples.push_back(number);
+        values.push_back(v->double_value());
+    }
+};
+
+std::string RebirthCommand() {
+    spb::Payload p;
+    p.set_timestamp(1);
+    spb::Payload_Metric *m = p.add_metrics();
+    m->set_name("Node Control/Rebirth");
+    m->set_datatype(11);
+    m->set_boolean_value(true);
+    return p.SerializeAsString();
+}
+
+void Publish(const Broker &b, const QString &topic, const QByteArray &payload, bool retain) {
+    QStringList args = {"-h", "127.0.0.1", "-p", QString::number(b.port()), "-q", "1",
+                        "-t", topic,       "-s"};
+    if (retain) args << "-r";
+    QProcess p;
+    p.start("mosquitto_pub", args);
+    ASSERT_TRUE(p.waitForStarted(5000));
+    p.write(payload);
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(5000));
+}
+
+int Count(const QList<SpMessage> &messages, const QString &type) {
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                          [&](const SpMessage &m) { return m.type == type; }));
+}
+
+}  // namespace
+
+// An unpaced sensor through a broker that restarts: births before data on
+// both connections, seq wrapping past 255, every sample once and in order,
+// NDEATH with the session's bdSeq at the end, and the next start's bdSeq one
+// on from the last, read back from the settings.
+TEST(Sparkplug, ANodeKeepsTheSessionRulesThroughABrokerRestartAndAcrossStarts) {
+    Broker broker("spark", "", true);
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "spBv1.0/line", true);
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    const QString settings = Scratch("spark-settings.ini");
+    QFile::remove(settings);
+    QProcess node;
+    Prepare(node);
+    QProcessEnvironment env = node.processEnvironment();
+    env.insert("KVEX_SETTINGS", settings);
+    node.setProcessEnvironment(env);
+    const QString device = QString::fromStdString(sim.devicePath());
+    const QStringList args = {"publish",
+                              "--port",
+                              device,
+                              "--mqtt",
+                              QString("mqtt://127.0.0.1:%1").arg(broker.port()),
+                              "--sparkplug",
+                              "line/cell-7"};
+    node.start(KvexProgram(), args + QStringList{"--duration", "12"});
+    ASSERT_TRUE(node.waitForStarted(5000));
+    ASSERT_TRUE(Within(30, [&] { return Count(SparkplugMessages(plant, false), "DDATA") > 600; }));
+    broker.Stop();
+    Wait(2);
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(node.waitForFinished(60000));
+    const QString err = QString::fromUtf8(node.readAllStandardError());
+    EXPECT_EQ(node.exitCode(), 0) << err.toStdString();
+
+    const QList<SpMessage> got = SparkplugMessages(plant);
+    ASSERT_FALSE(got.isEmpty());
+    EXPECT_EQ(got.front().type, "NBIRTH");
+    EXPECT_EQ(got.back().type, "NDEATH");
+    const QString pts = device.mid(QString("/dev/").size()).replace('/', '_');
+    for (const SpMessage &m : got) {
+        if (m.type.startsWith('D')) {
+            EXPECT_EQ(m.topic, "spBv1.0/line/" + m.type + "/cell-7/" + pts);
+        }
+    }
+    SessionCheck check;
+    check.Run(got);
+    EXPECT_EQ(check.births, 2) << "one birth per connection";
+    ASSERT_EQ(check.bdSeqs.size(), 2u);
+    EXPECT_EQ(check.bdSeqs[1], (check.bdSeqs[0] + 1) % 256);
+    EXPECT_EQ(check.deviceBirths, 2);
+    EXPECT_GE(check.wraps, 2) << "seq wraps after 255";
+    ASSERT_FALSE(check.samples.empty());
+    EXPECT_EQ(check.samples.front(), 1);
+    EXPECT_EQ(static_cast<long>(check.samples.size()), Measured(err)) << err.toStdString();
+    EXPECT_EQ(check.samples.back(), Measured(err));
+
+    // The next start: its will and birth take the bdSeq after the last one.
+    const Finished again = [&] {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(KvexProgram(), args + QStringList{"--duration", "1"});
+        p.waitForFinished(60000);
+        return Finished{p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+    }();
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    SessionCheck next;
+    next.Run(SparkplugMessages(plant).mid(got.size()));
+    ASSERT_EQ(next.bdSeqs.size(), 1u);
+    EXPECT_EQ(next.bdSeqs[0], (check.bdSeqs[1] + 1) % 256);
+}
+
+// A station that waits for its primary host, then a sensor plugged in
+// later, a rebirth asked by the host, the sensor pulled and back, the host
+// gone and back, and a kill -9: each is told as a host expects it.
+TEST(Sparkplug, HostRebirthPulledSensorAndKillAreToldAsAHostExpects) {
+    Broker broker("spark-host");
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "spBv1.0/plant", true);
+    const QString link = Scratch("spark-sensor");
+    QFile::remove(link);
+    QProcess node;
+    Prepare(node);
+    QProcessEnvironment env = node.processEnvironment();
+    env.insert("KVEX_SETTINGS", Scratch("spark-host-settings.ini"));
+    node.setProcessEnvironment(env);
+    node.start(KvexProgram(), {"publish", "--port", link, "--mqtt",
+                               QString("mqtt://127.0.0.1:%1").arg(broker.port()), "--sparkplug",
+                               "plant/edge/gauge", "--sparkplug-host", "scada"});
+    ASSERT_TRUE(node.waitForStarted(5000));
+    const auto messages = [&] { return SparkplugMessages(plant, false); };
+    const auto until = [&](const QString &type, int count) {
+        return Within(30, [&] { return Count(messages(), type) >= count; });
+    };
+    Wait(3);
+    EXPECT_EQ(Count(messages(), "NBIRTH"), 0) << "no birth before the host is online";
+    const QString state = "spBv1.0/STATE/scada";
+    Publish(broker, state, "{\"online\": true, \"timestamp\": 1}", true);
+    ASSERT_TRUE(until("NBIRTH", 1));
+    EXPECT_EQ(Count(messages(), "DBIRTH"), 0) << "no sensor yet";
+
+    kvexsim::SensorSim sim(Sensor(true));
+    ASSERT_TRUE(sim.start());
+    ASSERT_TRUE(QFile::link(QString::fromStdString(sim.devicePath()), link));
+    ASSERT_TRUE(until("DDATA", 5));
+    Publish(broker, "spBv1.0/plant/NCMD/edge", QByteArray::fromStdString(RebirthCommand()), false);
+    ASSERT_TRUE(until("NBIRTH", 2));
+    ASSERT_TRUE(until("DBIRTH", 2));
+    sim.vanish();
+    QFile::remove(link);
+    ASSERT_TRUE(until("DDEATH", 1));
+    sim.stop();
+    ASSERT_TRUE(sim.start());
+    ASSERT_TRUE(QFile::link(QString::fromStdString(sim.devicePath()), link));
+    ASSERT_TRUE(until("DBIRTH", 3));
+    Publish(broker, state, "{\"online\": false, \"timestamp\": 2}", true);
+    Wait(1);
+    Publish(broker, state, "{\"online\": true, \"timestamp\": 3}", true);
+    ASSERT_TRUE(until("NBIRTH", 3)) << "births again when the host is back";
+    ASSERT_TRUE(until("DBIRTH", 4));
+    const int dataBefore = Count(messages(), "DDATA");
+    ASSERT_TRUE(Within(30, [&] { return Count(messages(), "DDATA") > dataBefore + 5; }));
+    kill(static_cast<pid_t>(node.processId()), SIGKILL);
+    ASSERT_TRUE(node.waitForFinished(10000));
+    ASSERT_TRUE(until("NDEATH", 1)) << "the broker tells the will";
+    QFile::remove(link);
+    Publish(broker, state, "", true);  // the retained state is the test's, not the broker's
+
+    const QList<SpMessage> got = SparkplugMessages(plant);
+    EXPECT_EQ(got.back().type, "NDEATH");
+    SessionCheck check;
+    check.Run(got);
+    EXPECT_EQ(check.births, 3);
+    ASSERT_EQ(check.bdSeqs.size(), 3u);
+    EXPECT_EQ(check.bdSeqs[0], check.bdSeqs[2]) << "a rebirth keeps the connection's bdSeq";
+    EXPECT_EQ(check.deviceDeaths, 1);
+    // Two runs, each whole from sample 1.
+    EXPECT_EQ(std::count(check.samples.begin(), check.samples.end(), 1L), 2);
+    // The node's metrics: waiting without a sensor, run with one.
+    std::vector<std::string> modes;
+    for (const SpMessage &m : got)
+        if (m.type == "NDATA" || m.type == "NBIRTH")
+            for (const auto &metric : m.payload.metrics())
+                if (check.host.names[metric.alias()] == "Station/Mode" && !metric.is_null())
+                    modes.push_back(metric.string_value());
+    EXPECT_NE(std::find(modes.begin(), modes.end(), "waiting"), modes.end());
+    EXPECT_NE(std::find(modes.begin(), modes.end(), "run"), modes.end());
+}
+
+// The window's choice: Sparkplug B without a name is refused in words, with
+// one the node is born on the broker and says its death when switched off.
+TEST(PublishWindow, SparkplugChosenInTheWindowBirthsTheNodeAndAnUnnamedOneIsRefused) {
+    Broker broker("window-spark");
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "spBv1.0/win", true);
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const QByteArray url = QString("mqtt://127.0.0.1:%1").arg(broker.port()).toUtf8();
+    SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+    SetCtrlVal(pPublish, PUBLISH_PublishFormat, 1);
+    SetCtrlVal(pPublish, PUBLISH_SparkplugName, "");
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    char state[400] = "";
+    GetCtrlVal(pPublish, PUBLISH_PublishState, state, sizeof state);
+    EXPECT_STREQ(state, "Cannot publish: Sparkplug B needs GROUP/EDGE_NODE[/DEVICE]");
+    EXPECT_FALSE(PublishingOn());
+
+    SetCtrlVal(pPublish, PUBLISH_SparkplugName, "win/station-2");
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    ASSERT_TRUE(kvextest::PumpUntil([] { return PublishingFigures().connected; }, 10));
+    char text[320];
+    BrokerStateText(text, sizeof text);
+    EXPECT_TRUE(std::strstr(text, "Sparkplug B node win/station-2")) << text;
+    // The window as the operator sees it, under the build tree.
+    DisplayPanel(pPublish);
+    EXPECT_EQ(SavePanelImage(pPublish, KVEX_TEST_OUTPUT "/publish_window.png"), 0);
+    ASSERT_TRUE(Within(10, [&] { return Count(SparkplugMessages(plant, false), "NBIRTH") == 1; }));
+    EXPECT_EQ(GetSettingNumber("publish/format", 0), 1);
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 0);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    ASSERT_TRUE(Within(10, [&] { return Count(SparkplugMessages(plant, false), "NDEATH") == 1; }));
+    const QList<SpMessage> got = SparkplugMessages(plant);
+    EXPECT_EQ(got.front().topic, "spBv1.0/win/NBIRTH/station-2");
+    EXPECT_EQ(got.back().topic, "spBv1.0/win/NDEATH/station-2");
 }
