@@ -9,7 +9,9 @@
 //                                   [scenarios, default run,video,fast,idle,flood,
 //                                    publish,fastpublish; also stats: run mode with the
 //                                    statistics window open; access: run mode with the
-//                                    accessibility bus on and a listener registered]
+//                                    accessibility bus on and a listener registered;
+//                                    sparkplug, fastsparkplug: publishing as a
+//                                    Sparkplug B edge node, paced and unpaced]
 // The publishing scenarios start a mosquitto of their own on 127.0.0.1 and a
 // free port, let the front-end publish to it (as the Publish window does,
 // from the settings) and count what a mosquitto_sub receives. The access
@@ -227,7 +229,8 @@ struct Figures {
 struct Plant {
     Child broker, subscriber;
     int port = 0;
-    std::string received;  // the subscriber's file: one payload a line
+    bool sparkplug = false;
+    std::string received;  // the subscriber's file: one payload a line (hex for Sparkplug)
 };
 
 int FreePort() {
@@ -242,8 +245,9 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
-Plant StartPlant() {
+Plant StartPlant(bool sparkplug) {
     Plant p;
+    p.sparkplug = sparkplug;
     p.port = FreePort();
     const std::string base = "/tmp/kvex-bench-" + std::to_string(getpid());
     const std::string conf = base + "-broker.conf";
@@ -253,10 +257,11 @@ Plant StartPlant() {
     p.broker = Spawn({"mosquitto", "-c", conf}, {}, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const std::string port = std::to_string(p.port);
-    p.subscriber = Spawn({"sh", "-c",
-                          "exec mosquitto_sub -h 127.0.0.1 -p " + port +
-                              " -q 1 -t bench/measurement > " + p.received},
-                         {}, false);
+    const std::string topic = sparkplug ? "'spBv1.0/bench/DDATA/#' -F %x" : "bench/measurement";
+    p.subscriber = Spawn(
+        {"sh", "-c",
+         "exec mosquitto_sub -h 127.0.0.1 -p " + port + " -q 1 -t " + topic + " > " + p.received},
+        {}, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return p;
 }
@@ -267,6 +272,54 @@ void StopPlant(Plant &p) {
     std::remove(p.received.c_str());
 }
 
+// Protobuf's base-128 number at at; false past the end.
+bool Varint(const std::vector<unsigned char> &b, std::size_t &at, unsigned long long &v) {
+    v = 0;
+    for (int shift = 0; at < b.size() && shift < 64; shift += 7) {
+        const unsigned char c = b[at++];
+        v |= static_cast<unsigned long long>(c & 0x7F) << shift;
+        if (!(c & 0x80)) return true;
+    }
+    return false;
+}
+
+// The sample number (metric alias 13, its long value) of a DDATA payload in
+// hex, or -1: just enough of the wire format to count what came.
+long SparkplugSample(const std::string &hex) {
+    std::vector<unsigned char> b;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        b.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    std::size_t at = 0;
+    unsigned long long key = 0, v = 0;
+    while (at < b.size() && Varint(b, at, key)) {
+        const unsigned wire = key & 7;
+        if (wire == 0 && Varint(b, at, v)) continue;
+        if (wire != 2 || !Varint(b, at, v) || at + v > b.size()) return -1;
+        const std::size_t end = at + v;
+        if ((key >> 3) != 2) {  // not a metric
+            at = end;
+            continue;
+        }
+        unsigned long long alias = 0, value = 0;
+        bool hasValue = false;
+        while (at < end && Varint(b, at, key)) {
+            if ((key & 7) == 0 && Varint(b, at, v)) {
+                if ((key >> 3) == 2) alias = v;
+                if ((key >> 3) == 11) value = v, hasValue = true;
+            } else if ((key & 7) == 1) {
+                at += 8;
+            } else if ((key & 7) == 2 && Varint(b, at, v)) {
+                at += v;
+            } else {
+                return -1;
+            }
+        }
+        if (alias == 13 && hasValue) return static_cast<long>(value);
+        at = end;
+    }
+    return -1;
+}
+
 // The subscriber's messages so far, and the sample numbers missing among them.
 long Received(const Plant &p, long *missing) {
     std::ifstream in(p.received);
@@ -274,9 +327,15 @@ long Received(const Plant &p, long *missing) {
     long count = 0, expected = 1;
     *missing = 0;
     while (std::getline(in, line)) {
-        const auto at = line.find("\"sample\": ");
-        if (at == std::string::npos || line.back() != '}') continue;  // one being written
-        const long n = std::atol(line.c_str() + at + 10);
+        long n = -1;
+        if (p.sparkplug) {
+            n = SparkplugSample(line);  // -1 too for one being written
+        } else {
+            const auto at = line.find("\"sample\": ");
+            if (at == std::string::npos || line.back() != '}') continue;  // one being written
+            n = std::atol(line.c_str() + at + 10);
+        }
+        if (n < 0) continue;
         if (n > expected) *missing += n - expected;
         if (n >= expected) expected = n + 1;
         ++count;
@@ -350,10 +409,10 @@ long AccessEvents(AccessBus &a, std::string *commonest) {
 // One run: a sensor, a front-end in the given mode ("" for idle), measured
 // after the start-up has settled.
 Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool publish,
-                bool statistics, bool access) {
+                bool statistics, bool access, bool sparkplug) {
     Figures f;
     Plant plant;
-    if (publish) plant = StartPlant();
+    if (publish) plant = StartPlant(sparkplug);
     AccessBus bus;
     if (access) {
         bus = StartAccessBus();
@@ -389,7 +448,8 @@ Figures RunOnce(bool paced, const char *mode, double seconds, bool flood, bool p
     std::remove(settings.c_str());
     if (publish)
         std::ofstream(settings) << "[publish]\nurl=mqtt://127.0.0.1:" << plant.port
-                                << "/bench\non=1\n";
+                                << "/bench\non=1\n"
+                                << (sparkplug ? "format=1\nsparkplug=bench/node\n" : "");
     std::vector<std::string> env = {"KVEX_SETTINGS=" + settings};
     if (access) {
         env.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.address);
@@ -438,12 +498,13 @@ double Median(std::vector<double> v) {
 }
 
 Figures Medians(bool paced, const char *mode, double seconds, int runs, bool flood, bool publish,
-                bool statistics, bool access) {
+                bool statistics, bool access, bool sparkplug) {
     std::vector<double> rate, cpu, wake, delivered, events;
     Figures m;
     m.ok = true;
     for (int i = 0; i < runs; ++i) {
-        const Figures f = RunOnce(paced, mode, seconds, flood, publish, statistics, access);
+        const Figures f =
+            RunOnce(paced, mode, seconds, flood, publish, statistics, access, sparkplug);
         events.push_back(f.events);
         if (!f.commonest.empty()) m.commonest = f.commonest;
         m.ok = m.ok && f.ok;
@@ -496,11 +557,11 @@ int main(int argc, char **argv) {
     // A scenario not chosen counts as passed and prints nothing.
     const auto measure = [&](const char *key, bool paced, const char *mode, const char *title,
                              bool flood = false, bool publish = false, bool statistics = false,
-                             bool access = false) {
+                             bool access = false, bool sparkplug = false) {
         Figures f;
         f.ok = true;
         if (!wanted(key)) return f;
-        f = Medians(paced, mode, seconds, runs, flood, publish, statistics, access);
+        f = Medians(paced, mode, seconds, runs, flood, publish, statistics, access, sparkplug);
         Describe(title, f);
         if (access)
             std::printf("%-22s %9.2f accessibility events/s; commonest:%s\n", "", f.events,
@@ -521,6 +582,12 @@ int main(int argc, char **argv) {
     const Figures pub = measure("publish", true, "run", "run mode + MQTT, paced", false, true);
     const Figures fastPub =
         measure("fastpublish", false, "run", "run mode + MQTT, unpaced", false, true);
+    // The same as a Sparkplug B edge node: protobuf payloads, births, seq.
+    const Figures spark = measure("sparkplug", true, "run", "run mode + Sparkplug B, paced", false,
+                                  true, false, false, true);
+    const Figures fastSpark =
+        measure("fastsparkplug", false, "run", "run mode + Sparkplug, unpaced", false, true, false,
+                false, true);
     // The statistics window open beside run mode: its figures and charts may
     // cost at most 0.3 % of a core more than run mode alone.
     const Figures stats =
@@ -555,6 +622,14 @@ int main(int argc, char **argv) {
     if (wanted("publish") && wanted("run"))
         Goal("publishing, paced: CPU on top of run mode", 100.0 * (pub.cpu - run.cpu), 0.5, false,
              "%");
+    if (wanted("sparkplug") && wanted("run"))
+        Goal("Sparkplug, paced: CPU on top of run mode", 100.0 * (spark.cpu - run.cpu), 0.5, false,
+             "%");
+    if (wanted("fastsparkplug")) {
+        Goal("Sparkplug, unpaced: delivered/s", fastSpark.delivered, 2000.0, true, "/s");
+        Goal("Sparkplug, unpaced: samples missing", static_cast<double>(fastSpark.missing), 0.0,
+             false, "");
+    }
     if (wanted("fastpublish")) {
         Goal("run mode + MQTT, unpaced: delivered/s", fastPub.delivered, 2000.0, true, "/s");
         Goal("run mode + MQTT, unpaced: samples missing", static_cast<double>(fastPub.missing), 0.0,
@@ -574,7 +649,7 @@ int main(int argc, char **argv) {
     }
     Stop(xvfb);
     return access.ok && run.ok && video.ok && fast.ok && idle.ok && flood.ok && pub.ok &&
-                   fastPub.ok && stats.ok
+                   fastPub.ok && spark.ok && fastSpark.ok && stats.ok
                ? 0
                : 1;
 }

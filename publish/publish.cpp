@@ -256,6 +256,11 @@ void TellDevice(SparkplugTold &sp, std::uint64_t nowMs) {
     }
     sp.device = there;
     sp.identity = identity;
+    // The next sensor's first sample tells its run and limits anew.
+    if (!there) {
+        sp.run.clear();
+        sp.limitsTold = false;
+    }
     publisher->link.Enqueue(PackEvent(e), true);
 }
 

@@ -348,7 +348,12 @@ void SparkplugNode::Apply(const SparkplugEvent &e, int from, int to, Told &told)
         }
     if (e.kind == SparkplugEvent::Data || e.kind == SparkplugEvent::DeviceBirth)
         told.deviceThere = true;
-    if (e.kind == SparkplugEvent::DeviceDeath) told.deviceThere = false;
+    // What a sensor that went measured is not the next one's: its birth
+    // tells them as unknown until it measures.
+    if (e.kind == SparkplugEvent::DeviceDeath) {
+        told.deviceThere = false;
+        for (int i = 0; i < kSpFirmware; ++i) told.values[i] = SparkplugValue{};
+    }
 }
 
 void SparkplugNode::Acknowledged(const std::string &packed) {
@@ -362,6 +367,8 @@ void SparkplugNode::Apply(const SparkplugEvent &e, int from, int to) {
             mirror_[i] = e.values[i];
             times_[i] = e.timeMs;
         }
+    if (e.kind == SparkplugEvent::DeviceDeath)
+        for (int i = 0; i < kSpFirmware; ++i) mirror_[i] = SparkplugValue{};
 }
 
 std::string SparkplugNode::Payload(std::uint64_t timeMs, const std::vector<int> &metrics,
@@ -486,6 +493,7 @@ std::vector<BrokerMessage> SparkplugNode::Encode(const std::string &packed) {
             return {
                 {Topic("DBIRTH", true), Payload(e.timeMs, all, true, true, false, false), false}};
         case SparkplugEvent::DeviceDeath:
+            Apply(e, 0, kSpDeviceMetrics);
             deviceThere_ = deviceBorn_ = false;
             return {
                 {Topic("DDEATH", true), Payload(e.timeMs, {}, false, true, false, false), false}};

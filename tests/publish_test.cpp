@@ -1585,7 +1585,7 @@ struct SessionCheck {
                 EXPECT_EQ(v->properties().values(0).string_value(), "mm");
                 deviceBorn = true;
                 ++deviceBirths;
-                if (!v->is_null()) Sample(p, Named(p, "Measurement/Sample"), v);
+                if (!v->is_null()) Sample(Named(p, "Measurement/Sample"), v, true);
             } else if (m.type == "DDEATH") {
                 deviceBorn = false;
                 ++deviceDeaths;
@@ -1595,14 +1595,16 @@ struct SessionCheck {
                 const spb::Payload_Metric *um = host.Get(p, "Measurement/Value um");
                 ASSERT_TRUE(v && um);
                 EXPECT_NEAR(v->double_value() * 1000, um->double_value(), 1e-6);
-                Sample(p, host.Get(p, "Measurement/Sample"), v);
+                Sample(host.Get(p, "Measurement/Sample"), v, false);
             }
         }
     }
-    // A new run counts from 1 again; within a run, numbers go up by one.
-    void Sample(const spb::Payload &, const spb::Payload_Metric *n, const spb::Payload_Metric *v) {
+    // A new run counts from 1 again; within a run, numbers go up by one. A
+    // birth tells the latest sample again, and a new one only as the next.
+    void Sample(const spb::Payload_Metric *n, const spb::Payload_Metric *v, bool birth) {
         ASSERT_TRUE(n);
         const long number = static_cast<long>(n->long_value());
+        if (birth && (samples.empty() || number != samples.back() + 1)) return;
         if (!samples.empty() && number != 1 && number <= samples.back()) return;  // a repeat
         if (!samples.empty() && number != 1) {
             EXPECT_EQ(number, samples.back() + 1) << "a sample left out";
