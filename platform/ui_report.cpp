@@ -16,8 +16,10 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "ui.h"
@@ -325,8 +327,11 @@ int ReportClose() {
     d.writer.reset();
     if (!written) Failed(QStringLiteral("the PDF writer failed"));
     const QByteArray &pdf = d.bytes.data();
+    errno = 0;
     if (written && (d.file.write(pdf) != pdf.size() || !d.file.commit())) {
-        Failed(d.file.errorString());
+        // Qt may leave the reason of a failed flush unnamed; the system named it.
+        const int error = errno;
+        Failed(error ? QString::fromLocal8Bit(std::strerror(error)) : d.file.errorString());
         written = false;
     }
     if (!written) d.file.cancelWriting();
