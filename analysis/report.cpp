@@ -321,7 +321,7 @@ void DrawTitle(const char *heading, const ReportTitle &t) {
 
 bool WriteReport(const ReportData &d, const char *file, const char **why) {
     if (ReportOpen(file, "K-VEX measurement report") != 0) {
-        *why = "it cannot be written";
+        *why = ReportFailure();
         return false;
     }
     const Figures f = d.FiguresWithRules();
@@ -408,7 +408,7 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
     }
     for (const ReportSection &s : d.extra) DrawExtra(s);
     if (ReportClose() != 0) {
-        *why = "it could not be written whole";
+        *why = ReportFailure();
         return false;
     }
     return true;
@@ -416,7 +416,7 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
 
 bool WriteGaugeStudyReport(const GaugeStudyReport &r, const char *file, const char **why) {
     if (ReportOpen(file, "K-VEX gauge study (type 1)") != 0) {
-        *why = "it cannot be written";
+        *why = ReportFailure();
         return false;
     }
     const GaugeStudy &g = r.study;
@@ -460,7 +460,7 @@ bool WriteGaugeStudyReport(const GaugeStudyReport &r, const char *file, const ch
                         {g.referenceMm - 0.1 * g.toleranceMm, "xm - 0.1 T"}};
     DrawExtra(chart);
     if (ReportClose() != 0) {
-        *why = "it could not be written whole";
+        *why = ReportFailure();
         return false;
     }
     return true;

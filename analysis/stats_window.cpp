@@ -27,6 +27,7 @@ bool statisticsAtStart = false;
 double statisticsRefreshSeconds = 3.0;
 double statisticsFigureSeconds = 1.0;
 StatisticsFile statisticsFile = {};
+bool (*statisticsShowInHistory)(int64_t wallMs, const char **why) = nullptr;
 void (*statisticsReportSections)(ReportData &data) = nullptr;
 
 namespace {
@@ -53,13 +54,18 @@ enum Scope { SCOPE_RUN = 0, SCOPE_LAST_N = 1, SCOPE_FILE = 2, SCOPE_SPAN = 3 };
 // span (or the indexed part of the file) changed.
 struct FileFigures {
     SampleStatistics stats;
+    ToleranceEvents events;  // grown in the same pass as the figures
     bool valid = false;
     unsigned long first = 0, last = 0;
     int64_t firstMs = 0, lastMs = 0;
 };
 FileFigures g_file;
-// The figures the window shows: the run's, or the file's.
+// The figures the window shows: the run's, or the file's; and the events
+// of the same samples, with the index in the file of their sample 1 (-1:
+// the run's, which no replay can show).
 const SampleStatistics *g_view = &g_stats;
+const ToleranceEvents *g_viewEvents = nullptr;
+long g_viewEventsAt = -1;
 
 bool WindowOpen() {
     int visible = 0;
@@ -78,6 +84,7 @@ void OnSample(const Sample &s) {
 
 Figures ShowTexts(std::size_t window);
 std::size_t Window();
+void ShowEventCount();
 
 // The figures follow within a second; the charts, which cost the most
 // to draw, every few seconds.
@@ -154,6 +161,7 @@ void AddFileSample(const Sample &s, void *) {
     if (g_file.stats.Count() == 0) g_file.firstMs = s.wallMs;
     g_file.lastMs = s.wallMs;
     g_file.stats.Add(s.exactUm, s.verdict, LimitsOf(s));
+    g_file.events.Add(g_file.stats.Count(), s.wallMs, s.exactUm, s.verdict);
 }
 
 // The file's samples the chosen scope covers; false when no replay offers
@@ -174,24 +182,32 @@ void ChooseView() {
     unsigned long first = 0, last = 0;
     if ((scope != SCOPE_FILE && scope != SCOPE_SPAN) || !FileSpan(scope, first, last)) {
         g_view = &g_stats;
+        g_viewEvents = &g_live->Events();
+        g_viewEventsAt = -1;
         return;
     }
-    if (scope == SCOPE_FILE && statisticsFile.whole) {
+    if (scope == SCOPE_FILE && statisticsFile.whole && statisticsFile.wholeEvents) {
         const SampleStatistics *whole = statisticsFile.whole(g_file.firstMs, g_file.lastMs);
-        if (whole && whole->Count() > 0) {
+        const ToleranceEvents *events = statisticsFile.wholeEvents();
+        if (whole && whole->Count() > 0 && events) {
             g_file.valid = false;  // the span is made afresh when it is chosen
             g_file.first = 0, g_file.last = whole->Count() - 1;
             g_view = whole;
+            g_viewEvents = events;
+            g_viewEventsAt = 0;
             return;
         }
     }
     if (!g_file.valid || g_file.first != first || g_file.last != last) {
         g_file.stats.Reset();
+        g_file.events.Reset();
         statisticsFile.forEach(first, last, AddFileSample, nullptr);
         g_file.valid = true;
         g_file.first = first, g_file.last = last;
     }
     g_view = &g_file.stats;
+    g_viewEvents = &g_file.events;
+    g_viewEventsAt = static_cast<long>(first);
 }
 
 // ---------------------------------------------------------------- texts
@@ -605,9 +621,10 @@ bool WriteFile(const char *path, const char *text) {
     return std::fclose(f) == 0 && ok;
 }
 
-void SayWritten(const char *path, bool ok) {
-    char text[400];
-    std::snprintf(text, sizeof text, "%s %s", ok ? "Saved" : "Cannot write", path);
+void SayWritten(const char *path, bool ok, const char *why = "") {
+    char text[600];
+    std::snprintf(text, sizeof text, "%s %s%s%s", ok ? "Saved" : "Cannot write", path,
+                  !ok && why && *why ? ": " : "", !ok && why ? why : "");
     ShowText(text);
 }
 
@@ -642,6 +659,7 @@ Figures ShowTexts(std::size_t window) {
     const Figures f = g_view->FiguresOf(window);
     ShowFigures(f);
     ShowLimits();
+    ShowEventCount();
     return f;
 }
 
@@ -711,7 +729,12 @@ void AddReportSample(const Sample &s, void *data) {
     static_cast<ReportData *>(data)->Add(0, s.wallMs, s.exactUm, s.verdict, LimitsOf(s));
 }
 
-// The title block, as entered last time; false when the engineer cancels.
+}  // namespace
+
+bool ChooseReportFile(const char *name, char *path) {
+    return ChooseFile(name, "*.pdf", "Save the report", path);
+}
+
 bool AskReportTitle(ReportTitle &title) {
     static const char *const kLabels[] = {"Part number", "Characteristic", "Order", "Operator",
                                           "Comment"};
@@ -742,14 +765,12 @@ std::string ConnectedSensor() {
     return "connected sensor: " + (text.empty() ? std::string("none answered") : text);
 }
 
-}  // namespace
-
 int CC_StatsReport(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     ReportTitle title;
     if (!AskReportTitle(title)) return 0;
     char path[260];
-    if (!ChooseFile("statistics.pdf", "*.pdf", "Save the report", path)) return 0;
+    if (!ChooseReportFile("statistics.pdf", path)) return 0;
     ChooseView();
     // A replayed file's figures come from the file; the run's from its values.
     ReportData fromFile;
@@ -773,35 +794,35 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     data.extra.clear();
     if (statisticsReportSections) statisticsReportSections(data);
     const char *why = "";
-    SayWritten(path, WriteReport(data, path, &why));
+    const bool written = WriteReport(data, path, &why);
+    SayWritten(path, written, why);
     return 0;
 }
 
 namespace {
 
-struct FileEvents {
-    ToleranceEvents events;
-    uint64_t number = 0;
+// What the list holds now: the events of which samples, and how many.
+struct Listed {
+    const ToleranceEvents *events = nullptr;
+    long at = -2;
+    uint64_t total = 0;
 };
+Listed g_listed;
 
-void AddEventSample(const Sample &s, void *data) {
-    auto &f = *static_cast<FileEvents *>(data);
-    f.events.Add(++f.number, s.wallMs, s.exactUm, s.verdict);
+void EventHead(char *out, std::size_t size, uint64_t total) {
+    std::snprintf(out, size, "%llu out-of-tolerance event%s",
+                  static_cast<unsigned long long>(total), total == 1 ? "" : "s");
 }
 
 // Each event as an item, valued by the index (from 0) of its first sample
-// in the replayed file; the run's events carry no index to go to (-1).
+// in the replayed file, or for the run's by -1 less its sample's number.
 void ListEvents() {
     constexpr std::size_t kListed = 200;
     ChooseView();
-    FileEvents fromFile;
-    const bool file = g_view != &g_stats && statisticsFile.forEach;
-    if (file) statisticsFile.forEach(g_file.first, g_file.last, AddEventSample, &fromFile);
-    const ToleranceEvents &events = file ? fromFile.events : g_live->Events();
+    const ToleranceEvents &events = *g_viewEvents;
     ClearListCtrl(pStats, STATS_StatsEvents);
     char head[80];
-    std::snprintf(head, sizeof head, "%llu out-of-tolerance event%s",
-                  static_cast<unsigned long long>(events.Total()), events.Total() == 1 ? "" : "s");
+    EventHead(head, sizeof head, events.Total());
     InsertListItem(pStats, STATS_StatsEvents, -1, head, -1);
     const std::size_t listed = std::min(kListed, events.Events().size());
     for (std::size_t i = 0; i < listed; ++i) {
@@ -812,11 +833,29 @@ void ListEvents() {
         std::snprintf(item, sizeof item, "%s, %llu %s, worst %s mm", from,
                       static_cast<unsigned long long>(e.count),
                       e.side == Verdict::Below ? "below" : "above", worst);
-        const long index = file ? static_cast<long>(g_file.first + e.firstSample - 1) : -1;
+        const long long value = g_viewEventsAt >= 0
+                                    ? g_viewEventsAt + static_cast<long long>(e.firstSample) - 1
+                                    : -1 - static_cast<long long>(e.firstSample);
         InsertListItem(pStats, STATS_StatsEvents, -1, item,
-                       static_cast<int>(std::min<long>(index, 0x7FFFFFFF)));
+                       static_cast<int>(std::clamp<long long>(value, -0x7FFFFFFF, 0x7FFFFFFF)));
     }
     SetCtrlVal(pStats, STATS_StatsEvents, -1);
+    g_listed = {&events, g_viewEventsAt, events.Total()};
+}
+
+// The closed list shows the count of the samples the figures cover; the
+// events themselves grow with the figures, so this costs no reading.
+void ShowEventCount() {
+    const ToleranceEvents &events = *g_viewEvents;
+    if (g_listed.events == &events && g_listed.at == g_viewEventsAt &&
+        g_listed.total == events.Total())
+        return;
+    ClearListCtrl(pStats, STATS_StatsEvents);
+    char head[80];
+    EventHead(head, sizeof head, events.Total());
+    InsertListItem(pStats, STATS_StatsEvents, -1, head, -1);
+    SetCtrlVal(pStats, STATS_StatsEvents, -1);
+    g_listed = {&events, g_viewEventsAt, events.Total()};
 }
 
 }  // namespace
@@ -828,5 +867,20 @@ int CC_StatsEvent(int, int, int event, void *, int, int) {
     GetCtrlVal(pStats, STATS_StatsEvents, &index);
     if (index >= 0 && statisticsFile.seek && CurrentActivity() == Activity::Replay)
         statisticsFile.seek(static_cast<unsigned long>(index));
+    if (index >= -1 || !statisticsShowInHistory) return 0;
+    // One of the run's: the history shows it while it still holds it.
+    const uint64_t first = static_cast<uint64_t>(-1LL - index);
+    const auto &events = g_live->Events().Events();
+    const auto e = std::lower_bound(
+        events.begin(), events.end(), first,
+        [](const ToleranceEvent &a, uint64_t number) { return a.firstSample < number; });
+    if (e == events.end() || e->firstSample != first) return 0;
+    const char *why = "";
+    if (!statisticsShowInHistory(e->firstMs, &why)) {
+        char text[300], when[40] = "?";
+        if (e->firstMs >= 0) ClockText(when, sizeof when, e->firstMs, WallStyle::Date);
+        std::snprintf(text, sizeof text, "The event of %s is not in the history: %s", when, why);
+        ShowText(text);
+    }
     return 0;
 }

@@ -5,6 +5,8 @@
 // every three seconds.
 #pragma once
 
+#include <string>
+
 #include "statistics.h"
 
 extern int pStats;  // the statistics window's panel handle
@@ -23,6 +25,8 @@ void RefreshStatistics();
 extern double statisticsRefreshSeconds;
 extern double statisticsFigureSeconds;
 
+class ToleranceEvents;
+
 // A replayed file, for figures over all of it or over the span its history
 // shows, beside those of the samples played so far. The replay lies above
 // and installs it; an entry left empty offers nothing.
@@ -37,14 +41,33 @@ struct StatisticsFile {
     const SampleStatistics *(*whole)(int64_t &firstMs, int64_t &lastMs);
     // Shows the sample of that index (from 0) in the replay.
     void (*seek)(unsigned long index);
+    // The out-of-tolerance events of the whole file so far, grown with its
+    // figures (their samples numbered from 1); nullptr when there are none.
+    const ToleranceEvents *(*wholeEvents)();
 };
 extern StatisticsFile statisticsFile;
+
+// Shows a sample of the live run in the history and marks it: the one taken
+// at wallMs. False, with why set, when the history does not hold it. The
+// history lies above and installs it.
+extern bool (*statisticsShowInHistory)(int64_t wallMs, const char **why);
 
 // Called as the window's report is made, after its own sections are set: a
 // study of the same data may append sections of its own to data.extra (text
 // lines and one chart each).
 class ReportData;
 extern void (*statisticsReportSections)(ReportData &data);
+
+// What every report of the program asks before it is written, the
+// statistics window's and the gauge study's alike: the title block, in a
+// small dialog that starts from the last entries and remembers these (false
+// when cancelled), and the file, where the last report went (path: 260
+// bytes; false when cancelled).
+struct ReportTitle;
+bool AskReportTitle(ReportTitle &title);
+bool ChooseReportFile(const char *name, char *path);
+// The connected sensor as a report names it: "connected sensor: ...".
+std::string ConnectedSensor();
 
 int CC_STATS(int panel, int event, void *callbackData, int eventData1, int eventData2);
 #define KVEX_DECLARE_STATS_CC(name) \

@@ -227,6 +227,12 @@ int SetChartHover(int panel, int control, ChartTextPtr hover);
 int SetChartXLabels(int panel, int control, ChartTextPtr label, const char *axisName = nullptr);
 // The x range shown now.
 int GetChartXRange(int panel, int control, double *xMin, double *xMax);
+// Shows that x range, as if the operator had dragged it there (a strip
+// chart that gets points follows them again). xMin must lie below xMax.
+int SetChartXRange(int panel, int control, double xMin, double xMax);
+// One mark across the chart at x, with text beside it (UTF-8, lines apart by
+// '\n'): a point the program shows the operator. text nullptr takes it away.
+int SetChartMark(int panel, int control, double x, const char *text);
 
 // ---------------------------------------------------------------- file drop
 // A local file dropped onto the panel's window calls fn(panel, path), path in

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QWheelEvent>
+#include <cmath>
 
 #include "ui_plot_engine.h"
 
@@ -16,6 +17,8 @@ namespace kvexui {
 namespace {
 
 const QString kExplorer = QStringLiteral("kvex-chart-explorer");
+const QString kMarkLine = QStringLiteral("kvex-chart-mark-line");
+const QString kMarkText = QStringLiteral("kvex-chart-mark-text");
 
 class Explorer : public QObject {
   public:
@@ -211,5 +214,66 @@ int GetChartXRange(int panel, int control, double *xMin, double *xMax) {
     if (!xMin || !xMax) return UIE_BAD_ARGUMENT;
     *xMin = c->plot->xAxis->range().lower;
     *xMax = c->plot->xAxis->range().upper;
+    return 0;
+}
+
+int SetChartXRange(int panel, int control, double xMin, double xMax) {
+    int code = 0;
+    Control *c = FindChart(panel, control, code);
+    if (!c) return code;
+    if (!std::isfinite(xMin) || !std::isfinite(xMax) || !(xMin < xMax)) return UIE_BAD_ARGUMENT;
+    c->plot->xAxis->setRange(xMin, xMax);
+    RequestReplot(*c);
+    return 0;
+}
+
+int SetChartMark(int panel, int control, double x, const char *text) {
+    int code = 0;
+    Control *c = FindChart(panel, control, code);
+    if (!c) return code;
+    if (text && !std::isfinite(x)) return UIE_BAD_ARGUMENT;
+    // The items are found by name among the chart's own, so a mark set again
+    // moves rather than stacks.
+    QCPItemStraightLine *line = nullptr;
+    QCPItemText *label = nullptr;
+    for (int i = 0; i < c->plot->itemCount(); ++i) {
+        QCPAbstractItem *item = c->plot->item(i);
+        if (item->objectName() == kMarkLine) line = qobject_cast<QCPItemStraightLine *>(item);
+        if (item->objectName() == kMarkText) label = qobject_cast<QCPItemText *>(item);
+    }
+    if (!text) {
+        if (line) c->plot->removeItem(line);
+        if (label) c->plot->removeItem(label);
+        RequestReplot(*c);
+        return 0;
+    }
+    const QColor colour(0xC0, 0x00, 0xC0);
+    if (!line) {
+        line = new QCPItemStraightLine(c->plot);
+        line->setObjectName(kMarkLine);
+        line->setPen(QPen(colour, 1.5, Qt::DashLine));
+        line->setClipToAxisRect(true);
+    }
+    if (!label) {
+        label = new QCPItemText(c->plot);
+        label->setObjectName(kMarkText);
+        label->setColor(colour);
+        label->setBrush(QBrush(QColor(255, 255, 255, 220)));
+        label->setPadding(QMargins(3, 2, 3, 2));
+        label->setTextAlignment(Qt::AlignLeft);
+        label->setClipToAxisRect(true);
+    }
+    // The text stands on the side of the line with more room.
+    const QCPRange shown = c->plot->xAxis->range();
+    label->setPositionAlignment((x > shown.center() ? Qt::AlignRight : Qt::AlignLeft) |
+                                Qt::AlignTop);
+    line->point1->setCoords(x, 0);
+    line->point2->setCoords(x, 1);
+    // At the line in x, near the top of the plot whatever its y range.
+    label->position->setTypeX(QCPItemPosition::ptPlotCoords);
+    label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    label->position->setCoords(x, 0.03);
+    label->setText(QString::fromUtf8(text));
+    RequestReplot(*c);
     return 0;
 }

@@ -3,6 +3,7 @@
 // unit.
 #include "ui_report.h"
 
+#include <QBuffer>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -11,10 +12,14 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "ui.h"
@@ -24,13 +29,24 @@ namespace {
 constexpr double kMargin = 40;  // points on each side
 constexpr double kText = 8.5, kHead = 11, kGap = 6;
 
+// The writer fills a buffer; the file gets it whole at the end or not at
+// all, so a full disk leaves neither a cut document nor a word of success,
+// and a file it replaces stays as it was until the new one is complete.
 struct Document {
+    QSaveFile file;
+    QBuffer bytes;
     std::unique_ptr<QPdfWriter> writer;
     std::unique_ptr<QPainter> painter;
     double y = 0, width = 0, bottom = 0;
     bool failed = false;
 };
 std::unique_ptr<Document> g_doc;
+char g_failure[200] = "";
+
+void Failed(const QString &why) {
+    const QByteArray utf8 = why.toUtf8();
+    std::snprintf(g_failure, sizeof g_failure, "%s", utf8.constData());
+}
 
 QFont Font(double size, bool bold = false) {
     QFont f(QStringLiteral("DejaVu Sans"));
@@ -203,17 +219,29 @@ double ChartHeight(const ReportChart &c) { return c.heightPt + 4 + 14 + 2 * 9 + 
 
 int ReportOpen(const char *file, const char *title) {
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) return UIE_NOT_INITIALISED;
-    if (!file || !file[0]) return UIE_FILE;
+    g_failure[0] = '\0';
+    if (!file || !file[0]) {
+        Failed(QStringLiteral("no file name"));
+        return UIE_FILE;
+    }
     g_doc.reset();
     auto d = std::make_unique<Document>();
-    d->writer = std::make_unique<QPdfWriter>(QString::fromUtf8(file));
+    d->file.setFileName(QString::fromUtf8(file));
+    if (!d->file.open(QIODevice::WriteOnly) || !d->bytes.open(QIODevice::WriteOnly)) {
+        Failed(d->file.errorString());
+        return UIE_FILE;
+    }
+    d->writer = std::make_unique<QPdfWriter>(&d->bytes);
     d->writer->setResolution(72);
     d->writer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                          QMarginsF(0, 0, 0, 0), QPageLayout::Point));
     d->writer->setTitle(QString::fromUtf8(title ? title : ""));
     d->writer->setCreator(QStringLiteral("K-VEX"));
     d->painter = std::make_unique<QPainter>();
-    if (!d->painter->begin(d->writer.get())) return UIE_FILE;
+    if (!d->painter->begin(d->writer.get())) {
+        Failed(QStringLiteral("the PDF writer did not start"));
+        return UIE_FILE;
+    }
     const QRectF page = d->writer->pageLayout().fullRectPoints();
     d->width = page.width() - 2 * kMargin;
     d->bottom = page.height() - kMargin;
@@ -221,6 +249,8 @@ int ReportOpen(const char *file, const char *title) {
     g_doc = std::move(d);
     return 0;
 }
+
+const char *ReportFailure() { return g_failure; }
 
 int ReportHeading(const char *text) {
     if (!g_doc) return UIE_NOT_INITIALISED;
@@ -292,8 +322,19 @@ int ReportCharts(const ReportChart *charts, int count) {
 
 int ReportClose() {
     if (!g_doc) return UIE_NOT_INITIALISED;
-    const bool ended = g_doc->painter->end();
-    const bool failed = g_doc->failed || !ended;
-    g_doc.reset();  // the writer closes the file here
-    return failed ? UIE_FILE : 0;
+    Document &d = *g_doc;
+    bool written = d.painter->end() && !d.failed;
+    d.writer.reset();
+    if (!written) Failed(QStringLiteral("the PDF writer failed"));
+    const QByteArray &pdf = d.bytes.data();
+    errno = 0;
+    if (written && (d.file.write(pdf) != pdf.size() || !d.file.commit())) {
+        // Qt may leave the reason of a failed flush unnamed; the system named it.
+        const int error = errno;
+        Failed(error ? QString::fromLocal8Bit(std::strerror(error)) : d.file.errorString());
+        written = false;
+    }
+    if (!written) d.file.cancelWriting();
+    g_doc.reset();
+    return written ? 0 : UIE_FILE;
 }

@@ -48,5 +48,9 @@ int ReportParagraph(const char *text);
 int ReportTable(const char *const *cells, int rows, int columns, const double *widths);
 // count charts side by side, as wide as the page.
 int ReportCharts(const ReportChart *charts, int count);
-// Ends the document and writes it: 0, or UIE_FILE when it could not be.
+// Ends the document and writes it: 0, or UIE_FILE when it could not be
+// written whole; the file then is as it was before (none, or the old one).
 int ReportClose();
+// Why the last ReportOpen or ReportClose failed, in the system's words
+// ("Permission denied", "No space left on device"); "" after a success.
+const char *ReportFailure();

@@ -177,7 +177,9 @@
     X(GAUGE, GaugeVerdict, 8, text_msg)             \
     X(GAUGE, GaugeChart, 9, graph)                  \
     X(GAUGE, GaugeResult, 10, text_box)             \
-    X(GAUGE, GaugeClose, 11, command_button)
+    X(GAUGE, GaugeClose, 11, command_button)        \
+    X(GAUGE, GaugeReport, 12, command_button)       \
+    X(GAUGE, GaugeReportSaid, 13, text_msg)
 
 #define KVEX_PANEL_ENUM(panel, id) panel = id,
 enum KVexPanelResource { KVEX_PANELS(KVEX_PANEL_ENUM) };

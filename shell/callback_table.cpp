@@ -72,6 +72,7 @@ void RegisterKVexCallbacks() {
     KVEX_REGISTER(CC_GaugeStart)
     KVEX_REGISTER(CC_GaugeFromFile)
     KVEX_REGISTER(CC_GaugeClose)
+    KVEX_REGISTER(CC_GaugeReport)
     KVEX_REGISTER(CC_HistoryXAxis)
 #undef KVEX_REGISTER
 }

@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "com232.h"
 #include "gauge_study.h"
 #include "gauge_study_run.h"
 #include "kvex_main.h"
+#include "stats_window.h"
 #include "ui.h"
 
 int pGauge = 0;
@@ -64,8 +66,33 @@ void DrawRunChart(const std::vector<double> &values, const GaugeStudy &g) {
                        hi + margin);
 }
 
-void ShowStudy(const std::vector<double> &values, const Entered &e, const char *source) {
+// The study on screen, as its report is written: the values, the figures,
+// the recording they came from (empty: live) and the sensor as named then.
+struct ShownStudy {
+    bool has = false;
+    std::vector<double> values;
+    GaugeStudy study;
+    std::string file, device, sensor;
+};
+ShownStudy g_shown;
+
+void SayReport(const char *text, int colour) {
+    SetCtrlVal(pGauge, GAUGE_GaugeReportSaid, text);
+    SetCtrlAttribute(pGauge, GAUGE_GaugeReportSaid, ATTR_TEXT_COLOR, colour);
+}
+
+void ShowStudy(const std::vector<double> &values, const Entered &e, const char *source,
+               const char *file) {
     const GaugeStudy g = StudyGauge(values.data(), values.size(), e.referenceMm, e.toleranceMm);
+    g_shown.has = true;
+    g_shown.values = values;
+    g_shown.study = g;
+    g_shown.file = file ? file : "";
+    g_shown.device = file ? "" : LinkDevice();
+    g_shown.sensor = file ? "not named in the recording; " + ConnectedSensor()
+                          : ConnectedSensor() + ", on " + LinkDevice();
+    SetCtrlAttribute(pGauge, GAUGE_GaugeReport, ATTR_DIMMED, 0);
+    SayReport("", 0x000000);
     char text[2048];
     if (GaugeStudyText(text, sizeof text, g) < 0) std::snprintf(text, sizeof text, "?");
     // The figures stand in columns.
@@ -92,12 +119,20 @@ void SayTaken(std::size_t taken, std::size_t wanted) {
     SayStart(text);
 }
 
+// While a live study runs nothing else starts, nor is its report written
+// from a study half made.
 void DimButtons(int dimmed) {
     SetCtrlAttribute(pGauge, GAUGE_GaugeStart, ATTR_DIMMED, dimmed);
     SetCtrlAttribute(pGauge, GAUGE_GaugeFromFile, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(pGauge, GAUGE_GaugeReport, ATTR_DIMMED, dimmed || !g_shown.has);
 }
 
 }  // namespace
+
+void InitGaugeWindow() {
+    g_shown = {};
+    SetCtrlAttribute(pGauge, GAUGE_GaugeReport, ATTR_DIMMED, 1);
+}
 
 std::size_t GaugeResultText(char *out, std::size_t size) {
     if (size == 0) return 0;
@@ -143,7 +178,7 @@ int CC_GaugeStart(int, int, int event, void *, int, int) {
                       taken, e.n, szStatus);
     else
         std::snprintf(source, sizeof source, "Live: %d measurements of %s", e.n, LinkDevice());
-    ShowStudy(values, e, source);
+    ShowStudy(values, e, source, nullptr);
     return 0;
 }
 
@@ -168,6 +203,30 @@ int CC_GaugeFromFile(int, int, int event, void *, int, int) {
     std::snprintf(source, sizeof source, "File %s: first %zu samples%s", slash ? slash + 1 : path,
                   values.size(),
                   values.size() < static_cast<std::size_t>(e.n) ? " (all it holds)" : "");
-    ShowStudy(values, e, source);
+    ShowStudy(values, e, source, path);
+    return 0;
+}
+
+// The study on screen into the same PDF form as kvex gauge-study --pdf
+// writes, with the title block every report of the program asks for.
+int CC_GaugeReport(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || !g_shown.has) return 0;
+    ReportTitle title;
+    if (!AskReportTitle(title)) return 0;
+    char path[260];
+    if (!ChooseReportFile("gauge_study.pdf", path)) return 0;
+    const ShownStudy &s = g_shown;
+    const GaugeStudyReport report =
+        GaugeReport(title, s.values, s.study, s.file.empty() ? nullptr : s.file.c_str(),
+                    s.device.c_str(), s.sensor);
+    const char *why = "";
+    char text[600];
+    const bool written = WriteGaugeStudyReport(report, path, &why);
+    if (written)
+        std::snprintf(text, sizeof text, "Report saved: %s", path);
+    else
+        std::snprintf(text, sizeof text, "Report NOT saved: cannot write %s: %s", path,
+                      why && *why ? why : "unknown reason");
+    SayReport(text, written ? 0x000000 : 0xC00000);
     return 0;
 }

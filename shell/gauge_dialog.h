@@ -7,6 +7,9 @@
 
 extern int pGauge;  // the study window's panel handle
 
+// At start-up, once the panels are loaded: no study yet, so no report.
+void InitGaugeWindow();
+
 // The text the result box shows now (for tests and screen readers alike).
 std::size_t GaugeResultText(char *out, std::size_t size);
 
@@ -17,4 +20,5 @@ KVEX_GAUGE_CC(CC_BTNGauge)
 KVEX_GAUGE_CC(CC_GaugeStart)
 KVEX_GAUGE_CC(CC_GaugeFromFile)
 KVEX_GAUGE_CC(CC_GaugeClose)
+KVEX_GAUGE_CC(CC_GaugeReport)
 #undef KVEX_GAUGE_CC

@@ -59,3 +59,17 @@ std::size_t GaugeValuesLive(std::size_t n, double intervalS, std::vector<double>
     g_live = {};
     return values.size();
 }
+
+GaugeStudyReport GaugeReport(const ReportTitle &title, const std::vector<double> &values,
+                             const GaugeStudy &study, const char *file, const char *device,
+                             std::string sensor) {
+    GaugeStudyReport r;
+    r.title = title;
+    r.study = study;
+    r.valuesMm = values;
+    const std::string n = std::to_string(values.size());
+    r.source = file ? std::string(file) + ", the first " + n + " samples"
+                    : "live on " + std::string(device ? device : "?") + ", " + n + " measurements";
+    r.sensor = std::move(sensor);
+    return r;
+}

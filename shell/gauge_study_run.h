@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
+
+#include "report.h"
 
 // The first n samples of the recording at path, in mm, into values. False,
 // with why set, when the file cannot be read or is no recording; a file with
@@ -19,3 +22,11 @@ bool GaugeValuesFromFile(const char *path, std::size_t n, std::vector<double> &v
 using GaugeProgress = void (*)(std::size_t taken, std::size_t wanted);
 std::size_t GaugeValuesLive(std::size_t n, double intervalS, std::vector<double> &values,
                             GaugeProgress progress);
+
+// The study in the report's form, as the window and kvex gauge-study both
+// write it (with WriteGaugeStudyReport): the title block, what was measured
+// (the first values of the recording at file, or live on device when file is
+// nullptr), the sensor as the caller names it, the study and its values.
+GaugeStudyReport GaugeReport(const ReportTitle &title, const std::vector<double> &values,
+                             const GaugeStudy &study, const char *file, const char *device,
+                             std::string sensor);

@@ -3,12 +3,14 @@
 // samples reads as well.
 #include "history_tool.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
 #include "gui.h"
 #include "replay.h"
+#include "stats_window.h"
 #include "ui.h"
 
 namespace {
@@ -61,11 +63,48 @@ int Hover(int, int, double x, double, char *text, int size) {
     return std::snprintf(text, room, "Sample %ld\n%s\n%.0f units", number, when, value);
 }
 
+// The history's newest samples of the live run, found by the time they were
+// taken: the first point of that time, shown (a drag's width around it when
+// out of view) and marked as the hover names it.
+bool ShowLiveTime(int64_t wallMs, const char **why) {
+    if (ReplayShown()) {
+        *why = "a replay shows the history";
+        return false;
+    }
+    long number = -1;
+    for (long n = historySamples - 99; n <= historySamples && number < 0; ++n)
+        if (n > 0 && wallMs > 0 && HistoryPointTime(n) == wallMs) number = n;
+    if (number < 0) {
+        *why = "the history holds the newest 100 samples only";
+        return false;
+    }
+    double xMin = 0, xMax = 0;
+    GetChartXRange(pHandle, PANEL_StripChartRaw, &xMin, &xMax);
+    if (number < xMin || number > xMax) {
+        // As wide as before, and as far right as the newest sample allows.
+        const double width = std::max(xMax - xMin, 10.0);
+        double hi = std::min(number + width / 2, historySamples + 0.5);
+        if (number < hi - width) hi = number + width / 2;
+        SetChartXRange(pHandle, PANEL_StripChartRaw, hi - width, hi);
+    }
+    char when[40] = "time unknown", mark[80];
+    FormatClock(wallMs, WallStyle::Date, when, sizeof when);
+    std::snprintf(mark, sizeof mark, "Sample %ld\n%s", number, when);
+    SetChartMark(pHandle, PANEL_StripChartRaw, static_cast<double>(number), mark);
+    return true;
+}
+
 void RangeChanged(int, int, double xMin, double xMax) {
     if (ReplayShown()) ReplayShowSpan(xMin, xMax);
 }
 
-void OnActivity(Activity) { UpdateHistoryTool(); }
+// A mark names a sample of the run it was chosen in; a run, a replay or a
+// recording that starts leaves it behind.
+void OnActivity(Activity now) {
+    if (now != Activity::Idle && now != Activity::Video)
+        SetChartMark(pHandle, PANEL_StripChartRaw, 0, nullptr);
+    UpdateHistoryTool();
+}
 
 }  // namespace
 
@@ -76,6 +115,7 @@ void UpdateHistoryTool() {
 void InitHistoryTool() {
     SubscribeActivity(OnActivity);
     SetChartHover(pHandle, PANEL_StripChartRaw, Hover);
+    statisticsShowInHistory = ShowLiveTime;
     UpdateHistoryTool();
 }
 

@@ -204,20 +204,16 @@ int GaugeStudyVerb(int argc, char **argv) {
         std::printf("gauge study of %s\n%s", w.file.empty() ? w.port.c_str() : w.file.c_str(),
                     text);
     if (w.pdf.empty()) return 0;
-    GaugeStudyReport r;
-    r.title = w.title;
-    r.study = g;
-    r.valuesMm = values;
+    std::string sensor = "not named in the recording; no sensor connected";
     if (!w.file.empty()) {
-        r.source = w.file + ", the first " + std::to_string(values.size()) + " samples";
-        r.sensor = "not named in the recording; no sensor connected";
         if (InitRunTime(0, nullptr) < 0) return CLI_PANEL_FILE;  // the writer draws through it
     } else {
         char firmware[200];
         TextAsUtf8(sensorFirmware, firmware, sizeof firmware);
-        r.source = "live on " + w.port + ", " + std::to_string(values.size()) + " measurements";
-        r.sensor = firmware;
+        sensor = firmware;
     }
+    const GaugeStudyReport r = GaugeReport(
+        w.title, values, g, w.file.empty() ? nullptr : w.file.c_str(), w.port.c_str(), sensor);
     const char *why = "";
     if (!WriteGaugeStudyReport(r, w.pdf.c_str(), &why)) {
         std::fprintf(stderr, "kvex: cannot write %s: %s\n", w.pdf.c_str(), why);

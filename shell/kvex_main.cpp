@@ -471,6 +471,7 @@ void StartKVex(bool openPort) {
     SetExportReport(ReportExport);
     SetControlEventObserver(OnControlEvent);
     InitReplay();
+    InitGaugeWindow();
     GetProjectDir(proj_dir);
     InitVars();
     RestoreRememberedSettings();

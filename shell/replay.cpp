@@ -19,6 +19,7 @@
 #include "modes.h"
 #include "statistics.h"
 #include "stats_window.h"
+#include "tolerance_events.h"
 #include "ui.h"
 
 namespace {
@@ -74,6 +75,7 @@ Replay r;
 // The figures of the whole file, grown with its index: a growing file costs
 // only its new samples, and nothing is read from it again to give them.
 SampleStatistics fileFigures;
+ToleranceEvents fileEvents;
 int64_t fileFirstMs = 0, fileLastMs = 0;
 bool shown = false;
 intptr_t replayId = 0;  // a timer of an earlier replay or play finds another id and stops
@@ -282,7 +284,10 @@ void ShowLimits(const Limits &l) {
     SetCtrlVal(pReplay, REPLAY_ReplayLimits, text);
 }
 
-void AddJudged(const Sample &s, void *) { fileFigures.Add(s.exactUm, s.verdict, LimitsOf(s)); }
+void AddJudged(const Sample &s, void *) {
+    fileFigures.Add(s.exactUm, s.verdict, LimitsOf(s));
+    fileEvents.Add(fileFigures.Count(), s.wallMs, s.exactUm, s.verdict);
+}
 
 void AddToFileFigures(const Sample &s, void *) {
     if (fileFigures.Count() == 0) fileFirstMs = s.wallMs;
@@ -297,6 +302,7 @@ void ApplyLimits() {
     // memory; a file that carries its verdicts keeps them.
     if (!r.index->RecordedVerdicts()) {
         fileFigures.Reset();
+        fileEvents.Reset();
         r.index->ForEachJudged(AddJudged, nullptr);
     }
     ShowLimits(l);
@@ -469,6 +475,7 @@ bool BeginReplay(const char *path) {
     r = Replay{};
     r.index = std::move(index);
     fileFigures.Reset();
+    fileEvents.Reset();
     fileFirstMs = fileLastMs = 0;
     r.index->SetSampleSink(AddToFileFigures, nullptr);
     std::snprintf(r.name, sizeof r.name, "%s", name);
@@ -761,6 +768,8 @@ const SampleStatistics *ReplayFileFigures(int64_t &firstMs, int64_t &lastMs) {
     return &fileFigures;
 }
 
+const ToleranceEvents *ReplayFileEvents() { return shown ? &fileEvents : nullptr; }
+
 bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
     if (!shown) return false;
     last = r.pos;
@@ -771,8 +780,8 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
 void InitReplay() {
     SetPanelFileDrop(pHandle, DropReplay);
     InitHistoryTool();
-    statisticsFile = {ReplayName,          ReplayCount,       ReplayHistorySpan,
-                      ForEachReplaySample, ReplayFileFigures, ReplaySeek};
+    statisticsFile = {ReplayName,        ReplayCount, ReplayHistorySpan, ForEachReplaySample,
+                      ReplayFileFigures, ReplaySeek,  ReplayFileEvents};
 }
 
 bool ReplaySampleNumbered(long number, Sample &s) {

@@ -56,6 +56,10 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last);
 // The figures of the whole file as indexed so far, and the times of its first
 // and last sample; nullptr without a replay.
 const SampleStatistics *ReplayFileFigures(int64_t &firstMs, int64_t &lastMs);
+// Its out-of-tolerance events, grown with those figures; nullptr without a
+// replay.
+class ToleranceEvents;
+const ToleranceEvents *ReplayFileEvents();
 
 // At start-up: a file dropped onto the main window is replayed.
 void InitReplay();

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -38,6 +40,7 @@ TEST(GaugeWindow, ALiveStudyTakesNMeasurementsAndAFileStudyDrawsItsChart) {
     int visible = 0;
     GetPanelAttribute(pGauge, ATTR_VISIBLE, &visible);
     EXPECT_EQ(visible, 1);
+    EXPECT_EQ(KVexApp::Attr(pGauge, GAUGE_GaugeReport, ATTR_DIMMED), 1) << "no study to report";
 
     SetCtrlVal(pGauge, GAUGE_GaugeN, 12);
     SetCtrlVal(pGauge, GAUGE_GaugeReference, 37.0);
@@ -81,6 +84,54 @@ TEST(GaugeWindow, ALiveStudyTakesNMeasurementsAndAFileStudyDrawsItsChart) {
     EXPECT_NE(Result().find("n             50\n"), std::string::npos) << Result();
     EXPECT_NE(Result().find("bias t-test"), std::string::npos) << Result();
     EXPECT_EQ(Text(GAUGE_GaugeVerdict), "Capable") << Result();
+    EXPECT_EQ(KVexApp::Attr(pGauge, GAUGE_GaugeReport, ATTR_DIMMED), 0);
+
+    // The study shown, as a PDF report: the title block asked for as every
+    // report asks it, and Cg and Cgk as the window shows them.
+    SetSettingText("report/part", "MASTER-7");
+    std::string asked, pdf = KVEX_TEST_OUTPUT "/no such folder/gauge.pdf";
+    SetConfirmScript([&](const std::string &title, const std::string &message) {
+        asked += title + ": " + message;
+        return true;
+    });
+    SetFileSelectScript([&](const FileSelectRequest &, std::string &chosen) {
+        chosen = pdf;
+        return true;
+    });
+    // Where it cannot be written it says so in the window and leaves no file.
+    KVexApp::Commit(CC_GaugeReport, pGauge, GAUGE_GaugeReport);
+    EXPECT_NE(Text(GAUGE_GaugeReportSaid).find("NOT saved: cannot write " + pdf + ": "),
+              std::string::npos)
+        << Text(GAUGE_GaugeReportSaid);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf)));
+    EXPECT_NE(asked.find("Part number\nCharacteristic\nOrder\nOperator\nComment"),
+              std::string::npos)
+        << asked;
+
+    pdf = KVEX_TEST_OUTPUT "/gauge_window.pdf";
+    std::remove(pdf.c_str());
+    KVexApp::Commit(CC_GaugeReport, pGauge, GAUGE_GaugeReport);
+    SetFileSelectScript(nullptr);
+    SetConfirmScript([](const std::string &, const std::string &) { return true; });
+    EXPECT_EQ(Text(GAUGE_GaugeReportSaid), "Report saved: " + pdf);
+    QProcess text;
+    text.start("pdftotext", {"-layout", QString::fromStdString(pdf), "-"});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    const QString said = QString::fromUtf8(text.readAllStandardOutput());
+    EXPECT_TRUE(said.contains("MASTER-7")) << said.toStdString();
+    EXPECT_TRUE(said.contains("gauge_window.csv, the first 50 samples")) << said.toStdString();
+    for (const char *figure : {"Cg", "Cgk"}) {
+        const QRegularExpression line(QStringLiteral("^%1 +(\\S+)$").arg(figure),
+                                      QRegularExpression::MultilineOption);
+        const QString shown = line.match(QString::fromStdString(Result())).captured(1);
+        ASSERT_FALSE(shown.isEmpty()) << Result();
+        EXPECT_TRUE(said.contains(QRegularExpression(
+            QStringLiteral("(^|\\s)%1\\s+%2(\\s|$)").arg(figure, QRegularExpression::escape(shown)),
+            QRegularExpression::MultilineOption)))
+            << figure << " " << shown.toStdString() << "\n"
+            << said.toStdString();
+    }
+
     KVexApp::Pump(0.3);
     const std::string png = KVEX_TEST_OUTPUT "/gauge_study.png";
     QFile::remove(QString::fromStdString(png));

@@ -211,6 +211,7 @@ TEST_F(PanelFile, CallbacksAreBoundToTheirControls) {
         {"GAUGE.GaugeStart", "CC_GaugeStart"},
         {"GAUGE.GaugeFromFile", "CC_GaugeFromFile"},
         {"GAUGE.GaugeClose", "CC_GaugeClose"},
+        {"GAUGE.GaugeReport", "CC_GaugeReport"},
     };
     const std::map<std::string, std::string> panelCallbacks = {
         {"PANEL", "CC_PANEL"}, {"POPUP", "CC_POPUP"}, {"PARA1", ""},

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
@@ -353,9 +354,17 @@ TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
 
     // The events of the file: samples 120 and 121 one, 260 and 430 one each;
     // choosing one shows its first sample in the replay.
+    // Closed, the list counts them from the file's index, reading nothing.
     SetCtrlVal(pStats, STATS_ScopeRing, 2);
-    CC_StatsEvent(pStats, STATS_StatsEvents, EVENT_RING_OPENING, nullptr, 0, 0);
+    KVexApp::Commit(CC_StatsScope, pStats, STATS_ScopeRing);
     int items = 0;
+    GetNumListItems(pStats, STATS_StatsEvents, &items);
+    EXPECT_EQ(items, 1);
+    EXPECT_EQ(qobject_cast<QComboBox *>(UiControlWidget(pStats, STATS_StatsEvents))
+                  ->currentText()
+                  .toStdString(),
+              "3 out-of-tolerance events");
+    CC_StatsEvent(pStats, STATS_StatsEvents, EVENT_RING_OPENING, nullptr, 0, 0);
     GetNumListItems(pStats, STATS_StatsEvents, &items);
     ASSERT_EQ(items, 4);  // the count, then each event
     for (const int first : {260, 120, 430}) {

@@ -2,7 +2,9 @@
 // of the run give, worked out here from the stream; a new run starts afresh,
 // the last N are the newest, and figures that cannot be told say why.
 #include <gtest/gtest.h>
+#include <qcustomplot.h>
 
+#include <QComboBox>
 #include <QFile>
 #include <QProcess>
 #include <QTimer>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "gui.h"
 #include "kvex_app.h"
 #include "report.h"
 #include "stats_window.h"
@@ -193,4 +196,61 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
     KVexApp::Commit(CC_StatsReset, pStats, STATS_BTNStatsReset);
     EXPECT_EQ(Text(STATS_StatN), "n: 0");
     EXPECT_EQ(Text(STATS_StatSigma), "\xCF\x83: \xE2\x80\x94");
+}
+
+// The run's out-of-tolerance events as the stream gave them: the closed list
+// counts them as they come, and choosing one shows and marks its first
+// sample in the history, wherever the operator had dragged it.
+TEST(StatisticsWindow, TheRunsEventsAreCountedClosedAndShownInTheHistory) {
+    kvexsim::SimConfig cfg = MovingTarget();
+    cfg.paced = true;  // a swing of the target spans several samples
+    KVexApp app(cfg);
+    ASSERT_TRUE(app.Start());
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    g_seen.clear();
+    SubscribeSamples(Keep);
+    kvextest::AfterRequests(app.sensor(), 8, 60, [] { RequestStop(); });
+    KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
+    UnsubscribeSamples(Keep);
+    RefreshStatistics();
+
+    std::vector<Sample> starts;  // the first sample of each event
+    for (std::size_t i = 0; i < g_seen.size(); ++i) {
+        const Verdict v = g_seen[i].verdict;
+        if ((v == Verdict::Above || v == Verdict::Below) && (i == 0 || g_seen[i - 1].verdict != v))
+            starts.push_back(g_seen[i]);
+    }
+    ASSERT_GE(starts.size(), 2u) << g_seen.size() << " samples";
+    auto *ring = qobject_cast<QComboBox *>(UiControlWidget(pStats, STATS_StatsEvents));
+    ASSERT_NE(ring, nullptr);
+    EXPECT_EQ(ring->count(), 1) << "nothing read for the count";
+    EXPECT_EQ(ring->currentText().toStdString(),
+              std::to_string(starts.size()) + " out-of-tolerance events");
+
+    auto *plot = qobject_cast<QCustomPlot *>(UiControlWidget(pHandle, PANEL_StripChartRaw));
+    ASSERT_NE(plot, nullptr);
+    CC_StatsEvent(pStats, STATS_StatsEvents, EVENT_RING_OPENING, nullptr, 0, 0);
+    ASSERT_EQ(ring->count(), static_cast<int>(starts.size()) + 1);
+    for (const std::size_t chosen : {std::size_t{0}, starts.size() - 1}) {
+        char when[40];
+        WallTimeText(starts[chosen].wallMs, WallStyle::Date, when, sizeof when);
+        SetChartXRange(pHandle, PANEL_StripChartRaw, historySamples + 200, historySamples + 300);
+        SetCtrlVal(pStats, STATS_StatsEvents, ring->itemData(static_cast<int>(chosen) + 1).toInt());
+        ASSERT_EQ(ring->currentText().toStdString().rfind(when, 0), 0u)
+            << ring->currentText().toStdString();
+        KVexApp::Commit(CC_StatsEvent, pStats, STATS_StatsEvents);
+        double xMin = 0, xMax = 0;
+        GetChartXRange(pHandle, PANEL_StripChartRaw, &xMin, &xMax);
+        long shown = -1;
+        for (long n = std::lround(std::ceil(xMin)); n <= xMax && shown < 0; ++n)
+            if (HistoryPointTime(n) == starts[chosen].wallMs) shown = n;
+        EXPECT_GE(shown, 0) << when << " not in view " << xMin << " to " << xMax;
+        int marks = 0;
+        for (int i = 0; i < plot->itemCount(); ++i)
+            if (auto *t = qobject_cast<QCPItemText *>(plot->item(i)))
+                marks += t->text().contains(QString::fromUtf8(when)) &&
+                         t->position->coords().x() == shown;
+        EXPECT_EQ(marks, 1) << "one mark, at the event's first sample, reading its time";
+    }
+    SavePanelImage(pHandle, KVEX_TEST_OUTPUT "/history_event_mark.png");
 }
