@@ -361,16 +361,6 @@ void SparkplugNode::Acknowledged(const std::string &packed) {
     if (UnpackEvent(packed, e)) Apply(e, 0, kSpDeviceMetrics, acked_);
 }
 
-void SparkplugNode::Apply(const SparkplugEvent &e, int from, int to) {
-    for (int i = from; i < to; ++i)
-        if (e.values[i].set) {
-            mirror_[i] = e.values[i];
-            times_[i] = e.timeMs;
-        }
-    if (e.kind == SparkplugEvent::DeviceDeath)
-        for (int i = 0; i < kSpFirmware; ++i) mirror_[i] = SparkplugValue{};
-}
-
 std::string SparkplugNode::Payload(std::uint64_t timeMs, const std::vector<int> &metrics,
                                    bool birth, bool withSeq, bool withBdSeq, bool rebirthFlag) {
     Builder b;
@@ -396,7 +386,7 @@ std::string SparkplugNode::Payload(std::uint64_t timeMs, const std::vector<int> 
         Spb__Payload__Metric &m = b.Add();
         m.has_alias = 1;
         m.alias = def.alias;
-        const std::uint64_t when = times_[i] ? times_[i] : timeMs;
+        const std::uint64_t when = sent_.times[i] ? sent_.times[i] : timeMs;
         m.has_timestamp = when != 0;
         m.timestamp = when;
         if (birth) {
@@ -408,7 +398,7 @@ std::string SparkplugNode::Payload(std::uint64_t timeMs, const std::vector<int> 
         // A metric never told is born without a value, as null.
         SparkplugValue unknown;
         unknown.isNull = true;
-        SetValue(m, def, mirror_[i].set ? mirror_[i] : unknown);
+        SetValue(m, def, sent_.values[i].set ? sent_.values[i] : unknown);
     }
     if (withSeq) {
         b.payload.has_seq = 1;
@@ -433,13 +423,14 @@ void SparkplugNode::Know(const SparkplugEvent &nodeData) {
     for (int i = kSpDeviceMetrics; i < kSpMetrics; ++i)
         if (nodeData.values[i].set) known_.values[i] = nodeData.values[i];
     known_.timeMs = nodeData.timeMs;
+    known_.kind = SparkplugEvent::NodeData;
 }
 
 std::vector<BrokerMessage> SparkplugNode::Births(std::uint64_t nowMs) {
     std::vector<BrokerMessage> out;
     {
         std::lock_guard<std::mutex> hold(knownLock_);
-        Apply(known_, kSpDeviceMetrics, kSpMetrics);
+        Apply(known_, kSpDeviceMetrics, kSpMetrics, sent_);
     }
     // What the last connection sent but the broker did not acknowledge goes
     // again after these births: they tell the device as it was before it.
@@ -448,10 +439,10 @@ std::vector<BrokerMessage> SparkplugNode::Births(std::uint64_t nowMs) {
         bdSeqUsed_ = true;
         nextBdSeq_.store((bdSeq_ + 1) & 255);
         for (int i = 0; i < kSpDeviceMetrics; ++i) {
-            mirror_[i] = acked_.values[i];
-            times_[i] = acked_.times[i];
+            sent_.values[i] = acked_.values[i];
+            sent_.times[i] = acked_.times[i];
         }
-        deviceThere_ = acked_.deviceThere;
+        sent_.deviceThere = acked_.deviceThere;
         newConnection_ = false;
     }
     seq_ = 0;
@@ -459,8 +450,8 @@ std::vector<BrokerMessage> SparkplugNode::Births(std::uint64_t nowMs) {
     for (int i = kSpDeviceMetrics; i < kSpMetrics; ++i) node.push_back(i);
     for (int i = 0; i < kSpDeviceMetrics; ++i) device.push_back(i);
     out.push_back({Topic("NBIRTH", false), Payload(nowMs, node, true, true, true, true), false});
-    deviceBorn_ = deviceThere_;
-    if (deviceThere_)
+    deviceBorn_ = sent_.deviceThere;
+    if (sent_.deviceThere)
         out.push_back(
             {Topic("DBIRTH", true), Payload(nowMs, device, true, true, false, false), false});
     return out;
@@ -473,13 +464,13 @@ std::vector<BrokerMessage> SparkplugNode::Encode(const std::string &packed) {
     for (int i = 0; i < kSpDeviceMetrics; ++i) all.push_back(i);
     switch (e.kind) {
         case SparkplugEvent::Data:
-            Apply(e, 0, kSpDeviceMetrics);
+            Apply(e, 0, kSpDeviceMetrics, sent_);
             for (int i = 0; i < kSpDeviceMetrics; ++i)
                 if (e.values[i].set) told.push_back(i);
             // A device that measures is there: one whose birth this
             // connection has not told (a death in a window that came back
             // after a reconnect) is born again before its data.
-            deviceThere_ = true;
+            sent_.deviceThere = true;
             if (!deviceBorn_) {
                 deviceBorn_ = true;
                 return {{Topic("DBIRTH", true), Payload(e.timeMs, all, true, true, false, false),
@@ -488,13 +479,13 @@ std::vector<BrokerMessage> SparkplugNode::Encode(const std::string &packed) {
             return {
                 {Topic("DDATA", true), Payload(e.timeMs, told, false, true, false, false), false}};
         case SparkplugEvent::DeviceBirth:
-            Apply(e, 0, kSpDeviceMetrics);
-            deviceThere_ = deviceBorn_ = true;
+            Apply(e, 0, kSpDeviceMetrics, sent_);
+            sent_.deviceThere = deviceBorn_ = true;
             return {
                 {Topic("DBIRTH", true), Payload(e.timeMs, all, true, true, false, false), false}};
         case SparkplugEvent::DeviceDeath:
-            Apply(e, 0, kSpDeviceMetrics);
-            deviceThere_ = deviceBorn_ = false;
+            Apply(e, 0, kSpDeviceMetrics, sent_);
+            sent_.deviceThere = deviceBorn_ = false;
             return {
                 {Topic("DDEATH", true), Payload(e.timeMs, {}, false, true, false, false), false}};
         case SparkplugEvent::NodeDeath:
@@ -503,7 +494,7 @@ std::vector<BrokerMessage> SparkplugNode::Encode(const std::string &packed) {
         case SparkplugEvent::NodeData:
             break;
     }
-    Apply(e, kSpDeviceMetrics, kSpMetrics);
+    Apply(e, kSpDeviceMetrics, kSpMetrics, sent_);
     for (int i = kSpDeviceMetrics; i < kSpMetrics; ++i)
         if (e.values[i].set) told.push_back(i);
     if (told.empty()) told.push_back(kSpMode);

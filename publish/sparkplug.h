@@ -104,7 +104,6 @@ class SparkplugNode {
   private:
     std::string Payload(std::uint64_t timeMs, const std::vector<int> &metrics, bool birth,
                         bool withSeq, bool withBdSeq, bool rebirthFlag);
-    void Apply(const SparkplugEvent &e, int from, int to);
     std::uint64_t NextSeq();
 
     SparkplugName name_;
@@ -113,20 +112,17 @@ class SparkplugNode {
     int bdSeq_ = 0;
     bool bdSeqUsed_ = false;
     unsigned seq_ = 0;
-    // The metrics as of the last event encoded, and as of the last one the
-    // broker acknowledged.
+    // The metrics as of the last event encoded (sent_), and as of the last
+    // one the broker acknowledged.
     struct Told {
         SparkplugValue values[kSpMetrics];
         std::uint64_t times[kSpMetrics] = {};
         bool deviceThere = false;
     };
     static void Apply(const SparkplugEvent &e, int from, int to, Told &told);
-    Told acked_;
+    Told sent_, acked_;
     bool newConnection_ = false;  // a will was asked: births follow a reconnect
-    SparkplugValue mirror_[kSpMetrics];
-    std::uint64_t times_[kSpMetrics] = {};
-    bool deviceThere_ = false;  // as of the last event told
-    bool deviceBorn_ = false;   // on this connection
+    bool deviceBorn_ = false;     // on this connection
     bool hostOnline_ = false;
     std::mutex knownLock_;
     SparkplugEvent known_;
