@@ -1274,12 +1274,19 @@ std::string Shown(const std::string &path) {
     return out;
 }
 
-bool Millimetres(const char *text, double &um) {
+bool PlainNumber(const char *text, double &out) {
     char *end = nullptr;
     errno = 0;
-    const double mm = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(mm) || std::fabs(mm) > 2e6)
+    const double v = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(v) || std::fabs(v) > 2e6)
         return false;
+    out = v;
+    return true;
+}
+
+bool Millimetres(const char *text, double &um) {
+    double mm = 0;
+    if (!PlainNumber(text, mm)) return false;
     um = std::round(mm * 1e6) / 1000;  // to the nanometre: 37.0245 stays 37024.5 µm
     return true;
 }

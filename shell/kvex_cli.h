@@ -25,3 +25,5 @@ std::string Shown(const std::string &path);
 // Millimetres from text into µm, to the nanometre (37.0245 stays 37024.5 µm):
 // false for anything but a finite number of at most 2,000,000 mm.
 bool Millimetres(const char *text, double &um);
+// A whole argument as a finite number of at most 2e6 in size.
+bool PlainNumber(const char *text, double &out);

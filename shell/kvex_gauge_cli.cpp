@@ -63,16 +63,6 @@ int RefuseGauge(const char *why, const char *what = "") {
     return CLI_BAD_ARGUMENTS;
 }
 
-bool Number(const char *text, double &out) {
-    char *end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(v) || std::fabs(v) > 2e6)
-        return false;
-    out = v;
-    return true;
-}
-
 int ReadGaugeWords(int argc, char **argv, GaugeWords &w) {
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
@@ -82,11 +72,11 @@ int ReadGaugeWords(int argc, char **argv, GaugeWords &w) {
             return 0;
         }
         if (a == "--reference" && hasValue) {
-            if (!Number(argv[++i], w.referenceMm))
+            if (!PlainNumber(argv[++i], w.referenceMm))
                 return RefuseGauge("--reference wants millimetres, not ", argv[i]);
             w.hasReference = true;
         } else if (a == "--tolerance" && hasValue) {
-            if (!Number(argv[++i], w.toleranceMm) || !(w.toleranceMm > 0))
+            if (!PlainNumber(argv[++i], w.toleranceMm) || !(w.toleranceMm > 0))
                 return RefuseGauge("--tolerance wants millimetres above 0, not ", argv[i]);
             w.hasTolerance = true;
         } else if (a == "--n" && hasValue) {
@@ -97,7 +87,7 @@ int ReadGaugeWords(int argc, char **argv, GaugeWords &w) {
                 return RefuseGauge("--n wants 1 to 1000000, not ", argv[i]);
             w.n = static_cast<unsigned long>(n);
         } else if (a == "--interval" && hasValue) {
-            if (!Number(argv[++i], w.intervalS) || w.intervalS < 0 || w.intervalS > 86400)
+            if (!PlainNumber(argv[++i], w.intervalS) || w.intervalS < 0 || w.intervalS > 86400)
                 return RefuseGauge("--interval wants 0 to 86400 seconds, not ", argv[i]);
         } else if (a == "--json") {
             w.json = true;
