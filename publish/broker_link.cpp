@@ -377,18 +377,9 @@ LinkFault Pump(Shared &s, mosquitto *m) {
         int mid = -1;
         if (s.cfg.encode) {
             // All but the last are what the message needs before it (a birth).
-            const std::vector<BrokerMessage> out = s.cfg.encode(msg.slot, msg.payload);
-            for (std::size_t i = 0; i < out.size(); ++i) {
-                const LinkFault fault =
-                    Send(s, m, out[i].topic.c_str(), out[i].payload, out[i].retain, mid);
+            for (const BrokerMessage &b : s.cfg.encode(msg.slot, msg.payload)) {
+                const LinkFault fault = Send(s, m, b.topic.c_str(), b.payload, b.retain, mid);
                 if (fault != LinkFault::None) return fault;  // taken back with the window
-            }
-            if (out.empty()) {
-                // Nothing to say: acknowledged as soon as it is handed over.
-                std::lock_guard<std::mutex> lock(s.mu);
-                s.box.Handed(msg, -2);
-                s.box.Acknowledged(-2);
-                continue;
             }
         } else {
             const LinkFault fault =

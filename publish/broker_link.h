@@ -42,8 +42,8 @@ struct BrokerLinkConfig {
     std::function<std::vector<BrokerMessage>()> onConnect;
     // What goes out for a queued message (slot -1) or a retained slot's
     // text, made when it is sent: a protocol whose messages depend on the
-    // connection (sequence numbers, births) encodes them here. The last
-    // message is the one the queue waits to be acknowledged.
+    // connection (sequence numbers, births) encodes them here: at least one
+    // message, the last being the one the queue waits to be acknowledged.
     std::function<std::vector<BrokerMessage>(int slot, const std::string &queued)> encode;
     // Topics subscribed on every connection (QoS 1), and what their
     // messages ask; onConnect waits for a Rebirth when holdAtConnect.

@@ -79,7 +79,7 @@ void Outbox::Handed(const Message &m, int mid) {
 }
 
 void Outbox::Acknowledged(int mid, std::string *acked) {
-    if (mid == -1) return;  // -1 is no id; other negative ones are the link's own
+    if (mid < 0) return;
     for (Slot &s : slots_)
         if (s.mid == mid) {
             s.mid = -1;

@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 
+#include "csv_recording.h"
 #include "sensor_sim.h"
 
 namespace {
@@ -753,11 +754,7 @@ QString WriteRecording(const char *name, double drift, unsigned seed) {
     const QString path = Out(name);
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-    f.write(
-        "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
-        "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint "
-        "[\xC2\xB5m],verdict,scale [\xC2\xB5m/unit],setpoint [units],measured value exact "
-        "[\xC2\xB5m]\r\n");
+    f.write(kCsvRecordingHead);
     std::srand(seed);
     constexpr int kLines = 2000;
     for (int i = 0; i < kLines; ++i) {

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <vector>
 
+#include "csv_recording.h"
 #include "sensor_sim.h"
 
 namespace {
@@ -56,11 +57,7 @@ QString WriteRecording(const char *name, const std::vector<double> &um) {
     const QString path = QStringLiteral(KVEX_TEST_OUTPUT "/gauge_") + name;
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-    f.write(
-        "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
-        "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint "
-        "[\xC2\xB5m],verdict,scale [\xC2\xB5m/unit],setpoint [units],measured value exact "
-        "[\xC2\xB5m]\r\n");
+    f.write(kCsvRecordingHead);
     for (std::size_t i = 0; i < um.size(); ++i) {
         const long units = std::lround(um[i] / 0.75);
         f.write(QString("%1,2026-12-08T06:03:58.150+00:00,2075,2205,%2,%3,1,1,36980,37060,37000,"

@@ -97,6 +97,19 @@ std::size_t SensorBytes(KVexApp &app) {
     return app.sensor().requestCount() * FRAME_BYTES + app.sensor().bytesDiscarded();
 }
 
+// The figures the statistics window shows, saved through its Save button.
+QJsonObject WindowFigures(const std::string &saved) {
+    SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
+        path = saved;
+        return true;
+    });
+    KVexApp::Commit(CC_StatsSave, pStats, STATS_BTNStatsSave);
+    SetFileSelectScript(nullptr);
+    QFile file(QString::fromStdString(saved));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
 }  // namespace
 
 TEST(Replay, ShowsTheFileInOrderJumpsToItsOutOfToleranceSamplesAndSendsNothing) {
@@ -321,16 +334,8 @@ TEST(Replay, StatisticsCoverTheWholeFileOrTheSpanTheHistoryShows) {
     EXPECT_EQ(number(STATS_StatAbove), 3);
     EXPECT_EQ(number(STATS_StatBelow), 1);
     // Saved, they name the file, its limits and the span of its samples.
-    const std::string saved = KVEX_TEST_OUTPUT "/replay_figures.json";
-    SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
-        path = saved;
-        return true;
-    });
-    KVexApp::Commit(CC_StatsSave, pStats, STATS_BTNStatsSave);
-    SetFileSelectScript(nullptr);
-    QFile file(QString::fromStdString(saved));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QJsonObject o = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject o = WindowFigures(KVEX_TEST_OUTPUT "/replay_figures.json");
+    ASSERT_FALSE(o.isEmpty()) << "the figures were not saved";
     EXPECT_EQ(o["file"].toString(), "replay_figures.csv");
     EXPECT_EQ(o["n"].toInt(), 600);
     EXPECT_EQ(o["lower_mm"].toDouble(), 36.985);
@@ -538,19 +543,6 @@ QJsonObject CommandLineFigures(const std::string &path) {
             {"stats", "--json", QString::fromStdString(path)});
     if (!p.waitForFinished(60000)) return {};
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-}
-
-// The figures the statistics window gives of the whole replayed file, saved.
-QJsonObject WindowFigures(const std::string &saved) {
-    SetFileSelectScript([&](const FileSelectRequest &, std::string &path) {
-        path = saved;
-        return true;
-    });
-    KVexApp::Commit(CC_StatsSave, pStats, STATS_BTNStatsSave);
-    SetFileSelectScript(nullptr);
-    QFile file(QString::fromStdString(saved));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <map>
 #include <vector>
 
+#include "csv_recording.h"
+
 namespace {
 
 struct Finished {
@@ -74,11 +76,7 @@ QString WriteRecording(const char *name, int lines, const std::map<int, std::vec
     const QString path = Out(name);
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-    f.write(
-        "sample,time,A [pixel],B [pixel],measured value [units],measured value [\xC2\xB5m],"
-        "edges A,edges B,lower limit [\xC2\xB5m],upper limit [\xC2\xB5m],setpoint "
-        "[\xC2\xB5m],verdict,scale [\xC2\xB5m/unit],setpoint [units],measured value exact "
-        "[\xC2\xB5m]\r\n");
+    f.write(kCsvRecordingHead);
     events.clear();
     QString previous;
     for (int i = 0; i < lines; ++i) {
