@@ -41,6 +41,8 @@
 #include <thread>
 #include <vector>
 
+#include "free_port.h"
+
 namespace {
 
 // A 36-byte request and a 36-byte reply of 10 bits each per exchange; a video
@@ -233,22 +235,10 @@ struct Plant {
     std::string received;  // the subscriber's file: one payload a line (hex for Sparkplug)
 };
 
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 Plant StartPlant(bool sparkplug) {
     Plant p;
     p.sparkplug = sparkplug;
-    p.port = FreePort();
+    p.port = kvextest::FreePort();
     const std::string base = "/tmp/kvex-bench-" + std::to_string(getpid());
     const std::string conf = base + "-broker.conf";
     p.received = base + "-received.txt";

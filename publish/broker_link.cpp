@@ -273,12 +273,40 @@ bool TlsAlert(Shared &s) {
     return s.cfg.tls && std::strstr(s.tlsNote, " alert ") != nullptr;
 }
 
+// TLS that failed with no word from OpenSSL: the broker closed the
+// connection in or right after the handshake, and our write of CONNECT met
+// the closed socket before the broker's alert could be read. Whether that
+// happens or the alert comes first is a matter of timing, so the likely
+// cause is named either way, as likely.
+bool TlsEndedWithoutReason(Shared &s, int error) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    return s.cfg.tls && error == EPROTO && s.tlsNote[0] == '\0';
+}
+
+void TlsEndedText(const Shared &s, char *text, std::size_t size) {
+    const char *host = s.cfg.host.c_str();
+    const int port = s.cfg.port;
+    if (s.cfg.certFile.empty())
+        std::snprintf(text, size,
+                      "certificate: the broker on %s:%d ended the TLS connection without a "
+                      "reason: it may want the station's own certificate (--mqtt-cert, "
+                      "--mqtt-key)",
+                      host, port);
+    else
+        std::snprintf(text, size,
+                      "certificate: the broker on %s:%d ended the TLS connection without a "
+                      "reason: it may have refused the station's certificate %s",
+                      host, port, s.cfg.certFile.c_str());
+}
+
 void ConnectFailure(Shared &s, int rc, int error, mosquitto *m) {
     char text[sizeof s.figures.reason];
     const char *host = s.cfg.host.c_str();
     const int port = s.cfg.port;
     if (TlsAlert(s)) rc = MOSQ_ERR_TLS;
-    if (rc == MOSQ_ERR_EAI)
+    if (rc == MOSQ_ERR_ERRNO && TlsEndedWithoutReason(s, error))
+        TlsEndedText(s, text, sizeof text);
+    else if (rc == MOSQ_ERR_EAI)
         std::snprintf(text, sizeof text, "unreachable: no host named %s", host);
     else if (rc == MOSQ_ERR_ERRNO && error == ECONNREFUSED)
         std::snprintf(text, sizeof text, "refused: nothing accepts connections on %s:%d", host,
@@ -573,6 +601,7 @@ Outcome Session(Shared &s, mosquitto *m) {
         // read and written now, and its keep-alive; it does not wait.
         const int step = tcpUp ? mosquitto_loop(m, 0, 1) : mosquitto_loop_misc(m);
         if (step != MOSQ_ERR_SUCCESS) {
+            const int error = errno;
             {
                 std::lock_guard<std::mutex> lock(s.mu);
                 connack = s.connack;
@@ -580,6 +609,8 @@ Outcome Session(Shared &s, mosquitto *m) {
             if (connack > 0) continue;  // said above, on the next pass
             if ((step == MOSQ_ERR_TLS || TlsAlert(s)) && !out.accepted)
                 ConnectFailure(s, MOSQ_ERR_TLS, 0, m);
+            else if (!out.accepted && step == MOSQ_ERR_ERRNO && TlsEndedWithoutReason(s, error))
+                ConnectFailure(s, step, error, m);
             else if (!out.accepted)
                 s.SetReason(BrokerState::Waiting, unanswered);
             else

@@ -297,9 +297,11 @@ Reply SensorModel::shape(std::uint16_t command, std::vector<std::uint8_t> bytes)
                      0);
     if (faults_.shortReply > 0 && static_cast<std::size_t>(faults_.shortReply) < bytes.size())
         bytes.resize(faults_.shortReply);
-    if (faults_.extraBytes > 0)
-        bytes.insert(bytes.end(), std::min<std::size_t>(faults_.extraBytes, kMaxReplyBytes),
-                     kExtraByte);
+    if (faults_.extraBytes > 0) {
+        const std::size_t extra = std::min<std::size_t>(faults_.extraBytes, kMaxReplyBytes);
+        bytes.insert(bytes.end(), extra, kExtraByte);
+        reply.tail = 1 + extra;
+    }
     if (faults_.leadingBytes > 0) {
         std::uniform_int_distribution<int> value(0, 255);
         std::vector<std::uint8_t> lead(std::min<std::size_t>(faults_.leadingBytes, kMaxReplyBytes));

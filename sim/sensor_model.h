@@ -44,6 +44,9 @@ struct RawValues {
 struct Reply {
     std::vector<std::uint8_t> bytes;     // sent in one go
     std::vector<std::uint8_t> trailing;  // sent after a short pause (garbage fault)
+    // The last bytes that leave together: the reply's own last byte and any
+    // extra ones after it, which follow it on the line with no gap at all.
+    std::size_t tail = 1;
     bool empty() const { return bytes.empty() && trailing.empty(); }
 };
 

@@ -171,7 +171,7 @@ void SensorSim::handle(const Frame &frame, double t) {
         std::lock_guard lock(mutex_);
         ++replies_;
     }
-    send(reply.bytes, paced, start);
+    send(reply.bytes, paced, start, reply.tail);
     if (!reply.trailing.empty() && pause(kGarbagePause)) send(reply.trailing, paced, Clock::now());
     lineFreeSince_ = now();
 }
@@ -186,7 +186,8 @@ void SensorSim::flood(double t) {
     lineFreeSince_ += static_cast<double>(bytes.size()) * kByteSeconds;
 }
 
-void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0) {
+void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0,
+                     std::size_t tail) {
     if (!paced) {
         line_.writeAll(bytes.data(), bytes.size());
         return;
@@ -195,8 +196,12 @@ void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::
     // out completely, so the reply is whole no sooner than the line allows.
     // A timed wait ends a little late; the last byte, which the front-end
     // waits for, leaves on time: the thread wakes shortly before and spins.
-    for (std::size_t i = 0; i < bytes.size(); i += kPaceChunk) {
-        const std::size_t k = std::min(kPaceChunk, bytes.size() - i);
+    // The tail goes in one write: a thread that a busy machine holds back
+    // between two of its bytes would open a gap that the line never has.
+    tail = std::clamp<std::size_t>(tail, 1, bytes.size());
+    for (std::size_t i = 0, k = 0; i < bytes.size(); i += k) {
+        const std::size_t left = bytes.size() - i;
+        k = left <= tail ? left : std::min(kPaceChunk, left - tail);
         const Clock::time_point due = t0 + toDuration(static_cast<double>(i + k) * kByteSeconds);
         const bool last = i + k == bytes.size();
         if (!pauseUntil(last ? due - toDuration(kFinalSpinSeconds) : due)) return;

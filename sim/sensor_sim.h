@@ -93,7 +93,8 @@ class SensorSim {
     void readLine();
     void handle(const Frame &frame, double t);
     // Paced, the bytes leave as from a line that starts shifting at t0.
-    void send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0);
+    void send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0,
+              std::size_t tail = 1);
     bool pauseUntil(Clock::time_point due);
     bool pause(double seconds);
     void wake();

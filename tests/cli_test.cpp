@@ -22,40 +22,18 @@
 #include <string>
 
 #include "csv_recording.h"
+#include "kvex_process.h"
 #include "sensor_sim.h"
 
 namespace {
 
-struct Finished {
-    int code = -1;
-    QString out, err;
-};
+using kvextest::Finished;
+using kvextest::KvexProgram;
+using kvextest::Within;
 
-QString KvexProgram() { return QCoreApplication::applicationDirPath() + "/kvex"; }
-
-void Prepare(QProcess &p) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ASAN_OPTIONS", "detect_leaks=0");
-    // As root without a session: the toolkit would complain of it.
-    env.remove("XDG_RUNTIME_DIR");
-    p.setProcessEnvironment(env);
-}
-
-Finished Kvex(const QStringList &args, std::function<void()> inChild = nullptr,
+Finished Kvex(const QStringList &args, const std::function<void()> &inChild = nullptr,
               const QProcessEnvironment &more = {}) {
-    QProcess p;
-    Prepare(p);
-    QProcessEnvironment env = p.processEnvironment();
-    env.remove("KVEX_MQTT_PASSWORD");
-    env.remove("CREDENTIALS_DIRECTORY");
-    env.insert(more);
-    p.setProcessEnvironment(env);
-    if (inChild) p.setChildProcessModifier(inChild);
-    p.start(KvexProgram(), args);
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return kvextest::RunKvex(args, more, inChild);
 }
 
 QString Out(const char *name) { return QStringLiteral(KVEX_TEST_OUTPUT "/cli_") + name; }
@@ -363,7 +341,9 @@ TEST(CommandLine, AHeldPortNamesItsHolder) {
     QProcess holder;
     holder.start("flock", {"--exclusive", port, "sleep", "30"});
     ASSERT_TRUE(holder.waitForStarted());
-    QThread::msleep(300);
+    ASSERT_TRUE(Within(60, [&] {
+        return QProcess::execute("flock", {"--nonblock", "--shared", port, "true"}) == 1;
+    })) << "the holder took its lock";
     const QString pid = QString::number(holder.processId());
     const Finished r = Kvex({"info", "--port", port});
     holder.kill();
@@ -414,12 +394,11 @@ TEST(CommandLine, SignalsEndARecordingWithTheFileWhole) {
     for (const int signal : {SIGINT, SIGTERM}) {
         const QString file = dir + QString("/r%1.dat").arg(signal);
         QProcess p;
-        Prepare(p);
+        kvextest::PrepareKvex(p);
         p.start(KvexProgram(),
                 {"record", "--port", port, "--samples", "60000", "--interval", "0", file});
         ASSERT_TRUE(p.waitForStarted());
-        for (int i = 0; i < 200 && Lines(file).size() < 12; ++i) QThread::msleep(50);
-        ASSERT_GE(Lines(file).size(), 12);
+        ASSERT_TRUE(Within(60, [&] { return Lines(file).size() >= 12; }));
         ::kill(static_cast<pid_t>(p.processId()), signal);
         ASSERT_TRUE(p.waitForFinished(20000));
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);

@@ -16,27 +16,14 @@
 #include <vector>
 
 #include "csv_recording.h"
+#include "kvex_process.h"
 #include "sensor_sim.h"
 
 namespace {
 
-struct Finished {
-    int code = -1;
-    QString out, err;
-};
+using kvextest::Finished;
 
-Finished Kvex(const QStringList &args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ASAN_OPTIONS", "detect_leaks=0");
-    env.remove("XDG_RUNTIME_DIR");
-    p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationDirPath() + "/kvex", args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
+Finished Kvex(const QStringList &args) { return kvextest::RunKvex(args); }
 
 // Values of a master part: reference plus bias plus a spread of a fixed
 // pseudo-random pattern at the sensor's 0.75 µm resolution, in µm.

@@ -18,12 +18,10 @@ using kvextest::SensorWith;
 
 namespace {
 
-// Presses the stop button the way the operator does, after a while.
-void PressStopAfter(int ms) {
-    QTimer::singleShot(ms, [] {
-        QTest::mousePress(UiControlWidget(pHandle, PANEL_BTNStop), Qt::LeftButton);
-        QTest::mouseRelease(UiControlWidget(pHandle, PANEL_BTNStop), Qt::LeftButton);
-    });
+// Presses the stop button the way the operator does.
+void PressStop() {
+    QTest::mousePress(UiControlWidget(pHandle, PANEL_BTNStop), Qt::LeftButton);
+    QTest::mouseRelease(UiControlWidget(pHandle, PANEL_BTNStop), Qt::LeftButton);
 }
 
 int Dimmed(int panel, int control) { return KVexApp::Attr(panel, control, ATTR_DIMMED); }
@@ -36,8 +34,10 @@ TEST(RunMode, OneRequestInFlightEachCarryingFrameZeroUntilStopped) {
     ASSERT_TRUE(app.Start());
     app.sensor().clearRequests();
     int dimmedWhileRunning = -1;
-    QTimer::singleShot(200, [&] { dimmedWhileRunning = Dimmed(pHandle, PANEL_BTNRun); });
-    PressStopAfter(600);
+    kvextest::AfterRequests(app.sensor(), kvexsim::kRawValues, 10, [&] {
+        dimmedWhileRunning = Dimmed(pHandle, PANEL_BTNRun);
+        PressStop();
+    });
     KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
 
     const auto requests = app.sensor().requests();
@@ -71,21 +71,23 @@ TEST(RunMode, SilentFromTheStartEndsAfterTheFirstWait) {
     EXPECT_EQ(1, app.sensor().commandCount(8));
 }
 
+// The sensor's silence starts with a request it leaves unanswered; the
+// mode ends twice the reply time-out after it, not at the first time-out
+// and not much later.
 TEST(RunMode, SensorFallingSilentEndsTheModeThreeSecondsAfterTheLastRequest) {
     KVexApp app;
     ASSERT_TRUE(app.Start());
-    QTimer::singleShot(300, [&] {
+    double silentFrom = 0;
+    kvextest::AfterRequests(app.sensor(), kvexsim::kRawValues, 5, [&] {
         kvexsim::Faults f;
         f.silent = true;
         app.sensor().setFaults(f);
+        silentFrom = Timer();
     });
-    const double t0 = Timer();
     KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
-    const double took = Timer() - t0;
-    const auto requests = app.sensor().requests();
-    ASSERT_FALSE(requests.empty());
-    EXPECT_GE(took, 3.0 + 0.25);
-    EXPECT_LT(took, 4.5);
+    const double took = Timer() - silentFrom;
+    EXPECT_GE(took, 2 * 1.5 - 0.1) << "the last request went out before the silence began";
+    EXPECT_LT(took, 2 * 1.5 + 1.5);
     EXPECT_EQ("Timeout RS232-Line!", app.Status());
 }
 
@@ -94,12 +96,15 @@ TEST(RunMode, SensorFallingSilentEndsTheModeThreeSecondsAfterTheLastRequest) {
 TEST(RunMode, RepliesToAnotherCommandAreNeverDrawn) {
     KVexApp app;
     ASSERT_TRUE(app.Start());
-    QTimer::singleShot(200, [&] {
+    // The request after the change is answered wrongly; by the time it went
+    // out, the last right reply was drawn.
+    kvextest::AfterRequests(app.sensor(), kvexsim::kRawValues, 5, [&] {
         kvexsim::Faults f;
         f.replyCommand = 5;
         app.sensor().setFaults(f);
+        kvextest::AfterRequests(app.sensor(), kvexsim::kRawValues, 1,
+                                [] { SetCtrlVal(pHandle, PANEL_Display15, 4242); });
     });
-    QTimer::singleShot(350, [&] { SetCtrlVal(pHandle, PANEL_Display15, 4242); });
     KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
     EXPECT_EQ(4242, KVexApp::U16(pHandle, PANEL_Display15));
     EXPECT_EQ("Timeout RS232-Line!", app.Status());
@@ -112,12 +117,13 @@ TEST(VideoMode, FetchesFourBlocksPerCycleAndDrawsTheSignal) {
     ASSERT_TRUE(app.Start());
     app.sensor().clearRequests();
     int dimmed[3] = {-1, -1, -1};
-    QTimer::singleShot(300, [&] {
+    // Two cycles' blocks asked: the second cycle finishes after the stop.
+    kvextest::AfterRequests(app.sensor(), kvexsim::kDataBlock, 8, [&] {
         dimmed[0] = Dimmed(pHandle, PANEL_CmdButton13);
         dimmed[1] = Dimmed(pHandle, PANEL_CmdButton11);
         dimmed[2] = Dimmed(pHandle, PANEL_CmdButton4);
+        PressStop();
     });
-    PressStopAfter(700);
     KVexApp::Commit(CC_BTNVideo, pHandle, PANEL_BTNVideo);
 
     const auto r = app.sensor().requests();
@@ -318,7 +324,7 @@ TEST(MainPanel, CommandsWaitUntilTheVideoLoopHasEnded) {
 TEST(Demo, RendersRunModeAndVideoModeOfTheMovingTarget) {
     KVexApp app{kvexsim::SimConfig{}};
     ASSERT_TRUE(app.Start());
-    QTimer::singleShot(2500, [] {
+    kvextest::AfterRequests(app.sensor(), kvexsim::kRawValues, 60, [] {
         SavePanelImage(pHandle, (std::string(KVEX_TEST_OUTPUT) + "/demo_run.png").c_str());
         stop_flag = 1;
     });
@@ -328,7 +334,7 @@ TEST(Demo, RendersRunModeAndVideoModeOfTheMovingTarget) {
     ASSERT_GT(n, 20);
     EXPECT_NE(trace[n - 1], trace[n - 20]) << "the target moves";
 
-    QTimer::singleShot(1500, [] {
+    kvextest::AfterRequests(app.sensor(), kvexsim::kDataBlock, 12, [] {
         SavePanelImage(pHandle, (std::string(KVEX_TEST_OUTPUT) + "/demo_video.png").c_str());
         stop_flag = 1;
     });

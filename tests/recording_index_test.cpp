@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kvex_process.h"
 #include "sensor_sim.h"
 
 namespace {
@@ -66,13 +67,8 @@ TEST(RecordingIndex, FindsEverySampleTheRecorderWroteByItsPlace) {
                          "0",         "--quiet"};
         if (csv) args << "--csv";
         args << QString::fromStdString(path);
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("ASAN_OPTIONS", "detect_leaks=0");
-        p.setProcessEnvironment(env);
-        p.start(QCoreApplication::applicationDirPath() + "/kvex", args);
-        ASSERT_TRUE(p.waitForFinished(60000));
-        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        const kvextest::Finished r = kvextest::RunKvex(args);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
 
         Opened o;
         OpenAll(o, path);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kvex_process.h"
 #include "sensor_sim.h"
 
 namespace {
@@ -71,13 +72,8 @@ TEST(RecordingReader, ReadsBackWhatTheRecorderWrote) {
                          "0"};
         if (path == csv) args << "--csv";
         args << QString::fromStdString(path);
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("ASAN_OPTIONS", "detect_leaks=0");
-        p.setProcessEnvironment(env);
-        p.start(QCoreApplication::applicationDirPath() + "/kvex", args);
-        ASSERT_TRUE(p.waitForFinished(60000));
-        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        const kvextest::Finished r = kvextest::RunKvex(args);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
     }
 
     const Read t = ReadAll(text), c = ReadAll(csv);

@@ -29,6 +29,7 @@
 #include "frame.h"
 #include "gui.h"
 #include "kvex_app.h"
+#include "kvex_process.h"
 #include "modes.h"
 #include "recording_reader.h"
 #include "stats_window.h"
@@ -534,15 +535,9 @@ namespace {
 
 // `kvex stats --json` of a file, run as a script runs it.
 QJsonObject CommandLineFigures(const std::string &path) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ASAN_OPTIONS", "detect_leaks=0");
-    env.remove("XDG_RUNTIME_DIR");
-    p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationDirPath() + "/kvex",
-            {"stats", "--json", QString::fromStdString(path)});
-    if (!p.waitForFinished(60000)) return {};
-    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const kvextest::Finished r =
+        kvextest::RunKvex({"stats", "--json", QString::fromStdString(path)});
+    return QJsonDocument::fromJson(r.out.toUtf8()).object();
 }
 
 }  // namespace

@@ -17,32 +17,18 @@
 #include <vector>
 
 #include "csv_recording.h"
+#include "kvex_process.h"
 
 namespace {
 
-struct Finished {
-    int code = -1;
-    QString out, err;
-};
+using kvextest::Finished;
 
 // Local time is UTC for the program: its ISO times read as they were written.
 Finished Program(const QString &program, const QStringList &args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ASAN_OPTIONS", "detect_leaks=0");
-    env.insert("TZ", "UTC");
-    env.remove("XDG_RUNTIME_DIR");
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return kvextest::RunProgram(program, args, kvextest::Env({{"TZ", "UTC"}}));
 }
 
-Finished Kvex(const QStringList &args) {
-    return Program(QCoreApplication::applicationDirPath() + "/kvex", args);
-}
+Finished Kvex(const QStringList &args) { return Program(kvextest::KvexProgram(), args); }
 
 QString Out(const char *name) { return QStringLiteral(KVEX_TEST_OUTPUT "/report_") + name; }
 

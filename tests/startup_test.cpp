@@ -22,6 +22,7 @@
 #include <string>
 
 #include "kvex_app.h"
+#include "kvex_process.h"
 
 using kvextest::KVexApp;
 
@@ -74,17 +75,9 @@ struct ProgramCopy {
     QString errors;  // what the last run wrote to standard error
 
     int Run(const QStringList &args) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p.setProcessEnvironment(env);
-        p.start(program, args);
-        if (!p.waitForFinished(20000)) {
-            p.kill();
-            return -1000;
-        }
-        errors = QString::fromUtf8(p.readAllStandardError());
-        return p.exitCode();
+        const kvextest::Finished r = kvextest::RunProgram(program, args);
+        errors = r.err;
+        return r.code;
     }
 };
 
@@ -300,14 +293,11 @@ TEST(BrokenPanelFile, EndsWithMinusOneAndOneLineSayingWhy) {
 }
 
 TEST(CommandLine, HelpAndVersionAnswerWithoutStartingTheWindows) {
-    QProcess p;
-    p.start(QCoreApplication::applicationDirPath() + "/kvex", {"--version"});
-    ASSERT_TRUE(p.waitForFinished(10000));
-    EXPECT_EQ(0, p.exitCode());
-    EXPECT_TRUE(p.readAllStandardOutput().contains("Version 3.00b"));
-    p.start(QCoreApplication::applicationDirPath() + "/kvex", {"--help"});
-    ASSERT_TRUE(p.waitForFinished(10000));
-    const QByteArray help = p.readAllStandardOutput();
+    const kvextest::Finished version = kvextest::RunKvex({"--version"});
+    EXPECT_EQ(0, version.code);
+    EXPECT_TRUE(version.out.contains("Version 3.00b"));
+    const kvextest::Finished usage = kvextest::RunKvex({"--help"});
+    const QByteArray help = usage.out.toUtf8();
     EXPECT_TRUE(help.contains("--simulate"));
     for (const char *verb : {"info", "params", "record", "publish", "stats"})
         EXPECT_TRUE(help.contains(QByteArray("kvex ") + verb)) << "the help names " << verb;

@@ -174,16 +174,7 @@ TEST(UiFiles, RealDialogAsksBeforeReplacingAFileAndReportsTheChoice) {
             title = dialog->windowTitle();
             button = dialog->labelText(QFileDialog::Accept);
             if (!accept) return dialog->reject();
-            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-            ASSERT_NE(name, nullptr);
-            // Typed into the file name field. The dialog selects its default
-            // file when the folder's listing arrives, which on a busy machine
-            // can come after the typing: the person looks before pressing OK.
-            for (int i = 0; i < 100; ++i) {
-                name->setText(file);
-                QTest::qWait(20);
-                if (QFileInfo(dialog->selectedFiles().value(0)).fileName().startsWith(file)) break;
-            }
+            ASSERT_TRUE(TypeFileName(dialog, file));
             // Replacing asks first; the person says yes.
             QTimer::singleShot(50, qApp, [&] {
                 auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());

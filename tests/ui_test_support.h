@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QTest>
 #include <fstream>
 #include <sstream>
@@ -61,6 +64,21 @@ inline void Pump(double seconds) {
 
 inline void Settle() {
     for (int i = 0; i < 20; ++i) ProcessSystemEvents();
+}
+
+// Types a name into a file dialog's name field as a person does, looking
+// before pressing OK: the dialog selects its default file when the folder's
+// listing arrives, which on a busy machine can come after the typing.
+inline bool TypeFileName(QFileDialog *dialog, const QString &name) {
+    auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (!edit) return false;
+    return QTest::qWaitFor(
+        [&] {
+            edit->setText(name);
+            QTest::qWait(20);
+            return QFileInfo(dialog->selectedFiles().value(0)).fileName().startsWith(name);
+        },
+        60000);
 }
 
 enum {

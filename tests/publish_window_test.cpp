@@ -1,0 +1,182 @@
+// The Publish window against a real broker: the front-end in the test's
+// process, driven as the operator drives it.
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+
+#include <QFile>
+#include <QTest>
+#include <cstring>
+
+#include "kvex_app.h"
+#include "publish.h"
+#include "sparkplug_host.h"
+#include "ui_qt.h"
+
+using namespace kvextest;
+
+// Type the password, tick Remember, close the window: the running publisher
+// takes the password at once, the choice and the password are kept for the
+// next start, and from the first password on the process leaves no core dump.
+TEST(PublishWindow, ClosingItAppliesAndKeepsThePasswordAndAPasswordKeepsCoreDumpsOff) {
+    const QString passwords = Scratch("window-passwords");
+    QFile::remove(passwords);
+    ASSERT_EQ(
+        QProcess::execute("mosquitto_passwd", {"-b", "-c", passwords, "station", "s3cret-Word"}),
+        0);
+    Broker broker("window", "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n");
+    ASSERT_TRUE(broker.Start());
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    char settings[300] = "";
+    ASSERT_TRUE(GetSettingsFile(settings, sizeof settings));
+    const QString kept = QString(settings) + ".mqtt-password";
+    QFile::remove(kept);
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1);
+
+    const QByteArray url = QString("mqtt://station@127.0.0.1:%1/w").arg(broker.port()).toUtf8();
+    SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    EXPECT_TRUE(kvextest::PumpUntil(
+        [] { return std::strstr(PublishingFigures().reason, "not authorised") != nullptr; }, 60));
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1) << "no password yet";
+
+    SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
+    SetCtrlVal(pPublish, PUBLISH_KeepPassword, 1);
+    SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);  // the test's broker has no TLS
+    kvextest::KVexApp::Commit(CC_PublishClose, pPublish, PUBLISH_PublishClose);
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    EXPECT_TRUE(kvextest::PumpUntil([] { return PublishingFigures().connected; }, 60))
+        << PublishingFigures().reason;
+    EXPECT_EQ(GetSettingNumber("publish/keep_password", 0), 1);
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "s3cret-Word");
+    EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    StopPublishing(60, true);
+    QFile::remove(kept);
+}
+
+// Remember password acts when it is switched, publishing on or off: on, the
+// password typed is kept; off, the kept file goes at once and the settings
+// say so, and the next start finds no password.
+TEST(PublishWindow, RememberPasswordSwitchedOffDeletesTheKeptPasswordAtOnce) {
+    Broker broker("remember");
+    ASSERT_TRUE(broker.Start());
+    QString kept;
+    {
+        kvextest::KVexApp app;
+        ASSERT_TRUE(app.Start());
+        char settings[300] = "";
+        ASSERT_TRUE(GetSettingsFile(settings, sizeof settings));
+        kept = QString(settings) + ".mqtt-password";
+        QFile::remove(kept);
+        DisplayPanel(pPublish);
+        const QByteArray url = broker.url("remember").toUtf8();
+        SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+        SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
+        SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);
+        QWidget *remember = UiControlWidget(pPublish, PUBLISH_KeepPassword);
+        ASSERT_NE(remember, nullptr);
+        const auto keptText = [&] {
+            QFile f(kept);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+        };
+        for (const bool publishing : {false, true}) {
+            if (publishing) {
+                SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+                kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+            }
+            ASSERT_EQ(PublishingOn(), publishing);
+            QTest::mouseClick(remember, Qt::LeftButton);
+            EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_KeepPassword), 1);
+            EXPECT_EQ(keptText(), "s3cret-Word") << "publishing " << publishing;
+            EXPECT_EQ(GetSettingNumber("publish/keep_password", 0), 1);
+            QTest::mouseClick(remember, Qt::LeftButton);
+            EXPECT_FALSE(QFile::exists(kept)) << "publishing " << publishing;
+            EXPECT_EQ(GetSettingNumber("publish/keep_password", 1), 0);
+            EXPECT_EQ(PublishingOn(), publishing) << "publishing goes on as it was";
+        }
+        StopPublishing(60, true);
+    }
+    kvextest::KVexApp again;
+    ASSERT_TRUE(again.Start(true, true));
+    char password[64] = "?";
+    GetCtrlVal(pPublish, PUBLISH_BrokerPassword, password, sizeof password);
+    EXPECT_STREQ(password, "");
+    EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_KeepPassword), 0);
+    StopPublishing(60, true);
+}
+
+// The window refuses what the command line refuses: a CA file with mqtt://,
+// and a password over it unless Send password without TLS is on; it says
+// why in its state and leaves Publishing off.
+TEST(PublishWindow, APasswordOrACaFileOverPlainMqttIsRefusedUnlessAllowed) {
+    Broker broker("plainwindow");
+    ASSERT_TRUE(broker.Start());
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const QByteArray url = broker.url("pw").toUtf8();
+    SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+    const auto switchOn = [] {
+        SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+        kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+        char state[400] = "";
+        GetCtrlVal(pPublish, PUBLISH_PublishState, state, sizeof state);
+        return std::string(state);
+    };
+    SetCtrlVal(pPublish, PUBLISH_CaFile, "/etc/ssl/certs/ca-certificates.crt");
+    const std::string refused = switchOn();
+    EXPECT_EQ(refused.rfind("Cannot publish: a CA file is for TLS", 0), 0u) << refused;
+    EXPECT_FALSE(PublishingOn());
+    EXPECT_EQ(kvextest::KVexApp::U16(pPublish, PUBLISH_PublishOn), 0);
+
+    SetCtrlVal(pPublish, PUBLISH_CaFile, "");
+    SetCtrlVal(pPublish, PUBLISH_BrokerPassword, "s3cret-Word");
+    EXPECT_EQ(switchOn().rfind("Cannot publish: mqtt:// is not encrypted", 0), 0u);
+    EXPECT_FALSE(PublishingOn());
+
+    SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);
+    switchOn();
+    EXPECT_TRUE(PublishingOn());
+    StopPublishing(60, true);
+}
+
+// The window's choice: Sparkplug B without a name is refused in words, with
+// one the node is born on the broker and says its death when switched off.
+TEST(PublishWindow, SparkplugChosenInTheWindowBirthsTheNodeAndAnUnnamedOneIsRefused) {
+    Broker broker("window-spark");
+    ASSERT_TRUE(broker.Start());
+    Subscriber plant(broker, "spBv1.0/win", true);
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const QByteArray url = QString("mqtt://127.0.0.1:%1").arg(broker.port()).toUtf8();
+    SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
+    SetCtrlVal(pPublish, PUBLISH_PublishFormat, 1);
+    SetCtrlVal(pPublish, PUBLISH_SparkplugName, "");
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    char state[400] = "";
+    GetCtrlVal(pPublish, PUBLISH_PublishState, state, sizeof state);
+    EXPECT_STREQ(state, "Cannot publish: Sparkplug B needs GROUP/EDGE_NODE[/DEVICE]");
+    EXPECT_FALSE(PublishingOn());
+
+    SetCtrlVal(pPublish, PUBLISH_SparkplugName, "win/station-2");
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    ASSERT_TRUE(kvextest::PumpUntil([] { return PublishingFigures().connected; }, 60));
+    char text[320];
+    BrokerStateText(text, sizeof text);
+    EXPECT_TRUE(std::strstr(text, "Sparkplug B node win/station-2")) << text;
+    // The window as the operator sees it, under the build tree.
+    DisplayPanel(pPublish);
+    EXPECT_EQ(SavePanelImage(pPublish, KVEX_TEST_OUTPUT "/publish_window.png"), 0);
+    ASSERT_TRUE(HeardSparkplug(plant, "NBIRTH", 1));
+    EXPECT_EQ(GetSettingNumber("publish/format", 0), 1);
+    SetCtrlVal(pPublish, PUBLISH_PublishOn, 0);
+    kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
+    ASSERT_TRUE(HeardSparkplug(plant, "NDEATH", 1));
+    const QList<SpMessage> got = SparkplugMessages(plant);
+    EXPECT_EQ(got.front().topic, "spBv1.0/win/NBIRTH/station-2");
+    EXPECT_EQ(got.back().topic, "spBv1.0/win/NDEATH/station-2");
+}
