@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include "com232.h"
+#include "file_checks.h"
 #include "recorder.h"
 #include "report.h"
 #include "session.h"
@@ -635,6 +636,10 @@ bool ChooseFile(const char *name, const char *types, const char *title, char *pa
         FileSelectPopup(folder, name, types, title, VAL_SAVE_BUTTON, 0, 0, 1, 1, path);
     if (chosen != 1 && chosen != 2) return false;
     RememberFolder("statistics/folder", path);
+    if (const char *why = WindowOutputRefused(path)) {
+        SayWritten(path, false, why);
+        return false;
+    }
     return true;
 }
 

@@ -117,6 +117,32 @@ const char *NotARegularFile(const char *path) {
     return ::stat(path, &st) == 0 ? KindText(st.st_mode) : nullptr;
 }
 
+const char *OutputRefused(const char *path, const std::vector<std::string> &inputs) {
+    if (const char *why = ControlCharacterIn(path)) return why;
+    struct stat out {};
+    if (::stat(path, &out) != 0) return nullptr;  // nothing there yet: a new file
+    if (const char *why = KindText(out.st_mode)) return why;
+    for (const std::string &input : inputs) {
+        struct stat in {};
+        if (!input.empty() && ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+            in.st_ino == out.st_ino)
+            return "it is one of the inputs";
+    }
+    return nullptr;
+}
+
+namespace {
+std::string g_held[kHeldFiles];
+}  // namespace
+
+void HoldFile(HeldFile slot, const char *path) {
+    if (slot >= 0 && slot < kHeldFiles) g_held[slot] = path ? path : "";
+}
+
+const char *WindowOutputRefused(const char *path) {
+    return OutputRefused(path, std::vector<std::string>(g_held, g_held + kHeldFiles));
+}
+
 const char *FileErrorText(int error) {
     switch (error) {
         case ENOSPC:

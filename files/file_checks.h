@@ -8,6 +8,8 @@
 
 #include <climits>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // Why the name cannot be a file name ("its name holds a Tab"), or nullptr.
 const char *ControlCharacterIn(const char *path);
@@ -15,6 +17,17 @@ const char *ControlCharacterIn(const char *path);
 // FIFO", "it is a device", "it is a socket", "it is a folder"), or nullptr
 // when a regular file or nothing is there.
 const char *NotARegularFile(const char *path);
+// Why the program may not write its output at path, or nullptr. Never one of
+// the files the command reads (the same file by device and inode, so another
+// name or a link counts too), and never a FIFO, a device, a socket or a
+// folder: what may be replaced is a regular file, and only by a new one.
+const char *OutputRefused(const char *path, const std::vector<std::string> &inputs);
+// What the window has open while it runs: no output of the window may land
+// on any of them. A slot holds one path; nullptr or "" empties it.
+enum HeldFile { kHeldReplay, kHeldRecording, kHeldStudy, kHeldFiles };
+void HoldFile(HeldFile slot, const char *path);
+// OutputRefused against the files the window holds now.
+const char *WindowOutputRefused(const char *path);
 // "KVexRecord.dat" becomes "KVexRecord-2.dat", "-3", ... the first name
 // that is free. False when none is (or the name grows too long).
 bool NextFreeName(const char *path, char *out, std::size_t size);

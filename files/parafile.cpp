@@ -52,7 +52,8 @@ void SendParaToFile() {
 
     static SafeSave save;
     const char *why = nullptr;
-    bool saved = BeginSafeSave(file_name, save, &why);
+    why = WindowOutputRefused(file_name);
+    bool saved = !why && BeginSafeSave(file_name, save, &why);
     if (saved) {
         errno = 0;
         saved = ArrayToFile(save.temporary, values, VAL_UNSIGNED_INTEGER, kValues, 1,

@@ -50,6 +50,7 @@ struct RecordFile {
         path = name;
         const int fd = CreateRegularFile(name, &why);
         if (fd < 0) return false;
+        HoldFile(kHeldRecording, name);
         f = fdopen(fd, "wb");
         struct stat st {};
         if (!f || fstat(fileno(f), &st) != 0) {
@@ -87,6 +88,7 @@ struct RecordFile {
                named.st_dev == device && named.st_ino == inode;
     }
     void Close() {
+        HoldFile(kHeldRecording, nullptr);
         if (f) std::fclose(f);
         f = nullptr;
     }
@@ -350,7 +352,7 @@ FileFault RecordLoop(RecordFile &file, unsigned short samples, unsigned short in
 const char *UnusableReason(const char *path) {
     if (path[0] == '\0') return "no file name";
     if (const char *why = ControlCharacterIn(path)) return why;
-    if (const char *why = NotARegularFile(path)) return why;
+    if (const char *why = WindowOutputRefused(path)) return why;
     struct stat st {};
     char folder[260];
     CopyPath(folder, path);

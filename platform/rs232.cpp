@@ -228,6 +228,15 @@ bool HungUp(int fd) {
     return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// The device's exclusive mode outlives our descriptor while its other end
+// stays open: cleared first, so that the next program may open it (also
+// this one, restarted as a user without the right to ignore the mode).
+void CloseDevice(int fd) {
+    if (fd < 0) return;
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+}
+
 // The device has gone (adapter pulled, far end of a pseudo-terminal closed).
 // The port stays known under its number so that every operation answers with
 // a code until it is closed; the descriptor is let go at once.
@@ -237,10 +246,9 @@ void ReleaseDescriptors(Port &p) {
         n->setEnabled(false);
         n->deleteLater();  // it may be the one whose signal runs now
     }
-    for (int *fd : {&p.fd, &p.restFd}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+    CloseDevice(p.fd);
+    if (p.restFd >= 0) ::close(p.restFd);
+    p.fd = p.restFd = -1;
 }
 
 void MarkLost(int port) {
@@ -485,7 +493,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
     int fd = -1;
     if (const int code = OpenDevice(device, &fd); code != 0) return code;
     if (!Configure(fd, SpeedFor(baudRate), parity, dataBits, stopBits)) {
-        ::close(fd);
+        CloseDevice(fd);
         return kComNotASerialPort;
     }
     // Some USB adapters send nothing until DTR is set. A pseudo-terminal has
@@ -595,8 +603,8 @@ int CloseCom(int port) {
     Port &p = g_ports[port];
     delete p.reader.data();
     delete p.restTimer.data();
-    for (int fd : {p.fd, p.restFd})
-        if (fd >= 0) ::close(fd);
+    CloseDevice(p.fd);
+    if (p.restFd >= 0) ::close(p.restFd);
     ResetPort(p);
     return 0;
 }

@@ -78,8 +78,15 @@ int TextAsUtf8(const char *text, char *out, int size);
 // KVEX_SETTINGS names. Each change is written at once.
 int GetSettingText(const char *key, char *value, int size);  // 1 found, 0 none or too long
 int GetSettingNumber(const char *key, int fallback);
-void SetSettingText(const char *key, const char *value);
-void SetSettingNumber(const char *key, int value);
+// Each returns 0 once the change is on disk, UIE_FILE when it is not.
+int SetSettingText(const char *key, const char *value);
+int SetSettingNumber(const char *key, int value);
+// Why the last change did not reach the disk, in the system's words (1), or
+// 0 when it did.
+int GetSettingsFault(char *why, int size);
+// Told once, at the first change that did not reach the disk, with the
+// settings file and the reason (nullptr: nobody is told).
+void SetSettingsFaultHandler(void (*handler)(const char *file, const char *why));
 // A window's place and size, under the panel's name; restoring returns 1
 // when a remembered geometry was applied.
 int RememberPanelGeometry(int panel);

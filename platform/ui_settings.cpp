@@ -1,8 +1,16 @@
 // Remembered settings, in the platform's usual place (QSettings), or in the
 // file that KVEX_SETTINGS names (tests, several set-ups on one machine).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QWidget>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -24,9 +32,67 @@ QSettings &Store() {
     return *store;
 }
 
+char g_fault[200] = "";
+void (*g_faultHandler)(const char *, const char *) = nullptr;
+bool g_faultTold = false;
+
+// What stops the store, in the system's words: it must make its folder and
+// write a new copy of the file beside the old one. QSettings says only that
+// it failed, so the same steps are tried here to learn why.
+const char *WriteProblem(const QString &file) {
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+    int error = 0;
+    for (qsizetype at = 1; at <= folder.size() && !error; ++at) {
+        if (at < folder.size() && folder[at] != '/') continue;
+        const QByteArray part = folder.left(at);
+        struct stat st {};
+        if (::stat(part.constData(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) error = ENOTDIR;
+        } else if (::mkdir(part.constData(), 0700) != 0) {
+            error = errno;
+        }
+    }
+    if (!error) {
+        const QByteArray probe = folder + "/.kvex-settings-probe";
+        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(probe.constData());
+        }
+    }
+    return error ? std::strerror(error) : "the settings file cannot be written";
+}
+
+// Writes what changed and tells whether it reached the disk.
+int Kept() {
+    QSettings &s = Store();
+    s.sync();
+    if (s.status() != QSettings::AccessError) {  // a file it could not parse is rewritten
+        g_fault[0] = '\0';
+        return 0;
+    }
+    std::snprintf(g_fault, sizeof g_fault, "%s", WriteProblem(s.fileName()));
+    if (g_faultHandler && !g_faultTold) {
+        g_faultTold = true;
+        g_faultHandler(QFile::encodeName(s.fileName()).constData(), g_fault);
+    }
+    return UIE_FILE;
+}
+
 }  // namespace
 
 using namespace kvexui;
+
+int GetSettingsFault(char *why, int size) {
+    if (!why || size < 1) return 0;
+    std::snprintf(why, static_cast<std::size_t>(size), "%s", g_fault);
+    return g_fault[0] != '\0';
+}
+
+void SetSettingsFaultHandler(void (*handler)(const char *file, const char *why)) {
+    g_faultHandler = handler;
+}
 
 int GetSettingsFile(char *path, int size) {
     if (!path || size < 1) return 0;
@@ -55,16 +121,16 @@ int GetSettingNumber(const char *key, int fallback) {
     return ok ? n : fallback;
 }
 
-void SetSettingText(const char *key, const char *value) {
-    if (!key || !value) return;
+int SetSettingText(const char *key, const char *value) {
+    if (!key || !value) return UIE_BAD_ARGUMENT;
     Store().setValue(QString::fromUtf8(key), QString::fromUtf8(value));
-    Store().sync();  // a crash later loses nothing the operator set
+    return Kept();  // a crash later loses nothing the operator set
 }
 
-void SetSettingNumber(const char *key, int value) {
-    if (!key) return;
+int SetSettingNumber(const char *key, int value) {
+    if (!key) return UIE_BAD_ARGUMENT;
     Store().setValue(QString::fromUtf8(key), value);
-    Store().sync();
+    return Kept();
 }
 
 void ForgetSettings() {

@@ -446,7 +446,16 @@ bool Due(Shared &s, bool &births) {
 // What a protocol says first on every connection.
 LinkFault SayBirths(Shared &s, mosquitto *m) {
     if (!s.cfg.onConnect) return LinkFault::None;
-    for (const BrokerMessage &b : s.cfg.onConnect()) {
+    const std::vector<BrokerMessage> births = s.cfg.onConnect();
+    {
+        // A retained birth is the topic's newest text, unless the link is
+        // finishing: its last text was set after any birth could be made.
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (!s.finishing)
+            for (const BrokerMessage &b : births)
+                if (b.retain) s.box.Superseded(b.topic);
+    }
+    for (const BrokerMessage &b : births) {
         int mid = -1;
         const LinkFault fault = Send(s, m, b.topic.c_str(), b.payload, b.retain, mid);
         if (fault != LinkFault::None) return fault;

@@ -95,6 +95,11 @@ void Outbox::Acknowledged(int mid, std::string *acked) {
         }
 }
 
+void Outbox::Superseded(const std::string &topic) {
+    for (Slot &s : slots_)
+        if (s.topic == topic && !s.taken && s.mid == -1) s.dirty = false;
+}
+
 void Outbox::TakeBack() {
     while (!window_.empty()) {
         window_.back().mid = -1;

@@ -37,6 +37,10 @@ class Outbox {
     // The broker acknowledged a message id; a measurement's payload is
     // handed out in acked (when given).
     void Acknowledged(int mid, std::string *acked = nullptr);
+    // A connection began with a newer text of the topic: what its slot still
+    // holds from before that connection would go out after it and turn the
+    // broker's retained text back in time, so it does not go.
+    void Superseded(const std::string &topic);
     // The connection ended: what was taken but not acknowledged goes back to
     // the front, in order, and retained texts not acknowledged go again.
     void TakeBack();

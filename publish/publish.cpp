@@ -322,8 +322,9 @@ void TellNode(SparkplugTold &sp) {
 void KeepBdSeq(SparkplugTold &sp) {
     const int next = sp.node->NextBdSeq();
     if (next == sp.bdSeqStored) return;
-    SetSettingNumber(sp.bdSeqKey.c_str(), next);
-    sp.bdSeqStored = next;
+    // Not kept, it is tried again at the next tick; the settings' fault
+    // handler has said why.
+    if (SetSettingNumber(sp.bdSeqKey.c_str(), next) == 0) sp.bdSeqStored = next;
 }
 
 // The listener hears every tick; newState says whether the connection's
@@ -461,9 +462,20 @@ bool ReadHostPort(std::string hostPort, BrokerAddress &out) {
 // The link speaks for the node: its will is NDEATH, every connection and
 // rebirth begins with the births, each queued event is encoded when it goes.
 // The node lives on the network thread; only its next bdSeq is read here.
-void StartSparkplug(SparkplugTold &sp, BrokerLinkConfig &c, const char *host) {
+// A node whose bdSeq cannot be kept would say the same one at every start,
+// which a host takes for a session it saw die: it does not start at all.
+bool StartSparkplug(SparkplugTold &sp, BrokerLinkConfig &c, const char *host, char *why,
+                    std::size_t size) {
     sp.bdSeqKey = std::string("sparkplug/") + sp.name.group + "/" + sp.name.node + "/bdSeq";
     const int stored = GetSettingNumber(sp.bdSeqKey.c_str(), 0);
+    if (SetSettingNumber(sp.bdSeqKey.c_str(), stored & 255) != 0) {
+        char file[260] = "", fault[200] = "";
+        GetSettingsFile(file, sizeof file);
+        GetSettingsFault(fault, sizeof fault);
+        std::snprintf(why, size, "the Sparkplug bdSeq cannot be kept in %s: %s",
+                      file[0] ? file : "the settings", fault);
+        return false;
+    }
     sp.node = std::make_shared<SparkplugNode>(sp.name, stored, host ? host : "");
     sp.bdSeqStored = stored & 255;
     auto node = sp.node;
@@ -476,6 +488,7 @@ void StartSparkplug(SparkplugTold &sp, BrokerLinkConfig &c, const char *host) {
         return node->Heard(topic, payload);
     };
     c.holdAtConnect = node->WaitsForHost();
+    return true;
 }
 
 }  // namespace
@@ -496,6 +509,17 @@ const char *TopicRootFault(const char *root) {
     // line named in another code page) would be refused on every message.
     if (mosquitto_validate_utf8(root, static_cast<int>(std::strlen(root))) != MOSQ_ERR_SUCCESS)
         return "the topic root is not valid UTF-8 text (or holds a character MQTT forbids)";
+    return nullptr;
+}
+
+const char *BrokerTextFault(const char *text) {
+    if (!text) return nullptr;
+    for (const char *c = text; *c; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
+            return "it holds a control character";
+    if (std::strlen(text) > 65535) return "it is longer than MQTT allows";
+    if (mosquitto_validate_utf8(text, static_cast<int>(std::strlen(text))) != MOSQ_ERR_SUCCESS)
+        return "it is not valid UTF-8 text";
     return nullptr;
 }
 
@@ -553,7 +577,14 @@ bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t 
     return true;
 }
 
+namespace {
+bool refusedForKeptState = false;
+}  // namespace
+
+bool PublishingRefusedForKeptState() { return refusedForKeptState; }
+
 bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
+    refusedForKeptState = false;
     if (publisher) return Refuse(why, size, "publishing is on already");
     auto p = std::make_unique<Publisher>();
     if (!ParseBrokerUrl(o.url, p->address, why, size)) return false;
@@ -566,6 +597,12 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
     else
         DefaultTopicRoot(LinkDevice(), root, sizeof root);
     if (const char *fault = TopicRootFault(root)) return Refuse(why, size, fault);
+    const char *user = o.user[0] ? o.user : p->address.user;
+    for (const auto &[what, text] : {std::pair{"client id", o.clientId}, {"user name", user}})
+        if (const char *fault = BrokerTextFault(text)) {
+            std::snprintf(why, size, "the MQTT %s cannot be used: %s", what, fault);
+            return false;
+        }
     if (o.queueLimit < kLeastQueue || o.queueLimit > kMostQueue)
         return Refuse(why, size, "the queue holds 10 to 10000000 samples");
     if (o.password[0] && !KeepSecretsOutOfDumps())
@@ -621,7 +658,10 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
                                           {say->infoTopic, say->info, true}};
     };
     c.queueLimit = o.queueLimit;
-    if (p->sp) StartSparkplug(*p->sp, c, o.sparkplugHost);
+    if (p->sp && !StartSparkplug(*p->sp, c, o.sparkplugHost, why, size)) {
+        refusedForKeptState = true;
+        return false;
+    }
     if (!p->link.Start(c)) return Refuse(why, size, "the network thread cannot start");
     publisher = std::move(p);
     // The station's name in every run id from the next run on, so that runs

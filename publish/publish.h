@@ -30,6 +30,10 @@ bool ParseBrokerUrl(const char *url, BrokerAddress &out, char *why, std::size_t 
 // Why a topic root cannot be used, or nullptr: empty, a wildcard, a broker's
 // own ($...), a control character, too long, not UTF-8.
 const char *TopicRootFault(const char *root);
+// Why a text cannot go to the broker as a client id or user name ("it holds a
+// control character", "it is not valid UTF-8 text"), or nullptr. Such a
+// text would never connect, and nothing would say why.
+const char *BrokerTextFault(const char *text);
 // kvex/<host name>/<device without /dev/>; +, #, % and control bytes as
 // %2B, %23, %25, %XX, so that no two devices share a root.
 void DefaultTopicRoot(const char *device, char *root, std::size_t size);
@@ -59,6 +63,9 @@ constexpr unsigned long kLeastQueue = 10, kMostQueue = 10000000;
 // broker; false, with the reason, when the options cannot be used. The topic
 // root becomes the station in the ids of the runs that follow.
 bool StartPublishing(const PublishOptions &options, char *why, std::size_t size);
+// Whether the last refusal of StartPublishing was for state it must keep
+// (the Sparkplug bdSeq) that cannot be kept, rather than for its options.
+bool PublishingRefusedForKeptState();
 // Sends what waits and the offline state, then disconnects, giving up after
 // seconds. With wait the caller waits for that end (at the program's end);
 // without, it runs on by itself and the window goes on at once. Returns the

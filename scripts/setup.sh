@@ -10,7 +10,7 @@ packages=(
   xvfb xauth fonts-dejavu-core clang-format poppler-utils
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libprotobuf-c-dev protobuf-c-compiler libprotobuf-dev protobuf-compiler
-  dpkg-dev file lintian
+  dpkg-dev file lintian systemd
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "com232.h"
+#include "file_checks.h"
 #include "gauge_study.h"
 #include "gauge_study_run.h"
 #include "kvex_main.h"
@@ -88,6 +89,7 @@ void ShowStudy(const std::vector<double> &values, const Entered &e, const char *
     g_shown.values = values;
     g_shown.study = g;
     g_shown.file = file ? file : "";
+    HoldFile(kHeldStudy, file);
     g_shown.device = file ? "" : LinkDevice();
     g_shown.sensor = file ? "not named in the recording; " + ConnectedSensor()
                           : ConnectedSensor() + ", on " + LinkDevice();

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,8 @@ constexpr const char *kExitCodes =
 constexpr const char *kCommonOptions =
     "  --port DEVICE    the serial device the sensor is on, e.g. /dev/ttyUSB0\n"
     "  --quiet          say nothing on standard error but failures and the result\n"
+    "  --no-quiet       off again, though --config switched it on; every switch has its\n"
+    "                   no- form, and in the file it is yes or no\n"
     "  --help           show this text and exit\n";
 
 constexpr const char *kInfoHelp =
@@ -180,6 +183,7 @@ struct Verb {
     long samples = -1, interval = -1;
     bool csv = false, force = false, quiet = false;
     std::string mqtt, caFile, passwordFile, certFile, keyFile, clientId;
+    std::string config;                    // the --config FILE its options came from
     std::string sparkplug, sparkplugHost;  // GROUP/EDGE_NODE[/DEVICE], the primary host
     bool insecure = false, plainPassword = false;
     bool exitOnLineLost = false, printConfig = false;
@@ -278,25 +282,41 @@ std::string PasswordFileInForce(const Verb &v) {
     return access(file.c_str(), F_OK) == 0 ? file : "";
 }
 
-// TLS options on an address without TLS are a contradiction, and a password
-// over it is readable by anyone on the way: both refused before anything
-// starts, unless the password was allowed in clear.
-int RefusePlainConnection(const Verb &v) {
+// Why a password would cross the network in clear, or nullptr.
+const char *PlainPasswordFault(const Verb &v) {
     BrokerAddress address;
     char why[240];
-    if (v.mqtt.empty() || !ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why) || address.tls)
-        return -1;
+    if (v.mqtt.empty() || !ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why) ||
+        address.tls || v.plainPassword)
+        return nullptr;
+    const char *env = std::getenv("KVEX_MQTT_PASSWORD");
+    if (PasswordFileInForce(v).empty() && !(env && env[0])) return nullptr;
+    return "mqtt:// is not encrypted and the password would cross the network in clear: give "
+           "mqtts://, or --mqtt-allow-plain-password to send it all the same";
+}
+
+// TLS options on an address without TLS are a contradiction, and a password
+// over it is readable by anyone on the way: both refused before anything
+// starts, unless the password was allowed in clear. The options in force
+// are printed all the same, with what would be refused.
+int RefusePlainConnection(const Verb &v) {
+    if (v.printConfig) return -1;
+    BrokerAddress address;
+    char why[240];
+    if (v.mqtt.empty() || !ParseBrokerUrl(v.mqtt.c_str(), address, why, sizeof why)) return -1;
+    // What would never connect, and say nothing of why, is refused now.
+    for (const auto &[what, text] :
+         {std::pair{"--mqtt-client-id", v.clientId.c_str()}, {"the user name", address.user}})
+        if (const char *fault = BrokerTextFault(text)) {
+            const std::string said = std::string(what) + " cannot go to the broker: " + fault;
+            return Refuse(said.c_str());
+        }
+    if (address.tls) return -1;
     if (!v.caFile.empty() || v.insecure || !v.certFile.empty() || !v.keyFile.empty())
         return Refuse(
             "--mqtt-ca, --mqtt-insecure, --mqtt-cert and --mqtt-key are for TLS, and mqtt:// is "
             "not encrypted: give mqtts://");
-    const char *env = std::getenv("KVEX_MQTT_PASSWORD");
-    const bool password = !PasswordFileInForce(v).empty() || (env && env[0]);
-    if (password && !v.plainPassword)
-        return Refuse(
-            "mqtt:// is not encrypted and the password would cross the network in "
-            "clear: give mqtts://, or --mqtt-allow-plain-password to send it all the "
-            "same");
+    if (const char *why = PlainPasswordFault(v)) return Refuse(why);
     return -1;
 }
 
@@ -330,6 +350,24 @@ constexpr OptionWord kOptionWords[] = {
     {"exit-on-line-lost", false, kWaitsForSensor},
 };
 
+// The switch that --name and --no-name set, for a verb that takes it.
+bool *FlagOf(Verb &v, const std::string &name) {
+    const OptionWord *option = nullptr;
+    for (const OptionWord &o : kOptionWords)
+        if (name == o.name && !o.value && (o.verbs == 0 || Takes(v, o.verbs))) option = &o;
+    if (!option) return nullptr;
+    const std::pair<const char *, bool *> flags[] = {
+        {"quiet", &v.quiet},
+        {"csv", &v.csv},
+        {"force", &v.force},
+        {"mqtt-insecure", &v.insecure},
+        {"mqtt-allow-plain-password", &v.plainPassword},
+        {"exit-on-line-lost", &v.exitOnLineLost}};
+    for (const auto &[flagName, flag] : flags)
+        if (name == flagName) return flag;
+    return nullptr;
+}
+
 int RefuseConfig(const std::string &file, int line, const std::string &why) {
     Say(kLogError, "%s, line %d: %s", Shown(file).c_str(), line, why.c_str());
     return CLI_BAD_ARGUMENTS;
@@ -338,7 +376,7 @@ int RefuseConfig(const std::string &file, int line, const std::string &why) {
 // The words of --config FILE, as the command line would give them, go
 // before the command line's own, so that those win. Returns -1 when words
 // holds them (or there was no --config), otherwise the exit code.
-int ConfigWords(const Verb &v, int argc, char **argv, std::vector<std::string> &words) {
+int ConfigWords(Verb &v, int argc, char **argv, std::vector<std::string> &words) {
     words.assign(argv, argv + argc);
     if (!Takes(v, kStation)) return -1;
     std::string file;
@@ -350,6 +388,7 @@ int ConfigWords(const Verb &v, int argc, char **argv, std::vector<std::string> &
             break;
         }
     if (file.empty()) return -1;
+    v.config = file;
     std::vector<ConfigEntry> entries;
     std::string why;
     int badLine = 0;
@@ -359,7 +398,12 @@ int ConfigWords(const Verb &v, int argc, char **argv, std::vector<std::string> &
         return CLI_FILE;
     }
     std::vector<std::string> given;
+    std::map<std::string, int> lines;  // where each key was set
     for (const ConfigEntry &e : entries) {
+        if (const auto [at, first] = lines.emplace(e.key, e.line); !first)
+            return RefuseConfig(file, e.line,
+                                e.key + " is set twice, on lines " + std::to_string(at->second) +
+                                    " and " + std::to_string(e.line) + ": which one is meant?");
         // Others may read a configuration file: a password does not go there.
         if (e.key.find("password") != std::string::npos && e.key != "mqtt-password-file" &&
             e.key != "mqtt-allow-plain-password")
@@ -380,7 +424,7 @@ int ConfigWords(const Verb &v, int argc, char **argv, std::vector<std::string> &
         const int flag = ConfigFlag(e.value);
         if (flag < 0)
             return RefuseConfig(file, e.line, e.key + " is yes or no, not \"" + e.value + "\"");
-        if (flag == 1) given.push_back("--" + e.key);
+        given.push_back(flag == 1 ? "--" + e.key : "--no-" + e.key);
     }
     words.insert(words.begin() + 2, given.begin(), given.end());
     return -1;
@@ -388,7 +432,13 @@ int ConfigWords(const Verb &v, int argc, char **argv, std::vector<std::string> &
 
 // The options in force, in the configuration file's form: what a station
 // will do, and where its password comes from, but never the password.
-void PrintConfig(const Verb &v) {
+int PrintConfig(const Verb &v) {
+    // A line break in a value would read back as another option.
+    for (const std::string *value : {&v.port, &v.mqtt, &v.caFile, &v.certFile, &v.keyFile,
+                                     &v.clientId, &v.passwordFile, &v.sparkplug, &v.sparkplugHost})
+        if (value->find_first_of("\r\n") != std::string::npos)
+            return Refuse("a value holds a line break and cannot be written as a configuration: ",
+                          Shown(*value).c_str());
     const auto flag = [](bool on) { return on ? "yes" : "no"; };
     std::printf("# kvex %s: the options in force\n", v.entry->name);
     std::printf("port = %s\n", v.port.c_str());
@@ -414,6 +464,11 @@ void PrintConfig(const Verb &v) {
         std::printf("# password: from KVEX_MQTT_PASSWORD\n");
     else
         std::printf("# password: none\n");
+    if (const char *why = PlainPasswordFault(v)) std::printf("# refused as it stands: %s\n", why);
+    char settings[300] = "";
+    if (GetSettingsFile(settings, sizeof settings))
+        std::printf("# kept across starts (the Sparkplug bdSeq) in: %s\n", settings);
+    return 0;
 }
 
 // Returns -1 when the words make a verb, otherwise the exit code.
@@ -430,7 +485,10 @@ int ReadWords(int argc, char **argv, Verb &v) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
         int refused = -1;
-        if (ReadMqttWord(argc, argv, i, v, refused)) {
+        bool *off = a.rfind("--no-", 0) == 0 ? FlagOf(v, a.substr(5)) : nullptr;
+        if (off) {
+            *off = false;  // a switch the configuration file set, undone
+        } else if (ReadMqttWord(argc, argv, i, v, refused)) {
             if (refused >= 0) return refused;
         } else if (a == "--port" && hasValue) {
             v.port = argv[++i];
@@ -464,6 +522,8 @@ int ReadWords(int argc, char **argv, Verb &v) {
         return Refuse("the MQTT options need --mqtt URL");
     if (v.certFile.empty() != v.keyFile.empty())
         return Refuse("--mqtt-cert and --mqtt-key go together");
+    if (!v.sparkplugHost.empty() && v.sparkplug.empty())
+        return Refuse("--sparkplug-host needs --sparkplug GROUP/EDGE_NODE[/DEVICE]");
     if (const int refused = RefusePlainConnection(v); refused >= 0) return refused;
     if (Takes(v, kNeedsMqtt)) return v.mqtt.empty() ? Refuse("--mqtt URL is missing") : -1;
     if (!Takes(v, kFile)) return -1;
@@ -836,7 +896,7 @@ int BeginPublishing(const Verb &v, const char *password) {
     std::memset(o.password, 0, sizeof o.password);
     if (!on) {
         Say(kLogError, "cannot publish: %s", why);
-        return CLI_BAD_ARGUMENTS;
+        return PublishingRefusedForKeptState() ? CLI_FILE : CLI_BAD_ARGUMENTS;
     }
     g_measured = 0;
     g_saidDropping = false;
@@ -1040,6 +1100,12 @@ int Publish(const Verb &v) {
     return 0;
 }
 
+// Every file the verb reads: the file it writes must be none of them.
+std::vector<std::string> InputsOf(const Verb &v) {
+    return {
+        v.port, v.config, v.caFile, v.passwordFile, v.certFile, v.keyFile, PasswordFileInForce(v)};
+}
+
 // What can be told of the file before anything goes to the sensor.
 int CheckFileFirst(const Verb &v) {
     if (v.file.empty()) return 0;
@@ -1048,7 +1114,7 @@ int CheckFileFirst(const Verb &v) {
         const int fd = OpenRegularFile(v.file.c_str(), &why);
         if (fd >= 0) close(fd);
     } else if (!why) {
-        why = NotARegularFile(v.file.c_str());
+        why = OutputRefused(v.file.c_str(), InputsOf(v));
     }
     if (!why) return 0;
     Say(kLogError, "%s: %s; nothing was sent", Shown(v.file).c_str(), why);
@@ -1057,7 +1123,7 @@ int CheckFileFirst(const Verb &v) {
 
 // ---------------------------------------------------------------- stats
 constexpr const char *kStatsHelp =
-    "Usage: kvex stats [--lower MM] [--upper MM] [--rules LIST] [--json] FILE...\n"
+    "Usage: kvex stats [--lower MM] [--upper MM] [--rules LIST] [--json] [--quiet] FILE...\n"
     "Prints the statistics of each recording (text or CSV, told apart by the first line):\n"
     "n, mean, the overall standard deviation (n - 1) and the within one (mean moving range\n"
     "/ 1.128), min, max (mm); Cp and Cpk from the within sigma, Pp and Ppk from the overall\n"
@@ -1079,6 +1145,7 @@ constexpr const char *kStatsHelp =
     "                   chosen rule's number to its count\n"
     "  --events         the out-of-tolerance events of one FILE as CSV instead\n"
     "                   (kvex stats --events --help tells more)\n"
+    "  --quiet          say nothing on standard error but failures and the result\n"
     "  --help           show this text and exit\n"
     "Exit codes: 0 done, 2 bad arguments, 4 a file cannot be read or is no recording.\n";
 
@@ -1086,7 +1153,7 @@ struct StatsVerb {
     std::vector<std::string> files;
     Limits limits;
     uint8_t rules = kDefaultRules;
-    bool json = false;
+    bool json = false, quiet = false;
 };
 
 int RefuseStats(const char *why, const char *what = "") {
@@ -1117,6 +1184,8 @@ int ReadStatsWords(int argc, char **argv, StatsVerb &v) {
             }
         } else if (a == "--json") {
             v.json = true;
+        } else if (a == "--quiet" || a == "--no-quiet") {
+            v.quiet = a == "--quiet";
         } else if (a.rfind("--", 0) != 0 || a == "--") {
             if (a != "--") v.files.push_back(a);
             for (; a == "--" && i + 1 < argc; ++i) v.files.push_back(argv[i + 1]);
@@ -1203,7 +1272,7 @@ int Stats(const Verb &words) {
             PrintTableRow(file.c_str(), f, r.badLines);
         }
         std::fflush(stdout);
-        TellAbout(file.c_str(), f, r, stats, limitsGiven);
+        if (!v.quiet) TellAbout(file.c_str(), f, r, stats, limitsGiven);
     }
     return code;
 }
@@ -1307,10 +1376,7 @@ int RunKVexVerb(int argc, char **argv) {
     wordPointers.push_back(nullptr);
     const int refused = ReadWords(static_cast<int>(words.size()), wordPointers.data(), v);
     if (refused >= 0) return refused;
-    if (v.printConfig) {
-        PrintConfig(v);
-        return 0;
-    }
+    if (v.printConfig) return PrintConfig(v);
     g_quiet = v.quiet;
     const bool station = Takes(v, kStation);
     g_waitForSensor = Takes(v, kWaitsForSensor) && !v.mqtt.empty() && !v.exitOnLineLost;

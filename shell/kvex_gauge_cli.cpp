@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "com232.h"
+#include "file_checks.h"
 #include "gauge_study.h"
 #include "gauge_study_run.h"
 #include "kvex_cli.h"
@@ -26,7 +27,7 @@ namespace {
 
 constexpr const char *kGaugeHelp =
     "Usage: kvex gauge-study --reference MM --tolerance MM [--n N] [--interval SECONDS]\n"
-    "                        [--json] (--port DEVICE | FILE)\n"
+    "                        [--json] [--quiet] (--port DEVICE | FILE)\n"
     "The type-1 gauge study of one master part: n measurements of it, from the sensor on\n"
     "DEVICE in run mode or the first n samples of the recording FILE. Prints n, the mean,\n"
     "the bias (mean - reference), s (n - 1), Cg = 0.2 T / (6 s), Cgk = (0.1 T - |bias|) /\n"
@@ -42,9 +43,11 @@ constexpr const char *kGaugeHelp =
     "                   capable, t, t_critical, bias_significant, reference_mm,\n"
     "                   tolerance_mm, undefined (why the figures are null, or null)\n"
     "  --port DEVICE    measure live on the sensor at DEVICE\n"
-    "  --pdf OUT.pdf    also write the study as an A4 report (replaced if it exists)\n"
+    "  --pdf OUT.pdf    also write the study as an A4 report (replaced if it exists and is\n"
+    "                   none of the inputs; a FIFO, device or folder is refused: exit 4)\n"
     "  --part, --characteristic, --order, --operator, --comment TEXT  the report's title\n"
     "                   block\n"
+    "  --quiet          say nothing on standard error but failures and the result\n"
     "  --help           show this text and exit\n"
     "Exit codes: 0 done, 1 panel file unusable, 2 bad arguments, 3 no sensor on the port,\n"
     "4 the file cannot be read or is no recording, 5 the sensor stopped before n\n"
@@ -52,7 +55,7 @@ constexpr const char *kGaugeHelp =
 
 struct GaugeWords {
     double referenceMm = 0, toleranceMm = 0, intervalS = 0;
-    bool hasReference = false, hasTolerance = false, json = false;
+    bool hasReference = false, hasTolerance = false, json = false, quiet = false;
     unsigned long n = kGaugeDefaultValues;
     std::string port, file, pdf;
     ReportTitle title;
@@ -91,6 +94,8 @@ int ReadGaugeWords(int argc, char **argv, GaugeWords &w) {
                 return RefuseGauge("--interval wants 0 to 86400 seconds, not ", argv[i]);
         } else if (a == "--json") {
             w.json = true;
+        } else if (a == "--quiet" || a == "--no-quiet") {
+            w.quiet = a == "--quiet";
         } else if (a == "--port" && hasValue) {
             w.port = argv[++i];
         } else if (a == "--pdf" && hasValue) {
@@ -115,6 +120,12 @@ int ReadGaugeWords(int argc, char **argv, GaugeWords &w) {
     if (!w.hasTolerance) return RefuseGauge("--tolerance MM is missing");
     if (w.port.empty() == w.file.empty())
         return RefuseGauge("give either --port DEVICE or a recording FILE, one of them");
+    if (w.pdf.empty()) return -1;
+    if (const char *why = OutputRefused(w.pdf.c_str(), {w.file, w.port})) {
+        std::fprintf(stderr, "kvex: cannot write %s: %s; nothing measured, no report written\n",
+                     Shown(w.pdf).c_str(), why);
+        return CLI_FILE;
+    }
     return -1;
 }
 
@@ -163,6 +174,7 @@ int MeasureLive(const GaugeWords &w, std::vector<double> &values) {
 int GaugeStudyVerb(int argc, char **argv) {
     GaugeWords w;
     if (const int refused = ReadGaugeWords(argc, argv, w); refused >= 0) return refused;
+    g_quiet = w.quiet;
     std::vector<double> values;
     if (!w.file.empty()) {
         const char *why = "";
@@ -171,12 +183,18 @@ int GaugeStudyVerb(int argc, char **argv) {
             std::fprintf(stderr, "kvex: cannot read %s: %s\n", w.file.c_str(), why);
             return CLI_FILE;
         }
-        if (bad > 0)
+        // A study of nothing is no study: no figures and no report of "0 samples".
+        if (values.empty()) {
+            std::fprintf(stderr, "kvex: cannot read %s: %s\n", w.file.c_str(),
+                         bad > 0 ? "no line of it is a sample" : "it holds no sample");
+            return CLI_FILE;
+        }
+        if (bad > 0 && !w.quiet)
             std::fprintf(stderr,
                          "kvex: %s: %lu line%s before the last value taken could not "
                          "be read and were passed over\n",
                          w.file.c_str(), bad, bad == 1 ? "" : "s");
-        if (values.size() < w.n)
+        if (values.size() < w.n && !w.quiet)
             std::fprintf(stderr,
                          "kvex: %s holds %zu samples, fewer than the %lu asked for; the "
                          "study takes those\n",

@@ -463,8 +463,21 @@ void ReportExport(const char *text, int) { ShowText(text); }
 
 }  // namespace
 
+namespace {
+
+// A remembered value that cannot be kept is said once: the next start would
+// come up without it, and nobody would know why.
+void SayNotKept(const char *file, const char *why) {
+    char text[600];
+    std::snprintf(text, sizeof text, "Settings cannot be kept in %s: %s", file, why);
+    ShowStatusText(text);
+}
+
+}  // namespace
+
 void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
+    SetSettingsFaultHandler(SayNotKept);
     session_hooks = {ShowDisplaysStale, BrokerIndicator};
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
     InitStatistics();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "file_checks.h"
 #include "kvex_cli.h"
 #include "report.h"
 #include "ui.h"
@@ -23,9 +24,11 @@ constexpr const char *kReportHelp =
     "document with the title block, the files, the sensor, the limits, the time span, every\n"
     "figure of kvex stats, the histogram, the I-MR chart with its rule breaks, the rule\n"
     "breaks by rule and the out-of-tolerance events. No sensor or window is needed.\n\n"
-    "  -o, --output OUT.pdf  the report to write (replaced if it exists)\n"
+    "  -o, --output OUT.pdf  the report to write (replaced if it exists and is none of the\n"
+    "                   recordings; a FIFO, device or folder is refused: exit 4)\n"
     "  --part, --characteristic, --order, --operator, --comment TEXT  the title block\n"
     "  --lower MM, --upper MM, --rules LIST  as kvex stats --help explains\n"
+    "  --quiet          say nothing on standard error but failures and the result\n"
     "  --help           show this text and exit\n"
     "Exit codes: 0 done, 2 bad arguments, 4 a file cannot be read or is no recording, or\n"
     "the report cannot be written.\n";
@@ -35,7 +38,8 @@ constexpr const char *kEventsHelp =
     "Prints the out-of-tolerance events of the recording as CSV: a header row, then one\n"
     "row per run of consecutive samples beyond the same limit: its first and last time\n"
     "(ISO 8601), first and last sample number (from 1), count, side (below or above) and\n"
-    "the worst value in mm.\n"
+    "the worst value in mm. At most 100000 events are listed; beyond them standard error\n"
+    "says how many there were in all (unless --quiet).\n"
     "Exit codes: 0 done, 2 bad arguments, 4 the file cannot be read or is no recording.\n";
 
 int Refuse(const char *help, const std::string &why) {
@@ -49,7 +53,7 @@ struct Words {
     ReportTitle title;
     Limits limits;
     uint8_t rules = kDefaultRules;
-    bool events = false;
+    bool events = false, quiet = false;
 };
 
 // -1 when the words make the verb, otherwise the exit code.
@@ -83,6 +87,8 @@ int Read(int argc, char **argv, Words &w, bool report) {
                 return Refuse(help, std::string("--rules ") + argv[i] + ": " + why);
         } else if (a == "--events" && !report) {
             w.events = true;
+        } else if (a == "--quiet" || a == "--no-quiet") {
+            w.quiet = a == "--quiet";
         } else if (a.rfind("-", 0) != 0) {
             w.files.push_back(a);
         } else {
@@ -92,6 +98,13 @@ int Read(int argc, char **argv, Words &w, bool report) {
     if (w.files.empty()) return Refuse(help, "FILE is missing");
     if (!report && w.files.size() > 1) return Refuse(help, "--events reads one FILE");
     if (report && w.output.empty()) return Refuse(help, "-o OUT.pdf is missing");
+    if (report) {
+        if (const char *why = OutputRefused(w.output.c_str(), w.files)) {
+            std::fprintf(stderr, "kvex: cannot write %s: %s; no report written\n",
+                         Shown(w.output).c_str(), why);
+            return CLI_FILE;
+        }
+    }
     if (w.limits.hasLower && w.limits.hasUpper && w.limits.lowerUm > w.limits.upperUm)
         return Refuse(help, "--lower lies above --upper");
     return -1;
@@ -118,7 +131,7 @@ int StatsEventsVerb(int argc, char **argv) {
         if (ToleranceEventCsvRow(row, sizeof row, e) > 0) std::printf("%s\n", row);
     }
     const ToleranceEvents &events = data.Events();
-    if (events.Total() > events.Events().size())
+    if (events.Total() > events.Events().size() && !w.quiet)
         std::fprintf(stderr, "kvex: %llu events in all; the first %zu are listed\n",
                      static_cast<unsigned long long>(events.Total()), events.Events().size());
     return 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "com232.h"
+#include "file_checks.h"
 #include "gui.h"
 #include "history_tool.h"
 #include "modes.h"
@@ -479,6 +480,7 @@ bool BeginReplay(const char *path) {
     fileFirstMs = fileLastMs = 0;
     r.index->SetSampleSink(AddToFileFigures, nullptr);
     std::snprintf(r.name, sizeof r.name, "%s", name);
+    HoldFile(kHeldReplay, path);
     SetReplaySource(r.name);
     SetActivity(Activity::Replay);
     ShowLinkState();
@@ -516,6 +518,7 @@ void EndReplay() {
     ++replayId;
     SetPlaying(false);
     r.index.reset();
+    HoldFile(kHeldReplay, nullptr);
     HidePanel(pReplay);
     SetActivity(Activity::Idle);
     ShowLinkState();

@@ -126,6 +126,8 @@ bool ReadConfigFile(const char *path, std::vector<ConfigEntry> &entries, std::st
     }
     close(fd);
     if (text.find('\0') != std::string::npos) return Fail(why, "it holds a NUL byte: no text");
+    // An editor that saved it as "UTF-8 with BOM" put three bytes before the first key.
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     int number = 0;
     std::size_t at = 0;
     while (at < text.size()) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -21,6 +22,14 @@ struct Finished {
     int code = -1;  // -1: it crashed or never ended
     QString out, err;
 };
+
+// A folder of the test's own under the build tree, emptied.
+inline QString FreshDir(const QString &name) {
+    const QString dir = QStringLiteral(KVEX_TEST_OUTPUT "/") + name;
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    return dir;
+}
 
 inline QString KvexProgram() { return QCoreApplication::applicationDirPath() + "/kvex"; }
 

@@ -14,6 +14,24 @@
 
 using namespace kvextest;
 
+namespace {
+
+// The file the window keeps a remembered password in, emptied for the test.
+QString FreshKeptPasswordFile() {
+    char settings[300] = "";
+    if (!GetSettingsFile(settings, sizeof settings)) return {};
+    const QString kept = QString(settings) + ".mqtt-password";
+    QFile::remove(kept);
+    return kept;
+}
+
+QByteArray KeptText(const QString &kept) {
+    QFile f(kept);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+}
+
+}  // namespace
+
 // Type the password, tick Remember, close the window: the running publisher
 // takes the password at once, the choice and the password are kept for the
 // next start, and from the first password on the process leaves no core dump.
@@ -27,10 +45,8 @@ TEST(PublishWindow, ClosingItAppliesAndKeepsThePasswordAndAPasswordKeepsCoreDump
     ASSERT_TRUE(broker.Start());
     kvextest::KVexApp app;
     ASSERT_TRUE(app.Start());
-    char settings[300] = "";
-    ASSERT_TRUE(GetSettingsFile(settings, sizeof settings));
-    const QString kept = QString(settings) + ".mqtt-password";
-    QFile::remove(kept);
+    const QString kept = FreshKeptPasswordFile();
+    ASSERT_FALSE(kept.isEmpty());
     EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1);
 
     const QByteArray url = QString("mqtt://station@127.0.0.1:%1/w").arg(broker.port()).toUtf8();
@@ -67,10 +83,8 @@ TEST(PublishWindow, RememberPasswordSwitchedOffDeletesTheKeptPasswordAtOnce) {
     {
         kvextest::KVexApp app;
         ASSERT_TRUE(app.Start());
-        char settings[300] = "";
-        ASSERT_TRUE(GetSettingsFile(settings, sizeof settings));
-        kept = QString(settings) + ".mqtt-password";
-        QFile::remove(kept);
+        kept = FreshKeptPasswordFile();
+        ASSERT_FALSE(kept.isEmpty());
         DisplayPanel(pPublish);
         const QByteArray url = broker.url("remember").toUtf8();
         SetCtrlVal(pPublish, PUBLISH_BrokerUrl, url.constData());
@@ -78,10 +92,7 @@ TEST(PublishWindow, RememberPasswordSwitchedOffDeletesTheKeptPasswordAtOnce) {
         SetCtrlVal(pPublish, PUBLISH_PlainPassword, 1);
         QWidget *remember = UiControlWidget(pPublish, PUBLISH_KeepPassword);
         ASSERT_NE(remember, nullptr);
-        const auto keptText = [&] {
-            QFile f(kept);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
-        };
+        const auto keptText = [&] { return KeptText(kept); };
         for (const bool publishing : {false, true}) {
             if (publishing) {
                 SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
@@ -179,4 +190,32 @@ TEST(PublishWindow, SparkplugChosenInTheWindowBirthsTheNodeAndAnUnnamedOneIsRefu
     const QList<SpMessage> got = SparkplugMessages(plant);
     EXPECT_EQ(got.front().topic, "spBv1.0/win/NBIRTH/station-2");
     EXPECT_EQ(got.back().topic, "spBv1.0/win/NDEATH/station-2");
+}
+
+// As the operator does it: the password typed into the field, Remember
+// password ticked with the mouse, a character more typed, the window closed
+// with its button. The kept file holds what the field showed each time.
+TEST(PublishWindow, RememberPasswordKeepsWhatWasTypedIntoTheField) {
+    kvextest::KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const QString kept = FreshKeptPasswordFile();
+    ASSERT_FALSE(kept.isEmpty());
+    const auto keptText = [&] { return KeptText(kept); };
+    DisplayPanel(pPublish);
+    QWidget *field = UiControlWidget(pPublish, PUBLISH_BrokerPassword);
+    QWidget *remember = UiControlWidget(pPublish, PUBLISH_KeepPassword);
+    QWidget *close = UiControlWidget(pPublish, PUBLISH_PublishClose);
+    ASSERT_TRUE(field && remember && close);
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClicks(field, "s3cret-Word");
+    QTest::mouseClick(remember, Qt::LeftButton);
+    EXPECT_EQ(keptText(), "s3cret-Word") << "kept as it is ticked";
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClick(field, Qt::Key_End);
+    QTest::keyClicks(field, "2");
+    QTest::mouseClick(close, Qt::LeftButton);
+    EXPECT_EQ(keptText(), "s3cret-Word2") << "kept again at Close";
+    EXPECT_EQ(QFile(kept).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+              QFile::Permissions());
+    QFile::remove(kept);
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -682,4 +683,35 @@ TEST(Replay, GoToTimeLandsOnTheNearestSampleAndTheHoverReadsTheSameTime) {
     EXPECT_NE(QToolTip::text().toStdString().find(field), std::string::npos)
         << QToolTip::text().toStdString();
     EXPECT_EQ(SavePanelImage(pHandle, KVEX_TEST_OUTPUT "/replay_goto.png"), 0);
+}
+
+// The window's dialogs refuse what the command line refuses: the figures
+// saved over the recording the replay reads, or onto a FIFO, are refused
+// with the reason, and the recording is as it was.
+TEST(Replay, NothingTheWindowSavesLandsOnTheRecordingItReplays) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = CsvRecording("kept.csv");
+    QFile before(QString::fromStdString(path));
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray bytes = before.readAll();
+    ASSERT_TRUE(BeginReplay(path.c_str()));
+    const std::string fifo = std::string(KVEX_TEST_OUTPUT "/replay_kept.fifo");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto &[target, why] :
+         {std::pair{path, "it is one of the inputs"}, std::pair{fifo, "it is a FIFO"}}) {
+        SetFileSelectScript([&](const FileSelectRequest &, std::string &chosen) {
+            chosen = target;
+            return true;
+        });
+        KVexApp::Commit(CC_StatsSave, pStats, STATS_BTNStatsSave);
+        SetFileSelectScript(nullptr);
+        EXPECT_EQ(KVexApp::Status(), "Cannot write " + target + ": " + why);
+    }
+    QFile after(QString::fromStdString(path));
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), bytes);
+    EndReplay();
+    std::remove(fifo.c_str());
 }

@@ -3,7 +3,10 @@
 // the queues, the time-outs and the error codes.
 #include "rs232.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -55,10 +58,30 @@ void recordEvent(int port, int bits, void *data) {
 }
 
 // Waits without processing events until the queue holds n bytes.
-bool queueReaches(int port, int n, double timeoutSeconds = 2.0) {
+bool queueReaches(int port, int n, double timeoutSeconds = 30.0) {
     const auto t0 = Clock::now();
     while (GetInQLen(port) < n)
         if (secondsSince(t0) > timeoutSeconds) return false;
+    return true;
+}
+
+// Whether bytes wait in the terminal itself, not yet taken in by the layer:
+// seen through a descriptor of the test's own, which reads nothing.
+bool deviceHolds(const std::string &device) {
+    const int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    const bool holds = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    ::close(fd);
+    return holds;
+}
+
+// Waits until what holds, at most seconds, without processing events.
+template <class Pred>
+bool until(Pred holds, double seconds = 30.0) {
+    const auto t0 = Clock::now();
+    while (!holds())
+        if (secondsSince(t0) > seconds) return false;
     return true;
 }
 
@@ -149,6 +172,19 @@ TEST_F(Rs232Test, ABusyDeviceCannotBeOpenedTwice) {
     // An explicit device name opens that device under the number.
     CloseCom(1);
     EXPECT_EQ(OpenComConfig(2, peer.slavePath().c_str(), 19200, 0, 8, 1, 4096, 4096), 0);
+
+    // Held, the device is this program's alone; let go, by a close or a
+    // reopening under another number, it is nobody's, though its far end
+    // stays open (a program as a user without root's exemption could not
+    // open it otherwise).
+    RawTty other(peer.slavePath());
+    ASSERT_TRUE(other.ok());
+    int exclusive = -1;
+    ASSERT_EQ(::ioctl(other.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    CloseCom(2);
+    ASSERT_EQ(::ioctl(other.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "closed but still exclusive";
 }
 
 TEST_F(Rs232Test, ClosedAndInvalidPortsAnswerWithCodes) {
@@ -220,7 +256,9 @@ TEST_F(Rs232Test, InputQueueKeepsItsSizeAndDropsTheRest) {
     ASSERT_EQ(openPort(1), 0);
     send(pattern(5000));
     ASSERT_TRUE(queueReaches(1, 4096));
-    sleepFor(0.05);
+    // The rest is taken from the device and dropped, not left waiting there.
+    const std::string device = peer.slavePath();
+    ASSERT_TRUE(until([&] { return GetInQLen(1) >= 0 && !deviceHolds(device); }));
     EXPECT_EQ(GetInQLen(1), 4096);
     char first[4];
     ASSERT_EQ(ComRd(1, first, 4), 4);
@@ -229,7 +267,7 @@ TEST_F(Rs232Test, InputQueueKeepsItsSizeAndDropsTheRest) {
     ASSERT_EQ(openPort(1, 100), 0);
     send(pattern(300));
     ASSERT_TRUE(queueReaches(1, 100));
-    sleepFor(0.05);
+    ASSERT_TRUE(until([&] { return GetInQLen(1) >= 0 && !deviceHolds(device); }));
     EXPECT_EQ(GetInQLen(1), 100);
 }
 
@@ -240,10 +278,10 @@ TEST_F(Rs232Test, FlushInDiscardsTheQueueAndWhatTheDeviceHolds) {
     EXPECT_EQ(FlushInQ(1), 0);
     EXPECT_EQ(GetInQLen(1), 0);
 
-    send(pattern(20));  // not yet taken in by the layer
-    sleepFor(0.05);
+    send(pattern(20));  // in the device, not yet taken in by the layer
+    ASSERT_TRUE(until([&] { return deviceHolds(peer.slavePath()); }));
     EXPECT_EQ(FlushInQ(1), 0);
-    sleepFor(0.05);
+    EXPECT_FALSE(deviceHolds(peer.slavePath()));
     EXPECT_EQ(GetInQLen(1), 0);
     EXPECT_EQ(FlushOutQ(1), 0);
 

@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "ui_test_support.h"
 
@@ -206,3 +209,30 @@ TEST(UiFiles, RealDialogAsksBeforeReplacingAFileAndReportsTheChoice) {
 }
 
 }  // namespace
+
+namespace {
+std::vector<std::string> g_notKept;
+}  // namespace
+
+// A change that cannot reach the disk says so: each write returns the fault,
+// the system's reason is there to show, and the program is told once, not
+// at every change. The settings are made to live under a regular file here.
+TEST(UiSettings, AChangeThatCannotBeKeptSaysSoOnce) {
+    const std::string dir = OutPath("ui_settings_not_kept");
+    QDir().mkpath(QString::fromStdString(dir));
+    WriteBytes(dir + "/file", "x");
+    const std::string unkeepable = dir + "/file/settings.conf";
+    setenv("KVEX_SETTINGS", unkeepable.c_str(), 1);  // before this process's first setting
+    g_notKept.clear();
+    SetSettingsFaultHandler([](const char *file, const char *why) {
+        g_notKept.push_back(std::string(file) + ": " + why);
+    });
+    EXPECT_EQ(SetSettingText("port/device", "/dev/ttyUSB0"), UIE_FILE);
+    EXPECT_EQ(SetSettingNumber("recorder/samples", 50), UIE_FILE);
+    char why[200] = "";
+    EXPECT_EQ(GetSettingsFault(why, sizeof why), 1);
+    EXPECT_STREQ(why, "Not a directory");
+    ASSERT_EQ(g_notKept.size(), 1u);
+    EXPECT_EQ(g_notKept[0], unkeepable + ": Not a directory");
+    SetSettingsFaultHandler(nullptr);
+}
