@@ -74,6 +74,10 @@ inline bool TypeFileName(QFileDialog *dialog, const QString &name) {
     if (!edit) return false;
     return QTest::qWaitFor(
         [&] {
+            // Typed anew each time: a listing that came after the typing
+            // selected the default file, and the same text set again would
+            // change nothing.
+            edit->clear();
             edit->setText(name);
             QTest::qWait(20);
             return QFileInfo(dialog->selectedFiles().value(0)).fileName().startsWith(name);
