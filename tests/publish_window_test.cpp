@@ -215,6 +215,8 @@ TEST(PublishWindow, RememberPasswordKeepsWhatWasTypedIntoTheField) {
     QTest::keyClicks(field, "2");
     QTest::mouseClick(close, Qt::LeftButton);
     EXPECT_EQ(keptText(), "s3cret-Word2") << "kept again at Close";
+    EndPublishing();  // as the program ends
+    EXPECT_EQ(keptText(), "s3cret-Word2") << "kept as the program ended";
     EXPECT_EQ(QFile(kept).permissions() & (QFile::ReadGroup | QFile::ReadOther),
               QFile::Permissions());
     QFile::remove(kept);
