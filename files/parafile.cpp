@@ -51,8 +51,7 @@ void SendParaToFile() {
     for (int i = 0; i < 15; ++i) values[15 + i] = pp[i];
 
     static SafeSave save;
-    const char *why = nullptr;
-    why = WindowOutputRefused(file_name);
+    const char *why = WindowOutputRefused(file_name);
     bool saved = !why && BeginSafeSave(file_name, save, &why);
     if (saved) {
         errno = 0;

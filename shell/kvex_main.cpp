@@ -461,10 +461,6 @@ void OnControlEvent(int panel, int control, int event) {
 // An export from a chart's menu says where it went, or in red that it failed.
 void ReportExport(const char *text, int) { ShowText(text); }
 
-}  // namespace
-
-namespace {
-
 // A remembered value that cannot be kept is said once: the next start would
 // come up without it, and nobody would know why.
 void SayNotKept(const char *file, const char *why) {

@@ -188,6 +188,7 @@ void SensorSim::flood(double t) {
 
 void SensorSim::send(const std::vector<std::uint8_t> &bytes, bool paced, Clock::time_point t0,
                      std::size_t tail) {
+    if (bytes.empty()) return;
     if (!paced) {
         line_.writeAll(bytes.data(), bytes.size());
         return;

@@ -189,6 +189,16 @@ class Subscriber {
     QProcess proc_;
 };
 
+// A mosquitto password file that knows the user station by s3cret-Word;
+// empty when mosquitto_passwd could not make it.
+inline QString StationPasswords(const QString &name) {
+    const QString passwords = Scratch(name);
+    QFile::remove(passwords);
+    const int made =
+        QProcess::execute("mosquitto_passwd", {"-b", "-c", passwords, "station", "s3cret-Word"});
+    return made == 0 ? passwords : QString();
+}
+
 // The retained message of a topic as a newcomer gets it.
 inline QJsonObject Retained(const Broker &b, const QString &topic) {
     QProcess p;

@@ -289,11 +289,8 @@ TEST(Publishing, EachBrokerFaultSaysWhyWhileMeasuringGoesOnAndTlsWorksWithTheTes
                 "unreachable: no host named no-such-host.invalid");
 
     // A broker that knows one user by a password file of mosquitto_passwd.
-    const QString passwords = Scratch("passwords");
-    QFile::remove(passwords);
-    ASSERT_EQ(
-        QProcess::execute("mosquitto_passwd", {"-b", "-c", passwords, "station", "s3cret-Word"}),
-        0);
+    const QString passwords = StationPasswords("passwords");
+    ASSERT_FALSE(passwords.isEmpty());
     Broker guarded("guarded", "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n");
     ASSERT_TRUE(guarded.Start());
     const QString user = QString("mqtt://station@127.0.0.1:%1/g").arg(guarded.port());

@@ -57,14 +57,6 @@ void recordEvent(int port, int bits, void *data) {
     }
 }
 
-// Waits without processing events until the queue holds n bytes.
-bool queueReaches(int port, int n, double timeoutSeconds = 30.0) {
-    const auto t0 = Clock::now();
-    while (GetInQLen(port) < n)
-        if (secondsSince(t0) > timeoutSeconds) return false;
-    return true;
-}
-
 // Whether bytes wait in the terminal itself, not yet taken in by the layer:
 // seen through a descriptor of the test's own, which reads nothing.
 bool deviceHolds(const std::string &device) {
@@ -83,6 +75,11 @@ bool until(Pred holds, double seconds = 30.0) {
     while (!holds())
         if (secondsSince(t0) > seconds) return false;
     return true;
+}
+
+// Waits without processing events until the queue holds n bytes.
+bool queueReaches(int port, int n, double timeoutSeconds = 30.0) {
+    return until([&] { return GetInQLen(port) >= n; }, timeoutSeconds);
 }
 
 class Rs232Test : public ::testing::Test {
