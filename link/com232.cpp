@@ -97,6 +97,14 @@ const char *ComErrorText(int code) {
     }
 }
 
+// No reply can come to a request that did not go out, and a time-out would
+// blame a sensor that was never asked.
+bool RequestWentOut(int written) {
+    if (written == FRAME_BYTES) return true;
+    if (!line_lost) SetStatus(written < 0 ? ComErrorText(written) : "RS-232 write incomplete!");
+    return false;
+}
+
 void FillTxBuf(unsigned short command, unsigned short subArgument, const unsigned short *words) {
     EncodeRequest(szWriteBuf, command, subArgument, words);
 }
@@ -145,20 +153,20 @@ int CheckComLine(int port) {
     FlushOutQ(port);
     FlushInput(port);
     const long before = ReceivedBytes();
-    SendRequest(port, CMD_LINE_CHECK, 0, pp);
+    const bool sent = RequestWentOut(SendRequest(port, CMD_LINE_CHECK, 0, pp));
 
     int result = 0;
-    if (WaitRxFull()) {
+    if (sent && WaitRxFull()) {
         pp[0] = FrameWord(szReadBuf);
         SetStatus("Echo Check - Line Ok!");
         result = 1;
-    } else if (!line_lost && DroppedReplyCommand() >= 0) {
+    } else if (sent && !line_lost && DroppedReplyCommand() >= 0) {
         // The sync word was right: the reply answered another request.
         char text[72];
         std::snprintf(text, sizeof text, "read error - reply to command %d, not to the line check!",
                       DroppedReplyCommand());
         SetStatus(text);
-    } else if (!line_lost && ReceivedBytes() > before) {
+    } else if (sent && !line_lost && ReceivedBytes() > before) {
         SetStatus("read error - not sync byte 0xAA!");
     }
     ShowStatus();

@@ -110,6 +110,9 @@ void ShowStatusText(const char *text);
 void ShowText(const char *text);
 // The operator's text for a negative result of OpenComConfig.
 const char *ComErrorText(int code);
+// True when a request went out whole (written: SendRequest's result);
+// otherwise says why in the status, unless a lost line already did.
+bool RequestWentOut(int written);
 
 // ---------------------------------------------------------------- identification
 int GetHARDWAREInfo();

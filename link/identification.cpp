@@ -134,7 +134,7 @@ int ReadFirmwareReply() {
     FlushOutQ(com);
     parameter[PW_COMMAND] = CMD_FIRMWARE;
     parameter[PW_SUBARG] = 0;
-    SendRequest(com, CMD_FIRMWARE, 0, pp);
+    if (!RequestWentOut(SendRequest(com, CMD_FIRMWARE, 0, pp))) return 0;
     ShowText("Waiting for firmware info ...");
 
     bool timedOut = false;
@@ -151,8 +151,7 @@ int GetHARDWAREInfo() {
     parameter[PW_SUBARG] = 0;
     FlushOutQ(com);
     FlushInput(com);
-    SendRequest(com, CMD_HARDWARE, 0, pp);
-    if (!WaitRxFull()) return 0;
+    if (!RequestWentOut(SendRequest(com, CMD_HARDWARE, 0, pp)) || !WaitRxFull()) return 0;
 
     DecodeHardwareFields();
     if (FrameWord(szReadBuf + 2) != CMD_HARDWARE) return 0;

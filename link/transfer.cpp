@@ -26,7 +26,10 @@ void PushGET(unsigned short source, unsigned short frame) {
 void ResetMaxMin() {
     parameter[PW_COMMAND] = CMD_RESET_MAXMIN;
     FlushQueues();
-    SendRequest(com, CMD_RESET_MAXMIN, 0, pp);
+    if (!RequestWentOut(SendRequest(com, CMD_RESET_MAXMIN, 0, pp))) {
+        ShowStatus();
+        return;
+    }
     ShowText("Reset Max/Min values...");
     if (AwaitReply(TIMEOUT) == EXCHANGE_LINE_LOST) return;
     SetStatus(rx_flag ? "Reset Max/Min OK!" : "Timeout-RS-232...");

@@ -46,9 +46,9 @@ int SendFrame(unsigned short command, unsigned short frame, const char *doneText
     parameter[PW_SUBARG] = frame;
     CopyVarsToPP(frame);
     FlushQueues();
-    SendRequest(com, command, frame, pp);
-    if (nBytesW == FRAME_BYTES && doneText) ShowText(doneText);
-    return nBytesW;
+    const int written = SendRequest(com, command, frame, pp);
+    if (RequestWentOut(written) && doneText) ShowText(doneText);
+    return written;
 }
 
 // Reads both frames back from the memory just written, without touching the
@@ -64,8 +64,7 @@ int CountDifferingWords(unsigned short readCommand, unsigned short readBack[2][F
         CopyVarsToPP(frame);
         for (int i = 0; i < FRAME_WORDS; ++i) sent[i] = pp[i];
         FlushQueues();
-        SendRequest(com, readCommand, frame, pp);
-        if (!WaitRxFull()) return -1;
+        if (!RequestWentOut(SendRequest(com, readCommand, frame, pp)) || !WaitRxFull()) return -1;
         for (int i = 0; i < FRAME_WORDS; ++i) {
             readBack[frame][i] = pp[i];
             differs[frame * FRAME_WORDS + i] = pp[i] != sent[i];
@@ -206,11 +205,13 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
     FlushQueues();
     GetPanelValues();
     CopyVarsToPP(0);
-    SendRequest(com, CMD_TEACH, 0, pp);
-    ShowText("New setpoint value teached!");
+    const bool sent = RequestWentOut(SendRequest(com, CMD_TEACH, 0, pp));
+    if (sent) ShowText("New setpoint value teached!");
 
-    const int result = AwaitReply(TIMEOUT);
-    if (result == EXCHANGE_OK) {
+    const int result = sent ? AwaitReply(TIMEOUT) : EXCHANGE_LINE_LOST;
+    if (!sent) {
+        ShowStatus();
+    } else if (result == EXCHANGE_OK) {
         // The sensor took the edge positions: read them back from RAM,
         // frame 1 only when frame 0 came.
         PushGET(1, 0);

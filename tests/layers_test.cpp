@@ -3,6 +3,7 @@
 // publish, branding, shell, then the program's entry. The simulated sensor
 // stands apart and includes nothing of the program.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -27,7 +28,48 @@ int RankOf(const std::string &folder) {
 
 bool IsSource(const fs::path &p) { return p.extension() == ".cpp" || p.extension() == ".h"; }
 
+// Every file of the layers above the run-time that includes a header of Qt
+// or of the plotting library, with the line: only platform/, the simulated
+// sensor and the program's entry may.
+std::vector<std::string> QtIncludesAbovePlatform(const fs::path &root) {
+    const std::regex qt(R"re(^\s*#\s*include\s*[<"](Q[A-Za-z]*(/\w+)?(\.h)?|q\w+\.h)[>"])re");
+    std::vector<std::string> found;
+    for (const std::string &folder : kLayers) {
+        if (folder == "platform" || !fs::exists(root / folder)) continue;
+        for (const auto &entry : fs::recursive_directory_iterator(root / folder)) {
+            if (!IsSource(entry.path())) continue;
+            std::ifstream in(entry.path());
+            std::string line;
+            while (std::getline(in, line))
+                if (std::regex_search(line, qt))
+                    found.push_back(fs::relative(entry.path(), root).string() + ": " + line);
+        }
+    }
+    return found;
+}
+
 }  // namespace
+
+// A Qt include planted in link/ is found, so the check of the real tree
+// below proves something.
+TEST(Layers, NothingAboveTheRunTimeIncludesQt) {
+    const fs::path planted =
+        fs::temp_directory_path() / ("kvex_layers_" + std::to_string(getpid()));
+    fs::create_directories(planted / "link");
+    fs::create_directories(planted / "platform");
+    std::ofstream(planted / "link" / "frame.cpp") << "#include \"frame.h\"\n#include <cstdio>\n";
+    std::ofstream(planted / "link" / "exchange.h")
+        << "#pragma once\n  #  include <QtCore/QTimer>\n";
+    std::ofstream(planted / "link" / "com232.cpp") << "#include <QString>\n";
+    std::ofstream(planted / "platform" / "rs232.cpp") << "#include <QSocketNotifier>\n";
+    const std::vector<std::string> found = QtIncludesAbovePlatform(planted);
+    fs::remove_all(planted);
+    EXPECT_EQ(found.size(), 2u);
+    for (const std::string &f : found) EXPECT_EQ(f.rfind("link/", 0), 0u) << f;
+
+    const std::vector<std::string> real = QtIncludesAbovePlatform(KVEX_SOURCE_DIR);
+    EXPECT_TRUE(real.empty()) << real.front();
+}
 
 TEST(Layers, NoIncludePointsUpwardAndTheSensorIncludesNothingOfTheProgram) {
     const fs::path root = KVEX_SOURCE_DIR;

@@ -143,11 +143,18 @@ TEST(Texts, EachFailureNamesItsCause) {
         EXPECT_EQ(KVexApp::Status(), "read error - not sync byte 0xAA!");
     }
     {
-        // Run with no port open sends nothing, so it blames no sensor.
+        // Run, Reset and Teach with no port open send nothing, so they blame
+        // no sensor.
         KVexApp idle;
         ASSERT_TRUE(idle.Start(false));
         KVexApp::Commit(CC_BTNRun, pHandle, PANEL_BTNRun);
         EXPECT_EQ(KVexApp::Status(), "Port is not open");
+        for (const auto &[callback, control] : {std::pair{&CC_ButtonReset, PANEL_ButtonReset},
+                                                std::pair{&CC_ButtonTeach, PANEL_ButtonTeach}}) {
+            SetCtrlVal(pHandle, PANEL_StatusLine, "");
+            KVexApp::Commit(callback, pHandle, control);
+            EXPECT_EQ(KVexApp::Status(), "Port is not open") << control;
+        }
     }
     KVexApp app;
     ASSERT_TRUE(app.Start());
