@@ -213,6 +213,18 @@ void RunModeUnderDialog() {
 void PushRUN() {
     if (!BeginLinkOperation()) return;
     ShowRunModeGraphs();
+    RunModeLoop();
+    EndLinkOperation();
+}
+
+bool MeasureInRunMode() {
+    if (!BeginLinkOperation()) return false;
+    RunModeLoop();
+    EndLinkOperation();
+    return true;
+}
+
+void RunModeLoop() {
     BeginMeasuringLoop(Activity::Run);
 
     graph_flag = rx_flag = 0;
@@ -231,7 +243,6 @@ void PushRUN() {
 
     rx_flag = graph_flag = 0;
     EndMeasuringLoop();
-    EndLinkOperation();
 }
 
 int ReadData64(int offset, int channel) {

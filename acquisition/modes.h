@@ -28,7 +28,14 @@ void PublishRawReply();
 // values any more.
 void EndForMissingReply();
 
+// Run mode from the window: its graphs shown, then the loop.
 void PushRUN();
+// Run mode without a window, until a stop, a lost line or a missing reply:
+// the same exchange, every sample to the stream. False when another link
+// operation runs.
+bool MeasureInRunMode();
+// The loop of run mode, inside a link operation that the caller began.
+void RunModeLoop();
 int PushGETRAW();
 void PushVIDEO();
 int ReadData64(int offset, int channel);

@@ -368,21 +368,9 @@ const char *UnusableReason(const char *path) {
     return nullptr;
 }
 
-// The file this recording goes to: a path typed into the box wins over the
-// one chosen before; an existing file is replaced only when the operator said
-// so in the dialog, else the next free name is taken. False, with the reason
-// shown, when no usable path is there.
-bool ChooseRecordPath(char *path) {
-    char typed[260] = "";
-    const bool wasTyped = TypedRecordPath(typed, sizeof typed);
-    if (wasTyped) {
-        if (typed[0] != '\0' && typed[0] != '/')
-            MakePathname(proj_dir, typed, path);
-        else
-            CopyPath(path, typed);
-    } else {
-        CopyPath(path, recfile_name);
-    }
+// An existing file is replaced only when that was agreed, else the next
+// free name is taken. False, with the reason shown, when the path is no use.
+bool UsableRecordPath(char *path, bool replace) {
     if (const char *why = UnusableReason(path)) {
         std::snprintf(g_outcome.why, sizeof g_outcome.why, "%s", why);
         char prefix[80];
@@ -393,8 +381,7 @@ bool ChooseRecordPath(char *path) {
         return false;
     }
     struct stat st {};
-    const bool confirmed = g_replaceConfirmed && !wasTyped;
-    if (stat(path, &st) == 0 && st.st_size > 0 && !confirmed) {
+    if (stat(path, &st) == 0 && st.st_size > 0 && !replace) {
         char free[260];
         if (!NextFreeName(path, free, sizeof free)) {
             std::snprintf(g_outcome.why, sizeof g_outcome.why, "no free name beside it");
@@ -406,6 +393,60 @@ bool ChooseRecordPath(char *path) {
     CopyPath(recfile_name, path);
     g_replaceConfirmed = false;  // what is recorded now is not to be replaced unasked
     return true;
+}
+
+// The file this recording goes to: a path typed into the box wins over the
+// one chosen before; an existing file is replaced only when the operator said
+// so in the dialog.
+bool ChooseRecordPath(char *path) {
+    char typed[260] = "";
+    const bool wasTyped = TypedRecordPath(typed, sizeof typed);
+    if (wasTyped) {
+        if (typed[0] != '\0' && typed[0] != '/')
+            MakePathname(proj_dir, typed, path);
+        else
+            CopyPath(path, typed);
+    } else {
+        CopyPath(path, recfile_name);
+    }
+    return UsableRecordPath(path, g_replaceConfirmed && !wasTyped);
+}
+
+// The recording to g_recordingPath, checked, inside a link operation: the
+// Start button and the command line both come here; onScreen shows it on the
+// run panel's graphs as it goes.
+void RunRecording(const RecordingRequest &req, bool onScreen) {
+    g_outcome.started = true;
+    CopyPath(g_outcome.path, g_recordingPath);
+    if (onScreen) PrepareScreen();
+    BeginMeasuringLoop(Activity::Recording);
+    const unsigned short samples = req.samples, interval = req.interval;
+    g_csv = req.csv ? 1 : 0;
+    ShowRecordPath(g_recordingPath, false);
+
+    RecordFile file;
+    FileFault fault = FileFault::Write;
+    if (file.Create(g_recordingPath) && WriteHeader(file, interval, SetpointValue())) {
+        file.why = nullptr;
+        parameter[PW_COMMAND] = CMD_RAW_VALUES;
+        if (SendRawRequest() == FRAME_BYTES) ShowText("Line Ok!");
+        SayRecordingStarts(samples, interval, g_recordingPath);
+        fault = RecordLoop(file, samples, interval);
+    }
+    file.Close();
+    StopMeasuring();
+    EndRecording();
+    EndMeasuringLoop();
+    g_outcome.fileFault = fault != FileFault::None;
+    if (fault == FileFault::Gone) file.why = "the file went away";
+    if (fault != FileFault::None) {
+        std::snprintf(g_outcome.why, sizeof g_outcome.why, "%s",
+                      file.why ? file.why : "write failed");
+        ReportFileFault(fault, file.why, g_outcome.samples, g_recordingPath);
+    } else {
+        SayRecordingEnded(samples, g_outcome.samples, g_rec.timedOut, g_recordingPath);
+    }
+    g_recordingPath[0] = '\0';
 }
 
 }  // namespace
@@ -481,12 +522,6 @@ int CC_RecordFileNameBtn(int, int, int event, void *, int, int) {
 
 const RecordingOutcome &LastRecording() { return g_outcome; }
 
-void SetRecordFile(const char *path, bool replace) {
-    CopyPath(recfile_name, path);
-    g_replaceConfirmed = replace;
-    ShowRecordPath(recfile_name, g_recordingPath[0] != '\0');
-}
-
 int CC_BTNStartRecord(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || !BeginLinkOperation()) return 0;
     g_outcome = RecordingOutcome{};
@@ -495,46 +530,33 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int) {
         EndLinkOperation();
         return 0;
     }
-    g_outcome.started = true;
-    CopyPath(g_outcome.path, g_recordingPath);
     RememberFolder("recorder/folder", g_recordingPath);
     RememberRecorderSettings();
-    PrepareScreen();
-    BeginMeasuringLoop(Activity::Recording);
-    unsigned short samples = 0, interval = 0;
-    GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
-    GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
-    GetCtrlVal(panelPopUp, POPUP_RecFormat, &g_csv);
-    ShowRecordPath(g_recordingPath, false);
-
-    RecordFile file;
-    FileFault fault = FileFault::Write;
-    if (file.Create(g_recordingPath) && WriteHeader(file, interval, SetpointValue())) {
-        file.why = nullptr;
-        parameter[PW_COMMAND] = CMD_RAW_VALUES;
-        if (SendRawRequest() == FRAME_BYTES) ShowText("Line Ok!");
-        SayRecordingStarts(samples, interval, g_recordingPath);
-        fault = RecordLoop(file, samples, interval);
-    }
-    file.Close();
-    StopMeasuring();
-    EndRecording();
-    EndMeasuringLoop();
+    RecordingRequest req;
+    int csv = 0;
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &req.samples);
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &req.interval);
+    GetCtrlVal(panelPopUp, POPUP_RecFormat, &csv);
+    req.csv = csv != 0;
+    RunRecording(req, true);
     EndLinkOperation();
-    g_outcome.fileFault = fault != FileFault::None;
-    if (fault == FileFault::Gone) file.why = "the file went away";
-    if (fault != FileFault::None) {
-        std::snprintf(g_outcome.why, sizeof g_outcome.why, "%s",
-                      file.why ? file.why : "write failed");
-        ReportFileFault(fault, file.why, g_outcome.samples, g_recordingPath);
-    } else {
-        SayRecordingEnded(samples, g_outcome.samples, g_rec.timedOut, g_recordingPath);
-    }
-    g_recordingPath[0] = '\0';
     // A name typed while the recording ran waits in the box for the next one.
     char typed[260];
     if (!TypedRecordPath(typed, sizeof typed)) ShowRecordPath(recfile_name, false);
     return 0;
+}
+
+const RecordingOutcome &RecordTo(const char *path, bool replace, const RecordingRequest &req) {
+    g_outcome = RecordingOutcome{};
+    if (!BeginLinkOperation()) {
+        std::snprintf(g_outcome.why, sizeof g_outcome.why, "another operation runs on the port");
+        return g_outcome;
+    }
+    CopyPath(g_recordingPath, path);
+    if (UsableRecordPath(g_recordingPath, replace)) RunRecording(req, false);
+    g_recordingPath[0] = '\0';
+    EndLinkOperation();
+    return g_outcome;
 }
 
 int CC_BTNStopRecord(int, int, int event, void *, int, int) {

@@ -17,9 +17,17 @@ struct RecordingOutcome {
     char why[64] = "";       // what went wrong with the file
 };
 const RecordingOutcome &LastRecording();
-// The file of the next recording; replace lets it replace an existing file
-// (the operator agreed, or the command line was told to).
-void SetRecordFile(const char *path, bool replace);
+// What a recording is asked for: from the recorder's controls, or from the
+// command line.
+struct RecordingRequest {
+    unsigned short samples = 0;   // lines wanted
+    unsigned short interval = 0;  // seconds between them
+    bool csv = false;             // CSV with a header row, else the tab-separated lines
+};
+// Records to path as the Start button does, without the recorder's window:
+// an existing file is replaced only when replace is set, else the next free
+// name is taken. The outcome says where the samples went and how it ended.
+const RecordingOutcome &RecordTo(const char *path, bool replace, const RecordingRequest &req);
 // Called after every sample written, when set (progress of unattended runs).
 extern void (*recordProgress)(unsigned done, unsigned wanted);
 // Called with every sample written and its number in the file, when set:

@@ -40,6 +40,9 @@ void SetControlEventObserver(ControlEventObserverPtr observer);
 // Creates the application object. Returns 0, or a negative value when the
 // window system cannot be reached. A second call returns 0 and does nothing.
 int InitRunTime(int argc, char **argv);
+// The same without windows, for a program that only talks to ports, files
+// and timers: no panel can be loaded, and no window system is needed.
+int InitCoreRunTime();
 void CloseRunTime();
 
 int RunUserInterface();  // returns the code given to QuitUserInterface

@@ -27,7 +27,7 @@ std::string TextOf(const char *text) { return text ? text : ""; }
 
 // yesText nullptr: the standard Yes and No buttons.
 int Ask(const char *title, const char *message, const char *yesText, const char *noText) {
-    if (!RunTimeReady()) return 0;
+    if (!WindowsReady()) return 0;
     if (Script()) {
         const ModalScope pass;
         return Script()(TextOf(title), TextOf(message)) ? 1 : 0;
@@ -68,7 +68,7 @@ int ConfirmChoicePopup(const char *title, const char *message, const char *yesTe
 }
 
 int MessagePopup(const char *title, const char *message) {
-    if (!RunTimeReady()) return 0;
+    if (!WindowsReady()) return 0;
     if (Script()) {
         const ModalScope pass;
         Script()(TextOf(title), TextOf(message));
@@ -84,7 +84,7 @@ int MessagePopup(const char *title, const char *message) {
 
 int TextFieldsPopup(const char *title, const char *const *labels, char *values, int count,
                     int valueSize) {
-    if (!RunTimeReady() || !labels || !values || count < 1 || valueSize < 1) return 0;
+    if (!WindowsReady() || !labels || !values || count < 1 || valueSize < 1) return 0;
     if (Script()) {
         std::string asked;
         for (int i = 0; i < count; ++i) asked += TextOf(labels[i]) + "\n";

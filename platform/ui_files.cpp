@@ -310,7 +310,7 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileSpec,
                     int /*restrictDirectory*/, int restrictExtension, int /*allowCancel*/,
                     int allowMakeDirectory, char *path) {
     if (!path) return UIE_BAD_ARGUMENT;
-    if (!RunTimeReady()) return UIE_NOT_INITIALISED;
+    if (!WindowsReady()) return UIE_NOT_INITIALISED;
     FileSelectRequest req;
     req.directory = defaultDirectory ? defaultDirectory : "";
     req.defaultName = defaultFileSpec ? defaultFileSpec : "";

@@ -238,6 +238,8 @@ struct Panel {
 
 // ---------------------------------------------------------------- tables
 bool RunTimeReady();
+// The run-time can show windows: it was started with them (InitRunTime).
+bool WindowsReady();
 Panel *FindPanel(int handle);
 Control *FindControl(int panel, int control);
 // Both report the error code in 'code' when they return nullptr.

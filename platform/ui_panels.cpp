@@ -284,7 +284,7 @@ void SetUnknownCallbackHandler(void (*handler)(const char *report)) {
 }
 
 int LoadPanel(int parentPanel, const char *file, int resourceId) {
-    if (!RunTimeReady()) return UIE_NOT_INITIALISED;
+    if (!WindowsReady()) return UIE_NOT_INITIALISED;
     if (!file || !*file) return -1;
     PanelSpec desc;
     const int read = ReadPanelSpec(ResolveProgramFile(file), resourceId, desc);

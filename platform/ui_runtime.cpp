@@ -19,7 +19,7 @@
 namespace kvexui {
 namespace {
 
-QApplication *app = nullptr;
+QCoreApplication *app = nullptr;
 QTimer *wakeTimer = nullptr;  // bounds the wait of ProcessSystemEvents
 int callbackDepth = 0;
 int runDepth = 0;          // RunUserInterface calls in progress
@@ -90,9 +90,14 @@ QElapsedTimer &Clock() {
     return clock;
 }
 
+// The wake and pass timers, and the clock, for either kind of application.
+void StartTimers();
+
 }  // namespace
 
 bool RunTimeReady() { return app != nullptr; }
+
+bool WindowsReady() { return qobject_cast<QApplication *>(app) != nullptr; }
 
 CtrlCallbackPtr LookupCtrlCallback(const QString &name) {
     const auto it = CtrlCallbacks().find(name.toStdString());
@@ -169,6 +174,23 @@ int InitRunTime(int argc, char **argv) {
     appArgc = (argc > 0 && argv) ? argc : 1;
     app = new QApplication(appArgc, (argc > 0 && argv) ? argv : fallbackArgv);
     QApplication::setQuitOnLastWindowClosed(false);
+    StartTimers();
+    return 0;
+}
+
+int InitCoreRunTime() {
+    if (app) return 0;
+    static int appArgc = 1;
+    static char *appArgv[] = {const_cast<char *>("kvex"), nullptr};
+    app = new QCoreApplication(appArgc, appArgv);
+    StartTimers();
+    return 0;
+}
+
+namespace kvexui {
+namespace {
+
+void StartTimers() {
     wakeTimer = new QTimer(app);
     wakeTimer->setSingleShot(true);
     wakeTimer->setTimerType(Qt::PreciseTimer);
@@ -179,8 +201,10 @@ int InitRunTime(int argc, char **argv) {
     passTimer->setInterval(std::chrono::milliseconds(2));
     QObject::connect(passTimer, &QTimer::timeout, app, RunModalPass);
     Clock();
-    return 0;
 }
+
+}  // namespace
+}  // namespace kvexui
 
 void CloseRunTime() {
     if (!app) return;
@@ -198,7 +222,7 @@ int RunUserInterface() {
         return quitCode;
     }
     ++runDepth;
-    const int code = QApplication::exec();
+    const int code = QCoreApplication::exec();
     --runDepth;
     quitPending = false;
     return code;
@@ -208,7 +232,7 @@ int QuitUserInterface(int code) {
     if (!app) return UIE_NOT_INITIALISED;
     quitCode = code;
     if (runDepth == 0) quitPending = true;
-    QApplication::exit(code);
+    QCoreApplication::exit(code);
     return 0;
 }
 

@@ -45,7 +45,7 @@ for n in 1 2 3; do
     sensors+=($!)
     for _ in $(seq 50); do grep -q 'serving on' "$work/sim$n.out" && break; sleep 0.1; done
     device="$(sed -n 's/.*serving on //p' "$work/sim$n.out")"
-    QT_QPA_PLATFORM=offscreen "$bin/kvex" publish --port "$device" \
+    "$bin/kvex" publish --port "$device" \
         --mqtt "mqtt://127.0.0.1:$port/plant/station$n" --quiet &
     stations+=($!)
     echo "plant.sh: station $n: sensor on $device, topics plant/station$n/..."

@@ -25,6 +25,7 @@
 #include "kvex_gauge_cli.h"
 #include "kvex_main.h"
 #include "kvex_report_cli.h"
+#include "modes.h"
 #include "parafile.h"
 #include "publish.h"
 #include "recorder.h"
@@ -161,6 +162,9 @@ enum VerbOption : unsigned {
     kStation = 1u << 10,
     // Publishing, waits for a lost or missing sensor (--exit-on-line-lost).
     kWaitsForSensor = 1u << 11,
+    // Works on the window's hidden panels: the parameter fields hold the
+    // limits of each word, and a file goes to the sensor through them.
+    kPanels = 1u << 12,
 };
 
 struct Verb;
@@ -552,7 +556,7 @@ std::string Utf8(const char *text) {
 // What the operator would read in the status line goes to standard error,
 // but for the file texts that the verbs give in their own words.
 void SayStatus(const char *text) {
-    SetCtrlVal(pHandle, PANEL_StatusLine, text);
+    if (pHandle > 0) SetCtrlVal(pHandle, PANEL_StatusLine, text);
     // The verb says how a recording ended in its own last line.
     for (const char *own : {"Cannot write record file", "Record file gone", "Recording ",
                             "Timeout RS232-Line, recording", "Line lost, recording", "Not loaded",
@@ -606,15 +610,45 @@ void AskAgainWhileGarbled() {
     }
 }
 
-// The panels, hidden, and the start-up handshake on port 1.
+// A remembered value that cannot be kept is said once, in the log.
+void SayNotKept(const char *file, const char *why) {
+    Say(kLogWarning, "settings cannot be kept in %s: %s", file, why);
+}
+
+void StationLineLost();
+
+// The link, the session and the sample stream, and nothing of the window:
+// what its status line would show goes to the log.
+// The start-up handshake's texts stay out of the log, as they stay on the
+// window's status line: a failure is said once, in the verb's own words.
+void StartWithoutWindow() {
+    link_display = LinkDisplay{};
+    link_display.status = KeepQuiet;
+    link_display.lineLost = StationLineLost;
+    SetSettingsFaultHandler(SayNotKept);
+    InitSessionVars();
+    if (BeginLinkOperation()) {
+        InitRS232(com);
+        EndLinkOperation();
+    }
+    NoteLinkOpened();
+    link_display.status = SayStatus;
+}
+
+// The start-up handshake on port 1; for a verb that works on the panels,
+// they are loaded first, hidden.
 int StartLink(const Verb &v) {
-    if (LoadKVexPanels() < 0) return CLI_PANEL_FILE;
+    if (Takes(v, kPanels) && LoadKVexPanels() < 0) return CLI_PANEL_FILE;
     ClearComPortDevices();
     SetComPortDevice(1, v.port.c_str());
-    link_display.status = SayStatus;
-    StartKVex(true);
-    HidePanel(pHandle);
-    link_display.status = SayStatus;
+    if (Takes(v, kPanels)) {
+        link_display.status = SayStatus;
+        StartKVex(true);
+        HidePanel(pHandle);
+        link_display.status = SayStatus;
+    } else {
+        StartWithoutWindow();
+    }
     AskAgainWhileGarbled();
     if (!LinkReady()) {
         static const char kInUse[] = "Port in use by ";
@@ -711,8 +745,9 @@ unsigned g_recorded = 0;  // samples written to the files of the verb
 // waited for and the samples still wanted go to the next free name, as a
 // run of their own.
 int Record(const Verb &v) {
-    SetCtrlVal(panelPopUp, POPUP_NEDITRecTime, static_cast<unsigned short>(v.interval));
-    SetCtrlVal(panelPopUp, POPUP_RecFormat, v.csv ? 1 : 0);
+    RecordingRequest request;
+    request.interval = static_cast<unsigned short>(v.interval);
+    request.csv = v.csv;
     const std::string file = Absolute(v.file);
     char path[sizeof recfile_name];
     if (!OutputName(v, file, path, sizeof path)) return CLI_FILE;
@@ -727,15 +762,13 @@ int Record(const Verb &v) {
         if (await && !AwaitSensor(v, measured.empty() ? "waiting for sensor" : "line lost")) break;
         await = true;
         const unsigned wanted = static_cast<unsigned>(v.samples) - g_recorded;
-        SetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, static_cast<unsigned short>(wanted));
-        SetRecordFile(path, replace);
+        request.samples = static_cast<unsigned short>(wanted);
         NameTheSensor(v, measured, "recording");
         recordProgress = SayProgress;
-        if (g_signal == 0)
-            CC_BTNStartRecord(panelPopUp, POPUP_BTNStartRecord, EVENT_COMMIT, nullptr, 0, 0);
+        const RecordingOutcome &r =
+            g_signal == 0 ? RecordTo(path, replace, request) : LastRecording();
         recordProgress = nullptr;
         EndProgressLine();
-        const RecordingOutcome &r = LastRecording();
         if (!r.started) {
             Say(kLogError, "cannot record to %s: %s", Shown(path).c_str(), r.why);
             return CLI_FILE;
@@ -1009,12 +1042,14 @@ void SetStation(const char *mode, const char *reason, const std::string &words) 
 
 bool StationGoesOn() { return g_signal == 0 && !g_durationOver && !g_publishingStopped; }
 
-void (*g_windowLineLost)() = nullptr;
-
 // The state turns to waiting before run mode ends, so the plant never reads
 // the idle moment in between.
 void StationLineLost() {
-    if (g_windowLineLost) g_windowLineLost();
+    StopMeasuring();
+    ReadLinkDevice();
+    char text[120];
+    std::snprintf(text, sizeof text, "Line lost on %.60s", LinkDevice());
+    ShowStatusText(text);  // kept in szStatus: the reason a verb gives at its end
     if (g_waitForSensor) SetStationState("waiting", "line lost");
 }
 
@@ -1029,7 +1064,6 @@ std::string SensorIdentityNow() {
 // Tries the device once a second, quietly, until a sensor answers every
 // start-up question; false when a signal or the duration ended the wait.
 bool AwaitSensor(const Verb &v, const char *reason) {
-    StopReconnecting();  // the window's own look at the lost device
     const std::string words = "waiting for a sensor on " + Shown(v.port) + ": " + reason;
     SetStation("waiting", reason, words);
     Say(kLogWarning, "%s; trying once a second", words.c_str());
@@ -1089,7 +1123,7 @@ int Publish(const Verb &v) {
         if (await && !AwaitSensor(v, measured.empty() ? "waiting for sensor" : "line lost")) break;
         await = true;
         NameTheSensor(v, measured, "measuring");
-        CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
+        MeasureInRunMode();
         if (!StationGoesOn()) break;
         if (!g_waitForSensor) {
             Say(kLogError, "run mode ended: %s", szStatus);
@@ -1289,7 +1323,7 @@ int GaugeStudy(const Verb &v) { return GaugeStudyVerb(v.argc, v.argv); }
 
 constexpr VerbEntry kVerbs[] = {
     {"info", 0, "  kvex info --port DEVICE [--quiet]\n", kInfoHelp, Info},
-    {"params", kAction | kFile | kMemory | kForce,
+    {"params", kAction | kFile | kMemory | kForce | kPanels,
      "  kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
      "  kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n",
      kParamsHelp, Params},
@@ -1383,7 +1417,7 @@ int RunKVexVerb(int argc, char **argv) {
     if (const int code = CheckFileFirst(v)) return code;
     char password[sizeof PublishOptions::password];
     if (const int code = ReadPublishingFiles(v, password, sizeof password)) return code;
-    if (InitRunTime(0, nullptr) < 0) {
+    if ((Takes(v, kPanels) ? InitRunTime(0, nullptr) : InitCoreRunTime()) < 0) {
         std::memset(password, 0, sizeof password);
         return CLI_PANEL_FILE;
     }
@@ -1398,10 +1432,6 @@ int RunKVexVerb(int argc, char **argv) {
     sigaction(SIGINT, &stop, &oldInt);
     sigaction(SIGTERM, &stop, &oldTerm);
     int code = StartLink(v);
-    if (g_waitForSensor) {
-        g_windowLineLost = link_display.lineLost;
-        link_display.lineLost = StationLineLost;
-    }
     // A station waits for a sensor that is not there yet (an adapter
     // plugged in later).
     if (code == CLI_NO_SENSOR && g_waitForSensor) {

@@ -69,7 +69,7 @@ void FillComPortRing() {
     SetCtrlVal(pHandle, PANEL_DropDCom, com);
 }
 
-void InitVars() {
+void InitSessionVars() {
     std::memcpy(parameter, kParameterStart, sizeof parameter);
 
     com = 1;
@@ -81,15 +81,20 @@ void InitVars() {
     rx_flag = 0;
     graph_flag = 0;
     StopMeasuring();
+    CopyText(szSoftVersion, sizeof szSoftVersion, "Version 3.00b");
+    CopyText(szSoftName, sizeof szSoftName, "K-VEX-RB-ZD-Vedoz");
+    FillThresholdArray(thdArrayA, parameter[PW_THD_A]);
+    FillThresholdArray(thdArrayB, parameter[PW_THD_B]);
+}
+
+void InitVars() {
+    InitSessionVars();
 
     ShowStatusText("InitVars");
     SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
 
     InitRecordFile();
     CalcRecTime();
-
-    CopyText(szSoftVersion, sizeof szSoftVersion, "Version 3.00b");
-    CopyText(szSoftName, sizeof szSoftName, "K-VEX-RB-ZD-Vedoz");
     ShowLogo(2);
 
     GetPanelValues();

@@ -334,3 +334,52 @@ TEST(Station, TellsTheServiceManagerItIsReadyItsStateAndThatItLives) {
     EXPECT_TRUE(lines.filter(QRegularExpression("^<6>kvex: publishing to notify/")).size() == 1)
         << lines.join('\n').toStdString();
 }
+
+// The station needs neither the window's panel file nor a display: the
+// program alone in a folder, with no display or platform variable, tells
+// the sensor, records and publishes. Once that rested on hidden panels, and
+// a damaged panel file ended the service.
+TEST(Station, RunsWithoutAPanelFileOrADisplay) {
+    const QString dir = FreshDir("windowless");
+    const QString program = dir + "/kvex";
+    ASSERT_TRUE(QFile::copy(KvexProgram(), program));
+    ASSERT_TRUE(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+    ASSERT_FALSE(QFile::exists(dir + "/K-VEX-RB-ZD-VedudU300.uir"));
+    QProcessEnvironment env = KvexEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(name);
+    const auto start = [&](QProcess &p, const QStringList &args) {
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir);
+        p.start(program, args);
+        return p.waitForStarted(30000);
+    };
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    const QString port = QString::fromStdString(sim.devicePath());
+
+    QProcess info;
+    ASSERT_TRUE(start(info, {"info", "--port", port}));
+    ASSERT_TRUE(info.waitForFinished(60000));
+    EXPECT_EQ(info.exitCode(), 0) << info.readAllStandardError().toStdString();
+    EXPECT_TRUE(info.readAllStandardOutput().contains("firmware: K-VEX sensor simulator"));
+
+    QProcess record;
+    ASSERT_TRUE(start(record, {"record", "--port", port, "--samples", "5", "--interval", "0",
+                               "--csv", "run.csv"}));
+    ASSERT_TRUE(record.waitForFinished(60000));
+    EXPECT_EQ(record.exitCode(), 0) << record.readAllStandardError().toStdString();
+    QFile csv(dir + "/run.csv");
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll().count('\n'), 6);
+
+    Broker broker("windowless");
+    ASSERT_TRUE(broker.Start());
+    QProcess station;
+    ASSERT_TRUE(start(station, {"publish", "--port", port, "--mqtt", broker.url("windowless")}));
+    EXPECT_TRUE(Within(60, [&] { return Retained(broker, "windowless/state")["mode"] == "run"; }));
+    station.terminate();
+    ASSERT_TRUE(station.waitForFinished(60000));
+    const QString err = QString::fromUtf8(station.readAllStandardError());
+    EXPECT_EQ(station.exitCode(), 0) << err.toStdString();
+    EXPECT_GT(Measured(err), 0) << err.toStdString();
+}
