@@ -1,0 +1,218 @@
+// The verbs that talk to the sensor once: info and params. Also the start
+// that every sensor verb shares: the link without a window, or the hidden
+// panels for params.
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "cli_verb.h"
+#include "com232.h"
+#include "exchange.h"
+#include "file_checks.h"
+#include "kvex_cli.h"
+#include "kvex_main.h"
+#include "parafile.h"
+#include "rs232.h"
+#include "service.h"
+#include "ui.h"
+
+namespace kvexcli {
+
+const char *const kInfoHelp =
+    "Usage: kvex info --port DEVICE [--quiet]\n"
+    "Prints the sensor's hardware and firmware information on standard output.\n\n";
+
+const char *const kParamsHelp =
+    "Usage: kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
+    "       kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n"
+    "get reads both parameter frames from the sensor's memory into FILE (30 numbers, the\n"
+    "parameter file of the window); put sends FILE to the memory and reads it back to check\n"
+    "it. A file whose numbers a field of the window could not show unchanged is refused\n"
+    "with its line and value, and nothing is sent.\n\n"
+    "  --memory ram|eeprom  the sensor's RAM or its EEPROM (kept through a power cycle)\n"
+    "  --force          get: replace FILE if it exists (else the next free name is taken,\n"
+    "                   FILE-2.cfg, ..., and named on standard error)\n";
+
+bool g_quiet = false;
+volatile std::sig_atomic_t g_signal = 0;
+
+bool StatusStartsWith(const char *prefix) {
+    return std::strncmp(szStatus, prefix, std::strlen(prefix)) == 0;
+}
+
+// Sensor texts may be Latin-1 (its micro sign is one byte); a terminal
+// wants UTF-8.
+std::string Utf8(const char *text) {
+    char out[512];
+    TextAsUtf8(text, out, sizeof out);
+    return out;
+}
+
+// What the operator would read in the status line goes to standard error,
+// but for the file texts that the verbs give in their own words.
+void SayStatus(const char *text) {
+    if (pHandle > 0) SetCtrlVal(pHandle, PANEL_StatusLine, text);
+    // The verb says how a recording ended in its own last line.
+    for (const char *own : {"Cannot write record file", "Record file gone", "Recording ",
+                            "Timeout RS232-Line, recording", "Line lost, recording", "Not loaded",
+                            "Cannot write parameter file", "Parameters saved", "Port in use"})
+        if (std::strncmp(text, own, std::strlen(own)) == 0) return;
+    if (!g_quiet) Say(kLogInfo, "%s", text);
+}
+
+// Start-up questions in all, the first included: enough that a sensor whose
+// replies a noisy line garbles now and then gets through, few enough that a
+// port with only noise on it is called sensor-less soon.
+constexpr int kStartAttempts = 6;
+
+void KeepQuiet(const char *) {}
+
+// A garbled reply is asked again, as the window asks a sensor that came back
+// after a lost line; a silent line or a port that did not open is not: no
+// sensor is there to answer.
+void AskAgainWhileGarbled() {
+    for (int attempt = 1; attempt < kStartAttempts && !LinkReady(); ++attempt) {
+        if (line_lost || ReceivedBytes() == 0 || g_signal != 0) return;
+        if (!BeginLinkOperation()) return;
+        // The first attempt said what went wrong; its repeats would only echo it.
+        void (*status)(const char *) = link_display.status;
+        link_display.status = KeepQuiet;
+        CloseCom(com);
+        InitRS232(com);
+        link_display.status = status;
+        EndLinkOperation();
+        NoteLinkOpened();
+    }
+}
+
+// A remembered value that cannot be kept is said once, in the log.
+void SayNotKept(const char *file, const char *why) {
+    Say(kLogWarning, "settings cannot be kept in %s: %s", file, why);
+}
+
+// The link, the session and the sample stream, and nothing of the window:
+// what its status line would show goes to the log.
+// The start-up handshake's texts stay out of the log, as they stay on the
+// window's status line: a failure is said once, in the verb's own words.
+void StartWithoutWindow() {
+    link_display = LinkDisplay{};
+    link_display.status = KeepQuiet;
+    link_display.lineLost = StationLineLost;
+    SetSettingsFaultHandler(SayNotKept);
+    InitSessionVars();
+    if (BeginLinkOperation()) {
+        InitRS232(com);
+        EndLinkOperation();
+    }
+    NoteLinkOpened();
+    link_display.status = SayStatus;
+}
+
+// The start-up handshake on port 1; for a verb that works on the panels,
+// they are loaded first, hidden.
+int StartLink(const Verb &v) {
+    if (Takes(v, kPanels) && LoadKVexPanels() < 0) return CLI_PANEL_FILE;
+    ClearComPortDevices();
+    SetComPortDevice(1, v.port.c_str());
+    if (Takes(v, kPanels)) {
+        link_display.status = SayStatus;
+        StartKVex(true);
+        HidePanel(pHandle);
+        link_display.status = SayStatus;
+    } else {
+        StartWithoutWindow();
+    }
+    AskAgainWhileGarbled();
+    if (!LinkReady()) {
+        static const char kInUse[] = "Port in use by ";
+        if (StatusStartsWith(kInUse))
+            Say(kLogError, "%s is in use by %s", v.port.c_str(), szStatus + sizeof kInUse - 1);
+        else
+            Say(kLogError, "no sensor on %s: %s", v.port.c_str(), szStatus);
+        return CLI_NO_SENSOR;
+    }
+    return 0;
+}
+
+int Info(const Verb &v) {
+    std::printf("port: %s\n", v.port.c_str());
+    for (int line = 0; line < 3; ++line)
+        std::printf("%s%s\n", line == 0 ? "hardware: " : "          ",
+                    Utf8(sensorHardware[line]).c_str());
+    std::printf("firmware: %s\n", Utf8(sensorFirmware).c_str());
+    return 0;
+}
+
+std::string Absolute(const std::string &path) {
+    std::error_code error;
+    const std::filesystem::path p = std::filesystem::absolute(path, error);
+    return error ? path : p.string();
+}
+
+// The name a new file goes to: FILE itself when it is free or --force was
+// given, else the next free name, which is said.
+bool OutputName(const Verb &v, const std::string &file, char *out, std::size_t size) {
+    struct stat st {};
+    if (v.force || stat(file.c_str(), &st) != 0) {
+        std::snprintf(out, size, "%s", file.c_str());
+        return true;
+    }
+    if (!NextFreeName(file.c_str(), out, size)) {
+        Say(kLogError, "%s exists and no free name is beside it (--force replaces it)",
+            file.c_str());
+        return false;
+    }
+    Say(kLogWarning, "%s exists; writing %s instead (--force replaces it)", file.c_str(), out);
+    return true;
+}
+
+int ParamsGet(const Verb &v) {
+    if (!BeginLinkOperation()) return CLI_NOT_CONFIRMED;
+    target = v.memory;
+    const bool answered = GetParameterFrames();
+    EndLinkOperation();
+    if (!answered) {
+        Say(kLogError, "the sensor did not send its parameters: %s", szStatus);
+        return CLI_NOT_CONFIRMED;
+    }
+    char path[sizeof file_name];
+    if (!OutputName(v, Absolute(v.file), path, sizeof path)) return CLI_FILE;
+    std::snprintf(file_name, sizeof file_name, "%s", path);
+    SendParaToFile();
+    if (ParameterFileFault()[0] != '\0') {
+        Say(kLogError, "cannot write %s: %s", path, ParameterFileFault());
+        return CLI_FILE;
+    }
+    if (!g_quiet) Say(kLogInfo, "parameters saved to %s", path);
+    return 0;
+}
+
+int ParamsPut(const Verb &v) {
+    const std::string file = Absolute(v.file);
+    if (!ReadParaFromPath(file.c_str())) {
+        Say(kLogError, "%s not loaded: %s", file.c_str(), ParameterFileFault());
+        return CLI_FILE;
+    }
+    SetPanelValues();  // as Get from a file leaves them: the panels hold what is sent
+    if (!BeginLinkOperation()) return CLI_NOT_CONFIRMED;
+    target = v.memory;
+    const int differ = SendToSensor();
+    EndLinkOperation();
+    return differ == 0 ? 0 : CLI_NOT_CONFIRMED;
+}
+
+// A signal ends the recording as its stop button does: after the pass that
+// runs, with the file whole.
+
+void OnStopSignal(int signal) {
+    g_signal = signal;
+    StopMeasuring();
+}
+
+int Params(const Verb &v) { return v.action == "get" ? ParamsGet(v) : ParamsPut(v); }
+
+}  // namespace kvexcli
