@@ -63,6 +63,20 @@ int Hover(int, int, double x, double, char *text, int size) {
     return std::snprintf(text, room, "Sample %ld\n%s\n%.0f units", number, when, value);
 }
 
+void RangeChanged(int, int, double xMin, double xMax) {
+    if (ReplayShown()) ReplayShowSpan(xMin, xMax);
+}
+
+// A mark names a sample of the run it was chosen in; a run, a replay or a
+// recording that starts leaves it behind.
+void OnActivity(Activity now) {
+    if (now != Activity::Idle && now != Activity::Video)
+        SetChartMark(pHandle, PANEL_StripChartRaw, 0, nullptr);
+    UpdateHistoryTool();
+}
+
+}  // namespace
+
 // The history's newest samples of the live run, found by the time they were
 // taken: the first point of that time, shown (a drag's width around it when
 // out of view) and marked as the hover names it.
@@ -94,20 +108,6 @@ bool ShowLiveTime(int64_t wallMs, const char **why) {
     return true;
 }
 
-void RangeChanged(int, int, double xMin, double xMax) {
-    if (ReplayShown()) ReplayShowSpan(xMin, xMax);
-}
-
-// A mark names a sample of the run it was chosen in; a run, a replay or a
-// recording that starts leaves it behind.
-void OnActivity(Activity now) {
-    if (now != Activity::Idle && now != Activity::Video)
-        SetChartMark(pHandle, PANEL_StripChartRaw, 0, nullptr);
-    UpdateHistoryTool();
-}
-
-}  // namespace
-
 void UpdateHistoryTool() {
     SetChartExploration(pHandle, PANEL_StripChartRaw, Still() ? 1 : 0, RangeChanged);
 }
@@ -115,7 +115,6 @@ void UpdateHistoryTool() {
 void InitHistoryTool() {
     SubscribeActivity(OnActivity);
     SetChartHover(pHandle, PANEL_StripChartRaw, Hover);
-    statisticsShowInHistory = ShowLiveTime;
     UpdateHistoryTool();
 }
 

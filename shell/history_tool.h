@@ -4,8 +4,13 @@
 // and chooses sample numbers or times of day for its x axis.
 #pragma once
 
+#include <cstdint>
+
 // At start-up, once the panels are loaded.
 void InitHistoryTool();
+// Shows a sample of the live run in the history and marks it: the one taken
+// at wallMs. False, with why set, when the history does not hold it.
+bool ShowLiveTime(int64_t wallMs, const char **why);
 // What feeds the chart may have changed: a mode began or ended, a replay
 // started or paused playing.
 void UpdateHistoryTool();

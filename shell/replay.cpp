@@ -783,8 +783,6 @@ bool ReplayHistorySpan(unsigned long &first, unsigned long &last) {
 void InitReplay() {
     SetPanelFileDrop(pHandle, DropReplay);
     InitHistoryTool();
-    statisticsFile = {ReplayName,        ReplayCount, ReplayHistorySpan, ForEachReplaySample,
-                      ReplayFileFigures, ReplaySeek,  ReplayFileEvents};
 }
 
 bool ReplaySampleNumbered(long number, Sample &s) {

@@ -18,7 +18,9 @@
 
 #include "com232.h"
 #include "file_checks.h"
+#include "history_tool.h"
 #include "recorder.h"
+#include "replay.h"
 #include "report.h"
 #include "session.h"
 #include "ui.h"
@@ -27,8 +29,6 @@ int pStats = 0;
 bool statisticsAtStart = false;
 double statisticsRefreshSeconds = 3.0;
 double statisticsFigureSeconds = 1.0;
-StatisticsFile statisticsFile = {};
-bool (*statisticsShowInHistory)(int64_t wallMs, const char **why) = nullptr;
 void (*statisticsReportSections)(ReportData &data) = nullptr;
 
 namespace {
@@ -126,7 +126,7 @@ void OnActivity(Activity now) {
         std::snprintf(g_sourceName, sizeof g_sourceName, "recording to %s", LastRecording().path);
     else if (replay)
         std::snprintf(g_sourceName, sizeof g_sourceName, "replay of %s",
-                      statisticsFile.name ? statisticsFile.name() : "a file");
+                      ReplayShown() ? ReplayName() : "a file");
     else
         std::snprintf(g_sourceName, sizeof g_sourceName, "run mode");
     // A replay's figures start on its whole file, not on the few samples
@@ -168,11 +168,9 @@ void AddFileSample(const Sample &s, void *) {
 // The file's samples the chosen scope covers; false when no replay offers
 // them (the run's figures stand then).
 bool FileSpan(int scope, unsigned long &first, unsigned long &last) {
-    const StatisticsFile &f = statisticsFile;
-    if (CurrentActivity() != Activity::Replay || !f.count || !f.historySpan || !f.forEach)
-        return false;
-    if (scope == SCOPE_SPAN) return f.historySpan(first, last) && first <= last;
-    const unsigned long n = f.count();
+    if (CurrentActivity() != Activity::Replay || !ReplayShown()) return false;
+    if (scope == SCOPE_SPAN) return ReplayHistorySpan(first, last) && first <= last;
+    const unsigned long n = ReplayCount();
     first = 0, last = n ? n - 1 : 0;
     return n > 0;
 }
@@ -187,9 +185,9 @@ void ChooseView() {
         g_viewEventsAt = -1;
         return;
     }
-    if (scope == SCOPE_FILE && statisticsFile.whole && statisticsFile.wholeEvents) {
-        const SampleStatistics *whole = statisticsFile.whole(g_file.firstMs, g_file.lastMs);
-        const ToleranceEvents *events = statisticsFile.wholeEvents();
+    if (scope == SCOPE_FILE) {
+        const SampleStatistics *whole = ReplayFileFigures(g_file.firstMs, g_file.lastMs);
+        const ToleranceEvents *events = ReplayFileEvents();
         if (whole && whole->Count() > 0 && events) {
             g_file.valid = false;  // the span is made afresh when it is chosen
             g_file.first = 0, g_file.last = whole->Count() - 1;
@@ -202,7 +200,7 @@ void ChooseView() {
     if (!g_file.valid || g_file.first != first || g_file.last != last) {
         g_file.stats.Reset();
         g_file.events.Reset();
-        statisticsFile.forEach(first, last, AddFileSample, nullptr);
+        ForEachReplaySample(first, last, AddFileSample, nullptr);
         g_file.valid = true;
         g_file.first = first, g_file.last = last;
     }
@@ -573,8 +571,8 @@ Circumstances CircumstancesOfView() {
 
 // The file a replayed file's figures came from, or the run's name and id.
 void ViewName(char *out, std::size_t size) {
-    if (g_view != &g_stats && statisticsFile.name) {
-        std::snprintf(out, size, "%s", statisticsFile.name());
+    if (g_view != &g_stats && ReplayShown()) {
+        std::snprintf(out, size, "%s", ReplayName());
         return;
     }
     RunName(out, size);
@@ -779,11 +777,11 @@ int CC_StatsReport(int, int, int event, void *, int, int) {
     ChooseView();
     // A replayed file's figures come from the file; the run's from its values.
     ReportData fromFile;
-    const bool file = g_view != &g_stats && statisticsFile.forEach;
+    const bool file = g_view != &g_stats && ReplayShown();
     ReportData &data = file ? fromFile : *g_live;
     if (file) {
-        statisticsFile.forEach(g_file.first, g_file.last, AddReportSample, &fromFile);
-        data.source = statisticsFile.name ? statisticsFile.name() : "replayed file";
+        ForEachReplaySample(g_file.first, g_file.last, AddReportSample, &fromFile);
+        data.source = ReplayName();
         char scope[80];
         std::snprintf(scope, sizeof scope, "samples %lu to %lu of the file", g_file.first + 1,
                       g_file.last + 1);
@@ -870,9 +868,9 @@ int CC_StatsEvent(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int index = -1;
     GetCtrlVal(pStats, STATS_StatsEvents, &index);
-    if (index >= 0 && statisticsFile.seek && CurrentActivity() == Activity::Replay)
-        statisticsFile.seek(static_cast<unsigned long>(index));
-    if (index >= -1 || !statisticsShowInHistory) return 0;
+    if (index >= 0 && ReplayShown() && CurrentActivity() == Activity::Replay)
+        ReplaySeek(static_cast<unsigned long>(index));
+    if (index >= -1) return 0;
     // One of the run's: the history shows it while it still holds it.
     const uint64_t first = static_cast<uint64_t>(-1LL - index);
     const auto &events = g_live->Events().Events();
@@ -881,7 +879,7 @@ int CC_StatsEvent(int, int, int event, void *, int, int) {
         [](const ToleranceEvent &a, uint64_t number) { return a.firstSample < number; });
     if (e == events.end() || e->firstSample != first) return 0;
     const char *why = "";
-    if (!statisticsShowInHistory(e->firstMs, &why)) {
+    if (!ShowLiveTime(e->firstMs, &why)) {
         char text[300], when[40] = "?";
         if (e->firstMs >= 0) ClockText(when, sizeof when, e->firstMs, WallStyle::Date);
         std::snprintf(text, sizeof text, "The event of %s is not in the history: %s", when, why);

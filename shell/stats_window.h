@@ -25,33 +25,6 @@ void RefreshStatistics();
 extern double statisticsRefreshSeconds;
 extern double statisticsFigureSeconds;
 
-class ToleranceEvents;
-
-// A replayed file, for figures over all of it or over the span its history
-// shows, beside those of the samples played so far. The replay lies above
-// and installs it; an entry left empty offers nothing.
-struct StatisticsFile {
-    const char *(*name)();     // the file's name, as the replay shows it
-    unsigned long (*count)();  // samples in the file (indexed so far)
-    bool (*historySpan)(unsigned long &first, unsigned long &last);
-    unsigned long (*forEach)(unsigned long first, unsigned long last,
-                             void (*fn)(const Sample &sample, void *data), void *data);
-    // The figures of the whole file so far, grown as it is indexed, with the
-    // times of its first and last sample; nullptr when there are none.
-    const SampleStatistics *(*whole)(int64_t &firstMs, int64_t &lastMs);
-    // Shows the sample of that index (from 0) in the replay.
-    void (*seek)(unsigned long index);
-    // The out-of-tolerance events of the whole file so far, grown with its
-    // figures (their samples numbered from 1); nullptr when there are none.
-    const ToleranceEvents *(*wholeEvents)();
-};
-extern StatisticsFile statisticsFile;
-
-// Shows a sample of the live run in the history and marks it: the one taken
-// at wallMs. False, with why set, when the history does not hold it. The
-// history lies above and installs it.
-extern bool (*statisticsShowInHistory)(int64_t wallMs, const char **why);
-
 // Called as the window's report is made, after its own sections are set: a
 // study of the same data may append sections of its own to data.extra (text
 // lines and one chart each).
