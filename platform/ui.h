@@ -331,9 +331,15 @@ const char *TimeStr();       // "HH:MM:SS"
 int SaveGraphImage(int panel, int control, const char *file);
 int SaveGraphData(int panel, int control, const char *file);
 // How an export from the context menu went: "Saved <path>" with failed 0, or
-// "Cannot write <path>" with failed 1, after every one. Without a report
-// function a failure is shown in a warning box and a success says nothing.
+// "Cannot write <path>" (with ": <reason>" when the check below refused it)
+// with failed 1, after every one. Without a report function a failure is
+// shown in a warning box and a success says nothing.
 void SetExportReport(void (*report)(const char *text, int failed));
+// Asked before a chart is saved to a file: the reason the path may not be
+// written, or nullptr. A refused path is left as it is, and the save returns
+// UIE_FILE. The program installs its one check of what it writes, so that a
+// chart never lands on a file it reads (nullptr: no check).
+void SetExportPathCheck(const char *(*check)(const char *path));
 
 // ---------------------------------------------------------------- files
 int GetProjectDir(char *dir);  // the program's directory, at most 260 bytes

@@ -113,10 +113,23 @@ Control *FindPlot(int panel, int control, int &code) {
 }
 
 void (*exportReport)(const char *text, int failed) = nullptr;
+const char *(*exportPathCheck)(const char *path) = nullptr;
+const char *refusedWhy = nullptr;  // why the last save was refused before it wrote
+
+// The program's check of a path, or nullptr when it may be written.
+const char *Refused(const char *file) {
+    refusedWhy = nullptr;
+    if (exportPathCheck) {
+        const CallbackScope program;
+        refusedWhy = exportPathCheck(file);
+    }
+    return refusedWhy;
+}
 
 void Report(QWidget *parent, const QString &file, bool saved) {
-    const QString text = (saved ? QStringLiteral("Saved %1") : QStringLiteral("Cannot write %1"))
-                             .arg(QDir::toNativeSeparators(file));
+    QString text = (saved ? QStringLiteral("Saved %1") : QStringLiteral("Cannot write %1"))
+                       .arg(QDir::toNativeSeparators(file));
+    if (!saved && refusedWhy) text += QStringLiteral(": ") + QString::fromUtf8(refusedWhy);
     if (exportReport) {
         const CallbackScope program;
         exportReport(text.toLocal8Bit().constData(), saved ? 0 : 1);
@@ -134,6 +147,7 @@ void SaveChosen(int panel, int id, bool image, const QString &file) {
     const Control *c = FindControl(panel, id);
     if (!c) return;  // the graph went while the dialog was open
     const QByteArray path = file.toLocal8Bit();
+    refusedWhy = nullptr;
     const int saved = image ? SaveGraphImage(panel, id, path.constData())
                             : SaveGraphData(panel, id, path.constData());
     Report(c->widget, file, saved == 0);
@@ -178,11 +192,14 @@ using namespace kvexui;
 
 void SetExportReport(void (*report)(const char *text, int failed)) { exportReport = report; }
 
+void SetExportPathCheck(const char *(*check)(const char *path)) { exportPathCheck = check; }
+
 int SaveGraphImage(int panel, int control, const char *file) {
     int code = 0;
     Control *c = FindPlot(panel, control, code);
     if (!c) return code;
     if (!file || !*file) return UIE_BAD_ARGUMENT;
+    if (Refused(file)) return UIE_FILE;
     ReplotNow(*c);
     const QString path = QString::fromLocal8Bit(file);
     if (!path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
@@ -204,6 +221,7 @@ int SaveGraphData(int panel, int control, const char *file) {
     Control *c = FindPlot(panel, control, code);
     if (!c) return code;
     if (!file || !*file) return UIE_BAD_ARGUMENT;
+    if (Refused(file)) return UIE_FILE;
     // Written whole or not at all: a full disk leaves no half table behind.
     QSaveFile out(QString::fromLocal8Bit(file));
     if (!out.open(QIODevice::WriteOnly)) return UIE_FILE;

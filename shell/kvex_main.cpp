@@ -10,6 +10,7 @@
 
 #include "com232.h"
 #include "exchange.h"
+#include "file_checks.h"
 #include "gauge_dialog.h"
 #include "gui.h"
 #include "logo.h"
@@ -483,6 +484,7 @@ void StartKVex(bool openPort) {
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
     InitStatistics();
     SetExportReport(ReportExport);
+    SetExportPathCheck(WindowOutputRefused);
     SetControlEventObserver(OnControlEvent);
     InitReplay();
     InitGaugeWindow();

@@ -708,7 +708,13 @@ TEST(Replay, NothingTheWindowSavesLandsOnTheRecordingItReplays) {
          {std::pair{path, "it is one of the inputs"}, std::pair{fifo, "it is a FIFO"}}) {
         SaveFiguresTo(target);  // not read back: a FIFO would hold the test
         EXPECT_EQ(KVexApp::Status(), "Cannot write " + target + ": " + why);
+        // Nor a chart from its menu: its table, picture or drawing.
+        EXPECT_EQ(SaveGraphData(pHandle, PANEL_StripChartRaw, target.c_str()), UIE_FILE);
+        EXPECT_EQ(SaveGraphImage(pHandle, PANEL_GraphBarA, target.c_str()), UIE_FILE);
     }
+    struct stat st {};
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
     QFile after(QString::fromStdString(path));
     ASSERT_TRUE(after.open(QIODevice::ReadOnly));
     EXPECT_EQ(after.readAll(), bytes);

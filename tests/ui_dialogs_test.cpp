@@ -121,6 +121,20 @@ TEST_F(UiTest, ContextMenusPopUpWithoutALoopOfTheirOwnAndExportsSayWhatBecameOfT
     EXPECT_EQ(reports[1].first, "Cannot write " + answer + ".png");
     EXPECT_EQ(reports[1].second, 1);
 
+    // A path the program's check refuses stays as it was, and the report says why.
+    SetExportPathCheck([](const char *) -> const char * { return "it is one of the inputs"; });
+    const std::string table = ReadBytes(dir + "/chart.csv");
+    answer = dir + "/chart";
+    menu = OpenContextMenu(UiControlPlot(panel, kStrip));
+    ASSERT_NE(menu, nullptr);
+    Choose(menu, QStringLiteral("Save data as CSV..."));
+    SetExportPathCheck(nullptr);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[2],
+              std::make_pair("Cannot write " + dir + "/chart.csv: it is one of the inputs", 1));
+    EXPECT_EQ(ReadBytes(dir + "/chart.csv"), table);
+    answer = OutPath("ui_no_such_folder") + "/chart";
+
     // Without a report the failure is shown in a box that leaves the loop
     // below running, and goes when it is closed.
     SetExportReport(nullptr);
@@ -133,7 +147,7 @@ TEST_F(UiTest, ContextMenusPopUpWithoutALoopOfTheirOwnAndExportsSayWhatBecameOfT
     box->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(box.isNull());
-    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports.size(), 3u);
 
     // Copy takes the value the operator clicked on, not a later one.
     menu = OpenContextMenu(UiControlWidget(panel, kDisp));
