@@ -304,12 +304,15 @@ QWidget *MakeSlider(Control &c, const ControlSpec &desc, QWidget *parent) {
 }
 
 // A password: one line whose characters never show, not even to a screen
-// reader (Qt's line edit answers those with dots too).
+// reader (Qt's line edit answers those with dots too). Every change counts,
+// not only keys: an on-screen keyboard or an assistive tool sets the text
+// without editing it, and the program's own writes come with signals
+// blocked.
 QWidget *MakeSecretBox(const Control &c, QWidget *parent) {
     auto *line = new QLineEdit(parent);
     line->setEchoMode(QLineEdit::Password);
     const int p = c.panel, id = c.id;
-    QObject::connect(line, &QLineEdit::textEdited, line, [p, id](const QString &text) {
+    QObject::connect(line, &QLineEdit::textChanged, line, [p, id](const QString &text) {
         if (Control *typed = FindControl(p, id)) TakeTypedText(*typed, text);
     });
     return line;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 
+#include <QAccessible>
 #include <QFile>
 #include <QTest>
 #include <cstring>
@@ -216,5 +217,14 @@ TEST(PublishWindow, RememberPasswordKeepsWhatWasTypedIntoTheField) {
     EXPECT_EQ(keptText(), "s3cret-Word2") << "kept as the program ended";
     EXPECT_EQ(QFile(kept).permissions() & (QFile::ReadGroup | QFile::ReadOther),
               QFile::Permissions());
+    // A password that an on-screen keyboard or a screen reader's tool puts
+    // into the field is the field's text as much as a typed one: once it was
+    // kept as an empty file, and the next start logged in without it.
+    QAccessibleInterface *access = QAccessible::queryAccessibleInterface(field);
+    ASSERT_NE(access, nullptr);
+    access->setText(QAccessible::Value, QStringLiteral("from-the-keyboard"));
+    QTest::mouseClick(remember, Qt::LeftButton);
+    QTest::mouseClick(remember, Qt::LeftButton);
+    EXPECT_EQ(keptText(), "from-the-keyboard");
     QFile::remove(kept);
 }
