@@ -94,6 +94,9 @@ void KeepToolkitQuiet(QtMsgType type, const QMessageLogContext &, const QString 
 
 int main(int argc, char **argv) {
     if (argc > 1 && IsKVexVerb(argv[1])) {
+        // A verb that needs no window runs in the program that links none;
+        // without it beside this one, here.
+        if (IsWindowlessVerb(argv[1])) HandOver("kvex-headless", argv);
         // Unattended: no window is needed, and none may be there to use.
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         // A script reads the verbs' standard error: the toolkit's own notes

@@ -13,7 +13,7 @@
 #include "session.h"
 #include "ui.h"
 
-unsigned short tVal, curposA, curposB;
+unsigned short curposA, curposB;
 double arrayNORM[500];
 int historySamples;
 int64_t historyWallMs[100];
@@ -145,19 +145,6 @@ void ShowToleranceState() {
 
 }  // namespace
 
-// The clock time of the last live value, not its age: a text that nobody
-// refreshes stays true that way, and the idle program needs no ticking.
-// The one judge, in the sensor's units as the sensor compares: both limits
-// are whole numbers exact in a double, so nothing wraps, and a lower limit
-// below zero cannot be undershot.
-Verdict JudgeValue(unsigned short value) {
-    Limits units;
-    units.hasLower = units.hasUpper = true;
-    units.lowerUm = static_cast<double>(tVal) - tollo;
-    units.upperUm = static_cast<double>(tVal) + tolup;
-    return Judge(value, units);
-}
-
 void ShowDisplaysStale() {
     SetCtrlAttribute(pHandle, PANEL_Display14, ATTR_TEXT_BGCOLOR, kGrey);
     for (int id : kLiveDisplays) SetCtrlAttribute(pHandle, id, ATTR_TEXT_COLOR, kGrey);
@@ -167,17 +154,6 @@ void ShowDisplaysStale() {
         std::snprintf(text, sizeof text, "no live value, last %s", clock);
     ShowVerdict(text, kGrey);
     ShowBarGraphsIdle();
-}
-
-// Multiples of 1/16384 µm below 2^31 µm are exact in a double, so a value
-// and these limits compare exactly as the units did.
-LimitsUm LimitsInForce(unsigned short tolLow, unsigned short tolUp) {
-    LimitsUm l;
-    l.umPerUnit = ScaleFactor() / 16384.0;
-    l.setpointUm = static_cast<int32_t>(SetpointValue());
-    l.lowerUm = l.setpointUm - l.umPerUnit * tolLow;
-    l.upperUm = l.setpointUm + l.umPerUnit * tolUp;
-    return l;
 }
 
 // The deviations, and the nominal with both limits beside them, all in mm.
@@ -323,30 +299,6 @@ void SetStripChartTraces() {
 }
 
 }  // namespace
-
-// The setpoint that the evaluation mode compares with; another mode keeps
-// the last one.
-void UpdateSetpoint(unsigned short mode) {
-    const unsigned short n = ccdvirtpixel;
-    const unsigned short tA = parameter[PW_TEACH_A], tB = parameter[PW_TEACH_B];
-    switch (mode) {
-        case 0:
-            tVal = tB;
-            break;
-        case 1:
-            tVal = tA;
-            break;
-        case 2:
-            tVal = static_cast<unsigned short>(2 * n - (tA + tB));
-            break;
-        case 3:
-        case 4:
-            tVal = n;
-            break;
-        default:
-            break;
-    }
-}
 
 void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x) {

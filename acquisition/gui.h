@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
+#include "modes.h"
 #include "session.h"
 
-extern unsigned short tVal, curposA, curposB;
+extern unsigned short curposA, curposB;
 extern double arrayNORM[500];
 // Samples drawn into the history since the mode started: its x axis.
 extern int historySamples;
@@ -21,11 +22,6 @@ void PlotVIDEOCurveA(const unsigned short *samples, const unsigned short *thresh
 void PlotVIDEOCurveB(const unsigned short *samples, const unsigned short *thresholds,
                      const double *x);
 void PlotVIDEOBarGraph();
-// The verdict on a measured value (sensor units) by tVal and the tolerances
-// tolup and tollo as they stand.
-Verdict JudgeValue(unsigned short value);
-// tVal for the evaluation mode; a mode outside 0 to 4 keeps the last one.
-void UpdateSetpoint(unsigned short mode);
 void PlotTOLWindow(unsigned short mode, unsigned short posA, unsigned short posB);
 void PlotRAWGraph();
 // The measured value and its verdict turn grey with "no live value" and the
@@ -33,12 +29,6 @@ void PlotRAWGraph();
 // nothing live stands behind them (a mode stopped or timed out, the port
 // changed, the line lost); the next reply colours them again.
 void ShowDisplaysStale();
-// The limits that the setpoint value and tolerances in units give at the
-// scale of the parameter words, in µm: the one place they are worked out.
-struct LimitsUm {
-    double umPerUnit, setpointUm, lowerUm, upperUm;
-};
-LimitsUm LimitsInForce(unsigned short tolLow, unsigned short tolUp);
 // The lower and upper tolerance, the nominal and both limits (given in µm,
 // shown in mm); the limits with the decimals given (3 and up).
 void ShowToleranceLimits(double setpointUm, double lowerUm, double upperUm, int decimals);

@@ -1,5 +1,6 @@
-// Run mode and video mode: loops inside the callback that started them, one
-// request in flight, events processed on every pass.
+// The window's run and video modes: loops inside the callback that started
+// them, one request in flight, events processed on every pass; run mode's
+// exchange itself is in run_mode.cpp, which the station uses too.
 #include "modes.h"
 
 #include <cmath>
@@ -73,40 +74,6 @@ void ShowRunModeGraphs() {
     ShowGraphsOf(false);
 }
 
-int SendRawRequest() {
-    FlushQueues();
-    CopyVarsToPP(0);
-    return SendRequest(com, CMD_RAW_VALUES, 0, pp);
-}
-
-Sample MakeSample() {
-    Sample s;
-    s.number = NextSampleNumber();
-    s.monotonic = Timer();
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    s.wallMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    s.a = Aval, s.b = Bval, s.units = Mvalue;
-    s.sensorUm = umValue;
-    s.edgesA = edcntA, s.edgesB = edcntB;
-    s.peakA = peakwA, s.peakB = peakwB;
-    s.analogMax = anaMax, s.analogMin = anaMin;
-    s.tolUp = tolup, s.tolLow = tollo;
-    UpdateSetpoint(parameter[PW_EVALMODE]);
-    s.setpointUnits = tVal;
-    const LimitsUm l = LimitsInForce(tollo, tolup);
-    s.setpointUm = static_cast<int32_t>(l.setpointUm);
-    s.umPerUnit = l.umPerUnit;
-    s.lowerUm = l.lowerUm, s.upperUm = l.upperUm;
-    // Without a scale the limits in µm are not known; the sensor's verdict in
-    // units still is.
-    s.hasLower = s.hasUpper = l.umPerUnit > 0;
-    s.exactUm = ExactUm(s.setpointUm, Mvalue, tVal, l.umPerUnit);
-    s.mm = s.exactUm / 1000.0;
-    s.verdict = JudgeValue(Mvalue);
-    return s;
-}
-
 // The globals the drawing reads are the sample's, so that a sample from
 // anywhere (a reply, a test, a recording played back) is drawn alike.
 void DrawSample(const Sample &s) {
@@ -123,126 +90,11 @@ void DrawSample(const Sample &s) {
     DrawingSample(nullptr, false);
 }
 
-void PublishRawReply() {
-    CopyPPtoRAWVars();
-    PublishSample(MakeSample());
-}
-
-void EndForMissingReply() {
-    ShowText("Timeout RS232-Line!");
-    NoteLinkTimeout();
-    StopMeasuring();
-    ShowDisplaysStale();
-}
-
-// -1: the wait was abandoned for a newer exchange; nothing to say, nothing
-// stops.
-int PushGETRAW() {
-    FlushQueues();
-    parameter[PW_COMMAND] = CMD_RAW_VALUES;
-    parameter[PW_SUBARG] = 0;
-    const int written = SendRequest(com, parameter[PW_COMMAND], parameter[PW_SUBARG], pp);
-    if (written == FRAME_BYTES) {
-        ShowText("Line Ok!");
-    } else if (written < 0 && !line_lost) {
-        // Nothing went out (no port open): no reply can come, and no time-out
-        // should be blamed on the sensor.
-        ShowText(ComErrorText(written));
-        StopMeasuring();
-        ShowDisplaysStale();
-        return 0;
-    }
-    graph_flag = 0;
-    // The receiver takes nothing but a raw-values reply here.
-    const int result = AwaitReply(TIMEOUT);
-    if (result == EXCHANGE_OK) return 1;
-    if (result == EXCHANGE_ABANDONED) return -1;
-    if (result == EXCHANGE_TIMEOUT) {
-        EndForMissingReply();
-        return 0;
-    }
-    StopMeasuring();  // the line is lost; its text stays
-    ShowDisplaysStale();
-    return 0;
-}
-
-namespace {
-
-double runSent = 0;  // when run mode's request in flight went out
-
-// One look at run mode's exchange: a reply that came is drawn and the next
-// request goes out. False once the mode must end (no reply in time).
-bool RunModePass() {
-    if (rx_flag == 1) {
-        // The reply's values leave pp before the next request fills it;
-        // the request goes out at once, and the sample goes to its
-        // subscribers (the drawing among them) while the sensor answers.
-        // One flush serves both steps.
-        const bool raw = graph_flag == 1;
-        Sample sample;
-        if (raw) {
-            CopyPPtoRAWVars();
-            sample = MakeSample();
-        }
-        graph_flag = 0;
-        SendRawRequest();
-        runSent = Timer();
-        if (raw) PublishSample(sample);
-        NoteLinkActivity();
-        if (line_lost) ShowDisplaysStale();  // the request found no line: nothing is live now
-    } else if (graph_flag == 1) {
-        PublishRawReply();
-        graph_flag = 0;
-        FlushQueues();
-    }
-    if (Timer() - runSent > 2 * TIMEOUT) {
-        EndForMissingReply();
-        return false;
-    }
-    return true;
-}
-
-// A dialog opened during the mode runs its own event loop; the exchange goes
-// on from there, so no dialog leaves a hole in the measurement.
-void RunModeUnderDialog() {
-    if (stop_flag == 0 && !RunModePass()) StopMeasuring();
-}
-
-}  // namespace
-
 void PushRUN() {
     if (!BeginLinkOperation()) return;
     ShowRunModeGraphs();
     RunModeLoop();
     EndLinkOperation();
-}
-
-bool MeasureInRunMode() {
-    if (!BeginLinkOperation()) return false;
-    RunModeLoop();
-    EndLinkOperation();
-    return true;
-}
-
-void RunModeLoop() {
-    BeginMeasuringLoop(Activity::Run);
-
-    graph_flag = rx_flag = 0;
-    runSent = Timer();
-    PushGETRAW();
-    SetModalPass(RunModeUnderDialog);
-    do {
-        if (!RunModePass()) break;
-        ProcessSystemEventsUntil(runSent + 2 * TIMEOUT + 0.001);
-    } while (stop_flag == 0);
-    SetModalPass(nullptr);
-    // A reply taken in while the stop came, or in by now, is a measurement
-    // all the same.
-    FlushQueues();
-    if (graph_flag == 1) PublishRawReply();
-
-    rx_flag = graph_flag = 0;
-    EndMeasuringLoop();
 }
 
 int ReadData64(int offset, int channel) {

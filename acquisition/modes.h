@@ -4,6 +4,24 @@
 #include "session.h"
 
 extern unsigned short adcbufA[128], adcbufB[128];
+// The setpoint in sensor units that the evaluation mode compares with.
+extern unsigned short tVal;
+
+// ---------------------------------------------------------------- the judge
+// The verdict on a measured value (sensor units) by tVal and the tolerances
+// tolup and tollo as they stand.
+Verdict JudgeValue(unsigned short value);
+// tVal for the evaluation mode; a mode outside 0 to 4 keeps the last one.
+void UpdateSetpoint(unsigned short mode);
+// The limits that the setpoint value and tolerances in units give at the
+// scale of the parameter words, in µm: the one place they are worked out.
+struct LimitsUm {
+    double umPerUnit, setpointUm, lowerUm, upperUm;
+};
+LimitsUm LimitsInForce(unsigned short tolLow, unsigned short tolUp);
+
+// ---------------------------------------------------------------- run mode
+// (run_mode.cpp: no window; the rest of this header is the window's modes)
 extern double databuf[128];
 
 // Shared with the recorder, which runs the same exchange.

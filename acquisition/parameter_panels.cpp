@@ -256,3 +256,12 @@ void ShowSensorLimits() {
     const LimitsUm l = LimitsInForce(parameter[PW_TOLLO], parameter[PW_TOLUP]);
     ShowToleranceLimits(l.setpointUm, l.lowerUm, l.upperUm, 3);
 }
+
+// The tolerance edits mean nothing to the sensor in hardware modes 1 and 3.
+void DimToleranceEdits() {
+    short mode = 0;
+    GetCtrlVal(pPara1, PARA1_DROPHardwareMode, &mode);
+    const int dim = (mode == 1 || mode == 3) ? 1 : 0;
+    SetCtrlAttribute(pPara1, PARA1_Para1Edit4, ATTR_DIMMED, dim);
+    SetCtrlAttribute(pPara1, PARA1_Para1Edit3, ATTR_DIMMED, dim);
+}

@@ -28,3 +28,5 @@ int ChangedParameterFields(char *names, int size);
 // True when nothing is changed, or the operator agrees that what (e.g. "Get
 // parameters") replaces the changes.
 bool ConfirmDiscardEdits(const char *what);
+// The tolerance edits dimmed in the hardware modes that ignore them.
+void DimToleranceEdits();

@@ -188,3 +188,17 @@ int CC_BTNStopRecord(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) RequestStop();
     return 0;
 }
+
+// The recorder's fields as the next start finds them.
+// ---------------------------------------------------------------- remembered
+void RememberRecorderSettings() {
+    if (unattended) return;
+    unsigned short samples = 0, interval = 0;
+    int format = 0;
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
+    GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
+    GetCtrlVal(panelPopUp, POPUP_RecFormat, &format);
+    SetSettingNumber("recorder/samples", samples);
+    SetSettingNumber("recorder/interval", interval);
+    SetSettingNumber("recorder/format", format);
+}

@@ -7,6 +7,8 @@ extern char szDate[24];
 extern char szTime[12];
 
 void CalcRecTime();
+// The recorder's samples, interval and format, remembered for the next start.
+void RememberRecorderSettings();
 
 // How the last recording went, for callers that started it unattended.
 struct RecordingOutcome {

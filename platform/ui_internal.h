@@ -5,8 +5,10 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QRect>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 
@@ -238,6 +240,11 @@ struct Panel {
 
 // ---------------------------------------------------------------- tables
 bool RunTimeReady();
+// Where the settings are kept (KVEX_SETTINGS, or the platform's usual place).
+QSettings &SettingsStore();
+// The run-time takes the application object made for it (a window system's
+// or a plain one); closing runs before it goes.
+int AdoptApplication(QCoreApplication *app, void (*closing)());
 // The run-time can show windows: it was started with them (InitRunTime).
 bool WindowsReady();
 Panel *FindPanel(int handle);

@@ -521,3 +521,25 @@ QLabel *UiControlCaption(int panel, int control) {
     const Control *c = FindControl(panel, control);
     return c ? c->caption : nullptr;
 }
+
+// A window's place and size among the settings, under the panel's name.
+int RememberPanelGeometry(int panel) {
+    const Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    if (p->parent != 0) return UIE_BAD_ARGUMENT;
+    SettingsStore().setValue(QStringLiteral("window/") + p->name, p->widget->saveGeometry());
+    SettingsStore().sync();
+    return 0;
+}
+
+int RestorePanelGeometry(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return UIE_BAD_PANEL;
+    if (p->parent != 0) return UIE_BAD_ARGUMENT;
+    const QByteArray saved =
+        SettingsStore().value(QStringLiteral("window/") + p->name).toByteArray();
+    if (saved.isEmpty() || !p->widget->restoreGeometry(saved)) return 0;
+    // Qt keeps a restored window on a screen; the first show then leaves it.
+    p->shownOnce = true;
+    return 1;
+}

@@ -1,6 +1,7 @@
-// The run-time's life cycle, event loop, callback registry, timing and dates.
+// The run-time's life cycle, event loop, timing and dates: all a program
+// without windows needs (ui_app.cpp adds the windows).
 #include <QAbstractEventDispatcher>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -20,7 +21,8 @@ namespace kvexui {
 namespace {
 
 QCoreApplication *app = nullptr;
-QTimer *wakeTimer = nullptr;  // bounds the wait of ProcessSystemEvents
+void (*closingWindows)() = nullptr;  // the windows' end, before the application's
+QTimer *wakeTimer = nullptr;         // bounds the wait of ProcessSystemEvents
 int callbackDepth = 0;
 int runDepth = 0;          // RunUserInterface calls in progress
 bool quitPending = false;  // QuitUserInterface came while no loop ran
@@ -50,37 +52,6 @@ void UpdatePassTimer() {
     if (!due) passTimer->stop();
 }
 
-std::unordered_map<std::string, CtrlCallbackPtr> &CtrlCallbacks() {
-    static std::unordered_map<std::string, CtrlCallbackPtr> table;
-    return table;
-}
-
-std::unordered_map<std::string, PanelCallbackPtr> &PanelCallbacks() {
-    static std::unordered_map<std::string, PanelCallbackPtr> table;
-    return table;
-}
-
-// QApplication ends the process when its platform plugin cannot start, so the
-// cases that cannot work are refused first: a desktop platform with nothing to
-// show windows on.
-bool WindowSystemReachable(int argc, char **argv) {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    for (int i = 1; i < argc; ++i)
-        if (argv && argv[i] && std::strcmp(argv[i], "-platform") == 0) return true;
-    const char *platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 &&
-        std::strncmp(platform, "wayland", 7) != 0)
-        return true;  // offscreen, minimal, vnc, eglfs, linuxfb, ...
-    const char *display = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    return (display && *display) || (wayland && *wayland);
-#else
-    (void)argc;
-    (void)argv;
-    return true;
-#endif
-}
-
 QElapsedTimer &Clock() {
     static QElapsedTimer clock = [] {
         QElapsedTimer t;
@@ -97,37 +68,11 @@ void StartTimers();
 
 bool RunTimeReady() { return app != nullptr; }
 
-bool WindowsReady() { return qobject_cast<QApplication *>(app) != nullptr; }
-
-CtrlCallbackPtr LookupCtrlCallback(const QString &name) {
-    const auto it = CtrlCallbacks().find(name.toStdString());
-    return it == CtrlCallbacks().end() ? nullptr : it->second;
-}
-
-PanelCallbackPtr LookupPanelCallback(const QString &name) {
-    const auto it = PanelCallbacks().find(name.toStdString());
-    return it == PanelCallbacks().end() ? nullptr : it->second;
-}
-
-ControlEventObserverPtr controlObserver = nullptr;
-
-void FireControl(int panel, int control, int event) {
-    if (controlObserver && FindControl(panel, control)) controlObserver(panel, control, event);
-    const Control *c = FindControl(panel, control);
-    if (!c || !c->callback) return;
-    const CtrlCallbackPtr fn = c->callback;  // c may be gone once fn returns
-    ++callbackDepth;
-    fn(panel, control, event, nullptr, 0, 0);
-    --callbackDepth;
-}
-
-void FirePanel(int panel, int event) {
-    const Panel *p = FindPanel(panel);
-    if (!p || !p->callback) return;
-    const PanelCallbackPtr fn = p->callback;
-    ++callbackDepth;
-    fn(panel, event, nullptr, 0, 0);
-    --callbackDepth;
+int AdoptApplication(QCoreApplication *application, void (*closing)()) {
+    app = application;
+    closingWindows = closing;
+    StartTimers();
+    return 0;
 }
 
 bool InCallback() { return callbackDepth > 0; }
@@ -150,32 +95,9 @@ ModalScope::~ModalScope() {
 
 using namespace kvexui;
 
-void SetControlEventObserver(ControlEventObserverPtr observer) { controlObserver = observer; }
-
 void SetModalPass(ModalPassPtr pass) {
     modalPass = pass;
     UpdatePassTimer();
-}
-
-void RegisterCtrlCallback(const char *name, CtrlCallbackPtr fn) {
-    if (name) CtrlCallbacks()[name] = fn;
-}
-
-void RegisterPanelCallback(const char *name, PanelCallbackPtr fn) {
-    if (name) PanelCallbacks()[name] = fn;
-}
-
-int InitRunTime(int argc, char **argv) {
-    if (app) return 0;
-    if (!WindowSystemReachable(argc, argv)) return -1;
-    // QApplication keeps references to both for its whole life.
-    static int appArgc = 0;
-    static char *fallbackArgv[] = {const_cast<char *>("kvex"), nullptr};
-    appArgc = (argc > 0 && argv) ? argc : 1;
-    app = new QApplication(appArgc, (argc > 0 && argv) ? argv : fallbackArgv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    StartTimers();
-    return 0;
 }
 
 int InitCoreRunTime() {
@@ -208,7 +130,8 @@ void StartTimers() {
 
 void CloseRunTime() {
     if (!app) return;
-    DiscardAllPanels();
+    if (closingWindows) closingWindows();
+    closingWindows = nullptr;
     delete app;
     app = nullptr;
     wakeTimer = nullptr;

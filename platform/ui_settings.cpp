@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QWidget>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +16,9 @@
 
 #include "ui_internal.h"
 
-namespace {
+namespace kvexui {
 
-QSettings &Store() {
+QSettings &SettingsStore() {
     static std::unique_ptr<QSettings> store;
     if (!store) {
         const char *file = std::getenv("KVEX_SETTINGS");
@@ -31,6 +30,12 @@ QSettings &Store() {
     }
     return *store;
 }
+
+}  // namespace kvexui
+
+using kvexui::SettingsStore;
+
+namespace {
 
 char g_fault[200] = "";
 void (*g_faultHandler)(const char *, const char *) = nullptr;
@@ -66,7 +71,7 @@ const char *WriteProblem(const QString &file) {
 
 // Writes what changed and tells whether it reached the disk.
 int Kept() {
-    QSettings &s = Store();
+    QSettings &s = SettingsStore();
     s.sync();
     if (s.status() != QSettings::AccessError) {  // a file it could not parse is rewritten
         g_fault[0] = '\0';
@@ -96,7 +101,7 @@ void SetSettingsFaultHandler(void (*handler)(const char *file, const char *why))
 
 int GetSettingsFile(char *path, int size) {
     if (!path || size < 1) return 0;
-    const QByteArray name = Store().fileName().toLocal8Bit();
+    const QByteArray name = SettingsStore().fileName().toLocal8Bit();
     path[0] = '\0';
     if (name.isEmpty() || name.size() >= size) return 0;
     std::memcpy(path, name.constData(), static_cast<std::size_t>(name.size()) + 1);
@@ -106,7 +111,7 @@ int GetSettingsFile(char *path, int size) {
 int GetSettingText(const char *key, char *value, int size) {
     if (!key || !value || size < 1) return 0;
     value[0] = '\0';
-    const QVariant v = Store().value(QString::fromUtf8(key));
+    const QVariant v = SettingsStore().value(QString::fromUtf8(key));
     if (!v.isValid()) return 0;
     const QByteArray text = v.toString().toUtf8();
     if (text.size() >= size) return 0;  // cut, it would name something else
@@ -117,43 +122,23 @@ int GetSettingText(const char *key, char *value, int size) {
 int GetSettingNumber(const char *key, int fallback) {
     if (!key) return fallback;
     bool ok = false;
-    const int n = Store().value(QString::fromUtf8(key)).toInt(&ok);
+    const int n = SettingsStore().value(QString::fromUtf8(key)).toInt(&ok);
     return ok ? n : fallback;
 }
 
 int SetSettingText(const char *key, const char *value) {
     if (!key || !value) return UIE_BAD_ARGUMENT;
-    Store().setValue(QString::fromUtf8(key), QString::fromUtf8(value));
+    SettingsStore().setValue(QString::fromUtf8(key), QString::fromUtf8(value));
     return Kept();  // a crash later loses nothing the operator set
 }
 
 int SetSettingNumber(const char *key, int value) {
     if (!key) return UIE_BAD_ARGUMENT;
-    Store().setValue(QString::fromUtf8(key), value);
+    SettingsStore().setValue(QString::fromUtf8(key), value);
     return Kept();
 }
 
 void ForgetSettings() {
-    Store().clear();
-    Store().sync();
-}
-
-int RememberPanelGeometry(int panel) {
-    const Panel *p = FindPanel(panel);
-    if (!p) return UIE_BAD_PANEL;
-    if (p->parent != 0) return UIE_BAD_ARGUMENT;
-    Store().setValue(QStringLiteral("window/") + p->name, p->widget->saveGeometry());
-    Store().sync();
-    return 0;
-}
-
-int RestorePanelGeometry(int panel) {
-    Panel *p = FindPanel(panel);
-    if (!p) return UIE_BAD_PANEL;
-    if (p->parent != 0) return UIE_BAD_ARGUMENT;
-    const QByteArray saved = Store().value(QStringLiteral("window/") + p->name).toByteArray();
-    if (saved.isEmpty() || !p->widget->restoreGeometry(saved)) return 0;
-    // Qt keeps a restored window on a screen; the first show then leaves it.
-    p->shownOnce = true;
-    return 1;
+    SettingsStore().clear();
+    SettingsStore().sync();
 }

@@ -284,13 +284,6 @@ double ReadArrayValue(const void *data, int type, long long i) {
     }
 }
 
-QString DecodeText(const char *text) {
-    if (!text) return QString();
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString s = utf8(QByteArrayView(text));
-    return utf8.hasError() ? QString::fromLatin1(text) : s;
-}
-
 QString ResolveProgramFile(const char *file) {
     const QString name = QString::fromLocal8Bit(file);
     if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))) return name;
@@ -344,16 +337,6 @@ void TakeTypedText(Control &c, const QString &text) {
 }  // namespace kvexui
 
 using namespace kvexui;
-
-int TextAsUtf8(const char *text, char *out, int size) {
-    if (!out || size < 1) return 0;
-    const QByteArray utf8 = DecodeText(text).toUtf8();
-    int n = std::min(static_cast<int>(utf8.size()), size - 1);
-    while (n > 0 && n < utf8.size() && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80) --n;
-    std::memcpy(out, utf8.constData(), static_cast<std::size_t>(n));
-    out[n] = '\0';
-    return n;
-}
 
 // ---------------------------------------------------------------- values
 int SetCtrlVal(int panel, int control, int value) {

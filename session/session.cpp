@@ -52,30 +52,10 @@ void FillThresholdArray(unsigned short *levels, unsigned short percent) {
     for (int i = 0; i < MAXPOINT; ++i) levels[i] = static_cast<unsigned short>(level);
 }
 
-// The tolerance edits mean nothing to the sensor in hardware modes 1 and 3.
-void DimToleranceEdits() {
-    short mode = 0;
-    GetCtrlVal(pPara1, PARA1_DROPHardwareMode, &mode);
-    const int dim = (mode == 1 || mode == 3) ? 1 : 0;
-    SetCtrlAttribute(pPara1, PARA1_Para1Edit4, ATTR_DIMMED, dim);
-    SetCtrlAttribute(pPara1, PARA1_Para1Edit3, ATTR_DIMMED, dim);
-}
-
 // ---------------------------------------------------------------- loops
 namespace {
 
 int loopRunning = 0;
-
-// Everything that starts a mode or an exchange of its own is dimmed while a
-// mode or a recording runs, and all of it comes back once that has ended,
-// however it ended: by Stop, by itself or by a time-out.
-void DimStartControls(int dimmed) {
-    static const int kStartControls[] = {PANEL_BTNRun,   PANEL_BTNVideo,    PANEL_BTNGet,
-                                         PANEL_BTNSend,  PANEL_ButtonTeach, PANEL_ButtonReset,
-                                         PANEL_DropDCom, PANEL_BTNReplay};
-    for (int id : kStartControls) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
-    SetCtrlAttribute(panelPopUp, POPUP_BTNStartRecord, ATTR_DIMMED, dimmed);
-}
 
 }  // namespace
 
@@ -84,7 +64,7 @@ void BeginMeasuringLoop(Activity what) {
     SetActivity(what);
     stop_flag = 0;
     sampleNumber = 0;
-    DimStartControls(1);
+    if (session_hooks.startControlsDimmed) session_hooks.startControlsDimmed(1);
     BeginLinkFigure();
 }
 
@@ -92,8 +72,8 @@ void EndMeasuringLoop() {
     loopRunning = 0;
     SetActivity(Activity::Idle);
     EndLinkFigure();
-    DimStartControls(0);
-    if (session_hooks.liveValuesEnded) session_hooks.liveValuesEnded();
+    if (session_hooks.startControlsDimmed) session_hooks.startControlsDimmed(0);
+    NoteLiveValuesEnded();
 }
 
 bool MeasuringLoopRuns() { return loopRunning != 0; }
@@ -103,7 +83,7 @@ bool MeasuringLoopRuns() { return loopRunning != 0; }
 // come back when it has ended, not before.
 void RequestStop() {
     StopMeasuring();
-    if (!loopRunning) DimStartControls(0);
+    if (!loopRunning && session_hooks.startControlsDimmed) session_hooks.startControlsDimmed(0);
     Delay(0.1);
 }
 
@@ -197,8 +177,7 @@ void ShowLinkState() {
         const std::size_t used = std::strlen(text);
         std::snprintf(text + used, sizeof text - used, "  |  %s", second);
     }
-    SetCtrlAttribute(pHandle, PANEL_LinkState, ATTR_TEXT_COLOR, colour);
-    SetCtrlVal(pHandle, PANEL_LinkState, text);
+    if (session_hooks.linkState) session_hooks.linkState(text, colour);
     figure.lastShown = Timer();
 }
 
@@ -242,23 +221,14 @@ void NoteLinkActivity() {
     if (wasSilent || Timer() - figure.lastShown >= 1.0) ShowLinkState();
 }
 
+void NoteLiveValuesEnded() {
+    if (session_hooks.liveValuesEnded) session_hooks.liveValuesEnded();
+}
+
 void NoteLinkTimeout() {
     ++figure.timeouts;
     figure.answered = false;
     ShowLinkState();
-}
-
-// ---------------------------------------------------------------- remembered
-void RememberRecorderSettings() {
-    if (unattended) return;
-    unsigned short samples = 0, interval = 0;
-    int format = 0;
-    GetCtrlVal(panelPopUp, POPUP_NEDITRecSamples, &samples);
-    GetCtrlVal(panelPopUp, POPUP_NEDITRecTime, &interval);
-    GetCtrlVal(panelPopUp, POPUP_RecFormat, &format);
-    SetSettingNumber("recorder/samples", samples);
-    SetSettingNumber("recorder/interval", interval);
-    SetSettingNumber("recorder/format", format);
 }
 
 void RememberFolder(const char *key, const char *path) {
@@ -491,3 +461,37 @@ int DecimalsApart(double value, const double *others, int count) {
 void SubscribeSamples(SampleSubscriber subscriber) { sampleSubscribers.Add(subscriber); }
 void UnsubscribeSamples(SampleSubscriber subscriber) { sampleSubscribers.Remove(subscriber); }
 void PublishSample(const Sample &sample) { sampleSubscribers.Call(sample); }
+
+namespace {
+
+// Start values of the parameter words; words without a control keep them.
+// clang-format off
+constexpr unsigned short kParameterStart[34] = {
+    85,   1,   0,                                             // header, command, sub-arg
+    500,  50,  512, 1, 2048, 50, 50, 1, 1, 1, 1, 0, 1, 1, 0,  // frame 0
+    500,  50,  512, 1, 2048, 0,  0,  0, 0, 0, 0,              // frame 1 words 0-10
+    0,                                                        // unused
+    4096, 0,                                                  // scale factor
+    37000 & 0xFFFF, 0,                                        // setpoint value
+};
+// clang-format on
+
+}  // namespace
+
+void InitSessionVars() {
+    std::memcpy(parameter, kParameterStart, sizeof parameter);
+
+    com = 1;
+    target = 1;
+    ccdmaxpixel = 1024;
+    ccdsubpixel = 2048;
+    ccdvirtpixel = 4096;
+    yaxisMAX = 2048;
+    rx_flag = 0;
+    graph_flag = 0;
+    StopMeasuring();
+    std::snprintf(szSoftVersion, sizeof szSoftVersion, "Version 3.00b");
+    std::snprintf(szSoftName, sizeof szSoftName, "K-VEX-RB-ZD-Vedoz");
+    FillThresholdArray(thdArrayA, parameter[PW_THD_A]);
+    FillThresholdArray(thdArrayB, parameter[PW_THD_B]);
+}

@@ -40,8 +40,9 @@ extern const char *const kPanelFile;  // "K-VEX-RB-ZD-VedudU300.uir"
 
 // Fills the 128 levels of a threshold line from a percentage of YMAXADC.
 void FillThresholdArray(unsigned short *levels, unsigned short percent);
-// Dims the tolerance edits in hardware modes 1 and 3, undims them otherwise.
-void DimToleranceEdits();
+// The parameter words, the port and the sensor's sizes as a program starts,
+// with a window or without.
+void InitSessionVars();
 
 // What the layers above do when the session says so; an entry left empty
 // does nothing. Filled in by the shell at start-up.
@@ -52,6 +53,12 @@ struct SessionHooks {
     // The state of a second connection (the broker the values are published
     // to), shown beside the sensor's; "" when there is none.
     void (*secondLinkState)(char *text, std::size_t size);
+    // The link's state in words and its colour (0xRRGGBB), each time it is
+    // told anew.
+    void (*linkState)(const char *text, int colour);
+    // What starts a mode or an exchange of its own is dimmed (1) while a
+    // loop runs, and back (0) once it ended.
+    void (*startControlsDimmed)(int dimmed);
 };
 extern SessionHooks session_hooks;
 
@@ -186,7 +193,10 @@ void NoteLinkOpened();    // after InitRS232: a new connection, new counts
 void BeginLinkFigure();   // a mode starts
 void EndLinkFigure();     // it ended; its figure stays in view
 void NoteLinkActivity();  // an exchange passed: the figure shows it once a second
-void NoteLinkTimeout();   // a reply did not come
+void NoteLinkTimeout();
+// Nothing live stands behind the measured values any more: whoever shows
+// them is told (SessionHooks::liveValuesEnded).
+void NoteLiveValuesEnded();  // a reply did not come
 // The device behind com, read when the link opens or is lost.
 void ReadLinkDevice();
 const char *LinkDevice();
@@ -198,7 +208,6 @@ extern bool portFromCommandLine;
 // A command-line verb runs: what it sets is not the operator's choice and is
 // not remembered.
 extern bool unattended;
-void RememberRecorderSettings();
 // The folder of path under key; and the remembered one (260 bytes), or the
 // program's folder when none is.
 void RememberFolder(const char *key, const char *path);

@@ -15,7 +15,6 @@
 #include "file_checks.h"
 #include "kvex_cli.h"
 #include "kvex_main.h"
-#include "parafile.h"
 #include "rs232.h"
 #include "service.h"
 #include "ui.h"
@@ -25,17 +24,6 @@ namespace kvexcli {
 const char *const kInfoHelp =
     "Usage: kvex info --port DEVICE [--quiet]\n"
     "Prints the sensor's hardware and firmware information on standard output.\n\n";
-
-const char *const kParamsHelp =
-    "Usage: kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
-    "       kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n"
-    "get reads both parameter frames from the sensor's memory into FILE (30 numbers, the\n"
-    "parameter file of the window); put sends FILE to the memory and reads it back to check\n"
-    "it. A file whose numbers a field of the window could not show unchanged is refused\n"
-    "with its line and value, and nothing is sent.\n\n"
-    "  --memory ram|eeprom  the sensor's RAM or its EEPROM (kept through a power cycle)\n"
-    "  --force          get: replace FILE if it exists (else the next free name is taken,\n"
-    "                   FILE-2.cfg, ..., and named on standard error)\n";
 
 bool g_quiet = false;
 volatile std::sig_atomic_t g_signal = 0;
@@ -55,7 +43,6 @@ std::string Utf8(const char *text) {
 // What the operator would read in the status line goes to standard error,
 // but for the file texts that the verbs give in their own words.
 void SayStatus(const char *text) {
-    if (pHandle > 0) SetCtrlVal(pHandle, PANEL_StatusLine, text);
     // The verb says how a recording ended in its own last line.
     for (const char *own : {"Cannot write record file", "Record file gone", "Recording ",
                             "Timeout RS232-Line, recording", "Line lost, recording", "Not loaded",
@@ -112,20 +99,19 @@ void StartWithoutWindow() {
     link_display.status = SayStatus;
 }
 
-// The start-up handshake on port 1; for a verb that works on the panels,
-// they are loaded first, hidden.
 int StartLink(const Verb &v) {
-    if (Takes(v, kPanels) && LoadKVexPanels() < 0) return CLI_PANEL_FILE;
+    if (InitCoreRunTime() < 0) return CLI_PANEL_FILE;
+    UsePort(v);
+    StartWithoutWindow();
+    return SensorAnswered(v);
+}
+
+void UsePort(const Verb &v) {
     ClearComPortDevices();
     SetComPortDevice(1, v.port.c_str());
-    if (Takes(v, kPanels)) {
-        link_display.status = SayStatus;
-        StartKVex(true);
-        HidePanel(pHandle);
-        link_display.status = SayStatus;
-    } else {
-        StartWithoutWindow();
-    }
+}
+
+int SensorAnswered(const Verb &v) {
     AskAgainWhileGarbled();
     if (!LinkReady()) {
         static const char kInUse[] = "Port in use by ";
@@ -170,41 +156,6 @@ bool OutputName(const Verb &v, const std::string &file, char *out, std::size_t s
     return true;
 }
 
-int ParamsGet(const Verb &v) {
-    if (!BeginLinkOperation()) return CLI_NOT_CONFIRMED;
-    target = v.memory;
-    const bool answered = GetParameterFrames();
-    EndLinkOperation();
-    if (!answered) {
-        Say(kLogError, "the sensor did not send its parameters: %s", szStatus);
-        return CLI_NOT_CONFIRMED;
-    }
-    char path[sizeof file_name];
-    if (!OutputName(v, Absolute(v.file), path, sizeof path)) return CLI_FILE;
-    std::snprintf(file_name, sizeof file_name, "%s", path);
-    SendParaToFile();
-    if (ParameterFileFault()[0] != '\0') {
-        Say(kLogError, "cannot write %s: %s", path, ParameterFileFault());
-        return CLI_FILE;
-    }
-    if (!g_quiet) Say(kLogInfo, "parameters saved to %s", path);
-    return 0;
-}
-
-int ParamsPut(const Verb &v) {
-    const std::string file = Absolute(v.file);
-    if (!ReadParaFromPath(file.c_str())) {
-        Say(kLogError, "%s not loaded: %s", file.c_str(), ParameterFileFault());
-        return CLI_FILE;
-    }
-    SetPanelValues();  // as Get from a file leaves them: the panels hold what is sent
-    if (!BeginLinkOperation()) return CLI_NOT_CONFIRMED;
-    target = v.memory;
-    const int differ = SendToSensor();
-    EndLinkOperation();
-    return differ == 0 ? 0 : CLI_NOT_CONFIRMED;
-}
-
 // A signal ends the recording as its stop button does: after the pass that
 // runs, with the file whole.
 
@@ -212,7 +163,5 @@ void OnStopSignal(int signal) {
     g_signal = signal;
     StopMeasuring();
 }
-
-int Params(const Verb &v) { return v.action == "get" ? ParamsGet(v) : ParamsPut(v); }
 
 }  // namespace kvexcli

@@ -29,9 +29,8 @@ enum VerbOption : unsigned {
     kStation = 1u << 10,
     // Publishing, waits for a lost or missing sensor (--exit-on-line-lost).
     kWaitsForSensor = 1u << 11,
-    // Works on the window's hidden panels: the parameter fields hold the
-    // limits of each word, and a file goes to the sensor through them.
-    kPanels = 1u << 12,
+    // Needs no window: the program without one (kvex-headless) runs it.
+    kWindowless = 1u << 12,
 };
 
 struct Verb;
@@ -42,6 +41,10 @@ struct VerbEntry {
     const char *usage;  // its lines in the usage of every refusal
     const char *help;   // kvex VERB --help, before the common options
     int (*run)(const Verb &v);
+    // Starts the run-time and the link before run (not for kOwnWords): 0,
+    // or the exit code with its reason said; end undoes what it made.
+    int (*start)(const Verb &v);
+    void (*end)();
 };
 
 struct Verb {
@@ -86,15 +89,27 @@ extern volatile std::sig_atomic_t g_signal;  // the stop signal that came, or 0
 std::string Utf8(const char *text);
 void KeepQuiet(const char *);
 void AskAgainWhileGarbled();
-// The start-up handshake on port 1: 0, or the exit code with its reason said.
+// The run-time without windows and the start-up handshake on port 1.
 int StartLink(const Verb &v);
+// The device of port 1, as the words name it.
+void UsePort(const Verb &v);
+// 0 once the sensor answered the start-up questions (a garbled reply is
+// asked again); else the exit code, its reason said.
+int SensorAnswered(const Verb &v);
+// What the window's status line would show, in the log.
+void SayStatus(const char *text);
 std::string Absolute(const std::string &path);
 // The name a new file goes to: FILE itself when it is free or --force was
 // given, else the next free name, which is said.
 bool OutputName(const Verb &v, const std::string &file, char *out, std::size_t size);
 void OnStopSignal(int signal);
 int Info(const Verb &v);
+
+// ---------------------------------------------------------------- parameters
 int Params(const Verb &v);
+// The window's panels, hidden, and the handshake as the window makes it.
+int StartOnPanels(const Verb &v);
+void EndOnPanels();
 
 // ---------------------------------------------------------------- recording
 extern const char *const kRecordHelp;

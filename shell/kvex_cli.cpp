@@ -46,32 +46,43 @@ int CheckFileFirst(const Verb &v) {
     return CLI_FILE;
 }
 
+// The program without a window (kvex-headless) is built from this same
+// table; what a verb that needs the window program runs is left out there,
+// and such a verb is handed back to kvex.
+#ifdef KVEX_WINDOWLESS
+#define IN_WINDOW_PROGRAM(what) nullptr
+#else
+#define IN_WINDOW_PROGRAM(what) what
 int Report(const Verb &v) { return ReportVerb(v.argc, v.argv); }
 int GaugeStudy(const Verb &v) { return GaugeStudyVerb(v.argc, v.argv); }
+#endif
 
 const VerbEntry kVerbs[] = {
-    {"info", 0, "  kvex info --port DEVICE [--quiet]\n", kInfoHelp, Info},
-    {"params", kAction | kFile | kMemory | kForce | kPanels,
+    {"info", kWindowless, "  kvex info --port DEVICE [--quiet]\n", kInfoHelp, Info, StartLink,
+     nullptr},
+    {"params", kAction | kFile | kMemory | kForce,
      "  kvex params get --port DEVICE --memory ram|eeprom [--force] [--quiet] FILE\n"
      "  kvex params put --port DEVICE --memory ram|eeprom [--quiet] FILE\n",
-     kParamsHelp, Params},
-    {"record", kFile | kSamples | kForce | kMqtt | kPublishesRecorded | kWaitsForSensor,
+     IN_WINDOW_PROGRAM(kParamsHelp), IN_WINDOW_PROGRAM(Params), IN_WINDOW_PROGRAM(StartOnPanels),
+     IN_WINDOW_PROGRAM(EndOnPanels)},
+    {"record",
+     kFile | kSamples | kForce | kMqtt | kPublishesRecorded | kWaitsForSensor | kWindowless,
      "  kvex record --port DEVICE --samples N --interval S [--csv] [--force] [--quiet]\n"
      "              [--mqtt URL ...] FILE\n",
-     kRecordHelp, Record},
-    {"publish", kMqtt | kNeedsMqtt | kDuration | kStation | kWaitsForSensor,
+     kRecordHelp, Record, StartLink, nullptr},
+    {"publish", kMqtt | kNeedsMqtt | kDuration | kStation | kWaitsForSensor | kWindowless,
      "  kvex publish --port DEVICE --mqtt URL [--duration SECONDS] [--quiet] [MQTT options]\n",
-     kPublishHelp, Publish},
+     kPublishHelp, Publish, StartLink, nullptr},
     {"stats", kOwnWords,
      "  kvex stats [--lower MM] [--upper MM] [--json] FILE...\n"
      "  kvex stats --events [--lower MM] [--upper MM] FILE\n",
-     kStatsHelp, StatsOrEvents},
+     IN_WINDOW_PROGRAM(kStatsHelp), IN_WINDOW_PROGRAM(StatsOrEvents), nullptr, nullptr},
     {"report", kOwnWords,
      "  kvex report FILE... -o OUT.pdf [--part P ...] [--lower MM] [--upper MM]\n", nullptr,
-     Report},
+     IN_WINDOW_PROGRAM(Report), nullptr, nullptr},
     {"gauge-study", kOwnWords,
      "  kvex gauge-study --reference MM --tolerance MM [--n N] [--json] (--port DEVICE | FILE)\n",
-     nullptr, GaugeStudy},
+     nullptr, IN_WINDOW_PROGRAM(GaugeStudy), nullptr, nullptr},
 };
 
 const VerbEntry *FindVerb(const char *name) {
@@ -92,10 +103,20 @@ using namespace kvexcli;
 
 bool IsKVexVerb(const char *word) { return FindVerb(word) != nullptr; }
 
+bool IsWindowlessVerb(const char *word) {
+    const VerbEntry *e = FindVerb(word);
+    return e && (e->options & kWindowless);
+}
+
 int RunKVexVerb(int argc, char **argv) {
     Verb v;
     v.entry = FindVerb(argv[1]);
     if (!v.entry) return CLI_BAD_ARGUMENTS;
+    if (!v.entry->run) {
+        HandOver("kvex", argv);
+        std::fprintf(stderr, "kvex: %s runs in kvex, which is not beside this program\n", argv[1]);
+        return CLI_BAD_ARGUMENTS;
+    }
     v.argc = argc;
     v.argv = argv;
     if (v.entry->options & kOwnWords) return v.entry->run(v);
@@ -113,10 +134,6 @@ int RunKVexVerb(int argc, char **argv) {
     if (const int code = CheckFileFirst(v)) return code;
     char password[sizeof PublishOptions::password];
     if (const int code = ReadPublishingFiles(v, password, sizeof password)) return code;
-    if ((Takes(v, kPanels) ? InitRunTime(0, nullptr) : InitCoreRunTime()) < 0) {
-        std::memset(password, 0, sizeof password);
-        return CLI_PANEL_FILE;
-    }
     portFromCommandLine = unattended = true;
     // A signal ends a recording or a publishing run as its stop button does:
     // after the pass that runs, with the file whole and what waits sent.
@@ -127,7 +144,7 @@ int RunKVexVerb(int argc, char **argv) {
     sigemptyset(&stop.sa_mask);
     sigaction(SIGINT, &stop, &oldInt);
     sigaction(SIGTERM, &stop, &oldTerm);
-    int code = StartLink(v);
+    int code = v.entry->start(v);
     // A station waits for a sensor that is not there yet (an adapter
     // plugged in later).
     if (code == CLI_NO_SENSOR && g_waitForSensor) {
@@ -148,6 +165,6 @@ int RunKVexVerb(int argc, char **argv) {
     sigaction(SIGTERM, &oldTerm, nullptr);
     StopMeasuring();
     CloseCom(com);
-    if (pHandle > 0) DiscardKVexPanels();
+    if (v.entry->end) v.entry->end();
     return code;
 }

@@ -15,6 +15,12 @@ enum CliExit {
 
 // True when the first word names a verb rather than an option.
 bool IsKVexVerb(const char *word);
+// True for a verb that needs no window (info, record, publish): the program
+// hands it over to kvex-headless, which links none.
+bool IsWindowlessVerb(const char *word);
+// Replaces this process with the program of that name beside this one, with
+// the same words; returns only when it could not (it is not there).
+void HandOver(const char *program, char **argv);
 // Runs the verb of argv[1] with the rest as its arguments: the exit code. The
 // run-time must not be started yet; the caller chooses the offscreen platform.
 int RunKVexVerb(int argc, char **argv);

@@ -24,24 +24,6 @@
 
 bool portRingShowsLoss = false;
 
-namespace {
-
-// Start values of the parameter words; words without a control keep them.
-// clang-format off
-constexpr unsigned short kParameterStart[34] = {
-    85,   1,   0,                                             // header, command, sub-arg
-    500,  50,  512, 1, 2048, 50, 50, 1, 1, 1, 1, 0, 1, 1, 0,  // frame 0
-    500,  50,  512, 1, 2048, 0,  0,  0, 0, 0, 0,              // frame 1 words 0-10
-    0,                                                        // unused
-    4096, 0,                                                  // scale factor
-    37000 & 0xFFFF, 0,                                        // setpoint value
-};
-// clang-format on
-
-void CopyText(char *dst, std::size_t size, const char *src) { std::snprintf(dst, size, "%s", src); }
-
-}  // namespace
-
 // Lists the known ports by number and device, so the operator sees what each
 // number stands for.
 void FillComPortRing() {
@@ -68,24 +50,6 @@ void FillComPortRing() {
     InsertListItem(pHandle, PANEL_DropDCom, -1, "Rescan ports", kRescanPorts);
     InsertListItem(pHandle, PANEL_DropDCom, -1, "Other device...", kOtherDevice);
     SetCtrlVal(pHandle, PANEL_DropDCom, com);
-}
-
-void InitSessionVars() {
-    std::memcpy(parameter, kParameterStart, sizeof parameter);
-
-    com = 1;
-    target = 1;
-    ccdmaxpixel = 1024;
-    ccdsubpixel = 2048;
-    ccdvirtpixel = 4096;
-    yaxisMAX = 2048;
-    rx_flag = 0;
-    graph_flag = 0;
-    StopMeasuring();
-    CopyText(szSoftVersion, sizeof szSoftVersion, "Version 3.00b");
-    CopyText(szSoftName, sizeof szSoftName, "K-VEX-RB-ZD-Vedoz");
-    FillThresholdArray(thdArrayA, parameter[PW_THD_A]);
-    FillThresholdArray(thdArrayB, parameter[PW_THD_B]);
 }
 
 void InitVars() {
@@ -477,10 +441,30 @@ void SayNotKept(const char *file, const char *why) {
 
 }  // namespace
 
+namespace {
+
+// Everything that starts a mode or an exchange of its own is dimmed while a
+// mode or a recording runs, and all of it comes back once that has ended,
+// however it ended: by Stop, by itself or by a time-out.
+void DimStartControls(int dimmed) {
+    static const int kStartControls[] = {PANEL_BTNRun,   PANEL_BTNVideo,    PANEL_BTNGet,
+                                         PANEL_BTNSend,  PANEL_ButtonTeach, PANEL_ButtonReset,
+                                         PANEL_DropDCom, PANEL_BTNReplay};
+    for (int id : kStartControls) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(panelPopUp, POPUP_BTNStartRecord, ATTR_DIMMED, dimmed);
+}
+
+void ShowLinkStateText(const char *text, int colour) {
+    SetCtrlAttribute(pHandle, PANEL_LinkState, ATTR_TEXT_COLOR, colour);
+    SetCtrlVal(pHandle, PANEL_LinkState, text);
+}
+
+}  // namespace
+
 void StartKVex(bool openPort) {
     link_display = {ShowOnStatusLine, OnLineLost, ShowParameterSet, ShowSensorIdentity};
     SetSettingsFaultHandler(SayNotKept);
-    session_hooks = {ShowDisplaysStale, BrokerIndicator};
+    session_hooks = {ShowDisplaysStale, BrokerIndicator, ShowLinkStateText, DimStartControls};
     SubscribeSamples(DrawSample);  // the displays, graphs and history show every sample
     InitStatistics();
     SetExportReport(ReportExport);

@@ -62,9 +62,6 @@ int *PanelHandle(int resourceId);
 void DiscardKVexPanels();
 
 int WinMain(void *instance, void *previousInstance, char *commandLine, int showMode);
-// The parameter words, the port and the sensor's sizes as a program starts,
-// with a window or without.
-void InitSessionVars();
 void InitVars();
 void InitGUI();
 

@@ -30,7 +30,7 @@ fi
 
 # --- what the package holds
 listing=$(dpkg-deb --contents "$deb" | awk '{ sub(/^\./, "", $6); print $6 }')
-want=(/usr/bin/kvex /usr/bin/kvex-sensor-sim /usr/lib/kvex/kvex
+want=(/usr/bin/kvex /usr/bin/kvex-sensor-sim /usr/lib/kvex/kvex /usr/lib/kvex/kvex-headless
   /usr/share/applications/kvex.desktop /usr/share/icons/hicolor/scalable/apps/kvex.svg
   /usr/share/man/man1/kvex.1.gz /usr/share/man/man1/kvex-sensor-sim.1.gz
   /usr/share/bash-completion/completions/kvex

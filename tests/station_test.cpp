@@ -383,3 +383,28 @@ TEST(Station, RunsWithoutAPanelFileOrADisplay) {
     EXPECT_EQ(station.exitCode(), 0) << err.toStdString();
     EXPECT_GT(Measured(err), 0) << err.toStdString();
 }
+
+// The station's process holds nothing of the window system: kvex hands the
+// verb to the program beside it that links no widgets, in the same process
+// (a service manager watches the process id it started).
+TEST(Station, ItsProcessMapsNoWidgets) {
+    Broker broker("lean");
+    ASSERT_TRUE(broker.Start());
+    kvexsim::SensorSim sim(Sensor(false));
+    ASSERT_TRUE(sim.start());
+    QProcess station;
+    PrepareKvex(station);
+    station.start(KvexProgram(), {"publish", "--port", QString::fromStdString(sim.devicePath()),
+                                  "--mqtt", broker.url("lean")});
+    ASSERT_TRUE(station.waitForStarted(30000));
+    ASSERT_TRUE(Within(60, [&] { return Retained(broker, "lean/state")["mode"] == "run"; }));
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(station.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("libQt6Core")) << "the maps of the station's process were read";
+    for (const char *library : {"libQt6Widgets", "libQt6Gui", "libQCustomPlot", "libxcb"})
+        EXPECT_FALSE(mapped.contains(library)) << library;
+    station.terminate();
+    ASSERT_TRUE(station.waitForFinished(60000));
+    EXPECT_EQ(station.exitCode(), 0) << station.readAllStandardError().toStdString();
+}
