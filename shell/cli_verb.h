@@ -91,6 +91,9 @@ void KeepQuiet(const char *);
 void AskAgainWhileGarbled();
 // The run-time without windows and the start-up handshake on port 1.
 int StartLink(const Verb &v);
+// The link, the session and the sample stream on port 1, and nothing of the
+// window: the run-time must be up.
+void StartWithoutWindow();
 // The device of port 1, as the words name it.
 void UsePort(const Verb &v);
 // 0 once the sensor answered the start-up questions (a garbled reply is

@@ -172,7 +172,7 @@ int CC_GaugeStart(int, int, int event, void *, int, int) {
     DimButtons(1);
     SayStart("Measuring...");
     const std::size_t taken =
-        GaugeValuesLive(static_cast<std::size_t>(e.n), e.paceS, values, SayTaken);
+        GaugeValuesLive(static_cast<std::size_t>(e.n), e.paceS, values, SayTaken, true);
     DimButtons(0);
     char source[200];
     if (taken < static_cast<std::size_t>(e.n))

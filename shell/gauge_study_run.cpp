@@ -1,6 +1,7 @@
 #include "gauge_study_run.h"
 
 #include "kvex_main.h"
+#include "modes.h"
 #include "recording_reader.h"
 #include "session.h"
 #include "ui.h"
@@ -48,13 +49,16 @@ void TakeSample(const Sample &s) {
 }  // namespace
 
 std::size_t GaugeValuesLive(std::size_t n, double intervalS, std::vector<double> &values,
-                            GaugeProgress progress) {
+                            GaugeProgress progress, bool inWindow) {
     values.clear();
     if (n == 0 || MeasuringLoopRuns()) return 0;
     values.reserve(n);
     g_live = {&values, n, intervalS, 0, progress};
     SubscribeSamples(TakeSample);
-    CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
+    if (inWindow)
+        CC_BTNRun(pHandle, PANEL_BTNRun, EVENT_COMMIT, nullptr, 0, 0);
+    else
+        MeasureInRunMode();
     UnsubscribeSamples(TakeSample);
     g_live = {};
     return values.size();

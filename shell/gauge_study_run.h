@@ -19,9 +19,11 @@ bool GaugeValuesFromFile(const char *path, std::size_t n, std::vector<double> &v
 // at most every intervalS seconds (0: every reply), then stops it. progress,
 // when given, hears each one taken. Returns how many were taken: fewer than
 // n when the run ended for another reason (the status line says why).
+// inWindow: run mode as the window's Run starts it, its graphs shown;
+// otherwise the exchange alone.
 using GaugeProgress = void (*)(std::size_t taken, std::size_t wanted);
 std::size_t GaugeValuesLive(std::size_t n, double intervalS, std::vector<double> &values,
-                            GaugeProgress progress);
+                            GaugeProgress progress, bool inWindow);
 
 // The study in the report's form, as the window and kvex gauge-study both
 // write it (with WriteGaugeStudyReport): the title block, what was measured

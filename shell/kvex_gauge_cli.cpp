@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_verb.h"
 #include "com232.h"
 #include "file_checks.h"
 #include "gauge_study.h"
@@ -144,28 +145,26 @@ void SayTaken(std::size_t taken, std::size_t wanted) {
 }
 
 // n measurements of the sensor at port, through the same start-up and run
-// loop as the window's.
+// loop as the station's: no panels. A report to come needs the run-time that
+// draws, though no window.
 int MeasureLive(const GaugeWords &w, std::vector<double> &values) {
-    if (InitRunTime(0, nullptr) < 0) return CLI_PANEL_FILE;
+    if ((w.pdf.empty() ? InitCoreRunTime() : InitRunTime(0, nullptr)) < 0) return CLI_PANEL_FILE;
     portFromCommandLine = unattended = true;
-    if (LoadKVexPanels() < 0) return CLI_PANEL_FILE;
     ClearComPortDevices();
     SetComPortDevice(1, w.port.c_str());
+    kvexcli::StartWithoutWindow();
     link_display.status = SayStatus;
-    StartKVex(true);
-    HidePanel(pHandle);
     int code = 0;
     if (!LinkReady()) {
         std::fprintf(stderr, "kvex: no sensor on %s: %s\n", w.port.c_str(), szStatus);
         code = CLI_NO_SENSOR;
-    } else if (GaugeValuesLive(w.n, w.intervalS, values, SayTaken) < w.n) {
+    } else if (GaugeValuesLive(w.n, w.intervalS, values, SayTaken, false) < w.n) {
         std::fprintf(stderr, "kvex: run mode ended after %zu of %lu measurements: %s\n",
                      values.size(), w.n, szStatus);
         code = CLI_NOT_CONFIRMED;
     }
     StopMeasuring();
     CloseCom(com);
-    DiscardKVexPanels();
     return code;
 }
 
