@@ -23,6 +23,7 @@
 #include "replay.h"
 #include "report.h"
 #include "session.h"
+#include "stats_charts.h"
 #include "ui.h"
 
 int pStats = 0;
@@ -33,8 +34,7 @@ void (*statisticsReportSections)(ReportData &data) = nullptr;
 
 namespace {
 
-constexpr int kRed = 0xD00000, kGreen = 0x008000, kBlack = 0x000000, kBlue = 0x0050C0;
-constexpr int kAmber = 0xB06000;
+constexpr int kRed = 0xD00000, kBlack = 0x000000, kAmber = 0xB06000;
 constexpr const char *kUndefined = "\xE2\x80\x94";  // an em dash
 
 SampleStatistics g_stats;
@@ -65,6 +65,7 @@ FileFigures g_file;
 // of the same samples, with the index in the file of their sample 1 (-1:
 // the run's, which no replay can show).
 const SampleStatistics *g_view = &g_stats;
+InView g_inView;  // the rule breaks among the points the charts show
 const ToleranceEvents *g_viewEvents = nullptr;
 long g_viewEventsAt = -1;
 
@@ -346,87 +347,6 @@ void ShowLimits() {
     SetCtrlAttribute(pStats, STATS_StatLimitsNote, ATTR_TEXT_COLOR, changed ? kAmber : kBlack);
 }
 
-// ---------------------------------------------------------------- charts
-void VerticalLine(int control, double x, double top, int color) {
-    const double xs[2] = {x, x}, ys[2] = {0, top};
-    PlotXY(pStats, control, xs, ys, 2, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT,
-           VAL_DASH, 1, color);
-}
-
-void HorizontalLine(int control, double from, double to, double y, int color, int style) {
-    const double xs[2] = {from, to}, ys[2] = {y, y};
-    PlotXY(pStats, control, xs, ys, 2, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT, style,
-           1, color);
-}
-
-void DrawHistogram(const Histogram &h, const Figures &f) {
-    DeleteGraphPlot(pStats, STATS_Histogram, -1, VAL_NO_DRAW);
-    int first = 0, last = 0;
-    h.Occupied(first, last);
-    if (first == last) return;
-    double xs[Histogram::kBins + 2], ys[Histogram::kBins + 2];
-    int k = 0;
-    double top = 1;
-    const double width = static_cast<double>(h.widthUm) / 1000;
-    const double origin = static_cast<double>(h.originUm) / 1000;
-    xs[k] = origin + first * width, ys[k++] = 0;
-    for (int b = first; b < last; ++b) {
-        xs[k] = origin + b * width;
-        ys[k++] = static_cast<double>(h.count[b]);
-        top = std::max(top, static_cast<double>(h.count[b]));
-    }
-    xs[k] = origin + last * width, ys[k++] = 0;
-    PlotXY(pStats, STATS_Histogram, xs, ys, k, VAL_DOUBLE, VAL_DOUBLE, VAL_FILLED_STEPS,
-           VAL_NO_POINT, VAL_SOLID, 1, kBlue);
-    double lo = xs[0], hi = xs[k - 1];
-    if (f.hasSigma && f.sigmaUm > 0) {
-        // The normal curve scaled to the bins: n times bin width times density.
-        constexpr int kPoints = 121;
-        double cx[kPoints], cy[kPoints];
-        const double mean = f.meanUm / 1000, sigma = f.sigmaUm / 1000;
-        for (int i = 0; i < kPoints; ++i) {
-            const double z = -4 + 8.0 * i / (kPoints - 1);
-            cx[i] = mean + z * sigma;
-            cy[i] = f.n * width * std::exp(-z * z / 2) / (sigma * std::sqrt(2 * std::numbers::pi));
-            top = std::max(top, cy[i]);
-        }
-        PlotXY(pStats, STATS_Histogram, cx, cy, kPoints, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE,
-               VAL_NO_POINT, VAL_SOLID, 1, kBlack);
-        lo = std::min(lo, cx[0]);
-        hi = std::max(hi, cx[kPoints - 1]);
-    }
-    top *= 1.08;
-    const Limits &l = g_view->CurrentLimits();
-    for (const auto &[has, um, color] :
-         {std::tuple{l.hasLower, l.lowerUm, kRed}, std::tuple{l.hasUpper, l.upperUm, kRed},
-          std::tuple{l.hasSetpoint, l.setpointUm, kGreen}}) {
-        if (!has) continue;
-        VerticalLine(STATS_Histogram, um / 1000, top, color);
-        lo = std::min(lo, um / 1000);
-        hi = std::max(hi, um / 1000);
-    }
-    const double margin = std::max((hi - lo) * 0.04, 0.0005);
-    SetAxisScalingMode(pStats, STATS_Histogram, VAL_XAXIS, VAL_MANUAL, lo - margin, hi + margin);
-    SetAxisScalingMode(pStats, STATS_Histogram, VAL_LEFT_YAXIS, VAL_MANUAL, 0, top);
-}
-
-// A moving range starts at zero: no margin below it.
-void SetYRange(int control, double lo, double hi, bool fromZero = false) {
-    const double margin = std::max((hi - lo) * 0.08, 0.0005);
-    SetAxisScalingMode(pStats, control, VAL_LEFT_YAXIS, VAL_MANUAL, fromZero ? 0 : lo - margin,
-                       hi + margin);
-}
-
-// The points of the individuals chart in view that break a chosen rule: how
-// many in all, and by rule how many and the number of the last.
-struct InView {
-    uint8_t rules = 0;
-    int points = 0;
-    int byRule[kRules] = {};
-    uint64_t lastAt[kRules] = {};
-};
-InView g_inView;
-
 // "rule 1: 1 beyond 3σ (2 points, the last sample 412); rule 5: ..."
 void InViewText(char *out, std::size_t size, const InView &v) {
     std::snprintf(out, size, "none");
@@ -442,77 +362,10 @@ void InViewText(char *out, std::size_t size, const InView &v) {
     }
 }
 
-// The newest values (no more than the figures cover), their moving ranges,
-// the control lines of the chosen figures, and the points that break a
-// chosen rule in red; tells them by rule.
-InView DrawControlCharts(const ControlLines &c, std::size_t window, uint8_t rules) {
-    DeleteGraphPlot(pStats, STATS_IChart, -1, VAL_NO_DRAW);
-    DeleteGraphPlot(pStats, STATS_MRChart, -1, VAL_NO_DRAW);
-    static double values[SampleStatistics::kChartPoints], xs[SampleStatistics::kChartPoints];
-    static double ranges[SampleStatistics::kChartPoints];
-    static uint8_t marks[SampleStatistics::kChartPoints];
-    const int wanted =
-        window ? static_cast<int>(std::min<std::size_t>(window, SampleStatistics::kChartPoints))
-               : SampleStatistics::kChartPoints;
-    const int n = g_view->Newest(values, wanted);
-    InView v;
-    v.rules = rules;
-    if (n == 0) return v;
-    const double firstNumber = static_cast<double>(g_view->Count() - n + 1);
-    double lo = values[0], hi = values[0], mrHi = 0;
-    for (int i = 0; i < n; ++i) {
-        xs[i] = firstNumber + i;
-        lo = std::min(lo, values[i]);
-        hi = std::max(hi, values[i]);
-        ranges[i] = i ? std::fabs(values[i] - values[i - 1]) / 1000 : 0;
-        mrHi = std::max(mrHi, ranges[i]);
-    }
-    MarkRuleBreaks(values, n, c.centreUm, c.defined ? c.sigmaUm : 0, rules, marks);
-    if (!c.defined) std::fill(marks, marks + n, 0);
-    for (int i = 0; i < n; ++i)
-        for (int r = 0; r < kRules; ++r)
-            if (marks[i] >> r & 1) {
-                ++v.byRule[r];
-                v.lastAt[r] = static_cast<uint64_t>(xs[i]);
-            }
-    for (int i = 0; i < n; ++i) values[i] /= 1000;
-    PlotXY(pStats, STATS_IChart, xs, values, n, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT,
-           VAL_SOLID, 1, kBlue);
-    if (n > 1)
-        PlotXY(pStats, STATS_MRChart, xs + 1, ranges + 1, n - 1, VAL_DOUBLE, VAL_DOUBLE,
-               VAL_THIN_LINE, VAL_NO_POINT, VAL_SOLID, 1, kBlue);
-    const double x0 = xs[0], x1 = std::max(xs[n - 1], x0 + 1);
-    lo /= 1000, hi /= 1000;
-    if (c.defined) {
-        HorizontalLine(STATS_IChart, x0, x1, c.centreUm / 1000, kGreen, VAL_SOLID);
-        HorizontalLine(STATS_IChart, x0, x1, c.lowerUm / 1000, kRed, VAL_DASH);
-        HorizontalLine(STATS_IChart, x0, x1, c.upperUm / 1000, kRed, VAL_DASH);
-        HorizontalLine(STATS_MRChart, x0, x1, c.mrCentreUm / 1000, kGreen, VAL_SOLID);
-        HorizontalLine(STATS_MRChart, x0, x1, c.mrUpperUm / 1000, kRed, VAL_DASH);
-        lo = std::min(lo, c.lowerUm / 1000);
-        hi = std::max(hi, c.upperUm / 1000);
-        mrHi = std::max(mrHi, c.mrUpperUm / 1000);
-    }
-    int &broken = v.points;
-    for (int i = 0; i < n; ++i)
-        if (marks[i]) {
-            xs[broken] = xs[i];
-            values[broken++] = values[i];
-        }
-    if (broken > 0)
-        PlotXY(pStats, STATS_IChart, xs, values, broken, VAL_DOUBLE, VAL_DOUBLE, VAL_SCATTER,
-               VAL_SOLID_SQUARE, VAL_SOLID, 1, kRed);
-    for (int control : {STATS_IChart, STATS_MRChart})
-        SetAxisScalingMode(pStats, control, VAL_XAXIS, VAL_MANUAL, x0, x1);
-    SetYRange(STATS_IChart, lo, hi);
-    SetYRange(STATS_MRChart, 0, mrHi, true);
-    return v;
-}
-
 // The count in view and the numbers of the rules broken, e.g. "Rule breaks:
 // 12 (1, 2)"; each rule by name and count in the tooltips of the figure and
 // the chart.
-void ShowControl(const ControlLines &c, const InView &v) {
+void ShowControl(const SampleStatistics &view, const ControlLines &c, const InView &v) {
     char text[80], broken[40], rules[40], list[900], tip[1200];
     if (!c.defined || !v.rules) {
         std::snprintf(text, sizeof text, "Rule breaks: %s", kUndefined);
@@ -533,10 +386,10 @@ void ShowControl(const ControlLines &c, const InView &v) {
                   "(chosen: %s). By rule: %s",
                   rules, list);
     ShowTip(STATS_StatRuleBreaks, tip,
-            !v.rules               ? "no run rule is chosen"
-            : c.defined            ? ""
-            : g_view->Count() >= 2 ? "no spread from value to value (mean moving range 0)"
-                                   : "fewer than two values");
+            !v.rules            ? "no run rule is chosen"
+            : c.defined         ? ""
+            : view.Count() >= 2 ? "no spread from value to value (mean moving range 0)"
+                                : "fewer than two values");
     std::snprintf(tip, sizeof tip,
                   "The newest values with the centre line (the mean) and the 3\xCF\x83 control "
                   "limits, \xCF\x83 within; red points break a chosen run rule.\nIn view: %s",
@@ -673,10 +526,10 @@ void RefreshStatistics() {
     const std::size_t window = Window();
     const Figures f = ShowTexts(window);
     g_chartsDrawnAt = Timer();
-    DrawHistogram(g_view->HistogramOf(window), f);
+    DrawHistogram(*g_view, g_view->HistogramOf(window), f);
     const ControlLines c = g_view->LinesOf(window);
-    g_inView = DrawControlCharts(c, window, ChosenRules());
-    ShowControl(c, g_inView);
+    g_inView = DrawControlCharts(*g_view, c, window, ChosenRules());
+    ShowControl(*g_view, c, g_inView);
     g_shown = true;
 }
 
