@@ -18,6 +18,8 @@
 #include "gui.h"
 #include "history_tool.h"
 #include "modes.h"
+#include "replay_limits.h"
+#include "replay_views.h"
 #include "statistics.h"
 #include "stats_window.h"
 #include "tolerance_events.h"
@@ -36,27 +38,6 @@ constexpr double kFirstPass = 0.1;   // indexing before the first frame, seconds
 constexpr double kIndexPass = 0.03;  // each later pass while the replay is shown
 constexpr double kPlaySlice = 0.02;  // samples drawn per pass, at most this long
 constexpr int kRed = 0xE00000;
-
-// What the views showed before the replay: put back at its end.
-struct LiveViews {
-    double history[500];
-    int64_t historyWallMs[100];
-    int historySamples = 0;
-    unsigned short a, b, m, tolUp, tolLow, edgesA, edgesB, peakA, peakB, anaMax, anaMin;
-    int um = 0;
-    double displays[11];
-    bool subPanelShown[3] = {};
-    bool videoGraphs = false;  // video mode's curves stood in the history's place
-};
-
-constexpr int kDisplays[11] = {PANEL_Display14, PANEL_Display15, PANEL_Display16, PANEL_Display17,
-                               PANEL_Display33, PANEL_Display34, PANEL_Display35, PANEL_Display36,
-                               PANEL_Display43, PANEL_Display44, PANEL_Display45};
-// What could start an exchange with the sensor, or a recording.
-constexpr int kDimmedMain[] = {PANEL_BTNRun,        PANEL_BTNVideo,         PANEL_BTNGet,
-                               PANEL_BTNSend,       PANEL_ButtonTeach,      PANEL_ButtonReset,
-                               PANEL_DropDCom,      PANEL_TOGGBTN_Recorder, PANEL_TOGGBTN_Para1,
-                               PANEL_TOGGBTN_Para2, PANEL_TOGGBTN_Calib};
 
 struct Replay {
     std::unique_ptr<RecordingIndex> index;
@@ -81,7 +62,6 @@ int64_t fileFirstMs = 0, fileLastMs = 0;
 bool shown = false;
 intptr_t replayId = 0;  // a timer of an earlier replay or play finds another id and stops
 intptr_t playId = 0;
-LiveViews live;
 
 const char *BaseName(const char *path) {
     const char *slash = std::strrchr(path, '/');
@@ -241,32 +221,6 @@ void ShowTrack() {
 }
 
 // ---------------------------------------------------------------- limits
-// Whole µm, as the file's values are: a value on a limit is inside.
-Limits LimitsFor(ReplayLimitSource source) {
-    const RecordingHeader &h = r.index->Header();
-    Limits l;
-    l.hasSetpoint = h.hasSetpoint;
-    l.setpointUm = h.setpointUm;
-    if (source == ReplayLimitSource::Parameters) {
-        const double scale = ScaleFactor() / 16384.0;
-        if (scale <= 0) return l;
-        const int32_t setpoint =
-            h.hasSetpoint ? h.setpointUm : static_cast<int32_t>(SetpointValue());
-        l.hasSetpoint = l.hasLower = l.hasUpper = true;
-        l.setpointUm = setpoint;
-        l.lowerUm = setpoint - static_cast<int32_t>(std::lround(scale * parameter[PW_TOLLO]));
-        l.upperUm = setpoint + static_cast<int32_t>(std::lround(scale * parameter[PW_TOLUP]));
-    } else if (source == ReplayLimitSource::Entered) {
-        const long lower = std::lround(r.enteredLower * 1000);
-        const long upper = std::lround(r.enteredUpper * 1000);
-        if (lower > upper) return l;
-        l.hasLower = l.hasUpper = l.hasSetpoint = true;
-        l.lowerUm = static_cast<double>(lower), l.upperUm = static_cast<double>(upper);
-        const bool inside = h.hasSetpoint && h.setpointUm >= lower && h.setpointUm <= upper;
-        l.setpointUm = inside ? h.setpointUm : static_cast<double>(lower + (upper - lower) / 2);
-    }
-    return l;
-}
 
 void ShowLimits(const Limits &l) {
     char text[200];
@@ -297,7 +251,7 @@ void AddToFileFigures(const Sample &s, void *) {
 }
 
 void ApplyLimits() {
-    const Limits l = LimitsFor(r.source);
+    const Limits l = LimitsForReplay(r.index->Header(), r.source, r.enteredLower, r.enteredUpper);
     r.index->Judge(l);
     // Judged anew, the file's figures are made again from the index in
     // memory; a file that carries its verdicts keeps them.
@@ -316,7 +270,7 @@ void ApplyLimits() {
 void SetUpLimits() {
     const bool recorded = r.index->RecordedVerdicts();
     r.source = recorded ? ReplayLimitSource::Recorded : ReplayLimitSource::Parameters;
-    const Limits held = LimitsFor(ReplayLimitSource::Parameters);
+    const Limits held = LimitsForReplay(r.index->Header(), ReplayLimitSource::Parameters, 0, 0);
     r.enteredLower = held.lowerUm / 1000.0, r.enteredUpper = held.upperUm / 1000.0;
     for (int id : {REPLAY_ReplayLower, REPLAY_ReplayUpper})
         SetCtrlAttribute(pReplay, id, ATTR_PRECISION, 3);
@@ -326,53 +280,6 @@ void SetUpLimits() {
     for (int id : {REPLAY_ReplayLimitSource, REPLAY_ReplayLower, REPLAY_ReplayUpper})
         SetCtrlAttribute(pReplay, id, ATTR_DIMMED, recorded ? 1 : 0);
     ApplyLimits();
-}
-
-// ---------------------------------------------------------------- views
-void KeepLiveViews() {
-    std::memcpy(live.history, arrayNORM, sizeof live.history);
-    std::memcpy(live.historyWallMs, historyWallMs, sizeof live.historyWallMs);
-    live.historySamples = historySamples;
-    live.a = Aval, live.b = Bval, live.m = Mvalue, live.um = umValue;
-    live.tolUp = tolup, live.tolLow = tollo;
-    live.edgesA = edcntA, live.edgesB = edcntB, live.peakA = peakwA, live.peakB = peakwB;
-    live.anaMax = anaMax, live.anaMin = anaMin;
-    for (int i = 0; i < 11; ++i) GetCtrlVal(pHandle, kDisplays[i], &live.displays[i]);
-    // After video mode its curves stand where the history belongs.
-    HistoryOfRecording(true);
-    live.videoGraphs = VideoGraphsShown();
-    ShowGraphsOf(false);
-    const int subPanels[3] = {pPara1, pPara2, pCalib};
-    for (int i = 0; i < 3; ++i) {
-        int visible = 0;
-        GetPanelAttribute(subPanels[i], ATTR_VISIBLE, &visible);
-        live.subPanelShown[i] = visible != 0;
-        HidePanel(subPanels[i]);
-    }
-}
-
-void PutBackLiveViews() {
-    std::memcpy(arrayNORM, live.history, sizeof live.history);
-    std::memcpy(historyWallMs, live.historyWallMs, sizeof live.historyWallMs);
-    historySamples = live.historySamples;
-    Aval = live.a, Bval = live.b, Mvalue = live.m, umValue = live.um;
-    tolup = live.tolUp, tollo = live.tolLow;
-    edcntA = live.edgesA, edcntB = live.edgesB, peakwA = live.peakA, peakwB = live.peakB;
-    anaMax = live.anaMax, anaMin = live.anaMin;
-    UpdateSetpoint(parameter[PW_EVALMODE]);
-    HistoryOfRecording(false);
-    RedrawHistory();
-    ShowGraphsOf(live.videoGraphs);
-    ShowDisplaysStale();
-    for (int i = 0; i < 11; ++i) SetCtrlVal(pHandle, kDisplays[i], live.displays[i]);
-    const int subPanels[3] = {pPara1, pPara2, pCalib};
-    for (int i = 0; i < 3; ++i)
-        if (live.subPanelShown[i]) DisplayPanel(subPanels[i]);
-}
-
-void DimForReplay(int dimmed) {
-    for (int id : kDimmedMain) SetCtrlAttribute(pHandle, id, ATTR_DIMMED, dimmed);
-    SetCtrlAttribute(panelPopUp, POPUP_BTNStartRecord, ATTR_DIMMED, dimmed);
 }
 
 void SetPlaying(bool on) {
@@ -593,149 +500,6 @@ bool ReplayJumpOut(bool forward) {
     return true;
 }
 
-namespace {
-
-// A typed time: "19:23", "19:23:00", "19:23:00.5", each after a date
-// "2026-12-08" and a space or a T, or alone. Out of range fields are no time.
-bool ParseTypedTime(const char *text, bool &hasDate, std::tm &when, double &seconds) {
-    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r') ++text;
-    char trimmed[64];
-    std::size_t len = std::strlen(text);
-    while (len > 0 && (text[len - 1] == ' ' || text[len - 1] == '\n' || text[len - 1] == '\r' ||
-                       text[len - 1] == '\t'))
-        --len;
-    if (len == 0 || len >= sizeof trimmed) return false;
-    std::memcpy(trimmed, text, len);
-    trimmed[len] = '\0';
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, used = 0;
-    const char *clock = trimmed;
-    hasDate = std::sscanf(trimmed, "%4d-%2d-%2d%n", &year, &month, &day, &used) == 3 &&
-              (trimmed[used] == ' ' || trimmed[used] == 'T');
-    if (hasDate) {
-        clock = trimmed + used + 1;
-        if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31) return false;
-    }
-    if (std::sscanf(clock, "%2d:%2d%n", &hour, &minute, &used) != 2 || hour > 23 || minute > 59 ||
-        hour < 0 || minute < 0)
-        return false;
-    seconds = 0;
-    const char *rest = clock + used;
-    if (*rest == ':') {
-        char *end = nullptr;
-        if (rest[1] < '0' || rest[1] > '9') return false;
-        seconds = std::strtod(rest + 1, &end);
-        if (*end != '\0' || !(seconds >= 0 && seconds < 60)) return false;
-    } else if (*rest != '\0') {
-        return false;
-    }
-    when = std::tm{};
-    when.tm_year = year - 1900, when.tm_mon = month - 1, when.tm_mday = day;
-    when.tm_hour = hour, when.tm_min = minute;
-    when.tm_isdst = -1;
-    return true;
-}
-
-// Local time of a day and a clock as milliseconds since 1970; false when the
-// system cannot tell it.
-bool LocalMs(std::tm when, double seconds, int64_t &ms) {
-    when.tm_sec = 0;
-    when.tm_isdst = -1;
-    const std::time_t t = std::mktime(&when);
-    if (t == static_cast<std::time_t>(-1)) return false;
-    ms = static_cast<int64_t>(t) * 1000 + std::llround(seconds * 1000);
-    return true;
-}
-
-// The sample nearest to wallMs among the first count, their times rising
-// as the recorder wrote them: its index, and how far it lies.
-bool NearestSample(int64_t wallMs, unsigned long count, unsigned long &index, int64_t &apart) {
-    unsigned long low = 0, high = count;
-    Sample s;
-    while (low < high) {
-        const unsigned long mid = low + (high - low) / 2;
-        if (!r.index->Read(mid, s)) return false;
-        if (s.wallMs < wallMs)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    bool found = false;
-    for (const unsigned long i : {low > 0 ? low - 1 : low, low}) {
-        if (i >= count || !r.index->Read(i, s)) continue;
-        const int64_t d = s.wallMs > wallMs ? s.wallMs - wallMs : wallMs - s.wallMs;
-        if (!found || d < apart) index = i, apart = d, found = true;
-    }
-    return found;
-}
-
-}  // namespace
-
-bool ReplayGoToTime(const char *text, Sample &landed, const char **why) {
-    if (!shown || r.index->Count() == 0) {
-        *why = "no replay is shown";
-        return false;
-    }
-    const RecordingHeader &h = r.index->Header();
-    if (h.format == RecordingFormat::Text && h.startWallMs < 0) {
-        *why = "the file holds no times of day";
-        return false;
-    }
-    bool hasDate = false;
-    std::tm when{};
-    double seconds = 0;
-    if (!ParseTypedTime(text, hasDate, when, seconds)) {
-        *why = "type a time of day as 19:23:00 or a date and time as 2026-12-08 19:23:00";
-        return false;
-    }
-    const unsigned long count = r.index->Count();
-    Sample first, last;
-    if (!r.index->Read(0, first) || !r.index->Read(count - 1, last)) {
-        *why = "the file cannot be read";
-        return false;
-    }
-    unsigned long best = 0;
-    int64_t bestApart = -1;
-    auto consider = [&](const std::tm &day) {
-        int64_t ms = 0;
-        unsigned long i = 0;
-        int64_t apart = 0;
-        if (LocalMs(day, seconds, ms) && NearestSample(ms, count, i, apart) &&
-            (bestApart < 0 || apart < bestApart))
-            best = i, bestApart = apart;
-    };
-    if (hasDate) {
-        consider(when);
-    } else {
-        // A time of day alone means that time on each day the file covers.
-        const std::time_t from = static_cast<std::time_t>(first.wallMs / 1000),
-                          to = static_cast<std::time_t>(last.wallMs / 1000);
-        std::tm day{}, end{};
-        if (!localtime_r(&from, &day) || !localtime_r(&to, &end)) {
-            *why = "the file's times cannot be read as local times";
-            return false;
-        }
-        for (int days = 0; days < 4000; ++days) {
-            std::tm at = day;
-            at.tm_mday += days;
-            at.tm_hour = when.tm_hour, at.tm_min = when.tm_min;
-            std::tm normal = at;
-            normal.tm_isdst = -1;
-            if (std::mktime(&normal) == static_cast<std::time_t>(-1)) break;
-            consider(at);
-            if (normal.tm_year > end.tm_year ||
-                (normal.tm_year == end.tm_year && normal.tm_yday >= end.tm_yday))
-                break;
-        }
-    }
-    if (bestApart < 0) {
-        *why = "the file cannot be read";
-        return false;
-    }
-    SetPlaying(false);
-    ReplaySeek(best);
-    return r.index->Read(best, landed);
-}
-
 void SetReplaySpeed(double factor) {
     r.speed = factor < 0 ? 0 : factor;
     r.lastDue = Timer();  // the new pace counts from now
@@ -764,6 +528,8 @@ unsigned long ForEachReplaySample(unsigned long first, unsigned long last, Repla
         }
     return handed;
 }
+
+const RecordingIndex *ShownRecordingIndex() { return shown ? r.index.get() : nullptr; }
 
 const SampleStatistics *ReplayFileFigures(int64_t &firstMs, int64_t &lastMs) {
     if (!shown) return nullptr;

@@ -36,6 +36,9 @@ void SetReplayLoop(bool on);
 
 unsigned long ReplayPosition();  // the index of the sample shown
 // The replayed file's name ("" when none is shown).
+// The index of the recording shown, or nullptr when no replay is shown.
+class RecordingIndex;
+const RecordingIndex *ShownRecordingIndex();
 const char *ReplayName();
 unsigned long ReplayCount();  // samples indexed so far
 bool ReplayIndexComplete();
