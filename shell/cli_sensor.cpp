@@ -1,6 +1,5 @@
-// The verbs that talk to the sensor once: info and params. Also the start
-// that every sensor verb shares: the link without a window, or the hidden
-// panels for params.
+// kvex info, and the start that the verbs without a window share: the
+// run-time's core, the link, the session and the sample stream.
 #include <sys/stat.h>
 
 #include <csignal>
@@ -81,10 +80,9 @@ void SayNotKept(const char *file, const char *why) {
     Say(kLogWarning, "settings cannot be kept in %s: %s", file, why);
 }
 
-// The link, the session and the sample stream, and nothing of the window:
-// what its status line would show goes to the log.
-// The start-up handshake's texts stay out of the log, as they stay on the
-// window's status line: a failure is said once, in the verb's own words.
+// What the window's status line would show goes to the log; the start-up
+// handshake's texts stay out of it, as they stay on the window's status
+// line: a failure is said once, in the verb's own words.
 void StartWithoutWindow() {
     link_display = LinkDisplay{};
     link_display.status = KeepQuiet;
