@@ -550,6 +550,11 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
     ASSERT_EQ(json.code, 0) << json.err.toStdString();
     const auto objects = JsonLines(json.out);
     ASSERT_EQ(objects.size(), 2u) << json.out.toStdString();
+    // The program without a window hands what it does not run back to kvex.
+    const Finished handed = kvextest::RunProgram(
+        QCoreApplication::applicationDirPath() + "/kvex-headless", {"stats", "--json", text, csv});
+    EXPECT_EQ(handed.code, 0) << handed.err.toStdString();
+    EXPECT_EQ(handed.out, json.out);
     const QStringList keys = {"file",       "n",      "mean_mm", "sigma_mm", "sigma_within_mm",
                               "min_mm",     "max_mm", "cp",      "cpk",      "pp",
                               "ppk",        "below",  "inside",  "above",    "bad_lines",
