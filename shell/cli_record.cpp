@@ -79,13 +79,15 @@ int Record(const Verb &v) {
     std::string measured;  // the identity of the sensor recorded last
     for (;;) {
         if (await && !AwaitSensor(v, measured.empty() ? "waiting for sensor" : "line lost")) break;
+        // A stop that came before this part began ends the verb as one in the
+        // wait does; there is no outcome of a recording that never started.
+        if (g_signal != 0) break;
         await = true;
         const unsigned wanted = static_cast<unsigned>(v.samples) - g_recorded;
         request.samples = static_cast<unsigned short>(wanted);
         NameTheSensor(v, measured, "recording");
         recordProgress = SayProgress;
-        const RecordingOutcome &r =
-            g_signal == 0 ? RecordTo(path, replace, request) : LastRecording();
+        const RecordingOutcome &r = RecordTo(path, replace, request);
         recordProgress = nullptr;
         EndProgressLine();
         if (!r.started) {
