@@ -10,9 +10,12 @@
 # subscriber's file must hold every one of them.
 #
 # The first part is one station, run `runs` times: its median share of a core
-# against the goal of 1.5 %. The second part does the same for each K: the
-# median share per station (over all stations of all runs), the stations per
-# core it allows, the total of the stations, and the samples lost (must be 0).
+# (goal: at most 0.5 %), its resident memory (at most 20 MB) and its
+# wake-ups per exchange (voluntary context switches of all its threads over
+# the samples it measured; at most 3). The second part does the same for
+# each K: the median share per station (over all stations of all runs), the
+# stations per core it allows (goal: at least 200), the total of the
+# stations, and the samples lost (must be 0).
 #
 #   bench/stations_bench.sh [seconds, default 20] [runs, default 3] [K..., default 1 4 8 16]
 #
@@ -27,7 +30,10 @@ read -r -a counts <<<"${counts[*]}"
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${BIN:-$here/../build/release/bin}
 warmup=4
-goal=1.5 # per cent of one core for one station at the line's rate
+goal=0.5        # per cent of one core for one station at the line's rate
+memory_goal=20  # MB resident
+wake_goal=3     # wake-ups per exchange
+per_core_goal=200
 
 if [ ! -x "$bin/kvex" ] || [ ! -x "$bin/kvex-sensor-sim" ]; then
     echo "stations_bench: no $bin/kvex or kvex-sensor-sim; build the release tree first" >&2
@@ -96,6 +102,17 @@ received() {
     } END { for (s in n) print s, n[s] }' "$1"
 }
 
+# Voluntary context switches of a process so far, all its threads: each is a
+# sleep that something woke.
+wake_ups() {
+    local t n=0 v
+    for t in /proc/"$1"/task/*; do
+        v=$(awk '/^voluntary_ctxt_switches/ { print $2 }' "$t/status" 2>/dev/null)
+        n=$((n + ${v:-0}))
+    done
+    echo "$n"
+}
+
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print 0; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # One run with K stations. Appends each station's share of a core (per cent)
@@ -123,15 +140,18 @@ run_once() {
         local device
         device=$(sed -n 's/.*serving on //p' "$dir/sim$i.out")
         [ -n "$device" ] || { echo "stations_bench: sensor $i did not start" >&2; exit 1; }
-        QT_QPA_PLATFORM=offscreen "$bin/kvex" publish --port "$device" \
+        "$bin/kvex" publish --port "$device" \
             --mqtt "mqtt://127.0.0.1:$port/bench/s$i" --quiet 2>"$dir/station$i.err" &
         stations+=($!)
     done
     nap "$warmup"
 
-    local -a a=() b=()
+    local -a a=() b=() wa=() wb=()
     local sa sb ba bb got0 got1 t0 t1
-    for i in "${!stations[@]}"; do a[i]=$(cpu_ticks "${stations[i]}"); done
+    for i in "${!stations[@]}"; do
+        a[i]=$(cpu_ticks "${stations[i]}")
+        wa[i]=$(wake_ups "${stations[i]}")
+    done
     sa=0; for p in "${sensors[@]}"; do sa=$((sa + $(cpu_ticks "$p"))); done
     ba=$(cpu_ticks "$broker")
     got0=$(received "$dir/received.txt" | awk '{ n += $2 } END { print n + 0 }')
@@ -139,7 +159,11 @@ run_once() {
     nap "$seconds"
     t1=$(date +%s.%N)
     got1=$(received "$dir/received.txt" | awk '{ n += $2 } END { print n + 0 }')
-    for i in "${!stations[@]}"; do b[i]=$(cpu_ticks "${stations[i]}"); done
+    for i in "${!stations[@]}"; do
+        b[i]=$(cpu_ticks "${stations[i]}")
+        wb[i]=$(wake_ups "${stations[i]}")
+        awk '/^VmRSS/ { print $2 / 1024 }' "/proc/${stations[i]}/status" >>"$work/memory"
+    done
     sb=0; for p in "${sensors[@]}"; do sb=$((sb + $(cpu_ticks "$p"))); done
     bb=$(cpu_ticks "$broker")
     local wall
@@ -151,6 +175,7 @@ run_once() {
         local share
         share=$(awk -v d=$((b[i] - a[i])) -v t="$tick" -v w="$wall" 'BEGIN { printf "%.4f", 100 * d / t / w }')
         echo "$share" >>"$work/shares"
+        echo "$(((wb[i] - wa[i])))" "$wall" >>"$work/wakes"
         total=$(awk -v s="$total" -v x="$share" 'BEGIN { print s + x }')
     done
 
@@ -189,38 +214,53 @@ measure() {
     local k=$1
     : >"$work/shares"
     : >"$work/runs"
+    : >"$work/wakes"
+    : >"$work/memory"
     for _ in $(seq "$runs"); do run_once "$k"; done
     share=$(median <"$work/shares")
+    memory=$(median <"$work/memory")
     total=$(cut -d' ' -f1 "$work/runs" | median)
     broker=$(cut -d' ' -f2 "$work/runs" | median)
     sims=$(cut -d' ' -f3 "$work/runs" | median)
     rate=$(cut -d' ' -f5 "$work/runs" | median)
     lost=$(awk '{ n += $4 } END { print n + 0 }' "$work/runs")
     measured=$(awk '{ n += $6 } END { print n + 0 }' "$work/runs")
+    # Per exchange: each station's wake-ups a second over the samples a
+    # second that each station delivered in its run.
+    wakes=$(paste -d' ' "$work/wakes" <(awk -v k="$k" '{ for (i = 0; i < k; i++) print $5 }' "$work/runs") |
+        awk '{ print ($3 > 0 ? $1 / $2 / $3 : 0) }' | median)
 }
 
 echo "stations_bench: $(nproc) cores, $runs runs of $seconds s each after a ${warmup}-s warm-up, medians"
 echo
 echo "one headless station at the line's rate:"
 measure 1
-awk -v s="$share" -v g="$goal" -v r="$rate" -v l="$lost" -v m="$measured" 'BEGIN {
+awk -v s="$share" -v g="$goal" -v r="$rate" -v l="$lost" -v m="$measured" -v mem="$memory" \
+    -v mg="$memory_goal" -v w="$wakes" -v wg="$wake_goal" 'BEGIN {
     printf "  CPU %.2f %% of one core, %.2f samples/s delivered, %d of %d lost\n", s, r, l, m
     printf "  goal: at most %.1f %% of a core  ratio %.3f  %s\n", g, s / g, s <= g ? "met" : "MISSED"
+    printf "  resident memory %.1f MB; goal at most %d MB  ratio %.3f  %s\n", mem, mg, mem / mg,
+           mem <= mg ? "met" : "MISSED"
+    printf "  wake-ups per exchange %.2f; goal at most %d  ratio %.3f  %s\n", w, wg, w / wg,
+           w <= wg ? "met" : "MISSED"
 }'
 failed=0
-awk -v s="$share" -v g="$goal" 'BEGIN { exit !(s <= g) }' || failed=1
+awk -v s="$share" -v g="$goal" -v mem="$memory" -v mg="$memory_goal" -v w="$wakes" \
+    -v wg="$wake_goal" 'BEGIN { exit !(s <= g && mem <= mg && w <= wg) }' || failed=1
 [ "$lost" -eq 0 ] || failed=1
 
 echo
 echo "many stations against one broker (CPU as % of one core; samples/s per station):"
-printf '  %4s  %11s  %13s  %12s  %6s  %7s  %9s  %s\n' K "per station" "stations/core" \
-    "all stations" broker sensors "samples/s" "lost of measured"
+echo "  (goal: at least $per_core_goal stations per core, none lost)"
+printf '  %4s  %11s  %13s  %12s  %6s  %7s  %9s  %8s  %s\n' K "per station" "stations/core" \
+    "all stations" broker sensors "samples/s" "wake-ups" "lost of measured"
 for k in "${counts[@]}"; do
     measure "$k"
     awk -v k="$k" -v s="$share" -v t="$total" -v b="$broker" -v m="$sims" -v r="$rate" \
-        -v l="$lost" -v n="$measured" \
-        'BEGIN { printf "  %4d  %11.2f  %13.0f  %12.2f  %6.2f  %7.2f  %9.2f  %d of %d\n",
-                 k, s, (s > 0 ? 100 / s : 0), t, b, m, r, l, n }'
+        -v l="$lost" -v n="$measured" -v w="$wakes" \
+        'BEGIN { printf "  %4d  %11.2f  %13.0f  %12.2f  %6.2f  %7.2f  %9.2f  %8.2f  %d of %d\n",
+                 k, s, (s > 0 ? 100 / s : 0), t, b, m, r, w, l, n }'
     [ "$lost" -eq 0 ] || failed=1
+    awk -v s="$share" -v g="$per_core_goal" 'BEGIN { exit !(s > 0 && 100 / s >= g) }' || failed=1
 done
 exit "$failed"

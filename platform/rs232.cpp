@@ -32,6 +32,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,12 +54,23 @@ constexpr int kReadSliceMs = 20;         // a blocking read checks the line this
 // last byte or two then wake the port as they come, so that the frame is
 // taken in the moment it is whole, without a wake-up for every byte before.
 constexpr int kFinalBytes = 2;
+// The timer aims this many byte times past the moment the last byte can be
+// there, so that a far end's small unevenness finds the frame whole.
+constexpr double kMarginBytes = 1.0;
+// A far end found whole on time may be faster than the line; its pace is
+// then seen at an answer's first bytes, after 1, 2, 4 ... and at last every
+// this many answers while it stays paced.
+constexpr int kPaceCheckEvery = 32;
+// The learnt answer delay is bounded: a late answer after a time-out says
+// nothing about the next one's delay.
+constexpr double kMaxDelayBytes = 40.0;
 
 struct Port {
     int fd = -1;
     QPointer<QSocketNotifier> reader;
     int restFd = -1;  // timer: the rest of a frame can be there now
     bool restArmed = false;
+    Clock::time_point restDue;
     QPointer<QSocketNotifier> restTimer;
     QByteArray input;
     int inputLimit = kDefaultQueueSize;
@@ -70,6 +82,13 @@ struct Port {
     // end writes at once is faster: then the port is woken by the bytes.
     bool paced = true;
     bool checkPace = false;  // wake at the next answer's first byte, to see its pace
+    bool paceSeen = false;   // paced is what an answer showed, not only assumed
+    int wholeOnTime = 0;     // answers found whole by the timer since the last look at the pace
+    int paceCheckAfter = 1;  // that many, and the next answer's pace is looked at
+    // From the request's last byte leaving the line to the answer's first
+    // byte: the far end's own time to answer, as last seen.
+    double answerDelay = 0.0;
+    Clock::time_point lastLook;  // when the device was last found empty
     // receive notification
     int mask = 0;
     int notifyCount = 1;
@@ -157,16 +176,24 @@ int WakeTarget(const Port &p) {
     return p.wakeCount;
 }
 
+// The timer is set anew only for a change of more than a tenth of a byte
+// time: every exchange would otherwise set it twice for the same moment.
 void SetRestTimer(Port &p, double seconds) {
     if (p.restFd < 0 || (seconds <= 0 && !p.restArmed)) return;
+    const Clock::time_point due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double>(seconds));
+    if (seconds > 0 && p.restArmed &&
+        std::abs(std::chrono::duration<double>(due - p.restDue).count()) < p.byteSeconds / 10)
+        return;
     p.restArmed = seconds > 0;
-    itimerspec due{};
+    p.restDue = due;
+    itimerspec when{};
     if (seconds > 0) {
         const long long ns = static_cast<long long>(seconds * 1e9) + 1;
-        due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000LL);
-        due.it_value.tv_nsec = static_cast<long>(ns % 1000000000LL);
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000LL);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1000000000LL);
     }
-    ::timerfd_settime(p.restFd, 0, &due, nullptr);
+    ::timerfd_settime(p.restFd, 0, &when, nullptr);
 }
 
 double SecondsUntil(Clock::time_point t) {
@@ -180,10 +207,11 @@ double RestTime(const Port &p, int target, int queued) {
     const int missing = target - queued;
     if (!p.paced || p.stalled || missing <= kFinalBytes) return 0;
     if (queued == 0 && p.checkPace) return 0;
-    const double rest = (missing - 1) * p.byteSeconds;
+    const double rest = (missing - 1 + kMarginBytes) * p.byteSeconds;
     if (queued > 0) return rest;
     const double sending = SecondsUntil(p.outputDone);
-    return sending > 0 ? sending + rest : 0;  // a silent line: wait for its first byte
+    // a silent line: wait for its first byte
+    return sending > 0 ? sending + p.answerDelay + rest : 0;
 }
 
 // Watches the descriptor for the next byte, or sets the timer for the rest
@@ -265,6 +293,7 @@ void MarkLost(int port) {
 int TakeIn(int port) {
     Port &p = g_ports[port];
     if (!Usable(p)) return 0;
+    const Clock::time_point now = Clock::now();
     int total = 0;
     char buffer[4096];
     for (;;) {
@@ -275,11 +304,17 @@ int TakeIn(int port) {
             if (room > 0) p.input.append(buffer, std::min<qsizetype>(room, n));
             if (p.eventChar >= 0 && std::memchr(buffer, p.eventChar, static_cast<std::size_t>(n)))
                 p.pending |= COM_EV_RXFLAG;
-            if (n < static_cast<ssize_t>(sizeof buffer)) break;
+            if (n < static_cast<ssize_t>(sizeof buffer)) {
+                p.lastLook = now;
+                break;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if ((n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) && HungUp(p.fd)) MarkLost(port);
+        if ((n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) && HungUp(p.fd))
+            MarkLost(port);
+        else
+            p.lastLook = now;
         break;
     }
     if (total > 0) {
@@ -287,6 +322,18 @@ int TakeIn(int port) {
         p.stalled = false;
     }
     return total;
+}
+
+// TakeIn for a caller that only asks what is there. Found empty less than a
+// byte time ago, a line seen to be paced can hold nothing that a look a
+// moment earlier would not also have missed; the device itself waking the
+// port always reads.
+int LookIn(int port) {
+    Port &p = g_ports[port];
+    if (p.paced && p.paceSeen &&
+        std::chrono::duration<double>(Clock::now() - p.lastLook).count() < p.byteSeconds)
+        return 0;
+    return TakeIn(port);
 }
 
 // After bytes came in: a notification that is due is posted, otherwise the
@@ -314,8 +361,20 @@ void AfterIntake(int port, bool woken = false) {
 // time of looking, tell.)
 void JudgePace(Port &p, int bytes) {
     const double earliest = (bytes - 1) * p.byteSeconds;
-    p.paced = SecondsUntil(p.outputDone) + earliest <= 0;
+    const double late = -SecondsUntil(p.outputDone) - earliest;  // past the earliest
+    p.paced = late >= 0;
+    p.paceSeen = true;
+    p.paceCheckAfter = p.paced ? std::min(2 * p.paceCheckAfter, kPaceCheckEvery) : 1;
+    p.answerDelay = std::min(std::max(late, 0.0), kMaxDelayBytes * p.byteSeconds);
     p.checkPace = false;
+    p.wholeOnTime = 0;
+}
+
+// A frame that the timer found begun but not whole came later than the
+// learnt delay said: its first byte came about its bytes' time ago.
+void LearnLateAnswer(Port &p, int bytes) {
+    const double late = -SecondsUntil(p.outputDone) - (bytes - 1) * p.byteSeconds;
+    p.answerDelay = std::clamp(late, p.answerDelay, kMaxDelayBytes * p.byteSeconds);
 }
 
 void OnReadable(int port) {
@@ -332,12 +391,20 @@ void OnRestDue(int port) {
     if (::read(p.restFd, &expirations, sizeof expirations) < 0) {
         // nothing to clear: it was set anew meanwhile
     }
-    if (TakeIn(port) == 0) p.stalled = true;
-    // Whole already when its last byte could have been only on its way: the
-    // far end may be faster than the line's rate (or this wake-up came
-    // late). The next answer shows which.
+    p.restArmed = expirations == 0;  // it fires once; one set anew meanwhile is still armed
+    const bool empty = p.input.isEmpty();
+    const int bytes = TakeIn(port);
+    if (bytes == 0) p.stalled = true;
+    // Whole already: the far end may be faster than the line's rate, which
+    // a look at an answer's first bytes shows; one answer in so many is
+    // looked at that way, so that a fast far end is found soon and a paced
+    // one costs one wake-up per answer.
     const int target = WakeTarget(p);
-    if (target > 0 && p.input.size() >= target) p.checkPace = true;
+    if (target > 0 && p.input.size() >= target) {
+        if (++p.wholeOnTime >= p.paceCheckAfter) p.checkPace = true;
+    } else if (empty && bytes > 0) {
+        LearnLateAnswer(p, bytes);
+    }
     AfterIntake(port, true);
 }
 
@@ -689,7 +756,7 @@ int ComRd(int port, char *buffer, int count) {
     Port *p = OpenPort(port, &code);
     if (!p) return code;
     if (buffer == nullptr || count < 0) return kComInvalidParameter;
-    TakeIn(port);
+    LookIn(port);
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(p->timeout));
     while (p->input.size() < count && Usable(*p)) {
@@ -712,7 +779,7 @@ int GetInQLen(int port) {
     int code = 0;
     Port *p = OpenPort(port, &code);
     if (!p) return code;
-    if (TakeIn(port) > 0) AfterIntake(port);
+    if (LookIn(port) > 0) AfterIntake(port);
     return static_cast<int>(p->input.size());
 }
 
@@ -728,7 +795,7 @@ int FlushInQ(int port) {
     Port *p = OpenPort(port, &code);
     if (!p) return code;
     p->input.clear();
-    if (Usable(*p)) ::tcflush(p->fd, TCIFLUSH);
+    if (Usable(*p) && ::tcflush(p->fd, TCIFLUSH) == 0) p->lastLook = Clock::now();
     Rearm(*p);
     p->stalled = false;
     UpdateWake(*p);

@@ -104,7 +104,14 @@ int InitCoreRunTime() {
     if (app) return 0;
     static int appArgc = 1;
     static char *appArgv[] = {const_cast<char *>("kvex"), nullptr};
+    // Qt's own event loop, not GLib's: GLib wakes its loop through a
+    // descriptor each time a notifier is turned on or off, which the port
+    // does twice an exchange. Set only for the making of the application
+    // and only if the user has not chosen.
+    const bool chosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
+    if (!chosen) qputenv("QT_NO_GLIB", "1");
     app = new QCoreApplication(appArgc, appArgv);
+    if (!chosen) qunsetenv("QT_NO_GLIB");
     StartTimers();
     return 0;
 }

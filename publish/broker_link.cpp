@@ -37,6 +37,10 @@ namespace {
 
 constexpr int kKeepAliveSeconds = 10;
 constexpr double kConnackSeconds = 10;
+// While samples keep coming, what the broker sends (acknowledgements above
+// all) is read when the next sample wakes the thread, not on a wake-up of
+// its own; a pause this long, or a window filling up, has the socket watched.
+constexpr double kReadWithNextSeconds = 0.25;
 constexpr std::size_t kWindowMost = 1000;
 // How long the end of the process waits for a link that was told to quit,
 // and at most for one that finishes on its own.
@@ -78,6 +82,7 @@ struct BrokerLink::Shared {
     // On this connection: the births went out; nothing goes out until a
     // protocol's word (a primary host that is not online).
     bool born = false, held = false;
+    bool reconnect = false;  // a protocol asked for the connection to be made anew
     int wakeFd = -1;
     char tlsNote[200] = "";  // the library's last word on a failed handshake
     long tlsVerify = 0;      // OpenSSL's verification result then (X509_V_OK is 0)
@@ -126,7 +131,7 @@ LinkFault FaultOf(int rc) {
 // The link ends for good: the reason stays in the state for every reader.
 LinkFault Stop(Shared &s, const char *what, int rc) {
     char text[sizeof s.figures.reason];
-    std::snprintf(text, sizeof text, "stopped: %s (%s)", what, mosquitto_strerror(rc));
+    std::snprintf(text, sizeof text, "stopped: %.160s (%.60s)", what, mosquitto_strerror(rc));
     s.SetReason(BrokerState::Stopped, text);
     return LinkFault::Permanent;
 }
@@ -152,7 +157,8 @@ void OnMessage(mosquitto *, void *obj, const mosquitto_message *msg) {
     if (c == LinkCommand::None) return;
     std::lock_guard<std::mutex> lock(s->mu);
     s->born = false;
-    s->held = c == LinkCommand::Hold;
+    s->held = c != LinkCommand::Rebirth;
+    if (c == LinkCommand::Reconnect) s->reconnect = true;
 }
 
 void OnPublish(mosquitto *, void *obj, int mid) {
@@ -343,7 +349,7 @@ LinkFault Configure(Shared &s, mosquitto *m) {
     }
     const BrokerMessage will = c.will ? c.will() : BrokerMessage{c.stateTopic, c.willPayload, true};
     rc = mosquitto_will_set(m, will.topic.c_str(), static_cast<int>(will.payload.size()),
-                            will.payload.data(), 1, will.retain);
+                            will.payload.data(), will.qos, will.retain);
     if (rc != MOSQ_ERR_SUCCESS) return Stop(s, "the last will cannot be set", rc);
     if (!c.tls) return LinkFault::None;
     const bool ownCertificate = !c.certFile.empty() || !c.keyFile.empty();
@@ -381,9 +387,9 @@ LinkFault Configure(Shared &s, mosquitto *m) {
 
 // Hands the broker one message; the fault when the library refused it.
 LinkFault Send(Shared &s, mosquitto *m, const char *topic, const std::string &payload, bool retain,
-               int &mid) {
+               int &mid, int qos = 1) {
     const int rc = mosquitto_publish(m, &mid, topic, static_cast<int>(payload.size()),
-                                     payload.data(), 1, retain);
+                                     payload.data(), qos, retain);
     if (FaultOf(rc) != LinkFault::Permanent) return FaultOf(rc);
     char text[sizeof s.figures.reason];
     std::snprintf(text, sizeof text, "the broker cannot be sent a message on %s", topic);
@@ -394,19 +400,21 @@ LinkFault Send(Shared &s, mosquitto *m, const char *topic, const std::string &pa
 // the window. Each message is copied out under the lock and sent without it;
 // the outbox learns its message id before any acknowledgement can come, as
 // those are read on this thread only.
-LinkFault Pump(Shared &s, mosquitto *m) {
+LinkFault Pump(Shared &s, mosquitto *m, double &handedAt) {
     Outbox::Message msg;
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(s.mu);
             if (!s.box.Next(msg)) return LinkFault::None;
         }
+        handedAt = Now();
         const bool retained = msg.slot >= 0;
         int mid = -1;
         if (s.cfg.encode) {
             // All but the last are what the message needs before it (a birth).
             for (const BrokerMessage &b : s.cfg.encode(msg.slot, msg.payload)) {
-                const LinkFault fault = Send(s, m, b.topic.c_str(), b.payload, b.retain, mid);
+                const LinkFault fault =
+                    Send(s, m, b.topic.c_str(), b.payload, b.retain, mid, b.qos);
                 if (fault != LinkFault::None) return fault;  // taken back with the window
             }
         } else {
@@ -415,8 +423,14 @@ LinkFault Pump(Shared &s, mosquitto *m) {
                      msg.payload, retained, mid);
             if (fault != LinkFault::None) return fault;  // taken back with the window
         }
-        std::lock_guard<std::mutex> lock(s.mu);
-        s.box.Handed(msg, mid);
+        std::string acked;
+        bool done = false;
+        {
+            std::lock_guard<std::mutex> lock(s.mu);
+            done = s.box.Handed(msg, mid, s.cfg.onAcknowledged ? &acked : nullptr);
+            if (done) s.changed.notify_all();
+        }
+        if (done && !acked.empty()) s.cfg.onAcknowledged(acked);
     }
 }
 
@@ -457,7 +471,7 @@ LinkFault SayBirths(Shared &s, mosquitto *m) {
     }
     for (const BrokerMessage &b : births) {
         int mid = -1;
-        const LinkFault fault = Send(s, m, b.topic.c_str(), b.payload, b.retain, mid);
+        const LinkFault fault = Send(s, m, b.topic.c_str(), b.payload, b.retain, mid, b.qos);
         if (fault != LinkFault::None) return fault;
     }
     return LinkFault::None;
@@ -476,6 +490,7 @@ void TakeBackWindow(Shared &s) {
     s.connack = -1;
     s.born = false;
     s.held = s.cfg.holdAtConnect;
+    s.reconnect = false;
     s.tlsNote[0] = '\0';
     s.tlsVerify = 0;
 }
@@ -496,6 +511,36 @@ struct Outcome {
     bool accepted = false;
     LinkFault fault = LinkFault::None;
 };
+
+bool TakeReconnect(Shared &s) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    const bool asked = s.reconnect;
+    s.reconnect = false;
+    return asked;
+}
+
+// Ends the connection on a protocol's word: its death goes out, then a clean
+// DISCONNECT. A death that cannot be handed over is the broker's to say: it
+// sends the will when a connection ends without a DISCONNECT.
+void EndToReconnect(Shared &s, mosquitto *m) {
+    const BrokerMessage death = s.cfg.death ? s.cfg.death() : BrokerMessage{};
+    int mid = -1;
+    const bool said =
+        s.cfg.death &&
+        mosquitto_publish(m, &mid, death.topic.c_str(), static_cast<int>(death.payload.size()),
+                          death.payload.data(), death.qos, death.retain) == MOSQ_ERR_SUCCESS;
+    if (said && mosquitto_disconnect(m) == MOSQ_ERR_SUCCESS)
+        for (int i = 0; i < 50 && mosquitto_want_write(m); ++i)
+            if (mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS) break;
+}
+
+// Whether the socket's input may wait for the next sample's wake-up (a
+// hang-up or an error still wakes the thread at once).
+bool ReadWithNext(Shared &s, mosquitto *m, bool up, double handedAt) {
+    if (!up || Now() - handedAt >= kReadWithNextSeconds || mosquitto_want_write(m)) return false;
+    std::lock_guard<std::mutex> lock(s.mu);
+    return s.box.WindowRoomy() && !s.quit && !s.finishing;
+}
 
 // Runs one connection until it fails or ends cleanly.
 Outcome Session(Shared &s, mosquitto *m) {
@@ -526,6 +571,7 @@ Outcome Session(Shared &s, mosquitto *m) {
                   s.cfg.host.c_str(), s.cfg.port);
     const double deadline = Now() + kConnackSeconds;
     bool tcpUp = false;
+    double handedAt = -1e9;
     for (;;) {
         if (Quitting(s)) return out;
         int connack = -1;
@@ -545,6 +591,11 @@ Outcome Session(Shared &s, mosquitto *m) {
                 return out;
             }
         }
+        if (out.accepted && TakeReconnect(s)) {
+            EndToReconnect(s, m);
+            s.SetReason(BrokerState::Waiting, "the primary host went offline: connecting again");
+            return out;
+        }
         bool births = false, mayPump = false;
         if (out.accepted) mayPump = Due(s, births);
         if (births) {
@@ -561,7 +612,7 @@ Outcome Session(Shared &s, mosquitto *m) {
             return out;
         }
         if (mayPump) {
-            if (const LinkFault f = Pump(s, m); f != LinkFault::None) {
+            if (const LinkFault f = Pump(s, m, handedAt); f != LinkFault::None) {
                 if (f == LinkFault::Transient) s.SetReason(BrokerState::Waiting, lost);
                 out.fault = f;
                 return out;
@@ -581,9 +632,12 @@ Outcome Session(Shared &s, mosquitto *m) {
             return out;
         }
         const int sock = mosquitto_socket(m);
-        pollfd fds[2] = {{sock, POLLIN, 0}, {s.wakeFd, POLLIN, 0}};
+        const bool readWithNext = ReadWithNext(s, m, out.accepted && tcpUp, handedAt);
+        pollfd fds[2] = {{sock, readWithNext ? short{0} : short{POLLIN}, 0}, {s.wakeFd, POLLIN, 0}};
         if (!tcpUp || mosquitto_want_write(m)) fds[0].events |= POLLOUT;
-        if (poll(fds, 2, out.accepted ? 1000 : 200) < 0 && errno != EINTR) {
+        const int waitMs = readWithNext ? static_cast<int>(kReadWithNextSeconds * 1000)
+                                        : (out.accepted ? 1000 : 200);
+        if (poll(fds, 2, waitMs) < 0 && errno != EINTR) {
             s.SetReason(BrokerState::Waiting, lost);
             return out;
         }

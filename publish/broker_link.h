@@ -11,15 +11,18 @@
 #include <thread>
 #include <vector>
 
-// A message the link sends on a protocol's behalf (QoS 1).
+// A message the link sends on a protocol's behalf.
 struct BrokerMessage {
     std::string topic, payload;
     bool retain = false;
+    int qos = 1;
 };
 
 // What a message heard on a subscribed topic asks of the link: births again
-// (and sending resumes), or nothing more sent until the next rebirth.
-enum class LinkCommand { None, Rebirth, Hold };
+// (and sending resumes); nothing more sent until the next rebirth; or the
+// protocol's death said, the connection ended and made anew, and nothing
+// sent on the new one until a rebirth.
+enum class LinkCommand { None, Rebirth, Hold, Reconnect };
 
 struct BrokerLinkConfig {
     std::string host;
@@ -37,6 +40,9 @@ struct BrokerLinkConfig {
     // The last will of the next connection, asked before each one; without
     // it, willPayload on the state topic.
     std::function<BrokerMessage()> will;
+    // What the protocol says before the link ends a connection on purpose
+    // to reconnect (a Reconnect command): the death the will would have said.
+    std::function<BrokerMessage()> death;
     // Once the broker accepted a connection, before anything that waits: what
     // a protocol must say first on every connection (its birth messages).
     std::function<std::vector<BrokerMessage>()> onConnect;

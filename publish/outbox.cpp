@@ -62,20 +62,31 @@ bool Outbox::Next(Message &out) {
     return true;
 }
 
-void Outbox::Handed(const Message &m, int mid) {
+namespace {
+// Early acknowledgements kept: a message's own comes before its Handed, and
+// those of what a protocol sends before it (births) are never claimed.
+constexpr std::size_t kEarlyKept = 64;
+}  // namespace
+
+bool Outbox::Handed(const Message &m, int mid, std::string *acked) {
     if (m.slot >= 0 && m.slot < kSlots) {
         Slot &s = slots_[m.slot];
-        if (!s.taken) return;
+        if (!s.taken) return false;
         s.taken = false;
         s.mid = mid;
-        return;
+    } else {
+        // The newest in the window, almost always the last one.
+        for (auto it = window_.rbegin(); it != window_.rend(); ++it)
+            if (it->id == m.id) {
+                it->mid = mid;
+                break;
+            }
     }
-    // The newest in the window, almost always the last one.
-    for (auto it = window_.rbegin(); it != window_.rend(); ++it)
-        if (it->id == m.id) {
-            it->mid = mid;
-            return;
-        }
+    const auto early = std::find(early_.begin(), early_.end(), mid);
+    if (mid < 0 || early == early_.end()) return false;
+    early_.erase(early);
+    Acknowledged(mid, acked);
+    return true;
 }
 
 void Outbox::Acknowledged(int mid, std::string *acked) {
@@ -93,6 +104,8 @@ void Outbox::Acknowledged(int mid, std::string *acked) {
             ++delivered_;
             return;
         }
+    early_.push_back(mid);
+    if (early_.size() > kEarlyKept) early_.pop_front();
 }
 
 void Outbox::Superseded(const std::string &topic) {
@@ -101,6 +114,7 @@ void Outbox::Superseded(const std::string &topic) {
 }
 
 void Outbox::TakeBack() {
+    early_.clear();
     while (!window_.empty()) {
         window_.back().mid = -1;
         waiting_.push_front(std::move(window_.back()));

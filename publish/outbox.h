@@ -32,10 +32,13 @@ class Outbox {
     // What goes out next on this connection: retained texts first, then
     // measurements while the window has room. False when nothing may go.
     bool Next(Message &out);
-    // The client library took the message under its message id.
-    void Handed(const Message &m, int mid);
+    // The client library took the message under its message id. A message
+    // it acknowledged already, while taking it (QoS 0 is done once written),
+    // is acknowledged now: true, with its payload in acked as below.
+    bool Handed(const Message &m, int mid, std::string *acked = nullptr);
     // The broker acknowledged a message id; a measurement's payload is
-    // handed out in acked (when given).
+    // handed out in acked (when given). An id not known yet is kept for
+    // the Handed that follows.
     void Acknowledged(int mid, std::string *acked = nullptr);
     // A connection began with a newer text of the topic: what its slot still
     // holds from before that connection would go out after it and turn the
@@ -49,6 +52,7 @@ class Outbox {
 
     std::size_t Held() const { return waiting_.size() + window_.size(); }
     std::size_t InWindow() const { return window_.size(); }
+    bool WindowRoomy() const { return 2 * window_.size() < windowMost_; }
     unsigned long Dropped() const { return dropped_; }
     unsigned long Delivered() const { return delivered_; }
 
@@ -67,6 +71,7 @@ class Outbox {
     };
     std::size_t limit_, windowMost_;
     std::deque<Entry> waiting_, window_;
+    std::deque<int> early_;  // acknowledged before they were known, newest last
     Slot slots_[kSlots];
     std::uint64_t nextId_ = 1;
     unsigned long dropped_ = 0, delivered_ = 0;

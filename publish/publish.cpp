@@ -464,7 +464,7 @@ bool ReadHostPort(std::string hostPort, BrokerAddress &out) {
 // The node lives on the network thread; only its next bdSeq is read here.
 // A node whose bdSeq cannot be kept would say the same one at every start,
 // which a host takes for a session it saw die: it does not start at all.
-bool StartSparkplug(SparkplugTold &sp, BrokerLinkConfig &c, const char *host, char *why,
+bool StartSparkplug(SparkplugTold &sp, BrokerLinkConfig &c, const char *host, int qos, char *why,
                     std::size_t size) {
     sp.bdSeqKey = std::string("sparkplug/") + sp.name.group + "/" + sp.name.node + "/bdSeq";
     const int stored = GetSettingNumber(sp.bdSeqKey.c_str(), 0);
@@ -476,16 +476,18 @@ bool StartSparkplug(SparkplugTold &sp, BrokerLinkConfig &c, const char *host, ch
                       file[0] ? file : "the settings", fault);
         return false;
     }
-    sp.node = std::make_shared<SparkplugNode>(sp.name, stored, host ? host : "");
+    sp.node = std::make_shared<SparkplugNode>(sp.name, stored, host ? host : "", qos);
     sp.bdSeqStored = stored & 255;
     auto node = sp.node;
     c.will = [node] { return node->Will(); };
+    c.death = [node] { return node->Death(); };
     c.onConnect = [node] { return node->Births(NowMs()); };
     c.encode = [node](int, const std::string &queued) { return node->Encode(queued); };
     c.onAcknowledged = [node](const std::string &queued) { node->Acknowledged(queued); };
     c.subscriptions = node->Subscriptions();
     c.onMessage = [node](const std::string &topic, const std::string &payload) {
-        return node->Heard(topic, payload);
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return node->Heard(topic, payload, std::chrono::duration<double>(now).count());
     };
     c.holdAtConnect = node->WaitsForHost();
     return true;
@@ -658,7 +660,7 @@ bool StartPublishing(const PublishOptions &o, char *why, std::size_t size) {
                                           {say->infoTopic, say->info, true}};
     };
     c.queueLimit = o.queueLimit;
-    if (p->sp && !StartSparkplug(*p->sp, c, o.sparkplugHost, why, size)) {
+    if (p->sp && !StartSparkplug(*p->sp, c, o.sparkplugHost, o.sparkplugQos, why, size)) {
         refusedForKeptState = true;
         return false;
     }

@@ -56,6 +56,9 @@ struct PublishOptions {
     // GROUP/EDGE_NODE[/DEVICE]: a Sparkplug B edge node instead of plain JSON.
     char sparkplug[400] = "";
     char sparkplugHost[128] = "";  // the primary host whose word the births wait for
+    // QoS of Sparkplug's births and data: 0 as the standard says, 1 for
+    // the broker's delivery guarantee (the will is always 1).
+    int sparkplugQos = 0;
 };
 constexpr unsigned long kLeastQueue = 10, kMostQueue = 10000000;
 

@@ -2,9 +2,12 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "sparkplug_b.pb-c.h"
 
@@ -14,7 +17,13 @@ constexpr const char *kNamespace = "spBv1.0";
 constexpr const char *kRebirth = "Node Control/Rebirth";
 constexpr std::uint64_t kRebirthAlias = 1;
 
-enum DataType : std::uint32_t { kUInt64 = 8, kDouble = 10, kBoolean = 11, kString = 12 };
+enum DataType : std::uint32_t {
+    kInt64 = 4,
+    kUInt64 = 8,
+    kDouble = 10,
+    kBoolean = 11,
+    kString = 12
+};
 
 // The names a SCADA tag browser shows; the alias replaces the name in every
 // message after a birth. Aliases are unique across the node and its device.
@@ -115,6 +124,7 @@ void SetValue(Spb__Payload__Metric &m, const MetricDef &def, const SparkplugValu
             m.value_case = SPB__PAYLOAD__METRIC__VALUE_DOUBLE_VALUE;
             m.double_value = v.number;
             break;
+        case kInt64:  // two's complement in the long value
         case kUInt64:
             m.value_case = SPB__PAYLOAD__METRIC__VALUE_LONG_VALUE;
             m.long_value = v.count;
@@ -134,7 +144,7 @@ void AddBdSeq(Builder &b, int bdSeq, std::uint64_t timeMs) {
     Spb__Payload__Metric &m = b.Add();
     m.name = const_cast<char *>("bdSeq");
     m.has_datatype = 1;
-    m.datatype = kUInt64;
+    m.datatype = kInt64;
     if (timeMs) {
         m.has_timestamp = 1;
         m.timestamp = timeMs;
@@ -143,24 +153,45 @@ void AddBdSeq(Builder &b, int bdSeq, std::uint64_t timeMs) {
     m.long_value = static_cast<std::uint64_t>(bdSeq);
 }
 
-// "online": true in the host's JSON, or the older plain word.
-bool HostSaysOnline(const std::string &payload, bool &online) {
+// What a primary host's STATE says: online or not, and when (ms, -1 when
+// it does not say). Sparkplug 3's JSON, or the plain word of older hosts.
+struct HostState {
+    bool online = false;
+    std::int64_t timeMs = -1;
+};
+
+// The value after "key": in a flat JSON object, or npos.
+std::size_t ValueOf(const std::string &json, const char *key) {
+    const std::size_t at = json.find(key);
+    if (at == std::string::npos) return at;
+    const std::size_t colon = json.find_first_not_of(" \t\r\n", at + std::strlen(key));
+    if (colon == std::string::npos || json[colon] != ':') return std::string::npos;
+    return json.find_first_not_of(" \t\r\n", colon + 1);
+}
+
+bool ReadHostState(const std::string &payload, HostState &out) {
+    out = HostState{};
     if (payload == "ONLINE" || payload == "OFFLINE") {
-        online = payload == "ONLINE";
+        out.online = payload == "ONLINE";
         return true;
     }
-    const std::size_t key = payload.find("\"online\"");
-    if (key == std::string::npos) return false;
-    std::size_t at = payload.find(':', key);
-    if (at == std::string::npos) return false;
-    at = payload.find_first_not_of(" \t\r\n", at + 1);
-    if (at == std::string::npos) return false;
-    if (payload.compare(at, 4, "true") == 0)
-        online = true;
-    else if (payload.compare(at, 5, "false") == 0)
-        online = false;
-    else
+    const std::size_t online = ValueOf(payload, "\"online\"");
+    if (online == std::string::npos) return false;
+    if (payload.compare(online, 4, "true") == 0)
+        out.online = true;
+    else if (payload.compare(online, 5, "false") != 0)
         return false;
+    const std::size_t stamp = ValueOf(payload, "\"timestamp\"");
+    if (stamp == std::string::npos) return true;
+    // Digits only: a time that does not read as one is no time.
+    std::int64_t ms = 0;
+    std::size_t i = stamp;
+    for (; i < payload.size() && payload[i] >= '0' && payload[i] <= '9'; ++i) {
+        if (ms > (INT64_MAX - 9) / 10) return false;
+        ms = ms * 10 + (payload[i] - '0');
+    }
+    if (i == stamp) return false;
+    out.timeMs = ms;
     return true;
 }
 
@@ -316,8 +347,9 @@ bool UnpackEvent(const std::string &in, SparkplugEvent &e) {
 }
 
 // ------------------------------------------------------------------ the node
-SparkplugNode::SparkplugNode(const SparkplugName &name, int bdSeq, const std::string &hostId)
-    : name_(name), nextBdSeq_(bdSeq & 255), bdSeq_(bdSeq & 255) {
+SparkplugNode::SparkplugNode(const SparkplugName &name, int bdSeq, const std::string &hostId,
+                             int qos)
+    : name_(name), nextBdSeq_(bdSeq & 255), bdSeq_(bdSeq & 255), qos_(qos == 1 ? 1 : 0) {
     ncmdTopic_ = Topic("NCMD", false);
     if (!hostId.empty()) stateTopic_ = std::string(kNamespace) + "/STATE/" + hostId;
 }
@@ -359,6 +391,17 @@ void SparkplugNode::Apply(const SparkplugEvent &e, int from, int to, Told &told)
 void SparkplugNode::Acknowledged(const std::string &packed) {
     SparkplugEvent e;
     if (UnpackEvent(packed, e)) Apply(e, 0, kSpDeviceMetrics, acked_);
+}
+
+BrokerMessage SparkplugNode::Message(const char *type, bool device, std::string payload) const {
+    return {Topic(type, device), std::move(payload), false, qos_};
+}
+
+// A birth is never older than the birth before it: a device's birth made
+// of an event that waited in the queue goes after its node's.
+std::uint64_t SparkplugNode::BirthTime(std::uint64_t timeMs) {
+    lastBirthMs_ = std::max(lastBirthMs_, timeMs);
+    return lastBirthMs_;
 }
 
 std::string SparkplugNode::Payload(std::uint64_t timeMs, const std::vector<int> &metrics,
@@ -415,7 +458,11 @@ BrokerMessage SparkplugNode::Will() {
     bdSeqUsed_ = false;
     hostOnline_ = false;
     newConnection_ = true;
-    return {Topic("NDEATH", false), Payload(0, {}, false, false, true, false), false};
+    return {Topic("NDEATH", false), Payload(0, {}, false, false, true, false), false, 1};
+}
+
+BrokerMessage SparkplugNode::Death() {
+    return {Topic("NDEATH", false), Payload(0, {}, false, false, true, false), false, 1};
 }
 
 void SparkplugNode::Know(const SparkplugEvent &nodeData) {
@@ -449,11 +496,11 @@ std::vector<BrokerMessage> SparkplugNode::Births(std::uint64_t nowMs) {
     std::vector<int> node, device;
     for (int i = kSpDeviceMetrics; i < kSpMetrics; ++i) node.push_back(i);
     for (int i = 0; i < kSpDeviceMetrics; ++i) device.push_back(i);
-    out.push_back({Topic("NBIRTH", false), Payload(nowMs, node, true, true, true, true), false});
+    const std::uint64_t at = BirthTime(nowMs);
+    out.push_back(Message("NBIRTH", false, Payload(at, node, true, true, true, true)));
     deviceBorn_ = sent_.deviceThere;
     if (sent_.deviceThere)
-        out.push_back(
-            {Topic("DBIRTH", true), Payload(nowMs, device, true, true, false, false), false});
+        out.push_back(Message("DBIRTH", true, Payload(at, device, true, true, false, false)));
     return out;
 }
 
@@ -473,24 +520,22 @@ std::vector<BrokerMessage> SparkplugNode::Encode(const std::string &packed) {
             sent_.deviceThere = true;
             if (!deviceBorn_) {
                 deviceBorn_ = true;
-                return {{Topic("DBIRTH", true), Payload(e.timeMs, all, true, true, false, false),
-                         false}};
+                return {Message("DBIRTH", true,
+                                Payload(BirthTime(e.timeMs), all, true, true, false, false))};
             }
-            return {
-                {Topic("DDATA", true), Payload(e.timeMs, told, false, true, false, false), false}};
+            return {Message("DDATA", true, Payload(e.timeMs, told, false, true, false, false))};
         case SparkplugEvent::DeviceBirth:
             Apply(e, 0, kSpDeviceMetrics, sent_);
             sent_.deviceThere = deviceBorn_ = true;
-            return {
-                {Topic("DBIRTH", true), Payload(e.timeMs, all, true, true, false, false), false}};
+            return {Message("DBIRTH", true,
+                            Payload(BirthTime(e.timeMs), all, true, true, false, false))};
         case SparkplugEvent::DeviceDeath:
             Apply(e, 0, kSpDeviceMetrics, sent_);
             sent_.deviceThere = deviceBorn_ = false;
-            return {
-                {Topic("DDEATH", true), Payload(e.timeMs, {}, false, true, false, false), false}};
+            return {Message("DDEATH", true, Payload(e.timeMs, {}, false, true, false, false))};
         case SparkplugEvent::NodeDeath:
-            return {
-                {Topic("NDEATH", false), Payload(e.timeMs, {}, false, false, true, false), false}};
+            return {{Topic("NDEATH", false), Payload(e.timeMs, {}, false, false, true, false),
+                     false, 1}};
         case SparkplugEvent::NodeData:
             break;
     }
@@ -498,17 +543,39 @@ std::vector<BrokerMessage> SparkplugNode::Encode(const std::string &packed) {
     for (int i = kSpDeviceMetrics; i < kSpMetrics; ++i)
         if (e.values[i].set) told.push_back(i);
     if (told.empty()) told.push_back(kSpMode);
-    return {{Topic("NDATA", false), Payload(e.timeMs, told, false, true, false, false), false}};
+    return {Message("NDATA", false, Payload(e.timeMs, told, false, true, false, false))};
 }
 
-LinkCommand SparkplugNode::Heard(const std::string &topic, const std::string &payload) {
-    if (topic == ncmdTopic_) return AsksRebirth(payload) ? LinkCommand::Rebirth : LinkCommand::None;
+LinkCommand SparkplugNode::Heard(const std::string &topic, const std::string &payload,
+                                 double nowSeconds) {
+    if (topic == ncmdTopic_) {
+        if (!AsksRebirth(payload) || nowSeconds - lastRebirthAsked_ < 1.0) return LinkCommand::None;
+        lastRebirthAsked_ = nowSeconds;
+        return LinkCommand::Rebirth;
+    }
     if (stateTopic_.empty() || topic != stateTopic_) return LinkCommand::None;
-    bool online = false;
-    if (!HostSaysOnline(payload, online)) return LinkCommand::None;
-    const bool was = hostOnline_;
-    hostOnline_ = online;
-    if (online && !was) return LinkCommand::Rebirth;
-    if (!online && was) return LinkCommand::Hold;
-    return LinkCommand::None;
+    return HostSaid(payload);
+}
+
+// A STATE older than the newest seen is a retained or delayed word that no
+// longer holds. Online: births (again). Offline, not older than the last
+// online: this session ends as the host knows it, with NDEATH, and the next
+// one waits for the host.
+LinkCommand SparkplugNode::HostSaid(const std::string &payload) {
+    HostState said;
+    if (!ReadHostState(payload, said)) return LinkCommand::None;
+    if (said.timeMs >= 0) {
+        if (said.timeMs < hostNewestMs_) return LinkCommand::None;
+        hostNewestMs_ = said.timeMs;
+    }
+    if (said.online) {
+        if (said.timeMs >= 0) hostOnlineMs_ = said.timeMs;
+        const bool was = hostOnline_;
+        hostOnline_ = true;
+        return was ? LinkCommand::None : LinkCommand::Rebirth;
+    }
+    if (!hostOnline_) return LinkCommand::None;
+    if (said.timeMs >= 0 && said.timeMs < hostOnlineMs_) return LinkCommand::None;
+    hostOnline_ = false;
+    return LinkCommand::Reconnect;
 }

@@ -74,12 +74,16 @@ bool UnpackEvent(const std::string &packed, SparkplugEvent &event);
 // network thread.
 class SparkplugNode {
   public:
-    // bdSeq: the first connection's; waitForHost: no birth before the
-    // primary host (hostId) said it is online.
-    SparkplugNode(const SparkplugName &name, int bdSeq, const std::string &hostId);
+    // bdSeq: the first connection's; with a primary host (hostId) no birth
+    // goes before it said it is online. qos: of births, data and DDEATH (0
+    // as the standard says, 1 for the broker's delivery guarantee); a death
+    // of the node always goes with 1.
+    SparkplugNode(const SparkplugName &name, int bdSeq, const std::string &hostId, int qos = 0);
 
     // The will of the next connection: NDEATH with a new bdSeq.
     BrokerMessage Will();
+    // NDEATH of this connection, said before the node ends it on purpose.
+    BrokerMessage Death();
     // NBIRTH (seq 0, this connection's bdSeq) and, when the device is
     // there, DBIRTH: what every connection and every rebirth begins with.
     std::vector<BrokerMessage> Births(std::uint64_t nowMs);
@@ -89,7 +93,9 @@ class SparkplugNode {
     // A queued event the broker has: a new connection's births tell the
     // device as of the last of those, as what followed goes again after them.
     void Acknowledged(const std::string &packed);
-    LinkCommand Heard(const std::string &topic, const std::string &payload);
+    // A command or the primary host's state; nowSeconds on a steady clock.
+    // A rebirth asked within a second of the last one asked is the same one.
+    LinkCommand Heard(const std::string &topic, const std::string &payload, double nowSeconds);
     std::vector<std::string> Subscriptions() const;
     // The primary host named: births wait for its word.
     bool WaitsForHost() const { return !stateTopic_.empty(); }
@@ -105,6 +111,9 @@ class SparkplugNode {
     std::string Payload(std::uint64_t timeMs, const std::vector<int> &metrics, bool birth,
                         bool withSeq, bool withBdSeq, bool rebirthFlag);
     std::uint64_t NextSeq();
+    BrokerMessage Message(const char *type, bool device, std::string payload) const;
+    std::uint64_t BirthTime(std::uint64_t timeMs);
+    LinkCommand HostSaid(const std::string &payload);
 
     SparkplugName name_;
     std::string stateTopic_, ncmdTopic_;
@@ -124,6 +133,11 @@ class SparkplugNode {
     bool newConnection_ = false;  // a will was asked: births follow a reconnect
     bool deviceBorn_ = false;     // on this connection
     bool hostOnline_ = false;
+    // The newest STATE's timestamp, and the last online one's (ms, -1: none).
+    std::int64_t hostNewestMs_ = -1, hostOnlineMs_ = -1;
+    int qos_ = 0;
+    std::uint64_t lastBirthMs_ = 0;
+    double lastRebirthAsked_ = -1e9;
     std::mutex knownLock_;
     SparkplugEvent known_;
 };

@@ -146,6 +146,7 @@
     X(PUBLISH, PublishFormat, 13, ring)             \
     X(PUBLISH, SparkplugName, 14, text_box)         \
     X(PUBLISH, SparkplugHost, 15, text_box)         \
+    X(PUBLISH, SparkplugQos, 16, toggle_button)     \
     X(PANEL, BTNReplay, 50, command_button)         \
     X(PANEL, HistoryXAxis, 51, toggle_button)       \
     X(REPLAY, ReplayFile, 1, text_msg)              \

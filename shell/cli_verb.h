@@ -58,6 +58,7 @@ struct Verb {
     std::string mqtt, caFile, passwordFile, certFile, keyFile, clientId;
     std::string config;                    // the --config FILE its options came from
     std::string sparkplug, sparkplugHost;  // GROUP/EDGE_NODE[/DEVICE], the primary host
+    int sparkplugQos = 0;
     bool insecure = false, plainPassword = false;
     bool exitOnLineLost = false, printConfig = false;
     unsigned long queue = 100000;

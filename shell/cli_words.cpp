@@ -88,6 +88,10 @@ bool ReadMqttWord(int argc, char **argv, int &i, Verb &v, int &refused) {
         v.sparkplugHost = argv[++i];
         if (const char *fault = SparkplugIdFault(v.sparkplugHost.c_str()))
             refused = Refuse("--sparkplug-host: ", fault);
+    } else if (a == "--sparkplug-qos" && hasValue) {
+        const std::string qos = argv[++i];
+        if (qos != "0" && qos != "1") refused = Refuse("--sparkplug-qos is 0 or 1, not ", argv[i]);
+        v.sparkplugQos = qos == "1" ? 1 : 0;
     } else if (a == "--mqtt-insecure") {
         v.insecure = true;
     } else if (a == "--mqtt-allow-plain-password") {
@@ -187,6 +191,7 @@ constexpr OptionWord kOptionWords[] = {
     {"mqtt-queue", true, kMqtt},
     {"sparkplug", true, kMqtt},
     {"sparkplug-host", true, kMqtt},
+    {"sparkplug-qos", true, kMqtt},
     {"duration", true, kDuration},
     {"exit-on-line-lost", false, kWaitsForSensor},
 };
@@ -295,6 +300,7 @@ int PrintConfig(const Verb &v) {
     std::printf("mqtt-queue = %lu\n", v.queue);
     if (!v.sparkplug.empty()) std::printf("sparkplug = %s\n", v.sparkplug.c_str());
     if (!v.sparkplugHost.empty()) std::printf("sparkplug-host = %s\n", v.sparkplugHost.c_str());
+    if (!v.sparkplug.empty()) std::printf("sparkplug-qos = %d\n", v.sparkplugQos);
     std::printf("quiet = %s\n", flag(v.quiet));
     std::printf("exit-on-line-lost = %s\n", flag(v.exitOnLineLost));
     const std::string file = PasswordFileInForce(v);
@@ -365,6 +371,8 @@ int ReadWords(int argc, char **argv, Verb &v) {
         return Refuse("--mqtt-cert and --mqtt-key go together");
     if (!v.sparkplugHost.empty() && v.sparkplug.empty())
         return Refuse("--sparkplug-host needs --sparkplug GROUP/EDGE_NODE[/DEVICE]");
+    if (v.sparkplugQos != 0 && v.sparkplug.empty())
+        return Refuse("--sparkplug-qos needs --sparkplug GROUP/EDGE_NODE[/DEVICE]");
     if (const int refused = RefusePlainConnection(v); refused >= 0) return refused;
     if (Takes(v, kNeedsMqtt)) return v.mqtt.empty() ? Refuse("--mqtt URL is missing") : -1;
     if (!Takes(v, kFile)) return -1;

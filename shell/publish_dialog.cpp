@@ -91,9 +91,11 @@ void RememberFields() {
     SetSettingNumber("publish/keep_password", keep);
     GetCtrlVal(pPublish, PUBLISH_PlainPassword, &plain);
     SetSettingNumber("publish/plain_password", plain);
-    int format = 0;
+    int format = 0, qos = 0;
     GetCtrlVal(pPublish, PUBLISH_PublishFormat, &format);
     SetSettingNumber("publish/format", format);
+    GetCtrlVal(pPublish, PUBLISH_SparkplugQos, &qos);
+    SetSettingNumber("publish/sparkplug_qos", qos);
 }
 
 unsigned long lastDropped = 0;
@@ -133,6 +135,9 @@ void ReadOptions(PublishOptions &o) {
     if (SparkplugChosen()) {
         TextField(PUBLISH_SparkplugName, o.sparkplug, sizeof o.sparkplug);
         TextField(PUBLISH_SparkplugHost, o.sparkplugHost, sizeof o.sparkplugHost);
+        int qos = 0;
+        GetCtrlVal(pPublish, PUBLISH_SparkplugQos, &qos);
+        o.sparkplugQos = qos != 0 ? 1 : 0;
     }
 }
 
@@ -141,7 +146,7 @@ bool SameOptions(const PublishOptions &a, const PublishOptions &b) {
            std::strcmp(a.user, b.user) == 0 && std::strcmp(a.password, b.password) == 0 &&
            std::strcmp(a.caFile, b.caFile) == 0 && a.allowPlainPassword == b.allowPlainPassword &&
            std::strcmp(a.sparkplug, b.sparkplug) == 0 &&
-           std::strcmp(a.sparkplugHost, b.sparkplugHost) == 0;
+           std::strcmp(a.sparkplugHost, b.sparkplugHost) == 0 && a.sparkplugQos == b.sparkplugQos;
 }
 
 bool TurnOn() {
@@ -267,6 +272,8 @@ void RestorePublishing() {
     RestoreField("publish/sparkplug", PUBLISH_SparkplugName);
     RestoreField("publish/sparkplug_host", PUBLISH_SparkplugHost);
     SetCtrlVal(pPublish, PUBLISH_PublishFormat, GetSettingNumber("publish/format", 0) == 1 ? 1 : 0);
+    SetCtrlVal(pPublish, PUBLISH_SparkplugQos,
+               GetSettingNumber("publish/sparkplug_qos", 0) == 1 ? 1 : 0);
     SetCtrlVal(pPublish, PUBLISH_PlainPassword,
                GetSettingNumber("publish/plain_password", 0) ? 1 : 0);
     const int keep = GetSettingNumber("publish/keep_password", 0) ? 1 : 0;

@@ -29,7 +29,8 @@ const char *const kPublishHelp =
     "                    [--mqtt-insecure] [--mqtt-password-file FILE]\n"
     "                    [--mqtt-allow-plain-password] [--mqtt-queue N] [--quiet]\n"
     "                    [--exit-on-line-lost] [--config FILE] [--print-config]\n"
-    "                    [--sparkplug GROUP/EDGE_NODE[/DEVICE] [--sparkplug-host ID]]\n"
+    "                    [--sparkplug GROUP/EDGE_NODE[/DEVICE] [--sparkplug-host ID]\n"
+    "                    [--sparkplug-qos 0|1]]\n"
     "Runs run mode without a window and publishes every sample to an MQTT broker, QoS 1,\n"
     "in order, until the duration ends or SIGINT/SIGTERM comes; then what waits goes\n"
     "out, the retained state turns to {\"online\": false}, and the exit code is 0.\n"
@@ -72,7 +73,11 @@ const char *const kPublishHelp =
     "                   as the will, a DDATA per sample, rebirth on NCMD; DEVICE defaults to\n"
     "                   the port's name (ttyUSB0, pts_3); the topic root is not used\n"
     "  --sparkplug-host ID  births wait for spBv1.0/STATE/ID to say online, and follow\n"
-    "                   again each time it comes back online\n"
+    "                   again each time it comes back online; when it goes offline the\n"
+    "                   node says NDEATH, connects anew and waits for it again\n"
+    "  --sparkplug-qos 0|1  QoS of births, data and DDEATH: 0 as Sparkplug B says\n"
+    "                   (default); 1 has the broker acknowledge each, which the\n"
+    "                   standard does not foresee. NDEATH (the will) is always QoS 1\n"
     "  --config FILE    options from FILE: one \"key = value\" a line, the key an option's\n"
     "                   name without the dashes (port = /dev/ttyUSB0, quiet = yes), lines\n"
     "                   starting with # are comments; the command line wins. A password\n"
@@ -200,6 +205,7 @@ int BeginPublishing(const Verb &v, const char *password) {
     o.queueLimit = v.queue;
     std::snprintf(o.sparkplug, sizeof o.sparkplug, "%s", v.sparkplug.c_str());
     std::snprintf(o.sparkplugHost, sizeof o.sparkplugHost, "%s", v.sparkplugHost.c_str());
+    o.sparkplugQos = v.sparkplugQos;
     std::snprintf(o.password, sizeof o.password, "%s", password);
     char why[240];
     const bool on = StartPublishing(o, why, sizeof why);

@@ -139,3 +139,27 @@ TEST(Outbox, FinishWaitsForEveryAcknowledgementAndOnlyPassingFaultsAreRetried) {
     EXPECT_TRUE(retry.GaveUp());
     EXPECT_LT(retry.After(false, LinkFault::Transient), 0) << "never again";
 }
+
+// QoS 0 is done as the client library writes it, inside the call that takes
+// the message, before its id is known here: such an acknowledgement still
+// counts, once, and the message never goes again on the next connection.
+TEST(Outbox, AnAcknowledgementThatComesBeforeItsIdIsKnownCountsOnce) {
+    Outbox box(100, 10);
+    box.Add("a");
+    box.Add("b");
+    Outbox::Message m;
+    ASSERT_TRUE(box.Next(m));
+    box.Acknowledged(900);  // a birth's, sent before it: never claimed
+    box.Acknowledged(7);
+    std::string acked;
+    EXPECT_TRUE(box.Handed(m, 7, &acked));
+    EXPECT_EQ(acked, "a");
+    ASSERT_TRUE(box.Next(m));
+    EXPECT_FALSE(box.Handed(m, 8)) << "its own acknowledgement is still to come";
+    box.TakeBack();  // the connection ends
+    int mid = 10;
+    EXPECT_EQ(Payloads(TakeAll(box, mid)), std::vector<std::string>{"b"});
+    box.Acknowledged(11);
+    EXPECT_TRUE(box.AllOut());
+    EXPECT_EQ(box.Delivered(), 2u);
+}

@@ -480,6 +480,41 @@ TEST_F(Rs232Test, APacedFrameWakesTheProgramAFewTimesNotOncePerByte) {
     EXPECT_EQ(SetComWakeCount(3, 1), kComPortNotOpen);
 }
 
+// The far end answers as the sensor does: once the request has left the
+// line, at the line's pace. In the long run each answer wakes the program
+// once; only its few looks at an answer's pace cost one more.
+TEST_F(Rs232Test, AnswersAtTheLinesPaceWakeTheProgramAboutOnceEach) {
+    ASSERT_EQ(openPort(1), 0);
+    Recorder rec;
+    rec.readOnReceive = 36;
+    ASSERT_EQ(InstallComCallback(1, 0x8006, 36, 0x55, recordEvent, &rec), 0);
+    constexpr int kAnswers = 64;
+    std::thread far([this] {
+        for (int i = 0; i < kAnswers; ++i) {
+            if (received(36, 5.0).size() != 36) return;
+            std::this_thread::sleep_for(std::chrono::microseconds(521 * 36));
+            sendPaced(peer, pattern(36, static_cast<std::uint8_t>(i))).join();
+        }
+    });
+    long wakeUps = 0;
+    int answered = 0;
+    const Bytes request = pattern(36, 0x80);
+    for (int i = 0; i < kAnswers; ++i) {
+        const Bytes answer = pattern(36, static_cast<std::uint8_t>(i));
+        ASSERT_EQ(ComWrt(1, reinterpret_cast<const char *>(request.data()), 36), 36);
+        const long wakeUpsBefore = threadWakeUps();
+        const double t0 = Timer();
+        while (rec.got != answer && Timer() - t0 < 3.0) ProcessSystemEventsUntil(t0 + 3.0);
+        wakeUps += threadWakeUps() - wakeUpsBefore;
+        if (rec.got == answer) ++answered;
+    }
+    far.join();
+    EXPECT_EQ(answered, kAnswers);
+    // Looking at every answer's first byte, as a port that cannot trust the
+    // pace must, costs two wake-ups an answer or more.
+    EXPECT_LE(wakeUps, kAnswers * 3 / 2) << wakeUps;
+}
+
 // ------------------------------------------------------------ a line that goes away
 
 TEST_F(Rs232Test, AVanishedLineGivesCodesAndNoCrash) {

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QList>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <algorithm>
 #include <map>
@@ -176,17 +178,44 @@ inline std::string RebirthCommand() {
     return p.SerializeAsString();
 }
 
-// A message as the host sends it, taken by the broker before this returns.
-inline void Publish(const Broker &b, const QString &topic, const QByteArray &payload, bool retain) {
+// A message as the host sends it (repeat times, back to back), taken by the
+// broker before this returns.
+inline void Publish(const Broker &b, const QString &topic, const QByteArray &payload, bool retain,
+                    int repeat = 1) {
     QStringList args = {"-h", "127.0.0.1", "-p", QString::number(b.port()), "-q", "1",
                         "-t", topic,       "-s"};
     if (retain) args << "-r";
+    if (repeat > 1) args << "--repeat" << QString::number(repeat);
     QProcess p;
     p.start("mosquitto_pub", args);
     ASSERT_TRUE(p.waitForStarted(30000));
     p.write(payload);
     p.closeWriteChannel();
     ASSERT_TRUE(p.waitForFinished(30000));
+}
+
+// How the broker received each of a node's message types, "q0 r0" and the
+// like, as its debug log says: the QoS and retain flag as published. The
+// will is "will": as the node's CONNECT asked for it.
+inline std::map<QString, std::set<QString>> AsPublished(const Broker &b, const QString &group) {
+    std::map<QString, std::set<QString>> out;
+    QFile f(b.log());
+    if (!f.open(QIODevice::ReadOnly)) return out;
+    const QStringList lines = QString::fromUtf8(f.readAll()).split('\n');
+    static const QRegularExpression publish(
+        R"(Received PUBLISH from \S+ \(d\d, q(\d), r(\d), m\d+, 'spBv1\.0/([^/']+)/([A-Z]+)/)");
+    static const QRegularExpression will(
+        R"(Will message specified \(\d+ bytes\) \(r(\d), q(\d)\))");
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch p = publish.match(lines[i]);
+        if (p.hasMatch() && p.captured(3) == group)
+            out[p.captured(4)].insert("q" + p.captured(1) + " r" + p.captured(2));
+        const QRegularExpressionMatch w = will.match(lines[i]);
+        if (w.hasMatch() && i + 1 < lines.size() &&
+            lines[i + 1].contains("spBv1.0/" + group + "/NDEATH/"))
+            out["will"].insert("q" + w.captured(2) + " r" + w.captured(1));
+    }
+    return out;
 }
 
 }  // namespace kvextest
