@@ -152,9 +152,10 @@ TEST(PublishWindow, APasswordOrACaFileOverPlainMqttIsRefusedUnlessAllowed) {
 }
 
 // The window's choice: Sparkplug B without a name is refused in words, with
-// one the node is born on the broker and says its death when switched off.
+// one the node is born on the broker and says its death when switched off;
+// its QoS 1 switch reaches the broker and is remembered.
 TEST(PublishWindow, SparkplugChosenInTheWindowBirthsTheNodeAndAnUnnamedOneIsRefused) {
-    Broker broker("window-spark");
+    Broker broker("window-spark", "allow_anonymous true\nlog_type all\n");
     ASSERT_TRUE(broker.Start());
     Subscriber plant(broker, "spBv1.0/win", true);
     kvextest::KVexApp app;
@@ -171,6 +172,7 @@ TEST(PublishWindow, SparkplugChosenInTheWindowBirthsTheNodeAndAnUnnamedOneIsRefu
     EXPECT_FALSE(PublishingOn());
 
     SetCtrlVal(pPublish, PUBLISH_SparkplugName, "win/station-2");
+    SetCtrlVal(pPublish, PUBLISH_SparkplugQos, 1);
     SetCtrlVal(pPublish, PUBLISH_PublishOn, 1);
     kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
     ASSERT_TRUE(kvextest::PumpUntil([] { return PublishingFigures().connected; }, 60));
@@ -182,6 +184,8 @@ TEST(PublishWindow, SparkplugChosenInTheWindowBirthsTheNodeAndAnUnnamedOneIsRefu
     EXPECT_EQ(SavePanelImage(pPublish, KVEX_TEST_OUTPUT "/publish_window.png"), 0);
     ASSERT_TRUE(HeardSparkplug(plant, "NBIRTH", 1));
     EXPECT_EQ(GetSettingNumber("publish/format", 0), 1);
+    EXPECT_EQ(GetSettingNumber("publish/sparkplug_qos", 0), 1);
+    EXPECT_EQ(AsPublished(broker, "win")["NBIRTH"], std::set<QString>{"q1 r0"});
     SetCtrlVal(pPublish, PUBLISH_PublishOn, 0);
     kvextest::KVexApp::Commit(CC_PublishOn, pPublish, PUBLISH_PublishOn);
     ASSERT_TRUE(HeardSparkplug(plant, "NDEATH", 1));
