@@ -126,3 +126,36 @@ bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats,
     f.ruleBreaksWhy = "";
     return true;
 }
+
+namespace {
+
+void AddToValues(void *data, const Sample &s, const Limits &) {
+    static_cast<std::vector<double> *>(data)->push_back(s.exactUm);
+}
+
+}  // namespace
+
+bool CheckRecordingNormality(const char *path, const SampleStatistics &stats,
+                             const RecordingStatistics &read, Figures &f, const char **why) {
+    // Sorting needs every value at once: 80 MB at this bound.
+    constexpr uint64_t kMostValues = 10000000;
+    std::vector<double> values;
+    if (stats.Count() > kMostValues) {
+        f.hasNormality = false;
+        f.normalityWhy = "more than 10000000 values";
+        return true;
+    }
+    if (read.keptAll && read.kept.size() == stats.Count()) {
+        values = read.kept;
+    } else {
+        values.reserve(stats.Count());
+        RecordingStatistics again;
+        if (!ReadValues(path, nullptr, AddToValues, &values, again, why)) return false;
+    }
+    if (values.size() != stats.Count()) {
+        *why = "the file changed while it was read";
+        return false;
+    }
+    SetNormality(f, values);
+    return true;
+}

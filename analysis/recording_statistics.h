@@ -43,3 +43,6 @@ bool ReadRecordingStatistics(const char *path, const Limits *limits, SampleStati
 bool CountRecordingRuleBreaks(const char *path, const SampleStatistics &stats,
                               const RecordingStatistics &read, uint8_t rules, Figures &f,
                               const char **why);
+// The normality check of all the values into f, in the same way.
+bool CheckRecordingNormality(const char *path, const SampleStatistics &stats,
+                             const RecordingStatistics &read, Figures &f, const char **why);

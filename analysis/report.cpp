@@ -41,6 +41,8 @@ std::string FigureText(const FigureField &field, const Figures &f, uint64_t badL
     if (!field.told(f)) return "undefined";
     const double v = field.value(f, badLines);
     if (field.csvDecimals == kCount) return Fixed(v, 0);
+    if (field.upper)
+        return Fixed(v, field.csvDecimals) + " to " + Fixed(field.upper(f), field.csvDecimals);
     return Fixed(v, field.csvDecimals);
 }
 
@@ -302,6 +304,8 @@ Figures ReportData::FiguresWithRules() const {
     }
     f.hasRuleBreaks = true;
     f.ruleBreaksWhy = "";
+    std::vector<double> values = values_;
+    SetNormality(f, values);
     return f;
 }
 
@@ -347,7 +351,9 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
     ReportHeading("Figures");
     std::vector<std::pair<std::string, std::string>> figures;
     for (std::size_t i = 0; i < kFigureFieldCount; ++i)
-        figures.emplace_back(kFigureFields[i].header, FigureText(kFigureFields[i], f, d.badLines));
+        figures.emplace_back(
+            kFigureFields[i].upper ? kFigureFields[i].column : kFigureFields[i].header,
+            FigureText(kFigureFields[i], f, d.badLines));
     figures.emplace_back("range [mm]", f.n ? Fixed((f.maxUm - f.minUm) / 1000, 4) : "undefined");
     figures.emplace_back("below share", Share(f.below, f.n));
     figures.emplace_back("inside share", Share(f.inside, f.n));

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "distributions.h"
 
 Limits LimitsOf(const Sample &s) {
     Limits l;
@@ -59,6 +62,39 @@ Indices IndicesOf(double mean, bool hasSigma, double sigma, const char *sigmaWhy
 
 }  // namespace
 
+namespace {
+
+// Cp or Pp times the roots of χ²(0.025; ν)/ν and χ²(0.975; ν)/ν, ν = n - 1.
+void RatioInterval(double index, uint64_t n, double &low, double &high) {
+    const double nu = static_cast<double>(n - 1);
+    low = index * std::sqrt(ChiSquareQuantile(0.025, nu) / nu);
+    high = index * std::sqrt(ChiSquareQuantile(0.975, nu) / nu);
+}
+
+// Cpk or Ppk ± 1.96 · √(1/(9n) + k²/(2(n - 1))) (Bissell).
+void BissellInterval(double k, uint64_t n, double &low, double &high) {
+    const double count = static_cast<double>(n);
+    const double half = 1.96 * std::sqrt(1 / (9 * count) + k * k / (2 * (count - 1)));
+    low = k - half, high = k + half;
+}
+
+void SetShares(Figures &f, const Limits &limits) {
+    const double n = static_cast<double>(f.n);
+    f.hasPpmBelow = f.n > 0 && limits.hasLower;
+    f.hasPpmAbove = f.n > 0 && limits.hasUpper;
+    f.ppmBelow = f.hasPpmBelow ? 1e6 * static_cast<double>(f.below) / n : 0;
+    f.ppmAbove = f.hasPpmAbove ? 1e6 * static_cast<double>(f.above) / n : 0;
+    const bool spread = f.hasSigma && f.sigmaUm > 0;
+    f.hasExpectedBelow = spread && limits.hasLower;
+    f.hasExpectedAbove = spread && limits.hasUpper;
+    f.ppmExpectedBelow =
+        f.hasExpectedBelow ? 1e6 * NormalCdf((limits.lowerUm - f.meanUm) / f.sigmaUm) : 0;
+    f.ppmExpectedAbove =
+        f.hasExpectedAbove ? 1e6 * NormalUpperTail((limits.upperUm - f.meanUm) / f.sigmaUm) : 0;
+}
+
+}  // namespace
+
 void SetCapability(Figures &f, const Limits &limits) {
     const Indices c = IndicesOf(f.meanUm, f.hasSigmaWithin, f.sigmaWithinUm, f.sigmaWithinWhy,
                                 limits, "one tolerance limit only: Cp needs both");
@@ -68,6 +104,29 @@ void SetCapability(Figures &f, const Limits &limits) {
                                 "one tolerance limit only: Pp needs both");
     f.hasPp = p.has, f.pp = p.index, f.ppWhy = p.why;
     f.hasPpk = p.hasK, f.ppk = p.k, f.ppkWhy = p.kWhy;
+    // Every index needs two values (a σ), so ν = n - 1 is at least 1.
+    if (f.hasCp) RatioInterval(f.cp, f.n, f.cpLow, f.cpHigh);
+    if (f.hasPp) RatioInterval(f.pp, f.n, f.ppLow, f.ppHigh);
+    if (f.hasCpk) BissellInterval(f.cpk, f.n, f.cpkLow, f.cpkHigh);
+    if (f.hasPpk) BissellInterval(f.ppk, f.n, f.ppkLow, f.ppkHigh);
+    SetShares(f, limits);
+}
+
+void SetNormality(Figures &f, std::vector<double> &valuesUm) {
+    f.hasNormality = false;
+    if (valuesUm.size() != f.n) {
+        f.normalityWhy = "not every value is kept";
+    } else if (f.n < 8) {
+        f.normalityWhy = "fewer than 8 values";
+    } else if (!(f.hasSigma && f.sigmaUm > 0)) {
+        f.normalityWhy = "no spread: every value is the same";
+    } else {
+        const NormalityCheck c =
+            AndersonDarling(valuesUm.data(), valuesUm.size(), f.meanUm, f.sigmaUm);
+        f.hasNormality = true;
+        f.adA2 = c.a2, f.adP = c.p;
+        f.normalityWhy = "";
+    }
 }
 
 void SetSigmaWithin(Figures &f, double movingRangeSum) {
@@ -382,12 +441,25 @@ void SampleStatistics::CountRuleBreaks(std::size_t window, uint8_t rules, Figure
                                       : "no spread from value to value (mean moving range 0)";
     if (covered > kept || !c.defined) return;
     RuleCheck check(c.centreUm, c.sigmaUm, rules);
+    f.ruleBreakPoints = 0;
     for (std::size_t i = covered; i-- > 0;) {
         const uint8_t marks = check.Next(KeptAt(i).um);
         for (int r = 0; r < kRules; ++r) f.ruleBreaks[r] += (marks >> r) & 1;
+        f.ruleBreakPoints += marks != 0;
     }
     f.hasRuleBreaks = true;
     f.ruleBreaksWhy = "";
+}
+
+void SampleStatistics::CheckNormality(std::size_t window, Figures &f) const {
+    const uint64_t kept = std::min<uint64_t>(moments_.n, ring_.size());
+    const uint64_t covered = window ? std::min<uint64_t>(window, kept) : moments_.n;
+    std::vector<double> values;
+    if (covered <= kept) {
+        values.reserve(covered);
+        for (std::size_t i = 0; i < covered; ++i) values.push_back(KeptAt(i).um);
+    }
+    SetNormality(f, values);
 }
 
 int SampleStatistics::Newest(double *values, int capacity) const {
@@ -478,6 +550,15 @@ void FieldText(char *out, std::size_t size, const FigureField &field, const Figu
         std::snprintf(out, size, "%.*f", decimals, field.value(f, badLines));
 }
 
+// A pair's upper end as FieldText gives a value.
+void UpperText(char *out, std::size_t size, const FigureField &field, const Figures &f,
+               int decimals, const char *none) {
+    if (!field.told(f))
+        std::snprintf(out, size, "%s", none);
+    else
+        std::snprintf(out, size, "%.*f", decimals, field.upper(f));
+}
+
 // "1:0 2:3 3:1": each chosen rule's number and its count; "-" when not told.
 void RuleBreaksText(char *out, std::size_t size, const Figures &f) {
     std::snprintf(out, size, "-");
@@ -524,6 +605,35 @@ const FigureField kFigureFields[] = {
      [](const Figures &f, uint64_t) { return static_cast<double>(f.above); }},
     {"bad_lines", "bad lines", "bad", 6, kCount, kCount, Always,
      [](const Figures &, uint64_t badLines) { return static_cast<double>(badLines); }},
+    {"cp_ci95", "Cp 95% low", "Cp 95%", 12, 4, 3, [](const Figures &f) { return f.hasCp; },
+     [](const Figures &f, uint64_t) { return f.cpLow; }, [](const Figures &f) { return f.cpHigh; },
+     "Cp 95% high"},
+    {"cpk_ci95", "Cpk 95% low", "Cpk 95%", 12, 4, 3, [](const Figures &f) { return f.hasCpk; },
+     [](const Figures &f, uint64_t) { return f.cpkLow; },
+     [](const Figures &f) { return f.cpkHigh; }, "Cpk 95% high"},
+    {"pp_ci95", "Pp 95% low", "Pp 95%", 12, 4, 3, [](const Figures &f) { return f.hasPp; },
+     [](const Figures &f, uint64_t) { return f.ppLow; }, [](const Figures &f) { return f.ppHigh; },
+     "Pp 95% high"},
+    {"ppk_ci95", "Ppk 95% low", "Ppk 95%", 12, 4, 3, [](const Figures &f) { return f.hasPpk; },
+     [](const Figures &f, uint64_t) { return f.ppkLow; },
+     [](const Figures &f) { return f.ppkHigh; }, "Ppk 95% high"},
+    {"ppm_observed_below", "ppm below", "ppm below", 9, 1, 0,
+     [](const Figures &f) { return f.hasPpmBelow; },
+     [](const Figures &f, uint64_t) { return f.ppmBelow; }},
+    {"ppm_observed_above", "ppm above", "ppm above", 9, 1, 0,
+     [](const Figures &f) { return f.hasPpmAbove; },
+     [](const Figures &f, uint64_t) { return f.ppmAbove; }},
+    {"ppm_expected_below", "ppm expected below", "exp below", 9, 3, 1,
+     [](const Figures &f) { return f.hasExpectedBelow; },
+     [](const Figures &f, uint64_t) { return f.ppmExpectedBelow; }},
+    {"ppm_expected_above", "ppm expected above", "exp above", 9, 3, 1,
+     [](const Figures &f) { return f.hasExpectedAbove; },
+     [](const Figures &f, uint64_t) { return f.ppmExpectedAbove; }},
+    {"ad_a2", "Anderson-Darling A2", "AD A2", 7, 4, 3,
+     [](const Figures &f) { return f.hasNormality; },
+     [](const Figures &f, uint64_t) { return f.adA2; }},
+    {"ad_p", "Anderson-Darling p", "AD p", 7, 4, 3, [](const Figures &f) { return f.hasNormality; },
+     [](const Figures &f, uint64_t) { return f.adP; }},
 };
 const std::size_t kFigureFieldCount = sizeof kFigureFields / sizeof kFigureFields[0];
 
@@ -539,7 +649,13 @@ int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f,
             FieldText(text, sizeof text, field, f, badLines, 0, "null");
         else
             Exact(text, sizeof text, field.told(f), field.value(f, badLines));
-        line.Put(", \"%s\": %s", field.key, text);
+        if (field.upper && field.told(f)) {
+            char high[40];
+            Exact(high, sizeof high, true, field.upper(f));
+            line.Put(", \"%s\": [%s, %s]", field.key, text, high);
+        } else {
+            line.Put(", \"%s\": %s", field.key, text);
+        }
     }
     char rules[256];
     RuleBreaksJson(rules, sizeof rules, f);
@@ -550,7 +666,10 @@ int FiguresJson(char *out, std::size_t size, const char *file, const Figures &f,
 const char *FiguresCsvHeader() {
     static const std::string header = [] {
         std::string h = "file";
-        for (const FigureField &field : kFigureFields) h += std::string(",") + field.header;
+        for (const FigureField &field : kFigureFields) {
+            h += std::string(",") + field.header;
+            if (field.upper) h += std::string(",") + field.headerHigh;
+        }
         for (int r = 1; r <= kRules; ++r) h += ",rule " + std::to_string(r);
         return h;
     }();
@@ -575,6 +694,9 @@ int FiguresCsvRow(char *out, std::size_t size, const char *file, const Figures &
         char text[40];
         FieldText(text, sizeof text, field, f, badLines, field.csvDecimals, "");
         line.Put(",%s", text);
+        if (!field.upper) continue;
+        UpperText(text, sizeof text, field, f, field.csvDecimals, "");
+        line.Put(",%s", text);
     }
     // A rule not chosen, or not told, leaves its column empty.
     for (int i = 0; i < kRules; ++i) {
@@ -598,8 +720,12 @@ int FiguresTableRow(char *out, std::size_t size, const char *file, const Figures
                     uint64_t badLines) {
     Line line(out, size);
     for (const FigureField &field : kFigureFields) {
-        char text[40];
+        char text[40], high[40] = "";
         FieldText(text, sizeof text, field, f, badLines, field.tableDecimals, "-");
+        if (field.upper && field.told(f)) {
+            UpperText(high, sizeof high, field, f, field.tableDecimals, "");
+            std::snprintf(text + std::strlen(text), sizeof text - std::strlen(text), "..%s", high);
+        }
         line.Put("%s%*s", &field == kFigureFields ? "" : " ", field.width, text);
     }
     char rules[128];

@@ -45,7 +45,22 @@ struct Figures {
     uint8_t rules = 0;
     bool hasRuleBreaks = false;
     uint64_t ruleBreaks[kRules] = {};
+    uint64_t ruleBreakPoints = 0;  // the points that break any of them
     const char *ruleBreaksWhy = "";
+    // 95 % confidence intervals, told with their index: Cp and Pp from χ²
+    // with ν = n - 1, Cpk and Ppk by Bissell's approximation.
+    double cpLow = 0, cpHigh = 0, ppLow = 0, ppHigh = 0;
+    double cpkLow = 0, cpkHigh = 0, ppkLow = 0, ppkHigh = 0;
+    // Parts per million below and above the limits: counted by the verdicts,
+    // and expected from the normal with the mean and the overall σ; each
+    // told where its limit is.
+    bool hasPpmBelow = false, hasPpmAbove = false;
+    bool hasExpectedBelow = false, hasExpectedAbove = false;
+    double ppmBelow = 0, ppmAbove = 0, ppmExpectedBelow = 0, ppmExpectedAbove = 0;
+    // Anderson–Darling against the normal with the values' own mean and σ.
+    bool hasNormality = false;
+    double adA2 = 0, adP = 0;
+    const char *normalityWhy = "not checked";
 };
 // Cp and Cpk from the within σ, Pp and Ppk from the overall σ, of figures
 // whose n, mean and both σ are set, against limits: Cp and Pp need both
@@ -54,6 +69,9 @@ struct Figures {
 void SetCapability(Figures &f, const Limits &limits);
 // The within σ from the sum of the n - 1 moving ranges of f.n values.
 void SetSigmaWithin(Figures &f, double movingRangeSum);
+// The normality check of f's values (all f.n of them, in µm; else untold
+// with why): sorts them.
+void SetNormality(Figures &f, std::vector<double> &valuesUm);
 
 // Mean and sum of squared deviations, updated one value at a time.
 struct RunningMoments {
@@ -147,6 +165,10 @@ class SampleStatistics {
     // The rule breaks over the values the figures of window cover, into f;
     // untold when not all of them are kept or the chart's lines are not.
     void CountRuleBreaks(std::size_t window, uint8_t rules, Figures &f) const;
+    // The normality check over the values the figures of window cover, into
+    // f; untold when not all of them are kept. Sorts a copy of them: asked
+    // for where the figures are written, not on every refresh.
+    void CheckNormality(std::size_t window, Figures &f) const;
 
     // The limits of the newest value; whether any value had others.
     const Limits &CurrentLimits() const { return limits_; }
@@ -176,8 +198,10 @@ class SampleStatistics {
 
 // The figures as the window and the command line give them out, in mm:
 // JSON with the keys file, n, mean_mm, sigma_mm, sigma_within_mm, min_mm,
-// max_mm, cp, cpk, pp, ppk, below, inside, above, bad_lines, rule_breaks
-// (the chosen rules' numbers to their counts; null where undefined), each
+// max_mm, cp, cpk, pp, ppk, below, inside, above, bad_lines, cp_ci95,
+// cpk_ci95, pp_ci95, ppk_ci95 ([lower, upper]), ppm_observed_below,
+// ppm_observed_above, ppm_expected_below, ppm_expected_above, ad_a2, ad_p,
+// rule_breaks (the chosen rules' numbers to their counts; null where undefined), each
 // number the shortest text of its double; or a CSV header row and one row of
 // the same at display precision. Return the length, or -1 when out is too
 // small.
@@ -204,6 +228,10 @@ struct FigureField {
     int csvDecimals, tableDecimals;
     bool (*told)(const Figures &f);
     double (*value)(const Figures &f, uint64_t badLines);  // mm for lengths
+    // A pair's upper end (an interval): JSON gives [value, upper], the CSV a
+    // column more (headerHigh), the table "value..upper".
+    double (*upper)(const Figures &f) = nullptr;
+    const char *headerHigh = nullptr;
 };
 constexpr int kCount = -1;
 extern const FigureField kFigureFields[];

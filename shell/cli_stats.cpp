@@ -128,6 +128,12 @@ void TellAbout(const char *file, const Figures &f, const RecordingStatistics &r,
         Say(kLogWarning, "%s: no Pp or Ppk: %s", name.c_str(), f.ppkWhy);
     if (f.n > 0 && f.rules && !f.hasRuleBreaks && f.ruleBreaksWhy[0])
         Say(kLogWarning, "%s: no run rules checked: %s", name.c_str(), f.ruleBreaksWhy);
+    // Capability from a normal model wants values that look normal.
+    if (f.hasNormality && f.adP < 0.05)
+        Say(kLogWarning,
+            "%s: the values do not look normal (Anderson-Darling p = %.4f): the expected ppm "
+            "and the indices' intervals assume they do",
+            name.c_str(), f.adP);
 }
 
 int Stats(const Verb &words) {
@@ -148,7 +154,8 @@ int Stats(const Verb &words) {
             continue;
         }
         Figures f = stats.FiguresOf(0);
-        if (!CountRecordingRuleBreaks(file.c_str(), stats, r, v.rules, f, &why)) {
+        if (!CountRecordingRuleBreaks(file.c_str(), stats, r, v.rules, f, &why) ||
+            !CheckRecordingNormality(file.c_str(), stats, r, f, &why)) {
             Say(kLogError, "cannot read %s again: %s", Shown(file).c_str(), why);
             code = CLI_FILE;
             continue;

@@ -53,6 +53,7 @@ bool SaveText(char *out, std::size_t size, bool json) {
     const SampleStatistics &view = *Current().stats;
     Figures f = view.FiguresOf(Window());
     view.CountRuleBreaks(Window(), ChosenRules(), f);
+    view.CheckNormality(Window(), f);
     const Circumstances c = CircumstancesOfView();
     if (json) {
         const int n = FiguresJson(row, sizeof row, name, f, 0);

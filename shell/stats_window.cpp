@@ -393,32 +393,45 @@ void InViewText(char *out, std::size_t size, const InView &v) {
     }
 }
 
-// The count in view and the numbers of the rules broken, e.g. "Rule breaks:
-// 12 (1, 2)"; each rule by name and count in the tooltips of the figure and
-// the chart.
-void ShowControl(const SampleStatistics &view, const ControlLines &c, const InView &v) {
-    char text[80], broken[40], rules[40], list[900], tip[1200];
-    if (!c.defined || !v.rules) {
+// The points of the figures' values that break a chosen rule and the rules
+// they break, e.g. "Rule breaks: 1478 (1,2,3)", as `kvex stats` counts them;
+// each rule's count, and those in the chart's view, in the tooltips.
+void ShowControl(const SampleStatistics &view, const ControlLines &c, const InView &v,
+                 const Figures &counted) {
+    char text[80], broken[40], rules[40], list[900], byRule[200] = "", tip[1400];
+    const bool told = c.defined && v.rules && counted.hasRuleBreaks;
+    if (!told) {
         std::snprintf(text, sizeof text, "Rule breaks: %s", kUndefined);
     } else {
         uint8_t hit = 0;
-        for (int r = 0; r < kRules; ++r)
-            if (v.byRule[r]) hit = static_cast<uint8_t>(hit | 1u << r);
+        std::size_t used = 0;
+        for (int r = 0; r < kRules; ++r) {
+            if (!(v.rules & 1u << r)) continue;
+            if (counted.ruleBreaks[r]) hit = static_cast<uint8_t>(hit | 1u << r);
+            const int n = std::snprintf(byRule + used, sizeof byRule - used, "%srule %d: %llu",
+                                        used ? ", " : "", r + 1,
+                                        static_cast<unsigned long long>(counted.ruleBreaks[r]));
+            if (n > 0 && used + static_cast<std::size_t>(n) < sizeof byRule)
+                used += static_cast<std::size_t>(n);
+        }
         RulesText(broken, sizeof broken, hit, ",");  // all eight still fit the figure
-        std::snprintf(text, sizeof text, v.points ? "Rule breaks: %d (%s)" : "Rule breaks: %d",
-                      v.points, broken);
+        const auto points = static_cast<unsigned long long>(counted.ruleBreakPoints);
+        std::snprintf(text, sizeof text, points ? "Rule breaks: %llu (%s)" : "Rule breaks: %llu",
+                      points, broken);
     }
     Show(STATS_StatRuleBreaks, text);
-    SetCtrlAttribute(pStats, STATS_StatRuleBreaks, ATTR_TEXT_COLOR, v.points ? kRed : kBlack);
+    SetCtrlAttribute(pStats, STATS_StatRuleBreaks, ATTR_TEXT_COLOR,
+                     told && counted.ruleBreakPoints ? kRed : kBlack);
     RulesText(rules, sizeof rules, v.rules);
     InViewText(list, sizeof list, v);
     std::snprintf(tip, sizeof tip,
-                  "Points of the individuals chart in view that break a chosen run rule "
-                  "(chosen: %s). By rule: %s",
-                  rules, list);
+                  "Points of the values the figures cover that break a chosen run rule "
+                  "(chosen: %s), against the individuals chart of all of them. By rule: %s. "
+                  "In the chart's view: %s",
+                  rules, told ? byRule : kUndefined, list);
     ShowTip(STATS_StatRuleBreaks, tip,
             !v.rules            ? "no run rule is chosen"
-            : c.defined         ? ""
+            : c.defined         ? counted.ruleBreaksWhy
             : view.Count() >= 2 ? "no spread from value to value (mean moving range 0)"
                                 : "fewer than two values");
     std::snprintf(tip, sizeof tip,
@@ -486,7 +499,9 @@ void RefreshStatistics() {
     DrawHistogram(*g_view, g_view->HistogramOf(window), f);
     const ControlLines c = g_view->LinesOf(window);
     g_inView = DrawControlCharts(*g_view, c, window, ChosenRules());
-    ShowControl(*g_view, c, g_inView);
+    Figures counted;
+    g_view->CountRuleBreaks(window, ChosenRules(), counted);
+    ShowControl(*g_view, c, g_inView, counted);
     g_shown = true;
 }
 

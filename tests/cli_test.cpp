@@ -555,9 +555,31 @@ TEST(CommandLine, StatsOfTextAndCsvRecordingsMatchTheirLines) {
         QCoreApplication::applicationDirPath() + "/kvex-headless", {"stats", "--json", text, csv});
     EXPECT_EQ(handed.code, 0) << handed.err.toStdString();
     EXPECT_EQ(handed.out, json.out);
-    const QStringList keys = {"file",       "n",      "mean_mm", "sigma_mm", "sigma_within_mm",
-                              "min_mm",     "max_mm", "cp",      "cpk",      "pp",
-                              "ppk",        "below",  "inside",  "above",    "bad_lines",
+    const QStringList keys = {"file",
+                              "n",
+                              "mean_mm",
+                              "sigma_mm",
+                              "sigma_within_mm",
+                              "min_mm",
+                              "max_mm",
+                              "cp",
+                              "cpk",
+                              "pp",
+                              "ppk",
+                              "below",
+                              "inside",
+                              "above",
+                              "bad_lines",
+                              "cp_ci95",
+                              "cpk_ci95",
+                              "pp_ci95",
+                              "ppk_ci95",
+                              "ppm_observed_below",
+                              "ppm_observed_above",
+                              "ppm_expected_below",
+                              "ppm_expected_above",
+                              "ad_a2",
+                              "ad_p",
                               "rule_breaks"};
     for (const QJsonObject &o : objects) {
         QStringList have = o.keys(), want = keys;

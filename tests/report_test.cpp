@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -160,12 +161,37 @@ TEST(Report, PdfHoldsTheTitleFiguresAndEventsAsText) {
     const Finished stats = Kvex({"stats", "--json", file});
     ASSERT_EQ(stats.code, 0);
     const QJsonObject o = QJsonDocument::fromJson(stats.out.toUtf8()).object();
-    const std::map<QString, int> decimals = {
-        {"n", 0},      {"mean_mm", 6},  {"sigma_mm", 6}, {"sigma_within_mm", 6},
-        {"min_mm", 4}, {"max_mm", 4},   {"cp", 4},       {"cpk", 4},
-        {"pp", 4},     {"ppk", 4},      {"below", 0},    {"inside", 0},
-        {"above", 0},  {"bad_lines", 0}};
-    ASSERT_EQ(o.keys().size(), static_cast<int>(decimals.size()) + 2);
+    const std::map<QString, int> decimals = {{"n", 0},
+                                             {"mean_mm", 6},
+                                             {"sigma_mm", 6},
+                                             {"sigma_within_mm", 6},
+                                             {"min_mm", 4},
+                                             {"max_mm", 4},
+                                             {"cp", 4},
+                                             {"cpk", 4},
+                                             {"pp", 4},
+                                             {"ppk", 4},
+                                             {"below", 0},
+                                             {"inside", 0},
+                                             {"above", 0},
+                                             {"bad_lines", 0},
+                                             {"ppm_observed_below", 1},
+                                             {"ppm_observed_above", 1},
+                                             {"ppm_expected_below", 3},
+                                             {"ppm_expected_above", 3},
+                                             {"ad_a2", 4},
+                                             {"ad_p", 4}};
+    const QStringList intervals = {"cp_ci95", "cpk_ci95", "pp_ci95", "ppk_ci95"};
+    ASSERT_EQ(o.keys().size(), static_cast<int>(decimals.size() + intervals.size()) + 2);
+    for (const QString &key : intervals) {
+        const QJsonArray pair = o[key].toArray();
+        ASSERT_EQ(pair.size(), 2) << key.toStdString();
+        // A narrow cell may wrap the pair after "to".
+        for (const QJsonValue end : pair) {
+            const QString shown = QString::number(end.toDouble(), 'f', 4);
+            EXPECT_TRUE(t.contains(shown)) << key.toStdString() << " " << shown.toStdString();
+        }
+    }
     for (const auto &[key, places] : decimals) {
         ASSERT_TRUE(o[key].isDouble()) << key.toStdString();
         const QString shown = QString::number(o[key].toDouble(), 'f', places);

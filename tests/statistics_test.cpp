@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "distributions.h"
+
 namespace {
 
 struct Reference {
@@ -291,7 +293,10 @@ TEST(Statistics, JsonAndCsvNameEveryFigure) {
                  "\"sigma_mm\": null, \"sigma_within_mm\": null, \"min_mm\": 37.018, "
                  "\"max_mm\": 37.018, \"cp\": null, \"cpk\": null, \"pp\": null, \"ppk\": null, "
                  "\"below\": 0, \"inside\": 1, \"above\": 0, \"bad_lines\": 3, "
-                 "\"rule_breaks\": null}");
+                 "\"cp_ci95\": null, \"cpk_ci95\": null, \"pp_ci95\": null, \"ppk_ci95\": null, "
+                 "\"ppm_observed_below\": 0, \"ppm_observed_above\": 0, "
+                 "\"ppm_expected_below\": null, \"ppm_expected_above\": null, "
+                 "\"ad_a2\": null, \"ad_p\": null, \"rule_breaks\": null}");
     EXPECT_EQ(FiguresJson(out, 40, "x", s.FiguresOf(0), 0), -1);
 
     std::mt19937 rng(11);
@@ -350,5 +355,145 @@ TEST(Statistics, JsonAndCsvNameEveryFigure) {
     }
     EXPECT_NE(std::string(one).find(" 37.0180 "), std::string::npos) << one;
     EXPECT_NE(std::string(one).find("      - "), std::string::npos) << "no sigma of one value";
-    EXPECT_NE(std::string(one).find(" 12  -"), std::string::npos) << "bad lines, no rules";
+    EXPECT_NE(std::string(one).find(" 12 "), std::string::npos) << "bad lines";
+    EXPECT_NE(std::string(one).find("  -" + std::string(16, ' ') + "one.csv"), std::string::npos)
+        << "no rules";
+}
+
+// ------------------------------------------------------ intervals, ppm, normality
+
+// The χ² quantiles against a printed table (to its digits), the normal's
+// tails far out, where 1 - Φ would be 0.
+TEST(Distributions, QuantilesAndTailsMatchPrintedTables) {
+    const struct {
+        double nu, low, high;  // χ²(0.025; ν), χ²(0.975; ν)
+        double lowUnit;        // the last printed digit of the lower one
+    } kTable[] = {{1, 0.000982, 5.024, 1e-6},  {2, 0.0506, 7.378, 1e-4},
+                  {5, 0.831, 12.833, 1e-3},    {10, 3.247, 20.483, 1e-3},
+                  {30, 16.791, 46.979, 1e-3},  {49, 31.555, 70.222, 1e-3},
+                  {100, 74.222, 129.561, 1e-3}};
+    for (const auto &row : kTable) {
+        EXPECT_NEAR(ChiSquareQuantile(0.025, row.nu), row.low, row.lowUnit / 2) << row.nu;
+        EXPECT_NEAR(ChiSquareQuantile(0.975, row.nu), row.high, 0.0005) << row.nu;
+    }
+    EXPECT_TRUE(std::isnan(ChiSquareQuantile(0, 5)));
+    EXPECT_TRUE(std::isnan(ChiSquareQuantile(0.5, 0)));
+    EXPECT_NEAR(NormalCdf(1.959964), 0.975, 1e-7);
+    EXPECT_NEAR(NormalUpperTail(10) / 7.619853e-24, 1, 1e-6);
+}
+
+namespace {
+
+// Anderson–Darling's A² and its p-value as the formulas read, in long double.
+std::pair<long double, long double> AdReference(std::vector<long double> v) {
+    std::sort(v.begin(), v.end());
+    const long double n = v.size();
+    long double mean = 0, squares = 0;
+    for (const long double x : v) mean += x / n;
+    for (const long double x : v) squares += (x - mean) * (x - mean);
+    const long double sigma = std::sqrt(squares / (n - 1));
+    long double sum = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const long double lo = 0.5L * std::erfc(-(v[i] - mean) / sigma / std::sqrt(2.0L));
+        const long double hi =
+            0.5L * std::erfc((v[v.size() - 1 - i] - mean) / sigma / std::sqrt(2.0L));
+        sum += (2.0L * i + 1) * (std::log(lo) + std::log(hi));
+    }
+    const long double a2 = -n - sum / n, a = a2 * (1 + 0.75L / n + 2.25L / (n * n));
+    long double p;
+    if (a >= 0.6L)
+        p = std::exp(1.2937L - 5.709L * a + 0.0186L * a * a);
+    else if (a >= 0.34L)
+        p = std::exp(0.9177L - 4.279L * a - 1.38L * a * a);
+    else if (a >= 0.2L)
+        p = 1 - std::exp(-8.318L + 42.796L * a - 59.938L * a * a);
+    else
+        p = 1 - std::exp(-13.436L + 101.14L * a - 223.73L * a * a);
+    return {a2, p};
+}
+
+}  // namespace
+
+// One run of 50 values worked out apart: the intervals of the four indices
+// (χ² from the printed table for ν = 49, Bissell's for Cpk and Ppk), the
+// ppm counted and expected, and A² with its p-value, normal-looking and
+// skewed; in the JSON as [lower, upper], in the CSV as two columns.
+TEST(Statistics, IntervalsPpmAndNormalityAgreeWithAReferenceWorkedApart) {
+    std::vector<int32_t> values;
+    std::mt19937 rng(5);
+    std::normal_distribution<double> noise(0, 12);
+    for (int i = 0; i < 50; ++i) values.push_back(37000 + static_cast<int32_t>(noise(rng)));
+    values[7] = 37031;  // above the upper limit
+    SampleStatistics s;
+    AddAll(s, values, Both(36970, 37030));
+    Figures f = s.FiguresOf(0);
+    s.CheckNormality(0, f);
+    const Reference r = TwoPass(values);
+    ASSERT_TRUE(f.hasCp && f.hasCpk && f.hasPp && f.hasPpk);
+    const long double cp = 60 / (6 * r.within), pp = 60 / (6 * r.sigma);
+    const long double cpk = std::min(37030 - r.mean, r.mean - 36970) / (3 * r.within);
+    const long double ppk = std::min(37030 - r.mean, r.mean - 36970) / (3 * r.sigma);
+    const long double lowRoot = std::sqrt(31.555L / 49), highRoot = std::sqrt(70.222L / 49);
+    EXPECT_NEAR(f.cpLow, static_cast<double>(cp * lowRoot), 2e-4 * cp);
+    EXPECT_NEAR(f.cpHigh, static_cast<double>(cp * highRoot), 2e-4 * cp);
+    EXPECT_NEAR(f.ppLow, static_cast<double>(pp * lowRoot), 2e-4 * pp);
+    EXPECT_NEAR(f.ppHigh, static_cast<double>(pp * highRoot), 2e-4 * pp);
+    const auto bissell = [](long double k) {
+        return 1.96L * std::sqrt(1 / (9.0L * 50) + k * k / (2.0L * 49));
+    };
+    EXPECT_NEAR(f.cpkLow, static_cast<double>(cpk - bissell(cpk)), 1e-9);
+    EXPECT_NEAR(f.cpkHigh, static_cast<double>(cpk + bissell(cpk)), 1e-9);
+    EXPECT_NEAR(f.ppkLow, static_cast<double>(ppk - bissell(ppk)), 1e-9);
+    EXPECT_NEAR(f.ppkHigh, static_cast<double>(ppk + bissell(ppk)), 1e-9);
+    const auto beyond = [&](auto outside) {
+        return 1e6 * static_cast<double>(std::count_if(values.begin(), values.end(), outside)) / 50;
+    };
+    EXPECT_EQ(f.ppmAbove, beyond([](int32_t v) { return v > 37030; }));
+    EXPECT_EQ(f.ppmBelow, beyond([](int32_t v) { return v < 36970; }));
+    EXPECT_GT(f.ppmAbove, 0);
+    const long double below = 0.5L * std::erfc((r.mean - 36970) / r.sigma / std::sqrt(2.0L));
+    const long double above = 0.5L * std::erfc((37030 - r.mean) / r.sigma / std::sqrt(2.0L));
+    EXPECT_NEAR(f.ppmExpectedBelow, static_cast<double>(1e6L * below), 1e-9 * 1e6L * below);
+    EXPECT_NEAR(f.ppmExpectedAbove, static_cast<double>(1e6L * above), 1e-9 * 1e6L * above);
+    ASSERT_TRUE(f.hasNormality) << f.normalityWhy;
+    const auto [a2, p] = AdReference(std::vector<long double>(values.begin(), values.end()));
+    EXPECT_NEAR(f.adA2, static_cast<double>(a2), 1e-9);
+    EXPECT_NEAR(f.adP, static_cast<double>(p), 1e-9);
+    EXPECT_GT(f.adP, 0.05) << "normal noise looks normal";
+
+    // Skewed values: the check says so.
+    SampleStatistics skewed;
+    std::vector<int32_t> squares;
+    for (int i = 1; i <= 60; ++i) squares.push_back(37000 + i * i / 10);
+    AddAll(skewed, squares, Both(36970, 37400));
+    Figures g = skewed.FiguresOf(0);
+    skewed.CheckNormality(0, g);
+    ASSERT_TRUE(g.hasNormality);
+    const auto [a2s, ps] = AdReference(std::vector<long double>(squares.begin(), squares.end()));
+    EXPECT_NEAR(g.adA2, static_cast<double>(a2s), 1e-9);
+    EXPECT_NEAR(g.adP, static_cast<double>(ps), 1e-12);
+    EXPECT_LT(g.adP, 0.05);
+
+    char out[4096];
+    ASSERT_GT(FiguresJson(out, sizeof out, "run", f, 0), 0);
+    const std::string json = out;
+    const std::size_t ci = json.find("\"cp_ci95\": [");
+    ASSERT_NE(ci, std::string::npos) << json;
+    EXPECT_EQ(std::strtod(json.c_str() + ci + 12, nullptr), f.cpLow);
+    EXPECT_EQ(JsonNumber(json, "ad_p"), f.adP);
+    EXPECT_EQ(JsonNumber(json, "ppm_expected_above"), f.ppmExpectedAbove);
+    const std::string header = FiguresCsvHeader();
+    EXPECT_NE(header.find(",Cpk 95% low,Cpk 95% high,"), std::string::npos) << header;
+    ASSERT_GT(FiguresCsvRow(out, sizeof out, "run", f, 0), 0);
+    const std::string row = out;
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','),
+              std::count(header.begin(), header.end(), ','));
+
+    // Too few values, or all alike: untold, with the reason.
+    SampleStatistics few;
+    AddAll(few, {37000, 37001, 37003}, Both(36970, 37030));
+    Figures h = few.FiguresOf(0);
+    few.CheckNormality(0, h);
+    EXPECT_FALSE(h.hasNormality);
+    EXPECT_STREQ(h.normalityWhy, "fewer than 8 values");
 }
