@@ -114,6 +114,17 @@ void ShowStudy(const std::vector<double> &values, const Entered &e, const char *
 
 void SayStart(const char *text) { SetCtrlVal(pGauge, GAUGE_GaugeSource, text); }
 
+// A study that starts leaves nothing of the last one on screen: its verdict
+// beside "Measuring" would read as the new one's.
+void ClearStudy() {
+    g_shown.has = false;
+    HoldFile(kHeldStudy, nullptr);
+    SetCtrlVal(pGauge, GAUGE_GaugeVerdict, "");
+    ResetTextBox(pGauge, GAUGE_GaugeResult, "");
+    SayReport("", 0x000000);
+    DeleteGraphPlot(pGauge, GAUGE_GaugeChart, -1, VAL_IMMEDIATE_DRAW);
+}
+
 void SayTaken(std::size_t taken, std::size_t wanted) {
     if (taken % 10 != 0 && taken != wanted) return;
     char text[80];
@@ -169,6 +180,7 @@ int CC_GaugeStart(int, int, int event, void *, int, int) {
         return 0;
     }
     std::vector<double> values;
+    ClearStudy();
     DimButtons(1);
     SayStart("Measuring...");
     const std::size_t taken =

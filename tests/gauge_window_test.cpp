@@ -132,6 +132,26 @@ TEST(GaugeWindow, ALiveStudyTakesNMeasurementsAndAFileStudyDrawsItsChart) {
             << said.toStdString();
     }
 
+    // A new live study: while it measures, nothing of the last one shows.
+    static std::string verdictWhileMeasuring, resultWhileMeasuring;
+    static int plotsWhileMeasuring, samplesSeen;
+    samplesSeen = 0, plotsWhileMeasuring = -1;
+    const SampleSubscriber look = [](const Sample &) {
+        if (++samplesSeen != 5) return;
+        verdictWhileMeasuring = Text(GAUGE_GaugeVerdict);
+        resultWhileMeasuring = Result();
+        GetNumGraphPlots(pGauge, GAUGE_GaugeChart, &plotsWhileMeasuring);
+    };
+    SubscribeSamples(look);
+    SetCtrlVal(pGauge, GAUGE_GaugeN, 12);
+    KVexApp::Commit(CC_GaugeStart, pGauge, GAUGE_GaugeStart);
+    UnsubscribeSamples(look);
+    ASSERT_GE(samplesSeen, 5);
+    EXPECT_EQ(verdictWhileMeasuring, "");
+    EXPECT_EQ(resultWhileMeasuring, "");
+    EXPECT_EQ(plotsWhileMeasuring, 0);
+    EXPECT_NE(Result().find("n             12\n"), std::string::npos) << Result();
+
     KVexApp::Pump(0.3);
     const std::string png = KVEX_TEST_OUTPUT "/gauge_study.png";
     QFile::remove(QString::fromStdString(png));
