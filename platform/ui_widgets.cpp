@@ -331,6 +331,9 @@ QWidget *MakeTextBox(const Control &c, const ControlSpec &desc, QWidget *parent)
         });
     }
     t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long lines wrap instead
+    // A box one line tall keeps its text on that line: a wrapped rest would
+    // sit on a second line that nobody sees.
+    if (desc.lines <= 1) t->setLineWrapMode(QPlainTextEdit::NoWrap);
     // A box holds a path or a name, where a Tab has no place: it moves on to
     // the next control, as in every other field.
     t->setTabChangesFocus(true);

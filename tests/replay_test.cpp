@@ -17,8 +17,12 @@
 #include <QHelpEvent>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QSlider>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QToolTip>
 #include <cmath>
 #include <cstdio>
@@ -678,6 +682,15 @@ TEST(Replay, GoToTimeLandsOnTheNearestSampleAndTheHoverReadsTheSameTime) {
     char field[100] = "";
     GetCtrlVal(pReplay, REPLAY_ReplayGoTime, field, sizeof field);
     EXPECT_EQ(std::string(field), local(25000, "yyyy-MM-dd HH:mm:ss.zzz"));
+    // The time the field says is all in view, on its one line.
+    auto *box = qobject_cast<QPlainTextEdit *>(UiControlWidget(pReplay, REPLAY_ReplayGoTime));
+    ASSERT_NE(box, nullptr);
+    DisplayPanel(pReplay);
+    KVexApp::Pump(0.1);
+    EXPECT_EQ(box->document()->firstBlock().layout()->lineCount(), 1);
+    EXPECT_LE(box->fontMetrics().horizontalAdvance(box->toPlainText()),
+              box->viewport()->width() - 2 * static_cast<int>(box->document()->documentMargin()))
+        << "cut off: " << field;
     auto *plot = qobject_cast<QCustomPlot *>(UiControlWidget(pHandle, PANEL_StripChartRaw));
     ASSERT_NE(plot, nullptr);
     KVexApp::Pump(0.2);
