@@ -289,6 +289,27 @@ void Histogram::Occupied(int &first, int &last) const {
     if (first == kBins) first = last = 0;
 }
 
+// Few values over many 1-µm bins would stand as needles, one or two counts
+// each: √n bars (Excel's and Minitab's default) show the shape of n values.
+Histogram::Bars Histogram::BarsToDraw() const {
+    Bars bars;
+    int first = 0, last = 0;
+    Occupied(first, last);
+    if (first == last) return bars;
+    const int occupied = last - first;
+    const double n = static_cast<double>(Total());
+    const int wanted = std::min(occupied, std::max(5, static_cast<int>(std::ceil(std::sqrt(n)))));
+    const int merge = (occupied + wanted - 1) / wanted;
+    bars.widthUm = static_cast<double>(widthUm) * merge;
+    bars.startUm = static_cast<double>(originUm) + static_cast<double>(first) * widthUm;
+    for (int b = first; b < last; b += merge) {
+        uint64_t sum = 0;
+        for (int i = b; i < std::min(b + merge, last); ++i) sum += count[i];
+        bars.counts.push_back(sum);
+    }
+    return bars;
+}
+
 // ---------------------------------------------------------------- control chart
 ControlLines ControlLinesFrom(double meanUm, double meanMovingRangeUm) {
     ControlLines c;

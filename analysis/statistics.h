@@ -96,6 +96,14 @@ struct Histogram {
     uint64_t Total() const;
     // The occupied bins: first and one past the last; first == last when empty.
     void Occupied(int &first, int &last) const;
+    // The bars a chart draws: the occupied bins merged in runs of equal
+    // length, so that there are about √n of them (at least 5 where there are
+    // that many bins); startUm and widthUm of the first bar, counts of each.
+    struct Bars {
+        double startUm = 0, widthUm = 0;
+        std::vector<uint64_t> counts;
+    };
+    Bars BarsToDraw() const;
 
   private:
     void Widen(int64_t um);

@@ -40,21 +40,21 @@ void SetYRange(int control, double lo, double hi, bool fromZero = false) {
 
 void DrawHistogram(const SampleStatistics &view, const Histogram &h, const Figures &f) {
     DeleteGraphPlot(pStats, STATS_Histogram, -1, VAL_NO_DRAW);
-    int first = 0, last = 0;
-    h.Occupied(first, last);
-    if (first == last) return;
+    const Histogram::Bars bars = h.BarsToDraw();
+    if (bars.counts.empty()) return;
     double xs[Histogram::kBins + 2], ys[Histogram::kBins + 2];
     int k = 0;
     double top = 1;
-    const double width = static_cast<double>(h.widthUm) / 1000;
-    const double origin = static_cast<double>(h.originUm) / 1000;
-    xs[k] = origin + first * width, ys[k++] = 0;
-    for (int b = first; b < last; ++b) {
+    const double width = bars.widthUm / 1000;
+    const double origin = bars.startUm / 1000;
+    const int shown = static_cast<int>(bars.counts.size());
+    xs[k] = origin, ys[k++] = 0;
+    for (int b = 0; b < shown; ++b) {
         xs[k] = origin + b * width;
-        ys[k++] = static_cast<double>(h.count[b]);
-        top = std::max(top, static_cast<double>(h.count[b]));
+        ys[k++] = static_cast<double>(bars.counts[b]);
+        top = std::max(top, static_cast<double>(bars.counts[b]));
     }
-    xs[k] = origin + last * width, ys[k++] = 0;
+    xs[k] = origin + shown * width, ys[k++] = 0;
     PlotXY(pStats, STATS_Histogram, xs, ys, k, VAL_DOUBLE, VAL_DOUBLE, VAL_FILLED_STEPS,
            VAL_NO_POINT, VAL_SOLID, 1, kBlue);
     double lo = xs[0], hi = xs[k - 1];

@@ -497,3 +497,25 @@ TEST(Statistics, IntervalsPpmAndNormalityAgreeWithAReferenceWorkedApart) {
     EXPECT_FALSE(h.hasNormality);
     EXPECT_STREQ(h.normalityWhy, "fewer than 8 values");
 }
+
+// Early in a run the 1-µm bins would stand as needles: the bars drawn merge
+// them to about √n, never splitting a bin, and keep every count.
+TEST(Statistics, HistogramBarsAreAboutTheRootOfNWide) {
+    Histogram h;
+    for (int i = 0; i < 26; ++i) h.Add(37000 + (i * 11) % 28);  // 26 values over 28 µm
+    const Histogram::Bars bars = h.BarsToDraw();
+    EXPECT_EQ(bars.counts.size(), 6u) << "ceil(sqrt(26)) = 6 bars of 5 bins";
+    EXPECT_EQ(bars.widthUm, 5 * h.widthUm);
+    uint64_t sum = 0;
+    for (const uint64_t c : bars.counts) sum += c;
+    EXPECT_EQ(sum, 26u);
+    int first = 0, last = 0;
+    h.Occupied(first, last);
+    EXPECT_EQ(bars.startUm, h.originUm + first * h.widthUm);
+
+    Histogram two;  // fewer bins than bars wanted: one bin a bar
+    two.Add(37000);
+    two.Add(37001);
+    EXPECT_EQ(two.BarsToDraw().counts.size(), 2u);
+    EXPECT_TRUE(Histogram().BarsToDraw().counts.empty());
+}
