@@ -413,10 +413,10 @@ std::string SparkplugNode::Payload(std::uint64_t timeMs, const std::vector<int> 
     }
     if (withBdSeq) AddBdSeq(b, bdSeq_, timeMs);
     if (rebirthFlag) {
+        // Named only: a host asks for a rebirth by this name, and a birth
+        // that gave it an alias would break the standard's rule for it.
         Spb__Payload__Metric &m = b.Add();
         m.name = const_cast<char *>(kRebirth);
-        m.has_alias = 1;
-        m.alias = kRebirthAlias;
         m.has_datatype = 1;
         m.datatype = kBoolean;
         m.has_timestamp = timeMs != 0;

@@ -12,7 +12,9 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,7 @@ TEST(Sparkplug, HostRebirthPulledSensorAndKillAreToldAsAHostExpects) {
     // Once the node listens for its host, it would have been born already
     // if it did not wait for the host.
     ASSERT_TRUE(Within(60, [&] { return broker.Logged(" spBv1.0/STATE/scada"); }));
+    EXPECT_TRUE(broker.Logged(" 1 spBv1.0/plant/NCMD/edge")) << "the node hears its commands";
     EXPECT_EQ(Count(messages(), "NBIRTH"), 0) << "no birth before the host is online";
     const QString state = "spBv1.0/STATE/scada";
     Publish(broker, state, "{\"online\": true, \"timestamp\": 1}", true);
@@ -243,6 +246,12 @@ TEST(Sparkplug, EachMessageGoesWithTheQosTheStandardGivesItAndABurstOfRebirthsIs
         EXPECT_EQ(seen[type], qos0) << type;
     EXPECT_EQ(seen["NDEATH"], qos1);
     EXPECT_EQ(seen["will"], qos1);
+    QFile log(broker.log());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(log.readAll())
+                    .contains(QRegularExpression(R"(as kvex-\S+ \(p2, c1, k\d+\))")))
+        << "MQTT 3.1.1 with a clean session";
+    EXPECT_TRUE(broker.Logged("Received DISCONNECT from kvex-")) << "NDEATH, then DISCONNECT";
 
     // The plant's choice of the broker's delivery guarantee.
     sim.stop();
@@ -313,6 +322,7 @@ TEST(SparkplugNode, BirthsDataAndDeathsCarryTheSessionRulesAndTheirQos) {
         EXPECT_EQ(bd->datatype(), 4u) << "Int64";
         EXPECT_EQ(bd->long_value(), 7u);
         EXPECT_FALSE(willPayload.has_seq());
+        EXPECT_EQ(willPayload.metrics_size(), 1) << "bdSeq and nothing else";
 
         const std::uint64_t bornAt = 1'800'000'000'000;
         const std::vector<BrokerMessage> births = node.Births(bornAt);
@@ -324,9 +334,22 @@ TEST(SparkplugNode, BirthsDataAndDeathsCarryTheSessionRulesAndTheirQos) {
         ASSERT_TRUE(Named(nbirth, "bdSeq"));
         EXPECT_EQ(Named(nbirth, "bdSeq")->datatype(), 4u);
         EXPECT_EQ(Named(nbirth, "bdSeq")->long_value(), 7u);
+        const spb::Payload_Metric *rebirth = Named(nbirth, "Node Control/Rebirth");
+        ASSERT_TRUE(rebirth);
+        EXPECT_FALSE(rebirth->has_alias()) << "the rebirth metric is named, never aliased";
+        EXPECT_EQ(rebirth->datatype(), 11u);
+        EXPECT_FALSE(rebirth->boolean_value());
+        for (const auto &m : nbirth.metrics()) {
+            EXPECT_TRUE(m.has_timestamp()) << m.name();
+            EXPECT_TRUE(m.has_datatype()) << m.name();
+            if (m.name() != "bdSeq" && m.name() != "Node Control/Rebirth") {
+                EXPECT_TRUE(m.has_alias()) << m.name();
+            }
+        }
 
         // A sample that waited in the queue since before the birth.
         std::vector<BrokerMessage> sent = node.Encode(DataEvent(bornAt - 3000, 37.0, 1));
+        const spb::Payload dbirth = Decoded(sent.at(0));
         for (int i = 2; i <= 300; ++i) {
             const std::vector<BrokerMessage> more =
                 node.Encode(DataEvent(bornAt + i, 37.0 + i / 1000.0, i));
@@ -335,6 +358,13 @@ TEST(SparkplugNode, BirthsDataAndDeathsCarryTheSessionRulesAndTheirQos) {
         sent.push_back(node.Encode(Kind(SparkplugEvent::DeviceDeath, bornAt + 400)).at(0));
         ASSERT_EQ(sent.size(), 301u);
         EXPECT_EQ(sent[0].topic, "spBv1.0/plant/DBIRTH/edge/gauge");
+        // Each alias names one metric of the node and its device.
+        std::set<uint64_t> aliases;
+        for (const spb::Payload *birth : {&nbirth, &dbirth})
+            for (const auto &m : birth->metrics())
+                if (m.has_alias()) {
+                    EXPECT_TRUE(aliases.insert(m.alias()).second) << m.name();
+                }
         EXPECT_GE(Decoded(sent[0]).timestamp(), bornAt) << "a birth older than its node's";
         EXPECT_EQ(sent.back().topic, "spBv1.0/plant/DDEATH/edge/gauge");
         std::uint64_t seq = 0;
@@ -342,7 +372,16 @@ TEST(SparkplugNode, BirthsDataAndDeathsCarryTheSessionRulesAndTheirQos) {
             EXPECT_EQ(m.qos, qos) << m.topic;
             EXPECT_FALSE(m.retain) << m.topic;
             seq = (seq + 1) % 256;
-            EXPECT_EQ(Decoded(m).seq(), seq) << m.topic;
+            const spb::Payload p = Decoded(m);
+            EXPECT_EQ(p.seq(), seq) << m.topic;
+            EXPECT_TRUE(p.has_timestamp()) << m.topic;
+            for (const auto &metric : p.metrics()) {
+                EXPECT_TRUE(metric.has_timestamp()) << m.topic;
+                // Data name their metrics by alias alone, without a datatype.
+                if (m.topic.find("DDATA") != std::string::npos) {
+                    EXPECT_FALSE(metric.has_name() || metric.has_datatype()) << metric.name();
+                }
+            }
         }
         for (const BrokerMessage &b : births) EXPECT_EQ(b.qos, qos);
 
@@ -394,4 +433,22 @@ TEST(SparkplugNode, RebirthCommandsAndTheHostsStateAreTakenInTheirOrder) {
     };
     for (const auto &s : kStates)
         EXPECT_EQ(node.Heard(state, s.payload, 30.0), s.expected) << s.payload;
+}
+
+// Ids that a topic could not carry are refused with the reason; a port's
+// device becomes an id a topic can carry.
+TEST(SparkplugNode, IdsATopicCannotCarryAreRefused) {
+    SparkplugName n;
+    char why[240];
+    for (const char *bad :
+         {"g", "g/", "/n", "g/n/d/x", "g+/n", "g/n#", "g/\x01n", "g/n/\xff\xfe"}) {
+        EXPECT_FALSE(ParseSparkplugName(bad, "/dev/ttyUSB0", n, why, sizeof why)) << bad;
+        EXPECT_GT(std::strlen(why), 10u) << bad;
+    }
+    EXPECT_FALSE(
+        ParseSparkplugName(("g/" + std::string(101, 'n')).c_str(), "", n, why, sizeof why));
+    ASSERT_TRUE(ParseSparkplugName("plant/edge", "/dev/pts/3", n, why, sizeof why)) << why;
+    EXPECT_STREQ(n.device, "pts_3");
+    EXPECT_NE(SparkplugIdFault("a/b"), nullptr);
+    EXPECT_EQ(SparkplugIdFault("line-3_gauge.1"), nullptr);
 }
