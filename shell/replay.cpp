@@ -352,6 +352,7 @@ void IndexPass(void *id) {
     if (r.index->Refused()) return FinishRefused(r.index->RefusalText());
     ShowTrack();
     ShowReplayStatus();
+    StatisticsChanged(!more);  // the file's figures grew, or are whole
     if (more) PostDeferredCall(IndexPass, id);
 }
 
@@ -415,6 +416,9 @@ bool BeginReplay(const char *path) {
     ShowTrack();
     ReplaySeek(0);
     ShowReplayStatus();
+    // A statistics window that is open already shows the file, not the run
+    // before it, without waiting for the replay to move.
+    StatisticsChanged(true);
     if (more) PostDeferredCall(IndexPass, reinterpret_cast<void *>(replayId));
     return true;
 }

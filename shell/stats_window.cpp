@@ -473,6 +473,13 @@ void InitStatistics() {
 
 const SampleStatistics &LiveStatistics() { return g_stats; }
 
+void StatisticsChanged(bool atOnce) {
+    if (!atOnce)
+        RefreshLater();
+    else if (WindowOpen())
+        RefreshStatistics();
+}
+
 namespace {
 
 // The texts of the figures, each set only when it changed: cheap enough to

@@ -20,6 +20,10 @@ void InitStatistics();
 const SampleStatistics &LiveStatistics();
 // Draws the window now, whether a refresh is due or not.
 void RefreshStatistics();
+// What the window shows changed other than by a sample (a replayed file's
+// figures grew as it was indexed): drawn again, if it is open; at once, or
+// soon (as a sample has it drawn) while more changes follow.
+void StatisticsChanged(bool atOnce);
 // Seconds between two redraws of the open window's charts, and of its
 // figures' texts, while samples come.
 extern double statisticsRefreshSeconds;

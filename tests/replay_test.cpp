@@ -734,3 +734,21 @@ TEST(Replay, NothingTheWindowSavesLandsOnTheRecordingItReplays) {
     EndReplay();
     std::remove(fifo.c_str());
 }
+
+// As `kvex --statistics --replay FILE` starts: the window is open before the
+// file, and its charts show the file at once, not only once the replay moves.
+TEST(Replay, AStatisticsWindowOpenBeforeTheFileDrawsItsChartsAtOnce) {
+    KVexApp app;
+    ASSERT_TRUE(app.Start());
+    KVexApp::Commit(CC_BTNStatistics, pHandle, PANEL_BTNStatistics);
+    ASSERT_TRUE(BeginReplay(CsvRecording("at_once.csv").c_str()));
+    KVexApp::Pump(0.2);
+    char n[100] = "";
+    GetCtrlVal(pStats, STATS_StatN, n, sizeof n);
+    EXPECT_STREQ(n, "n: 600");
+    int histogram = 0, individuals = 0;
+    GetNumGraphPlots(pStats, STATS_Histogram, &histogram);
+    GetNumGraphPlots(pStats, STATS_IChart, &individuals);
+    EXPECT_GE(histogram, 2) << "bars and the normal curve";
+    EXPECT_GE(individuals, 4) << "values, centre line and both control limits";
+}
