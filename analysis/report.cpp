@@ -29,11 +29,16 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
-std::string Iso(int64_t ms) {
-    if (ms < 0) return "not known";
-    char text[48];
-    IsoTimestamp(text, sizeof text, ms);
-    return text;
+// "2026-12-10 12:22:05 UTC+01:00": local time, as a reader reads it, with
+// the zone it is in; with milliseconds where events follow each other fast.
+std::string Readable(int64_t ms, bool withMs = false) {
+    char date[40], iso[48];
+    if (ms < 0 ||
+        WallTimeText(ms, withMs ? WallStyle::DateMs : WallStyle::Date, date, sizeof date) == 0)
+        return "not known";
+    IsoTimestamp(iso, sizeof iso, ms);
+    const std::size_t n = std::strlen(iso);
+    return std::string(date) + " UTC" + (n >= 6 ? iso + n - 6 : "");
 }
 
 // One figure of the table as the CSV gives it.
@@ -243,7 +248,7 @@ void DrawExtra(const ReportSection &s) {
     c.xLabel = "sample";
     c.yLabel = s.chartUnit.c_str();
     c.xMin = 1, c.xMax = static_cast<double>(s.chartValues.size()), c.yMin = lo, c.yMax = hi;
-    c.heightPt = 110;
+    c.heightPt = s.chartHeightPt;
     c.series = &series;
     c.seriesCount = 1;
     c.lines = lines.data();
@@ -317,17 +322,41 @@ void DrawTitle(const char *heading, const ReportTitle &t) {
     Table title{4, {}};
     title.Row({"Part number", t.part, "Order", t.order});
     title.Row({"Characteristic", t.characteristic, "Operator", t.operatorName});
-    title.Row({"Comment", t.comment, "Report made", Iso(std::time(nullptr) * 1000LL)});
+    title.Row({"Comment", t.comment, "Report made", Readable(std::time(nullptr) * 1000LL)});
     title.Draw({0.16, 0.34, 0.14, 0.36});
 }
 
-}  // namespace
+// Who made, checked and approved the document, each with a line for the
+// name, the date and the signature.
+void DrawApproval() {
+    ReportHeading("Approval");
+    Table approval{4, {}};
+    approval.Row({"", "name", "date", "signature"});
+    for (const char *who : {"Prepared by", "Checked by", "Approved by"})
+        approval.Row({who, "\n\n", "", ""});
+    approval.Draw({0.16, 0.34, 0.18, 0.32});
+}
 
-bool WriteReport(const ReportData &d, const char *file, const char **why) {
-    if (ReportOpen(file, "K-VEX measurement report") != 0) {
-        *why = ReportFailure();
-        return false;
+// A document drawn twice: once to count its pages, so that each page's foot
+// can say "page N of M", then into the file.
+template <class Draw>
+bool WritePages(const char *file, const char *title, Draw draw, const char **why) {
+    for (const bool counting : {true, false}) {
+        if (ReportOpen(counting ? nullptr : file, title, counting ? 0 : ReportPages()) != 0) {
+            *why = ReportFailure();
+            return false;
+        }
+        draw();
+        DrawApproval();
+        if (ReportClose() != 0) {
+            *why = ReportFailure();
+            return false;
+        }
     }
+    return true;
+}
+
+void DrawReport(const ReportData &d) {
     const Figures f = d.FiguresWithRules();
     const Limits &l = d.Statistics().CurrentLimits();
     DrawTitle("K-VEX measurement report", d.title);
@@ -342,7 +371,7 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
     limits += ", setpoint " + (l.hasSetpoint ? Mm(l.setpointUm) + " mm" : std::string("not known"));
     if (d.Statistics().LimitsChanged()) limits += " (the last of several during the recording)";
     source.Row({"Limits", limits});
-    source.Row({"Span", Iso(d.FirstMs()) + " to " + Iso(d.LastMs())});
+    source.Row({"Span", Readable(d.FirstMs(), true) + " to " + Readable(d.LastMs(), true)});
     std::string samples = std::to_string(f.n) + " samples";
     if (d.badLines) samples += ", " + std::to_string(d.badLines) + " lines that could not be read";
     source.Row({"Samples", samples});
@@ -375,6 +404,8 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
         "overall \xCF\x83 (n - 1).");
     DrawHistogram(d, f);
 
+    // The heading, the I chart and the MR chart on one page.
+    ReportKeepTogether(330);
     ReportHeading("I-MR chart");
     std::vector<uint8_t> marks(d.Values().size());
     const ControlLines c = d.Statistics().LinesOf(0);
@@ -406,33 +437,26 @@ bool WriteReport(const ReportData &d, const char *file, const char **why) {
         events.Row({"from", "to", "first", "last", "samples", "side", "worst [mm]"});
         for (std::size_t i = 0; i < listed; ++i) {
             const ToleranceEvent &ev = e.Events()[i];
-            events.Row({Iso(ev.firstMs), Iso(ev.lastMs), std::to_string(ev.firstSample),
-                        std::to_string(ev.lastSample), std::to_string(ev.count),
-                        ev.side == Verdict::Below ? "below" : "above", Mm(ev.worstUm)});
+            events.Row({Readable(ev.firstMs, true), Readable(ev.lastMs, true),
+                        std::to_string(ev.firstSample), std::to_string(ev.lastSample),
+                        std::to_string(ev.count), ev.side == Verdict::Below ? "below" : "above",
+                        Mm(ev.worstUm)});
         }
         events.Draw({0.29, 0.29, 0.08, 0.08, 0.08, 0.07, 0.11});
     }
     for (const ReportSection &s : d.extra) DrawExtra(s);
-    if (ReportClose() != 0) {
-        *why = ReportFailure();
-        return false;
-    }
-    return true;
 }
 
-bool WriteGaugeStudyReport(const GaugeStudyReport &r, const char *file, const char **why) {
-    if (ReportOpen(file, "K-VEX gauge study (type 1)") != 0) {
-        *why = ReportFailure();
-        return false;
-    }
+void DrawGaugeStudy(const GaugeStudyReport &r) {
     const GaugeStudy &g = r.study;
     DrawTitle("K-VEX gauge study (type 1)", r.title);
     Table source{2, {}};
     source.Row({"Measured", r.source});
     source.Row({"Sensor", r.sensor});
-    source.Row({"Reference", Fixed(g.referenceMm, 6) + " mm, tolerance width T " +
-                                 Fixed(g.toleranceMm, 6) +
-                                 " mm (0.1 T = " + Fixed(0.1 * g.toleranceMm, 6) + " mm)"});
+    // Every length in one form: the shortest that reads back the same.
+    source.Row({"Reference", Mm(g.referenceMm * 1000) + " mm, tolerance width T " +
+                                 Mm(g.toleranceMm * 1000) +
+                                 " mm (0.1 T = " + Mm(g.toleranceMm * 1000 / 10) + " mm)"});
     source.Row({"Measurements", std::to_string(g.n)});
     source.Draw({0.16, 0.84});
 
@@ -443,8 +467,10 @@ bool WriteGaugeStudyReport(const GaugeStudyReport &r, const char *file, const ch
     result.Row({"figure", "value"});
     for (const char *line = text; *line;) {
         const char *end = std::strchr(line, '\n');
-        const std::string whole(line,
-                                end ? static_cast<std::size_t>(end - line) : std::strlen(line));
+        std::string whole(line, end ? static_cast<std::size_t>(end - line) : std::strlen(line));
+        // The terminal's "+-" is a printed ±.
+        for (std::size_t at; (at = whole.find("+-")) != std::string::npos;)
+            whole.replace(at, 2, "\xC2\xB1");
         const std::size_t gap = whole.find("  ");
         const std::size_t value = whole.find_first_not_of(' ', gap);
         if (gap != std::string::npos && value != std::string::npos)
@@ -461,13 +487,21 @@ bool WriteGaugeStudyReport(const GaugeStudyReport &r, const char *file, const ch
     chart.chartTitle = "Measurements in order, the reference and reference \xC2\xB1 0.1 T";
     chart.chartUnit = "mm";
     chart.chartValues = r.valuesMm;
+    chart.chartHeightPt = 300;  // the page's rest: a study is read off its run chart
     chart.chartLines = {{g.referenceMm + 0.1 * g.toleranceMm, "xm + 0.1 T"},
                         {g.referenceMm, "xm"},
                         {g.referenceMm - 0.1 * g.toleranceMm, "xm - 0.1 T"}};
     DrawExtra(chart);
-    if (ReportClose() != 0) {
-        *why = ReportFailure();
-        return false;
-    }
-    return true;
+}
+
+}  // namespace
+
+bool WriteReport(const ReportData &d, const char *file, const char **why) {
+    return WritePages(
+        file, "K-VEX measurement report", [&] { DrawReport(d); }, why);
+}
+
+bool WriteGaugeStudyReport(const GaugeStudyReport &r, const char *file, const char **why) {
+    return WritePages(
+        file, "K-VEX gauge study (type 1)", [&] { DrawGaugeStudy(r); }, why);
 }

@@ -29,6 +29,7 @@ struct ReportSection {
     std::string chartTitle, chartUnit;
     std::vector<double> chartValues;
     std::vector<std::pair<double, std::string>> chartLines;
+    double chartHeightPt = 110;
 };
 
 // The values of one report, gathered sample by sample.

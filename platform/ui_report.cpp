@@ -39,9 +39,12 @@ struct Document {
     std::unique_ptr<QPainter> painter;
     double y = 0, width = 0, bottom = 0;
     bool failed = false;
+    bool counting = false;  // a pass that only counts the pages
+    int page = 1, pages = 0;
 };
 std::unique_ptr<Document> g_doc;
 char g_failure[200] = "";
+int g_lastPages = 0;
 
 void Failed(const QString &why) {
     const QByteArray utf8 = why.toUtf8();
@@ -61,10 +64,26 @@ QFont Font(double size, bool bold = false) {
 QColor Colour(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
 // Room for height points below the current line, on a new page if need be.
+// "page N of M" in the foot's middle, below the page's last line.
+void Foot(Document &d) {
+    const QString text = d.pages > 0 ? QStringLiteral("page %1 of %2").arg(d.page).arg(d.pages)
+                                     : QStringLiteral("page %1").arg(d.page);
+    QPainter &p = *d.painter;
+    const QFont f = Font(kText - 1);
+    p.setFont(f);
+    p.setPen(Qt::black);
+    const QFontMetricsF m(f, d.writer.get());
+    p.drawText(QPointF(kMargin + (d.width - m.horizontalAdvance(text)) / 2,
+                       d.bottom + kMargin / 2 + m.ascent() / 2),
+               text);
+}
+
 void Room(double height) {
     Document &d = *g_doc;
     if (d.y + height <= d.bottom || d.y <= kMargin + 1) return;
+    Foot(d);
     if (!d.writer->newPage()) d.failed = true;
+    ++d.page;
     d.y = kMargin;
 }
 
@@ -217,17 +236,20 @@ double ChartHeight(const ReportChart &c) { return c.heightPt + 4 + 14 + 2 * 9 + 
 
 }  // namespace
 
-int ReportOpen(const char *file, const char *title) {
+int ReportOpen(const char *file, const char *title, int pages) {
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) return UIE_NOT_INITIALISED;
     g_failure[0] = '\0';
-    if (!file || !file[0]) {
+    if (file && !file[0]) {
         Failed(QStringLiteral("no file name"));
         return UIE_FILE;
     }
     g_doc.reset();
     auto d = std::make_unique<Document>();
-    d->file.setFileName(QString::fromUtf8(file));
-    if (!d->file.open(QIODevice::WriteOnly) || !d->bytes.open(QIODevice::WriteOnly)) {
+    d->counting = file == nullptr;
+    d->pages = std::max(pages, 0);
+    if (!d->counting) d->file.setFileName(QString::fromUtf8(file));
+    if ((!d->counting && !d->file.open(QIODevice::WriteOnly)) ||
+        !d->bytes.open(QIODevice::WriteOnly)) {
         Failed(d->file.errorString());
         return UIE_FILE;
     }
@@ -320,10 +342,25 @@ int ReportCharts(const ReportChart *charts, int count) {
     return 0;
 }
 
+int ReportPages() { return g_lastPages; }
+
+int ReportKeepTogether(double points) {
+    if (!g_doc) return UIE_NOT_INITIALISED;
+    Room(points);
+    return 0;
+}
+
 int ReportClose() {
     if (!g_doc) return UIE_NOT_INITIALISED;
     Document &d = *g_doc;
+    Foot(d);
+    g_lastPages = d.page;
     bool written = d.painter->end() && !d.failed;
+    if (d.counting) {
+        d.writer.reset();
+        g_doc.reset();
+        return written ? 0 : UIE_FILE;
+    }
     d.writer.reset();
     if (!written) Failed(QStringLiteral("the PDF writer failed"));
     const QByteArray &pdf = d.bytes.data();

@@ -38,8 +38,13 @@ struct ReportChart {
 };
 
 // Starts the document for file. 0, or UIE_FILE when it cannot be written, or
-// UIE_NOT_INITIALISED without the run-time.
-int ReportOpen(const char *file, const char *title);
+// UIE_NOT_INITIALISED without the run-time. Each page's foot reads "page N
+// of M" with M = pages (from a counting pass), or "page N" with pages 0.
+// file nullptr: a counting pass, which writes nothing; ReportClose then
+// leaves the count for ReportPages.
+int ReportOpen(const char *file, const char *title, int pages = 0);
+// The pages of the last document closed.
+int ReportPages();
 // A heading, and a paragraph (lines apart by '\n', each wrapped to the width).
 int ReportHeading(const char *text);
 int ReportParagraph(const char *text);
@@ -48,6 +53,9 @@ int ReportParagraph(const char *text);
 int ReportTable(const char *const *cells, int rows, int columns, const double *widths);
 // count charts side by side, as wide as the page.
 int ReportCharts(const ReportChart *charts, int count);
+// A new page unless points of height are still free on this one: what
+// belongs together (a heading and two charts) stays on one page.
+int ReportKeepTogether(double points);
 // Ends the document and writes it: 0, or UIE_FILE when it could not be
 // written whole; the file then is as it was before (none, or the old one).
 int ReportClose();

@@ -120,6 +120,13 @@ TEST(GaugeWindow, ALiveStudyTakesNMeasurementsAndAFileStudyDrawsItsChart) {
     const QString said = QString::fromUtf8(text.readAllStandardOutput());
     EXPECT_TRUE(said.contains("MASTER-7")) << said.toStdString();
     EXPECT_TRUE(said.contains("gauge_window.csv, the first 50 samples")) << said.toStdString();
+    // One number form, a printed ±, numbered pages and the approval lines.
+    EXPECT_TRUE(said.contains("37.0125 mm, tolerance width T 0.1 mm (0.1 T = 0.01 mm)"))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains("\xC2\xB1")) << said.toStdString();
+    EXPECT_FALSE(said.contains("+-")) << said.toStdString();
+    EXPECT_TRUE(said.contains("page 1 of 1")) << said.toStdString();
+    EXPECT_TRUE(said.contains("Approved by")) << said.toStdString();
     for (const char *figure : {"Cg", "Cgk"}) {
         const QRegularExpression line(QStringLiteral("^%1 +(\\S+)$").arg(figure),
                                       QRegularExpression::MultilineOption);

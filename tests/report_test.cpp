@@ -44,6 +44,28 @@ QString Iso(qint64 ms) {
            "+00:00";
 }
 
+// A time as the report shows it to a reader: local, with its zone.
+QString Readable(qint64 ms) {
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
+    const int off = t.offsetFromUtc();
+    return t.toString("yyyy-MM-dd HH:mm:ss.zzz") +
+           QString(" UTC%1%2:%3")
+               .arg(off < 0 ? '-' : '+')
+               .arg(std::abs(off) / 3600, 2, 10, QChar('0'))
+               .arg(std::abs(off) % 3600 / 60, 2, 10, QChar('0'));
+}
+
+// Each page's foot says "page N of M", and the last page holds the approval.
+void ExpectPagesNumberedAndSigned(const QString &text) {
+    const QStringList pages = text.split('\f', Qt::SkipEmptyParts);
+    ASSERT_FALSE(pages.isEmpty());
+    for (int i = 0; i < pages.size(); ++i)
+        EXPECT_TRUE(pages[i].contains(QString("page %1 of %2").arg(i + 1).arg(pages.size())))
+            << "page " << i + 1;
+    for (const char *line : {"Approval", "Prepared by", "Checked by", "Approved by", "signature"})
+        EXPECT_TRUE(pages.back().contains(line)) << line;
+}
+
 struct Event {
     qint64 firstMs, lastMs;
     int first, last, count;
@@ -156,7 +178,9 @@ TEST(Report, PdfHoldsTheTitleFiguresAndEventsAsText) {
     EXPECT_TRUE(t.contains("not named in the recording"));
     EXPECT_TRUE(t.contains("lower 36.98 mm") && t.contains("upper 37.06 mm") &&
                 t.contains("setpoint 37 mm"));
-    EXPECT_TRUE(t.contains(Iso(kStartMs)) && t.contains(Iso(kStartMs + 250LL * 2999)));
+    EXPECT_TRUE(t.contains(Readable(kStartMs)) && t.contains(Readable(kStartMs + 250LL * 2999)))
+        << t.toStdString();
+    ExpectPagesNumberedAndSigned(t);
 
     const Finished stats = Kvex({"stats", "--json", file});
     ASSERT_EQ(stats.code, 0);

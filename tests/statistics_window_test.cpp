@@ -187,7 +187,7 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
     const QByteArray bytes = report.readAll();
     EXPECT_TRUE(bytes.startsWith("%PDF"));
     const auto pages = bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r");
-    EXPECT_TRUE(pages == 1 || pages == 2) << pages;
+    EXPECT_TRUE(pages >= 1 && pages <= 3) << pages;
     QProcess text;
     text.start("pdftotext", {QString::fromStdString(pdf), "-"});
     ASSERT_TRUE(text.waitForFinished(30000));
