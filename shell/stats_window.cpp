@@ -287,9 +287,9 @@ void Show(int control, const char *text) {
 }
 
 void ShowTip(int control, const char *base, const char *why) {
-    char tip[1400];
+    char tip[1700];
     if (why && *why)
-        std::snprintf(tip, sizeof tip, "%s. Not told: %s", base, why);
+        std::snprintf(tip, sizeof tip, "%.1400s. Not told: %.250s", base, why);
     else
         std::snprintf(tip, sizeof tip, "%s", base);
     SetCtrlAttribute(pStats, control, ATTR_TOOLTIP_TEXT, tip);
