@@ -141,6 +141,29 @@ Ticks NiceTicks(double lo, double hi) {
     return t;
 }
 
+// The baselines of the horizontal lines' labels beside the chart: each at
+// its line, unless that would lay it over the one before; a line near the
+// bottom keeps its label above the axis's numbers.
+template <class ToY>
+std::vector<double> LabelBaselines(const ReportChart &c, const QRectF &area, const QFontMetricsF &m,
+                                   ToY y) {
+    std::vector<double> at(c.lineCount, 0);
+    std::vector<int> order;
+    for (int i = 0; i < c.lineCount; ++i) {
+        const double line = y(c.lines[i].at);
+        if (c.lines[i].vertical || line < area.top() - 0.5 || line > area.bottom() + 0.5) continue;
+        at[i] = line + m.ascent() / 2;
+        order.push_back(i);
+    }
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return at[a] < at[b]; });
+    for (std::size_t k = 1; k < order.size(); ++k)
+        at[order[k]] = std::max(at[order[k]], at[order[k - 1]] + m.height());
+    if (!order.empty()) at[order.back()] = std::min(at[order.back()], area.bottom());
+    for (std::size_t k = order.size(); k-- > 1;)
+        at[order[k - 1]] = std::min(at[order[k - 1]], at[order[k]] - m.height());
+    return at;
+}
+
 void DrawChart(const ReportChart &c, double left, double width) {
     QPainter &p = *g_doc->painter;
     const double top = g_doc->y;
@@ -184,6 +207,7 @@ void DrawChart(const ReportChart &c, double left, double width) {
     }
     p.setClipping(false);
     p.setFont(small);
+    const std::vector<double> baselines = LabelBaselines(c, area, ms, Y);
     for (int i = 0; i < c.lineCount; ++i) {
         const ReportLine &l = c.lines[i];
         QPen pen(Colour(l.rgb), 0.7);
@@ -199,7 +223,7 @@ void DrawChart(const ReportChart &c, double left, double width) {
             const double y = Y(l.at);
             if (y < area.top() - 0.5 || y > area.bottom() + 0.5) continue;
             p.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-            p.drawText(QPointF(area.right() + 2, y + ms.ascent() / 2), label);
+            p.drawText(QPointF(area.right() + 2, baselines[i]), label);
         }
     }
     p.restore();

@@ -66,6 +66,38 @@ void ExpectPagesNumberedAndSigned(const QString &text) {
         EXPECT_TRUE(pages.back().contains(line)) << line;
 }
 
+// No two words of a page overlap: each word's box as pdftotext reads it.
+void ExpectNoWordOverLaysAnother(const QString &pdf) {
+    QProcess boxes;
+    boxes.start("pdftotext", {"-bbox-layout", pdf, "-"});
+    ASSERT_TRUE(boxes.waitForFinished(30000));
+    const QString html = QString::fromUtf8(boxes.readAllStandardOutput());
+    static const QRegularExpression word(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<)re");
+    const QStringList pages = html.split("<page ", Qt::SkipEmptyParts);
+    for (int p = 1; p < pages.size(); ++p) {
+        struct Box {
+            double x0, y0, x1, y1;
+            QString text;
+        };
+        std::vector<Box> words;
+        for (auto it = word.globalMatch(pages[p]); it.hasNext();) {
+            const auto m = it.next();
+            words.push_back({m.captured(1).toDouble(), m.captured(2).toDouble(),
+                             m.captured(3).toDouble(), m.captured(4).toDouble(), m.captured(5)});
+        }
+        EXPECT_GT(words.size(), 10u) << "page " << p;
+        for (std::size_t i = 0; i < words.size(); ++i)
+            for (std::size_t j = i + 1; j < words.size(); ++j) {
+                const Box &a = words[i], &b = words[j];
+                const double x = std::min(a.x1, b.x1) - std::max(a.x0, b.x0);
+                const double y = std::min(a.y1, b.y1) - std::max(a.y0, b.y0);
+                EXPECT_FALSE(x > 0.5 && y > 0.5) << "page " << p << ": \"" << a.text.toStdString()
+                                                 << "\" over \"" << b.text.toStdString() << "\"";
+            }
+    }
+}
+
 struct Event {
     qint64 firstMs, lastMs;
     int first, last, count;
@@ -181,6 +213,7 @@ TEST(Report, PdfHoldsTheTitleFiguresAndEventsAsText) {
     EXPECT_TRUE(t.contains(Readable(kStartMs)) && t.contains(Readable(kStartMs + 250LL * 2999)))
         << t.toStdString();
     ExpectPagesNumberedAndSigned(t);
+    ExpectNoWordOverLaysAnother(pdf);
 
     const Finished stats = Kvex({"stats", "--json", file});
     ASSERT_EQ(stats.code, 0);
