@@ -208,24 +208,35 @@ void DrawChart(const ReportChart &c, double left, double width) {
     p.setClipping(false);
     p.setFont(small);
     const std::vector<double> baselines = LabelBaselines(c, area, ms, Y);
-    for (int i = 0; i < c.lineCount; ++i) {
-        const ReportLine &l = c.lines[i];
-        QPen pen(Colour(l.rgb), 0.7);
-        if (l.dashed) pen.setStyle(Qt::DashLine);
-        p.setPen(pen);
-        const QString label = QString::fromUtf8(l.label ? l.label : "");
-        if (l.vertical) {
-            const double x = X(l.at);
-            if (x < area.left() - 0.5 || x > area.right() + 0.5) continue;
-            p.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
-            p.drawText(QPointF(x + 1, area.top() + ms.ascent() + (i % 3) * ms.height()), label);
-        } else {
-            const double y = Y(l.at);
-            if (y < area.top() - 0.5 || y > area.bottom() + 0.5) continue;
-            p.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-            p.drawText(QPointF(area.right() + 2, baselines[i]), label);
+    // The lines first, then their labels on a white ground: no line strikes
+    // through another one's label.
+    for (const bool labels : {false, true})
+        for (int i = 0; i < c.lineCount; ++i) {
+            const ReportLine &l = c.lines[i];
+            QPen pen(Colour(l.rgb), 0.7);
+            if (l.dashed && !labels) pen.setStyle(Qt::DashLine);
+            p.setPen(pen);
+            const double at = l.vertical ? X(l.at) : Y(l.at);
+            const bool inView = l.vertical ? at >= area.left() - 0.5 && at <= area.right() + 0.5
+                                           : at >= area.top() - 0.5 && at <= area.bottom() + 0.5;
+            if (!inView) continue;
+            if (!labels) {
+                if (l.vertical)
+                    p.drawLine(QPointF(at, area.top()), QPointF(at, area.bottom()));
+                else
+                    p.drawLine(QPointF(area.left(), at), QPointF(area.right(), at));
+                continue;
+            }
+            const QString label = QString::fromUtf8(l.label ? l.label : "");
+            const QPointF base =
+                l.vertical ? QPointF(at + 1, area.top() + ms.ascent() + (i % 3) * ms.height())
+                           : QPointF(area.right() + 2, baselines[i]);
+            if (l.vertical)
+                p.fillRect(QRectF(base.x(), base.y() - ms.ascent(), ms.horizontalAdvance(label),
+                                  ms.height()),
+                           Qt::white);
+            p.drawText(base, label);
         }
-    }
     p.restore();
     p.setPen(QPen(Qt::black, 0.6));
     p.setFont(small);
