@@ -378,27 +378,42 @@ void DrawReport(const ReportData &d) {
     source.Draw({0.16, 0.84});
 
     ReportHeading("Figures");
-    std::vector<std::pair<std::string, std::string>> figures;
-    for (std::size_t i = 0; i < kFigureFieldCount; ++i)
-        figures.emplace_back(
-            kFigureFields[i].upper ? kFigureFields[i].column : kFigureFields[i].header,
-            FigureText(kFigureFields[i], f, d.badLines));
-    figures.emplace_back("range [mm]", f.n ? Fixed((f.maxUm - f.minUm) / 1000, 4) : "undefined");
-    figures.emplace_back("below share", Share(f.below, f.n));
-    figures.emplace_back("inside share", Share(f.inside, f.n));
-    figures.emplace_back("above share", Share(f.above, f.n));
-    figures.emplace_back("unjudged", std::to_string(f.unjudged));
-    Table table{6, {}};
-    table.Row({"figure", "value", "figure", "value", "figure", "value"});
-    for (std::size_t i = 0; i < figures.size(); i += 3) {
-        std::vector<std::string> row;
-        for (std::size_t k = i; k < i + 3; ++k) {
-            row.push_back(k < figures.size() ? figures[k].first : "");
-            row.push_back(k < figures.size() ? figures[k].second : "");
-        }
-        table.cells.insert(table.cells.end(), row.begin(), row.end());
+    // Each index beside its partner, each interval under its index.
+    static const char *const kPairs[][2] = {
+        {"n", "mean_mm"},
+        {"sigma_mm", "sigma_within_mm"},
+        {"min_mm", "max_mm"},
+        {"cp", "cpk"},
+        {"cp_ci95", "cpk_ci95"},
+        {"pp", "ppk"},
+        {"pp_ci95", "ppk_ci95"},
+        {"below", "above"},
+        {"inside", "bad_lines"},
+        {"ppm_observed_below", "ppm_observed_above"},
+        {"ppm_expected_below", "ppm_expected_above"},
+        {"ad_a2", "ad_p"},
+    };
+    const auto cell = [&](const char *key, std::string &label, std::string &value) {
+        for (std::size_t i = 0; i < kFigureFieldCount; ++i)
+            if (std::strcmp(kFigureFields[i].key, key) == 0) {
+                const FigureField &field = kFigureFields[i];
+                label = field.upper ? field.column : field.header;
+                value = FigureText(field, f, d.badLines);
+            }
+    };
+    Table table{4, {}};
+    table.Row({"figure", "value", "figure", "value"});
+    for (const auto &pair : kPairs) {
+        std::string a, av, b, bv;
+        cell(pair[0], a, av);
+        cell(pair[1], b, bv);
+        table.Row({a, av, b, bv});
     }
-    table.Draw({0.19, 0.14, 0.19, 0.14, 0.19, 0.15});
+    table.Row({"range [mm]", f.n ? Fixed((f.maxUm - f.minUm) / 1000, 4) : "undefined", "unjudged",
+               std::to_string(f.unjudged)});
+    table.Row({"below share", Share(f.below, f.n), "above share", Share(f.above, f.n)});
+    table.Row({"inside share", Share(f.inside, f.n), "", ""});
+    table.Draw({0.24, 0.26, 0.24, 0.26});
     ReportParagraph(
         "Cp, Cpk from the within \xCF\x83 (mean moving range / 1.128); Pp, Ppk from the "
         "overall \xCF\x83 (n - 1).");

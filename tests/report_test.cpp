@@ -214,6 +214,14 @@ TEST(Report, PdfHoldsTheTitleFiguresAndEventsAsText) {
         << t.toStdString();
     ExpectPagesNumberedAndSigned(t);
     ExpectNoWordOverLaysAnother(pdf);
+    // Each index beside its partner, each interval beside its partner's.
+    const Finished laid = Program("pdftotext", {"-layout", "-enc", "UTF-8", pdf, "-"});
+    for (const char *pair : {R"(^\s*Cp\s+\S+\s+Cpk\s+\S+\s*$)", R"(^\s*Pp\s+\S+\s+Ppk\s+\S+\s*$)",
+                             R"(^\s*Cp 95%\s+\S+ to \S+\s+Cpk 95%\s+\S+ to \S+\s*$)"})
+        EXPECT_TRUE(
+            laid.out.contains(QRegularExpression(pair, QRegularExpression::MultilineOption)))
+            << pair << "\n"
+            << laid.out.toStdString();
 
     const Finished stats = Kvex({"stats", "--json", file});
     ASSERT_EQ(stats.code, 0);
