@@ -397,9 +397,10 @@ LinkFault Send(Shared &s, mosquitto *m, const char *topic, const std::string &pa
 }
 
 // Hands the broker what waits: retained texts first, then measurements up to
-// the window. Each message is copied out under the lock and sent without it;
-// the outbox learns its message id before any acknowledgement can come, as
-// those are read on this thread only.
+// the window. Each message is copied out under the lock and sent without it.
+// A broker's acknowledgement is read on this thread only, after the outbox
+// learnt the message id; a QoS 0 message is done as the library writes it,
+// inside the call that takes it, and the outbox keeps that for its Handed.
 LinkFault Pump(Shared &s, mosquitto *m, double &handedAt) {
     Outbox::Message msg;
     for (;;) {
