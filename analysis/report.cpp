@@ -326,6 +326,19 @@ void DrawTitle(const char *heading, const ReportTitle &t) {
     title.Draw({0.16, 0.34, 0.14, 0.36});
 }
 
+// The numbers of the first samples (from 1, in the report's order) that
+// break rule r, at most kListedBreaks of them: where to look in the chart.
+constexpr std::size_t kListedBreaks = 20;
+std::string FirstBreaks(const std::vector<uint8_t> &marks, int r) {
+    std::string out;
+    std::size_t listed = 0;
+    for (std::size_t i = 0; i < marks.size() && listed < kListedBreaks; ++i)
+        if (marks[i] & (1u << (r - 1))) {
+            out += (listed++ ? ", " : "") + std::to_string(i + 1);
+        }
+    return listed ? out : "none";
+}
+
 // Who made, checked and approved the document, each with a line for the
 // name, the date and the signature.
 void DrawApproval() {
@@ -430,13 +443,14 @@ void DrawReport(const ReportData &d) {
     DrawControlCharts(d, marks);
 
     ReportHeading("Rule breaks by rule");
-    Table rules{3, {}};
-    rules.Row({"rule", "what it looks for", "points"});
+    Table rules{4, {}};
+    rules.Row({"rule", "what it looks for", "points", "the first samples that break it"});
     for (int r = 1; r <= kRules; ++r)
         if (d.rules & (1u << (r - 1)))
             rules.Row({std::to_string(r), RuleName(r),
-                       f.hasRuleBreaks ? std::to_string(f.ruleBreaks[r - 1]) : "not checked"});
-    rules.Draw({0.08, 0.72, 0.2});
+                       f.hasRuleBreaks ? std::to_string(f.ruleBreaks[r - 1]) : "not checked",
+                       f.hasRuleBreaks ? FirstBreaks(marks, r) : ""});
+    rules.Draw({0.06, 0.34, 0.1, 0.5});
     if (!f.hasRuleBreaks && f.ruleBreaksWhy[0])
         ReportParagraph((std::string("Not checked: ") + f.ruleBreaksWhy).c_str());
 

@@ -264,6 +264,22 @@ TEST(Report, PdfHoldsTheTitleFiguresAndEventsAsText) {
     }
     const QJsonObject breaks = o["rule_breaks"].toObject();
     EXPECT_EQ(breaks.keys(), (QStringList{"1", "2", "3"}));
+    // Rule 1's row lists where its breaks are: as many as it counts (up to
+    // 20), in order, the placed runs' samples among them.
+    const QRegularExpressionMatch row =
+        QRegularExpression(R"(^\s*1\s+1 beyond 3σ\s+(\d+)\s+([\d, ]+)$)",
+                           QRegularExpression::MultilineOption)
+            .match(laid.out);
+    ASSERT_TRUE(row.hasMatch()) << laid.out.toStdString();
+    const QStringList listed = row.captured(2).split(", ");
+    EXPECT_EQ(listed.size(), std::min(20, row.captured(1).toInt()));
+    EXPECT_EQ(row.captured(1).toInt(), breaks["1"].toInt());
+    for (int i = 1; i < listed.size(); ++i) EXPECT_LT(listed[i - 1].toInt(), listed[i].toInt());
+    for (const Event &ev : events) {
+        if (ev.first < listed.back().toInt()) {
+            EXPECT_TRUE(listed.contains(QString::number(ev.first))) << ev.first;
+        }
+    }
     // The events: their total, and each one's worst value.
     EXPECT_TRUE(t.contains(QString("%1 events in all").arg(events.size()))) << t.toStdString();
     for (const Event &e : events)
