@@ -304,20 +304,28 @@ void ShowMm(int control, const char *name, bool defined, double um) {
     Show(control, text);
 }
 
-void ShowIndex(int control, const char *name, bool defined, double value, const char *base,
-               const char *why) {
-    char text[80];
+// An index with its 95 % confidence interval: "Cpk: 1.84 (1.79 to 1.89)".
+void ShowIndex(int control, const char *name, bool defined, double value, double low, double high,
+               const char *base, const char *why) {
+    char text[80], tip[600];
     if (defined)
-        std::snprintf(text, sizeof text, "%s: %.2f", name, value);
+        std::snprintf(text, sizeof text, "%s: %.2f (%.2f to %.2f)", name, value, low, high);
     else
         std::snprintf(text, sizeof text, "%s: %s", name, kUndefined);
     Show(control, text);
-    ShowTip(control, base, defined ? "" : why);
+    std::snprintf(tip, sizeof tip, "%s. In brackets its 95 %% confidence interval", base);
+    ShowTip(control, tip, defined ? "" : why);
 }
 
-void ShowCount(int control, const char *name, uint64_t count, uint64_t n) {
+// A count, its share, and the parts per million the normal model expects
+// beyond the limit where there is one.
+void ShowCount(int control, const char *name, uint64_t count, uint64_t n, bool hasExpected = false,
+               double expectedPpm = 0) {
     char text[80];
-    if (n > 0)
+    if (n > 0 && hasExpected)
+        std::snprintf(text, sizeof text, "%s: %llu (%.1f %%), %.0f ppm exp.", name,
+                      static_cast<unsigned long long>(count), 100.0 * count / n, expectedPpm);
+    else if (n > 0)
         std::snprintf(text, sizeof text, "%s: %llu (%.1f %%)", name,
                       static_cast<unsigned long long>(count), 100.0 * count / n);
     else
@@ -346,22 +354,22 @@ void ShowFigures(const Figures &f) {
     ShowMm(STATS_StatMin, "Min", f.n > 0, f.minUm);
     ShowMm(STATS_StatMax, "Max", f.n > 0, f.maxUm);
     ShowMm(STATS_StatRange, "Range", f.n > 0, f.maxUm - f.minUm);
-    ShowIndex(STATS_StatCp, "Cp", f.hasCp, f.cp,
+    ShowIndex(STATS_StatCp, "Cp", f.hasCp, f.cp, f.cpLow, f.cpHigh,
               "Cp = (upper limit - lower limit) / 6\xCF\x83 within; \xCF\x83 within = mean "
               "moving range / 1.128",
               f.cpWhy);
-    ShowIndex(STATS_StatCpk, "Cpk", f.hasCpk, f.cpk,
+    ShowIndex(STATS_StatCpk, "Cpk", f.hasCpk, f.cpk, f.cpkLow, f.cpkHigh,
               "Cpk = min(upper limit - mean, mean - lower limit) / 3\xCF\x83 within", f.cpkWhy);
-    ShowIndex(STATS_StatPp, "Pp", f.hasPp, f.pp,
+    ShowIndex(STATS_StatPp, "Pp", f.hasPp, f.pp, f.ppLow, f.ppHigh,
               "Pp = (upper limit - lower limit) / 6\xCF\x83; \xCF\x83 the overall sample "
               "standard deviation (n - 1)",
               f.ppWhy);
-    ShowIndex(STATS_StatPpk, "Ppk", f.hasPpk, f.ppk,
+    ShowIndex(STATS_StatPpk, "Ppk", f.hasPpk, f.ppk, f.ppkLow, f.ppkHigh,
               "Ppk = min(upper limit - mean, mean - lower limit) / 3\xCF\x83, \xCF\x83 overall",
               f.ppkWhy);
-    ShowCount(STATS_StatBelow, "Below", f.below, f.n);
+    ShowCount(STATS_StatBelow, "Below", f.below, f.n, f.hasExpectedBelow, f.ppmExpectedBelow);
     ShowCount(STATS_StatInside, "Inside", f.inside, f.n);
-    ShowCount(STATS_StatAbove, "Above", f.above, f.n);
+    ShowCount(STATS_StatAbove, "Above", f.above, f.n, f.hasExpectedAbove, f.ppmExpectedAbove);
     ShowCount(STATS_StatUnjudged, "Not judged", f.unjudged, f.n);
 }
 

@@ -135,6 +135,16 @@ TEST(StatisticsWindow, ShowsTheFiguresOfTheRunAndStartsAfreshWithTheNext) {
     apart.CountRuleBreaks(0, 0x02, counted);
     ASSERT_TRUE(counted.hasRuleBreaks);
     const uint64_t broken = counted.ruleBreaks[1];
+    // Each index with its 95 % interval, each side with the ppm the normal
+    // model expects there, as the figures worked out apart give them.
+    const Figures whole = apart.FiguresOf(0);
+    ASSERT_TRUE(whole.hasCpk && whole.hasExpectedAbove);
+    char want[100];
+    std::snprintf(want, sizeof want, "Cpk: %.2f (%.2f to %.2f)", whole.cpk, whole.cpkLow,
+                  whole.cpkHigh);
+    EXPECT_EQ(Text(STATS_StatCpk), want);
+    std::snprintf(want, sizeof want, ", %.0f ppm exp.", whole.ppmExpectedAbove);
+    EXPECT_NE(Text(STATS_StatAbove).find(want), std::string::npos) << Text(STATS_StatAbove);
     EXPECT_EQ(Text(STATS_StatRuleBreaks),
               "Rule breaks: " + std::to_string(broken) + (broken ? " (2)" : ""));
     const std::string chartTip =
